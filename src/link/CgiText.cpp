@@ -1,0 +1,76 @@
+#include "link/CgiText.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace devlink {
+
+namespace {
+constexpr std::string_view kOpen = "<CGI_Result>";
+constexpr std::string_view kClose = "</CGI_Result>";
+constexpr std::size_t kMaxDigits = 4;
+}
+
+void CopyText(char* field, std::size_t size, std::string_view text)
+{
+    if (!field || size == 0)
+        return;
+    std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = 0;
+}
+
+CgiExtract ExtractCgiResult(std::string_view body, char* out, std::size_t size)
+{
+    if (size)
+        out[0] = 0;
+    std::size_t start = body.find(kOpen);
+    if (start == std::string_view::npos)
+        return CgiExtract::NoElement;
+    std::size_t end = body.find(kClose, start + kOpen.size());
+    if (end == std::string_view::npos)
+        return CgiExtract::Unterminated;
+    CopyText(out, size, body.substr(start, end + kClose.size() - start));
+    return CgiExtract::Found;
+}
+
+bool ElementText(std::string_view text, std::string_view open, std::string_view close, std::size_t limit, std::string& out)
+{
+    std::size_t start = text.find(open);
+    if (start == std::string_view::npos)
+        return false;
+    start += open.size();
+    std::size_t end = text.find(close, start);
+    std::string_view inner = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    out.assign(inner.substr(0, limit));
+    return true;
+}
+
+int ElementNumber(std::string_view text, std::string_view open, std::string_view close, int fallback)
+{
+    std::string inner;
+    if (!ElementText(text, open, close, kMaxDigits + 1, inner))
+        return fallback;
+    if (inner.empty() || inner.size() > kMaxDigits)
+        return fallback;
+    int value = 0;
+    for (char c : inner) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return fallback;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+int ElementDigit(std::string_view text, std::string_view open, int fallback)
+{
+    std::size_t start = text.find(open);
+    if (start == std::string_view::npos)
+        return fallback;
+    start += open.size();
+    if (start >= text.size() || !std::isdigit(static_cast<unsigned char>(text[start])))
+        return fallback;
+    return text[start] - '0';
+}
+
+}

@@ -1,0 +1,83 @@
+#pragma once
+// Keyboard focus, mouse capture, the cursor (position and shape), key state,
+// and injected input. Input from a presenter (the SDL window) or from a test
+// enters through InjectMouse and InjectKey, which post the same messages a
+// real mouse and keyboard would, to the capturing window or the window under
+// the pointer (mouse) and to the focus window (keys).
+
+#include "ui/Window.h"
+
+#include <string>
+
+namespace ui {
+
+HWND SetFocus(HWND window);
+HWND GetFocus();
+
+HWND SetCapture(HWND window);
+BOOL ReleaseCapture();
+HWND GetCapture();
+
+BOOL GetCursorPos(POINT* point);
+BOOL SetCursorPos(int x, int y);
+
+// Cursor shapes that a presenter knows how to show.
+enum class CursorShape {
+    Arrow,
+    Hand,
+    Cross,
+    SizeAll,
+    SizeNWSE,
+    SizeNESW,
+    SizeWE,
+    SizeNS,
+    No,
+    Wait,
+    ArrowUp,
+    ArrowDown,
+    ArrowLeft,
+    ArrowRight,
+    ArrowUpLeft,
+    ArrowUpRight,
+    ArrowDownLeft,
+    ArrowDownRight,
+    ZoomIn,
+    ZoomOut,
+};
+
+// Stock cursors, as LoadCursor(nullptr, IDC_...) gives them.
+HCURSOR LoadStockCursor(CursorShape shape);
+// A cursor made from a module resource: its identifier and its shape.
+HCURSOR CreateResourceCursor(int resourceId, CursorShape shape);
+void DestroyCursor(HCURSOR cursor);
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
+CursorShape GetCursorShape(HCURSOR cursor);
+int GetCursorResourceId(HCURSOR cursor); // 0 for stock cursors
+
+// Key state: the high bit (0x8000) is set while the key is down.
+SHORT GetKeyState(int virtualKey);
+SHORT GetAsyncKeyState(int virtualKey);
+
+// Milliseconds within which a second press is a double click.
+UINT GetDoubleClickTime();
+
+enum class MouseAction { Move, LeftDown, LeftUp, RightDown, RightUp, MiddleDown, MiddleUp, Wheel };
+enum Modifier : UINT { ModNone = 0, ModShift = 1, ModControl = 2 };
+
+// Mouse input at a screen point, with the modifier keys held for it and the
+// wheel delta (multiples of 120) for MouseAction::Wheel. Moves the cursor,
+// sends WM_SETCURSOR to the window under it and posts the mouse message
+// (double clicks for windows whose class has CS_DBLCLKS). Returns the
+// window that received it, or null.
+HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers = ModNone, int wheelDelta = 0);
+// A key going down or up; the message is posted to the focus window.
+HWND InjectKey(bool down, UINT virtualKey);
+// Key names as pages give them ("Escape", "Control", "Shift", "Left", "a",
+// "F1", ...); 0 when unknown.
+UINT VirtualKeyFromName(const std::string& name);
+
+// Forgets focus, capture, pressed keys and the double-click memory (tests).
+void ResetInput();
+
+}

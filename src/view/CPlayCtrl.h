@@ -1,0 +1,59 @@
+#pragma once
+// The video window classes: CPlayCtrl adds zoom, full screen and the
+// context menu to the stream player; CLiveCtrl is the live window with
+// screen pan/tilt, CPbCtrl the playback window.
+
+#include "media/CPlayBase.h"
+
+#include "ui/Menu.h"
+
+class CPlayCtrl : public CPlayBase {
+public:
+    ~CPlayCtrl() override;
+
+    bool IsFullScreen() const { return m_fullScreen; }
+
+    // Screen pan/tilt; the playback window has none.
+    virtual void ToggleScreenPtz(int x, int y) = 0;
+    virtual bool IsScreenPtz() = 0;
+    virtual int BeginPtzMove() = 0;
+    virtual void EndPtzMove() = 0;
+
+    // The context menu, made when first shown and destroyed with the window object.
+    HMENU GetMenu() const { return m_menu; }
+    void DestroyMenu();
+
+protected:
+    explicit CPlayCtrl(std::int16_t id) : CPlayBase(id) { }
+
+    bool m_fullScreen = false;
+    HMENU m_menu = nullptr;
+};
+
+class CLiveCtrl : public CPlayCtrl {
+public:
+    CLiveCtrl();
+
+    void ToggleScreenPtz(int x, int y) override;
+    bool IsScreenPtz() override { return m_screenPtz; }
+    int BeginPtzMove() override;
+    void EndPtzMove() override { m_ptzMoving = false; }
+
+    // The camera has pan/tilt (1 at construction; set by the control).
+    std::atomic<std::int32_t> ptzCapable { 1 };
+
+private:
+    bool m_screenPtz = false;
+    bool m_ptzMoving = false;
+    int m_ptzDirection = 4; // the middle: no movement
+};
+
+class CPbCtrl : public CPlayCtrl {
+public:
+    CPbCtrl();
+
+    void ToggleScreenPtz(int, int) override { }
+    bool IsScreenPtz() override { return false; }
+    int BeginPtzMove() override { return 0; }
+    void EndPtzMove() override { }
+};
