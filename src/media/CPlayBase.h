@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 class CMediaHub;
 class CPlayView;
@@ -27,6 +28,13 @@ constexpr std::int16_t kShelterWindowId = 1028;
 
 // The silence counter's start values.
 constexpr std::int32_t kSilenceAtConstruction = 500;
+constexpr std::int32_t kSilenceAtOpen = 200;
+
+constexpr std::size_t kAddressBytes = 128;
+// Thread messages to the watchdog carry one of these codes as lParam.
+constexpr LPARAM kWatchdogClosed = 2;
+constexpr LPARAM kWatchdogLinkLost = 5;
+constexpr LPARAM kWatchdogDiskFull = 7;
 
 class CPlayBase : public CNPWnd {
 public:
@@ -46,6 +54,28 @@ public:
     // Closes the media channel, if one is open.
     virtual void CloseStream();
 
+    // Opens the media channel to `address` with the login record, when the
+    // view is ready (a channel already open is kept unless reopen is allowed).
+    virtual void OpenStream(const char* address, LoginInfo* login);
+    // Starts and stops the camera's audio on the channel.
+    virtual void StartAudio();
+    virtual void StopAudio();
+    // Zeroes the audio decode state, sets audio on, and asks for a new
+    // recording file when recording is armed.
+    void SetAudioOn(bool on);
+    void StartTalkMedia();
+    void StopTalkMedia();
+    // The channel joins (leaves) the hub's talk list and the microphone
+    // starts (stops when no channel talks any more).
+    void StartTalkCapture();
+    void StopTalkCapture();
+    // Recording into `directory` (the files themselves come with the recorder).
+    void StartRecord(const std::string& directory);
+    void StopRecord();
+
+    std::uint32_t GetPictureWidth() const { return m_width; }
+    std::uint32_t GetPictureHeight() const { return m_height; }
+
     CPlayView* GetView() const { return m_view; }
     CMediaHub* GetHub() const { return m_hub; }
     HWND GetNotifyWindow() const { return m_notifyWindow; }
@@ -61,12 +91,26 @@ public:
     std::atomic<bool> m_alarmRecording { false };
     // Set by RegMy, cleared by UNRegMy and when the view cannot start.
     std::atomic<bool> m_registered { false };
+    std::atomic<std::int32_t> m_alarmKind { 0 };
+    // Byte 85 of the camera's type-200 record: selects the audio variant.
+    std::atomic<std::uint8_t> m_streamMode { 0 };
+    // The audio decode state (predictor, step index).
+    std::atomic<std::int32_t> m_adpcmPredictor { 0 };
+    std::atomic<std::int32_t> m_adpcmIndex { 0 };
+    // The voice encode state (predictor, step index).
+    std::atomic<std::int32_t> m_adpcmEncodePredictor { 0 };
+    std::atomic<std::int32_t> m_adpcmEncodeIndex { 0 };
     bool m_keepRatio = false;
     bool m_reopenAllowed = false;
     bool m_secureTransport = false;
 
 protected:
     explicit CPlayBase(std::int16_t id) : m_id(id) { }
+
+    // The library's callbacks; `player` is the CPlayBase.
+    static int StatusCallback(int type, int* data, void* player, int value);
+    static int FrameCallback(int kind, FrameRecord* frame, void* player, int id);
+    virtual void OnLinkEvent(int, int*, int) { }
 
     HWND m_drawWindow = nullptr;
     HWND m_notifyWindow = nullptr;
@@ -80,6 +124,10 @@ protected:
     std::uint32_t m_height = 0;
     int m_streamKind = 0;
     std::int16_t m_id;
+    char m_address[kAddressBytes] = {};
+    LoginInfo* m_login = nullptr;
+    std::string m_recordDirectory; // guarded by m_recordLock
+    sys::CriticalSection m_recordLock;
     sys::CriticalSection m_channelLock;
     sys::CriticalSection m_renderLock;
 };

@@ -12,6 +12,8 @@ public:
     ~CPlayCtrl() override;
 
     bool IsFullScreen() const { return m_fullScreen; }
+    // Into full screen on the window's monitor, or back into the control.
+    void ToggleFullScreen();
 
     // Screen pan/tilt; the playback window has none.
     virtual void ToggleScreenPtz(int x, int y) = 0;
@@ -28,7 +30,11 @@ protected:
 
     bool m_fullScreen = false;
     HMENU m_menu = nullptr;
+    HWND m_parent = nullptr;  // the control window, while in full screen
+    RECT m_savedRect {};      // the control's client rectangle before full screen
 };
+
+constexpr std::size_t kStreamInfoBytes = 80;
 
 class CLiveCtrl : public CPlayCtrl {
 public:
@@ -41,6 +47,16 @@ public:
 
     // The camera has pan/tilt (1 at construction; set by the control).
     std::atomic<std::int32_t> ptzCapable { 1 };
+    // The red dot: the camera's alarm state (messages 11 and 102, the login reply).
+    std::atomic<bool> m_alarmFlag { false };
+    // Byte 4 of a successful login reply.
+    std::atomic<bool> m_replyFlag { false };
+    // The video is 320 x 240 or smaller.
+    std::atomic<bool> m_smallVideo { false };
+    // The camera's stream description (message 28).
+    std::uint8_t m_streamInfo[kStreamInfoBytes] = {};
+    // The audio block length the camera announced (message 4).
+    std::atomic<std::int32_t> m_audioLength { 0 };
 
 private:
     bool m_screenPtz = false;
@@ -56,4 +72,8 @@ public:
     bool IsScreenPtz() override { return false; }
     int BeginPtzMove() override { return 0; }
     void EndPtzMove() override { }
+
+    // Pause and resume the recording being played, when a channel is open.
+    void Pause();
+    void Resume();
 };
