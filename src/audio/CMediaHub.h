@@ -77,7 +77,7 @@ private:
     sys::ThreadId m_watchdogId = 0;
     sys::ThreadHandle m_watchdog;
     std::vector<KzHandle> m_talkList; // guarded by m_talkLock
-    control::CTiravexCtrl* m_control = nullptr;
+    std::atomic<control::CTiravexCtrl*> m_control { nullptr }; // read by the watchdog
     std::unique_ptr<CPlayView> m_view;
     HWND m_controlWindow = nullptr;
     int m_screenWidth = 0;
