@@ -204,7 +204,7 @@ public:
     DeviceKindField m_deviceKind { m_loginReply };
     std::uint8_t m_postLoginDone = 0;
     LONG m_self = 0;
-    std::uint8_t m_active = 0;
+    std::atomic<std::uint8_t> m_active { 0 }; // read by the audio path
     std::optional<FramePen> m_penSelected;
     std::optional<FramePen> m_penNormal;
     std::int32_t m_deviceType = kDeviceTypeFull;

@@ -4,7 +4,25 @@
 #include "control/ControlIds.h"
 #include "view/CPlayView.h"
 
+#include "audio/G726.h"
+#include "audio/ImaAdpcm.h"
+#include "control/TiravexCtrl.h"
+#include "media/Decoder.h"
+
 #include <cstring>
+
+namespace {
+
+// The stream types that select the audio coding.
+constexpr std::int16_t kAudioPcm = 0;
+constexpr std::int16_t kAudioG726 = 1;
+constexpr std::int16_t kAudioAdpcm = 2;
+// Stream mode 4: G.726 audio arrives already as PCM.
+constexpr std::uint8_t kStreamModeRawAudio = 4;
+constexpr std::size_t kPcmPerG726Block = audio::kG726BlockSamples * 2;
+constexpr std::size_t kPcmPerAdpcmBlock = audio::kImaAdpcmBlockSamples * 2;
+
+}
 
 CPlayBase::~CPlayBase()
 {
@@ -170,8 +188,91 @@ int CPlayBase::StatusCallback(int type, int* data, void* user, int value)
     return 0;
 }
 
-int CPlayBase::FrameCallback(int, FrameRecord*, void*, int)
+int CPlayBase::FrameCallback(int kind, FrameRecord* frame, void* user, int id)
 {
-    // Frames are decoded and drawn once the decoder is in place.
+    auto* player = static_cast<CPlayBase*>(user);
+    if (!player || !frame || frame->size < 0 || (frame->size > 0 && !frame->payload))
+        return 0;
+    switch (kind) {
+    case kz::kFrameH264:
+    case kz::kFrameMjpeg:
+        player->OnVideoFrame(kind, *frame);
+        break;
+    case kz::kFrameAudio:
+        player->OnAudioFrame(*frame, id);
+        break;
+    default:
+        break;
+    }
     return 0;
+}
+
+void CPlayBase::OnVideoFrame(int, const FrameRecord&)
+{
+    m_silence = 0;
+}
+
+HRESULT CPlayBase::OnTick()
+{
+    if (++m_silence > kSilenceRefresh - 1) {
+        RefreshView();
+        m_silence = kSilenceRefresh;
+    }
+    return S_OK;
+}
+
+void CPlayBase::RefreshView()
+{
+}
+
+void CPlayBase::OnAudioFrame(const FrameRecord& frame, int id)
+{
+    OnAudioData(frame.payload, static_cast<std::size_t>(frame.size), id);
+}
+
+void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
+{
+    if (!m_login || !m_hub || !data || size == 0)
+        return;
+    const std::uint8_t* pcm = nullptr;
+    std::size_t pcmBytes = 0;
+    switch (m_login->streamType) {
+    case kAudioPcm:
+        pcm = data;
+        pcmBytes = size & ~static_cast<std::size_t>(1);
+        break;
+    case kAudioG726:
+        if (m_streamMode == kStreamModeRawAudio) {
+            pcm = data;
+            pcmBytes = size & ~static_cast<std::size_t>(1);
+        } else if (m_streamMode == 0) {
+            std::size_t blocks = size / audio::kG726BlockBytes;
+            m_audioBuffer.resize(std::max(m_audioBuffer.size(), size * 8));
+            auto* out = reinterpret_cast<std::int16_t*>(m_audioBuffer.data());
+            for (std::size_t b = 0; b < blocks; ++b)
+                audio::G726DecodeBlock(data + b * audio::kG726BlockBytes, out + b * audio::kG726BlockSamples);
+            pcm = m_audioBuffer.data();
+            pcmBytes = blocks * kPcmPerG726Block;
+        }
+        break;
+    case kAudioAdpcm: {
+        std::size_t blocks = size / audio::kImaAdpcmBlockBytes;
+        m_audioBuffer.resize(std::max(m_audioBuffer.size(), size * 8));
+        auto* out = reinterpret_cast<std::int16_t*>(m_audioBuffer.data());
+        audio::ImaAdpcmState state { m_adpcmPredictor.load(), m_adpcmIndex.load() };
+        for (std::size_t b = 0; b < blocks; ++b)
+            audio::ImaAdpcmDecode(data + b * audio::kImaAdpcmBlockBytes, audio::kImaAdpcmBlockBytes, state, out + b * audio::kImaAdpcmBlockSamples);
+        m_adpcmPredictor = state.predictor;
+        m_adpcmIndex = state.index;
+        pcm = m_audioBuffer.data();
+        pcmBytes = blocks * kPcmPerAdpcmBlock;
+        break;
+    }
+    default:
+        return;
+    }
+    if (!pcm || pcmBytes == 0)
+        return;
+    if (id == m_hub->m_activeWindow)
+        m_hub->PlayAudioPcm(pcm, pcmBytes);
 }

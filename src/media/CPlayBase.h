@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CMediaHub;
 class CPlayView;
@@ -35,6 +36,13 @@ constexpr std::size_t kAddressBytes = 128;
 constexpr LPARAM kWatchdogClosed = 2;
 constexpr LPARAM kWatchdogLinkLost = 5;
 constexpr LPARAM kWatchdogDiskFull = 7;
+constexpr LPARAM kWatchdogCloseA = 4;
+constexpr LPARAM kWatchdogCloseB = 6;
+
+// The silence counter's tick limit: 100 ticks of 25 ms without a frame.
+constexpr std::int32_t kSilenceRefresh = 100;
+// The play device's conversion buffer.
+constexpr std::size_t kAudioBufferBytes = 8640;
 
 class CPlayBase : public CNPWnd {
 public:
@@ -73,6 +81,20 @@ public:
     void StartRecord(const std::string& directory);
     void StopRecord();
 
+    // The watchdog's calls: Poll, then OnTick for the shown window (a
+    // display result; DDERR_SURFACELOST asks for a rebuild), RefreshView
+    // to blacken the picture, CleanRecordStorage when the disk is full.
+    virtual bool Poll() { return true; }
+    virtual HRESULT OnTick();
+    virtual void RefreshView();
+    virtual void CleanRecordStorage() { }
+
+    // Audio of this window's channel: decoded by the login record's stream
+    // type and played when `id` is the hub's active window and the control
+    // is the selected one.
+    virtual void OnAudioFrame(const FrameRecord& frame, int id);
+    virtual void OnAudioData(const std::uint8_t* data, std::size_t size, int id);
+
     std::uint32_t GetPictureWidth() const { return m_width; }
     std::uint32_t GetPictureHeight() const { return m_height; }
 
@@ -107,6 +129,9 @@ public:
 protected:
     explicit CPlayBase(std::int16_t id) : m_id(id) { }
 
+    // A video frame of kind 261 (H.264) or 262 (Motion-JPEG).
+    virtual void OnVideoFrame(int kind, const FrameRecord& frame);
+
     // The library's callbacks; `player` is the CPlayBase.
     static int StatusCallback(int type, int* data, void* player, int value);
     static int FrameCallback(int kind, FrameRecord* frame, void* player, int id);
@@ -127,6 +152,7 @@ protected:
     char m_address[kAddressBytes] = {};
     LoginInfo* m_login = nullptr;
     std::string m_recordDirectory; // guarded by m_recordLock
+    std::vector<std::uint8_t> m_audioBuffer; // PCM decoded on the library's thread
     sys::CriticalSection m_recordLock;
     sys::CriticalSection m_channelLock;
     sys::CriticalSection m_renderLock;
