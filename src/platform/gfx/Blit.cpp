@@ -109,14 +109,16 @@ void blitYuvGeneric(const PixelView& dest, const PixelView& source, const AxisMa
 AVPixelFormat avFormat(PixelFormat f) { return f == PixelFormat::Yv12 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_UYVY422; }
 
 // One-to-one YUV conversion through libswscale. Returns false when the
-// rectangle is not aligned to the chroma grid (the caller goes generic).
+// rectangle does not start and end on the chroma grid: libswscale's
+// generic path for odd sizes samples chroma off the pixel pairs, so those
+// go pixel by pixel.
 bool blitYuvConverted(const PixelView& dest, const PixelView& source, const AxisMap& xs, const AxisMap& ys, ConverterCache& cache)
 {
     const int sx = xs.source.front();
     const int sy = ys.source.front();
     const int w = xs.end - xs.begin;
     const int h = ys.end - ys.begin;
-    if ((sx & 1) || (source.format == PixelFormat::Yv12 && (sy & 1)))
+    if ((sx & 1) || (w & 1) || (source.format == PixelFormat::Yv12 && ((sy & 1) || (h & 1))))
         return false;
     if (!cache.context || cache.width != w || cache.height != h || cache.format != source.format) {
         FreeConverter(cache);
