@@ -7,6 +7,7 @@
 #include "control/TiravexCtrl.h"
 
 #include "sys/MessageQueue.h"
+#include "ui/Monitor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,8 +25,14 @@ void CMediaHub::AttachControlWindow(HWND controlWindow, int width, int height)
     m_controlWindow = controlWindow;
     m_screenWidth = width;
     m_screenHeight = height;
-    if (!m_view)
+    if (!m_view) {
+        // The view's composition surface is as large as the screen, so that
+        // resizing and full screen never remake it.
         m_view = std::make_unique<CPlayView>();
+        m_view->Create(controlWindow, ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
+        m_view->AttachClipper(controlWindow);
+        m_view->FillSurface(m_view->composition, 0);
+    }
 }
 
 void CMediaHub::HubStart(control::CTiravexCtrl* control, bool smallBlocks)

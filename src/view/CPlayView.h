@@ -1,28 +1,102 @@
 #pragma once
-// The shared renderer: the display device with its primary surface, the
-// screen-sized composition surface and the clipper that keeps presents
-// inside the shown window. Until a display device exists the view is not
-// ready, and the windows draw nothing.
+// The shared renderer: one display device, the primary (screen) surface
+// with a clipper bound to the window being shown, and the composition
+// surface, as large as the screen, that every window composes its picture
+// into before copying its part onto the screen. It also makes the surfaces
+// each window keeps (back surface, YV12 surface, bitmap surfaces), copies
+// decoded I420 pictures into YUV surfaces and draws texts, frames and fills.
 //
-// Threads: made and destroyed by the media hub; used under the players'
-// render locks.
+// Ownership: the view owns its device, primary, composition and clipper.
+// Surfaces it makes for a caller belong to that caller, who Release()s them.
+// Exactly one view exists per control, made and destroyed by the media hub.
+//
+// Threads: the view has no lock. Blits into the composition surface and
+// onto the screen are made under the lock of the window that makes them;
+// frames are drawn on the media threads, presents on the watchdog thread,
+// and remaking the view holds every player's render lock.
 
-#include "ui/Window.h"
+#include "gfx/DirectDraw.h"
+#include "gfx/Gdi.h"
+#include "gfx/Surface.h"
+
+#include <atomic>
 
 class CPlayView {
 public:
     CPlayView() = default;
+    virtual ~CPlayView();
     CPlayView(const CPlayView&) = delete;
     CPlayView& operator=(const CPlayView&) = delete;
 
-    // The window whose visible part presents are clipped to.
-    void SetClipperWindow(HWND window) { m_clipperWindow = window; }
-    HWND GetClipperWindow() const { return m_clipperWindow; }
+    // Device, primary surface and the composition surface of width x
+    // height (with a black 5-pixel frame drawn on it). False only when the
+    // device or the primary surface cannot be made.
+    virtual bool Create(HWND window, int width, int height);
+    // Display format, video memory first, then system memory; null if neither.
+    virtual gfx::Surface* CreateSurface(int width, int height);
+    // A video-memory YUV surface: "YV12", else "UYVY"; null if neither.
+    virtual gfx::Surface* CreateYuvSurface(int width, int height);
+    // Releases composition, primary and device (not the clipper).
+    virtual void ReleaseAll();
+    // Restores the primary surface, then the composition surface. A failing
+    // primary is returned at once, leaving the composition surface alone.
+    virtual HRESULT RestoreSurfaces();
+    // Writes `value` at the surface's first byte: 0, 1 (lock failed) or 2
+    // (unlock failed).
+    virtual int ProbeSurface(gfx::Surface* surface, DWORD value);
+    // A new clipper bound to `window` on the primary surface.
+    virtual bool AttachClipper(HWND window);
+    // Text on black cells in `color` with `font` at (x, y).
+    virtual void DrawText(gfx::Surface* surface, int x, int y, const char16_t* text, gfx::HFONT font, COLORREF color);
+    // As DrawText with a "Garamond" font of the given height and width.
+    virtual void DrawTextSized(gfx::Surface* surface, int x, int y, const char16_t* text, COLORREF color, int height, int width);
+    // Colour fill of the whole surface with the value widened to 32 bits.
+    virtual void FillSurface(gfx::Surface* surface, WORD value);
+    virtual void DrawFrame(COLORREF color, int left, int top, int right, int bottom, gfx::Surface* surface);
+    // A hollow rectangle with a solid pen 5 pixels wide.
+    virtual void DrawFrameRect(COLORREF color, const RECT& rect, gfx::Surface* surface);
+    // A system-memory surface holding the bitmap at (0, 0), black transparent.
+    virtual gfx::Surface* CreateBitmapSurface(gfx::HBITMAP bitmap, int width, int height);
+    // Replaces the surface's source colour key.
+    virtual void SetColorKey(gfx::Surface* surface, DWORD key);
+    // Copies a packed I420 picture into a YUV surface (YV12 as planes; a
+    // UYVY surface gets the picture converted to UYVY). The lock's result
+    // goes to lastResult. Never writes past the surface: a picture larger
+    // than it is cut to its size. Null when the flag is negative, a plane or
+    // the surface is missing, the size is not positive, the surface is not
+    // a YUV surface or the lock fails.
+    virtual gfx::Surface* CopyI420(const BYTE* y, const BYTE* u, const BYTE* v, int flag, gfx::Surface* surface, int width, int height);
 
+    // The frame pipeline, step by step as the windows call it; each stores
+    // its result in lastResult and returns it.
+    // 1, RGB path: a top-down BGRA frame into the back surface at (0, 0).
+    HRESULT DrawRgbFrame(gfx::Surface* back, const void* bgra, int width, int height);
+    // 1, YV12 path: CopyI420 into the YUV surface, then BltFast into the
+    // back surface. A failed copy drops the frame (its lock result is returned).
+    HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height);
+    // 3: the back surface's `source` rectangle onto the composition surface:
+    // the whole of it, or with keep ratio (`display` not null) onto the
+    // display rectangle after filling the composition surface black.
+    HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display);
+    // 4: the composition surface onto the screen at the window's rectangle,
+    // from all of it, or with keep ratio from its window-sized top-left part.
+    HRESULT Present(HWND window, bool keepRatio);
+
+    // The bitmap header of the RGB path for a frame.
+    static gfx::BITMAPINFO FrameHeader(int width, int height);
+
+    // The window presents are clipped to: rebinds the clipper (making one
+    // when there is none).
+    void SetClipperWindow(HWND window);
+    HWND GetClipperWindow() const;
     // Device, primary surface, composition surface and clipper all exist.
-    bool IsReady() const { return m_hasDevice && m_clipperWindow != nullptr; }
+    bool IsReady() const { return device && primary && composition && clipper; }
 
-private:
-    HWND m_clipperWindow = nullptr;
-    bool m_hasDevice = false;
+    int height = 0;
+    int width = 0;
+    gfx::DirectDraw* device = nullptr;
+    gfx::Surface* primary = nullptr;
+    gfx::Surface* composition = nullptr;
+    gfx::Clipper* clipper = nullptr;
+    std::atomic<HRESULT> lastResult { gfx::DD_OK };
 };

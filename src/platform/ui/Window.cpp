@@ -569,6 +569,13 @@ BOOL GetUpdateRect(HWND window, RECT* rect)
     return TRUE;
 }
 
+bool IsErasePending(HWND window)
+{
+    std::lock_guard lock(state().mutex);
+    Window* w = find(window);
+    return w && w->paintPending && w->eraseNeeded;
+}
+
 BOOL UpdateWindow(HWND window)
 {
     bool pending = false;

@@ -112,6 +112,9 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL ValidateRect(HWND window, const RECT* rect);
 // The pending update rectangle; FALSE when nothing is pending.
 BOOL GetUpdateRect(HWND window, RECT* rect);
+// Whether the pending paint still asks for the background to be erased
+// (BeginPaint sends WM_ERASEBKGND then).
+bool IsErasePending(HWND window);
 BOOL UpdateWindow(HWND window);
 
 // The tree.

@@ -1,0 +1,63 @@
+#pragma once
+// The screen of the window system's desktop: one display-format (XRGB8888)
+// picture covering the virtual screen (every monitor), which the primary
+// surface, window device contexts and background erasing draw on, and
+// which a presenter shows or saves.
+//
+// Threads: any; the screen's mutex guards the pixels. The change listener
+// runs on the thread that drew, possibly with the mutex held: it must only
+// wake someone, never wait.
+
+#include "ui/Geometry.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace gfx {
+
+class Screen {
+public:
+    static Screen& Get();
+
+    // Follows the monitor setting: the screen is remade (black) when the
+    // virtual screen's size changed since it was last made.
+    void SyncToMonitors();
+
+    int Width();
+    int Height();
+    RECT Bounds();
+
+    // The mutex that guards the pixels; recursive.
+    std::recursive_mutex& Mutex() { return m_mutex; }
+    // Under Mutex(): the pixels, Width() words a row.
+    std::uint32_t* PixelsLocked() { return m_pixels.data(); }
+    int WidthLocked() const { return m_width; }
+    int HeightLocked() const { return m_height; }
+
+    // Runs `read` with the pixels under the mutex.
+    void Read(const std::function<void(const std::uint32_t* pixels, int width, int height)>& read);
+    std::uint32_t PixelAt(int x, int y);
+
+    // Records that `rect` (screen coordinates) changed and tells the listener.
+    void MarkChanged(const RECT& rect);
+    std::uint64_t Generation();
+    // One listener (the presenter); null removes it.
+    void SetChangeListener(std::function<void()> listener);
+
+private:
+    Screen() = default;
+    void makeLocked(int width, int height);
+
+    std::recursive_mutex m_mutex;
+    std::vector<std::uint32_t> m_pixels;
+    int m_width = 0;
+    int m_height = 0;
+    bool m_made = false;
+    std::uint64_t m_generation = 0; // guarded by m_mutex
+    std::mutex m_listenerMutex;
+    std::function<void()> m_listener; // guarded by m_listenerMutex
+};
+
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The presenter with a window: an SDL2 window as large as the screen (made
+// smaller to fit the display), redrawn whenever the screen changes, whose
+// mouse (buttons, wheel, movement; the window system makes double clicks)
+// and keys go to ui's input as if they came from a real mouse and keyboard.
+//
+// Threads: SDL runs on the presenter's own thread. Input travels from it
+// as posted messages to a hidden window of the thread that made the
+// presenter, which injects it there, so injection never waits on the page.
+
+#include "present/Presenter.h"
+
+#include "ui/Window.h"
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace present {
+
+class SdlPresenter final : public Presenter, private ui::WindowHandler {
+public:
+    // Null when SDL cannot open a window (no display).
+    static std::unique_ptr<SdlPresenter> Create();
+    ~SdlPresenter() override;
+
+    Kind GetKind() const override { return Kind::Window; }
+    std::uint64_t FramesShown() const override { return m_framesShown; }
+    // The SDL window's id (tests address their events to it).
+    std::uint32_t WindowId() const { return m_windowId; }
+
+private:
+    SdlPresenter() = default;
+    // Shared with the screen's change listener, which may run late.
+    struct Wake {
+        std::atomic<bool> pending { false };
+        std::atomic<std::uint32_t> event { 0 };
+    };
+
+    bool start();
+    void run(std::promise<bool>& started);
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    std::thread m_thread;
+    std::atomic<bool> m_quit { false };
+    std::shared_ptr<Wake> m_wake = std::make_shared<Wake>();
+    std::atomic<std::uint64_t> m_framesShown { 0 };
+    std::atomic<std::uint32_t> m_windowId { 0 };
+    HWND m_inputWindow = nullptr; // owned by the making thread
+};
+
+}

@@ -1,0 +1,260 @@
+// The blit routines: the fast ones against the plain reference on tiny and
+// odd sizes, with every kind of rectangle a caller can hand in, and with
+// guard words around every surface to catch reads and writes outside it.
+
+#include "gfx/Blit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kGuard = 0xDEADBEEF;
+constexpr int kGuardRows = 2;
+constexpr int kGuardColumns = 3;
+
+// Display-format pixels with guard words above, below and right of them.
+struct GuardedPicture {
+    GuardedPicture(int w, int h) : width(w), height(h), stride(w + kGuardColumns), words(static_cast<std::size_t>(stride) * (h + 2 * kGuardRows), kGuard)
+    {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                at(x, y) = 0;
+    }
+    std::uint32_t& at(int x, int y) { return words[static_cast<std::size_t>((y + kGuardRows) * stride + x)]; }
+    gfx::PixelView view()
+    {
+        return gfx::PixelView { gfx::PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(&at(0, 0)), width, height, stride * 4 };
+    }
+    bool guardsIntact() const
+    {
+        for (int y = -kGuardRows; y < height + kGuardRows; ++y) {
+            for (int x = 0; x < stride; ++x) {
+                bool inside = y >= 0 && y < height && x < width;
+                if (!inside && words[static_cast<std::size_t>((y + kGuardRows) * stride + x)] != kGuard)
+                    return false;
+            }
+        }
+        return true;
+    }
+    int width;
+    int height;
+    int stride;
+    std::vector<std::uint32_t> words;
+};
+
+// A YUV picture in surface layout, with guard bytes after it.
+struct YuvPicture {
+    YuvPicture(gfx::PixelFormat f, int w, int h, std::mt19937& random) : format(f), width(w), height(h)
+    {
+        pitch = f == gfx::PixelFormat::Yv12 ? (w + 15) / 16 * 16 : (w + 1) / 2 * 4 + 8;
+        std::size_t size = f == gfx::PixelFormat::Yv12 ? static_cast<std::size_t>(pitch) * h + 2 * static_cast<std::size_t>(pitch / 2) * ((h + 1) / 2) : static_cast<std::size_t>(pitch) * h;
+        bytes.resize(size);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
+    }
+    gfx::PixelView view() { return gfx::PixelView { format, bytes.data(), width, height, pitch }; }
+    gfx::PixelFormat format;
+    int width;
+    int height;
+    LONG pitch;
+    std::vector<std::uint8_t> bytes;
+};
+
+int channelDifference(std::uint32_t a, std::uint32_t b)
+{
+    int worst = 0;
+    for (int shift = 0; shift <= 16; shift += 8)
+        worst = std::max(worst, std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)));
+    return worst;
+}
+
+// Mostly well-formed rectangles reaching past the surface; one in ten inverted.
+RECT randomRect(std::mt19937& random, int w, int h)
+{
+    std::uniform_int_distribution<int> xs(-3, w + 3);
+    std::uniform_int_distribution<int> ys(-3, h + 3);
+    RECT r { xs(random), ys(random), xs(random), ys(random) };
+    if (random() % 10 != 0) {
+        r = RECT { std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right) + 1, std::max(r.top, r.bottom) + 1 };
+    }
+    return r;
+}
+
+const SIZE kSizes[] = { { 1, 1 }, { 2, 2 }, { 3, 5 }, { 5, 3 }, { 4, 4 }, { 5, 5 }, { 7, 3 }, { 13, 11 } };
+
+TEST(BlitTest, FastMatchesReferenceAndStaysInsideForAnyRectangles)
+{
+    std::mt19937 random(7);
+    int drawn = 0;
+    for (SIZE sourceSize : kSizes) {
+        for (SIZE destSize : kSizes) {
+            GuardedPicture source(sourceSize.cx, sourceSize.cy);
+            for (int y = 0; y < source.height; ++y)
+                for (int x = 0; x < source.width; ++x)
+                    source.at(x, y) = (random() & 0x3) ? (random() & 0x00FFFFFF) : 0x00102030; // a quarter are the key colour
+            for (int round = 0; round < 60; ++round) {
+                gfx::BlitParams p;
+                p.dest = randomRect(random, destSize.cx, destSize.cy);
+                p.source = randomRect(random, sourceSize.cx, sourceSize.cy);
+                p.destClip = RECT { 0, 0, destSize.cx, destSize.cy };
+                if (round % 2)
+                    p.destClip = ui::Intersect(randomRect(random, destSize.cx, destSize.cy), p.destClip);
+                p.colorKey = round % 3 == 0;
+                p.key = gfx::DDCOLORKEY { 0x00102030, 0x00102030 };
+                GuardedPicture fast(destSize.cx, destSize.cy);
+                GuardedPicture reference(destSize.cx, destSize.cy);
+                for (std::size_t i = 0; i < fast.words.size(); ++i)
+                    if (fast.words[i] != kGuard)
+                        fast.words[i] = reference.words[i] = 0x00ABCDEF;
+                const std::vector<std::uint32_t> before = fast.words;
+                HRESULT a = gfx::FastBlit(fast.view(), source.view(), p, nullptr);
+                HRESULT b = gfx::ReferenceBlit(reference.view(), source.view(), p);
+                ASSERT_EQ(a, b);
+                ASSERT_EQ(fast.words, reference.words) << "source " << sourceSize.cx << "x" << sourceSize.cy << " dest " << destSize.cx << "x" << destSize.cy << " round " << round;
+                ASSERT_TRUE(fast.guardsIntact());
+                for (int y = 0; y < fast.height; ++y)
+                    for (int x = 0; x < fast.width; ++x)
+                        ASSERT_NE(fast.at(x, y), kGuard) << "a guard word was read";
+                if (fast.words != before)
+                    ++drawn;
+            }
+        }
+    }
+    EXPECT_GT(drawn, 64 * 60 / 10); // enough of the random rectangles really drew
+}
+
+TEST(BlitTest, InvertedOrEmptyRectanglesAreRefusedAndDrawNothing)
+{
+    GuardedPicture source(4, 4);
+    GuardedPicture dest(4, 4);
+    const RECT bad[] = { { 3, 0, 1, 4 }, { 0, 3, 4, 1 }, { 2, 2, 2, 4 }, { -2147483647, 0, 2147483647, 4 } };
+    for (const RECT& r : bad) {
+        gfx::BlitParams p { r, RECT { 0, 0, 4, 4 }, RECT { 0, 0, 4, 4 } };
+        EXPECT_EQ(gfx::FastBlit(dest.view(), source.view(), p, nullptr), gfx::DDERR_INVALIDRECT);
+        p = gfx::BlitParams { RECT { 0, 0, 4, 4 }, r, RECT { 0, 0, 4, 4 } };
+        EXPECT_EQ(gfx::FastBlit(dest.view(), source.view(), p, nullptr), gfx::DDERR_INVALIDRECT);
+    }
+    EXPECT_TRUE(dest.guardsIntact());
+}
+
+TEST(BlitTest, ColourKeyedBlitsLeaveKeyPixelsOfTheSourceOut)
+{
+    // 1:1 and stretched, the destination keeps its colour where the source holds the key.
+    GuardedPicture source(4, 2);
+    const std::uint32_t row[4] = { 0x000000, 0xFF0000, 0x000000, 0x00FF00 };
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            source.at(x, y) = row[x];
+    for (int scale : { 1, 2 }) {
+        GuardedPicture dest(4 * scale, 2 * scale);
+        for (int y = 0; y < dest.height; ++y)
+            for (int x = 0; x < dest.width; ++x)
+                dest.at(x, y) = 0x123456;
+        gfx::BlitParams p { RECT { 0, 0, 4 * scale, 2 * scale }, RECT { 0, 0, 4, 2 }, RECT { 0, 0, 4 * scale, 2 * scale }, true, { 0, 0 } };
+        ASSERT_EQ(gfx::FastBlit(dest.view(), source.view(), p, nullptr), gfx::DD_OK);
+        for (int y = 0; y < dest.height; ++y) {
+            for (int x = 0; x < dest.width; ++x) {
+                std::uint32_t s = row[x / scale];
+                EXPECT_EQ(dest.at(x, y), s == 0 ? 0x123456u : s) << x << "," << y << " scale " << scale;
+            }
+        }
+    }
+}
+
+TEST(BlitTest, ShrinkingAndEnlargingPickTheNearestPixel)
+{
+    GuardedPicture source(4, 1);
+    for (int x = 0; x < 4; ++x)
+        source.at(x, 0) = static_cast<std::uint32_t>(x + 1);
+    GuardedPicture half(2, 1);
+    gfx::BlitParams p { RECT { 0, 0, 2, 1 }, RECT { 0, 0, 4, 1 }, RECT { 0, 0, 2, 1 } };
+    gfx::FastBlit(half.view(), source.view(), p, nullptr);
+    EXPECT_EQ(half.at(0, 0), 2u); // centres at 1 and 3 of 0..3
+    EXPECT_EQ(half.at(1, 0), 4u);
+    GuardedPicture twice(8, 1);
+    p = gfx::BlitParams { RECT { 0, 0, 8, 1 }, RECT { 0, 0, 4, 1 }, RECT { 0, 0, 8, 1 } };
+    gfx::FastBlit(twice.view(), source.view(), p, nullptr);
+    const std::uint32_t expected[8] = { 1, 1, 2, 2, 3, 3, 4, 4 };
+    for (int x = 0; x < 8; ++x)
+        EXPECT_EQ(twice.at(x, 0), expected[x]);
+}
+
+TEST(BlitTest, ZoomRectangleThatLeftThePictureShowsOnlyThePictureInPlace)
+{
+    // Source (-2, 0, 2, 1) of a 4-pixel row onto 4 pixels: the left half
+    // maps outside and stays untouched; the right half shows pixels 0 and 1.
+    GuardedPicture source(4, 1);
+    for (int x = 0; x < 4; ++x)
+        source.at(x, 0) = static_cast<std::uint32_t>(x + 1);
+    GuardedPicture dest(4, 1);
+    gfx::BlitParams p { RECT { 0, 0, 4, 1 }, RECT { -2, 0, 2, 1 }, RECT { 0, 0, 4, 1 } };
+    ASSERT_EQ(gfx::FastBlit(dest.view(), source.view(), p, nullptr), gfx::DD_OK);
+    const std::uint32_t expected[4] = { 0, 0, 1, 2 };
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(dest.at(x, 0), expected[x]);
+}
+
+TEST(BlitTest, ReferenceConversionGivesTheKnownColours)
+{
+    struct Case {
+        int y, u, v;
+        std::uint32_t rgb;
+    };
+    const Case cases[] = { { 16, 128, 128, 0x000000 }, { 235, 128, 128, 0xFFFFFF }, { 81, 90, 240, 0xFE0000 }, { 145, 54, 34, 0x00FF01 }, { 41, 240, 110, 0x0000FF } };
+    for (const Case& c : cases)
+        EXPECT_LE(channelDifference(gfx::YuvToXrgb(c.y, c.u, c.v), c.rgb), 1) << c.y << " " << c.u << " " << c.v;
+}
+
+TEST(BlitTest, YuvConversionStaysWithinTheReferenceRoundingOnEveryPath)
+{
+    std::mt19937 random(11);
+    const SIZE sizes[] = { { 2, 2 }, { 3, 3 }, { 5, 5 }, { 16, 9 }, { 33, 17 }, { 64, 32 } };
+    for (gfx::PixelFormat format : { gfx::PixelFormat::Yv12, gfx::PixelFormat::Uyvy }) {
+        for (SIZE size : sizes) {
+            YuvPicture source(format, size.cx, size.cy, random);
+            gfx::ConverterCache cache;
+            // Whole picture at the left edge (straight conversion), at an
+            // offset (through the scratch picture), from an odd source
+            // corner (pixel by pixel) and stretched.
+            const RECT whole { 0, 0, size.cx, size.cy };
+            const RECT odd { 1, 1, size.cx, size.cy };
+            struct Shot {
+                RECT dest;
+                RECT source;
+            };
+            const Shot shots[] = {
+                { whole, whole },
+                { ui::Offset(whole, 3, 2), whole },
+                { ui::Offset(odd, 2, 0), odd },
+                { RECT { 0, 0, size.cx * 2 - 1, size.cy + 1 }, whole },
+            };
+            for (const Shot& shot : shots) {
+                const int w = size.cx * 2 + 4;
+                const int h = size.cy + 4;
+                GuardedPicture fast(w, h);
+                GuardedPicture reference(w, h);
+                gfx::BlitParams p { shot.dest, shot.source, RECT { 0, 0, w, h } };
+                ASSERT_EQ(gfx::FastBlit(fast.view(), source.view(), p, &cache), gfx::DD_OK);
+                ASSERT_EQ(gfx::ReferenceBlit(reference.view(), source.view(), p), gfx::DD_OK);
+                ASSERT_TRUE(fast.guardsIntact());
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        const std::uint32_t f = fast.at(x, y) & 0x00FFFFFF;
+                        const std::uint32_t r = reference.at(x, y);
+                        if (r == 0) {
+                            ASSERT_EQ(f, 0u) << "wrote outside the destination rectangle at " << x << "," << y;
+                        }
+                        ASSERT_LE(channelDifference(f, r), gfx::kYuvTolerance) << x << "," << y << " of " << size.cx << "x" << size.cy;
+                    }
+                }
+            }
+            gfx::FreeConverter(cache);
+        }
+    }
+}
+
+}
