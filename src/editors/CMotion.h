@@ -11,6 +11,11 @@
 
 class CMotion : public CPlayBase {
 public:
+    // The editor's overlays and drawing come with its mouse handling.
+    void DrawRgbFrame(const PictureRecord&, int, int) override { }
+    void DrawYuvFrame(const PictureRecord&, int, int) override { }
+    void DrawPlainFrame(const PictureRecord&, int, int) override { }
+
     CMotion() : CPlayBase(kMotionWindowId) { }
 
     // The rectangle the grid is laid over, in window coordinates.

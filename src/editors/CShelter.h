@@ -17,6 +17,11 @@ public:
     static constexpr int kScale = 10000;
     static constexpr int kSnapToEdge = 9960;
 
+    // The editor's overlays and drawing come with its mouse handling.
+    void DrawRgbFrame(const PictureRecord&, int, int) override { }
+    void DrawYuvFrame(const PictureRecord&, int, int) override { }
+    void DrawPlainFrame(const PictureRecord&, int, int) override { }
+
     CShelter() : CPlayBase(kShelterWindowId) { }
 
     void SetPictureSize(int width, int height)

@@ -4,6 +4,8 @@
 #include "control/ControlIds.h"
 #include "view/CPlayView.h"
 
+#include "gfx/Surface.h"
+
 #include "audio/G726.h"
 #include "audio/ImaAdpcm.h"
 #include "control/TiravexCtrl.h"
@@ -27,11 +29,16 @@ constexpr std::size_t kPcmPerAdpcmBlock = audio::kImaAdpcmBlockSamples * 2;
 CPlayBase::~CPlayBase()
 {
     CloseStream();
+    sys::Locker lock(m_renderLock);
+    if (m_surface)
+        m_surface->Release();
+    m_surface = nullptr;
 }
 
 void CPlayBase::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub)
 {
     m_notifyWindow = notifyWindow;
+    m_drawWindow = m_hWnd;
     m_screenWidth = screenWidth;
     m_screenHeight = screenHeight;
     m_hub = hub;
@@ -75,8 +82,13 @@ void CPlayBase::CloseStream()
             if (m_hub)
                 sys::PostThreadMessage(m_hub->GetWatchdogThreadId(), static_cast<UINT>(m_id), 0, kWatchdogClosed);
             m_channel = nullptr;
+            {
+                sys::Locker decoder(m_decoderLock);
+                media::DecoderClose(m_decoder);
+            }
             m_width = 0;
             m_height = 0;
+            RefreshView();
         }
     }
     StopRecord();
@@ -207,11 +219,6 @@ int CPlayBase::FrameCallback(int kind, FrameRecord* frame, void* user, int id)
     return 0;
 }
 
-void CPlayBase::OnVideoFrame(int, const FrameRecord&)
-{
-    m_silence = 0;
-}
-
 HRESULT CPlayBase::OnTick()
 {
     if (++m_silence > kSilenceRefresh - 1) {
@@ -223,6 +230,8 @@ HRESULT CPlayBase::OnTick()
 
 void CPlayBase::RefreshView()
 {
+    if (m_view && m_view->composition)
+        m_view->FillSurface(m_view->composition, 0);
 }
 
 void CPlayBase::OnAudioFrame(const FrameRecord& frame, int id)

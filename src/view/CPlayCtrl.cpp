@@ -1,5 +1,9 @@
 #include "view/CPlayCtrl.h"
 
+#include "audio/CMediaHub.h"
+#include "view/CPlayView.h"
+
+#include "gfx/Surface.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
 
@@ -11,6 +15,77 @@ constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 CPlayCtrl::~CPlayCtrl()
 {
     DestroyMenu();
+    sys::Locker lock(m_renderLock);
+    if (m_back)
+        m_back->Release();
+    m_back = nullptr;
+}
+
+void CPlayCtrl::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub)
+{
+    CPlayBase::Attach(notifyWindow, screenWidth, screenHeight, hub);
+    ui::GetClientRect(m_hWnd, &m_windowRect);
+    m_savedRect = m_windowRect;
+    sys::Locker lock(m_renderLock);
+    if (m_back)
+        m_back->Release();
+    m_back = m_view ? m_view->CreateSurface(kDefaultBackWidth, kDefaultBackHeight) : nullptr;
+}
+
+void CPlayCtrl::DetachView()
+{
+    if (m_back)
+        m_back->Release();
+    m_back = nullptr;
+    CPlayBase::DetachView();
+}
+
+void CPlayCtrl::OnPictureSize(int width, int height)
+{
+    m_sourceRect.right = m_zoomRect.right = width;
+    m_sourceRect.bottom = m_zoomRect.bottom = height;
+    sys::Locker lock(m_renderLock);
+    if (m_back)
+        m_back->Release();
+    m_back = m_view ? m_view->CreateSurface(width, height) : nullptr;
+}
+
+HRESULT CPlayCtrl::compose()
+{
+    sys::Locker lock(m_windowLock);
+    if (!m_keepRatio)
+        return m_view->Compose(m_back, m_zoomRect, nullptr);
+    ComputeDisplayRect();
+    RECT display = GetDisplayRect();
+    return m_view->Compose(m_back, m_zoomRect, &display);
+}
+
+void CPlayCtrl::DrawRgbFrame(const PictureRecord& picture, int width, int height)
+{
+    if (!m_view || !m_back || !picture.buffer)
+        return;
+    m_view->DrawRgbFrame(m_back, picture.buffer, width, height);
+    compose();
+}
+
+void CPlayCtrl::DrawYuvFrame(const PictureRecord& picture, int width, int height)
+{
+    if (!m_view || !m_back || !picture.buffer)
+        return;
+    if (FAILED(m_view->DrawYuvFrame(m_surface, m_back, picture.buffer, width, height)))
+        return; // the frame is dropped
+    compose();
+}
+
+HRESULT CPlayCtrl::OnTick()
+{
+    CPlayBase::OnTick();
+    if (!m_view || !m_hWnd)
+        return S_OK;
+    ui::GetWindowRect(m_hWnd, &m_windowRect);
+    sys::Locker render(m_renderLock);
+    sys::Locker lock(m_windowLock);
+    return m_view->Present(m_hWnd, m_keepRatio);
 }
 
 void CPlayCtrl::DestroyMenu()

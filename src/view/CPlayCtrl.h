@@ -7,9 +7,25 @@
 
 #include "ui/Menu.h"
 
+// The back surface until the video's size is known.
+constexpr int kDefaultBackWidth = 1280;
+constexpr int kDefaultBackHeight = 960;
+
 class CPlayCtrl : public CPlayBase {
 public:
     ~CPlayCtrl() override;
+
+    void Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub) override;
+    void DetachView() override;
+    void OnPictureSize(int width, int height) override;
+    void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
+    void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
+    void DrawPlainFrame(const PictureRecord&, int, int) override { }
+    // Ticks the silence counter, then presents the composed picture at the
+    // window's place on the screen.
+    HRESULT OnTick() override;
+
+    RECT GetSourceRect() const { return m_zoomRect; }
 
     bool IsFullScreen() const { return m_fullScreen; }
     // Into full screen on the window's monitor, or back into the control.
@@ -28,6 +44,15 @@ public:
 protected:
     explicit CPlayCtrl(std::int16_t id) : CPlayBase(id) { }
 
+    // Onto the composition surface from the zoom rectangle (keep ratio: onto the display rectangle).
+    HRESULT compose();
+
+    RECT m_sourceRect {};    // committed zoom rectangle, in video pixels
+    RECT m_zoomRect {};      // what is blitted; the source rectangle except while dragging
+    RECT m_windowRect {};
+    gfx::Surface* m_back = nullptr; // guarded by m_renderLock
+    std::int16_t m_zoomLevel = 0;
+    sys::CriticalSection m_windowLock; // blits into the composition surface and onto the screen
     bool m_fullScreen = false;
     HMENU m_menu = nullptr;
     HWND m_parent = nullptr;  // the control window, while in full screen
