@@ -198,8 +198,8 @@ int CTiravexCtrl::OnCreate()
     ui::SetWindowBackground(m_hWnd, kControlBackground);
     ui::SetWindowLongPtr(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-    m_penSelected = FramePen { 1, kFrameSelectedColour };
-    m_penNormal = FramePen { 1, kFrameNormalColour };
+    m_penSelected = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameSelectedColour);
+    m_penNormal = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameNormalColour);
 
     RECT client {};
     ui::GetClientRect(m_hWnd, &client);
@@ -267,8 +267,9 @@ void CTiravexCtrl::OnDestroy()
         kz_close_HttpParser(m_http);
         m_http = nullptr;
     }
-    m_penSelected.reset();
-    m_penNormal.reset();
+    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penSelected));
+    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penNormal));
+    m_penSelected = m_penNormal = nullptr;
 }
 
 void CTiravexCtrl::postLoginStartup()

@@ -12,6 +12,7 @@
 #include "control/ControlIds.h"
 
 #include "audio/CMediaHub.h"
+#include "gfx/Gdi.h"
 #include "editors/CMotion.h"
 #include "editors/CShelter.h"
 #include "kznet/kznet.h"
@@ -78,12 +79,6 @@ struct AlarmInfoLayout {
 struct RoadMessage {
     std::int32_t type;
     std::int32_t length;
-};
-
-// A pen of the control's frame; the drawing layer makes the real pen from it.
-struct FramePen {
-    int width;
-    COLORREF colour;
 };
 
 // The stored login reply: the device identifier with its zero, the device
@@ -205,8 +200,8 @@ public:
     std::uint8_t m_postLoginDone = 0;
     LONG m_self = 0;
     std::atomic<std::uint8_t> m_active { 0 }; // read by the audio path
-    std::optional<FramePen> m_penSelected;
-    std::optional<FramePen> m_penNormal;
+    gfx::HPEN m_penSelected = nullptr;
+    gfx::HPEN m_penNormal = nullptr;
     std::int32_t m_deviceType = kDeviceTypeFull;
     std::array<std::int32_t, kHttpsPortSlots> m_httpsPorts {};
     char m_modelName[kModelNameBytes] = {};
@@ -241,7 +236,8 @@ private:
     void onDeviceInfoReply(int type, const char* text, int length);
     void onAlarmSound(const std::uint8_t* data);
     void onAlarm111(const std::uint8_t* data, int length);
-    void paintControl();
+    void paintControl(HDC dc);
+    void paintFrame(HDC dc);
     void paintLiveArea();
     std::vector<PageArg> loginReplyArgs(const std::uint8_t* reply, bool withEntries) const;
     void reportAfterLogin();

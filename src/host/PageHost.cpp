@@ -7,6 +7,9 @@
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
 
+#include "gfx/Gdi.h"
+#include "present/Presenter.h"
+
 #include <duktape.h>
 
 #include <cmath>
@@ -196,6 +199,8 @@ PageHost::PageHost(PageOptions options) : m_options(std::move(options))
     m_timerHandler->host = this;
     ui::CreateWindowEx(0, kTimerClass, "timers", WS_POPUP, 0, 0, 0, 0, nullptr, m_timerHandler.get());
 
+    gfx::InstallBackgroundEraser();
+    m_presenter = present::CreatePresenter(present::Kind::Headless);
     m_duk = duk_create_heap_default();
     m_script = new ScriptObject(*this);
     m_site = PageSite::Create();
@@ -259,7 +264,7 @@ void PageHost::install()
 
     duk_push_object(ctx);
     const Native hostFunctions[] = {
-        { "exit", jsExit, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 },
+        { "exit", jsExit, 1 }, { "screenshot", jsScreenshot, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 },
     };
     for (const auto& n : hostFunctions) {
         duk_push_c_function(ctx, n.function, n.args);
@@ -592,6 +597,34 @@ int PageHost::jsKey(duk_context* ctx)
     if (kind == "up" || kind == "press")
         ui::InjectKey(false, key);
     return 0;
+}
+
+bool PageHost::ShowOnDisplay()
+{
+    auto window = present::CreatePresenter(present::Kind::Window);
+    if (!window)
+        return false;
+    m_presenter = std::move(window);
+    return true;
+}
+
+std::string PageHost::OutputPath(const std::string& path) const
+{
+    if (path.empty() || path[0] == '/' || m_options.outputFolder.empty())
+        return path;
+    return m_options.outputFolder + "/" + path;
+}
+
+int PageHost::jsScreenshot(duk_context* ctx)
+{
+    PageHost* host = From(ctx);
+    std::string path = host->OutputPath(duk_safe_to_string(ctx, 0));
+    ui::PumpPending(); // what is waiting to be painted is painted first
+    bool saved = present::SaveScreenPng(path);
+    if (!saved)
+        std::fprintf(stderr, "tiravex-page: cannot write the screenshot %s\n", path.c_str());
+    duk_push_boolean(ctx, saved);
+    return 1;
 }
 
 int PageHost::jsChooseMenu(duk_context* ctx)

@@ -26,6 +26,10 @@ namespace control {
 class CTiravexCtrl;
 }
 
+namespace present {
+class Presenter;
+}
+
 namespace host {
 
 class ScriptObject;
@@ -63,6 +67,11 @@ public:
     bool Exited() const { return m_exitCode.has_value(); }
     duk_context* Context() const { return m_duk; }
 
+    // The screen's presenter: headless unless a window was asked for.
+    bool ShowOnDisplay();
+    // Where a page's relative output paths go.
+    std::string OutputPath(const std::string& path) const;
+
     // What the page's own console.log printed (also written to stdout).
     const std::vector<std::string>& ConsoleLines() const { return m_console; }
 
@@ -84,6 +93,7 @@ private:
     com::ComPtr<PageSite> m_site;
     ScriptObject* m_script = nullptr;
     std::unique_ptr<TimerHandler> m_timerHandler;
+    std::unique_ptr<present::Presenter> m_presenter;
     std::vector<control::CTiravexCtrl*> m_controls;
     std::vector<Installer> m_installers;
     std::vector<std::string> m_console;
@@ -104,6 +114,7 @@ private:
     static int jsKey(duk_context* ctx);
     static int jsChooseMenu(duk_context* ctx);
     static int jsChooseFile(duk_context* ctx);
+    static int jsScreenshot(duk_context* ctx);
 };
 
 // Converts between script values and Automation values.

@@ -86,14 +86,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
     return true;
 }
 
-bool InstallExtras(PageHost&, const CommandLine& line, std::string& error)
+bool InstallExtras(PageHost& page, const CommandLine& line, std::string& error)
 {
     if (!line.camera.empty()) {
         error = "the simulated camera is not part of this build yet";
         return false;
     }
-    if (line.display) {
-        error = "no display presenter in this build yet";
+    if (line.display && !page.ShowOnDisplay()) {
+        error = "--display needs a display (set DISPLAY, or run under xvfb-run)";
         return false;
     }
     return true;

@@ -151,7 +151,12 @@ void CTiravexCtrl::activate()
     if (m_active)
         return;
     m_active = 1;
-    paintControl();
+    if (HDC dc = gfx::GetDC(m_hWnd)) {
+        paintFrame(dc);
+        gfx::ReleaseDC(m_hWnd, dc);
+    }
+    if (m_live.m_silence >= kSilenceForBlack)
+        paintLiveArea();
     event(devlink::kEventViewActivated,
         { m_self, std::string(m_login->ip), m_webPort, std::string(m_login->username), std::string(m_login->passwd), deviceName(),
             std::int32_t { m_deviceKind }, std::int32_t { m_live.m_talkCaptureOn ? 1 : 0 }, std::int32_t { m_live.m_audioOn ? 1 : 0 },
@@ -163,7 +168,10 @@ void CTiravexCtrl::activate()
 void CTiravexCtrl::deactivate()
 {
     m_active = 0;
-    paintControl();
+    if (HDC dc = gfx::GetDC(m_hWnd)) {
+        paintFrame(dc);
+        gfx::ReleaseDC(m_hWnd, dc);
+    }
 }
 
 void CTiravexCtrl::reportState()
