@@ -135,12 +135,12 @@ int CTiravexCtrl::callPage(const char* name, const PageArg* arguments, int count
     for (int i = 0; i < count; ++i) {
         VARIANT& v = packed[static_cast<std::size_t>(count - 1 - i)];
         VariantInit(&v);
-        if (const auto* number = std::get_if<std::int32_t>(&arguments[i])) {
+        if (!arguments[i].IsText()) {
             v.vt = VT_I4;
-            v.lVal = *number;
+            v.lVal = arguments[i].Number();
         } else {
             v.vt = VT_BSTR;
-            v.bstrVal = com::AnsiToBstr(std::get<std::string>(arguments[i]));
+            v.bstrVal = com::AnsiToBstr(arguments[i].Text());
         }
     }
     DISPPARAMS params { packed.data(), nullptr, static_cast<UINT>(count), 0 };

@@ -33,7 +33,21 @@ namespace control {
 
 // One argument of a page callback: a 32-bit integer or an 8-bit text in the
 // system code page.
-using PageArg = std::variant<std::int32_t, std::string>;
+class PageArg {
+public:
+    PageArg(std::int32_t number) : m_number(number) { }
+    PageArg(std::string text) : m_text(std::move(text)), m_isText(true) { }
+    PageArg(const char* text) : m_text(text ? text : ""), m_isText(true) { }
+
+    bool IsText() const { return m_isText; }
+    std::int32_t Number() const { return m_number; }
+    const std::string& Text() const { return m_text; }
+
+private:
+    std::int32_t m_number = 0;
+    std::string m_text;
+    bool m_isText = false;
+};
 
 // Who gets an event: only an active instance, every instance, or every
 // instance with the active flag raised for the call and restored after.

@@ -42,7 +42,7 @@ std::string text(const std::uint8_t* d, std::size_t offset, std::size_t size = k
 
 void CTiravexCtrl::event(int code, std::vector<PageArg> arguments, Delivery delivery)
 {
-    arguments.insert(arguments.begin(), PageArg { std::int32_t { code } });
+    arguments.insert(arguments.begin(), PageArg(std::int32_t { code }));
     if (delivery == Delivery::Forced) {
         std::uint8_t before = m_active;
         m_active = 1;
