@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,30 @@ private:
 // time, then lets it run on by itself. Never waits for the calling thread.
 void StopWorker(sys::ThreadHandle& thread);
 
+// Guards callback delivery of one object: a worker holds it while it checks
+// the closing flag and runs a callback; Close takes it (waiting at most
+// kCloseWaitMs for a running callback) to set the flag, so that no callback
+// starts after Close returns. The same thread may take it again, so a
+// callback may close its own handle.
+class DeliveryGate {
+public:
+    // Runs f() unless closed; false when closed.
+    template<typename F> bool Deliver(F f)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed.load())
+            return false;
+        f();
+        return true;
+    }
+    void Close();
+    bool Closed() const { return m_closed.load(); }
+
+private:
+    std::recursive_timed_mutex m_mutex;
+    std::atomic<bool> m_closed { false };
+};
+
 // ---- control road ----------------------------------------------------------
 
 class Road : public std::enable_shared_from_this<Road> {
@@ -103,6 +128,7 @@ private:
 
     net::Socket m_socket;
     std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
     sys::ThreadHandle m_thread;
 
     std::mutex m_sendMutex; // guards the two fields below and every write
@@ -137,6 +163,7 @@ private:
 
     net::Socket m_socket;
     std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
     sys::ThreadHandle m_thread;
 
     std::mutex m_sendMutex; // guards m_connected and every write
@@ -170,6 +197,7 @@ private:
     const bool m_oneDevice;
     std::vector<SearchTarget> m_targets;
     std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
     sys::ThreadHandle m_thread;
 };
 

@@ -81,36 +81,28 @@ int Media::Talk(const char* data, int size)
 
 void Media::ReportLost(int reason)
 {
-    if (m_closing.load() || !m_status)
+    if (!m_status)
         return;
     int result = reason;
-    m_status(kStatusLinkLost, &result, m_user, m_id);
+    m_gate.Deliver([&] { m_status(kStatusLinkLost, &result, m_user, m_id); });
 }
 
 void Media::OnStatus(const std::uint8_t* data, std::size_t n)
 {
     wire::Status status;
-    if (!wire::ParseStatus(data, n, status) || !m_status || m_closing.load())
-        return;
+    if (!wire::ParseStatus(data, n, status) || !m_status || status.type == kStatusLinkLost)
+        return; // only the library reports its own link loss
     int result = status.result;
-    switch (status.type) {
-    case kStatusOpen:
-    case kStatusTalkStart:
-    case kStatusTalkStop:
-        m_status(status.type, &result, m_user, m_id);
-        break;
-    case kStatusLinkLost:
-        break; // only the library reports its own link loss
-    default:
-        m_status(status.type, &result, m_user, status.value);
-        break;
-    }
+    // Open and talk replies carry the window id; other types the camera's value.
+    bool withId = status.type == kStatusOpen || status.type == kStatusTalkStart || status.type == kStatusTalkStop;
+    int value = withId ? m_id : status.value;
+    m_gate.Deliver([&] { m_status(status.type, &result, m_user, value); });
 }
 
 void Media::OnFrame(const std::uint8_t* data, std::size_t n)
 {
     wire::FrameHeader header;
-    if (!wire::ParseFrameHeader(data, n, header) || !m_frame || m_closing.load())
+    if (!wire::ParseFrameHeader(data, n, header) || !m_frame)
         return;
     if (header.kind != kFrameH264 && header.kind != kFrameMjpeg && header.kind != kFrameAudio)
         return;
@@ -130,7 +122,7 @@ void Media::OnFrame(const std::uint8_t* data, std::size_t n)
     record.width = header.width;
     record.height = header.height;
     record.payload = data + wire::kFrameHeaderBytes;
-    m_frame(header.kind, &record, m_user, m_id);
+    m_gate.Deliver([&] { m_frame(header.kind, &record, m_user, m_id); });
 }
 
 void Media::Run()
@@ -181,6 +173,7 @@ void Media::Close()
         m_closing = true;
         m_connected = false;
     }
+    m_gate.Close();
     m_socket.Shutdown();
     StopWorker(m_thread);
 }

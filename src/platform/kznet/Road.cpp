@@ -22,9 +22,9 @@ bool Road::Start()
 
 void Road::Deliver(int type, const std::uint8_t* data, std::size_t n)
 {
-    if (m_closing.load() || !m_callback)
+    if (!m_callback)
         return;
-    m_callback(type, reinterpret_cast<const char*>(data), m_user, static_cast<int>(n));
+    m_gate.Deliver([&] { m_callback(type, reinterpret_cast<const char*>(data), m_user, static_cast<int>(n)); });
 }
 
 void Road::DeliverLoginFailure(std::int32_t status)
@@ -137,6 +137,7 @@ void Road::Close()
         m_closing = true;
         m_connected = false;
     }
+    m_gate.Close();
     m_socket.Shutdown();
     StopWorker(m_thread);
 }

@@ -128,9 +128,11 @@ void Search::Run()
         std::string key(reinterpret_cast<const char*>(record), wire::kRecPortAt + 2);
         if (!seen.insert(key).second)
             continue; // each device once per search
-        if (m_closing.load() || !m_callback)
+        if (!m_callback)
             break;
-        int r = m_callback(kSearchAnswer, reinterpret_cast<const char*>(record), static_cast<int>(length), m_user);
+        int r = 0;
+        if (!m_gate.Deliver([&] { r = m_callback(kSearchAnswer, reinterpret_cast<const char*>(record), static_cast<int>(length), m_user); }))
+            break;
         if (m_oneDevice && r == kSearchStop)
             break;
     }
@@ -140,6 +142,7 @@ void Search::Run()
 void Search::Close()
 {
     m_closing = true;
+    m_gate.Close();
     StopWorker(m_thread);
 }
 

@@ -52,6 +52,16 @@ int mediaControl(KzHandle stream, const wire::MediaControl& control)
 
 }
 
+void DeliveryGate::Close()
+{
+    // A callback that runs longer than the wait (or one that is stuck) does
+    // not keep the caller: the flag is set either way.
+    bool locked = m_mutex.try_lock_for(std::chrono::milliseconds(kCloseWaitMs));
+    m_closed = true;
+    if (locked)
+        m_mutex.unlock();
+}
+
 void StopWorker(sys::ThreadHandle& thread)
 {
     if (!thread)
