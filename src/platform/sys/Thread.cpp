@@ -39,10 +39,12 @@ std::shared_ptr<Thread> Thread::Start(std::string name, std::function<void()> bo
             SetCurrentThreadName(name);
             CurrentQueue(); // the queue exists before Start returns
             {
+                // Notified under the lock: Start's waiter owns `started` and
+                // may destroy it as soon as it sees the id.
                 std::lock_guard lock(startMutex);
                 id = CurrentThreadId();
+                started.notify_one();
             }
-            started.notify_one();
             body();
             body = nullptr;
             std::lock_guard lock(state->mutex);
