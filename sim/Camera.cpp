@@ -56,7 +56,9 @@ constexpr std::size_t kReplyWebPortAt = 947;
 constexpr std::size_t kReplyHttpsPortAt = 951;
 constexpr std::size_t kReplyEntryCount = 9;
 constexpr std::size_t kEntryUserAt = 4, kEntryRightAt = 36, kEntryStateAt = 40, kEntryText1At = 44, kEntryText2At = 76, kEntryText3At = 108;
-constexpr std::size_t kChannelTexts = 16, kAlarmTexts = 8;
+constexpr std::size_t kChannelTexts = 16, kAlarmTexts = 8, kVideoValues = 20;
+constexpr std::int32_t kDefaultBitRateKbps = 1024;
+constexpr std::int32_t kEntryRightAdmin = 2;
 
 // Alarm message fields.
 constexpr std::size_t kAlarmKindAt = 1, kAlarmOnAt = 2;
@@ -271,16 +273,16 @@ std::vector<std::uint8_t> Camera::State::LoginReply(std::int32_t status, const s
     r[kReplyByte553At] = 1;
     for (std::size_t k = 0; k < kAlarmTexts; ++k)
         putText(r, kReplyAlarmTextsAt + kReplyTextBytes * k, "input" + std::to_string(k + 1), kReplyTextBytes);
-    const std::int32_t values[] = { live.width, live.height, live.fps, live.keyInterval, 1024 };
-    for (std::size_t k = 0; k < 20; ++k)
-        put32(r, kReplyVideoValuesAt + 4 * k, values[k % 5]);
+    const std::int32_t values[] = { live.width, live.height, live.fps, live.keyInterval, kDefaultBitRateKbps };
+    for (std::size_t k = 0; k < kVideoValues; ++k)
+        put32(r, kReplyVideoValuesAt + 4 * k, values[k % std::size(values)]);
     put32(r, kReplyWebPortAt, webPort);
     put32(r, kReplyHttpsPortAt, config.httpsPort);
     for (std::size_t e = 0; e < kReplyEntryCount && e < config.accounts.size(); ++e) {
         std::size_t b = kReplyEntriesAt + kReplyEntryBytes * e;
         put32(r, b, static_cast<std::int32_t>(e + 1));
         putText(r, b + kEntryUserAt, config.accounts[e].user, kReplyTextBytes);
-        put32(r, b + kEntryRightAt, 2);
+        put32(r, b + kEntryRightAt, kEntryRightAdmin);
         put32(r, b + kEntryStateAt, 0);
         putText(r, b + kEntryText1At, "", kReplyTextBytes);
         putText(r, b + kEntryText2At, "", kReplyTextBytes);

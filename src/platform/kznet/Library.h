@@ -17,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <chrono>
+#include <condition_variable>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -45,13 +47,15 @@ constexpr const char* kEnvSearchTargets = "TIRAVEX_SEARCH_TARGETS";
 constexpr const char* kDefaultSearchTarget = "127.0.0.1";
 int LinkTimeoutMs();
 
-// Table of live handles of one object type.
+// Table of live handles of one object type. Handles are numbers that are
+// never given out twice, so a stale handle can never reach a newer object.
 template<typename T> class HandleTable {
 public:
+    explicit HandleTable(std::uintptr_t tag) : m_tag(tag) { }
     KzHandle Add(std::shared_ptr<T> object)
     {
         std::lock_guard lock(m_mutex);
-        KzHandle handle = object.get();
+        KzHandle handle = reinterpret_cast<KzHandle>((++m_next << kHandleTagBits) | m_tag);
         m_objects[handle] = std::move(object);
         return handle;
     }
@@ -73,7 +77,10 @@ public:
     }
 
 private:
+    static constexpr int kHandleTagBits = 4;
+    const std::uintptr_t m_tag; // which kind of object; a handle of one kind is never found in another table
     std::mutex m_mutex;
+    std::uintptr_t m_next = 0;
     std::map<KzHandle, std::shared_ptr<T>> m_objects;
 };
 
@@ -81,28 +88,36 @@ private:
 // time, then lets it run on by itself. Never waits for the calling thread.
 void StopWorker(sys::ThreadHandle& thread);
 
-// Guards callback delivery of one object: a worker holds it while it checks
-// the closing flag and runs a callback; Close takes it (waiting at most
-// kCloseWaitMs for a running callback) to set the flag, so that no callback
-// starts after Close returns. The same thread may take it again, so a
-// callback may close its own handle.
+// Guards callback delivery of one object: its worker runs each callback
+// through Deliver, and Close marks the object closed and waits (at most
+// kCloseWaitMs) for a running callback to return, so that no callback starts
+// after Close returns. Close from inside a callback does not wait for itself.
 class DeliveryGate {
 public:
     // Runs f() unless closed; false when closed.
     template<typename F> bool Deliver(F f)
     {
-        std::lock_guard lock(m_mutex);
-        if (m_closed.load())
-            return false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closed)
+                return false;
+            ++m_running;
+            m_owner = std::this_thread::get_id();
+        }
         f();
+        std::lock_guard lock(m_mutex);
+        --m_running;
+        m_idle.notify_all();
         return true;
     }
     void Close();
-    bool Closed() const { return m_closed.load(); }
 
 private:
-    std::recursive_timed_mutex m_mutex;
-    std::atomic<bool> m_closed { false };
+    std::mutex m_mutex; // guards the fields below
+    std::condition_variable m_idle;
+    bool m_closed = false;
+    int m_running = 0;
+    std::thread::id m_owner;
 };
 
 // ---- control road ----------------------------------------------------------

@@ -11,22 +11,22 @@ namespace {
 
 HandleTable<Road>& roads()
 {
-    static HandleTable<Road> table;
+    static HandleTable<Road> table(1);
     return table;
 }
 HandleTable<Media>& streams()
 {
-    static HandleTable<Media> table;
+    static HandleTable<Media> table(2);
     return table;
 }
 HandleTable<Search>& searches()
 {
-    static HandleTable<Search> table;
+    static HandleTable<Search> table(3);
     return table;
 }
 HandleTable<Http>& parsers()
 {
-    static HandleTable<Http> table;
+    static HandleTable<Http> table(4);
     return table;
 }
 
@@ -54,12 +54,12 @@ int mediaControl(KzHandle stream, const wire::MediaControl& control)
 
 void DeliveryGate::Close()
 {
-    // A callback that runs longer than the wait (or one that is stuck) does
-    // not keep the caller: the flag is set either way.
-    bool locked = m_mutex.try_lock_for(std::chrono::milliseconds(kCloseWaitMs));
+    std::unique_lock lock(m_mutex);
     m_closed = true;
-    if (locked)
-        m_mutex.unlock();
+    if (m_running && m_owner == std::this_thread::get_id())
+        return; // closed from inside its own callback
+    // A callback that runs longer than the wait does not keep the caller.
+    m_idle.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [this] { return m_running == 0; });
 }
 
 void StopWorker(sys::ThreadHandle& thread)
