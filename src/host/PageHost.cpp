@@ -109,6 +109,7 @@ public:
             return DISP_E_MEMBERNOTFOUND;
         }
         UINT count = params ? params->cArgs : 0;
+        duk_require_stack(ctx, static_cast<duk_idx_t>(count) + 1); // the login report has 133
         for (UINT i = count; i-- > 0;)
             PushVariant(ctx, params->rgvarg[i]); // the first argument is the last one packed
         if (duk_pcall(ctx, static_cast<duk_idx_t>(count)) != DUK_EXEC_SUCCESS)
@@ -218,6 +219,7 @@ PageHost::~PageHost()
         duk_destroy_heap(m_duk);
     m_duk = nullptr;
     m_script->Release();
+    m_keptAlive.clear();
     for (HWND w : ui::GetTopLevelWindows())
         if (ui::GetClassName(w) == kTimerClass && ui::GetWindowHandler(w) == m_timerHandler.get())
             ui::DestroyWindow(w);
@@ -272,6 +274,12 @@ void PageHost::install()
     }
     duk_push_string(ctx, m_options.outputFolder.c_str());
     duk_put_prop_string(ctx, -2, "outputFolder");
+    duk_push_object(ctx);
+    for (const auto& [key, value] : m_options.args) {
+        duk_push_string(ctx, value.c_str());
+        duk_put_prop_string(ctx, -2, key.c_str());
+    }
+    duk_put_prop_string(ctx, -2, "args");
     duk_put_global_string(ctx, "host");
 
     if (duk_peval_string(ctx, kPrelude) != 0)

@@ -35,6 +35,7 @@ namespace host {
 class ScriptObject;
 
 struct PageOptions {
+    std::map<std::string, std::string> args; // host.args
     std::string outputFolder = ".";
     unsigned timeoutMs = 60000; // the page must end within this time
 };
@@ -59,6 +60,8 @@ public:
 
     // Objects a host adds to the page before it runs (the simulated camera).
     using Installer = std::function<void(duk_context*)>;
+    // Keeps an object (the simulated camera) alive until the page's controls are gone.
+    void KeepAlive(std::shared_ptr<void> object) { m_keptAlive.push_back(std::move(object)); }
     void AddInstaller(Installer installer) { m_installers.push_back(std::move(installer)); }
 
     const std::vector<control::CTiravexCtrl*>& Controls() const { return m_controls; }
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<present::Presenter> m_presenter;
     std::vector<control::CTiravexCtrl*> m_controls;
     std::vector<Installer> m_installers;
+    std::vector<std::shared_ptr<void>> m_keptAlive; // released after the controls
     std::vector<std::string> m_console;
     std::optional<int> m_exitCode;
     UINT_PTR m_nextTimer = 1;
