@@ -187,6 +187,7 @@ struct Camera::State {
     int audioCoding = kAudioPcm;
     int audioGeneration = 0;
     bool videoOn = true;
+    bool liveAudioOn = false; // the road's audio command, also for live channels opened after it
     Clock::time_point stallUntil = Clock::now();
     bool ignoreCgi = false;
     std::shared_ptr<const std::vector<EncodedFrame>> preEncoded;
@@ -433,6 +434,7 @@ void Camera::State::HandleCommand(const std::shared_ptr<Connection>& connection,
     }
     case kCmdAudio: {
         std::lock_guard lock(mutex);
+        liveAudioOn = command.b == kCmdStartValue;
         for (auto& m : media) {
             if (m->playback)
                 continue;
@@ -500,6 +502,8 @@ void Camera::State::ServeMedia(const std::shared_ptr<Connection>& connection, co
     }
     {
         std::lock_guard lock(mutex);
+        if (!session->playback)
+            session->audioOn = liveAudioOn; // the command may come before the channel
         media.push_back(session);
     }
     connection->Send(Kind::Status, PutStatus({ kStatusOpenType, 0, 0 }));

@@ -128,38 +128,43 @@ void CMediaHub::OnCapture(const std::int16_t* samples, int size)
 {
     if (!samples || size <= 0)
         return;
-    std::size_t bytes = 0;
     sys::Locker lock(m_talkLock);
-    switch (m_talkCoding.load()) {
-    case 0: // PCM
-        if (static_cast<std::size_t>(size) < kz::kTalkBlockPcm)
-            return;
-        std::memcpy(m_talkBuffer, samples, kz::kTalkBlockPcm);
-        bytes = kz::kTalkBlockPcm;
-        break;
-    case 1: // G.726: 480 samples into 120 bytes
-        if (static_cast<std::size_t>(size) < audio::kG726BlockSamples * 2)
-            return;
-        audio::G726EncodeBlock(samples, m_talkBuffer);
-        bytes = kz::kTalkBlockG726;
-        break;
-    case 2: { // IMA ADPCM, with the live window's encoder state
-        control::CTiravexCtrl* control = m_control.load();
-        if (!control)
-            return;
-        std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(size) / 2, audio::kImaAdpcmBlockSamples);
-        audio::ImaAdpcmState state { control->m_live.m_adpcmEncodePredictor.load(), control->m_live.m_adpcmEncodeIndex.load() };
-        audio::ImaAdpcmEncode(samples, count, state, m_talkBuffer);
-        control->m_live.m_adpcmEncodePredictor = state.predictor;
-        control->m_live.m_adpcmEncodeIndex = state.index;
-        bytes = kz::kTalkBlockAdpcm;
-        break;
-    }
-    default:
+    // The microphone's blocks (640 or 960 bytes) and the codings' blocks
+    // (480 samples for PCM and G.726, 320 for IMA ADPCM) differ in size:
+    // samples wait here until a whole coded block can be made, so nothing
+    // is read past a block and nothing is dropped.
+    m_talkPending.insert(m_talkPending.end(), samples, samples + size / 2);
+    int coding = m_talkCoding.load();
+    std::size_t need = coding == kTalkCodingAdpcm ? audio::kImaAdpcmBlockSamples : audio::kG726BlockSamples;
+    if (coding != kTalkCodingPcm && coding != kTalkCodingG726 && coding != kTalkCodingAdpcm) {
+        m_talkPending.clear();
         return;
     }
-    for (KzHandle channel : m_talkList)
-        kz_send_talk_data(channel, 0, 0, 0, static_cast<int>(bytes), reinterpret_cast<const char*>(m_talkBuffer));
+    std::size_t used = 0;
+    while (m_talkPending.size() - used >= need) {
+        const std::int16_t* block = m_talkPending.data() + used;
+        std::size_t bytes = 0;
+        if (coding == kTalkCodingPcm) {
+            std::memcpy(m_talkBuffer, block, kz::kTalkBlockPcm);
+            bytes = kz::kTalkBlockPcm;
+        } else if (coding == kTalkCodingG726) {
+            audio::G726EncodeBlock(block, m_talkBuffer);
+            bytes = kz::kTalkBlockG726;
+        } else {
+            control::CTiravexCtrl* control = m_control.load();
+            if (!control)
+                break;
+            audio::ImaAdpcmState state { control->m_live.m_adpcmEncodePredictor.load(), control->m_live.m_adpcmEncodeIndex.load() };
+            audio::ImaAdpcmEncode(block, need, state, m_talkBuffer);
+            control->m_live.m_adpcmEncodePredictor = state.predictor;
+            control->m_live.m_adpcmEncodeIndex = state.index;
+            bytes = kz::kTalkBlockAdpcm;
+        }
+        used += need;
+        for (KzHandle channel : m_talkList)
+            kz_send_talk_data(channel, 0, 0, 0, static_cast<int>(bytes), reinterpret_cast<const char*>(m_talkBuffer));
+    }
+    m_talkPending.erase(m_talkPending.begin(), m_talkPending.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
 void CMediaHub::OnWatchdogMessage(const sys::Message& message)

@@ -32,6 +32,10 @@ constexpr std::int32_t kLanguageTraditionalChinese = 100;
 constexpr std::int32_t kLanguageEnglish = 200;
 // The watchdog's tick.
 constexpr DWORD kWatchdogTickMs = 25;
+// The talk codings (the login record's stream type).
+constexpr std::int32_t kTalkCodingPcm = 0;
+constexpr std::int32_t kTalkCodingG726 = 1;
+constexpr std::int32_t kTalkCodingAdpcm = 2;
 // Bytes of one coded voice block at most.
 constexpr std::size_t kTalkBufferBytes = 960;
 
@@ -82,6 +86,7 @@ private:
     sys::ThreadId m_watchdogId = 0;
     sys::ThreadHandle m_watchdog;
     std::vector<KzHandle> m_talkList; // guarded by m_talkLock
+    std::vector<std::int16_t> m_talkPending; // captured samples not yet coded; guarded by m_talkLock
     std::atomic<control::CTiravexCtrl*> m_control { nullptr }; // read by the watchdog
     std::unique_ptr<CPlayView> m_view;
     HWND m_controlWindow = nullptr;
