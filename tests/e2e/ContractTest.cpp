@@ -1,0 +1,86 @@
+// End to end: the page contract against the simulated camera.
+
+#include "e2e/PageFixture.h"
+
+namespace {
+
+TEST(Contract, ACgiRequestWithoutAnswerTimesOutOnceAndALateReplyStillArrives)
+{
+    auto run = e2e::RunPage("sim", R"JS(
+        var cgi = [];
+        function PluginCallBackCGI(text, length) { cgi.push(text + "|" + length); }
+        function PluginCallBack(code, status) {
+            if (code !== 100 || status !== 0) return;
+            camera.ignoreCgi(true);
+            v.SendCgiToPlugin("cmd=getDevState", 200, 0);
+            setTimeout(function () {
+                // A reply the camera sends after the time-out is passed on too.
+                camera.sendControl(115, [60, 67, 71, 73, 95, 82, 101, 115, 117, 108, 116, 47, 62]);
+            }, 700);
+            setTimeout(function () { console.log(JSON.stringify(cgi)); host.exit(0); }, 1200);
+        }
+        var v = createControl({ Self: 0 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+    )JS", "cgi-timeout");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.console.empty());
+    EXPECT_EQ(run.console.back(), R"(["<CGI_Result><result>-5</result></CGI_Result>|44","<CGI_Result/>|13"])");
+}
+
+TEST(Contract, ARepliedCgiRequestGetsItsAnswerAndNoTimeOut)
+{
+    auto run = e2e::RunPage("sim", R"JS(
+        var cgi = [];
+        function PluginCallBackCGI(text, length) { cgi.push(text); }
+        function PluginCallBack(code, status) {
+            if (code !== 100 || status !== 0) return;
+            v.SendCgiToPlugin("cmd=getDevState", 300, 0);
+            setTimeout(function () { console.log(cgi.length, cgi[0].indexOf("<CGI_Result>") === 0); host.exit(0); }, 900);
+        }
+        var v = createControl({ Self: 0 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+    )JS", "cgi-reply");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.console.back(), "1 true");
+}
+
+TEST(Contract, RegisteringWithAWrongPasswordShowsConnectFail)
+{
+    auto run = e2e::RunPage("sim", R"JS(
+        function PluginCallBack(code, status) {
+            if (code === 100) {
+                console.log("status", status);
+                setTimeout(function () { host.screenshot("fail.png"); host.exit(0); }, 100);
+            }
+        }
+        var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
+        v.SetLauguage(2);
+        v.RegMy(camera.address, camera.webPort, camera.port, camera.user, "not the password", "cam", 1, 1, 1);
+    )JS", "regmy-fail");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.console.empty());
+    EXPECT_NE(run.console.back(), "status 0");
+    e2e::Image shot;
+    ASSERT_TRUE(shot.read(run.folder + "/fail.png"));
+    int text = 0;
+    for (int y = 11; y < 30; ++y)
+        for (int x = 11; x < 110; ++x)
+            text += (shot.at(x, y) & 0xFF) > 128;
+    EXPECT_GT(text, 60) << "no connect-fail text at (10, 10) of the live window";
+    EXPECT_EQ(shot.at(300, 300), 0u);
+}
+
+TEST(Contract, TheLoginReportReachesThePageWith133Values)
+{
+    auto run = e2e::RunPage("sim,kind=102", R"JS(
+        function PluginCallBack(code) {
+            if (code === 100) { console.log(arguments.length, arguments[1], arguments[68]); host.exit(0); }
+        }
+        var v = createControl({ Self: 0 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+    )JS", "login-report");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.console.back(), "133 0 102");
+}
+
+}

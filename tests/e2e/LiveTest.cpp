@@ -1,0 +1,105 @@
+// End to end: a page logs in to the simulated camera, opens the live
+// picture, listens and talks, as a user's page does.
+
+#include "e2e/PageFixture.h"
+
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+// A page that logs in with stream type `coding`, starts everything, takes
+// two screenshots a second apart and prints the camera's talk counts.
+std::string livePage(int coding)
+{
+    return "var coding = " + std::to_string(coding) + ";\n" + R"JS(
+        function PluginCallBack(code, status) {
+            if (code === 100 && status === 0) { v.LoginSuc(); v.Open(""); v.OpenAudio(); v.OpenTalk(); }
+        }
+        var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, coding, 1);
+        setTimeout(function () { host.screenshot("first.png"); }, 1500);
+        setTimeout(function () {
+            host.screenshot("second.png");
+            console.log(JSON.stringify(camera.talkBlocks()));
+            host.exit(0);
+        }, 2500);
+    )JS";
+}
+
+// The live window sits at (1, 1), 640 x 480.
+struct Stats {
+    long bright = 0;
+    long differing = 0;
+};
+
+Stats compare(const e2e::Image& a, const e2e::Image& b)
+{
+    Stats s;
+    for (int y = 1; y < 481; y += 2)
+        for (int x = 1; x < 641; x += 2) {
+            if ((a.at(x, y) & 0xFF00) > 0x2000)
+                ++s.bright;
+            if (a.at(x, y) != b.at(x, y))
+                ++s.differing;
+        }
+    return s;
+}
+
+double wavFrequency(const std::string& path, std::size_t& samples)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    samples = bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0;
+    if (samples < 800)
+        return 0;
+    const auto* s = reinterpret_cast<const std::int16_t*>(bytes.data() + 44);
+    std::size_t start = samples / 4; // past the start of the stream
+    int crossings = 0;
+    for (std::size_t i = start + 1; i < samples; ++i)
+        crossings += (s[i - 1] < 0) != (s[i] < 0);
+    return crossings / 2.0 * 8000.0 / static_cast<double>(samples - start);
+}
+
+class Live : public ::testing::TestWithParam<const char*> { };
+
+TEST_P(Live, TheMovingPatternIsOnTheScreen)
+{
+    std::string codec = GetParam();
+    auto run = e2e::RunPage("sim,codec=" + codec, livePage(0), "live-" + codec);
+    ASSERT_EQ(run.exitCode, 0);
+    e2e::Image first, second;
+    ASSERT_TRUE(first.read(run.folder + "/first.png"));
+    ASSERT_TRUE(second.read(run.folder + "/second.png"));
+    Stats s = compare(first, second);
+    EXPECT_GT(s.bright, 10000) << "the live picture is black";
+    EXPECT_GT(s.differing, 1000) << "the picture did not move in a second";
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, Live, ::testing::Values("h264", "mjpeg"));
+
+class Sound : public ::testing::TestWithParam<int> { };
+
+TEST_P(Sound, TheCamerasToneIsPlayedAndTheVoiceArrivesInBlocksOfTheCoding)
+{
+    int coding = GetParam();
+    std::string wav = ::testing::TempDir() + "/sound-" + std::to_string(coding) + ".wav";
+    std::remove(wav.c_str());
+    setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
+    auto run = e2e::RunPage("sim,audio=" + std::to_string(coding), livePage(coding), "sound-" + std::to_string(coding));
+    unsetenv("TIRAVEX_AUDIO_OUT");
+    ASSERT_EQ(run.exitCode, 0);
+    std::size_t samples = 0;
+    double frequency = wavFrequency(wav, samples);
+    EXPECT_GT(samples, 8000u) << "less than a second of sound was played";
+    EXPECT_NEAR(frequency, 440.0, 15.0);
+    const int sizes[] = { 960, 120, 160 };
+    auto blocks = run.camera->TalkBlocks();
+    ASSERT_EQ(blocks.size(), 1u) << run.console.back();
+    EXPECT_EQ(blocks.begin()->first, sizes[coding]);
+    EXPECT_GT(blocks.begin()->second, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
+
+}
