@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job.
+# The main job: installs what is missing, builds, and runs the demo page
+# against the embedded simulated camera. Screenshots, the sound that was
+# played and what the page received go to out/demo (or the folder given).
+# With a display (or under xvfb-run) the screen also appears in a window.
 #
-#   scripts/demo.sh [build-dir]
+#   scripts/demo.sh [output-folder]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
-build="${1:-$root/build}"
+build="${TIRAVEX_BUILD:-$root/build}"
+out="${1:-$root/out/demo}"
 
 "$here/setup.sh" "$build"
-ninja -C "$build" -j2 tiravex-demo
-"$build/bin/tiravex-demo"
+ninja -C "$build" -j2 tiravex-page
+mkdir -p "$out"
+display=()
+if [[ -n "${DISPLAY:-}" ]]; then
+  display=(--display)
+fi
+echo "demo: running pages/demo.js against a simulated camera${display:+ (on the display)}"
+TIRAVEX_AUDIO_OUT="$out/sound.wav" "$build/bin/tiravex-page" "${display[@]}" --camera sim --out "$out" --timeout 30 \
+  "$root/pages/demo.js" | tee "$out/page.log"
+echo
+echo "demo: done. In $out:"
+echo "  live-h264.png, live-mjpeg.png  the screen with the live picture"
+echo "  sound.wav                      the camera's sound as played"
+echo "  page.log                       what the page received"
