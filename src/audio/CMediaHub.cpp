@@ -191,6 +191,32 @@ void CMediaHub::OnWatchdogMessage(const sys::Message& message)
     }
 }
 
+void CMediaHub::RecoverView(control::CTiravexCtrl& control, CPlayBase& shown)
+{
+    CPlayView* view = m_view.get();
+    if (view && view->device && SUCCEEDED(view->device->RestoreAllSurfaces()))
+        return;
+    // Rebuild the renderer: every player's render lock, in id order.
+    CPlayBase* players[] = { control.PlayerById(kLiveWindowId), control.PlayerById(kPlaybackWindowId),
+        control.PlayerById(kMotionWindowId), control.PlayerById(kShelterWindowId) };
+    for (CPlayBase* p : players)
+        p->RenderLock().Enter();
+    for (CPlayBase* p : players)
+        p->DetachView();
+    m_view = std::make_unique<CPlayView>();
+    m_view->Create(shown.GetHwnd(), ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
+    m_view->AttachClipper(shown.GetHwnd());
+    m_view->FillSurface(m_view->composition, 0);
+    ++m_viewRebuilds;
+    if (control.m_self != 0)
+        players[0]->ReattachView();
+    else
+        for (CPlayBase* p : players)
+            p->ReattachView();
+    for (CPlayBase* p : players)
+        p->RenderLock().Leave();
+}
+
 void CMediaHub::WatchdogLoop()
 {
     if (!m_control.load())
@@ -203,8 +229,9 @@ void CMediaHub::WatchdogLoop()
             OnWatchdogMessage(message);
         }
         if (control::CTiravexCtrl* control = m_control.load()) {
-            if (CPlayBase* shown = control->PlayerById(m_activeWindow.load()); shown && shown->Poll() && shown->IsViewReady())
-                shown->OnTick();
+            CPlayBase* shown = control->PlayerById(m_activeWindow.load());
+            if (shown && shown->Poll() && shown->IsViewReady() && shown->OnTick() == gfx::DDERR_SURFACELOST)
+                RecoverView(*control, *shown);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kWatchdogTickMs));
     }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+class CPlayBase;
 class CPlayView;
 namespace control {
 class CTiravexCtrl;
@@ -69,6 +70,8 @@ public:
     KzAudioHandle GetCaptureDevice() const { return m_captureDevice; }
     KzAudioHandle GetPlayDevice() const { return m_playDevice; }
     sys::ThreadId GetWatchdogThreadId() const { return m_watchdogId; }
+    // How often the renderer was rebuilt after lost surfaces.
+    int ViewRebuilds() const { return m_viewRebuilds; }
 
     std::atomic<std::int32_t> m_activeWindow { 1025 };
     std::atomic<std::int32_t> m_language { kLanguageSimplifiedChinese };
@@ -79,6 +82,8 @@ private:
     void OnCapture(const std::int16_t* samples, int size);
     void WatchdogLoop();
     void OnWatchdogMessage(const sys::Message& message);
+    // After a lost surface that cannot be restored: a new view for the shown window.
+    void RecoverView(control::CTiravexCtrl& control, CPlayBase& shown);
 
     KzAudioHandle m_captureDevice = nullptr;
     KzAudioHandle m_playDevice = nullptr; // guarded by m_audioLock
@@ -89,6 +94,7 @@ private:
     std::vector<std::int16_t> m_talkPending; // captured samples not yet coded; guarded by m_talkLock
     std::atomic<control::CTiravexCtrl*> m_control { nullptr }; // read by the watchdog
     std::unique_ptr<CPlayView> m_view;
+    std::atomic<int> m_viewRebuilds { 0 };
     HWND m_controlWindow = nullptr;
     int m_screenWidth = 0;
     int m_screenHeight = 0;

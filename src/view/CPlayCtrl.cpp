@@ -3,6 +3,8 @@
 #include "audio/CMediaHub.h"
 #include "view/CPlayView.h"
 
+#include "control/TiravexCtrl.h"
+#include "gfx/Gdi.h"
 #include "gfx/Surface.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
@@ -160,4 +162,31 @@ void CPbCtrl::Resume()
 {
     if (KzHandle channel = GetChannel())
         kz_resume_media(channel);
+}
+
+void CPlayCtrl::activateControl()
+{
+    HWND controlWindow = m_fullScreen ? m_parent : ui::GetParent(m_hWnd);
+    auto* control = reinterpret_cast<control::CTiravexCtrl*>(ui::GetWindowLongPtr(controlWindow, GWLP_USERDATA));
+    if (control && control->GetSafeHwnd() == controlWindow)
+        control->activate();
+}
+
+LRESULT CPlayCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT: {
+        gfx::PAINTSTRUCT paint {};
+        gfx::BeginPaint(window, &paint);
+        gfx::EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        ui::SetFocus(window);
+        activateControl();
+        return 0;
+    default:
+        return CPlayBase::WindowProc(window, message, wParam, lParam);
+    }
 }

@@ -27,6 +27,14 @@ public:
 
     RECT GetSourceRect() const { return m_zoomRect; }
 
+protected:
+    // Clicks select the control on a multi-view page; painting draws nothing
+    // (the picture comes from the renderer).
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void activateControl();
+
+public:
+
     bool IsFullScreen() const { return m_fullScreen; }
     // Into full screen on the window's monitor, or back into the control.
     void ToggleFullScreen();

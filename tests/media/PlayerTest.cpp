@@ -4,7 +4,9 @@
 #include "support/Encoder.h"
 #include "support/PageFixture.h"
 
+#include "gfx/DirectDraw.h"
 #include "gfx/Screen.h"
+#include "gfx/Surface.h"
 #include "sys/Thread.h"
 #include "view/CPlayView.h"
 
@@ -155,6 +157,56 @@ TEST_F(Player, OnlyTheActiveWindowsAudioIsPlayed)
     std::fseek(f, 0, SEEK_END);
     EXPECT_EQ(std::ftell(f), 44 + 960) << "an unselected control played audio";
     std::fclose(f);
+}
+
+}
+
+namespace {
+
+TEST_F(Player, ALostDisplayThatCannotBeRestoredGetsANewRenderer)
+{
+    auto* c = loggedIn();
+    auto packets = testing_support::EncodeH264(320, 240, 2);
+    for (auto& p : packets)
+        feed(c->m_live, kz::kFrameH264, p, p[4] == 0x67);
+    CPlayView* before = c->m_audio->GetView();
+    gfx::DriverRules rules;
+    rules.refuseRestore = [](const gfx::Surface& s) { return s.IsPrimary(); };
+    gfx::SetDriverRules(rules);
+    gfx::LoseAllSurfaces();
+    bool rebuilt = ui::RunUntil([&] { return c->m_audio->ViewRebuilds() == 1; }, 5000);
+    gfx::ResetDriverRules();
+    ASSERT_TRUE(rebuilt) << "the watchdog did not rebuild the renderer";
+    CPlayView* after = c->m_audio->GetView();
+    EXPECT_NE(after, before);
+    EXPECT_EQ(c->m_live.GetView(), after);
+    EXPECT_EQ(c->m_playback.GetView(), after) << "the main instance reattaches all four windows";
+    EXPECT_TRUE(c->m_live.IsViewReady());
+    int drawn = c->m_live.DrawnFrames();
+    feed(c->m_live, kz::kFrameH264, packets[0], true);
+    EXPECT_EQ(c->m_live.DrawnFrames(), drawn + 1);
+    EXPECT_EQ(c->m_live.GetRenderPath(), RenderPath::Yuv);
+}
+
+TEST_F(Player, AClickInASecondaryViewSelectsIt)
+{
+    auto* main = makeControl(0);
+    auto* second = control::CTiravexCtrl::Create();
+    second->LoadProperties({ { "Self", "1" } });
+    second->SetClientSite(site.Get());
+    second->CreateControlWindow(page, RECT { 700, 10, 900, 160 });
+    controls.push_back(second);
+    ASSERT_EQ(second->m_active, 0);
+    RECT live {};
+    ui::GetWindowRect(second->m_live.GetHwnd(), &live);
+    ui::InjectMouse(ui::MouseAction::LeftDown, POINT { live.left + 20, live.top + 20 });
+    ui::InjectMouse(ui::MouseAction::LeftUp, POINT { live.left + 20, live.top + 20 });
+    ui::PumpPending();
+    EXPECT_EQ(second->m_active, 1);
+    ASSERT_FALSE(script.calls.empty());
+    EXPECT_EQ(script.calls.back().args.at(0), testing_support::Arg(209));
+    EXPECT_EQ(script.calls.back().args.at(1), testing_support::Arg(1)) << "Self of the selected view";
+    (void)main;
 }
 
 }

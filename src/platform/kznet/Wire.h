@@ -403,7 +403,9 @@ inline bool ParseOpen(const std::uint8_t* data, std::size_t n, OpenRequest& r)
 // Live stream names: an address that is empty or one of these is the live stream.
 inline bool IsLiveAddress(std::string_view address)
 {
-    return address.empty() || address == "live" || address == "main" || address == "sub";
+    // A recording is named by its path on the camera; anything else (empty,
+    // "live", the camera's address, a URL a page passes) is the live stream.
+    return address.empty() || address.front() != '/';
 }
 
 // ---- MediaControl ----------------------------------------------------------
