@@ -365,8 +365,20 @@ void stroke(Raster& r, const std::vector<POINT>& points, const PenObject& pen, c
         }
         return true;
     };
+    // A solid pen stamps squares (square corners); a styled one stamps
+    // across the segment only, so its dashes keep their lengths.
     const LONG half = pen.width / 2;
-    auto stamp = [&](LONG x, LONG y, DWORD color) { r.fill(RECT { x - half, y - half, x - half + pen.width, y - half + pen.width }, color); };
+    bool acrossOnly = false;
+    bool horizontal = true;
+    auto stamp = [&](LONG x, LONG y, DWORD color) {
+        if (!acrossOnly)
+            r.fill(RECT { x - half, y - half, x - half + pen.width, y - half + pen.width }, color);
+        else if (horizontal)
+            r.fill(RECT { x, y - half, x + 1, y - half + pen.width }, color);
+        else
+            r.fill(RECT { x - half, y, x - half + pen.width, y + 1 }, color);
+    };
+    acrossOnly = pattern != nullptr;
     const DWORD onColor = XrgbFromColorRef(pen.color);
     const DWORD offColor = XrgbFromColorRef(dc.bkColor);
     for (int pass = 0; pass < 2; ++pass) {
@@ -384,6 +396,7 @@ void stroke(Raster& r, const std::vector<POINT>& points, const PenObject& pen, c
             const LONG sx = x < x1 ? 1 : -1;
             const LONG sy = y < y1 ? 1 : -1;
             LONG err = dx + dy;
+            horizontal = dx >= -dy;
             while (x != x1 || y != y1) {
                 if (isOn(step) == drawOn)
                     stamp(x, y, drawOn ? onColor : offColor);
