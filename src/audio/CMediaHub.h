@@ -55,6 +55,9 @@ public:
     void HubStop();
     bool IsStarted() const { return m_watchdog != nullptr; }
 
+    // Writes PCM to the play device while the control is the selected one.
+    void PlayAudioPcm(const void* pcm, std::size_t size);
+
     std::size_t AddTalkChannel(KzHandle channel);
     std::size_t RemoveTalkChannel(KzHandle channel);
 
@@ -69,7 +72,9 @@ public:
 
 private:
     static void CaptureCallback(int event, const std::int16_t* samples, int size, void* hub);
+    void OnCapture(const std::int16_t* samples, int size);
     void WatchdogLoop();
+    void OnWatchdogMessage(const sys::Message& message);
 
     KzAudioHandle m_captureDevice = nullptr;
     KzAudioHandle m_playDevice = nullptr; // guarded by m_audioLock
@@ -77,7 +82,7 @@ private:
     sys::ThreadId m_watchdogId = 0;
     sys::ThreadHandle m_watchdog;
     std::vector<KzHandle> m_talkList; // guarded by m_talkLock
-    control::CTiravexCtrl* m_control = nullptr;
+    std::atomic<control::CTiravexCtrl*> m_control { nullptr }; // read by the watchdog
     std::unique_ptr<CPlayView> m_view;
     HWND m_controlWindow = nullptr;
     int m_screenWidth = 0;

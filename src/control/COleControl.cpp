@@ -33,6 +33,11 @@ HRESULT COleControl::QueryInterface(REFIID iid, void** object)
         AddRef();
         return S_OK;
     }
+    if (iid == IID_IDispatchInfo) {
+        *object = static_cast<IDispatchInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
     *object = nullptr;
     return E_NOINTERFACE;
 }
@@ -64,6 +69,15 @@ HRESULT COleControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DI
 HRESULT COleControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT* argumentError)
 {
     return GetDispatchMap().Invoke(id, flags, params, result, argumentError);
+}
+
+HRESULT COleControl::GetMemberKind(DISPID id, MemberKind* kind)
+{
+    if (!kind)
+        return E_POINTER;
+    const DispEntry* entry = GetDispatchMap().FindId(id);
+    *kind = entry ? entry->kind : MemberKind::Unknown;
+    return entry ? S_OK : DISP_E_MEMBERNOTFOUND;
 }
 
 HRESULT COleControl::SetClientSite(IOleClientSite* site)

@@ -42,7 +42,7 @@ private:
     DWORD m_version = 0;
 };
 
-class COleControl : public IDispatch, protected ui::WindowHandler {
+class COleControl : public IDispatch, public IDispatchInfo, protected ui::WindowHandler {
 public:
     COleControl(const COleControl&) = delete;
     COleControl& operator=(const COleControl&) = delete;
@@ -55,6 +55,8 @@ public:
     HRESULT GetTypeInfoCount(UINT* count) override;
     HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
     HRESULT Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    // IDispatchInfo.
+    HRESULT GetMemberKind(DISPID id, MemberKind* kind) override;
 
     // The container's side.
     HRESULT SetClientSite(IOleClientSite* site);

@@ -75,8 +75,14 @@ constexpr std::int32_t kDefaultUserRight = 2;
 // deviceType 1 enables the product-information query.
 constexpr std::int32_t kDeviceTypeFull = 1;
 
+// The live area is painted black from this silence count on.
+constexpr std::int32_t kSilenceForBlack = 500;
+
 // Bounded wait when stopping the screen pan/tilt worker.
 constexpr DWORD kPtzWorkerStopMs = 300;
+
+// The update file chosen by GetUpdataFilePath.
+constexpr std::size_t kUpdatePathBytes = 260;
 
 // The send buffer of the control's HTTP client.
 constexpr int kHttpSendBufferBytes = 500;

@@ -16,7 +16,7 @@ namespace control {
 
 enum class ParamKind { Text, Long, Bool };
 
-enum class MemberKind { Method, Property };
+using MemberKind = ::MemberKind;
 
 // Converted arguments, in the order of the member's declaration.
 class DispArgs {

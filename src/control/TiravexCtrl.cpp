@@ -62,6 +62,7 @@ CTiravexCtrl::CTiravexCtrl()
 
 CTiravexCtrl::~CTiravexCtrl()
 {
+    stopWorkers();
     if (m_search) {
         kz_close_search(m_search);
         m_search = nullptr;
@@ -253,7 +254,7 @@ void CTiravexCtrl::stopPtzWorker()
 
 void CTiravexCtrl::OnDestroy()
 {
-    stopPtzWorker();
+    stopWorkers();
     m_live.CloseStream();
     m_playback.CloseStream();
     m_shelter.CloseStream();
@@ -338,9 +339,5 @@ void CTiravexCtrl::setScreenPtz(int x, int y)
     stopPtzWorker();
 }
 
-void CTiravexCtrl::buildDispatchMap()
-{
-    // The script members are added by the page contract.
-}
 
 }

@@ -20,6 +20,7 @@
 #include "view/CPlayCtrl.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <cstring>
 #include <optional>
@@ -32,6 +33,52 @@ namespace control {
 // One argument of a page callback: a 32-bit integer or an 8-bit text in the
 // system code page.
 using PageArg = std::variant<std::int32_t, std::string>;
+
+// Who gets an event: only an active instance, every instance, or every
+// instance with the active flag raised for the call and restored after.
+enum class Delivery { IfActive, Always, Forced };
+
+// Values the device-event handlers keep from the camera's messages.
+struct DeviceStores {
+    std::uint8_t alarmState = 0;        // 102
+    std::uint8_t b103[2] = {};          // 103
+    std::uint8_t b105First = 0;         // 105, b0
+    std::uint8_t b105Second = 0;        // 105, b0 again
+    std::uint8_t b105b1 = 0;            // 105, b1
+    std::uint8_t b106 = 0;              // 106
+    std::string texts106[16];           // 106
+    std::uint8_t b107 = 0;              // 107
+    std::string texts107[8];            // 107
+    std::string last107;                // 107, the text at byte 257
+    std::uint8_t b108[2] = {};          // 108
+    std::uint8_t b109[2] = {};          // 109 and 120; 113 and 119 write these too
+    std::int32_t values109[20] = {};    // 109 (stream type 0) or 120 (otherwise)
+    std::uint8_t b110[5] = {};          // 110
+    std::uint8_t b112 = 0;              // 112
+    std::string text303;                // 303
+};
+
+// The settings the camera reports in messages 151 to 158, kept in
+// m_alarmInfo: a fixed layout, then the settings-received latch.
+struct AlarmInfoLayout {
+    static constexpr std::size_t k151 = 0;
+    static constexpr std::size_t k153 = 1;
+    static constexpr std::size_t k154 = 2;
+    static constexpr std::size_t k155 = 3;
+    static constexpr std::size_t k156 = 4;       // b0, b1
+    static constexpr std::size_t k156Texts = 6;  // four texts of 32 bytes
+    static constexpr std::size_t k157 = 134;     // b0, b1
+    static constexpr std::size_t k158 = 136;
+    static constexpr std::size_t kTextBytes = 32;
+    static constexpr std::size_t kLatch = kAlarmInfoBytes;
+};
+
+// A control message as the road callback hands it to the window (wParam
+// of message 1124); the payload copy travels in lParam.
+struct RoadMessage {
+    std::int32_t type;
+    std::int32_t length;
+};
 
 // A pen of the control's frame; the drawing layer makes the real pen from it.
 struct FramePen {
@@ -105,6 +152,37 @@ public:
 
     CPlayBase* PlayerById(int id);
 
+    // The road and the login.
+    void Login(const std::string& ip, LONG port, LONG webport, const std::string& username, const std::string& passwd, LONG streamType, LONG groupID);
+    void RegMy(const std::string& ip, LONG webport, LONG port, const std::string& username, const std::string& passwd, const std::string& devName, LONG streamType, LONG groupID, LONG deviceType);
+    void UNRegMy();
+    void LoginSuc() { postLoginStartup(); }
+    // Whether a control message of this type and length passes the filter
+    // now (it depends on the reply-format flag).
+    bool PassesRoadFilter(int type, int length) const;
+    // The control-road callback: runs on the library's threads, filters,
+    // copies and posts. `user` is the control.
+    static int RoadCallback(int type, const char* data, void* user, int length);
+
+    // Activation and the reports it makes.
+    void activate();
+    void deactivate();
+    void reportState();
+    void reportLoginReply(const std::uint8_t* reply, bool withEntries);
+
+    // Device search: every camera that answers, or the one logged in to.
+    void searchDevices(LONG parameter);
+    void searchOneDevice(LONG time);
+    static int SearchListCallback(int type, const char* record, int length, void* user);
+    static int SearchFindCallback(int type, const char* record, int length, void* user);
+
+    // Makes one page event.
+    void event(int code, std::vector<PageArg> arguments, Delivery delivery);
+    void cgiToPage(const char* text, int length);
+
+    // The camera's values kept for later reports.
+    DeviceStores m_stores;
+
     // The members, in declaration order.
     com::ComPtr<IDispatch> m_script;
     std::vector<std::string> m_noPtzModels;
@@ -126,7 +204,7 @@ public:
     DeviceKindField m_deviceKind { m_loginReply };
     std::uint8_t m_postLoginDone = 0;
     LONG m_self = 0;
-    std::uint8_t m_active = 0;
+    std::atomic<std::uint8_t> m_active { 0 }; // read by the audio path
     std::optional<FramePen> m_penSelected;
     std::optional<FramePen> m_penNormal;
     std::int32_t m_deviceType = kDeviceTypeFull;
@@ -137,7 +215,7 @@ public:
     std::int32_t m_userRight = kDefaultUserRight;
     std::uint8_t m_alarmInfo[kAlarmInfoBytes + 1] = {}; // the last byte is the settings-received latch
     std::uint8_t m_devRecord[kDevRecordBytes] = {};
-    std::uint8_t m_replyFormat = 0;
+    std::atomic<std::uint8_t> m_replyFormat { 0 }; // read by the road callback
     std::uint8_t m_httpsFlag = 0;
     std::uint8_t m_cgiPending = 0;
     std::array<CPicShowWnd, kSnapshotWindows> m_snapshots;
@@ -153,8 +231,26 @@ protected:
     void OnSize(UINT type, int cx, int cy) override;
     void OnDestroy() override;
     void OnSetClientSite() override;
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // Internal messages of the control window.
+    void onRoadMessage(int type, const std::uint8_t* data, int length);
+    void onOpenRoad(int mode, int kind);
+    void onCgiTimeout();
+    void onDeviceInfoReply(int type, const char* text, int length);
+    void onAlarmSound(const std::uint8_t* data);
+    void onAlarm111(const std::uint8_t* data, int length);
+    void paintControl();
+    void paintLiveArea();
+    std::vector<PageArg> loginReplyArgs(const std::uint8_t* reply, bool withEntries) const;
+    void reportAfterLogin();
+    std::int32_t settingsByte(std::size_t offset) const { return m_alarmInfo[offset]; }
+    std::string deviceName() const;
+    void startPortQuery();
+    void stopWorkers();
+    void onSearchAnswer(WPARAM copy, bool oneDevice);
+
     // What the screen pan/tilt worker shares with the control. The control
     // clears `control` when it lets the worker go, so a worker that outlived
     // its stop never touches a control that is gone.
@@ -171,6 +267,11 @@ private:
 
     DispatchMap m_dispatch;
     std::shared_ptr<PtzWorkerLink> m_ptzLink;
+    // HTTPS-port queries (one per RegMy) and closings of replaced roads.
+    std::vector<std::shared_ptr<PtzWorkerLink>> m_portLinks;
+    std::vector<sys::ThreadHandle> m_portThreads;
+    std::vector<sys::ThreadHandle> m_closeThreads;
+    char m_updatePath[kUpdatePathBytes] = {};
     // Exchanges on m_http do not overlap: the page's thread, the port-query
     // threads and the pan/tilt worker take this around each one.
     sys::CriticalSection m_httpLock;

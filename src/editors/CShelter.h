@@ -1,10 +1,58 @@
 #pragma once
 // The privacy-mask editor: a video window over which up to four mask
-// rectangles are drawn, selected and deleted.
+// rectangles are drawn, selected and deleted. Rectangles are kept in
+// picture coordinates; the page sizes the editor to the picture.
 
 #include "media/CPlayBase.h"
 
+#include "ui/Geometry.h"
+
+#include <array>
+#include <string>
+
 class CShelter : public CPlayBase {
 public:
+    static constexpr int kSlots = 4;
+    // The CGI texts give coordinates in ten-thousandths of the picture.
+    static constexpr int kScale = 10000;
+    static constexpr int kSnapToEdge = 9960;
+
+    // The editor's overlays and drawing come with its mouse handling.
+    void DrawRgbFrame(const PictureRecord&, int, int) override { }
+    void DrawYuvFrame(const PictureRecord&, int, int) override { }
+    void DrawPlainFrame(const PictureRecord&, int, int) override { }
+
     CShelter() : CPlayBase(kShelterWindowId) { }
+
+    void SetPictureSize(int width, int height)
+    {
+        m_pictureWidth = width;
+        m_pictureHeight = height;
+    }
+    int PictureWidth() const { return m_pictureWidth; }
+    int PictureHeight() const { return m_pictureHeight; }
+
+    // The Areas text: four rectangles in ten-thousandths ("&x1_0=...").
+    std::string AreasString();
+    // Loads four rectangles given in ten-thousandths (already parsed).
+    void LoadAreas(const std::array<RECT, kSlots>& scaled);
+    // Deleted rectangles come back when the editor is entered.
+    void RestoreDeleted();
+    // Deletes the selected rectangle.
+    void DeleteSelected();
+
+    RECT Rect(int slot) const { return m_rects[static_cast<std::size_t>(slot)]; }
+    int Count() const { return m_count; }
+    int Selected() const { return m_selected; }
+    bool IsDeleted(int slot) const { return m_deleted[static_cast<std::size_t>(slot)]; }
+    // For the editor's mouse handling: adds a committed rectangle and selects it.
+    bool AddRect(const RECT& rect);
+
+private:
+    std::array<RECT, kSlots> m_rects {};
+    std::array<bool, kSlots> m_deleted {};
+    std::int16_t m_count = 0;
+    int m_pictureHeight = 0;
+    int m_pictureWidth = 0;
+    std::int32_t m_selected = -1;
 };

@@ -100,7 +100,7 @@ int main()
     HWND window = control->CreateControlWindow(page, kControlRect);
     std::printf("created its window; the page now holds:\n");
     printTree(page, 1);
-    std::printf("active: %d\n", control->m_active);
+    std::printf("active: %d\n", control->m_active.load());
 
     std::printf("the control calls the page:\n");
     control->callPage("PluginCallBack", { std::int32_t { 0 }, std::string("hello from Tiravex") }, false);

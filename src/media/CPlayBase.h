@@ -10,11 +10,20 @@
 // lock named beside them.
 
 #include "kznet/kznet.h"
+#include "media/Decoder.h"
 #include "sys/Lock.h"
 #include "view/CNPWnd.h"
 
+#include "ui/Geometry.h"
+
+namespace gfx {
+class Surface;
+}
+
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class CMediaHub;
 class CPlayView;
@@ -27,6 +36,36 @@ constexpr std::int16_t kShelterWindowId = 1028;
 
 // The silence counter's start values.
 constexpr std::int32_t kSilenceAtConstruction = 500;
+constexpr std::int32_t kSilenceAtOpen = 200;
+
+constexpr std::size_t kAddressBytes = 128;
+// Thread messages to the watchdog carry one of these codes as lParam.
+constexpr LPARAM kWatchdogClosed = 2;
+constexpr LPARAM kWatchdogLinkLost = 5;
+constexpr LPARAM kWatchdogDiskFull = 7;
+constexpr LPARAM kWatchdogCloseA = 4;
+constexpr LPARAM kWatchdogCloseB = 6;
+
+// The silence counter's tick limit: 100 ticks of 25 ms without a frame.
+constexpr std::int32_t kSilenceRefresh = 100;
+// The play device's conversion buffer.
+constexpr std::size_t kAudioBufferBytes = 8640;
+
+// The picture handed to the drawing operations.
+struct PictureRecord {
+    std::uint32_t reserved0[2];
+    std::uint32_t passThrough1;
+    std::uint32_t passThrough2;
+    std::uint32_t reserved1;
+    std::uint32_t width;
+    std::uint32_t height;
+    std::uint32_t size;
+    std::uint8_t* buffer; // owned by the player
+    std::uint32_t reserved2;
+};
+
+// Which drawing operation the player's frames go to.
+enum class RenderPath { Plain, Yuv, Rgb };
 
 class CPlayBase : public CNPWnd {
 public:
@@ -46,7 +85,68 @@ public:
     // Closes the media channel, if one is open.
     virtual void CloseStream();
 
+    // Opens the media channel to `address` with the login record, when the
+    // view is ready (a channel already open is kept unless reopen is allowed).
+    virtual void OpenStream(const char* address, LoginInfo* login);
+    // Starts and stops the camera's audio on the channel.
+    virtual void StartAudio();
+    virtual void StopAudio();
+    // Zeroes the audio decode state, sets audio on, and asks for a new
+    // recording file when recording is armed.
+    void SetAudioOn(bool on);
+    void StartTalkMedia();
+    void StopTalkMedia();
+    // The channel joins (leaves) the hub's talk list and the microphone
+    // starts (stops when no channel talks any more).
+    void StartTalkCapture();
+    void StopTalkCapture();
+    // Recording into `directory` (the files themselves come with the recorder).
+    void StartRecord(const std::string& directory);
+    void StopRecord();
+
+    // The watchdog's calls: Poll, then OnTick for the shown window (a
+    // display result; DDERR_SURFACELOST asks for a rebuild), RefreshView
+    // to blacken the picture, CleanRecordStorage when the disk is full.
+    virtual bool Poll() { return true; }
+    virtual HRESULT OnTick();
+    virtual void RefreshView();
+    virtual void CleanRecordStorage() { ++m_storageCleans; }
+
+    // Audio of this window's channel: decoded by the login record's stream
+    // type and played when `id` is the hub's active window and the control
+    // is the selected one.
+    virtual void OnAudioFrame(const FrameRecord& frame, int id);
+    virtual void OnAudioData(const std::uint8_t* data, std::size_t size, int id);
+
+    // The view was remade: forget the old one, attach to the new one and
+    // rebuild the surfaces for the current picture size.
+    virtual void ReattachView();
+    virtual void DetachView();
+    // Where the picture goes in the draw window with keep ratio on.
+    void ComputeDisplayRect();
+    RECT GetDisplayRect();
+    bool ToggleKeepRatio() { return m_keepRatio = !m_keepRatio; }
+    RenderPath GetRenderPath() const { return m_renderPath; }
+    sys::CriticalSection& RenderLock() { return m_renderLock; }
+    const media::DecoderState& Decoder() const { return m_decoder; }
+    // How often the decoder was opened (a resolution change opens it once).
+    int DecoderOpenCount() const { return m_decoderOpens; }
+    // How many pictures reached the drawing operation.
+    int DrawnFrames() const { return m_drawnFrames; }
+
+    std::uint32_t GetPictureWidth() const { return m_width; }
+    std::uint32_t GetPictureHeight() const { return m_height; }
+
     CPlayView* GetView() const { return m_view; }
+    // The login record is given by OpenStream; the playback of a stored
+    // stream and the tests give it directly.
+    void SetLoginRecord(LoginInfo* login) { m_login = login; }
+
+    // The library's callbacks; `player` is the CPlayBase.
+    static int StatusCallback(int type, int* data, void* player, int value);
+    static int FrameCallback(int kind, FrameRecord* frame, void* player, int id);
+    // How often the storage cleaner was asked for (the watchdog's disk-full message).
+    int StorageCleanRequests() const { return m_storageCleans; }
     CMediaHub* GetHub() const { return m_hub; }
     HWND GetNotifyWindow() const { return m_notifyWindow; }
     KzHandle GetChannel() const { return m_channel.load(); }
@@ -61,12 +161,38 @@ public:
     std::atomic<bool> m_alarmRecording { false };
     // Set by RegMy, cleared by UNRegMy and when the view cannot start.
     std::atomic<bool> m_registered { false };
+    std::atomic<std::int32_t> m_alarmKind { 0 };
+    // Byte 85 of the camera's type-200 record: selects the audio variant.
+    std::atomic<std::uint8_t> m_streamMode { 0 };
+    // The audio decode state (predictor, step index).
+    std::atomic<std::int32_t> m_adpcmPredictor { 0 };
+    std::atomic<std::int32_t> m_adpcmIndex { 0 };
+    // The voice encode state (predictor, step index).
+    std::atomic<std::int32_t> m_adpcmEncodePredictor { 0 };
+    std::atomic<std::int32_t> m_adpcmEncodeIndex { 0 };
     bool m_keepRatio = false;
     bool m_reopenAllowed = false;
     bool m_secureTransport = false;
 
 protected:
     explicit CPlayBase(std::int16_t id) : m_id(id) { }
+
+    // A video frame of kind 261 (H.264) or 262 (Motion-JPEG).
+    virtual void OnVideoFrame(int kind, const FrameRecord& frame);
+    void DecodeAndDraw(media::Codec codec, const FrameRecord& frame);
+    void SelectRender();
+    // Called when the decoded size changes; the windows remake their surfaces.
+    virtual void OnPictureSize(int, int) { }
+    // The drawing operations of the window classes, under the render lock.
+    virtual void DrawRgbFrame(const PictureRecord& picture, int width, int height) = 0;
+    virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
+    virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
+    // Recording (the files come with the recorder): a new file, one frame.
+    bool StartRecordFile(int frameRate);
+    // 0 written, 1 not written.
+    int WriteVideoSample(const FrameRecord& frame, bool keyFrame);
+
+    virtual void OnLinkEvent(int, int*, int) { }
 
     HWND m_drawWindow = nullptr;
     HWND m_notifyWindow = nullptr;
@@ -80,6 +206,25 @@ protected:
     std::uint32_t m_height = 0;
     int m_streamKind = 0;
     std::int16_t m_id;
+    char m_address[kAddressBytes] = {};
+    LoginInfo* m_login = nullptr;
+    std::string m_recordDirectory; // guarded by m_recordLock
+    std::vector<std::uint8_t> m_audioBuffer; // PCM decoded on the library's thread
+    sys::CriticalSection m_recordLock;
     sys::CriticalSection m_channelLock;
+    sys::CriticalSection m_decoderLock;
+    sys::CriticalSection m_geometryLock;
+    media::DecoderState m_decoder;     // the library's frame thread; open/close under m_decoderLock
+    PictureRecord m_picture {};        // the last decoded picture
+    std::vector<std::uint8_t> m_pictureBuffer;
+    gfx::Surface* m_surface = nullptr; // the YUV surface; guarded by m_renderLock
+    RenderPath m_renderPath = RenderPath::Plain; // guarded by m_renderLock
+    media::PixelFormat m_outputFormat = media::PixelFormat::Yuv420p;
+    RECT m_displayRect {};             // guarded by m_geometryLock
+    std::atomic<bool> m_gotKeyFrame { false };
+    std::int32_t m_recordFrameRate = 0;
+    std::atomic<int> m_decoderOpens { 0 };
+    std::atomic<int> m_drawnFrames { 0 };
+    std::atomic<int> m_storageCleans { 0 };
     sys::CriticalSection m_renderLock;
 };

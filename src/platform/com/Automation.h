@@ -130,6 +130,17 @@ public:
     virtual HRESULT Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) = 0;
 };
 
+// What an object tells about its members beyond IDispatch, so that a
+// script engine can show methods as functions and properties as values.
+extern const IID IID_IDispatchInfo;
+
+enum class MemberKind { Unknown, Method, Property };
+
+class IDispatchInfo : public IUnknown {
+public:
+    virtual HRESULT GetMemberKind(DISPID id, MemberKind* kind) = 0;
+};
+
 // BSTR: UTF-16 text, a 32-bit byte length stored before the first character,
 // always zero-terminated. Null is the empty text.
 BSTR SysAllocString(LPCOLESTR text);

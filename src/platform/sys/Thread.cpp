@@ -39,10 +39,12 @@ std::shared_ptr<Thread> Thread::Start(std::string name, std::function<void()> bo
             SetCurrentThreadName(name);
             CurrentQueue(); // the queue exists before Start returns
             {
+                // Notified under the lock: Start's stack frame, which owns
+                // the condition, may go as soon as the lock is released.
                 std::lock_guard lock(startMutex);
                 id = CurrentThreadId();
+                started.notify_one();
             }
-            started.notify_one();
             body();
             body = nullptr;
             std::lock_guard lock(state->mutex);

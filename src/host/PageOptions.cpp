@@ -1,0 +1,102 @@
+#include "host/PageOptions.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+constexpr unsigned kMsPerSecond = 1000;
+
+bool parseScreens(const std::string& text, std::vector<SIZE>& out)
+{
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        int w = 0, h = 0;
+        char x = 0;
+        std::stringstream one(item);
+        if (!(one >> w >> x >> h) || (x != 'x' && x != 'X') || w <= 0 || h <= 0)
+            return false;
+        out.push_back(SIZE { w, h });
+    }
+    return !out.empty();
+}
+
+}
+
+bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            into = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            out.help = true;
+        } else if (a == "--display") {
+            out.display = true;
+        } else if (a == "--camera") {
+            if (!value(out.camera))
+                return false;
+            if (out.camera.rfind("sim", 0) != 0) {
+                error = "--camera takes sim[,key=value...]";
+                return false;
+            }
+        } else if (a == "--screen") {
+            if (!value(v))
+                return false;
+            if (!parseScreens(v, out.screens)) {
+                error = "--screen takes WxH[,WxH...]";
+                return false;
+            }
+        } else if (a == "--out") {
+            if (!value(out.page.outputFolder))
+                return false;
+        } else if (a == "--timeout") {
+            if (!value(v))
+                return false;
+            int seconds = std::atoi(v.c_str());
+            if (seconds <= 0) {
+                error = "--timeout takes a number of seconds";
+                return false;
+            }
+            out.page.timeoutMs = static_cast<unsigned>(seconds) * kMsPerSecond;
+        } else if (!a.empty() && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else if (out.script.empty()) {
+            out.script = a;
+        } else {
+            error = "only one page script";
+            return false;
+        }
+    }
+    if (!out.help && out.script.empty()) {
+        error = "no page script";
+        return false;
+    }
+    return true;
+}
+
+bool InstallExtras(PageHost&, const CommandLine& line, std::string& error)
+{
+    if (!line.camera.empty()) {
+        error = "the simulated camera is not part of this build yet";
+        return false;
+    }
+    if (line.display) {
+        error = "no display presenter in this build yet";
+        return false;
+    }
+    return true;
+}
+
+}

@@ -1,0 +1,298 @@
+#include "media/Decoder.h"
+
+#include "control/TiravexApp.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+
+namespace media {
+
+static_assert(static_cast<int>(PixelFormat::Yuv420p) == AV_PIX_FMT_YUV420P);
+static_assert(static_cast<int>(PixelFormat::Bgra) == AV_PIX_FMT_BGRA);
+static_assert(static_cast<int>(Codec::H264) == AV_CODEC_ID_H264);
+static_assert(static_cast<int>(Codec::Mjpeg) == AV_CODEC_ID_MJPEG);
+
+namespace {
+
+constexpr int kMaxPocCycle = 256;
+constexpr std::uint32_t kMacroblock = 16;
+
+// Reads bits most significant first and never past the end.
+class BitReader {
+public:
+    BitReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_bits(size * 8) { }
+
+    bool ok() const { return !m_overrun; }
+    std::uint32_t bit()
+    {
+        if (m_pos >= m_bits) {
+            m_overrun = true;
+            return 0;
+        }
+        std::uint32_t b = (m_data[m_pos >> 3] >> (7 - (m_pos & 7))) & 1u;
+        ++m_pos;
+        return b;
+    }
+    std::uint32_t bits(int n)
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 1) | bit();
+        return v;
+    }
+    void skip(int n)
+    {
+        for (int i = 0; i < n && ok(); ++i)
+            bit();
+    }
+    std::uint32_t ue()
+    {
+        int zeros = 0;
+        while (bit() == 0) {
+            if (!ok() || ++zeros > 31) {
+                m_overrun = true;
+                return 0;
+            }
+        }
+        return (1u << zeros) - 1 + bits(zeros);
+    }
+    std::int32_t se()
+    {
+        std::uint32_t k = ue();
+        return (k & 1) ? static_cast<std::int32_t>((k + 1) / 2) : -static_cast<std::int32_t>(k / 2);
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_bits;
+    std::size_t m_pos = 0;
+    bool m_overrun = false;
+};
+
+void skipScalingList(BitReader& r, int count)
+{
+    int last = 8, next = 8;
+    for (int j = 0; j < count && r.ok(); ++j) {
+        if (next != 0)
+            next = (last + r.se() + 256) % 256;
+        last = next == 0 ? last : next;
+    }
+}
+
+std::uint32_t correctedHeight(std::uint32_t height)
+{
+    switch (height) {
+    case 368: return 360;
+    case 192: return 180;
+    case 1088: return 1080;
+    default: return height;
+    }
+}
+
+std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+
+}
+
+bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& width, std::uint32_t& height)
+{
+    if (!sps || size == 0)
+        return false;
+    BitReader r(sps, size);
+    std::uint32_t profile = r.bits(8);
+    r.skip(16); // constraint flags, level_idc
+    r.ue();     // seq_parameter_set_id
+    if (profile == 100 || profile == 110 || profile == 122 || profile == 144) {
+        if (r.ue() == 3) // chroma_format_idc
+            r.skip(1);
+        r.ue();
+        r.ue();
+        r.skip(1);
+        if (r.bit()) {
+            for (int i = 0; i < 8 && r.ok(); ++i)
+                if (r.bit())
+                    skipScalingList(r, i < 6 ? 16 : 64);
+        }
+    }
+    r.ue(); // log2_max_frame_num_minus4
+    std::uint32_t pocType = r.ue();
+    if (pocType == 0) {
+        r.ue();
+    } else if (pocType == 1) {
+        r.skip(1);
+        r.se();
+        r.se();
+        std::uint32_t cycle = r.ue();
+        for (std::uint32_t i = 0; i < cycle && i < kMaxPocCycle && r.ok(); ++i)
+            r.se();
+    }
+    r.ue();     // max_num_ref_frames
+    r.skip(1);  // gaps_in_frame_num_value_allowed_flag
+    std::uint32_t w = r.ue();
+    std::uint32_t h = r.ue();
+    if (!r.ok())
+        return false;
+    width = (w + 1) * kMacroblock;
+    height = correctedHeight((h + 1) * kMacroblock);
+    return true;
+}
+
+bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height)
+{
+    constexpr std::uint8_t kMarker = 0xFF, kSoi = 0xD8, kSof0 = 0xC0;
+    if (!data || size < 4 || data[0] != kMarker || data[1] != kSoi)
+        return false;
+    std::size_t i = 2;
+    while (i + 1 < size) {
+        if (data[i] != kMarker) {
+            ++i;
+            continue;
+        }
+        if (data[i + 1] == kSof0) {
+            if (i + 9 > size)
+                return false;
+            height = be16(data + i + 5);
+            width = be16(data + i + 7);
+            return true;
+        }
+        if (data[i + 1] == kMarker) { // fill bytes
+            ++i;
+            continue;
+        }
+        if (i + 4 > size)
+            return false;
+        i += 2 + be16(data + i + 2);
+    }
+    return false;
+}
+
+DecoderState::~DecoderState() { DecoderClose(*this); }
+
+bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelFormat outputFormat)
+{
+    const AVCodec* decoder = avcodec_find_decoder(static_cast<AVCodecID>(codec));
+    if (!decoder || width <= 0 || height <= 0) {
+        DecoderClose(d);
+        return false;
+    }
+    {
+        sys::Locker lock(control::theApp().codecLock);
+        d.context = avcodec_alloc_context3(decoder);
+        if (d.context) {
+            d.context->thread_count = 1;
+            avcodec_open2(d.context, decoder, nullptr);
+        }
+    }
+    d.codec = codec;
+    d.width = width;
+    d.height = height;
+    d.outputFormat = outputFormat;
+    d.decoded = av_frame_alloc();
+    d.output = av_frame_alloc();
+    d.packet = av_packet_alloc();
+    d.scaler = nullptr;
+    auto format = static_cast<AVPixelFormat>(outputFormat);
+    d.outputSize = av_image_get_buffer_size(format, width, height, 1);
+    if (d.outputSize <= 0 || !d.decoded || !d.output || !d.packet) {
+        DecoderClose(d);
+        return false;
+    }
+    d.outputBuffer = static_cast<std::uint8_t*>(av_malloc(static_cast<std::size_t>(d.outputSize)));
+    if (!d.outputBuffer) {
+        DecoderClose(d);
+        return false;
+    }
+    av_image_fill_arrays(d.output->data, d.output->linesize, d.outputBuffer, format, width, height, 1);
+    d.input.assign(static_cast<std::size_t>(d.outputSize) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    return true;
+}
+
+void DecoderClose(DecoderState& d)
+{
+    if (d.context) {
+        sys::Locker lock(control::theApp().codecLock);
+        avcodec_free_context(&d.context);
+    }
+    if (d.scaler)
+        sws_freeContext(d.scaler);
+    d.scaler = nullptr;
+    av_frame_free(&d.decoded);
+    av_frame_free(&d.output);
+    av_packet_free(&d.packet);
+    av_free(d.outputBuffer);
+    d.outputBuffer = nullptr;
+    d.input.clear();
+    d.input.shrink_to_fit();
+    d.width = 0;
+    d.height = 0;
+    d.outputSize = 0;
+}
+
+bool DecoderDecode(DecoderState& d, const std::uint8_t* payload, std::size_t size, std::uint8_t* output)
+{
+    if (d.input.empty() || !payload || size == 0 || !output)
+        return false;
+    if (!d.context || !avcodec_is_open(d.context) || d.context->codec_id != static_cast<AVCodecID>(d.codec)) {
+        d.width = 0;
+        d.height = 0;
+        return false;
+    }
+    if (size > kMaxPayloadBytes)
+        return false; // dropped: never copied past the buffer
+    if (size + AV_INPUT_BUFFER_PADDING_SIZE > d.input.size())
+        d.input.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(d.input.data(), payload, size);
+    std::memset(d.input.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+    d.packet->data = d.input.data();
+    d.packet->size = static_cast<int>(size);
+    int sent = avcodec_send_packet(d.context, d.packet);
+    av_packet_unref(d.packet);
+    if (sent < 0 && sent != AVERROR(EAGAIN))
+        return false;
+    if (avcodec_receive_frame(d.context, d.decoded) < 0)
+        return false;
+
+    auto format = static_cast<AVPixelFormat>(d.outputFormat);
+    AVFrame* f = d.decoded;
+    bool plain = f->format == format && f->width == d.width && f->height == d.height;
+    if (plain && format == AV_PIX_FMT_YUV420P) {
+        std::size_t written = 0;
+        const std::size_t limit = static_cast<std::size_t>(d.outputSize);
+        for (int plane = 0; plane < 3; ++plane) {
+            int w = plane ? d.width / 2 : d.width;
+            int h = plane ? d.height / 2 : d.height;
+            for (int y = 0; y < h; ++y) {
+                if (written + static_cast<std::size_t>(w) > limit)
+                    return false;
+                std::memcpy(output + written, f->data[plane] + static_cast<std::ptrdiff_t>(y) * f->linesize[plane], static_cast<std::size_t>(w));
+                written += static_cast<std::size_t>(w);
+            }
+        }
+        av_frame_unref(f);
+        return true;
+    }
+    if (plain && format == AV_PIX_FMT_BGRA) {
+        std::size_t row = static_cast<std::size_t>(d.width) * 4;
+        for (int y = 0; y < d.height; ++y)
+            std::memcpy(output + row * static_cast<std::size_t>(y), f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], row);
+        av_frame_unref(f);
+        return true;
+    }
+    // One scaler for the decoder's life; a source that changes its own size
+    // or format gets a fresh one.
+    d.scaler = sws_getCachedContext(d.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), d.width, d.height, format, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    bool done = false;
+    if (d.scaler && sws_scale(d.scaler, f->data, f->linesize, 0, f->height, d.output->data, d.output->linesize) > 0) {
+        std::memcpy(output, d.outputBuffer, static_cast<std::size_t>(d.outputSize));
+        done = true;
+    }
+    av_frame_unref(f);
+    return done;
+}
+
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The video decoder of one stream player: finds the picture size in the
+// bitstream (the H.264 sequence parameter set, the JPEG SOF0 marker),
+// decodes one compressed frame at a time with FFmpeg and delivers the
+// picture as planar YUV 4:2:0 or as 32-bit BGRA. The same record carries
+// the running state of the player's IMA ADPCM audio decoder and of the
+// talk encoder.
+//
+// Threads: one decoder serves one player's callback thread; opening and
+// closing are serialised across all players by the process-wide codec lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace media {
+
+// FFmpeg's numbers (this FFmpeg's) for the formats and codecs the control asks for.
+enum class PixelFormat : std::int32_t { Yuv420p = 0, Bgra = 28 };
+enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7 };
+
+// The largest compressed frame the decoder takes; a larger one is dropped.
+constexpr std::size_t kMaxPayloadBytes = 16u << 20;
+
+struct DecoderState {
+    std::int32_t adpcmEncodePredictor = 0;
+    std::int32_t adpcmEncodeIndex = 0;
+    std::int32_t adpcmPredictor = 0;
+    std::int32_t adpcmIndex = 0;
+    std::vector<std::uint8_t> input; // the payload with FFmpeg's padding
+    AVCodecContext* context = nullptr;
+    SwsContext* scaler = nullptr;
+    AVFrame* decoded = nullptr;
+    AVFrame* output = nullptr;
+    AVPacket* packet = nullptr;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t outputSize = 0;
+    std::uint8_t* outputBuffer = nullptr;
+    PixelFormat outputFormat = PixelFormat::Yuv420p;
+    Codec codec = Codec::H264;
+
+    DecoderState() = default;
+    ~DecoderState();
+    DecoderState(const DecoderState&) = delete;
+    DecoderState& operator=(const DecoderState&) = delete;
+};
+
+// The picture size of an H.264 sequence parameter set: `sps` points at the
+// byte after the NAL header 0x67. False when the set ends before the size.
+bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& width, std::uint32_t& height);
+
+// The picture size of a JPEG's SOF0 marker. False without one, or when the
+// data is not a JPEG.
+bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height);
+
+bool DecoderOpen(DecoderState& decoder, Codec codec, int width, int height, PixelFormat outputFormat);
+void DecoderClose(DecoderState& decoder);
+
+// Decodes one frame into `output`, which holds decoder.outputSize bytes.
+// True when a picture was written.
+bool DecoderDecode(DecoderState& decoder, const std::uint8_t* payload, std::size_t size, std::uint8_t* output);
+
+}

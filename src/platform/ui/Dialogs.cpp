@@ -1,0 +1,97 @@
+#include "ui/Dialogs.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <sys/wait.h>
+
+namespace ui {
+
+namespace {
+
+struct DialogState {
+    std::mutex mutex;
+    bool preset = false;
+    std::optional<std::string> answer;
+    std::optional<MessageBoxRecord> lastBox;
+};
+
+DialogState& dialogs()
+{
+    static DialogState* s = new DialogState;
+    return *s;
+}
+
+bool takePreset(std::optional<std::string>& out)
+{
+    std::lock_guard lock(dialogs().mutex);
+    if (!dialogs().preset)
+        return false;
+    dialogs().preset = false;
+    out = std::move(dialogs().answer);
+    return true;
+}
+
+// Runs zenity with the given arguments when a display is there.
+std::string askZenity(const std::string& arguments)
+{
+    if (!std::getenv("DISPLAY") || std::system("command -v zenity > /dev/null 2>&1") != 0)
+        return {};
+    std::string command = "zenity --file-selection " + arguments + " 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return {};
+    std::string out;
+    std::array<char, 512> buffer {};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe))
+        out += buffer.data();
+    ::pclose(pipe);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+std::string choose(const std::string& zenityArguments)
+{
+    std::optional<std::string> preset;
+    if (takePreset(preset))
+        return preset.value_or("");
+    return askZenity(zenityArguments);
+}
+
+// Single quotes for the shell.
+std::string quoted(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}
+
+void SetNextChooserAnswer(std::optional<std::string> answer)
+{
+    std::lock_guard lock(dialogs().mutex);
+    dialogs().preset = true;
+    dialogs().answer = std::move(answer);
+}
+
+std::string ChooseFolder() { return choose("--directory"); }
+std::string ChooseOpenFile() { return choose(""); }
+std::string ChooseSaveFile(const std::string& suggestedName) { return choose("--save --filename=" + quoted(suggestedName)); }
+
+void ShowMessageBox(const MessageBoxRecord& box)
+{
+    std::lock_guard lock(dialogs().mutex);
+    dialogs().lastBox = box;
+}
+
+std::optional<MessageBoxRecord> LastMessageBox()
+{
+    std::lock_guard lock(dialogs().mutex);
+    return dialogs().lastBox;
+}
+
+}

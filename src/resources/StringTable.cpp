@@ -1,0 +1,61 @@
+#include "resources/StringTable.h"
+
+#include <iterator>
+
+namespace resources {
+
+namespace {
+
+struct Entry {
+    int id;
+    const char16_t* text;
+};
+
+constexpr Entry kTable[] = {
+    { kStringTypeName, u"Tiravex Control" },
+    { kStringPropertyPage, u"常规" },
+    { kStringKeepRatio, u"保持比例" },
+    { kStringFullScreen, u"全屏" },
+    { kStringScreenPtz, u"屏幕云台" },
+    { kStringZoomUp, u"放大" },
+    { kStringZoomDown, u"缩小" },
+    { kStringConnecting, u"正在连接" },
+    { kStringConnectFail, u"连接失败" },
+    { 100 + kStringKeepRatio, u"保持比例" },
+    { 100 + kStringFullScreen, u"全螢幕" },
+    { 100 + kStringScreenPtz, u"螢幕雲台" },
+    { 100 + kStringZoomUp, u"放大" },
+    { 100 + kStringZoomDown, u"縮小" },
+    { 100 + kStringConnecting, u"正在連接" },
+    { 100 + kStringConnectFail, u"連接失敗" },
+    { 200 + kStringKeepRatio, u"Keep ratio" },
+    { 200 + kStringFullScreen, u"Full Screen" },
+    { 200 + kStringScreenPtz, u"Screen PTZ" },
+    { 200 + kStringZoomUp, u"Zoom up" },
+    { 200 + kStringZoomDown, u"Zoom down" },
+    { 200 + kStringConnecting, u"connecting" },
+    { 200 + kStringConnectFail, u"connect fail" },
+};
+
+}
+
+const char16_t* LoadStringW(int id)
+{
+    for (const auto& e : kTable)
+        if (e.id == id)
+            return e.text;
+    return nullptr;
+}
+
+std::u16string LoadString(int id, std::size_t capacity)
+{
+    const char16_t* text = LoadStringW(id);
+    if (!text || capacity == 0)
+        return {};
+    std::u16string s(text);
+    if (s.size() > capacity - 1)
+        s.resize(capacity - 1);
+    return s;
+}
+
+}

@@ -1,0 +1,47 @@
+#include "link/CgiText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(CgiText, TheResultElementIsCutOutWithBothTags)
+{
+    char out[64];
+    EXPECT_EQ(devlink::ExtractCgiResult("junk<CGI_Result><result>0</result></CGI_Result>tail", out, sizeof out), devlink::CgiExtract::Found);
+    EXPECT_STREQ(out, "<CGI_Result><result>0</result></CGI_Result>");
+    EXPECT_EQ(devlink::ExtractCgiResult("<html>no</html>", out, sizeof out), devlink::CgiExtract::NoElement);
+    EXPECT_EQ(devlink::ExtractCgiResult("<CGI_Result><result>0", out, sizeof out), devlink::CgiExtract::Unterminated);
+    EXPECT_STREQ(out, "");
+}
+
+TEST(CgiText, ALongElementIsCutToTheBuffer)
+{
+    std::string body = "<CGI_Result>" + std::string(2000, 'x') + "</CGI_Result>";
+    char out[1000];
+    out[999] = 'z';
+    ASSERT_EQ(devlink::ExtractCgiResult(body, out, sizeof out), devlink::CgiExtract::Found);
+    EXPECT_EQ(std::strlen(out), 999u);
+}
+
+TEST(CgiText, ElementsAreReadWithinTheirLimits)
+{
+    const char* reply = "<CGI_Result><productName>ZA104</productName><motionAreaCols>12</motionAreaCols>"
+                        "<ptFlag>1</ptFlag><rs485Flag>x</rs485Flag><modelName>M1234567890123456789012<x></CGI_Result>";
+    std::string text;
+    ASSERT_TRUE(devlink::ElementText(reply, "<productName>", "</productName>", 19, text));
+    EXPECT_EQ(text, "ZA104");
+    ASSERT_TRUE(devlink::ElementText(reply, "<modelName>", "<", 19, text));
+    EXPECT_EQ(text.size(), 19u);
+    EXPECT_FALSE(devlink::ElementText(reply, "<httpsPort>", "</httpsPort>", 19, text));
+    EXPECT_EQ(devlink::ElementNumber(reply, "<motionAreaRows>", "</motionAreaRows>", 10), 10);
+    EXPECT_EQ(devlink::ElementNumber(reply, "<motionAreaCols>", "</motionAreaCols>", 10), 12);
+    EXPECT_EQ(devlink::ElementNumber("<a>123456</a>", "<a>", "</a>", 7), 7) << "five or more digits are rejected";
+    EXPECT_EQ(devlink::ElementDigit(reply, "<ptFlag>", 0), 1);
+    EXPECT_EQ(devlink::ElementDigit(reply, "<rs485Flag>", 4), 4);
+    EXPECT_EQ(devlink::ElementDigit("<ptFlag>", "<ptFlag>", 0), 0) << "nothing after the tag";
+}
+
+}

@@ -1,0 +1,125 @@
+// Pages run by the page host: members by name, callbacks with numbers and
+// texts, timers, and a page script that misbehaves.
+
+#include "host/PageHost.h"
+
+#include "control/TiravexCtrl.h"
+#include "sys/Thread.h"
+#include "ui/Input.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+host::PageOptions quick()
+{
+    host::PageOptions o;
+    o.timeoutMs = 5000;
+    return o;
+}
+
+TEST(PageHost, APageCallsMembersByNameAndReadsProperties)
+{
+    host::PageHost page(quick());
+    int rc = page.RunText(R"JS(
+        var c = createControl({ Self: 0, x: 5, y: 6, width: 320, height: 240 });
+        console.log(c.test(), typeof c.Login, typeof c.RecordPath, typeof c.NoSuchMember);
+        c.SetLauguage(2);
+        host.exit(7);
+    )JS", "members.js");
+    EXPECT_EQ(rc, 7);
+    ASSERT_EQ(page.ConsoleLines().size(), 1u);
+    EXPECT_EQ(page.ConsoleLines()[0], "3.1.0.9 function string undefined");
+    ASSERT_EQ(page.Controls().size(), 1u);
+    EXPECT_EQ(page.Controls()[0]->m_audio->m_language, 200);
+    RECT r {};
+    ui::GetWindowRect(page.Controls()[0]->GetSafeHwnd(), &r);
+    EXPECT_EQ(r, (RECT { 5, 6, 325, 246 }));
+}
+
+TEST(PageHost, CallbacksReachThePageWithNumbersAndTexts)
+{
+    host::PageHost page(quick());
+    ASSERT_TRUE(page.Eval(R"JS(
+        var got = [];
+        function PluginCallBack() { got.push(Array.prototype.slice.call(arguments)); }
+        function PluginCallBackCGI(text, length) { got.push(['cgi', text, length]); }
+        var c = createControl({ Self: 0 });
+    )JS"));
+    auto* c = page.Controls().at(0);
+    c->event(159, { std::int32_t { 2 }, std::string("\xC1\xAC\xBD\xD3") }, control::Delivery::Always);
+    c->cgiToPage("<CGI_Result/>", 13);
+    ASSERT_TRUE(page.Eval(R"JS(
+        console.log(JSON.stringify(got), typeof got[0][1]);
+    )JS"));
+    EXPECT_EQ(page.ConsoleLines().back(), "[[159,2,\"连接\"],[\"cgi\",\"<CGI_Result/>\",13]] number");
+}
+
+TEST(PageHost, AScriptErrorInACallbackIsReportedOnceAndTheControlGoesOn)
+{
+    host::PageHost page(quick());
+    ASSERT_TRUE(page.Eval(R"JS(
+        var calls = 0;
+        function PluginCallBack(code) { calls++; if (code === 1) throw new Error('page bug'); }
+        var c = createControl({ Self: 0 });
+    )JS"));
+    auto* c = page.Controls().at(0);
+    testing::internal::CaptureStderr();
+    c->event(1, {}, control::Delivery::Always);
+    std::string err = testing::internal::GetCapturedStderr();
+    c->event(2, {}, control::Delivery::Always);
+    EXPECT_NE(err.find("page bug"), std::string::npos);
+    ASSERT_TRUE(page.Eval("console.log(calls);"));
+    EXPECT_EQ(page.ConsoleLines().back(), "2") << "the failing callback was called again";
+}
+
+TEST(PageHost, APageWithoutCallbacksSimplyGetsNothing)
+{
+    host::PageHost page(quick());
+    ASSERT_TRUE(page.Eval("var c = createControl({ Self: 0 });"));
+    EXPECT_EQ(page.Controls().at(0)->callPage("PluginCallBack", { std::int32_t { 100 } }, false), -1);
+}
+
+TEST(PageHost, TimersRunInOrderAndCanBeCleared)
+{
+    host::PageHost page(quick());
+    int rc = page.RunText(R"JS(
+        var order = [];
+        setTimeout(function () { order.push('b'); }, 30);
+        setTimeout(function () { order.push('a'); }, 5);
+        var never = setTimeout(function () { order.push('never'); }, 10);
+        clearTimeout(never);
+        setTimeout(function () { console.log(order.join(',')); host.exit(0); }, 60);
+    )JS", "timers.js");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(page.ConsoleLines().back(), "a,b");
+}
+
+TEST(PageHost, APageThatNeverEndsIsStoppedByItsTimeLimit)
+{
+    host::PageOptions o;
+    o.timeoutMs = 100;
+    host::PageHost page(o);
+    EXPECT_EQ(page.RunText("createControl({});", "forever.js"), 2);
+    EXPECT_EQ(page.RunText("this is not javascript", "broken.js"), 1);
+}
+
+TEST(PageHost, HostInputReachesTheControlsWindows)
+{
+    host::PageHost page(quick());
+    ASSERT_TRUE(page.Eval(R"JS(
+        var c = createControl({ Self: 0, x: 0, y: 0, width: 400, height: 300 });
+        host.chooseFile('/tmp/update.bin');
+        console.log(c.GetUpdataFilePath());
+        host.chooseFile(null);
+        console.log('[' + c.GetUpdataFilePath() + ']');
+        host.mouse('move', 100, 50, 'ctrl');
+    )JS"));
+    EXPECT_EQ(page.ConsoleLines().at(0), "/tmp/update.bin");
+    EXPECT_EQ(page.ConsoleLines().at(1), "[]");
+    POINT p {};
+    ui::GetCursorPos(&p);
+    EXPECT_EQ(p, (POINT { 100, 50 }));
+}
+
+}

@@ -1,0 +1,303 @@
+#include "ui/Input.h"
+#include "ui/Menu.h"
+#include "ui/Monitor.h"
+#include "ui/Window.h"
+
+#include "sys/Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr UINT kProbe = WM_USER + 1;
+
+// Records what reaches a window, with the thread it ran on.
+struct Recorder final : ui::WindowHandler {
+    struct Entry {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        sys::ThreadId thread;
+    };
+    std::vector<Entry> log;
+    std::vector<UINT> only; // when set, record only these
+
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (only.empty() || std::find(only.begin(), only.end(), message) != only.end())
+            log.push_back(Entry { message, wParam, lParam, sys::CurrentThreadId() });
+        return ui::CallClassProc(window, message, wParam, lParam);
+    }
+    std::vector<UINT> messages() const
+    {
+        std::vector<UINT> out;
+        for (auto& e : log)
+            out.push_back(e.message);
+        return out;
+    }
+};
+
+class Ui : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ui::ResetInput();
+        ui::SetMonitorSizes({});
+        if (!ui::IsClassRegistered("UiTest")) {
+            WNDCLASS c;
+            c.lpszClassName = "UiTest";
+            ui::RegisterClass(c);
+            WNDCLASS d;
+            d.lpszClassName = "UiTestDbl";
+            d.style = CS_DBLCLKS;
+            ui::RegisterClass(d);
+        }
+    }
+    void TearDown() override
+    {
+        for (HWND w : made)
+            ui::DestroyWindow(w);
+        ui::PumpPending();
+    }
+    HWND make(const char* cls, RECT r, HWND parent, ui::WindowHandler* handler, DWORD style = WS_VISIBLE)
+    {
+        HWND w = ui::CreateWindowEx(0, cls, "", style | (parent ? WS_CHILD : WS_POPUP), r.left, r.top, ui::Width(r), ui::Height(r), parent, handler);
+        if (!parent)
+            made.push_back(w);
+        return w;
+    }
+    // Handlers live in the fixture, so they outlive the windows TearDown destroys.
+    Recorder& recorder() { return recorders.emplace_back(); }
+    std::deque<Recorder> recorders;
+    std::vector<HWND> made;
+};
+
+TEST_F(Ui, PostedMessagesAreHandledInOrderOnTheOwnersThread)
+{
+    Recorder& rec = recorder();
+    rec.only = { kProbe };
+    HWND w = make("UiTest", { 0, 0, 10, 10 }, nullptr, &rec);
+    auto worker = sys::Thread::Start("poster", [w] {
+        for (int i = 0; i < 500; ++i)
+            ui::PostMessage(w, kProbe, static_cast<WPARAM>(i), 0);
+    });
+    ASSERT_TRUE(worker->Wait(5000));
+    ui::PostMessage(w, kProbe, 500, 0); // posted from the page's own thread last
+    ASSERT_TRUE(ui::RunUntil([&] { return rec.log.size() == 501; }, 5000));
+    for (std::size_t i = 0; i < rec.log.size(); ++i) {
+        EXPECT_EQ(rec.log[i].wParam, i);
+        EXPECT_EQ(rec.log[i].thread, sys::CurrentThreadId()) << "handled off the page's thread";
+    }
+}
+
+TEST_F(Ui, AMessageSentFromAnotherThreadRunsOnTheOwnerAndReturnsItsResult)
+{
+    struct Doubler final : ui::WindowHandler {
+        sys::ThreadId ranOn = 0;
+        LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
+        {
+            if (m == kProbe) {
+                ranOn = sys::CurrentThreadId();
+                return static_cast<LRESULT>(wp * 2);
+            }
+            return ui::DefWindowProc(w, m, wp, lp);
+        }
+    } doubler;
+    HWND w = make("UiTest", { 0, 0, 10, 10 }, nullptr, &doubler);
+    LRESULT result = 0;
+    auto worker = sys::Thread::Start("sender", [&] { result = ui::SendMessage(w, kProbe, 21, 0); });
+    ASSERT_TRUE(ui::RunUntil([&] { return worker->HasEnded(); }, 5000));
+    worker->Wait(1000);
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(doubler.ranOn, sys::CurrentThreadId());
+    ui::DestroyWindow(w);
+}
+
+TEST_F(Ui, AMessageForAWindowThatIsGoneIsDropped)
+{
+    auto* rec = new Recorder;
+    rec->only = { kProbe };
+    HWND w = ui::CreateWindowEx(0, "UiTest", "", WS_POPUP, 0, 0, 5, 5, nullptr, rec);
+    ui::PostMessage(w, kProbe, 1, 0);
+    ui::DestroyWindow(w);
+    delete rec; // a handler that is gone must not be called
+    EXPECT_FALSE(ui::PostMessage(w, kProbe, 2, 0));
+    ui::PumpPending(); // would use the freed handler if the queued message were dispatched
+    SUCCEED();
+}
+
+TEST_F(Ui, TimersRepeatUntilKilled)
+{
+    Recorder& rec = recorder();
+    rec.only = { WM_TIMER };
+    HWND w = make("UiTest", { 0, 0, 5, 5 }, nullptr, &rec);
+    ui::SetTimer(w, 7, 10);
+    ASSERT_TRUE(ui::RunUntil([&] { return rec.log.size() >= 3; }, 5000));
+    EXPECT_EQ(rec.log[0].wParam, 7u);
+    ui::KillTimer(w, 7);
+    std::size_t count = rec.log.size();
+    ui::RunUntil([] { return false; }, 40);
+    EXPECT_EQ(rec.log.size(), count);
+}
+
+TEST_F(Ui, PaintRequestsCoalesceIntoOnePaint)
+{
+    Recorder& rec = recorder();
+    rec.only = { WM_PAINT };
+    HWND w = make("UiTest", { 0, 0, 50, 50 }, nullptr, &rec);
+    ui::PumpPending();
+    rec.log.clear();
+    RECT a { 0, 0, 5, 5 }, b { 10, 10, 20, 20 };
+    ui::InvalidateRect(w, &a, FALSE);
+    ui::InvalidateRect(w, &b, FALSE);
+    RECT update {};
+    ASSERT_TRUE(ui::GetUpdateRect(w, &update));
+    EXPECT_EQ(update, (RECT { 0, 0, 20, 20 }));
+    ui::PumpPending();
+    EXPECT_EQ(rec.log.size(), 1u);
+    EXPECT_FALSE(ui::GetUpdateRect(w, nullptr));
+}
+
+TEST_F(Ui, GeometryOfNestedWindows)
+{
+    HWND top = make("UiTest", { 100, 50, 500, 450 }, nullptr, nullptr);
+    HWND child = make("UiTest", { 10, 20, 110, 120 }, top, nullptr);
+    HWND grand = make("UiTest", { 90, 90, 190, 190 }, child, nullptr);
+    POINT p { 1, 2 };
+    ui::ClientToScreen(grand, &p);
+    EXPECT_EQ(p, (POINT { 100 + 10 + 90 + 1, 50 + 20 + 90 + 2 }));
+    ui::ScreenToClient(grand, &p);
+    EXPECT_EQ(p, (POINT { 1, 2 }));
+    // The grandchild pokes out of its parent: only the part inside is visible.
+    EXPECT_EQ(ui::GetVisibleScreenRect(grand), (RECT { 200, 160, 210, 170 }));
+    EXPECT_EQ(ui::WindowFromPoint({ 205, 165 }), grand);
+    EXPECT_EQ(ui::WindowFromPoint({ 215, 165 }), top) << "outside its parent, the grandchild is not hit";
+    ui::ShowWindow(child, SW_HIDE);
+    EXPECT_FALSE(ui::IsWindowVisible(grand));
+    EXPECT_EQ(ui::WindowFromPoint({ 205, 165 }), top);
+    EXPECT_EQ(ui::GetVisibleScreenRect(grand), (RECT {}));
+}
+
+TEST_F(Ui, DestroyingAParentTellsItFirstThenItsChildren)
+{
+    std::vector<std::string> order;
+    struct Named final : ui::WindowHandler {
+        std::string name;
+        std::vector<std::string>* order;
+        LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
+        {
+            if (m == WM_DESTROY)
+                order->push_back(name + ".destroy");
+            if (m == WM_NCDESTROY)
+                order->push_back(name + ".ncdestroy");
+            return ui::DefWindowProc(w, m, wp, lp);
+        }
+    } parentHandler, childHandler;
+    parentHandler.name = "parent";
+    parentHandler.order = &order;
+    childHandler.name = "child";
+    childHandler.order = &order;
+    HWND parent = ui::CreateWindowEx(0, "UiTest", "", WS_POPUP, 0, 0, 10, 10, nullptr, &parentHandler);
+    HWND child = ui::CreateWindowEx(0, "UiTest", "", WS_CHILD, 0, 0, 5, 5, parent, &childHandler);
+    ui::SetFocus(child);
+    ui::DestroyWindow(parent);
+    EXPECT_EQ(order, (std::vector<std::string> { "parent.destroy", "child.destroy", "child.ncdestroy", "parent.ncdestroy" }));
+    EXPECT_FALSE(ui::IsWindow(child));
+    EXPECT_EQ(ui::GetFocus(), nullptr);
+}
+
+TEST_F(Ui, MouseInputGoesToTheWindowUnderThePointerOrTheCapture)
+{
+    Recorder& a = recorder();
+    Recorder& b = recorder();
+    a.only = b.only = { WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_MOUSEMOVE };
+    HWND left = make("UiTest", { 0, 0, 100, 100 }, nullptr, &a);
+    HWND right = make("UiTestDbl", { 100, 0, 200, 100 }, nullptr, &b);
+    ui::InjectMouse(ui::MouseAction::LeftDown, { 150, 20 }, ui::ModControl);
+    ui::PumpPending();
+    ASSERT_EQ(b.log.size(), 1u);
+    EXPECT_EQ(b.log[0].message, WM_LBUTTONDOWN);
+    EXPECT_EQ(b.log[0].lParam, MAKELPARAM(50, 20)) << "client coordinates";
+    EXPECT_EQ(b.log[0].wParam, MK_LBUTTON | MK_CONTROL);
+    ui::SetCapture(right);
+    ui::InjectMouse(ui::MouseAction::Move, { 10, 10 });
+    ui::PumpPending();
+    EXPECT_TRUE(a.log.empty()) << "captured input went to the window under the pointer";
+    EXPECT_EQ(GET_X_LPARAM(b.log.back().lParam), -90);
+    ui::ReleaseCapture();
+    (void)left;
+}
+
+TEST_F(Ui, ADoubleClickNeedsTheClassStyle)
+{
+    Recorder& plain = recorder();
+    Recorder& dbl = recorder();
+    plain.only = dbl.only = { WM_LBUTTONDOWN, WM_LBUTTONDBLCLK };
+    make("UiTest", { 0, 0, 100, 100 }, nullptr, &plain);
+    make("UiTestDbl", { 100, 0, 200, 100 }, nullptr, &dbl);
+    for (POINT p : { POINT { 50, 50 }, POINT { 150, 50 } }) {
+        ui::InjectMouse(ui::MouseAction::LeftDown, p);
+        ui::InjectMouse(ui::MouseAction::LeftUp, p);
+        ui::InjectMouse(ui::MouseAction::LeftDown, p);
+        ui::InjectMouse(ui::MouseAction::LeftUp, p);
+    }
+    ui::PumpPending();
+    EXPECT_EQ(plain.messages(), (std::vector<UINT> { WM_LBUTTONDOWN, WM_LBUTTONDOWN }));
+    EXPECT_EQ(dbl.messages(), (std::vector<UINT> { WM_LBUTTONDOWN, WM_LBUTTONDBLCLK }));
+}
+
+TEST_F(Ui, KeysGoToTheFocusWindowAndSetTheKeyState)
+{
+    Recorder& rec = recorder();
+    rec.only = { WM_KEYDOWN, WM_KEYUP };
+    HWND w = make("UiTest", { 0, 0, 10, 10 }, nullptr, &rec);
+    EXPECT_EQ(ui::InjectKey(true, VK_ESCAPE), nullptr) << "no focus, no target";
+    ui::SetFocus(w);
+    ui::InjectKey(true, ui::VirtualKeyFromName("Control"));
+    EXPECT_TRUE(ui::GetKeyState(VK_CONTROL) & 0x8000);
+    ui::InjectKey(false, VK_CONTROL);
+    EXPECT_FALSE(ui::GetKeyState(VK_CONTROL) & 0x8000);
+    ui::PumpPending();
+    EXPECT_EQ(rec.messages(), (std::vector<UINT> { WM_KEYDOWN, WM_KEYUP }));
+    EXPECT_EQ(rec.log[0].wParam, VK_CONTROL);
+}
+
+TEST_F(Ui, APopupMenuReturnsOnlyAnEnabledItemThatIsOnIt)
+{
+    HMENU menu = ui::CreatePopupMenu();
+    ui::AppendMenuW(menu, MF_STRING, 1324, u"Full Screen");
+    ui::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ui::AppendMenuW(menu, MF_STRING | MF_GRAYED, 1326, u"Screen PTZ");
+    EXPECT_EQ(ui::CheckMenuItem(menu, 1324, MF_CHECKED), MF_UNCHECKED);
+    ui::SetNextMenuChoice(1324);
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 5, 6, 0, nullptr, nullptr), 1324);
+    EXPECT_EQ(ui::LastShownMenu()[0].flags & MF_CHECKED, MF_CHECKED);
+    EXPECT_EQ(ui::LastShownMenuPosition(), (POINT { 5, 6 }));
+    ui::SetNextMenuChoice(1326);
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, nullptr, nullptr), 0) << "a greyed item was chosen";
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, nullptr, nullptr), 0) << "a choice is used once";
+    ui::DestroyMenu(menu);
+}
+
+TEST_F(Ui, MonitorsSitSideBySideWithThePrimaryFirst)
+{
+    ui::SetMonitorSizes({ { 1280, 720 }, { 1920, 1080 } });
+    EXPECT_EQ(ui::GetSystemMetrics(SM_CXSCREEN), 1280);
+    EXPECT_EQ(ui::GetSystemMetrics(SM_CYSCREEN), 720);
+    EXPECT_EQ(ui::GetSystemMetrics(SM_CMONITORS), 2);
+    EXPECT_EQ(ui::GetSystemMetrics(SM_CXVIRTUALSCREEN), 3200);
+    MONITORINFO info {};
+    ASSERT_TRUE(ui::GetMonitorInfo(ui::MonitorFromPoint({ 1500, 10 }, MONITOR_DEFAULTTONEAREST), &info));
+    EXPECT_EQ(info.rcMonitor, (RECT { 1280, 0, 3200, 1080 }));
+    EXPECT_EQ(info.dwFlags, 0u);
+    HWND w = make("UiTest", { 1200, 0, 1600, 100 }, nullptr, nullptr);
+    ASSERT_TRUE(ui::GetMonitorInfo(ui::MonitorFromWindow(w, MONITOR_DEFAULTTONEAREST), &info));
+    EXPECT_EQ(info.rcMonitor.left, 1280) << "the monitor holding most of the window";
+}
+
+}
