@@ -330,4 +330,38 @@ TEST_F(GdiTest, WindowContextsDrawOnTheScreenInsideTheVisiblePartOnly)
     EXPECT_EQ(gone, nullptr);
 }
 
+TEST_F(GdiTest, WindowsDrawAroundTheirChildrenAndTheWindowsAboveThem)
+{
+    gfx::Screen& screen = gfx::Screen::Get();
+    HWND page = ui::CreateWindowEx(0, "static", "page", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 200, 100, nullptr);
+    HWND child = ui::CreateWindowEx(0, "static", "child", WS_CHILD | WS_VISIBLE, 10, 10, 20, 20, page);
+    HWND above = ui::CreateWindowEx(0, "static", "above", WS_POPUP | WS_VISIBLE, 150, 0, 100, 100, nullptr);
+    HDC dc = gfx::GetDC(child);
+    RECT all { 0, 0, 300, 300 };
+    gfx::FillRect(dc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
+    gfx::ReleaseDC(child, dc);
+    dc = gfx::GetDC(page);
+    gfx::FillRect(dc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::WHITE_BRUSH)));
+    gfx::ReleaseDC(page, dc);
+    EXPECT_EQ(screen.PixelAt(15, 15), 0u); // the child keeps its picture
+    EXPECT_EQ(screen.PixelAt(5, 15), kWhitePixel);
+    EXPECT_EQ(screen.PixelAt(35, 15), kWhitePixel);
+    EXPECT_EQ(screen.PixelAt(149, 50), kWhitePixel);
+    EXPECT_EQ(screen.PixelAt(150, 50), 0u); // under the window above
+    // Without WS_CLIPCHILDREN the parent paints over its child, as on Windows.
+    ui::SetWindowLongPtr(page, GWL_STYLE, WS_POPUP | WS_VISIBLE);
+    dc = gfx::GetDC(page);
+    gfx::FillRect(dc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::WHITE_BRUSH)));
+    gfx::ReleaseDC(page, dc);
+    EXPECT_EQ(screen.PixelAt(15, 15), kWhitePixel);
+    ui::DestroyWindow(above);
+    ui::DestroyWindow(page);
+    RECT clear { 0, 0, 400, 300 };
+    HWND cover = ui::CreateWindowEx(0, "static", "cover", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr);
+    dc = gfx::GetDC(cover);
+    gfx::FillRect(dc, &clear, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
+    gfx::ReleaseDC(cover, dc);
+    ui::DestroyWindow(cover);
+}
+
 }

@@ -175,6 +175,14 @@ TEST_F(SurfaceTest, ClipperKeepsBlitsToThePrimaryInsideTheWindowsVisiblePart)
     EXPECT_EQ(screen.PixelAt(200, 159), 0u);
     EXPECT_EQ(screen.PixelAt(199, 160), 0u);
     EXPECT_EQ(screen.PixelAt(149, 120), 0u);
+    // A window above it is cut out too.
+    fill(primary, 0);
+    HWND above = ui::CreateWindowEx(0, "static", "above", WS_POPUP | WS_VISIBLE, 160, 130, 10, 10, nullptr);
+    ASSERT_EQ(primary->Blt(&windowRect, red, nullptr, gfx::DDBLT_WAIT, nullptr), gfx::DD_OK);
+    EXPECT_EQ(screen.PixelAt(165, 135), 0u);
+    EXPECT_EQ(screen.PixelAt(159, 135), 0x00FF0000u);
+    EXPECT_EQ(screen.PixelAt(170, 135), 0x00FF0000u);
+    ui::DestroyWindow(above);
     // Hidden: nothing at all.
     fill(primary, 0);
     ui::ShowWindow(parent, SW_HIDE);
