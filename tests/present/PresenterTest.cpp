@@ -116,6 +116,12 @@ TEST_F(PresenterTest, TheWindowShowsTheScreenAgainWhenItChanges)
     std::uint64_t before = presenter->FramesShown();
     paintScreen(RECT { 0, 0, 50, 50 }, RGB(0, 255, 0));
     EXPECT_TRUE(ui::RunUntil([&] { return presenter->FramesShown() > before; }, kWaitMs));
+    // Closing the window is reported, not acted on: the host decides.
+    EXPECT_FALSE(presenter->WindowClosed());
+    SDL_Event quit {};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    EXPECT_TRUE(ui::RunUntil([&] { return presenter->WindowClosed(); }, kWaitMs));
 }
 
 TEST_F(PresenterTest, MouseAndKeysOfTheWindowReachTheWindowSystem)

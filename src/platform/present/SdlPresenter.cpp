@@ -216,6 +216,9 @@ void SdlPresenter::run(std::promise<bool>& started)
                     if (UINT vk = virtualKeyOf(e.key.keysym.sym))
                         ui::PostMessage(m_inputWindow, kKeyInputMessage, vk, e.type == SDL_KEYDOWN ? 1 : 0);
                     break;
+                case SDL_QUIT:
+                    m_closed = true;
+                    break;
                 default:
                     break;
                 }
