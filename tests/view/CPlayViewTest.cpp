@@ -15,6 +15,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -501,6 +503,48 @@ TEST_F(CPlayViewTest, TheMediaHubMakesTheViewAtScreenSizeWithItsClipper)
     EXPECT_EQ(view->width, kScreenWidth);
     EXPECT_EQ(view->height, kScreenHeight);
     EXPECT_EQ(view->GetClipperWindow(), control);
+}
+
+// Frames drawn on a media thread, presents on the watchdog's, paints on
+// the page's, all at once: each surface's own lock keeps them apart (run
+// under ThreadSanitizer to see it).
+TEST_F(CPlayViewTest, FramesPresentsAndPaintsFromThreeThreadsAtOnce)
+{
+    CPlayView view;
+    ASSERT_TRUE(view.Create(control, kScreenWidth, kScreenHeight));
+    view.AttachClipper(video);
+    const int w = 64;
+    const int h = 48;
+    gfx::Surface* yuv = view.CreateYuvSurface(w, h);
+    gfx::Surface* back = view.CreateSurface(w, h);
+    Picture picture(w, h);
+    picture.paint(0, w, 0, h, yuvOf(0x00BF00));
+    constexpr int kRounds = 20;
+    std::atomic<int> framesLeft { kRounds };
+    std::thread media([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            view.DrawYuvFrame(yuv, back, picture.bytes.data(), w, h);
+            view.Compose(back, RECT { 0, 0, w, h }, nullptr);
+            --framesLeft;
+        }
+    });
+    std::thread watchdog([&] {
+        while (framesLeft > 0)
+            view.Present(video, false);
+    });
+    HDC dc = gfx::GetDC(control);
+    RECT border { 0, 0, 600, 2 };
+    while (framesLeft > 0)
+        gfx::FillRect(dc, &border, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::WHITE_BRUSH)));
+    gfx::ReleaseDC(control, dc);
+    media.join();
+    watchdog.join();
+    EXPECT_EQ(view.Present(video, false), gfx::DD_OK);
+    RECT r {};
+    ui::GetWindowRect(video, &r);
+    EXPECT_LE(difference(gfx::Screen::Get().PixelAt(r.left + 50, r.top + 50), 0x00BF00), 3);
+    yuv->Release();
+    back->Release();
 }
 
 }
