@@ -132,6 +132,19 @@ TEST_F(GdiTest, StyledPensRepeatTheirPatternScaledByWidthWithOpaqueGaps)
         gfx::DeleteObject(obj(p));
 }
 
+TEST_F(GdiTest, DeletingASelectedObjectLeavesTheContextUsable)
+{
+    HDC dc = canvas(4, 4);
+    gfx::HBRUSH red = gfx::CreateSolidBrush(kRed);
+    gfx::SelectObject(dc, obj(red));
+    ASSERT_TRUE(gfx::DeleteObject(obj(red)));
+    EXPECT_FALSE(gfx::DeleteObject(obj(red))); // a stale handle is refused
+    ASSERT_TRUE(gfx::Rectangle(dc, 0, 0, 4, 4)); // the stock white brush and black pen again
+    surface->ReleaseDC(dc);
+    EXPECT_EQ(at(1, 1), kWhitePixel);
+    EXPECT_EQ(at(0, 0), 0u);
+}
+
 TEST_F(GdiTest, LineToStopsBeforeItsEndPoint)
 {
     HDC dc = canvas(10, 10);
@@ -319,6 +332,7 @@ TEST_F(GdiTest, WindowContextsDrawOnTheScreenInsideTheVisiblePartOnly)
     HDC paintDc = gfx::BeginPaint(child, &paint);
     ASSERT_NE(paintDc, nullptr);
     EXPECT_EQ(paint.rcPaint, update);
+    EXPECT_FALSE(paint.fErase); // erased already
     EXPECT_EQ(screen.PixelAt(85, 35), 0x000000FFu); // erased blue
     gfx::FillRect(paintDc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
     gfx::EndPaint(child, &paint);

@@ -531,11 +531,12 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint)
     DeviceContext* dc = contextOf(handle);
     dc->paintClipped = true;
     dc->paintRect = update;
-    if (erase)
-        ui::SendMessage(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(handle), 0);
+    // As on Windows, fErase says the background still needs erasing: it was
+    // asked for and the window's WM_ERASEBKGND did not do it.
+    const bool erased = erase && ui::SendMessage(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(handle), 0) != 0;
     ui::ValidateRect(window, nullptr);
     paint->hdc = handle;
-    paint->fErase = erase ? FALSE : TRUE; // as Windows: TRUE when the background still needs erasing
+    paint->fErase = erase && !erased ? TRUE : FALSE;
     paint->rcPaint = update;
     return handle;
 }
@@ -624,8 +625,21 @@ BOOL DeleteObject(HGDIOBJ object)
     if (!o || o->stock)
         return FALSE;
     {
+        // A context that still holds the object goes back to the stock one
+        // (or its own bitmap) rather than keep a pointer to freed memory.
         std::lock_guard lock(registry().mutex);
         registry().objects.erase(o);
+        for (const void* c : registry().contexts) {
+            auto* dc = static_cast<DeviceContext*>(const_cast<void*>(c));
+            if (dc->pen == o)
+                dc->pen = static_cast<PenObject*>(stockObject(BLACK_PEN));
+            if (dc->brush == o)
+                dc->brush = static_cast<BrushObject*>(stockObject(WHITE_BRUSH));
+            if (dc->font == o)
+                dc->font = static_cast<FontObject*>(stockObject(SYSTEM_FONT));
+            if (dc->bitmap == o)
+                dc->bitmap = nullptr;
+        }
     }
     delete o;
     return TRUE;
