@@ -350,8 +350,12 @@ HRESULT CPlayView::DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYT
     if (!back || !i420)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
     const std::ptrdiff_t luma = static_cast<std::ptrdiff_t>(w) * h;
-    if (!CopyI420(i420, i420 + luma, i420 + luma * 5 / 4, 1, yuv, w, h))
-        return lastResult; // the frame is dropped
+    if (!CopyI420(i420, i420 + luma, i420 + luma * 5 / 4, 1, yuv, w, h)) {
+        // The frame is dropped: a failed lock is in lastResult already; a
+        // refused copy (no surface, an RGB surface) is reported as such.
+        HRESULT lock = lastResult;
+        return FAILED(lock) ? lock : gfx::DDERR_INVALIDPARAMS;
+    }
     HRESULT hr = back->BltFast(0, 0, yuv, nullptr, gfx::DDBLTFAST_WAIT);
     lastResult = hr;
     return hr;

@@ -328,6 +328,9 @@ TEST_F(CPlayViewTest, LastResultHoldsTheLockOfCopyI420AndTheBlitsOfThePipeline)
     back->Restore();
     EXPECT_EQ(view.DrawYuvFrame(yuv, back, picture.bytes.data(), 8, 8), gfx::DD_OK);
     EXPECT_EQ(view.lastResult, gfx::DD_OK);
+    // A refused copy drops the frame and says so; lastResult keeps the last lock.
+    EXPECT_EQ(view.DrawYuvFrame(nullptr, back, picture.bytes.data(), 8, 8), gfx::DDERR_INVALIDPARAMS);
+    EXPECT_EQ(view.lastResult, gfx::DD_OK);
     yuv->Release();
     back->Release();
 }
