@@ -3,7 +3,7 @@
 // status: 0 when the camera took the user and password.
 //
 //   tiravex-page --camera sim pages/login.js
-//   tiravex-page --camera sim,password=wrong pages/login.js
+//   tiravex-page --camera sim --arg password=wrong pages/login.js
 
 var names = {
     29: "video loss", 100: "login reply", 102: "alarm state", 111: "alarm", 200: "live stream open",
@@ -42,7 +42,8 @@ function PluginCallBackCGI(text, length) {
     console.log("CGI reply (" + length + " bytes): " + text);
 }
 
+var password = host.args.password !== undefined ? host.args.password : camera.password;
 var view = createControl({ Self: 0, x: 0, y: 0, width: 640, height: 480 });
 console.log("logging in to " + camera.address + ":" + camera.port + " as " + camera.user);
-view.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+view.Login(camera.address, camera.port, camera.webPort, camera.user, password, 0, 1);
 setTimeout(function () { console.log("no login reply"); host.exit(2); }, 10000);

@@ -52,6 +52,10 @@ constexpr COLORREF kFrameSelectedColour = RGB(250, 225, 60);
 constexpr COLORREF kFrameNormalColour = RGB(255, 255, 255);
 constexpr COLORREF kControlBackground = RGB(255, 255, 255);
 constexpr COLORREF kVideoBackground = RGB(0, 0, 0);
+constexpr COLORREF kConnectFailColour = RGB(255, 255, 255);
+// Where the connect-fail text stands in the live window.
+constexpr int kConnectFailX = 10;
+constexpr int kConnectFailY = 10;
 
 // Record sizes kept by the control.
 constexpr std::size_t kDeviceIdLength = 12;

@@ -4,6 +4,9 @@
 #include "control/TiravexCtrl.h"
 
 #include "link/EventCodes.h"
+#include "resources/StringTable.h"
+
+#include <string>
 
 namespace control {
 
@@ -106,11 +109,15 @@ LRESULT CTiravexCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         if (wParam == kCgiTimer)
             onCgiTimeout();
         break;
-    case WM_PAINT:
+    case WM_PAINT: {
+        gfx::PAINTSTRUCT paint {};
+        HDC dc = gfx::BeginPaint(window, &paint);
+        paintControl(dc);
+        gfx::EndPaint(window, &paint);
+        return 0;
+    }
     case WM_ERASEBKGND:
-        paintControl();
-        ui::ValidateRect(window, nullptr);
-        return message == WM_ERASEBKGND ? 1 : 0;
+        return 1; // painting covers the whole control
     default:
         break;
     }
@@ -118,15 +125,49 @@ LRESULT CTiravexCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return COleControl::WindowProc(window, message, wParam, lParam);
 }
 
-void CTiravexCtrl::paintControl()
+void CTiravexCtrl::paintFrame(HDC dc)
 {
-    // The frame and the live area are drawn by the drawing layer.
+    RECT client {};
+    ui::GetClientRect(m_hWnd, &client);
+    gfx::HGDIOBJ pen = gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_active ? m_penSelected : m_penNormal));
+    gfx::HGDIOBJ brush = gfx::SelectObject(dc, gfx::GetStockObject(gfx::NULL_BRUSH));
+    gfx::Rectangle(dc, client.left, client.top, client.right, client.bottom);
+    gfx::SelectObject(dc, brush);
+    gfx::SelectObject(dc, pen);
+}
+
+void CTiravexCtrl::paintControl(HDC dc)
+{
+    if (!dc)
+        return;
+    paintFrame(dc);
     if (m_live.m_silence >= kSilenceForBlack)
         paintLiveArea();
 }
 
 void CTiravexCtrl::paintLiveArea()
 {
+    HWND live = m_live.GetHwnd();
+    if (!live)
+        return;
+    HDC dc = gfx::GetDC(live);
+    if (!dc)
+        return;
+    RECT client {};
+    ui::GetClientRect(m_hWnd, &client);
+    gfx::FillRect(dc, &client, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
+    // RegMy was called but no login completed.
+    if (!m_live.m_videoStarted && !m_live.GetHub() && m_live.m_registered) {
+        const char16_t* text = resources::LoadStringW(resources::kStringConnectFail + m_audio->m_language);
+        if (text) {
+            gfx::SetTextColor(dc, kConnectFailColour);
+            gfx::SetBkMode(dc, gfx::TRANSPARENT);
+            gfx::TextOutW(dc, kConnectFailX, kConnectFailY, text, static_cast<int>(std::char_traits<char16_t>::length(text)));
+        }
+    }
+    gfx::ReleaseDC(live, dc);
+    // The live window's own erase would paint over what was just drawn.
+    ui::ValidateRect(live, nullptr);
 }
 
 }

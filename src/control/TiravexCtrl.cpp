@@ -135,12 +135,12 @@ int CTiravexCtrl::callPage(const char* name, const PageArg* arguments, int count
     for (int i = 0; i < count; ++i) {
         VARIANT& v = packed[static_cast<std::size_t>(count - 1 - i)];
         VariantInit(&v);
-        if (const auto* number = std::get_if<std::int32_t>(&arguments[i])) {
+        if (!arguments[i].IsText()) {
             v.vt = VT_I4;
-            v.lVal = *number;
+            v.lVal = arguments[i].Number();
         } else {
             v.vt = VT_BSTR;
-            v.bstrVal = com::AnsiToBstr(std::get<std::string>(arguments[i]));
+            v.bstrVal = com::AnsiToBstr(arguments[i].Text());
         }
     }
     DISPPARAMS params { packed.data(), nullptr, static_cast<UINT>(count), 0 };
@@ -198,8 +198,8 @@ int CTiravexCtrl::OnCreate()
     ui::SetWindowBackground(m_hWnd, kControlBackground);
     ui::SetWindowLongPtr(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-    m_penSelected = FramePen { 1, kFrameSelectedColour };
-    m_penNormal = FramePen { 1, kFrameNormalColour };
+    m_penSelected = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameSelectedColour);
+    m_penNormal = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameNormalColour);
 
     RECT client {};
     ui::GetClientRect(m_hWnd, &client);
@@ -267,8 +267,9 @@ void CTiravexCtrl::OnDestroy()
         kz_close_HttpParser(m_http);
         m_http = nullptr;
     }
-    m_penSelected.reset();
-    m_penNormal.reset();
+    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penSelected));
+    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penNormal));
+    m_penSelected = m_penNormal = nullptr;
 }
 
 void CTiravexCtrl::postLoginStartup()

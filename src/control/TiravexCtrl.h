@@ -12,6 +12,7 @@
 #include "control/ControlIds.h"
 
 #include "audio/CMediaHub.h"
+#include "gfx/Gdi.h"
 #include "editors/CMotion.h"
 #include "editors/CShelter.h"
 #include "kznet/kznet.h"
@@ -32,7 +33,21 @@ namespace control {
 
 // One argument of a page callback: a 32-bit integer or an 8-bit text in the
 // system code page.
-using PageArg = std::variant<std::int32_t, std::string>;
+class PageArg {
+public:
+    PageArg(std::int32_t number) : m_number(number) { }
+    PageArg(std::string text) : m_text(std::move(text)), m_isText(true) { }
+    PageArg(const char* text) : m_text(text ? text : ""), m_isText(true) { }
+
+    bool IsText() const { return m_isText; }
+    std::int32_t Number() const { return m_number; }
+    const std::string& Text() const { return m_text; }
+
+private:
+    std::int32_t m_number = 0;
+    std::string m_text;
+    bool m_isText = false;
+};
 
 // Who gets an event: only an active instance, every instance, or every
 // instance with the active flag raised for the call and restored after.
@@ -78,12 +93,6 @@ struct AlarmInfoLayout {
 struct RoadMessage {
     std::int32_t type;
     std::int32_t length;
-};
-
-// A pen of the control's frame; the drawing layer makes the real pen from it.
-struct FramePen {
-    int width;
-    COLORREF colour;
 };
 
 // The stored login reply: the device identifier with its zero, the device
@@ -205,8 +214,8 @@ public:
     std::uint8_t m_postLoginDone = 0;
     LONG m_self = 0;
     std::atomic<std::uint8_t> m_active { 0 }; // read by the audio path
-    std::optional<FramePen> m_penSelected;
-    std::optional<FramePen> m_penNormal;
+    gfx::HPEN m_penSelected = nullptr;
+    gfx::HPEN m_penNormal = nullptr;
     std::int32_t m_deviceType = kDeviceTypeFull;
     std::array<std::int32_t, kHttpsPortSlots> m_httpsPorts {};
     char m_modelName[kModelNameBytes] = {};
@@ -241,7 +250,8 @@ private:
     void onDeviceInfoReply(int type, const char* text, int length);
     void onAlarmSound(const std::uint8_t* data);
     void onAlarm111(const std::uint8_t* data, int length);
-    void paintControl();
+    void paintControl(HDC dc);
+    void paintFrame(HDC dc);
     void paintLiveArea();
     std::vector<PageArg> loginReplyArgs(const std::uint8_t* reply, bool withEntries) const;
     void reportAfterLogin();

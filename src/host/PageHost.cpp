@@ -7,6 +7,9 @@
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
 
+#include "gfx/Gdi.h"
+#include "present/Presenter.h"
+
 #include <duktape.h>
 
 #include <cmath>
@@ -106,6 +109,7 @@ public:
             return DISP_E_MEMBERNOTFOUND;
         }
         UINT count = params ? params->cArgs : 0;
+        duk_require_stack(ctx, static_cast<duk_idx_t>(count) + 1); // the login report has 133
         for (UINT i = count; i-- > 0;)
             PushVariant(ctx, params->rgvarg[i]); // the first argument is the last one packed
         if (duk_pcall(ctx, static_cast<duk_idx_t>(count)) != DUK_EXEC_SUCCESS)
@@ -196,6 +200,8 @@ PageHost::PageHost(PageOptions options) : m_options(std::move(options))
     m_timerHandler->host = this;
     ui::CreateWindowEx(0, kTimerClass, "timers", WS_POPUP, 0, 0, 0, 0, nullptr, m_timerHandler.get());
 
+    gfx::InstallBackgroundEraser();
+    m_presenter = present::CreatePresenter(present::Kind::Headless);
     m_duk = duk_create_heap_default();
     m_script = new ScriptObject(*this);
     m_site = PageSite::Create();
@@ -213,6 +219,7 @@ PageHost::~PageHost()
         duk_destroy_heap(m_duk);
     m_duk = nullptr;
     m_script->Release();
+    m_keptAlive.clear();
     for (HWND w : ui::GetTopLevelWindows())
         if (ui::GetClassName(w) == kTimerClass && ui::GetWindowHandler(w) == m_timerHandler.get())
             ui::DestroyWindow(w);
@@ -259,7 +266,7 @@ void PageHost::install()
 
     duk_push_object(ctx);
     const Native hostFunctions[] = {
-        { "exit", jsExit, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 },
+        { "exit", jsExit, 1 }, { "screenshot", jsScreenshot, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 },
     };
     for (const auto& n : hostFunctions) {
         duk_push_c_function(ctx, n.function, n.args);
@@ -267,6 +274,12 @@ void PageHost::install()
     }
     duk_push_string(ctx, m_options.outputFolder.c_str());
     duk_put_prop_string(ctx, -2, "outputFolder");
+    duk_push_object(ctx);
+    for (const auto& [key, value] : m_options.args) {
+        duk_push_string(ctx, value.c_str());
+        duk_put_prop_string(ctx, -2, key.c_str());
+    }
+    duk_put_prop_string(ctx, -2, "args");
     duk_put_global_string(ctx, "host");
 
     if (duk_peval_string(ctx, kPrelude) != 0)
@@ -592,6 +605,34 @@ int PageHost::jsKey(duk_context* ctx)
     if (kind == "up" || kind == "press")
         ui::InjectKey(false, key);
     return 0;
+}
+
+bool PageHost::ShowOnDisplay()
+{
+    auto window = present::CreatePresenter(present::Kind::Window);
+    if (!window)
+        return false;
+    m_presenter = std::move(window);
+    return true;
+}
+
+std::string PageHost::OutputPath(const std::string& path) const
+{
+    if (path.empty() || path[0] == '/' || m_options.outputFolder.empty())
+        return path;
+    return m_options.outputFolder + "/" + path;
+}
+
+int PageHost::jsScreenshot(duk_context* ctx)
+{
+    PageHost* host = From(ctx);
+    std::string path = host->OutputPath(duk_safe_to_string(ctx, 0));
+    ui::PumpPending(); // what is waiting to be painted is painted first
+    bool saved = present::SaveScreenPng(path);
+    if (!saved)
+        std::fprintf(stderr, "tiravex-page: cannot write the screenshot %s\n", path.c_str());
+    duk_push_boolean(ctx, saved);
+    return 1;
 }
 
 int PageHost::jsChooseMenu(duk_context* ctx)

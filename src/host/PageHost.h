@@ -26,11 +26,16 @@ namespace control {
 class CTiravexCtrl;
 }
 
+namespace present {
+class Presenter;
+}
+
 namespace host {
 
 class ScriptObject;
 
 struct PageOptions {
+    std::map<std::string, std::string> args; // host.args
     std::string outputFolder = ".";
     unsigned timeoutMs = 60000; // the page must end within this time
 };
@@ -55,6 +60,8 @@ public:
 
     // Objects a host adds to the page before it runs (the simulated camera).
     using Installer = std::function<void(duk_context*)>;
+    // Keeps an object (the simulated camera) alive until the page's controls are gone.
+    void KeepAlive(std::shared_ptr<void> object) { m_keptAlive.push_back(std::move(object)); }
     void AddInstaller(Installer installer) { m_installers.push_back(std::move(installer)); }
 
     const std::vector<control::CTiravexCtrl*>& Controls() const { return m_controls; }
@@ -62,6 +69,11 @@ public:
     const PageOptions& Options() const { return m_options; }
     bool Exited() const { return m_exitCode.has_value(); }
     duk_context* Context() const { return m_duk; }
+
+    // The screen's presenter: headless unless a window was asked for.
+    bool ShowOnDisplay();
+    // Where a page's relative output paths go.
+    std::string OutputPath(const std::string& path) const;
 
     // What the page's own console.log printed (also written to stdout).
     const std::vector<std::string>& ConsoleLines() const { return m_console; }
@@ -84,8 +96,10 @@ private:
     com::ComPtr<PageSite> m_site;
     ScriptObject* m_script = nullptr;
     std::unique_ptr<TimerHandler> m_timerHandler;
+    std::unique_ptr<present::Presenter> m_presenter;
     std::vector<control::CTiravexCtrl*> m_controls;
     std::vector<Installer> m_installers;
+    std::vector<std::shared_ptr<void>> m_keptAlive; // released after the controls
     std::vector<std::string> m_console;
     std::optional<int> m_exitCode;
     UINT_PTR m_nextTimer = 1;
@@ -104,6 +118,7 @@ private:
     static int jsKey(duk_context* ctx);
     static int jsChooseMenu(duk_context* ctx);
     static int jsChooseFile(duk_context* ctx);
+    static int jsScreenshot(duk_context* ctx);
 };
 
 // Converts between script values and Automation values.

@@ -1,5 +1,7 @@
 #include "host/PageOptions.h"
 
+#include "host/SimCamera.h"
+
 #include <cstdlib>
 #include <sstream>
 
@@ -60,6 +62,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
         } else if (a == "--out") {
             if (!value(out.page.outputFolder))
                 return false;
+        } else if (a == "--arg") {
+            if (!value(v))
+                return false;
+            auto eq = v.find('=');
+            if (eq == std::string::npos || eq == 0) {
+                error = "--arg takes KEY=VALUE";
+                return false;
+            }
+            out.page.args[v.substr(0, eq)] = v.substr(eq + 1);
         } else if (a == "--timeout") {
             if (!value(v))
                 return false;
@@ -86,14 +97,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
     return true;
 }
 
-bool InstallExtras(PageHost&, const CommandLine& line, std::string& error)
+bool InstallExtras(PageHost& page, const CommandLine& line, std::string& error)
 {
     if (!line.camera.empty()) {
-        error = "the simulated camera is not part of this build yet";
-        return false;
+        auto camera = InstallSimCamera(page, line.camera, error);
+        if (!camera)
+            return false;
+        page.KeepAlive(camera);
     }
-    if (line.display) {
-        error = "no display presenter in this build yet";
+    if (line.display && !page.ShowOnDisplay()) {
+        error = "--display needs a display (set DISPLAY, or run under xvfb-run)";
         return false;
     }
     return true;

@@ -21,6 +21,7 @@ inline constexpr const char* kUsage =
     "  --screen WxH[,WxH...]        the monitors, primary first (default 1920x1080)\n"
     "  --out DIR                    where screenshots and other output go (default .)\n"
     "  --timeout SECONDS            end the page after this long (default 60)\n"
+    "  --arg KEY=VALUE              a value the page reads as host.args.KEY (repeatable)\n"
     "  --help                       this text\n";
 
 struct CommandLine {

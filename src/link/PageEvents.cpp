@@ -42,7 +42,7 @@ std::string text(const std::uint8_t* d, std::size_t offset, std::size_t size = k
 
 void CTiravexCtrl::event(int code, std::vector<PageArg> arguments, Delivery delivery)
 {
-    arguments.insert(arguments.begin(), PageArg { std::int32_t { code } });
+    arguments.insert(arguments.begin(), PageArg(std::int32_t { code }));
     if (delivery == Delivery::Forced) {
         std::uint8_t before = m_active;
         m_active = 1;
@@ -151,7 +151,12 @@ void CTiravexCtrl::activate()
     if (m_active)
         return;
     m_active = 1;
-    paintControl();
+    if (HDC dc = gfx::GetDC(m_hWnd)) {
+        paintFrame(dc);
+        gfx::ReleaseDC(m_hWnd, dc);
+    }
+    if (m_live.m_silence >= kSilenceForBlack)
+        paintLiveArea();
     event(devlink::kEventViewActivated,
         { m_self, std::string(m_login->ip), m_webPort, std::string(m_login->username), std::string(m_login->passwd), deviceName(),
             std::int32_t { m_deviceKind }, std::int32_t { m_live.m_talkCaptureOn ? 1 : 0 }, std::int32_t { m_live.m_audioOn ? 1 : 0 },
@@ -163,7 +168,10 @@ void CTiravexCtrl::activate()
 void CTiravexCtrl::deactivate()
 {
     m_active = 0;
-    paintControl();
+    if (HDC dc = gfx::GetDC(m_hWnd)) {
+        paintFrame(dc);
+        gfx::ReleaseDC(m_hWnd, dc);
+    }
 }
 
 void CTiravexCtrl::reportState()

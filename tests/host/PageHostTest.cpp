@@ -2,6 +2,7 @@
 // texts, timers, and a page script that misbehaves.
 
 #include "host/PageHost.h"
+#include "present/Presenter.h"
 
 #include "control/TiravexCtrl.h"
 #include "sys/Thread.h"
@@ -120,6 +121,37 @@ TEST(PageHost, HostInputReachesTheControlsWindows)
     POINT p {};
     ui::GetCursorPos(&p);
     EXPECT_EQ(p, (POINT { 100, 50 }));
+}
+
+}
+
+namespace {
+
+TEST(PageHost, ARegisteredViewWithoutALoginShowsTheConnectFailText)
+{
+    host::PageOptions o = quick();
+    o.outputFolder = ::testing::TempDir();
+    host::PageHost page(o);
+    int rc = page.RunText(R"JS(
+        var c = createControl({ Self: 0, x: 10, y: 10, width: 640, height: 480 });
+        c.SetLauguage(2);
+        c.RegMy("127.0.0.1", 80, 88, "admin", "wrong", "cam", 1, 1, 1);
+        setTimeout(function () { host.exit(host.screenshot("connect-fail.png") ? 0 : 9); }, 50);
+    )JS", "fail.js");
+    ASSERT_EQ(rc, 0);
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(present::ReadPng(o.outputFolder + "/connect-fail.png", pixels, width, height));
+    auto at = [&](int x, int y) { return pixels[static_cast<std::size_t>(y * width + x)] & 0xFFFFFF; };
+    // The live window starts at (11, 11); "connect fail" stands at (10, 10) in it.
+    int white = 0;
+    for (int y = 21; y < 40; ++y)
+        for (int x = 21; x < 120; ++x)
+            white += (at(x, y) & 0xFF) > 128; // the text is anti-aliased
+    EXPECT_GT(white, 60) << "no text in the live area";
+    EXPECT_EQ(at(300, 300), 0u) << "the live area is black";
+    EXPECT_EQ(at(10, 300), 0xFAE13Cu) << "the active frame is yellow";
+    EXPECT_EQ(at(800, 300), 0xFFFFFFu) << "the page around is white";
 }
 
 }

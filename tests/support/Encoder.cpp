@@ -10,7 +10,7 @@ extern "C" {
 
 namespace testing_support {
 
-Picture TestPicture(int width, int height, int frame)
+Picture TestPicture(int width, int height, int frame, bool textured)
 {
     Picture p;
     p.width = width;
@@ -22,12 +22,26 @@ Picture TestPicture(int width, int height, int frame)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             p.y[static_cast<std::size_t>(y * width + x)] = static_cast<std::uint8_t>(std::abs(x - bar) < 8 ? 235 : 16 + (x * 200) / std::max(width, 1));
+    if (textured) {
+        std::uint32_t seed = 2463534242u;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                seed ^= seed << 13;
+                seed ^= seed >> 17;
+                seed ^= seed << 5;
+                int detail = static_cast<int>((x + frame * 3) ^ (y * 7)) % 48 + static_cast<int>(seed % 24);
+                auto& v = p.y[static_cast<std::size_t>(y * width + x)];
+                v = static_cast<std::uint8_t>(std::min(235, v / 2 + detail * 2));
+            }
+    }
     return p;
 }
 
 namespace {
 
-std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, int width, int height, int count, AVPixelFormat format, const std::string& profile, int firstFrame)
+constexpr std::int64_t kCameraBitRate = 4'000'000;
+
+std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, int width, int height, int count, AVPixelFormat format, const std::string& profile, int firstFrame, bool textured)
 {
     std::vector<std::vector<std::uint8_t>> packets;
     av_log_set_level(AV_LOG_ERROR);
@@ -47,6 +61,8 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set(c->priv_data, "profile", profile.c_str(), 0);
         av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
+        if (textured)
+            c->bit_rate = kCameraBitRate; // what a camera streams at 1080p
     } else {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * 3;
@@ -69,7 +85,7 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
     };
     for (int i = 0; i < count; ++i) {
         av_frame_make_writable(f);
-        Picture p = TestPicture(width, height, firstFrame + i);
+        Picture p = TestPicture(width, height, firstFrame + i, textured);
         for (int y = 0; y < height; ++y)
             std::copy_n(p.y.data() + y * width, width, f->data[0] + y * f->linesize[0]);
         for (int y = 0; y < height / 2; ++y) {
@@ -90,14 +106,14 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
 
 }
 
-std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile)
+std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile, bool textured)
 {
-    return encode(AV_CODEC_ID_H264, "libx264", width, height, count, AV_PIX_FMT_YUV420P, profile, 0);
+    return encode(AV_CODEC_ID_H264, "libx264", width, height, count, AV_PIX_FMT_YUV420P, profile, 0, textured);
 }
 
-std::vector<std::uint8_t> EncodeJpeg(int width, int height, int frame)
+std::vector<std::uint8_t> EncodeJpeg(int width, int height, int frame, bool textured)
 {
-    auto packets = encode(AV_CODEC_ID_MJPEG, nullptr, width, height, 1, AV_PIX_FMT_YUVJ420P, "", frame);
+    auto packets = encode(AV_CODEC_ID_MJPEG, nullptr, width, height, 1, AV_PIX_FMT_YUVJ420P, "", frame, textured);
     return packets.empty() ? std::vector<std::uint8_t> {} : packets[0];
 }
 

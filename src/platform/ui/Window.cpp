@@ -160,11 +160,26 @@ bool synthesize(MSG* out, bool remove)
     auto me = sys::CurrentThreadId();
     auto now = Clock::now();
     std::lock_guard lock(state().mutex);
+    // Parents paint before their children (and older windows before newer
+    // ones), so that a parent's background never covers a child's picture.
+    Window* paint = nullptr;
+    int paintDepth = 0;
     for (auto& [id, w] : state().windows) {
-        if (w->thread == me && w->paintPending && !w->destroying) {
-            *out = MSG { toHandle(id), WM_PAINT, 0, 0, sys::GetTickCount() };
-            return true;
+        if (w->thread != me || !w->paintPending || w->destroying)
+            continue;
+        int depth = 0;
+        for (HWND p = w->parent; p; ++depth) {
+            Window* pw = find(p);
+            p = pw ? pw->parent : nullptr;
         }
+        if (!paint || depth < paintDepth || (depth == paintDepth && w->id < paint->id)) {
+            paint = w.get();
+            paintDepth = depth;
+        }
+    }
+    if (paint) {
+        *out = MSG { toHandle(paint->id), WM_PAINT, 0, 0, sys::GetTickCount() };
+        return true;
     }
     Window* best = nullptr;
     UINT_PTR bestId = 0;

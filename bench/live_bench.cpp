@@ -1,0 +1,113 @@
+// Frames per second of the whole live path (the frame callback, size probe,
+// decode, the back and composition surfaces, and the present onto the
+// screen) as a ratio to bare FFmpeg decoding of the same frames in the same
+// run, for 1080p H.264 and 720p Motion-JPEG.
+
+#include "support/Encoder.h"
+
+#include "control/TiravexCtrl.h"
+#include "host/PageSite.h"
+#include "gfx/Gdi.h"
+#include "ui/Monitor.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Frames = std::vector<std::vector<std::uint8_t>>;
+
+constexpr int kRounds = 3;
+
+double bareDecode(AVCodecID id, const Frames& frames)
+{
+    const AVCodec* codec = avcodec_find_decoder(id);
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    c->thread_count = 1;
+    avcodec_open2(c, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::vector<std::uint8_t> padded;
+    auto start = Clock::now();
+    int decoded = 0;
+    for (const auto& f : frames) {
+        padded.assign(f.begin(), f.end());
+        padded.resize(f.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        packet->data = padded.data();
+        packet->size = static_cast<int>(f.size());
+        avcodec_send_packet(c, packet);
+        while (avcodec_receive_frame(c, frame) == 0)
+            ++decoded;
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&c);
+    return decoded / seconds;
+}
+
+double livePath(control::CTiravexCtrl* c, int kind, const Frames& frames)
+{
+    auto start = Clock::now();
+    for (const auto& f : frames) {
+        FrameRecord record {};
+        record.frameRate = 25;
+        record.size = static_cast<std::int32_t>(f.size());
+        record.payload = f.data();
+        CPlayBase::FrameCallback(kind, &record, &c->m_live, 1025);
+        c->m_live.OnTick(); // the present the watchdog makes every 25 ms, once per frame here
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return static_cast<double>(frames.size()) / seconds;
+}
+
+}
+
+int main()
+{
+    ui::SetMonitorSizes({ { 1920, 1080 } });
+    gfx::InstallBackgroundEraser();
+    WNDCLASS pageClass;
+    pageClass.lpszClassName = "BenchPage";
+    ui::RegisterClass(pageClass);
+    HWND page = ui::CreateWindowEx(0, "BenchPage", "", WS_POPUP | WS_VISIBLE, 0, 0, 1920, 1080, nullptr);
+    auto site = host::PageSite::Create();
+    auto* c = control::CTiravexCtrl::Create();
+    c->SetClientSite(site.Get());
+    c->CreateControlWindow(page, RECT { 0, 0, 1282, 722 }); // a 1280 x 720 live window
+    c->postLoginStartup();
+
+    Frames h264 = testing_support::EncodeH264(1920, 1080, 50, "high", true);
+    Frames mjpeg;
+    for (int i = 0; i < 50; ++i)
+        mjpeg.push_back(testing_support::EncodeJpeg(1280, 720, i, true));
+    std::size_t bytes = 0;
+    for (auto& f : h264)
+        bytes += f.size();
+    std::printf("1080p H.264 test stream: %.1f kB a frame\n", bytes / 1024.0 / static_cast<double>(h264.size()));
+
+    std::printf("live path vs bare FFmpeg decode (one thread each), best of %d\n", kRounds);
+    struct Case {
+        const char* name;
+        int kind;
+        AVCodecID id;
+        const Frames* frames;
+    } cases[] = { { "1080p H.264", kz::kFrameH264, AV_CODEC_ID_H264, &h264 }, { "720p Motion-JPEG", kz::kFrameMjpeg, AV_CODEC_ID_MJPEG, &mjpeg } };
+    for (const auto& test : cases) {
+        double bare = 0, live = 0;
+        for (int r = 0; r < kRounds; ++r) {
+            bare = std::max(bare, bareDecode(test.id, *test.frames));
+            live = std::max(live, livePath(c, test.kind, *test.frames));
+        }
+        std::printf("%-18s bare decode %7.1f fps, live path %7.1f fps, ratio %.2f\n", test.name, bare, live, live / bare);
+    }
+    c->Release();
+    ui::DestroyWindow(page);
+    return 0;
+}

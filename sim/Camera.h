@@ -1,0 +1,99 @@
+#pragma once
+// The simulated camera: one object serving, on loopback, the control road
+// and media channels (one TCP port), CGI over HTTP (a second port) and
+// device search (a UDP port). It streams the moving test pattern as H.264 or
+// Motion-JPEG with a tone in one of the three audio codings, plays back its
+// recordings, and can be scripted from tests and pages.
+//
+// Threads: the camera runs its own (accept, one per connection, one per
+// media stream, HTTP, search). Every public function may be called from any
+// thread. Destruction stops all of them and closes every connection.
+
+#include "sim/CameraConfig.h"
+#include "sim/VideoEncoder.h"
+
+#include "kznet/Wire.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class Camera {
+public:
+    // Null when a port cannot be bound or a setting is unusable.
+    static std::unique_ptr<Camera> Start(const CameraConfig& config);
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // Where the camera answers (what a page passes to Login).
+    const std::string& Address() const;
+    int Port() const;
+    int WebPort() const;
+    int SearchPort() const;
+    std::string User() const;
+    std::string Password() const;
+    const CameraConfig& Config() const;
+
+    // ---- scripting ----
+    // Sends control message `type` with `bytes` to every logged-in road.
+    void SendControl(int type, const std::vector<std::uint8_t>& bytes);
+    // Live channels send nothing at all (no frames, no sound, no heartbeat) for `ms`.
+    void StallVideo(int ms);
+    // Closes every road and media connection.
+    void DropLink();
+    // Changes codec, size and frame rate of the live stream; takes effect at
+    // the next frame, which is a key frame.
+    void SetVideo(const VideoSettings& settings);
+    // Changes the audio coding of the live stream.
+    void SetAudio(int coding);
+    // Raises an alarm of `kind` (0 motion, 1 sound, 2 input, 3 temperature):
+    // control messages 111 and 300.
+    void Alarm(int kind);
+    // Sends a JPEG picture of the live pattern as control message 116.
+    void Snapshot();
+    // While on, CGI requests (HTTP and road) get no answer.
+    void IgnoreCgi(bool on);
+    // Live channels send these frames in a loop as fast as the link takes
+    // them, instead of encoding the pattern (for measurements). Empty: back
+    // to the pattern.
+    void SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps);
+
+    // ---- observation ----
+    // CGI command names received (HTTP and road), oldest first.
+    std::vector<std::string> CgiLog() const;
+    // Talk blocks received, counted by size in bytes.
+    std::map<int, int> TalkBlocks() const;
+    // Road commands received, oldest first.
+    std::vector<kz::wire::CommandRequest> Commands() const;
+    // Media controls received on any channel, oldest first.
+    std::vector<kz::wire::MediaControl> MediaControls() const;
+    // Media channel open requests, oldest first.
+    std::vector<kz::wire::OpenRequest> Opens() const;
+    int LoginsAccepted() const;
+    int LoginsRefused() const;
+    // Road connections that completed a login and are still open.
+    int RoadsOpen() const;
+    // Waits until `condition` holds (checked whenever the camera's state
+    // changes) or `timeoutMs` pass; returns the condition's last value.
+    bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) const;
+
+    struct State;
+
+private:
+    Camera() = default;
+    std::shared_ptr<State> m_state;
+};
+
+// The CGI answer the camera gives for a command (used by HTTP and the road).
+std::string CgiAnswer(const CameraConfig& config, int webPort, int port, const std::string& command, bool accountOk);
+
+// The command name in a CGI text: the value of "cmd=" if present, otherwise
+// the text up to the first '&'.
+std::string CgiCommandName(const std::string& text);
+
+}

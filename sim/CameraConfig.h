@@ -1,0 +1,72 @@
+#pragma once
+// Settings of one simulated camera. Plain value type; the defaults make a
+// camera of the newest device family that accepts admin with an empty
+// password, streams 640 x 480 H.264 at 15 frames per second and answers on
+// loopback ports chosen by the system.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Codec { H264, Mjpeg };
+
+// Audio codings (the login record's streamType values).
+constexpr int kAudioPcm = 0;
+constexpr int kAudioG726 = 1;
+constexpr int kAudioAdpcm = 2;
+
+struct Account {
+    std::string user;
+    std::string password;
+};
+
+struct VideoSettings {
+    Codec codec = Codec::H264;
+    int width = 640;
+    int height = 480;
+    int fps = 15;
+    int keyInterval = 30; // frames between key frames
+};
+
+// A recording stored on the camera: played back from the same moving
+// pattern, its frame counter being the frame number in the recording.
+struct Recording {
+    std::string path;
+    int seconds = 5;
+    VideoSettings video { Codec::H264, 320, 240, 10, 10 };
+    bool broken = false; // opening it reports "cannot be read"
+};
+
+constexpr int kDeviceKindOld = 0;
+constexpr int kDeviceKind100 = 100;
+constexpr int kDeviceKind101 = 101;
+constexpr int kDeviceKind102 = 102;
+
+struct CameraConfig {
+    std::vector<Account> accounts { { "admin", "" } };
+    int deviceKind = kDeviceKind101;
+    std::string product = "TVX-C100";
+    std::string model = "TVX-C100";
+    std::string name = "Tiravex camera";
+    std::string deviceId = "TVX000000001"; // 12 characters
+    int rows = 10;
+    int cols = 10;
+    int ptFlag = 1;
+    int rs485Flag = 0;
+    int httpsPort = 443;
+    bool replyFormat = false;
+    VideoSettings video;
+    int audio = kAudioPcm;
+    int toneHz = 440;
+    std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
+
+    std::string address = "127.0.0.1";
+    int port = 0;       // control road and media channels; 0 = chosen by the system
+    int webPort = 0;    // CGI over HTTP; 0 = chosen by the system
+    int searchPort = 0; // search answers; 0 = chosen by the system, -1 = none
+    std::size_t searchRecordBytes = 106; // 65, 98 or 106
+};
+
+}

@@ -1,0 +1,40 @@
+#pragma once
+// One TCP connection of the simulated camera, framed by the wire format.
+// Reads happen on one thread (the session's); Send may be called from any
+// thread and writes whole messages under a lock. Shutdown wakes both sides.
+
+#include "kznet/Wire.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+class Connection {
+public:
+    explicit Connection(int fd) : m_fd(fd) { }
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool Send(const std::vector<std::uint8_t>& message);
+    bool Send(kz::wire::Kind kind, const std::vector<std::uint8_t>& payload) { return Send(kz::wire::Message(kind, payload)); }
+
+    enum class Read { Message, Timeout, Closed, Malformed };
+    // The next whole message, waiting up to timeoutMs; a partial message
+    // stays buffered across a time-out.
+    Read Next(kz::wire::Header& header, std::vector<std::uint8_t>& payload, int timeoutMs);
+
+    void Shutdown();
+    bool Open() const { return !m_shut.load(); }
+
+private:
+    int m_fd;
+    std::atomic<bool> m_shut { false };
+    std::mutex m_writeMutex;
+    std::vector<std::uint8_t> m_in; // reader thread only
+};
+
+}

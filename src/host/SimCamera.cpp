@@ -1,0 +1,249 @@
+#include "host/SimCamera.h"
+
+#include "sim/Camera.h"
+
+#include <duktape.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+constexpr const char* kCameraKey = "\xFF" "camera";
+
+bool toInt(const std::string& text, int& out)
+{
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool toCodec(const std::string& text, sim::Codec& out)
+{
+    if (text == "h264")
+        out = sim::Codec::H264;
+    else if (text == "mjpeg")
+        out = sim::Codec::Mjpeg;
+    else
+        return false;
+    return true;
+}
+
+bool configure(const std::string& description, sim::CameraConfig& config, std::string& error)
+{
+    std::stringstream parts(description);
+    std::string part;
+    std::getline(parts, part, ','); // "sim"
+    std::string user = config.accounts[0].user, password = config.accounts[0].password;
+    while (std::getline(parts, part, ',')) {
+        auto eq = part.find('=');
+        if (eq == std::string::npos) {
+            error = "--camera sim takes key=value settings, not " + part;
+            return false;
+        }
+        std::string key = part.substr(0, eq), value = part.substr(eq + 1);
+        int n = 0;
+        bool ok = true;
+        if (key == "user")
+            user = value;
+        else if (key == "password")
+            password = value;
+        else if (key == "product")
+            config.product = value;
+        else if (key == "model")
+            config.model = value;
+        else if (key == "name")
+            config.name = value;
+        else if (key == "codec")
+            ok = toCodec(value, config.video.codec);
+        else if ((ok = toInt(value, n))) {
+            if (key == "kind")
+                config.deviceKind = n;
+            else if (key == "rows")
+                config.rows = n;
+            else if (key == "cols")
+                config.cols = n;
+            else if (key == "ptflag")
+                config.ptFlag = n;
+            else if (key == "rs485")
+                config.rs485Flag = n;
+            else if (key == "httpsport")
+                config.httpsPort = n;
+            else if (key == "width")
+                config.video.width = n;
+            else if (key == "height")
+                config.video.height = n;
+            else if (key == "fps")
+                config.video.fps = n;
+            else if (key == "audio")
+                config.audio = n;
+            else if (key == "replyformat")
+                config.replyFormat = n != 0;
+            else {
+                error = "unknown camera setting " + key;
+                return false;
+            }
+        }
+        if (!ok) {
+            error = "bad value for camera setting " + key + ": " + value;
+            return false;
+        }
+    }
+    config.accounts = { { user, password } };
+    return true;
+}
+
+sim::Camera* cameraOf(duk_context* ctx)
+{
+    duk_push_global_stash(ctx);
+    duk_get_prop_string(ctx, -1, kCameraKey);
+    auto* camera = static_cast<sim::Camera*>(duk_get_pointer(ctx, -1));
+    duk_pop_2(ctx);
+    return camera;
+}
+
+int jsSendControl(duk_context* ctx)
+{
+    std::vector<std::uint8_t> bytes;
+    if (duk_is_array(ctx, 1)) {
+        duk_size_t n = duk_get_length(ctx, 1);
+        for (duk_size_t i = 0; i < n; ++i) {
+            duk_get_prop_index(ctx, 1, static_cast<duk_uarridx_t>(i));
+            bytes.push_back(static_cast<std::uint8_t>(duk_to_int(ctx, -1)));
+            duk_pop(ctx);
+        }
+    }
+    cameraOf(ctx)->SendControl(duk_to_int(ctx, 0), bytes);
+    return 0;
+}
+
+int jsStallVideo(duk_context* ctx)
+{
+    cameraOf(ctx)->StallVideo(duk_to_int(ctx, 0));
+    return 0;
+}
+
+int jsDropLink(duk_context* ctx)
+{
+    cameraOf(ctx)->DropLink();
+    return 0;
+}
+
+int jsSetVideo(duk_context* ctx)
+{
+    sim::Camera* camera = cameraOf(ctx);
+    sim::VideoSettings v = camera->Config().video;
+    if (duk_is_object(ctx, 0)) {
+        if (duk_get_prop_string(ctx, 0, "codec") && duk_is_string(ctx, -1))
+            toCodec(duk_get_string(ctx, -1), v.codec);
+        duk_pop(ctx);
+        for (auto [name, field] : { std::pair { "width", &v.width }, std::pair { "height", &v.height }, std::pair { "fps", &v.fps } }) {
+            if (duk_get_prop_string(ctx, 0, name) && duk_is_number(ctx, -1))
+                *field = duk_get_int(ctx, -1);
+            duk_pop(ctx);
+        }
+    }
+    camera->SetVideo(v);
+    return 0;
+}
+
+int jsSetAudio(duk_context* ctx)
+{
+    cameraOf(ctx)->SetAudio(duk_to_int(ctx, 0));
+    return 0;
+}
+
+int jsAlarm(duk_context* ctx)
+{
+    cameraOf(ctx)->Alarm(duk_to_int(ctx, 0));
+    return 0;
+}
+
+int jsSnapshot(duk_context* ctx)
+{
+    cameraOf(ctx)->Snapshot();
+    return 0;
+}
+
+int jsIgnoreCgi(duk_context* ctx)
+{
+    cameraOf(ctx)->IgnoreCgi(duk_to_boolean(ctx, 0));
+    return 0;
+}
+
+int jsCgiLog(duk_context* ctx)
+{
+    auto log = cameraOf(ctx)->CgiLog();
+    duk_idx_t array = duk_push_array(ctx);
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        duk_push_string(ctx, log[i].c_str());
+        duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(i));
+    }
+    return 1;
+}
+
+int jsTalkBlocks(duk_context* ctx)
+{
+    auto blocks = cameraOf(ctx)->TalkBlocks();
+    duk_push_object(ctx);
+    for (auto [size, count] : blocks) {
+        duk_push_int(ctx, count);
+        duk_put_prop_string(ctx, -2, std::to_string(size).c_str());
+    }
+    return 1;
+}
+
+}
+
+std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string& description, std::string& error)
+{
+    sim::CameraConfig config;
+    if (!configure(description, config, error))
+        return nullptr;
+    std::shared_ptr<sim::Camera> camera(sim::Camera::Start(config).release());
+    if (!camera) {
+        error = "the simulated camera could not start";
+        return nullptr;
+    }
+    page.AddInstaller([camera](duk_context* ctx) {
+        duk_push_global_stash(ctx);
+        duk_push_pointer(ctx, camera.get());
+        duk_put_prop_string(ctx, -2, kCameraKey);
+        duk_pop(ctx);
+
+        duk_push_object(ctx);
+        duk_push_string(ctx, camera->Address().c_str());
+        duk_put_prop_string(ctx, -2, "address");
+        duk_push_int(ctx, camera->Port());
+        duk_put_prop_string(ctx, -2, "port");
+        duk_push_int(ctx, camera->WebPort());
+        duk_put_prop_string(ctx, -2, "webPort");
+        duk_push_string(ctx, camera->User().c_str());
+        duk_put_prop_string(ctx, -2, "user");
+        duk_push_string(ctx, camera->Password().c_str());
+        duk_put_prop_string(ctx, -2, "password");
+        struct Native {
+            const char* name;
+            duk_c_function function;
+            duk_idx_t args;
+        };
+        const Native methods[] = {
+            { "sendControl", jsSendControl, 2 }, { "stallVideo", jsStallVideo, 1 }, { "dropLink", jsDropLink, 0 },
+            { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
+            { "ignoreCgi", jsIgnoreCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+        };
+        for (const auto& m : methods) {
+            duk_push_c_function(ctx, m.function, m.args);
+            duk_put_prop_string(ctx, -2, m.name);
+        }
+        duk_put_global_string(ctx, "camera");
+    });
+    return camera;
+}
+
+}

@@ -1,0 +1,248 @@
+#pragma once
+// Inside of the network library: the objects behind the handles, and the
+// handle table. Not for callers of the library.
+//
+// Ownership: each open handle is one shared object in the handle table; the
+// object's worker thread holds its own reference, so a worker that outlives
+// a bounded close still has valid state. A handle is removed from the table
+// when it is closed; any later call with it does nothing.
+
+#include "kznet/Socket.h"
+#include "kznet/kznet.h"
+
+#include "sys/Thread.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+#include <string>
+#include <vector>
+
+namespace kz {
+
+// Time limits (milliseconds).
+constexpr int kConnectTimeoutMs = 3000;       // TCP connect of a road or media channel
+constexpr int kLoginReplyTimeoutMs = 5000;    // from connect to the camera's login reply
+constexpr int kDefaultLinkTimeoutMs = 10000;  // silence after which a link counts as lost
+constexpr int kCloseWaitMs = 300;             // a close waits this long for the worker
+constexpr int kHttpConnectTimeoutMs = 2000;
+constexpr int kHttpResponseUnitMs = 10;       // kz_httpResponse's time-out is in units of 10 ms
+constexpr int kHttpResponseMaxMs = 30000;
+constexpr int kDefaultSearchSeconds = 3;
+constexpr int kMaxSearchSeconds = 60;
+constexpr int kSearchProbeIntervalMs = 1000;
+constexpr std::size_t kMaxSearchTargets = 64;
+constexpr std::size_t kMaxPendingCommands = 64;
+constexpr std::size_t kMaxHttpRequestBytes = 8192;
+constexpr std::size_t kMaxHttpResponseBytes = 1024 * 1024;
+
+// Environment: the link time-out (TIRAVEX_LINK_TIMEOUT_MS, for tests) and
+// the search targets (TIRAVEX_SEARCH_TARGETS).
+constexpr const char* kEnvLinkTimeout = "TIRAVEX_LINK_TIMEOUT_MS";
+constexpr const char* kEnvSearchTargets = "TIRAVEX_SEARCH_TARGETS";
+constexpr const char* kDefaultSearchTarget = "127.0.0.1";
+int LinkTimeoutMs();
+
+// Table of live handles of one object type. Handles are numbers that are
+// never given out twice, so a stale handle can never reach a newer object.
+template<typename T> class HandleTable {
+public:
+    explicit HandleTable(std::uintptr_t tag) : m_tag(tag) { }
+    KzHandle Add(std::shared_ptr<T> object)
+    {
+        std::lock_guard lock(m_mutex);
+        KzHandle handle = reinterpret_cast<KzHandle>((++m_next << kHandleTagBits) | m_tag);
+        m_objects[handle] = std::move(object);
+        return handle;
+    }
+    std::shared_ptr<T> Find(KzHandle handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_objects.find(handle);
+        return it == m_objects.end() ? nullptr : it->second;
+    }
+    std::shared_ptr<T> Remove(KzHandle handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_objects.find(handle);
+        if (it == m_objects.end())
+            return nullptr;
+        auto object = std::move(it->second);
+        m_objects.erase(it);
+        return object;
+    }
+
+private:
+    static constexpr int kHandleTagBits = 4;
+    const std::uintptr_t m_tag; // which kind of object; a handle of one kind is never found in another table
+    std::mutex m_mutex;
+    std::uintptr_t m_next = 0;
+    std::map<KzHandle, std::shared_ptr<T>> m_objects;
+};
+
+// Stops a worker: the caller has already asked it to end; waits a bounded
+// time, then lets it run on by itself. Never waits for the calling thread.
+void StopWorker(sys::ThreadHandle& thread);
+
+// Guards callback delivery of one object: its worker runs each callback
+// through Deliver, and Close marks the object closed and waits (at most
+// kCloseWaitMs) for a running callback to return, so that no callback starts
+// after Close returns. Close from inside a callback does not wait for itself.
+class DeliveryGate {
+public:
+    // Runs f() unless closed; false when closed.
+    template<typename F> bool Deliver(F f)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closed)
+                return false;
+            ++m_running;
+            m_owner = std::this_thread::get_id();
+        }
+        f();
+        std::lock_guard lock(m_mutex);
+        --m_running;
+        m_idle.notify_all();
+        return true;
+    }
+    void Close();
+
+private:
+    std::mutex m_mutex; // guards the fields below
+    std::condition_variable m_idle;
+    bool m_closed = false;
+    int m_running = 0;
+    std::thread::id m_owner;
+};
+
+// ---- control road ----------------------------------------------------------
+
+class Road : public std::enable_shared_from_this<Road> {
+public:
+    Road(int mode, const LoginInfo& login, KzCtrlCallback callback, void* user, unsigned char secure);
+    bool Start();
+    int Post(int command, std::intptr_t a, std::intptr_t b);
+    void Close();
+
+private:
+    void Run();
+    void Deliver(int type, const std::uint8_t* data, std::size_t n);
+    void DeliverLoginFailure(std::int32_t status);
+    bool SendLocked(wire::Kind kind, const std::vector<std::uint8_t>& payload);
+
+    const int m_mode;
+    const LoginInfo m_login;
+    const KzCtrlCallback m_callback;
+    void* const m_user;
+    const unsigned char m_secure;
+
+    net::Socket m_socket;
+    std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
+    sys::ThreadHandle m_thread;
+
+    std::mutex m_sendMutex; // guards the two fields below and every write
+    bool m_connected = false;
+    std::vector<std::vector<std::uint8_t>> m_pending; // commands posted before the login went out
+};
+
+// ---- media channel --------------------------------------------------------
+
+class Media : public std::enable_shared_from_this<Media> {
+public:
+    Media(const wire::OpenRequest& request, const LoginInfo& login, KzStatusCallback status, KzFrameCallback frame, void* user);
+    bool Start();
+    int Control(const wire::MediaControl& control);
+    int Talk(const char* data, int size);
+    void Close();
+
+private:
+    void Run();
+    void ReportLost(int reason);
+    void OnStatus(const std::uint8_t* data, std::size_t n);
+    void OnFrame(const std::uint8_t* data, std::size_t n);
+    bool Send(wire::Kind kind, const std::vector<std::uint8_t>& payload);
+
+    const wire::OpenRequest m_request;
+    const std::string m_host;
+    const int m_port;
+    const int m_id; // window id, the low 16 bits of the tag sign-extended
+    const KzStatusCallback m_status;
+    const KzFrameCallback m_frame;
+    void* const m_user;
+
+    net::Socket m_socket;
+    std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
+    sys::ThreadHandle m_thread;
+
+    std::mutex m_sendMutex; // guards m_connected and every write
+    bool m_connected = false;
+    std::vector<std::vector<std::uint8_t>> m_pending;
+};
+
+// ---- device search ----------------------------------------------------------
+
+struct SearchTarget {
+    std::string host;
+    std::uint16_t port;
+};
+// Parses a target list: entries "host" or "host:port", separated by commas,
+// spaces or semicolons; bad entries are skipped.
+std::vector<SearchTarget> ParseSearchTargets(const char* text);
+
+class Search : public std::enable_shared_from_this<Search> {
+public:
+    Search(KzSearchCallback callback, void* user, int parameter, int oneDevice);
+    bool Start();
+    void Close();
+
+private:
+    void Run();
+    void Probe(int fd, std::uint32_t nonce);
+
+    const KzSearchCallback m_callback;
+    void* const m_user;
+    const int m_parameter;
+    const bool m_oneDevice;
+    std::vector<SearchTarget> m_targets;
+    std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
+    sys::ThreadHandle m_thread;
+};
+
+// ---- HTTP client --------------------------------------------------------------
+
+class Http {
+public:
+    int SetRequest(const char* path, const char* method, const char* host);
+    int CreateSocket();
+    int IsConnected();
+    int Connect(const char* address, int port);
+    int Request();
+    int Response(int timeout);
+    const char* Content();
+    int CloseSocket();
+
+private:
+    std::mutex m_mutex; // every call of one parser is serialised
+    std::string m_path, m_method, m_host;
+    net::Socket m_socket;
+    bool m_socketOpen = false;
+    bool m_connected = false;
+    bool m_requestSent = false;
+    bool m_haveBody = false;
+    std::string m_body;
+};
+
+// Splits a received HTTP answer into status and body. False when the answer
+// is not a complete HTTP response (a body cut short by the peer's close is
+// taken as it is only without Content-Length or chunking).
+bool ParseHttpResponse(const std::string& raw, bool closed, int& status, std::string& body);
+
+}

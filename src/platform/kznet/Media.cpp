@@ -1,0 +1,181 @@
+// A media channel: live video and sound, talk, or playback of a recording.
+// Its worker thread connects, opens the stream, and delivers status and
+// frame callbacks; any end of the link is reported once as status 1.
+
+#include "kznet/Library.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kz {
+
+namespace {
+
+// Reasons passed with status 1 (the 32-bit result the status points to).
+constexpr int kLostClosed = 0;
+constexpr int kLostTimedOut = 1;
+constexpr int kLostMalformed = 2;
+constexpr int kLostUnreachable = 3;
+
+constexpr int kIdMask = 0xFFFF;
+
+}
+
+int LinkTimeoutMs()
+{
+    const char* text = std::getenv(kEnvLinkTimeout);
+    if (!text || !*text)
+        return kDefaultLinkTimeoutMs;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end || value < 50 || value > 600000)
+        return kDefaultLinkTimeoutMs;
+    return static_cast<int>(value);
+}
+
+Media::Media(const wire::OpenRequest& request, const LoginInfo& login, KzStatusCallback status, KzFrameCallback frame, void* user)
+    : m_request(request)
+    , m_host(login.ip, strnlen(login.ip, sizeof login.ip))
+    , m_port(login.port)
+    , m_id(static_cast<std::int16_t>(request.tag & kIdMask))
+    , m_status(status)
+    , m_frame(frame)
+    , m_user(user)
+{
+}
+
+bool Media::Start()
+{
+    auto self = shared_from_this();
+    m_thread = sys::Thread::Start("kz_media", [self] { self->Run(); });
+    return m_thread != nullptr;
+}
+
+bool Media::Send(wire::Kind kind, const std::vector<std::uint8_t>& payload)
+{
+    auto message = wire::Message(kind, payload);
+    std::lock_guard lock(m_sendMutex);
+    if (m_closing.load())
+        return false;
+    if (!m_connected) {
+        if (m_pending.size() >= kMaxPendingCommands)
+            return false;
+        m_pending.push_back(std::move(message));
+        return true;
+    }
+    return m_socket.WriteAll(message.data(), message.size());
+}
+
+int Media::Control(const wire::MediaControl& control)
+{
+    return Send(wire::Kind::MediaControl, wire::PutMediaControl(control)) ? 0 : -1;
+}
+
+int Media::Talk(const char* data, int size)
+{
+    if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock)
+        return -1;
+    std::vector<std::uint8_t> block(data, data + size);
+    return Send(wire::Kind::Talk, block) ? 0 : -1;
+}
+
+void Media::ReportLost(int reason)
+{
+    if (!m_status)
+        return;
+    int result = reason;
+    m_gate.Deliver([&] { m_status(kStatusLinkLost, &result, m_user, m_id); });
+}
+
+void Media::OnStatus(const std::uint8_t* data, std::size_t n)
+{
+    wire::Status status;
+    if (!wire::ParseStatus(data, n, status) || !m_status || status.type == kStatusLinkLost)
+        return; // only the library reports its own link loss
+    int result = status.result;
+    // Open and talk replies carry the window id; other types the camera's value.
+    bool withId = status.type == kStatusOpen || status.type == kStatusTalkStart || status.type == kStatusTalkStop;
+    int value = withId ? m_id : status.value;
+    m_gate.Deliver([&] { m_status(status.type, &result, m_user, value); });
+}
+
+void Media::OnFrame(const std::uint8_t* data, std::size_t n)
+{
+    wire::FrameHeader header;
+    if (!wire::ParseFrameHeader(data, n, header) || !m_frame)
+        return;
+    if (header.kind != kFrameH264 && header.kind != kFrameMjpeg && header.kind != kFrameAudio)
+        return;
+    std::size_t size = n - wire::kFrameHeaderBytes;
+    if (size == 0)
+        return;
+    FrameRecord record {};
+    record.kind = static_cast<std::uint32_t>(header.kind);
+    record.sequence = header.sequence;
+    record.timestamp = header.timestamp;
+    record.passThrough1 = header.passThrough1;
+    record.passThrough2 = header.passThrough2;
+    record.frameRate = header.frameRate;
+    record.size = static_cast<std::int32_t>(size);
+    record.keyFrame = header.keyFrame ? 1 : 0;
+    record.bitRate = header.bitRate;
+    record.width = header.width;
+    record.height = header.height;
+    record.payload = data + wire::kFrameHeaderBytes;
+    m_gate.Deliver([&] { m_frame(header.kind, &record, m_user, m_id); });
+}
+
+void Media::Run()
+{
+    if (m_socket.Connect(m_host, m_port, kConnectTimeoutMs, &m_closing) != net::ConnectResult::Ok) {
+        ReportLost(kLostUnreachable);
+        return;
+    }
+    {
+        std::lock_guard lock(m_sendMutex);
+        auto open = wire::Message(wire::Kind::Open, wire::PutOpen(m_request));
+        bool ok = m_socket.WriteAll(open.data(), open.size());
+        for (auto& message : m_pending)
+            ok = ok && m_socket.WriteAll(message.data(), message.size());
+        m_pending.clear();
+        m_connected = ok;
+    }
+
+    const int timeoutMs = LinkTimeoutMs();
+    wire::Header header;
+    std::vector<std::uint8_t> payload;
+    int reason = kLostClosed;
+    while (!m_closing.load()) {
+        auto deadline = net::Clock::now() + std::chrono::milliseconds(timeoutMs);
+        auto r = net::ReadMessage(m_socket, header, payload, wire::kMaxPayload, deadline);
+        if (r != net::MessageRead::Ok) {
+            reason = r == net::MessageRead::TimedOut ? kLostTimedOut : r == net::MessageRead::Malformed ? kLostMalformed : kLostClosed;
+            break;
+        }
+        switch (header.kind) {
+        case wire::Kind::Status: OnStatus(payload.data(), payload.size()); break;
+        case wire::Kind::Frame: OnFrame(payload.data(), payload.size()); break;
+        default: break; // heartbeats and anything a media channel does not carry
+        }
+    }
+    {
+        std::lock_guard lock(m_sendMutex);
+        m_connected = false;
+    }
+    m_socket.Shutdown();
+    ReportLost(reason);
+}
+
+void Media::Close()
+{
+    {
+        std::lock_guard lock(m_sendMutex);
+        m_closing = true;
+        m_connected = false;
+    }
+    m_gate.Close();
+    m_socket.Shutdown();
+    StopWorker(m_thread);
+}
+
+}

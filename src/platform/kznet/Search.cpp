@@ -1,0 +1,149 @@
+// Device search over UDP: probes go only to the configured targets (never a
+// broadcast unless a user lists a broadcast address), answers are checked,
+// de-duplicated and handed to the callback on the search's own thread.
+
+#include "kznet/Library.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+#include <set>
+
+namespace kz {
+
+std::vector<SearchTarget> ParseSearchTargets(const char* text)
+{
+    std::vector<SearchTarget> targets;
+    if (!text)
+        return targets;
+    std::string all(text);
+    std::size_t at = 0;
+    while (at < all.size() && targets.size() < kMaxSearchTargets) {
+        std::size_t end = all.find_first_of(", ;", at);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string entry = all.substr(at, end - at);
+        at = end + 1;
+        if (entry.empty())
+            continue;
+        SearchTarget target { entry, wire::kDefaultSearchPort };
+        std::size_t colon = entry.rfind(':');
+        if (colon != std::string::npos) {
+            std::string port = entry.substr(colon + 1);
+            char* stop = nullptr;
+            long value = std::strtol(port.c_str(), &stop, 10);
+            if (port.empty() || *stop || value <= 0 || value > 65535)
+                continue;
+            target.host = entry.substr(0, colon);
+            target.port = static_cast<std::uint16_t>(value);
+        }
+        sockaddr_in check;
+        if (target.host.empty() || !net::ResolveIPv4(target.host, target.port, check))
+            continue;
+        targets.push_back(target);
+    }
+    return targets;
+}
+
+Search::Search(KzSearchCallback callback, void* user, int parameter, int oneDevice)
+    : m_callback(callback), m_user(user), m_parameter(parameter), m_oneDevice(oneDevice == kSearchOne)
+{
+    const char* text = std::getenv(kEnvSearchTargets);
+    m_targets = ParseSearchTargets(text && *text ? text : kDefaultSearchTarget);
+}
+
+bool Search::Start()
+{
+    auto self = shared_from_this();
+    m_thread = sys::Thread::Start("kz_search", [self] { self->Run(); });
+    return m_thread != nullptr;
+}
+
+void Search::Probe(int fd, std::uint32_t nonce)
+{
+    std::vector<std::uint8_t> payload;
+    wire::w32(payload, nonce);         // nonce
+    wire::wi32(payload, m_parameter);  // parameter
+    auto datagram = wire::Message(wire::Kind::SearchProbe, payload);
+    for (auto& target : m_targets) {
+        sockaddr_in address;
+        if (!net::ResolveIPv4(target.host, target.port, address))
+            continue;
+        ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+}
+
+void Search::Run()
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        ::close(fd);
+        return;
+    }
+
+    // The parameter is the search's length in seconds.
+    int seconds = m_parameter <= 0 ? kDefaultSearchSeconds : m_parameter > kMaxSearchSeconds ? kMaxSearchSeconds : m_parameter;
+    auto end = net::Clock::now() + std::chrono::seconds(seconds);
+    std::uint32_t nonce = std::random_device {}();
+    auto nextProbe = net::Clock::now();
+    std::set<std::string> seen;
+    constexpr int kSliceMs = 50;
+
+    while (!m_closing.load() && net::Clock::now() < end) {
+        if (net::Clock::now() >= nextProbe) {
+            Probe(fd, nonce);
+            nextProbe = net::Clock::now() + std::chrono::milliseconds(kSearchProbeIntervalMs);
+        }
+        pollfd p { fd, POLLIN, 0 };
+        if (::poll(&p, 1, kSliceMs) <= 0)
+            continue;
+        std::uint8_t buffer[wire::kMaxDatagram];
+        sockaddr_in from {};
+        socklen_t fromLength = sizeof from;
+        ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < static_cast<ssize_t>(wire::kHeaderBytes + wire::kSearchNonceBytes))
+            continue;
+        wire::Header header;
+        if (wire::ParseHeader(buffer, wire::kHeaderBytes, header) != wire::HeaderCheck::Ok || header.kind != wire::Kind::SearchAnswer
+            || header.length != static_cast<std::size_t>(n) - wire::kHeaderBytes)
+            continue;
+        const std::uint8_t* payload = buffer + wire::kHeaderBytes;
+        if (wire::r32(payload) != nonce)
+            continue; // an answer to some other search
+        const std::uint8_t* record = payload + wire::kSearchNonceBytes;
+        std::size_t length = header.length - wire::kSearchNonceBytes;
+        if (!wire::IsRecordLength(length))
+            continue;
+        std::string key(reinterpret_cast<const char*>(record), wire::kRecPortAt + 2);
+        if (!seen.insert(key).second)
+            continue; // each device once per search
+        if (!m_callback)
+            break;
+        int r = 0;
+        if (!m_gate.Deliver([&] { r = m_callback(kSearchAnswer, reinterpret_cast<const char*>(record), static_cast<int>(length), m_user); }))
+            break;
+        if (m_oneDevice && r == kSearchStop)
+            break;
+    }
+    ::close(fd);
+}
+
+void Search::Close()
+{
+    m_closing = true;
+    m_gate.Close();
+    StopWorker(m_thread);
+}
+
+}

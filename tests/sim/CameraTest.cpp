@@ -1,0 +1,77 @@
+// The simulated camera's own behaviour that the network library does not
+// exercise: CGI texts, and start-up checks.
+
+#include "sim/Camera.h"
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+TEST(simCgi, CommandNameIsTheCmdValueOrTheLeadingWord)
+{
+    EXPECT_EQ(sim::CgiCommandName("cmd=getDevInfo&usr=a&pwd=b"), "getDevInfo");
+    EXPECT_EQ(sim::CgiCommandName("usr=a&cmd=ptzMoveUp"), "ptzMoveUp");
+    EXPECT_EQ(sim::CgiCommandName("getPortInfo"), "getPortInfo");
+    EXPECT_EQ(sim::CgiCommandName("setSubVideoStreamType&streamType=1"), "setSubVideoStreamType");
+    EXPECT_EQ(sim::CgiCommandName(""), "");
+}
+
+TEST(simCgi, AnswersCarryTheConfiguredDeviceFacts)
+{
+    sim::CameraConfig config;
+    config.rows = 12;
+    config.cols = 14;
+    config.ptFlag = 0;
+    config.rs485Flag = 1;
+    config.httpsPort = 8443;
+    config.product = "P-1";
+    config.model = "M-2";
+    auto info = sim::CgiAnswer(config, 80, 88, "getProductAllInfo", true);
+    EXPECT_NE(info.find("<result>0</result>"), std::string::npos);
+    EXPECT_NE(info.find("<motionAreaRows>12</motionAreaRows><motionAreaCols>14</motionAreaCols>"), std::string::npos);
+    EXPECT_NE(info.find("<ptFlag>0</ptFlag><rs485Flag>1</rs485Flag>"), std::string::npos);
+    EXPECT_NE(info.find("<modelName>M-2</modelName>"), std::string::npos);
+    EXPECT_NE(sim::CgiAnswer(config, 80, 88, "getDevInfo", true).find("<productName>P-1</productName>"), std::string::npos);
+    EXPECT_NE(sim::CgiAnswer(config, 80, 88, "getPortInfo", true).find("<httpsPort>8443</httpsPort>"), std::string::npos);
+    auto refused = sim::CgiAnswer(config, 80, 88, "getDevInfo", false);
+    EXPECT_EQ(refused, "<CGI_Result><result>-2</result></CGI_Result>");
+}
+
+TEST(simCamera, ServesCgiOverHttpAndLogsEveryCommand)
+{
+    sim::CameraConfig config;
+    config.accounts = { { "admin", "secret" } };
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    httplib::Client client(camera->Address(), camera->WebPort());
+    auto ok = client.Get("/cgi-bin/CGIProxy.fcgi?usr=admin&pwd=secret&cmd=ptzMoveLeft");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ok->body, "<CGI_Result><result>0</result></CGI_Result>");
+    auto bad = client.Get("/cgi-bin/CGIProxy.fcgi?usr=admin&pwd=wrong&cmd=getDevInfo");
+    ASSERT_TRUE(bad);
+    EXPECT_NE(bad->body.find("<result>-2</result>"), std::string::npos);
+    EXPECT_EQ(camera->CgiLog(), (std::vector<std::string> { "ptzMoveLeft", "getDevInfo" }));
+}
+
+TEST(simCamera, RefusesUnusableSettings)
+{
+    sim::CameraConfig tooLongId;
+    tooLongId.deviceId = "0123456789ABC";
+    EXPECT_FALSE(sim::Camera::Start(tooLongId));
+    sim::CameraConfig badAudio;
+    badAudio.audio = 7;
+    EXPECT_FALSE(sim::Camera::Start(badAudio));
+    sim::CameraConfig oddSize;
+    oddSize.video.width = 641;
+    EXPECT_FALSE(sim::Camera::Start(oddSize));
+}
+
+TEST(simCamera, TwoCamerasGetTheirOwnPorts)
+{
+    auto a = sim::Camera::Start({});
+    auto b = sim::Camera::Start({});
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->Port(), b->Port());
+    EXPECT_NE(a->WebPort(), b->WebPort());
+    EXPECT_NE(a->SearchPort(), b->SearchPort());
+}
