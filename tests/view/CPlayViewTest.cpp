@@ -260,6 +260,77 @@ TEST_F(CPlayViewTest, CopyI420NeverWritesPastTheLockedSurface)
     }
 }
 
+TEST_F(CPlayViewTest, CopyI420CutsEveryPictureSizeToEverySurfaceSize)
+{
+    // Each byte of the locked memory is either the cut picture or untouched.
+    CPlayView view;
+    ASSERT_TRUE(view.Create(control, kScreenWidth, kScreenHeight));
+    const SIZE surfaces[] = { { 1, 1 }, { 2, 2 }, { 3, 3 }, { 5, 4 }, { 7, 1 } };
+    const SIZE pictures[] = { { 1, 1 }, { 1, 2 }, { 2, 1 }, { 3, 3 }, { 9, 7 }, { 16, 16 } };
+    for (int refused = 0; refused < 2; ++refused) {
+        gfx::DriverRules rules;
+        if (refused)
+            rules.refuseSurface = [](const gfx::SurfaceRequest& r) { return r.format == gfx::PixelFormat::Yv12; };
+        gfx::SetDriverRules(rules);
+        for (SIZE sz : surfaces) {
+            for (SIZE pic : pictures) {
+                gfx::Surface* yuv = view.CreateYuvSurface(sz.cx, sz.cy);
+                ASSERT_NE(yuv, nullptr);
+                setBytes(yuv, 0xEE);
+                const int w = pic.cx;
+                const int h = pic.cy;
+                Picture picture(w, h);
+                for (std::size_t i = 0; i < picture.bytes.size(); ++i)
+                    picture.bytes[i] = static_cast<BYTE>(1 + i % 199);
+                ASSERT_EQ(view.CopyI420(picture.y(), picture.u(), picture.v(), 1, yuv, w, h), yuv);
+                gfx::DDSURFACEDESC2 desc {};
+                auto bytes = lockBytes(yuv, &desc);
+                const int pitch = desc.lPitch;
+                const int rows = std::min<int>(h, sz.cy);
+                const int cols = std::min<int>(w, sz.cx);
+                for (int i = 0; i < static_cast<int>(bytes.size()); ++i) {
+                    int expected = 0xEE;
+                    if (yuv->Format() == gfx::PixelFormat::Yv12) {
+                        const int lumaBytes = pitch * sz.cy;
+                        const int chromaPitch = pitch / 2;
+                        const int chromaRows = (sz.cy + 1) / 2;
+                        if (i < lumaBytes) {
+                            if (i / pitch < rows && i % pitch < cols)
+                                expected = picture.y()[(i / pitch) * w + i % pitch];
+                        } else {
+                            const int c = (i - lumaBytes) % (chromaPitch * chromaRows);
+                            const bool isV = i - lumaBytes < chromaPitch * chromaRows;
+                            const int row = c / chromaPitch;
+                            const int col = c % chromaPitch;
+                            if (row < std::min(h / 2, chromaRows) && col < std::min(w / 2, (sz.cx + 1) / 2))
+                                expected = (isV ? picture.v() : picture.u())[row * (w / 2) + col];
+                        }
+                    } else {
+                        const int row = i / pitch;
+                        const int x = (i % pitch) / 2; // the pixel this byte belongs to
+                        const int pairStart = x & ~1;
+                        if (row < rows && pairStart < cols) {
+                            const int k = (i % pitch) % 4;
+                            const int px = pairStart + (k == 3 ? 1 : 0);
+                            const bool chromaThere = h / 2 > 0 && pairStart / 2 < w / 2;
+                            const int chromaIndex = std::min(row / 2, h / 2 - 1) * (w / 2) + pairStart / 2;
+                            if (k == 0)
+                                expected = chromaThere ? picture.u()[chromaIndex] : 128;
+                            else if (k == 2)
+                                expected = chromaThere ? picture.v()[chromaIndex] : 128;
+                            else
+                                expected = picture.y()[row * w + std::min(px, w - 1)];
+                        }
+                    }
+                    ASSERT_EQ(bytes[static_cast<std::size_t>(i)], expected)
+                        << (refused ? "UYVY " : "YV12 ") << sz.cx << "x" << sz.cy << " picture " << w << "x" << h << " byte " << i;
+                }
+                yuv->Release();
+            }
+        }
+    }
+}
+
 TEST_F(CPlayViewTest, UyvyAndYv12PathsShowTheSameColours)
 {
     CPlayView view;
