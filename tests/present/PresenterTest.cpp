@@ -84,11 +84,12 @@ TEST_F(PresenterTest, TheScreenCanBeSavedAsPngAtAnyMoment)
     ASSERT_NE(presenter, nullptr);
     EXPECT_EQ(presenter->GetKind(), present::Kind::Headless);
     paintScreen(RECT { 10, 10, 20, 30 }, RGB(255, 128, 0));
-    ASSERT_TRUE(presenter->SaveScreenshot("screen.png"));
+    const std::string path = ::testing::TempDir() + "tiravex-screen.png";
+    ASSERT_TRUE(presenter->SaveScreenshot(path));
     std::vector<std::uint32_t> pixels;
     int w = 0;
     int h = 0;
-    ASSERT_TRUE(present::ReadPng("screen.png", pixels, w, h));
+    ASSERT_TRUE(present::ReadPng(path, pixels, w, h));
     ASSERT_EQ(w, 640);
     ASSERT_EQ(h, 360);
     for (int y = 0; y < h; ++y)

@@ -530,7 +530,7 @@ TEST_F(CPlayViewTest, PipelineShowsTheConvertedPictureFrameAndTextsOnTheScreen)
     EXPECT_EQ(gfx::Screen::Get().PixelAt(windowRect.left - 1, windowRect.top + 10), 0u); // outside the window
     EXPECT_LE(difference(onScreen(w * 2 - 75, h * 2 - 75), 0xFF0000), 0);
 
-    const std::string path = "render-view.png";
+    const std::string path = ::testing::TempDir() + "tiravex-render-view.png";
     ASSERT_TRUE(present::SaveScreenPng(path));
     std::vector<std::uint32_t> saved;
     int pw = 0;
