@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -376,6 +377,37 @@ TEST_F(CPlayViewTest, RestoreSurfacesStopsAtAPrimaryThatCannotBeRestored)
     EXPECT_EQ(view.composition->IsLost(), gfx::DD_OK);
     CPlayView empty;
     EXPECT_EQ(empty.RestoreSurfaces(), gfx::DD_OK);
+}
+
+// The watchdog's recovery: a present reports the loss, the device cannot
+// restore, so the view is remade and the windows make their surfaces anew.
+TEST_F(CPlayViewTest, ARemadeViewDrawsAgainAfterTheOldOneCouldNotBeRestored)
+{
+    auto view = std::make_unique<CPlayView>();
+    ASSERT_TRUE(view->Create(control, kScreenWidth, kScreenHeight));
+    view->AttachClipper(video);
+    gfx::Surface* back = view->CreateSurface(8, 8);
+    gfx::LoseAllSurfaces();
+    EXPECT_EQ(view->Present(video, false), gfx::DDERR_SURFACELOST);
+    gfx::DriverRules rules;
+    rules.refuseRestore = [](const gfx::Surface&) { return true; };
+    gfx::SetDriverRules(rules);
+    EXPECT_TRUE(FAILED(view->device->RestoreAllSurfaces()));
+    gfx::ResetDriverRules();
+    view.reset(); // the window's back surface outlives the view it came from
+    back->Release();
+    view = std::make_unique<CPlayView>();
+    ASSERT_TRUE(view->Create(video, kScreenWidth, kScreenHeight));
+    view->AttachClipper(video);
+    back = view->CreateSurface(8, 8);
+    gfx::DDBLTFX fx { sizeof(gfx::DDBLTFX), 0x00FF00FF };
+    back->Blt(nullptr, nullptr, nullptr, gfx::DDBLT_COLORFILL, &fx);
+    EXPECT_EQ(view->Compose(back, RECT { 0, 0, 8, 8 }, nullptr), gfx::DD_OK);
+    EXPECT_EQ(view->Present(video, false), gfx::DD_OK);
+    RECT r {};
+    ui::GetWindowRect(video, &r);
+    EXPECT_EQ(gfx::Screen::Get().PixelAt(r.left + 5, r.top + 5), 0x00FF00FFu);
+    back->Release();
 }
 
 TEST_F(CPlayViewTest, LastResultHoldsTheLockOfCopyI420AndTheBlitsOfThePipeline)
