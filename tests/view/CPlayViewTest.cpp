@@ -599,6 +599,41 @@ TEST_F(CPlayViewTest, KeepRatioComposesIntoTheDisplayRectangleOnBlack)
     back->Release();
 }
 
+// Full screen on the second monitor: the window leaves its parent and
+// covers that monitor; presents reach it there, and the page repainting
+// beneath it does not paint over it.
+TEST_F(CPlayViewTest, AFullScreenWindowOnTheSecondMonitorIsPresentedAndKeptClear)
+{
+    ui::SetMonitorSizes({ SIZE { 320, 200 }, SIZE { 400, 300 } });
+    CPlayView view;
+    ASSERT_TRUE(view.Create(control, 320, 200));
+    EXPECT_EQ(view.primary->Width(), 720); // the screen covers both monitors
+    EXPECT_EQ(view.primary->Height(), 300);
+    HWND page = ui::CreateWindowEx(0, "static", "page", WS_POPUP | WS_VISIBLE, 0, 0, 720, 300, nullptr);
+    ui::SetParent(video, nullptr);
+    ui::SetWindowLongPtr(video, GWL_STYLE, WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
+    ui::SetWindowPos(video, nullptr, 320, 0, 400, 300, SWP_SHOWWINDOW);
+    view.SetClipperWindow(video);
+    gfx::Surface* back = view.CreateSurface(4, 4);
+    gfx::DDBLTFX fx { sizeof(gfx::DDBLTFX), 0x0000FFFF };
+    back->Blt(nullptr, nullptr, nullptr, gfx::DDBLT_COLORFILL, &fx);
+    ASSERT_EQ(view.Compose(back, RECT { 0, 0, 4, 4 }, nullptr), gfx::DD_OK);
+    ASSERT_EQ(view.Present(video, false), gfx::DD_OK);
+    gfx::Screen& screen = gfx::Screen::Get();
+    EXPECT_EQ(screen.PixelAt(320, 0), 0x0000FFFFu);
+    EXPECT_EQ(screen.PixelAt(719, 299), 0x0000FFFFu);
+    EXPECT_EQ(screen.PixelAt(319, 0), 0u);
+    HDC dc = gfx::GetDC(page);
+    RECT all { 0, 0, 720, 300 };
+    gfx::FillRect(dc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::WHITE_BRUSH)));
+    gfx::ReleaseDC(page, dc);
+    EXPECT_EQ(screen.PixelAt(100, 100), 0x00FFFFFFu);
+    EXPECT_EQ(screen.PixelAt(500, 100), 0x0000FFFFu); // under the full-screen window: untouched
+    back->Release();
+    ui::DestroyWindow(video);
+    ui::DestroyWindow(page);
+}
+
 TEST_F(CPlayViewTest, TheMediaHubMakesTheViewAtScreenSizeWithItsClipper)
 {
     CMediaHub hub;
