@@ -35,20 +35,6 @@ void release(T*& object)
 
 int textLength(const char16_t* text) { return text ? static_cast<int>(std::char_traits<char16_t>::length(text)) : 0; }
 
-// One row of UYVY from one I420 row: pairs U Y0 V Y1; an odd last pixel
-// repeats its luma.
-void packUyvyRow(BYTE* out, const BYTE* y, const BYTE* u, const BYTE* v, int columns, int sourceWidth)
-{
-    for (int x = 0; x < columns; x += 2) {
-        const int chroma = x / 2;
-        out[0] = u ? u[chroma] : kNeutralChroma;
-        out[1] = y[x];
-        out[2] = v ? v[chroma] : kNeutralChroma;
-        out[3] = x + 1 < sourceWidth ? y[x + 1] : y[x];
-        out += 4;
-    }
-}
-
 }
 
 CPlayView::~CPlayView()
@@ -293,21 +279,26 @@ gfx::Surface* CPlayView::CopyI420(const BYTE* y, const BYTE* u, const BYTE* v, i
             for (int row = 0; row < chromaRows; ++row)
                 std::memcpy(uPlane + static_cast<std::ptrdiff_t>(row) * chromaPitch, u + static_cast<std::ptrdiff_t>(row) * (w / 2), static_cast<std::size_t>(chromaColumns));
         } else {
-            // UYVY: two picture rows share one chroma row; a picture without
-            // chroma rows or columns (height or width 1) gets neutral chroma.
+            // UYVY: two picture rows share one chroma row; pixels without
+            // chroma in the picture (its last odd column, or every pixel of
+            // a picture one pixel high or wide) get neutral chroma.
             const int chromaRows = h / 2;
             const int chromaColumns = w / 2;
-            const int packedColumns = std::min(columns, static_cast<int>(pitch / 2)) & ~1;
-            const int evenColumns = std::min(packedColumns, chromaColumns * 2);
+            const int pairs = (columns + 1) / 2; // within the pitch: it holds (width + 1) / 2 pairs
             for (int row = 0; row < rows; ++row) {
                 BYTE* out = memory + static_cast<std::ptrdiff_t>(row) * pitch;
                 const BYTE* luma = y + static_cast<std::ptrdiff_t>(row) * w;
                 const int chromaRow = std::min(row / 2, chromaRows - 1);
-                const BYTE* uRow = chromaRow >= 0 ? u + static_cast<std::ptrdiff_t>(chromaRow) * chromaColumns : nullptr;
-                const BYTE* vRow = chromaRow >= 0 ? v + static_cast<std::ptrdiff_t>(chromaRow) * chromaColumns : nullptr;
-                packUyvyRow(out, luma, uRow, vRow, evenColumns, w);
-                if (evenColumns < columns) // an odd last column (or no chroma columns at all)
-                    packUyvyRow(out + evenColumns * 2, luma + evenColumns, nullptr, nullptr, std::min(columns, static_cast<int>(pitch / 2)) - evenColumns, w - evenColumns);
+                for (int pair = 0; pair < pairs; ++pair) {
+                    const int x = pair * 2;
+                    const bool chroma = chromaRow >= 0 && pair < chromaColumns;
+                    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(chromaRow) * chromaColumns + pair;
+                    out[0] = chroma ? u[at] : kNeutralChroma;
+                    out[1] = luma[x];
+                    out[2] = chroma ? v[at] : kNeutralChroma;
+                    out[3] = x + 1 < w ? luma[x + 1] : luma[x];
+                    out += 4;
+                }
             }
         }
     }
@@ -350,8 +341,12 @@ HRESULT CPlayView::DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYT
     if (!back || !i420)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
     const std::ptrdiff_t luma = static_cast<std::ptrdiff_t>(w) * h;
-    if (!CopyI420(i420, i420 + luma, i420 + luma * 5 / 4, 1, yuv, w, h))
-        return lastResult; // the frame is dropped
+    if (!CopyI420(i420, i420 + luma, i420 + luma * 5 / 4, 1, yuv, w, h)) {
+        // The frame is dropped: a failed lock is in lastResult already; a
+        // refused copy (no surface, an RGB surface) is reported as such.
+        HRESULT lock = lastResult;
+        return FAILED(lock) ? lock : gfx::DDERR_INVALIDPARAMS;
+    }
     HRESULT hr = back->BltFast(0, 0, yuv, nullptr, gfx::DDBLTFAST_WAIT);
     lastResult = hr;
     return hr;

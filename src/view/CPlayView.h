@@ -72,7 +72,8 @@ public:
     // 1, RGB path: a top-down BGRA frame into the back surface at (0, 0).
     HRESULT DrawRgbFrame(gfx::Surface* back, const void* bgra, int width, int height);
     // 1, YV12 path: CopyI420 into the YUV surface, then BltFast into the
-    // back surface. A failed copy drops the frame (its lock result is returned).
+    // back surface. A failed copy drops the frame and returns a failure: the
+    // lock's result, or DDERR_INVALIDPARAMS when the copy was refused.
     HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height);
     // 3: the back surface's `source` rectangle onto the composition surface:
     // the whole of it, or with keep ratio (`display` not null) onto the

@@ -1,6 +1,7 @@
 #include "gfx/DirectDraw.h"
 
 #include "gfx/DeviceShared.h"
+#include "gfx/Region.h"
 #include "gfx/Screen.h"
 #include "gfx/Surface.h"
 
@@ -87,12 +88,12 @@ HRESULT Clipper::GetHWnd(HWND* window) const
     return DD_OK;
 }
 
-RECT Clipper::ClipRect(const RECT& screenBounds) const
+std::vector<RECT> Clipper::ClipRegion(const RECT& screenBounds) const
 {
     HWND window = m_window;
     if (!window)
-        return screenBounds;
-    return ui::Intersect(ui::GetVisibleScreenRect(window), screenBounds);
+        return { screenBounds };
+    return Intersect(VisibleRegion(window), screenBounds);
 }
 
 DirectDraw::DirectDraw() : m_shared(std::make_shared<Shared>()) { }

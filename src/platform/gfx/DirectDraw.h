@@ -23,6 +23,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace gfx {
 
@@ -166,9 +167,9 @@ class Clipper final : public RefCounted {
 public:
     HRESULT SetHWnd(DWORD flags, HWND window);
     HRESULT GetHWnd(HWND* window) const;
-    // The screen rectangle blits may touch: the window's visible part, or
-    // the whole screen when no window is bound.
-    RECT ClipRect(const RECT& screenBounds) const;
+    // The screen pixels blits may touch: the window's visible region (see
+    // gfx::VisibleRegion), or the whole screen when no window is bound.
+    std::vector<RECT> ClipRegion(const RECT& screenBounds) const;
 
 private:
     friend class DirectDraw;

@@ -3,6 +3,7 @@
 #include "gfx/Blit.h"
 #include "gfx/DeviceShared.h"
 #include "gfx/Font.h"
+#include "gfx/Region.h"
 #include "gfx/Screen.h"
 #include "gfx/Surface.h"
 
@@ -145,27 +146,60 @@ GdiObject* stockObject(int which)
 struct Raster {
     PixelView view;
     POINT origin { 0, 0 }; // the target pixel of the context's (0, 0)
-    RECT clip {}; // target pixels that may be written
+    Region clips; // target pixels that may be written, within the target
+    RECT clip {}; // their bounds
     RECT touched {};
+
+    void setClip(Region region)
+    {
+        clips = Intersect(region, RECT { 0, 0, view.width, view.height });
+        clip = Bounds(clips);
+    }
+
+    bool writable(LONG tx, LONG ty) const
+    {
+        POINT p { tx, ty };
+        return ui::Contains(clip, p) && (clips.size() == 1 || Contains(clips, p));
+    }
 
     std::uint32_t* row(LONG y) const { return reinterpret_cast<std::uint32_t*>(view.data + static_cast<std::ptrdiff_t>(y) * view.pitch); }
 
     // Fills a rectangle given in context coordinates.
     void fill(const RECT& r, DWORD xrgb)
     {
-        RECT t = ui::Intersect(ui::Offset(r, origin.x, origin.y), clip);
-        if (ui::IsEmpty(t))
-            return;
-        for (LONG y = t.top; y < t.bottom; ++y)
-            std::fill(row(y) + t.left, row(y) + t.right, xrgb);
-        touched = ui::Union(touched, t);
+        const RECT target = ui::Offset(r, origin.x, origin.y);
+        for (const RECT& c : clips) {
+            RECT t = ui::Intersect(target, c);
+            if (ui::IsEmpty(t))
+                continue;
+            for (LONG y = t.top; y < t.bottom; ++y)
+                std::fill(row(y) + t.left, row(y) + t.right, xrgb);
+            touched = ui::Union(touched, t);
+        }
+    }
+
+    // A copy of `picture` through the blit routines, once per clip rectangle.
+    HRESULT blit(const PixelView& picture, const RECT& dest, const RECT& source)
+    {
+        HRESULT hr = DD_OK;
+        for (const RECT& c : clips) {
+            BlitParams p;
+            p.dest = dest;
+            p.source = source;
+            p.destClip = c;
+            hr = FastBlit(view, picture, p, nullptr);
+            if (FAILED(hr))
+                return hr;
+            touched = ui::Union(touched, ui::Intersect(dest, c));
+        }
+        return hr;
     }
 
     void put(LONG x, LONG y, DWORD xrgb)
     {
         LONG tx = x + origin.x;
         LONG ty = y + origin.y;
-        if (!ui::Contains(clip, POINT { tx, ty }))
+        if (!writable(tx, ty))
             return;
         row(ty)[tx] = xrgb;
         touched = ui::Union(touched, RECT { tx, ty, tx + 1, ty + 1 });
@@ -175,7 +209,7 @@ struct Raster {
     {
         LONG tx = x + origin.x;
         LONG ty = y + origin.y;
-        if (coverage <= 0 || !ui::Contains(clip, POINT { tx, ty }))
+        if (coverage <= 0 || !writable(tx, ty))
             return;
         std::uint32_t& d = row(ty)[tx];
         std::uint32_t out = 0;
@@ -225,7 +259,7 @@ public:
             return SUCCEEDED(surface->WithPixels([&](const PixelView& view, RECT& changed) {
                 Raster r;
                 r.view = view;
-                r.clip = RECT { 0, 0, view.width, view.height };
+                r.setClip({ RECT { 0, 0, view.width, view.height } });
                 draw(r);
                 changed = r.touched;
             }));
@@ -241,9 +275,10 @@ public:
                 Raster r;
                 r.view = PixelView { PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(screen.PixelsLocked()), screen.WidthLocked(), screen.HeightLocked(), screen.WidthLocked() * 4 };
                 r.origin = POINT { windowRect.left, windowRect.top };
-                r.clip = ui::Intersect(ui::GetVisibleScreenRect(window), RECT { 0, 0, r.view.width, r.view.height });
+                Region visible = VisibleRegion(window);
                 if (paintClipped)
-                    r.clip = ui::Intersect(r.clip, ui::Offset(paintRect, r.origin.x, r.origin.y));
+                    visible = Intersect(visible, ui::Offset(paintRect, r.origin.x, r.origin.y));
+                r.setClip(std::move(visible));
                 draw(r);
                 touched = r.touched;
             }
@@ -254,7 +289,7 @@ public:
             BitmapObject* b = bitmap ? bitmap : &defaultBitmap;
             Raster r;
             r.view = PixelView { PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(b->pixels.data()), b->width, b->height, b->width * 4 };
-            r.clip = RECT { 0, 0, b->width, b->height };
+            r.setClip({ RECT { 0, 0, b->width, b->height } });
             draw(r);
             return true;
         }
@@ -365,8 +400,20 @@ void stroke(Raster& r, const std::vector<POINT>& points, const PenObject& pen, c
         }
         return true;
     };
+    // A solid pen stamps squares (square corners); a styled one stamps
+    // across the segment only, so its dashes keep their lengths.
     const LONG half = pen.width / 2;
-    auto stamp = [&](LONG x, LONG y, DWORD color) { r.fill(RECT { x - half, y - half, x - half + pen.width, y - half + pen.width }, color); };
+    bool acrossOnly = false;
+    bool horizontal = true;
+    auto stamp = [&](LONG x, LONG y, DWORD color) {
+        if (!acrossOnly)
+            r.fill(RECT { x - half, y - half, x - half + pen.width, y - half + pen.width }, color);
+        else if (horizontal)
+            r.fill(RECT { x, y - half, x + 1, y - half + pen.width }, color);
+        else
+            r.fill(RECT { x - half, y, x - half + pen.width, y + 1 }, color);
+    };
+    acrossOnly = pattern != nullptr;
     const DWORD onColor = XrgbFromColorRef(pen.color);
     const DWORD offColor = XrgbFromColorRef(dc.bkColor);
     for (int pass = 0; pass < 2; ++pass) {
@@ -384,6 +431,7 @@ void stroke(Raster& r, const std::vector<POINT>& points, const PenObject& pen, c
             const LONG sx = x < x1 ? 1 : -1;
             const LONG sy = y < y1 ? 1 : -1;
             LONG err = dx + dy;
+            horizontal = dx >= -dy;
             while (x != x1 || y != y1) {
                 if (isOn(step) == drawOn)
                     stamp(x, y, drawOn ? onColor : offColor);
@@ -483,11 +531,12 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint)
     DeviceContext* dc = contextOf(handle);
     dc->paintClipped = true;
     dc->paintRect = update;
-    if (erase)
-        ui::SendMessage(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(handle), 0);
+    // As on Windows, fErase says the background still needs erasing: it was
+    // asked for and the window's WM_ERASEBKGND did not do it.
+    const bool erased = erase && ui::SendMessage(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(handle), 0) != 0;
     ui::ValidateRect(window, nullptr);
     paint->hdc = handle;
-    paint->fErase = erase ? FALSE : TRUE; // as Windows: TRUE when the background still needs erasing
+    paint->fErase = erase && !erased ? TRUE : FALSE;
     paint->rcPaint = update;
     return handle;
 }
@@ -576,8 +625,21 @@ BOOL DeleteObject(HGDIOBJ object)
     if (!o || o->stock)
         return FALSE;
     {
+        // A context that still holds the object goes back to the stock one
+        // (or its own bitmap) rather than keep a pointer to freed memory.
         std::lock_guard lock(registry().mutex);
         registry().objects.erase(o);
+        for (const void* c : registry().contexts) {
+            auto* dc = static_cast<DeviceContext*>(const_cast<void*>(c));
+            if (dc->pen == o)
+                dc->pen = static_cast<PenObject*>(stockObject(BLACK_PEN));
+            if (dc->brush == o)
+                dc->brush = static_cast<BrushObject*>(stockObject(WHITE_BRUSH));
+            if (dc->font == o)
+                dc->font = static_cast<FontObject*>(stockObject(SYSTEM_FONT));
+            if (dc->bitmap == o)
+                dc->bitmap = nullptr;
+        }
     }
     delete o;
     return TRUE;
@@ -762,12 +824,8 @@ int StretchDIBits(HDC handle, int xDest, int yDest, int destWidth, int destHeigh
     HRESULT hr = DD_OK;
     // Every stretch mode draws as COLORONCOLOR: the nearest pixel.
     bool drawn = dc->draw([&](Raster& raster) {
-        BlitParams p;
-        p.dest = RECT { xDest + raster.origin.x, yDest + raster.origin.y, xDest + raster.origin.x + destWidth, yDest + raster.origin.y + destHeight };
-        p.source = RECT { xSource, ySource, xSource + sourceWidth, ySource + sourceHeight };
-        p.destClip = raster.clip;
-        hr = FastBlit(raster.view, picture, p, nullptr);
-        raster.touched = ui::Union(raster.touched, ui::Intersect(p.dest, raster.clip));
+        RECT dest { xDest + raster.origin.x, yDest + raster.origin.y, xDest + raster.origin.x + destWidth, yDest + raster.origin.y + destHeight };
+        hr = raster.blit(picture, dest, RECT { xSource, ySource, xSource + sourceWidth, ySource + sourceHeight });
     });
     return drawn && SUCCEEDED(hr) ? sourceHeight : 0;
 }
@@ -795,14 +853,7 @@ BOOL BitBlt(HDC handle, int x, int y, int width, int height, HDC sourceHandle, i
     if (ui::IsEmpty(available))
         return TRUE;
     PixelView picture { PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(copy.data()), width, height, width * 4 };
-    return dc->draw([&](Raster& raster) {
-        BlitParams p;
-        p.source = available;
-        p.dest = ui::Offset(available, x + raster.origin.x, y + raster.origin.y);
-        p.destClip = raster.clip;
-        FastBlit(raster.view, picture, p, nullptr);
-        raster.touched = ui::Union(raster.touched, ui::Intersect(p.dest, raster.clip));
-    }) ? TRUE : FALSE;
+    return dc->draw([&](Raster& raster) { raster.blit(picture, ui::Offset(available, x + raster.origin.x, y + raster.origin.y), available); }) ? TRUE : FALSE;
 }
 
 COLORREF GetPixel(HDC handle, int x, int y)
@@ -814,7 +865,7 @@ COLORREF GetPixel(HDC handle, int x, int y)
     dc->draw([&](Raster& raster) {
         LONG tx = x + raster.origin.x;
         LONG ty = y + raster.origin.y;
-        if (!ui::Contains(raster.clip, POINT { tx, ty }))
+        if (!raster.writable(tx, ty))
             return;
         DWORD p = raster.row(ty)[tx];
         color = RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);

@@ -60,7 +60,7 @@ std::uint32_t Screen::PixelAt(int x, int y)
     std::lock_guard lock(m_mutex);
     if (x < 0 || y < 0 || x >= m_width || y >= m_height)
         return 0;
-    return m_pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + static_cast<std::size_t>(x)];
+    return m_pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + static_cast<std::size_t>(x)] & 0x00FFFFFF;
 }
 
 void Screen::MarkChanged(const RECT& rect)

@@ -38,6 +38,7 @@ public:
 
     // Runs `read` with the pixels under the mutex.
     void Read(const std::function<void(const std::uint32_t* pixels, int width, int height)>& read);
+    // The colour at (x, y) as 0x00RRGGBB; 0 outside.
     std::uint32_t PixelAt(int x, int y);
 
     // Records that `rect` (screen coordinates) changed and tells the listener.

@@ -2,6 +2,7 @@
 
 #include "gfx/Blit.h"
 #include "gfx/DeviceShared.h"
+#include "gfx/Region.h"
 #include "gfx/Screen.h"
 
 #include <algorithm>
@@ -132,12 +133,12 @@ void Surface::markChanged(const RECT& rect) const
         Screen::Get().MarkChanged(rect);
 }
 
-RECT Surface::destClip() const
+std::vector<RECT> Surface::destClips() const
 {
     RECT bounds { 0, 0, Width(), Height() };
     if (m_primary && m_clipper)
-        return m_clipper->ClipRect(bounds);
-    return bounds;
+        return m_clipper->ClipRegion(bounds);
+    return { bounds };
 }
 
 static void describe(const PixelView& view, DWORD caps, DDSURFACEDESC2* desc)
@@ -276,16 +277,25 @@ HRESULT Surface::bltFrom(const RECT& dst, Surface* source, const RECT& src, bool
     BlitParams params;
     params.dest = dst;
     params.source = src;
-    params.destClip = destClip();
     if (colorKey) {
         if (!source->m_hasColorKey)
             return DDERR_NOCOLORKEY;
         params.colorKey = true;
         params.key = source->m_colorKey;
     }
-    HRESULT hr = FastBlit(viewLocked(), source->viewLocked(), params, &source->m_converter);
-    if (SUCCEEDED(hr))
-        markChanged(ui::Intersect(dst, params.destClip));
+    // With nothing visible the request still runs once, on an empty clip,
+    // so that a bad rectangle is reported all the same.
+    const std::vector<RECT> clips = destClips();
+    HRESULT hr = DD_OK;
+    RECT changed {};
+    for (std::size_t i = 0; i < std::max<std::size_t>(1, clips.size()); ++i) {
+        params.destClip = clips.empty() ? RECT {} : clips[i];
+        hr = FastBlit(viewLocked(), source->viewLocked(), params, &source->m_converter);
+        if (FAILED(hr))
+            return hr;
+        changed = ui::Union(changed, ui::Intersect(dst, params.destClip));
+    }
+    markChanged(changed);
     return hr;
 }
 
@@ -302,9 +312,12 @@ HRESULT Surface::Blt(const RECT* destRect, Surface* source, const RECT* sourceRe
         std::lock_guard lock(mutex());
         if (m_lost)
             return DDERR_SURFACELOST;
-        RECT clip = destClip();
-        FillPixels(viewLocked(), dst, clip, fx->dwFillColor);
-        markChanged(ui::Intersect(dst, clip));
+        RECT changed {};
+        for (const RECT& clip : destClips()) {
+            FillPixels(viewLocked(), dst, clip, fx->dwFillColor);
+            changed = ui::Union(changed, ui::Intersect(dst, clip));
+        }
+        markChanged(changed);
         return DD_OK;
     }
     if (!source)

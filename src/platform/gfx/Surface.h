@@ -77,7 +77,7 @@ private:
     void clearLocked();
     void markChanged(const RECT& screenRect) const;
     HRESULT bltFrom(const RECT& dst, Surface* source, const RECT& src, bool colorKey);
-    RECT destClip() const;
+    std::vector<RECT> destClips() const;
 
     std::shared_ptr<DirectDraw::Shared> m_device;
     PixelFormat m_format;

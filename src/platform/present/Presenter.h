@@ -24,6 +24,8 @@ public:
     virtual Kind GetKind() const = 0;
     // How many changed screens the presenter has shown (headless: none).
     virtual std::uint64_t FramesShown() const = 0;
+    // The person closed the window (the host may end the page then).
+    virtual bool WindowClosed() const { return false; }
     // The screen as it is now, as a PNG file.
     bool SaveScreenshot(const std::string& path) const;
 };

@@ -173,7 +173,7 @@ void SdlPresenter::run(std::promise<bool>& started)
     started.set_value(true); // `started` is gone after this
 
     std::uint64_t shownGeneration = 0;
-    bool firstFrame = true;
+    bool redrawNeeded = true;
     POINT pointer { 0, 0 };
     ui::CursorShape shownCursor = ui::CursorShape::Arrow;
     SDL_Cursor* cursor = nullptr;
@@ -216,6 +216,13 @@ void SdlPresenter::run(std::promise<bool>& started)
                     if (UINT vk = virtualKeyOf(e.key.keysym.sym))
                         ui::PostMessage(m_inputWindow, kKeyInputMessage, vk, e.type == SDL_KEYDOWN ? 1 : 0);
                     break;
+                case SDL_QUIT:
+                    m_closed = true;
+                    break;
+                case SDL_WINDOWEVENT:
+                    if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+                        redrawNeeded = true; // uncovered or resized: draw again though the screen did not change
+                    break;
                 default:
                     break;
                 }
@@ -233,7 +240,7 @@ void SdlPresenter::run(std::promise<bool>& started)
         }
         m_wake->pending = false;
         std::uint64_t generation = screen.Generation();
-        if (!firstFrame && generation == shownGeneration)
+        if (!redrawNeeded && generation == shownGeneration)
             continue;
         screen.Read([&](const std::uint32_t* pixels, int w, int h) {
             if (w == width && h == height)
@@ -243,7 +250,7 @@ void SdlPresenter::run(std::promise<bool>& started)
         SDL_RenderCopy(renderer, texture, nullptr, nullptr);
         SDL_RenderPresent(renderer);
         shownGeneration = generation;
-        firstFrame = false;
+        redrawNeeded = false;
         ++m_framesShown;
     }
     if (cursor)

@@ -27,6 +27,7 @@ public:
 
     Kind GetKind() const override { return Kind::Window; }
     std::uint64_t FramesShown() const override { return m_framesShown; }
+    bool WindowClosed() const override { return m_closed; }
     // The SDL window's id (tests address their events to it).
     std::uint32_t WindowId() const { return m_windowId; }
 
@@ -44,6 +45,7 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_quit { false };
+    std::atomic<bool> m_closed { false };
     std::shared_ptr<Wake> m_wake = std::make_shared<Wake>();
     std::atomic<std::uint64_t> m_framesShown { 0 };
     std::atomic<std::uint32_t> m_windowId { 0 };
