@@ -400,7 +400,7 @@ inline bool ParseOpen(const std::uint8_t* data, std::size_t n, OpenRequest& r)
     return true;
 }
 
-// Live stream names: an address that is empty or one of these is the live stream.
+// Which stream a media channel asks for.
 inline bool IsLiveAddress(std::string_view address)
 {
     // A recording is named by its path on the camera; anything else (empty,
