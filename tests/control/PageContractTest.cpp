@@ -407,3 +407,70 @@ TEST_F(Contract, TheConnectionFailureOfTheViewIsReported)
 }
 
 }
+
+namespace {
+
+class Reports : public testing_support::PageFixture {
+protected:
+    std::vector<std::vector<testing_support::Arg>> events()
+    {
+        std::vector<std::vector<testing_support::Arg>> out;
+        for (auto& call : script.calls)
+            if (call.name == "PluginCallBack")
+                out.push_back(call.args);
+        return out;
+    }
+};
+
+TEST_F(Reports, TheStateReportCarriesTwelveValuesThenTheRecordingState)
+{
+    auto* c = makeControl(0);
+    c->reportState(); // no product information yet: nothing
+    EXPECT_TRUE(events().empty());
+    std::strcpy(c->m_productInfo, "<CGI_Result/>");
+    std::strcpy(c->m_login->ip, "127.0.0.1");
+    c->m_deviceKind = 101;
+    c->m_postLoginDone = 1;
+    c->reportState();
+    auto e = events();
+    ASSERT_EQ(e.size(), 2u);
+    ASSERT_EQ(e[0].size(), 12u);
+    EXPECT_EQ(e[0][0], testing_support::Arg(500));
+    EXPECT_EQ(e[0][3], testing_support::Arg(101));
+    EXPECT_EQ(e[0][7], testing_support::Arg(std::string("127.0.0.1")));
+    EXPECT_EQ(e[0][11], testing_support::Arg(std::string("<CGI_Result/>")));
+    EXPECT_EQ(e[1], (std::vector<testing_support::Arg> { 302, 0 }));
+}
+
+TEST_F(Reports, TheAlarmSoundFollowsTheChannelBits)
+{
+    struct Case {
+        std::uint8_t m, c;
+        bool sounds;
+    };
+    const Case cases[] = { { 1, 0, true }, { 2, 0, false }, { 0x04, 3, true }, { 0x03, 3, false }, { 0xFF, 9, false } };
+    for (const auto& t : cases) {
+        std::string path = ::testing::TempDir() + "/alarm.wav";
+        std::remove(path.c_str());
+        setenv("TIRAVEX_AUDIO_OUT", path.c_str(), 1);
+        auto* c = makeControl(0);
+        std::vector<std::uint8_t> payload { 0, 0, t.m, 0, t.c };
+        control::CTiravexCtrl::RoadCallback(300, reinterpret_cast<const char*>(payload.data()), c, static_cast<int>(payload.size()));
+        ui::PumpPending();
+        auto size = [&] {
+            std::FILE* f = std::fopen(path.c_str(), "rb");
+            if (!f)
+                return 0L;
+            std::fseek(f, 0, SEEK_END);
+            long n = std::ftell(f);
+            std::fclose(f);
+            return n;
+        };
+        // Four alerts of 200 ms at 8 kHz.
+        bool played = ui::RunUntil([&] { return size() >= 44 + 4 * 3200; }, t.sounds ? 5000 : 300);
+        unsetenv("TIRAVEX_AUDIO_OUT");
+        EXPECT_EQ(played, t.sounds) << "m " << int(t.m) << " c " << int(t.c);
+    }
+}
+
+}
