@@ -65,7 +65,7 @@ UINT virtualKeyOf(SDL_Keycode key)
     if (key >= SDLK_0 && key <= SDLK_9)
         return static_cast<UINT>('0' + (key - SDLK_0));
     if (key >= SDLK_F1 && key <= SDLK_F12)
-        return ui::VirtualKeyFromName("F" + std::to_string(key - SDLK_F1 + 1));
+        return VK_F1 + static_cast<UINT>(key - SDLK_F1);
     return 0;
 }
 

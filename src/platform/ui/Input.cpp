@@ -326,7 +326,7 @@ UINT VirtualKeyFromName(const std::string& name)
     if (key.size() >= 2 && key[0] == 'f') {
         int n = std::atoi(key.c_str() + 1);
         if (n >= 1 && n <= 12)
-            return static_cast<UINT>(0x70 + n - 1);
+            return VK_F1 + static_cast<UINT>(n - 1);
     }
     return 0;
 }

@@ -104,6 +104,7 @@ constexpr UINT VK_UP = 0x26;
 constexpr UINT VK_RIGHT = 0x27;
 constexpr UINT VK_DOWN = 0x28;
 constexpr UINT VK_DELETE = 0x2E;
+constexpr UINT VK_F1 = 0x70; // F2 to F12 follow
 
 // Hit-test code of WM_SETCURSOR.
 constexpr LPARAM HTCLIENT = 1;
