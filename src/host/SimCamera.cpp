@@ -210,6 +210,12 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
         error = "the simulated camera could not start";
         return nullptr;
     }
+    // A page's device search finds the embedded camera, unless the user
+    // named the targets.
+    if (!std::getenv("TIRAVEX_SEARCH_TARGETS") && camera->SearchPort() > 0) {
+        std::string target = camera->Address() + ":" + std::to_string(camera->SearchPort());
+        setenv("TIRAVEX_SEARCH_TARGETS", target.c_str(), 0);
+    }
     page.AddInstaller([camera](duk_context* ctx) {
         duk_push_global_stash(ctx);
         duk_push_pointer(ctx, camera.get());

@@ -84,3 +84,30 @@ TEST(Contract, TheLoginReportReachesThePageWith133Values)
 }
 
 }
+
+namespace {
+
+TEST(Search, ThePageFindsTheCameraAndTheLoggedInCameraByItsIdentifier)
+{
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    auto run = e2e::RunPage("sim,name=Porch", R"JS(
+        function PluginCallBack(code) {
+            var args = Array.prototype.slice.call(arguments);
+            if (code === 211) console.log("found " + args.slice(1).join("|"));
+            if (code === 208) { console.log("located " + args.slice(1).join("|")); host.exit(0); }
+            if (code === 100 && args[1] === 0) v.GetDevIPandPort(1);
+        }
+        var v = createControl({ Self: 0 });
+        v.SearchDev(0);
+        setTimeout(function () { v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1); }, 300);
+    )JS", "search");
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_GE(run.console.size(), 2u);
+    std::string port = std::to_string(run.camera->Port());
+    EXPECT_EQ(run.console[0], "found Porch|127.0.0.1|" + port + "|101");
+    EXPECT_EQ(run.console.back(), "located 127.0.0.1|" + port);
+    EXPECT_EQ(run.camera->RoadsOpen(), 0) << "locating the camera closes the road";
+}
+
+}
