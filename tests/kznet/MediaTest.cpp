@@ -317,3 +317,26 @@ TEST_F(kznetMedia, MissingOrBrokenRecordingReportsItsError)
     }));
     kz_close_device(h);
 }
+
+TEST_F(kznetMedia, RoadCommandsDriveTheLiveStream)
+{
+    auto camera = sim::Camera::Start(smallLive());
+    ASSERT_TRUE(camera);
+    Recorder roadRecorder;
+    LoginInfo roadLogin = MakeLogin("127.0.0.1", camera->Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &roadLogin, &Recorder::OnControl, &roadRecorder, 0);
+    ASSERT_TRUE(road);
+    ASSERT_TRUE(Open(*camera, "", kLiveId));
+    ASSERT_TRUE(WaitFrames(kz::kFrameH264, 2));
+
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStopValue);
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->Commands().size() == 1; }, 5000));
+    int stopped = recorder.Locked([&] { return recorder.CountFrames(kz::kFrameH264); });
+    EXPECT_FALSE(recorder.WaitFor([&] { return recorder.CountFrames(kz::kFrameH264) > stopped + 1; }, 400)) << "video stops (one frame may be in flight)";
+
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStartValue);
+    kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStartValue);
+    ASSERT_TRUE(WaitFrames(kz::kFrameH264, stopped + 3)) << "video starts again";
+    ASSERT_TRUE(WaitFrames(kz::kFrameAudio, 2)) << "sound started over the road";
+    kz_close_ctrl_road(road);
+}
