@@ -5,6 +5,7 @@
 #include "Recorder.h"
 
 #include "kznet/Wire.h"
+#include "sim/Camera.h"
 
 #include <gtest/gtest.h>
 
@@ -244,4 +245,46 @@ TEST(kznetHostile, SearchIgnoresAnswersOfWrongLengthOrToOtherSearches)
         EXPECT_EQ(r.answers[0].record[0], 'G');
         EXPECT_EQ(r.answers[0].record.size(), kRecordShort);
     });
+}
+
+TEST(kznetHostile, CameraSurvivesAHostileClientAndServesTheNextOne)
+{
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    auto connectRaw = [&] {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(camera->Port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        return fd;
+    };
+    auto login = PutLogin({ 259, 0, 0, 0, "admin", "" });
+    Bytes truncatedLogin = Message(Kind::Login, login);
+    truncatedLogin.resize(truncatedLogin.size() - 20);
+    Bytes wrongLength = Message(Kind::Login, Bytes(login.begin(), login.end() - 1));
+    Bytes scripts[] = {
+        Bytes(100, 0xA5),
+        rawHeader(kMagic, static_cast<std::uint16_t>(Kind::Open), 0xFFFFFFF0),
+        truncatedLogin,
+        wrongLength,
+        Message(Kind::Talk, Bytes(960, 1)), // talk before any open
+    };
+    for (auto& script : scripts) {
+        int fd = connectRaw();
+        ::send(fd, script.data(), script.size(), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        std::uint8_t sink[64];
+        pollfd p { fd, POLLIN, 0 };
+        while (::poll(&p, 1, 5000) > 0 && ::recv(fd, sink, sizeof sink, 0) > 0) { } // the camera ends the connection
+        ::close(fd);
+    }
+    EXPECT_EQ(camera->LoginsAccepted() + camera->LoginsRefused(), 0);
+    Recorder r;
+    LoginInfo info = MakeLogin("127.0.0.1", camera->Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &info, &Recorder::OnControl, &r, 0);
+    ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
+    EXPECT_EQ(r.Locked([&] { return Int32At(r.FindControl(kMsgLoginReply)->data, kReplyStatusAt); }), kLoginOk);
+    kz_close_ctrl_road(road);
 }
