@@ -29,7 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 // `script`, then closes (or holds the connection until destroyed).
 class FakeCamera {
 public:
-    FakeCamera(Bytes script, bool closeAfter) : m_script(std::move(script)), m_closeAfter(closeAfter)
+    FakeCamera(Bytes script, bool closeAfter, bool reads = true) : m_script(std::move(script)), m_closeAfter(closeAfter), m_reads(reads)
     {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a {};
@@ -67,6 +67,10 @@ private:
         if (!m_closeAfter) {
             pollfd q { fd, POLLIN, 0 };
             while (!m_stop) {
+                if (!m_reads) {
+                    ::poll(nullptr, 0, 50);
+                    continue;
+                }
                 if (::poll(&q, 1, 50) > 0) {
                     std::uint8_t sink[256];
                     if (::recv(fd, sink, sizeof sink, 0) <= 0)
@@ -79,6 +83,7 @@ private:
 
     Bytes m_script;
     bool m_closeAfter;
+    bool m_reads;
     int m_listen = -1;
     int m_port = 0;
     std::atomic<bool> m_stop { false };
@@ -287,4 +292,43 @@ TEST(kznetHostile, CameraSurvivesAHostileClientAndServesTheNextOne)
     ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
     EXPECT_EQ(r.Locked([&] { return Int32At(r.FindControl(kMsgLoginReply)->data, kReplyStatusAt); }), kLoginOk);
     kz_close_ctrl_road(road);
+}
+
+TEST(kznetHostile, CloseIsPromptWhileAWriterIsStuckOnACameraThatDoesNotRead)
+{
+    auto reply = MakeLoginReply(kLoginReplyBytes, kLoginOk, "ID0000000001", "cam", 101);
+    FakeCamera fake(Message(Kind::Control, PutControl(kMsgLoginReply, reply.data(), reply.size())), false, false);
+    Recorder r;
+    LoginInfo login = MakeLogin("127.0.0.1", fake.Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &login, &Recorder::OnControl, &r, 0);
+    ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
+    std::string text(kMaxCommandText, 'c');
+    std::atomic<int> posted { 0 };
+    std::mutex mutex;
+    std::condition_variable progress;
+    std::thread poster([&] {
+        // Far more than the socket buffers hold: the writer ends up blocked.
+        for (int i = 0; i < 5000; ++i) {
+            if (kz_post_ctrl_road_msg(road, kCmdCgi, 0, reinterpret_cast<std::intptr_t>(text.c_str())) != 0)
+                break;
+            ++posted;
+            progress.notify_all();
+        }
+        progress.notify_all();
+    });
+    {
+        // Wait until the writer is stuck: no post has finished for 200 ms
+        // (bounded: at most 5000 posts, at most 10 s).
+        std::unique_lock lock(mutex);
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int last = -1; posted.load() != last && posted.load() < 5000 && std::chrono::steady_clock::now() < limit;) {
+            last = posted.load();
+            progress.wait_for(lock, std::chrono::milliseconds(200), [&] { return posted.load() != last; });
+        }
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kz_close_ctrl_road(road), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    poster.join();
+    EXPECT_LT(posted.load(), 5000) << "posting ends once the road is closed";
 }
