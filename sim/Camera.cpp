@@ -495,6 +495,9 @@ void Camera::State::ServeMedia(const std::shared_ptr<Connection>& connection, co
     session->connection = connection;
     session->open = open;
     session->playback = !IsLiveAddress(open.address);
+    // A recording's sound always travels with it: the control decides on its
+    // side whether to play it.
+    session->audioOn = session->playback;
     if (session->playback) {
         auto it = std::find_if(config.recordings.begin(), config.recordings.end(), [&](const Recording& r) { return r.path == open.address; });
         if (it != config.recordings.end())

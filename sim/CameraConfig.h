@@ -61,6 +61,7 @@ struct CameraConfig {
     int audio = kAudioPcm;
     int toneHz = 440;
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
+    bool recordingsGiven = false; // set by the first recording option, which replaces the default
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels; 0 = chosen by the system

@@ -5,6 +5,7 @@
 #include "Recorder.h"
 
 #include "kznet/Wire.h"
+#include "sim/Camera.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 // `script`, then closes (or holds the connection until destroyed).
 class FakeCamera {
 public:
-    FakeCamera(Bytes script, bool closeAfter) : m_script(std::move(script)), m_closeAfter(closeAfter)
+    FakeCamera(Bytes script, bool closeAfter, bool reads = true) : m_script(std::move(script)), m_closeAfter(closeAfter), m_reads(reads)
     {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a {};
@@ -66,6 +67,10 @@ private:
         if (!m_closeAfter) {
             pollfd q { fd, POLLIN, 0 };
             while (!m_stop) {
+                if (!m_reads) {
+                    ::poll(nullptr, 0, 50);
+                    continue;
+                }
                 if (::poll(&q, 1, 50) > 0) {
                     std::uint8_t sink[256];
                     if (::recv(fd, sink, sizeof sink, 0) <= 0)
@@ -78,6 +83,7 @@ private:
 
     Bytes m_script;
     bool m_closeAfter;
+    bool m_reads;
     int m_listen = -1;
     int m_port = 0;
     std::atomic<bool> m_stop { false };
@@ -244,4 +250,85 @@ TEST(kznetHostile, SearchIgnoresAnswersOfWrongLengthOrToOtherSearches)
         EXPECT_EQ(r.answers[0].record[0], 'G');
         EXPECT_EQ(r.answers[0].record.size(), kRecordShort);
     });
+}
+
+TEST(kznetHostile, CameraSurvivesAHostileClientAndServesTheNextOne)
+{
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    auto connectRaw = [&] {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(camera->Port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        return fd;
+    };
+    auto login = PutLogin({ 259, 0, 0, 0, "admin", "" });
+    Bytes truncatedLogin = Message(Kind::Login, login);
+    truncatedLogin.resize(truncatedLogin.size() - 20);
+    Bytes wrongLength = Message(Kind::Login, Bytes(login.begin(), login.end() - 1));
+    Bytes scripts[] = {
+        Bytes(100, 0xA5),
+        rawHeader(kMagic, static_cast<std::uint16_t>(Kind::Open), 0xFFFFFFF0),
+        truncatedLogin,
+        wrongLength,
+        Message(Kind::Talk, Bytes(960, 1)), // talk before any open
+    };
+    for (auto& script : scripts) {
+        int fd = connectRaw();
+        ::send(fd, script.data(), script.size(), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        std::uint8_t sink[64];
+        pollfd p { fd, POLLIN, 0 };
+        while (::poll(&p, 1, 5000) > 0 && ::recv(fd, sink, sizeof sink, 0) > 0) { } // the camera ends the connection
+        ::close(fd);
+    }
+    EXPECT_EQ(camera->LoginsAccepted() + camera->LoginsRefused(), 0);
+    Recorder r;
+    LoginInfo info = MakeLogin("127.0.0.1", camera->Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &info, &Recorder::OnControl, &r, 0);
+    ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
+    EXPECT_EQ(r.Locked([&] { return Int32At(r.FindControl(kMsgLoginReply)->data, kReplyStatusAt); }), kLoginOk);
+    kz_close_ctrl_road(road);
+}
+
+TEST(kznetHostile, CloseIsPromptWhileAWriterIsStuckOnACameraThatDoesNotRead)
+{
+    auto reply = MakeLoginReply(kLoginReplyBytes, kLoginOk, "ID0000000001", "cam", 101);
+    FakeCamera fake(Message(Kind::Control, PutControl(kMsgLoginReply, reply.data(), reply.size())), false, false);
+    Recorder r;
+    LoginInfo login = MakeLogin("127.0.0.1", fake.Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &login, &Recorder::OnControl, &r, 0);
+    ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
+    std::string text(kMaxCommandText, 'c');
+    std::atomic<int> posted { 0 };
+    std::mutex mutex;
+    std::condition_variable progress;
+    std::thread poster([&] {
+        // Far more than the socket buffers hold: the writer ends up blocked.
+        for (int i = 0; i < 5000; ++i) {
+            if (kz_post_ctrl_road_msg(road, kCmdCgi, 0, reinterpret_cast<std::intptr_t>(text.c_str())) != 0)
+                break;
+            ++posted;
+            progress.notify_all();
+        }
+        progress.notify_all();
+    });
+    {
+        // Wait until the writer is stuck: no post has finished for 200 ms
+        // (bounded: at most 5000 posts, at most 10 s).
+        std::unique_lock lock(mutex);
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int last = -1; posted.load() != last && posted.load() < 5000 && std::chrono::steady_clock::now() < limit;) {
+            last = posted.load();
+            progress.wait_for(lock, std::chrono::milliseconds(200), [&] { return posted.load() != last; });
+        }
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kz_close_ctrl_road(road), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    poster.join();
+    EXPECT_LT(posted.load(), 5000) << "posting ends once the road is closed";
 }

@@ -259,17 +259,36 @@ TEST_F(kznetMedia, PlaybackEventsInOrderWithPauseAndSeekActing)
     ASSERT_GE(start.size(), 5u);
     EXPECT_EQ(std::vector<int>(start.begin(), start.begin() + 5), (std::vector<int> { kPbBuffering, kPbBuffering, kPbBuffering, kPbLength, kPbPlaying }));
     EXPECT_EQ(EventValue(kPbLength), 3);
-    EXPECT_EQ(recorder.Locked([&] { return recorder.frames[0].record.passThrough1; }), 0u);
+    EXPECT_EQ(recorder.Locked([&] {
+        for (auto& f : recorder.frames)
+            if (f.kind == kz::kFrameH264)
+                return f.record.passThrough1;
+        return 99u;
+    }), 0u) << "playback starts at the recording's first frame";
+    ASSERT_TRUE(WaitFrames(kz::kFrameAudio, 1)) << "the recording's sound comes without being asked for";
+    EXPECT_EQ(recorder.Locked([&] {
+        for (auto& f : recorder.frames)
+            if (f.kind == kz::kFrameAudio)
+                return f.record.size;
+        return 0;
+    }), 960) << "as 16-bit PCM";
 
     EXPECT_EQ(kz_pause_media(stream), 0);
     ASSERT_TRUE(WaitEvent(kPbPaused));
-    std::uint32_t lastBefore = recorder.Locked([&] { return recorder.frames.back().record.passThrough1; });
+    std::uint32_t lastBefore = recorder.Locked([&] { return recorder.LastFrame(kz::kFrameH264)->record.passThrough1; });
     EXPECT_EQ(kz_resume_media(stream), 0);
     ASSERT_TRUE(WaitEvent(kPbResumed));
-    ASSERT_TRUE(recorder.WaitFor([&] { return recorder.frames.back().record.passThrough1 > lastBefore; }));
+    ASSERT_TRUE(recorder.WaitFor([&] { return recorder.LastFrame(kz::kFrameH264)->record.passThrough1 > lastBefore; }));
     recorder.Locked([&] {
-        for (std::size_t i = 1; i < recorder.frames.size(); ++i)
-            EXPECT_EQ(recorder.frames[i].record.passThrough1, recorder.frames[i - 1].record.passThrough1 + 1) << "a pause loses no frame";
+        const Frame* previous = nullptr;
+        for (auto& f : recorder.frames) {
+            if (f.kind != kz::kFrameH264)
+                continue;
+            if (previous) {
+                EXPECT_EQ(f.record.passThrough1, previous->record.passThrough1 + 1) << "a pause loses no frame";
+            }
+            previous = &f;
+        }
     });
 
     std::size_t before = recorder.Locked([&] { return recorder.frames.size(); });
@@ -278,13 +297,13 @@ TEST_F(kznetMedia, PlaybackEventsInOrderWithPauseAndSeekActing)
     EXPECT_EQ(EventValue(kPbSeeked), 2);
     ASSERT_TRUE(recorder.WaitFor([&] {
         for (std::size_t i = before; i < recorder.frames.size(); ++i)
-            if (recorder.frames[i].record.passThrough1 == 40)
+            if (recorder.frames[i].kind == kz::kFrameH264 && recorder.frames[i].record.passThrough1 == 40)
                 return true;
         return false;
     }));
     recorder.Locked([&] {
         for (std::size_t i = before; i < recorder.frames.size(); ++i) {
-            if (recorder.frames[i].record.passThrough1 == 40) {
+            if (recorder.frames[i].kind == kz::kFrameH264 && recorder.frames[i].record.passThrough1 == 40) {
                 EXPECT_NE(recorder.frames[i].record.keyFrame, 0) << "playback after a seek starts at a key frame";
             }
         }
@@ -293,7 +312,7 @@ TEST_F(kznetMedia, PlaybackEventsInOrderWithPauseAndSeekActing)
     EXPECT_EQ(EventValue(kPbEnd), 3);
     auto events = PlaybackEvents();
     EXPECT_EQ(events.back(), kPbEnd);
-    EXPECT_EQ(recorder.Locked([&] { return recorder.frames.back().record.passThrough1; }), 59u);
+    EXPECT_EQ(recorder.Locked([&] { return recorder.LastFrame(kz::kFrameH264)->record.passThrough1; }), 59u);
 }
 
 TEST_F(kznetMedia, MissingOrBrokenRecordingReportsItsError)
@@ -316,4 +335,27 @@ TEST_F(kznetMedia, MissingOrBrokenRecordingReportsItsError)
         return false;
     }));
     kz_close_device(h);
+}
+
+TEST_F(kznetMedia, RoadCommandsDriveTheLiveStream)
+{
+    auto camera = sim::Camera::Start(smallLive());
+    ASSERT_TRUE(camera);
+    Recorder roadRecorder;
+    LoginInfo roadLogin = MakeLogin("127.0.0.1", camera->Port(), "admin", "");
+    KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &roadLogin, &Recorder::OnControl, &roadRecorder, 0);
+    ASSERT_TRUE(road);
+    ASSERT_TRUE(Open(*camera, "", kLiveId));
+    ASSERT_TRUE(WaitFrames(kz::kFrameH264, 2));
+
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStopValue);
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->Commands().size() == 1; }, 5000));
+    int stopped = recorder.Locked([&] { return recorder.CountFrames(kz::kFrameH264); });
+    EXPECT_FALSE(recorder.WaitFor([&] { return recorder.CountFrames(kz::kFrameH264) > stopped + 1; }, 400)) << "video stops (one frame may be in flight)";
+
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStartValue);
+    kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStartValue);
+    ASSERT_TRUE(WaitFrames(kz::kFrameH264, stopped + 3)) << "video starts again";
+    ASSERT_TRUE(WaitFrames(kz::kFrameAudio, 2)) << "sound started over the road";
+    kz_close_ctrl_road(road);
 }

@@ -84,6 +84,15 @@ public:
         return n;
     }
 
+    // The last frame of `kind`, or null.
+    const Frame* LastFrame(int kind)
+    {
+        for (auto it = frames.rbegin(); it != frames.rend(); ++it)
+            if (it->kind == kind)
+                return &*it;
+        return nullptr;
+    }
+
     static int OnControl(int type, const char* data, void* user, int length)
     {
         auto* self = static_cast<Recorder*>(user);

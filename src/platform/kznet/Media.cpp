@@ -168,13 +168,16 @@ void Media::Run()
 
 void Media::Close()
 {
+    // The flag and the shutdown come first: they release a writer blocked
+    // on a peer that does not read, which may hold the send lock.
+    m_closing = true;
+    m_socket.Shutdown();
+    m_gate.Close();
     {
         std::lock_guard lock(m_sendMutex);
-        m_closing = true;
         m_connected = false;
     }
-    m_gate.Close();
-    m_socket.Shutdown();
+    m_socket.Shutdown(); // again, in case the worker connected meanwhile
     StopWorker(m_thread);
 }
 

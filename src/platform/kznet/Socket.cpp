@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -87,6 +88,10 @@ ConnectResult Socket::Connect(const std::string& host, int port, int timeoutMs, 
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that stops reading makes a write fail after this long instead
+    // of holding the writer (often the page's thread) for ever.
+    timeval sendLimit { kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000 };
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
     return ConnectResult::Ok;
 }
 

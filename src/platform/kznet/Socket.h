@@ -17,6 +17,9 @@ namespace kz::net {
 
 using Clock = std::chrono::steady_clock;
 
+// A write that makes no progress for this long fails.
+constexpr int kSendTimeoutMs = 2000;
+
 enum class ConnectResult { Ok, Refused, Failed, BadAddress };
 
 // Resolves a numeric IPv4 address or a host name ("localhost") to an address.

@@ -4,8 +4,18 @@
 // of recordings), device search, and a small HTTP client.
 //
 // Handles are opaque pointer-sized values; 0 is none, and every function
-// given 0 does nothing. Callbacks are plain C functions called on the
-// library's own threads; they must not block for long.
+// given 0 (or a handle already closed) does nothing and returns -1 or 0.
+// Callbacks are plain C functions called on the library's own threads (one
+// per road, channel and search); they must not block for long. No callback
+// starts after the close of its handle has returned. No exception leaves
+// the library. docs/WIRE-PROTOCOL.md describes the protocol and timings.
+//
+// Opening never blocks: kz_open_ctrl_road and kz_open_device return a
+// handle at once (0 only for missing arguments) and connect on their own
+// thread. A road that cannot log in delivers one login reply (control
+// message 100) with a non-zero status: the camera's own, or -1 when there
+// is no connection and -2 when the camera does not answer. A channel that
+// cannot connect, is refused, or loses its camera reports status 1 once.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,0 +1,146 @@
+#include "sim/Options.h"
+
+#include "kznet/Wire.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+bool toInt(const std::string& text, int& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (*end || v < -1000000 || v > 1000000)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool positiveEven(int n) { return n > 0 && n % 2 == 0; }
+bool isPort(int n) { return n >= 0 && n <= 65535; }
+
+}
+
+const std::vector<OptionHelp>& CameraOptions()
+{
+    static const std::vector<OptionHelp> options = {
+        { "address", "A", "address to serve on (default 127.0.0.1)" },
+        { "port", "N", "control road and media port (0 = chosen by the system)" },
+        { "webport", "N", "HTTP (CGI) port (0 = chosen by the system)" },
+        { "searchport", "N", "UDP search port (0 = chosen by the system, -1 = none)" },
+        { "searchrecord", "N", "length of the search answer: 65, 98 or 106 (default 106)" },
+        { "user", "NAME", "user of the first account (default admin)" },
+        { "password", "TEXT", "password of the first account (default empty)" },
+        { "account", "NAME:PASS", "one more account (may be repeated)" },
+        { "kind", "K", "device kind 0, 100, 101 or 102 (default 101)" },
+        { "product", "TEXT", "product name, answered by getDevInfo (default TVX-C100)" },
+        { "model", "TEXT", "model name, answered by getProductAllInfo (default TVX-C100)" },
+        { "name", "TEXT", "device name in the login reply and search answers (default \"Tiravex camera\")" },
+        { "id", "TEXT", "device identifier, at most 12 characters (default TVX000000001)" },
+        { "rows", "N", "motion grid rows (default 10)" },
+        { "cols", "N", "motion grid columns (default 10)" },
+        { "ptflag", "0|1", "pan/tilt flag (default 1)" },
+        { "rs485", "0|1", "RS-485 flag (default 0)" },
+        { "httpsport", "N", "HTTPS port reported by getPortInfo (default 443)" },
+        { "replyformat", "0|1", "reply-format flag: padded control messages (default 0)" },
+        { "codec", "h264|mjpeg", "live video codec (default h264)" },
+        { "width", "N", "live picture width, even (default 640)" },
+        { "height", "N", "live picture height, even (default 480)" },
+        { "fps", "N", "live frames per second (default 15)" },
+        { "keyint", "N", "frames between key frames (default 30)" },
+        { "audio", "0|1|2", "audio coding: 0 PCM, 1 G.726 at 16 kbit/s, 2 IMA ADPCM (default 0)" },
+        { "tone", "HZ", "frequency of the audio tone (default 440)" },
+        { "recording", "PATH[:SECONDS]", "a recording for playback (default /record/clip1.avi, 5 s); the first one given replaces the default" },
+    };
+    return options;
+}
+
+bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::string& value)
+{
+    int n = 0;
+    bool isInt = toInt(value, n);
+    if (key == "address") { c.address = value; return !value.empty(); }
+    if (key == "port") return isInt && isPort(n) && ((c.port = n), true);
+    if (key == "webport") return isInt && isPort(n) && ((c.webPort = n), true);
+    if (key == "searchport") return isInt && (n == -1 || isPort(n)) && ((c.searchPort = n), true);
+    if (key == "searchrecord")
+        return isInt && kz::wire::IsRecordLength(static_cast<std::size_t>(n)) && ((c.searchRecordBytes = static_cast<std::size_t>(n)), true);
+    if (key == "user") { c.accounts[0].user = value; return true; }
+    if (key == "password") { c.accounts[0].password = value; return true; }
+    if (key == "account") {
+        std::size_t colon = value.find(':');
+        if (colon == std::string::npos || colon == 0)
+            return false;
+        c.accounts.push_back({ value.substr(0, colon), value.substr(colon + 1) });
+        return true;
+    }
+    if (key == "kind")
+        return isInt && (n == kDeviceKindOld || n == kDeviceKind100 || n == kDeviceKind101 || n == kDeviceKind102) && ((c.deviceKind = n), true);
+    if (key == "product") { c.product = value; return true; }
+    if (key == "model") { c.model = value; return true; }
+    if (key == "name") { c.name = value; return true; }
+    if (key == "id") return value.size() <= kz::wire::kReplyDeviceIdBytes && ((c.deviceId = value), true);
+    if (key == "rows") return isInt && n > 0 && ((c.rows = n), true);
+    if (key == "cols") return isInt && n > 0 && ((c.cols = n), true);
+    if (key == "ptflag") return isInt && ((c.ptFlag = n), true);
+    if (key == "rs485") return isInt && ((c.rs485Flag = n), true);
+    if (key == "httpsport") return isInt && isPort(n) && ((c.httpsPort = n), true);
+    if (key == "replyformat") return isInt && ((c.replyFormat = n != 0), true);
+    if (key == "codec") {
+        if (value != "h264" && value != "mjpeg")
+            return false;
+        c.video.codec = value == "h264" ? Codec::H264 : Codec::Mjpeg;
+        return true;
+    }
+    if (key == "width") return isInt && positiveEven(n) && ((c.video.width = n), true);
+    if (key == "height") return isInt && positiveEven(n) && ((c.video.height = n), true);
+    if (key == "fps") return isInt && n > 0 && n <= 120 && ((c.video.fps = n), true);
+    if (key == "keyint") return isInt && n > 0 && ((c.video.keyInterval = n), true);
+    if (key == "audio") return isInt && (n == kAudioPcm || n == kAudioG726 || n == kAudioAdpcm) && ((c.audio = n), true);
+    if (key == "tone") return isInt && n > 0 && n < 4000 && ((c.toneHz = n), true);
+    if (key == "recording") {
+        Recording r;
+        std::size_t colon = value.rfind(':');
+        int seconds = 0;
+        if (colon != std::string::npos && toInt(value.substr(colon + 1), seconds)) {
+            if (seconds <= 0)
+                return false;
+            r.path = value.substr(0, colon);
+            r.seconds = seconds;
+        } else {
+            r.path = value;
+        }
+        if (r.path.empty() || r.path.size() > kz::wire::kMaxAddress || kz::wire::IsLiveAddress(r.path))
+            return false;
+        if (!c.recordingsGiven)
+            c.recordings.clear();
+        c.recordingsGiven = true;
+        c.recordings.push_back(r);
+        return true;
+    }
+    return false;
+}
+
+bool ApplyCameraOptions(CameraConfig& config, const std::string& list)
+{
+    std::size_t at = 0;
+    while (at < list.size()) {
+        std::size_t end = list.find(',', at);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string entry = list.substr(at, end - at);
+        at = end + 1;
+        if (entry.empty())
+            continue;
+        std::size_t eq = entry.find('=');
+        if (eq == std::string::npos || !ApplyCameraOption(config, entry.substr(0, eq), entry.substr(eq + 1)))
+            return false;
+    }
+    return true;
+}
+
+}
