@@ -207,7 +207,6 @@ void CMediaHub::RecoverView(control::CTiravexCtrl& control, CPlayBase& shown)
     m_view->Create(shown.GetHwnd(), ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
     m_view->AttachClipper(shown.GetHwnd());
     m_view->FillSurface(m_view->composition, 0);
-    ++m_viewRebuilds;
     if (control.m_self != 0)
         players[0]->ReattachView();
     else
@@ -215,6 +214,7 @@ void CMediaHub::RecoverView(control::CTiravexCtrl& control, CPlayBase& shown)
             p->ReattachView();
     for (CPlayBase* p : players)
         p->RenderLock().Leave();
+    ++m_viewRebuilds;
 }
 
 void CMediaHub::WatchdogLoop()
