@@ -149,7 +149,7 @@ int CTiravexCtrl::callPage(const char* name, const PageArg* arguments, int count
         VARIANT result;
         VariantInit(&result);
         EXCEPINFO exception {};
-        UINT argumentError = 0;
+        UINT argumentError = static_cast<UINT>(-1); // no argument at fault yet
         HRESULT hr = script->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &exception, &argumentError);
         VariantClear(&result);
         SysFreeString(exception.bstrSource);
