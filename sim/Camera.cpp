@@ -30,6 +30,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
+constexpr int kHttpStartChecks = 5000; // milliseconds to wait for the HTTP server to run
 constexpr int kHeartbeatMs = 1000;
 constexpr int kPollSliceMs = 50;
 constexpr int kFirstMessageMs = 5000;    // a connection that says nothing for this long is closed
@@ -925,6 +926,11 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
         return nullptr;
     }
     s->httpThread = std::thread([s] { s->http.listen_after_bind(); });
+    // The HTTP server ignores a stop that comes before it runs, so the
+    // camera is handed out only once it runs: a destruction right after the
+    // start would otherwise wait for it forever.
+    for (int i = 0; i < kHttpStartChecks && !s->http.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     s->acceptThread = std::thread([s] { s->AcceptLoop(); });
     if (s->searchFd >= 0)
         s->searchThread = std::thread([s] { s->SearchLoop(); });

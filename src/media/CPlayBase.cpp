@@ -37,6 +37,7 @@ CPlayBase::~CPlayBase()
 
 void CPlayBase::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub)
 {
+    sys::Locker lock(m_renderLock); // the watchdog and the frame thread use the view
     m_notifyWindow = notifyWindow;
     m_drawWindow = m_hWnd;
     m_screenWidth = screenWidth;
@@ -230,6 +231,7 @@ HRESULT CPlayBase::OnTick()
 
 void CPlayBase::RefreshView()
 {
+    sys::Locker lock(m_renderLock);
     if (m_view && m_view->composition)
         m_view->FillSurface(m_view->composition, 0);
 }

@@ -25,10 +25,13 @@ CPlayCtrl::~CPlayCtrl()
 
 void CPlayCtrl::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub)
 {
-    CPlayBase::Attach(notifyWindow, screenWidth, screenHeight, hub);
-    ui::GetClientRect(m_hWnd, &m_windowRect);
-    m_savedRect = m_windowRect;
     sys::Locker lock(m_renderLock);
+    CPlayBase::Attach(notifyWindow, screenWidth, screenHeight, hub);
+    {
+        sys::Locker window(m_windowLock);
+        ui::GetClientRect(m_hWnd, &m_windowRect);
+        m_savedRect = m_windowRect;
+    }
     if (m_back)
         m_back->Release();
     m_back = m_view ? m_view->CreateSurface(kDefaultBackWidth, kDefaultBackHeight) : nullptr;
@@ -82,11 +85,11 @@ void CPlayCtrl::DrawYuvFrame(const PictureRecord& picture, int width, int height
 HRESULT CPlayCtrl::OnTick()
 {
     CPlayBase::OnTick();
+    sys::Locker render(m_renderLock);
     if (!m_view || !m_hWnd)
         return S_OK;
-    ui::GetWindowRect(m_hWnd, &m_windowRect);
-    sys::Locker render(m_renderLock);
     sys::Locker lock(m_windowLock);
+    ui::GetWindowRect(m_hWnd, &m_windowRect);
     return m_view->Present(m_hWnd, m_keepRatio);
 }
 

@@ -304,36 +304,50 @@ struct SdlCapture final : CaptureDevice {
     }
 };
 
-// Handles are the device objects; only live ones of the right kind are accepted.
+// Handles are the device objects; only live ones of the right kind are
+// accepted. A call holds its device alive, so a close on another thread
+// never frees a device under a call.
 std::mutex g_devicesMutex;
 
 template<typename T>
-std::set<void*>& devicesOf()
+std::map<void*, std::shared_ptr<T>>& devicesOf()
 {
-    static std::set<void*> devices;
+    static std::map<void*, std::shared_ptr<T>> devices;
     return devices;
 }
 
 template<typename T>
-T* find(void* handle)
+std::shared_ptr<T> find(void* handle)
 {
     std::lock_guard lock(g_devicesMutex);
-    return devicesOf<T>().count(handle) ? static_cast<T*>(handle) : nullptr;
+    auto& devices = devicesOf<T>();
+    auto it = devices.find(handle);
+    return it == devices.end() ? nullptr : it->second;
 }
 
 template<typename T>
 void* keep(T* device)
 {
     std::lock_guard lock(g_devicesMutex);
-    devicesOf<T>().insert(device);
+    devicesOf<T>()[device] = std::shared_ptr<T>(device);
     return device;
 }
 
+// Forgets the handle; the device goes when the last call holding it ends.
 template<typename T>
 bool forget(void* handle)
 {
-    std::lock_guard lock(g_devicesMutex);
-    return devicesOf<T>().erase(handle) != 0;
+    std::shared_ptr<T> last;
+    {
+        std::lock_guard lock(g_devicesMutex);
+        auto& devices = devicesOf<T>();
+        auto it = devices.find(handle);
+        if (it == devices.end())
+            return false;
+        last = std::move(it->second);
+        devices.erase(it);
+    }
+    return true; // `last` is released here, outside the registry's lock
 }
 
 }
@@ -357,13 +371,13 @@ int SetPlayParam(KzAudioHandle play, int parameter, const std::int32_t* value)
 
 int OpenPlayDev(KzAudioHandle play)
 {
-    PlayDevice* d = find<PlayDevice>(play);
+    auto d = find<PlayDevice>(play);
     return d && d->Open(kPlayBufferBytes) ? 0 : -1;
 }
 
 int WriteData(KzAudioHandle play, const void* pcm, int size)
 {
-    PlayDevice* d = find<PlayDevice>(play);
+    auto d = find<PlayDevice>(play);
     if (!d || !pcm || size <= 0)
         return -1;
     d->Write(pcm, static_cast<std::size_t>(size));
@@ -372,7 +386,7 @@ int WriteData(KzAudioHandle play, const void* pcm, int size)
 
 int playAudio(KzAudioHandle play)
 {
-    PlayDevice* d = find<PlayDevice>(play);
+    auto d = find<PlayDevice>(play);
     if (!d)
         return -1;
     d->Alert();
@@ -381,10 +395,7 @@ int playAudio(KzAudioHandle play)
 
 int ClosePlayDev(KzAudioHandle play)
 {
-    if (!forget<PlayDevice>(play))
-        return -1;
-    delete static_cast<PlayDevice*>(play);
-    return 0;
+    return forget<PlayDevice>(play) ? 0 : -1;
 }
 
 KzAudioHandle CreateRecDev()
@@ -395,7 +406,7 @@ KzAudioHandle CreateRecDev()
 
 int SetRecDataCallback(KzAudioHandle capture, KzRecDataCallback callback, void* user)
 {
-    CaptureDevice* d = find<CaptureDevice>(capture);
+    auto d = find<CaptureDevice>(capture);
     if (!d)
         return -1;
     d->callback = callback;
@@ -405,7 +416,7 @@ int SetRecDataCallback(KzAudioHandle capture, KzRecDataCallback callback, void* 
 
 int SetRecParam(KzAudioHandle capture, int parameter, const std::int32_t* value)
 {
-    CaptureDevice* d = find<CaptureDevice>(capture);
+    auto d = find<CaptureDevice>(capture);
     if (!d || parameter != kParamBufferSize || !value || *value <= 0 || (*value & 1))
         return -1;
     d->blockBytes = *value;
@@ -414,13 +425,13 @@ int SetRecParam(KzAudioHandle capture, int parameter, const std::int32_t* value)
 
 int OpenRecDev(KzAudioHandle capture)
 {
-    CaptureDevice* d = find<CaptureDevice>(capture);
+    auto d = find<CaptureDevice>(capture);
     return d && d->Open() ? 0 : -1;
 }
 
 int RestartRecDev(KzAudioHandle capture)
 {
-    CaptureDevice* d = find<CaptureDevice>(capture);
+    auto d = find<CaptureDevice>(capture);
     if (!d)
         return -1;
     d->Restart();
@@ -429,7 +440,7 @@ int RestartRecDev(KzAudioHandle capture)
 
 int StopRecDev(KzAudioHandle capture)
 {
-    CaptureDevice* d = find<CaptureDevice>(capture);
+    auto d = find<CaptureDevice>(capture);
     if (!d)
         return -1;
     d->Stop();
@@ -438,10 +449,7 @@ int StopRecDev(KzAudioHandle capture)
 
 int CloseRecDev(KzAudioHandle capture)
 {
-    if (!forget<CaptureDevice>(capture))
-        return -1;
-    delete static_cast<CaptureDevice*>(capture);
-    return 0;
+    return forget<CaptureDevice>(capture) ? 0 : -1;
 }
 
 }
