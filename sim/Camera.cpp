@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -201,6 +202,7 @@ struct Camera::State {
 
     std::thread acceptThread, searchThread, httpThread;
     httplib::Server http;
+    std::future<void> httpEnded; // ready once the HTTP server's listen loop has returned
 
     void Notify() { changed.notify_all(); }
     void Spawn(std::function<void()> body);
@@ -920,7 +922,12 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
             ::close(state->searchFd);
         return nullptr;
     }
-    s->httpThread = std::thread([s] { s->http.listen_after_bind(); });
+    std::promise<void> httpEnded;
+    s->httpEnded = httpEnded.get_future();
+    s->httpThread = std::thread([s, ended = std::move(httpEnded)]() mutable {
+        s->http.listen_after_bind();
+        ended.set_value();
+    });
     s->acceptThread = std::thread([s] { s->AcceptLoop(); });
     if (s->searchFd >= 0)
         s->searchThread = std::thread([s] { s->SearchLoop(); });
@@ -938,7 +945,11 @@ Camera::~Camera()
         s.stopping = true;
     }
     s.Notify();
-    s.http.stop();
+    // A stop before the listen loop has started is lost, so stop until the
+    // loop has ended.
+    do
+        s.http.stop();
+    while (s.httpEnded.wait_for(milliseconds(kPollSliceMs)) != std::future_status::ready);
     if (s.httpThread.joinable())
         s.httpThread.join();
     if (s.acceptThread.joinable())
