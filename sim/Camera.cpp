@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -30,7 +31,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr int kHttpStartChecks = 5000; // milliseconds to wait for the HTTP server to run
 constexpr int kHeartbeatMs = 1000;
 constexpr int kPollSliceMs = 50;
 constexpr int kFirstMessageMs = 5000;    // a connection that says nothing for this long is closed
@@ -203,6 +203,7 @@ struct Camera::State {
 
     std::thread acceptThread, searchThread, httpThread;
     httplib::Server http;
+    std::future<void> httpEnded; // ready once the HTTP server's listen loop has returned
 
     void Notify() { changed.notify_all(); }
     void Spawn(std::function<void()> body);
@@ -925,12 +926,12 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
             ::close(state->searchFd);
         return nullptr;
     }
-    s->httpThread = std::thread([s] { s->http.listen_after_bind(); });
-    // The HTTP server ignores a stop that comes before it runs, so the
-    // camera is handed out only once it runs: a destruction right after the
-    // start would otherwise wait for it forever.
-    for (int i = 0; i < kHttpStartChecks && !s->http.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::promise<void> httpEnded;
+    s->httpEnded = httpEnded.get_future();
+    s->httpThread = std::thread([s, ended = std::move(httpEnded)]() mutable {
+        s->http.listen_after_bind();
+        ended.set_value();
+    });
     s->acceptThread = std::thread([s] { s->AcceptLoop(); });
     if (s->searchFd >= 0)
         s->searchThread = std::thread([s] { s->SearchLoop(); });
@@ -948,7 +949,11 @@ Camera::~Camera()
         s.stopping = true;
     }
     s.Notify();
-    s.http.stop();
+    // A stop before the listen loop has started is lost, so stop until the
+    // loop has ended.
+    do
+        s.http.stop();
+    while (s.httpEnded.wait_for(milliseconds(kPollSliceMs)) != std::future_status::ready);
     if (s.httpThread.joinable())
         s.httpThread.join();
     if (s.acceptThread.joinable())
