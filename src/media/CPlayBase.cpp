@@ -222,10 +222,15 @@ int CPlayBase::FrameCallback(int kind, FrameRecord* frame, void* user, int id)
 
 HRESULT CPlayBase::OnTick()
 {
-    if (++m_silence > kSilenceRefresh - 1) {
+    // One atomic step, so that a frame's reset to 0 between reading and
+    // writing the counter is never overwritten.
+    std::int32_t seen = m_silence.load();
+    std::int32_t next;
+    do {
+        next = seen + 1 > kSilenceRefresh - 1 ? kSilenceRefresh : seen + 1;
+    } while (!m_silence.compare_exchange_weak(seen, next));
+    if (seen + 1 > kSilenceRefresh - 1)
         RefreshView();
-        m_silence = kSilenceRefresh;
-    }
     return S_OK;
 }
 
