@@ -226,7 +226,11 @@ int CTiravexCtrl::RoadCallback(int type, const char* data, void* user, int lengt
     if (length > 0)
         std::memcpy(copy, bytes, static_cast<std::size_t>(length));
     auto* record = new RoadMessage { type, length };
-    if (!ui::PostMessage(control->m_hWnd, kMsgRoadMessage, reinterpret_cast<WPARAM>(record), reinterpret_cast<LPARAM>(copy))) {
+    auto freeBoth = [record, copy] {
+        delete record;
+        delete[] copy;
+    };
+    if (!ui::PostMessage(control->m_hWnd, kMsgRoadMessage, reinterpret_cast<WPARAM>(record), reinterpret_cast<LPARAM>(copy), freeBoth)) {
         delete record;
         delete[] copy;
     }

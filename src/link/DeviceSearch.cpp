@@ -93,7 +93,7 @@ int CTiravexCtrl::SearchListCallback(int type, const char* record, int length, v
     if (!control || !acceptable(type, record, length))
         return 0;
     FoundDevice* found = copyRecord(record, length);
-    if (!ui::PostMessage(control->m_hWnd, kMsgSearchAnswer, reinterpret_cast<WPARAM>(found), 0))
+    if (!ui::PostMessage(control->m_hWnd, kMsgSearchAnswer, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
         delete found;
     return 0;
 }
@@ -106,7 +106,7 @@ int CTiravexCtrl::SearchFindCallback(int type, const char* record, int length, v
     if (strncmp(record + kRecordId, control->m_loginReply.deviceId, kRecordIdBytes) != 0)
         return 0;
     FoundDevice* found = copyRecord(record, length);
-    if (!ui::PostMessage(control->m_hWnd, kMsgDeviceFound, reinterpret_cast<WPARAM>(found), 0))
+    if (!ui::PostMessage(control->m_hWnd, kMsgDeviceFound, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
         delete found;
     return kz::kSearchStop;
 }

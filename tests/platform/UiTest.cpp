@@ -131,6 +131,21 @@ TEST_F(Ui, AMessageForAWindowThatIsGoneIsDropped)
     SUCCEED();
 }
 
+TEST_F(Ui, WhatADroppedMessageCarriesIsFreedAndAHandledOneIsNot)
+{
+    Recorder& rec = recorder();
+    rec.only = { kProbe };
+    HWND kept = make("UiTest", { 0, 0, 5, 5 }, nullptr, &rec);
+    HWND gone = ui::CreateWindowEx(0, "UiTest", "", WS_POPUP, 0, 0, 5, 5, nullptr);
+    int freed = 0;
+    ui::PostMessage(kept, kProbe, 1, 0, [&] { ++freed; });
+    ui::PostMessage(gone, kProbe, 2, 0, [&] { ++freed; });
+    ui::DestroyWindow(gone);
+    ui::PumpPending();
+    EXPECT_EQ(freed, 1) << "only the message for the destroyed window is dropped";
+    EXPECT_EQ(rec.log.size(), 1u);
+}
+
 TEST_F(Ui, TimersRepeatUntilKilled)
 {
     Recorder& rec = recorder();

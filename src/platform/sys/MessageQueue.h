@@ -29,6 +29,9 @@ struct Message {
     // When set, the owning thread runs this instead of dispatching; used for
     // messages sent from another thread, which must run on the owner.
     std::function<void()> call;
+    // Runs when the message is dropped instead of handled (its window is
+    // gone): frees what the message carries.
+    std::function<void()> dropped;
 };
 
 class MessageQueue {

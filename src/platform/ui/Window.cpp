@@ -228,6 +228,8 @@ bool fetch(MSG* out, bool remove, bool wait, Clock::time_point waitUntil)
                 queue.Take(m);
                 if (m.call)
                     m.call();
+                else if (m.dropped)
+                    m.dropped();
                 continue;
             }
             if (remove)
@@ -396,6 +398,11 @@ LRESULT CallClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    return PostMessage(window, message, wParam, lParam, nullptr);
+}
+
+BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::function<void()> dropped)
+{
     std::shared_ptr<sys::MessageQueue> queue;
     {
         std::lock_guard lock(state().mutex);
@@ -411,6 +418,7 @@ BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     m.message = message;
     m.wParam = wParam;
     m.lParam = lParam;
+    m.dropped = std::move(dropped);
     queue->Post(std::move(m));
     return TRUE;
 }

@@ -80,6 +80,9 @@ LRESULT CallClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Posted: handled on the owner's thread in order. FALSE when the window is gone.
 BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// As PostMessage; `dropped` runs instead when the window goes before the
+// message is handled (it frees a heap payload). Not run when FALSE is returned.
+BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::function<void()> dropped);
 // Sent: handled at once (on the owner's thread; a sender on another thread waits).
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessage(sys::ThreadId thread, UINT message, WPARAM wParam, LPARAM lParam);
