@@ -7,6 +7,13 @@
 
 namespace sys {
 
+MessageQueue::~MessageQueue()
+{
+    for (auto& m : m_messages)
+        if (m.dropped)
+            m.dropped();
+}
+
 void MessageQueue::Post(Message message)
 {
     if (message.time == 0)

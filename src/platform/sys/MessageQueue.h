@@ -37,6 +37,10 @@ struct Message {
 class MessageQueue {
 public:
     explicit MessageQueue(ThreadId owner) : m_owner(owner) { }
+    // Messages never handled are dropped: their `dropped` runs.
+    ~MessageQueue();
+    MessageQueue(const MessageQueue&) = delete;
+    MessageQueue& operator=(const MessageQueue&) = delete;
 
     ThreadId Owner() const { return m_owner; }
 
