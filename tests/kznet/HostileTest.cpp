@@ -237,7 +237,7 @@ TEST(kznetHostile, SearchIgnoresAnswersOfWrongLengthOrToOtherSearches)
         return Message(Kind::SearchAnswer, payload);
     };
     Bytes truncated = answer(nonce, kRecordShort, 'T');
-    truncated.resize(truncated.size() - 10);
+    truncated.erase(truncated.end() - 10, truncated.end());
     Bytes sends[] = { answer(nonce, 70, 'L'), answer(nonce + 1, kRecordShort, 'N'), truncated, Bytes(40, 0xEE), answer(nonce, kRecordShort, 'G') };
     for (auto& d : sends)
         ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
@@ -267,7 +267,7 @@ TEST(kznetHostile, CameraSurvivesAHostileClientAndServesTheNextOne)
     };
     auto login = PutLogin({ 259, 0, 0, 0, "admin", "" });
     Bytes truncatedLogin = Message(Kind::Login, login);
-    truncatedLogin.resize(truncatedLogin.size() - 20);
+    truncatedLogin.erase(truncatedLogin.end() - 20, truncatedLogin.end());
     Bytes wrongLength = Message(Kind::Login, Bytes(login.begin(), login.end() - 1));
     Bytes scripts[] = {
         Bytes(100, 0xA5),
