@@ -54,6 +54,34 @@ protected:
         return hr;
     }
 
+    // Sets and reads a text property by name, as a page does.
+    HRESULT putText(CTiravexCtrl* c, const char16_t* name, const char* value)
+    {
+        VARIANT text = str(value);
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS params { &text, &put, 1, 1 };
+        HRESULT hr = c->Invoke(idOf(c, name), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+        VariantClear(&text);
+        return hr;
+    }
+    std::string getText(CTiravexCtrl* c, const char16_t* name)
+    {
+        VARIANT r;
+        VariantInit(&r);
+        EXPECT_EQ(c->Invoke(idOf(c, name), IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &r, nullptr, nullptr), S_OK);
+        std::string out = r.vt == VT_BSTR ? com::BstrToUtf8(r.bstrVal) : std::string();
+        VariantClear(&r);
+        return out;
+    }
+    static DISPID idOf(CTiravexCtrl* c, const char16_t* name)
+    {
+        std::u16string n(name);
+        LPOLESTR names[] = { n.data() };
+        DISPID id = DISPID_UNKNOWN;
+        c->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+        return id;
+    }
+
     static VARIANT num(LONG n)
     {
         VARIANT v;
@@ -358,40 +386,18 @@ TEST_F(Contract, TheVersionAndTheAreasTravelAsTexts)
     VariantClear(&r);
 
     c->m_shelter.SetPictureSize(640, 480);
-    VARIANT text = str("<cgi_result><result>0</result><x1_0>1000</x1_0><y1_0>1000</y1_0><x2_0>9990</x2_0><y2_0>9990</y2_0></cgi_result>");
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params { &text, &put, 1, 1 };
-    std::u16string n = u"Areas";
-    LPOLESTR names[] = { n.data() };
-    DISPID id = 0;
-    c->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    ASSERT_EQ(c->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
-    VariantClear(&text);
+    ASSERT_EQ(putText(c, u"Areas", "<cgi_result><result>0</result><x1_0>1000</x1_0><y1_0>1000</y1_0><x2_0>9990</x2_0><y2_0>9990</y2_0></cgi_result>"), S_OK);
     EXPECT_TRUE(c->IsModified());
     EXPECT_EQ(c->m_shelter.Count(), 1) << "missing rectangles must not be stored";
-    ASSERT_EQ(c->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &r, nullptr, nullptr), S_OK);
-    EXPECT_EQ(com::BstrToUtf8(r.bstrVal), "&x1_0=1000&y1_0=1000&x2_0=10000&y2_0=10000&x1_1=0&y1_1=0&x2_1=0&y2_1=0&x1_2=0&y1_2=0&x2_2=0&y2_2=0&x1_3=0&y1_3=0&x2_3=0&y2_3=0");
-    VariantClear(&r);
+    EXPECT_EQ(getText(c, u"Areas"), "&x1_0=1000&y1_0=1000&x2_0=10000&y2_0=10000&x1_1=0&y1_1=0&x2_1=0&y2_1=0&x1_2=0&y1_2=0&x2_2=0&y2_2=0&x1_3=0&y1_3=0&x2_3=0&y2_3=0");
 }
 
 TEST_F(Contract, MotionAreasKeepTheRowsTheGridHas)
 {
     auto* c = makeControl(0);
     c->m_motion.SetGridSize(3, 10);
-    VARIANT r;
-    VariantInit(&r);
-    VARIANT text = str("3,65535,7,9,");
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params { &text, &put, 1, 1 };
-    std::u16string n = u"MotionAreas";
-    LPOLESTR names[] = { n.data() };
-    DISPID id = 0;
-    c->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    ASSERT_EQ(c->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
-    VariantClear(&text);
-    ASSERT_EQ(c->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &r, nullptr, nullptr), S_OK);
-    EXPECT_EQ(com::BstrToUtf8(r.bstrVal), "&area0=3&area1=-1&area2=7");
-    VariantClear(&r);
+    ASSERT_EQ(putText(c, u"MotionAreas", "3,65535,7,9,"), S_OK);
+    EXPECT_EQ(getText(c, u"MotionAreas"), "&area0=3&area1=-1&area2=7");
     EXPECT_EQ(c->m_motion.Mask(3), 0) << "a row beyond the grid was stored";
 }
 
