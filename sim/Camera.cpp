@@ -25,6 +25,7 @@
 
 namespace sim {
 
+using namespace kz;
 using namespace kz::wire;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -271,11 +272,11 @@ std::vector<std::uint8_t> Camera::State::LoginReply(std::int32_t status, const s
     r[kReplyBytes5to8At + 2] = static_cast<std::uint8_t>(config.rs485Flag);
     r[kReplyBytes5to8At + 3] = static_cast<std::uint8_t>(config.audio);
     for (std::size_t k = 0; k < kChannelTexts; ++k)
-        putText(r, kReplyChannelTextsAt + kReplyTextBytes * k, "channel" + std::to_string(k + 1), kReplyTextBytes);
-    putText(r, kReplyUserTextAt, user, kReplyTextBytes);
+        putText(r, kReplyChannelTextsAt + kTextField * k, "channel" + std::to_string(k + 1), kTextField);
+    putText(r, kReplyUserTextAt, user, kTextField);
     r[kReplyByte553At] = 1;
     for (std::size_t k = 0; k < kAlarmTexts; ++k)
-        putText(r, kReplyAlarmTextsAt + kReplyTextBytes * k, "input" + std::to_string(k + 1), kReplyTextBytes);
+        putText(r, kReplyAlarmTextsAt + kTextField * k, "input" + std::to_string(k + 1), kTextField);
     const std::int32_t values[] = { live.width, live.height, live.fps, live.keyInterval, kDefaultBitRateKbps };
     for (std::size_t k = 0; k < kVideoValues; ++k)
         put32(r, kReplyVideoValuesAt + 4 * k, values[k % std::size(values)]);
@@ -284,12 +285,12 @@ std::vector<std::uint8_t> Camera::State::LoginReply(std::int32_t status, const s
     for (std::size_t e = 0; e < kReplyEntryCount && e < config.accounts.size(); ++e) {
         std::size_t b = kReplyEntriesAt + kReplyEntryBytes * e;
         put32(r, b, static_cast<std::int32_t>(e + 1));
-        putText(r, b + kEntryUserAt, config.accounts[e].user, kReplyTextBytes);
+        putText(r, b + kEntryUserAt, config.accounts[e].user, kTextField);
         put32(r, b + kEntryRightAt, kEntryRightAdmin);
         put32(r, b + kEntryStateAt, 0);
-        putText(r, b + kEntryText1At, "", kReplyTextBytes);
-        putText(r, b + kEntryText2At, "", kReplyTextBytes);
-        putText(r, b + kEntryText3At, "", kReplyTextBytes);
+        putText(r, b + kEntryText1At, "", kTextField);
+        putText(r, b + kEntryText2At, "", kTextField);
+        putText(r, b + kEntryText3At, "", kTextField);
     }
     // The device name last: it shares its place with the first entry's last text.
     std::memset(&r[kReplyDeviceNameAt], 0, kReplyDeviceNameBytes);
@@ -369,14 +370,14 @@ void Camera::State::ServeRoad(const std::shared_ptr<Connection>& connection, con
         return;
     }
     if (config.deviceKind != kDeviceKindOld) {
-        std::vector<std::uint8_t> kind(kDeviceKindBytes, 0);
+        std::vector<std::uint8_t> kind(static_cast<std::size_t>(FindControlLength(kMsgDeviceKind)->plain), 0);
         std::int32_t code = config.deviceKind == kDeviceKind101 ? kKindCode101 : config.deviceKind == kDeviceKind100 ? kKindCode100 : kKindCodeOther;
         put32(kind, kDeviceKindCodeAt, code);
         control(kMsgDeviceKind, kind);
     }
     std::vector<std::uint8_t> mode(Padded(kStreamModeBytes, kStreamModeBytesPadded), 0);
     mode[kStreamModeAt] = 0;
-    control(kMsgStreamMode, mode);
+    control(kMsgDeviceRecord, mode);
 
     auto road = std::make_shared<RoadSession>();
     road->connection = connection;
@@ -431,24 +432,24 @@ void Camera::State::HandleCommand(const std::shared_ptr<Connection>& connection,
     switch (command.command) {
     case kCmdVideo: {
         std::lock_guard lock(mutex);
-        videoOn = command.b == kCmdStartValue;
+        videoOn = command.b == kCmdStart;
         break;
     }
     case kCmdAudio: {
         std::lock_guard lock(mutex);
-        liveAudioOn = command.b == kCmdStartValue;
+        liveAudioOn = command.b == kCmdStart;
         for (auto& m : media) {
             if (m->playback)
                 continue;
             std::lock_guard sessionLock(m->mutex);
-            m->audioOn = command.b == kCmdStartValue;
+            m->audioOn = command.b == kCmdStart;
         }
         ++audioGeneration;
         break;
     }
     case kCmdTalk: {
         std::vector<std::uint8_t> reply(4, 0);
-        put32(reply, 0, command.b == kCmdStartValue ? kTalkStartedCode : kTalkStoppedCode);
+        put32(reply, 0, command.b == kCmdStart ? kTalkStarted : kTalkStopped);
         control(kMsgTalkReply, reply);
         break;
     }
@@ -462,7 +463,7 @@ void Camera::State::HandleCommand(const std::shared_ptr<Connection>& connection,
         put32(cfg, 0, v.width);
         put32(cfg, 4, v.height);
         put32(cfg, 8, v.fps);
-        putText(cfg, kLiveCfgTextAt, v.codec == Codec::H264 ? "h264" : "mjpeg", kReplyTextBytes);
+        putText(cfg, kLiveCfgTextAt, v.codec == Codec::H264 ? "h264" : "mjpeg", kTextField);
         control(kMsgLiveCfg, cfg);
         break;
     }

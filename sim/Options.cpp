@@ -68,7 +68,7 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "webport") return isInt && isPort(n) && ((c.webPort = n), true);
     if (key == "searchport") return isInt && (n == -1 || isPort(n)) && ((c.searchPort = n), true);
     if (key == "searchrecord")
-        return isInt && kz::wire::IsRecordLength(static_cast<std::size_t>(n)) && ((c.searchRecordBytes = static_cast<std::size_t>(n)), true);
+        return isInt && kz::IsRecordLength(static_cast<std::size_t>(n)) && ((c.searchRecordBytes = static_cast<std::size_t>(n)), true);
     if (key == "user") { c.accounts[0].user = value; return true; }
     if (key == "password") { c.accounts[0].password = value; return true; }
     if (key == "account") {
@@ -83,7 +83,7 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "product") { c.product = value; return true; }
     if (key == "model") { c.model = value; return true; }
     if (key == "name") { c.name = value; return true; }
-    if (key == "id") return value.size() <= kz::wire::kReplyDeviceIdBytes && ((c.deviceId = value), true);
+    if (key == "id") return value.size() <= kz::kReplyDeviceIdBytes && ((c.deviceId = value), true);
     if (key == "rows") return isInt && n > 0 && ((c.rows = n), true);
     if (key == "cols") return isInt && n > 0 && ((c.cols = n), true);
     if (key == "ptflag") return isInt && ((c.ptFlag = n), true);

@@ -19,6 +19,7 @@
 #include <thread>
 
 using namespace kztest;
+using namespace kz;
 using namespace kz::wire;
 
 namespace {

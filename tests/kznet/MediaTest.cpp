@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 using namespace kztest;
+using namespace kz;
 using namespace kz::wire;
 
 namespace {
@@ -348,13 +349,13 @@ TEST_F(kznetMedia, RoadCommandsDriveTheLiveStream)
     ASSERT_TRUE(Open(*camera, "", kLiveId));
     ASSERT_TRUE(WaitFrames(kz::kFrameH264, 2));
 
-    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStopValue);
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStop);
     ASSERT_TRUE(camera->WaitUntil([&] { return camera->Commands().size() == 1; }, 5000));
     int stopped = recorder.Locked([&] { return recorder.CountFrames(kz::kFrameH264); });
     EXPECT_FALSE(recorder.WaitFor([&] { return recorder.CountFrames(kz::kFrameH264) > stopped + 1; }, 400)) << "video stops (one frame may be in flight)";
 
-    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStartValue);
-    kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStartValue);
+    kz_post_ctrl_road_msg(road, kCmdVideo, 0, kCmdStart);
+    kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStart);
     ASSERT_TRUE(WaitFrames(kz::kFrameH264, stopped + 3)) << "video starts again";
     ASSERT_TRUE(WaitFrames(kz::kFrameAudio, 2)) << "sound started over the road";
     kz_close_ctrl_road(road);

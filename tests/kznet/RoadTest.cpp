@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using namespace kztest;
+using namespace kz;
 using namespace kz::wire;
 
 namespace {
@@ -87,7 +88,7 @@ TEST_F(kznetRoad, LoginSucceedsWithTheCamerasReplyAndDeviceKind)
 
     ASSERT_TRUE(recorder.WaitFor([&] { return recorder.FindControl(kMsgDeviceKind) != nullptr; }));
     auto kind = recorder.Locked([&] { return recorder.FindControl(kMsgDeviceKind)->data; });
-    ASSERT_EQ(kind.size(), kDeviceKindBytes);
+    ASSERT_EQ(kind.size(), 7u);
     EXPECT_EQ(kind[0] | (kind[1] << 8), 0);           // status
     EXPECT_EQ(Int32At(kind, kDeviceKindCodeAt), kKindCode100);
     EXPECT_EQ(camera->LoginsAccepted(), 1);
@@ -197,7 +198,7 @@ TEST_F(kznetRoad, CommandsReachTheCameraWithTheirArguments)
         return recorder.FindControl(kMsgTalkReply) && recorder.FindControl(kMsgLiveCfg) && recorder.FindControl(kMsgDevInfo) && recorder.FindControl(kMsgUpdateAck);
     }));
     recorder.Locked([&] {
-        EXPECT_EQ(Int32At(recorder.FindControl(kMsgTalkReply)->data, 0), kTalkStartedCode);
+        EXPECT_EQ(Int32At(recorder.FindControl(kMsgTalkReply)->data, 0), kTalkStarted);
         EXPECT_EQ(recorder.FindControl(kMsgLiveCfg)->data.size(), 76u);
         std::string info(recorder.FindControl(kMsgDevInfo)->data.begin(), recorder.FindControl(kMsgDevInfo)->data.end());
         EXPECT_NE(info.find("<productName>TVX-C100</productName>"), std::string::npos);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 using namespace kztest;
+using namespace kz;
 using namespace kz::wire;
 
 namespace {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 
+using namespace kz;
 using namespace kz::wire;
 
 namespace {

@@ -31,8 +31,8 @@ void Road::DeliverLoginFailure(std::int32_t status)
 {
     // The control sees a failed login as a login reply with a non-zero
     // status, exactly as when the camera refuses the account.
-    auto reply = wire::MakeLoginReply(wire::kLoginReplyBytes, status, "", "", 0);
-    Deliver(wire::kMsgLoginReply, reply.data(), reply.size());
+    auto reply = wire::MakeLoginReply(kLoginReplyBytes, status, "", "", 0);
+    Deliver(kMsgLoginReply, reply.data(), reply.size());
 }
 
 bool Road::SendLocked(wire::Kind kind, const std::vector<std::uint8_t>& payload)
@@ -45,13 +45,13 @@ int Road::Post(int command, std::intptr_t a, std::intptr_t b)
 {
     wire::CommandRequest request;
     request.command = command;
-    if (wire::CommandHasTextA(command)) {
+    if (CommandHasTextA(command)) {
         auto* text = reinterpret_cast<const char*>(a);
         request.text = text ? std::string(text, strnlen(text, wire::kMaxCommandText)) : std::string();
     } else {
         request.a = static_cast<std::int32_t>(a);
     }
-    if (wire::CommandHasTextB(command)) {
+    if (CommandHasTextB(command)) {
         auto* text = reinterpret_cast<const char*>(b);
         request.text = text ? std::string(text, strnlen(text, wire::kMaxCommandText)) : std::string();
     } else {
@@ -75,7 +75,7 @@ void Road::Run()
 {
     std::string host(m_login.ip, strnlen(m_login.ip, sizeof m_login.ip));
     if (m_socket.Connect(host, m_login.port, kConnectTimeoutMs, &m_closing) != net::ConnectResult::Ok) {
-        DeliverLoginFailure(wire::kLoginUnreachable);
+        DeliverLoginFailure(kLoginUnreachable);
         m_socket.Close();
         return;
     }
@@ -107,7 +107,7 @@ void Road::Run()
             // Before the login reply any end is a failed login; after it the
             // road ends quietly (the media channels report their own loss).
             if (!replied)
-                DeliverLoginFailure(r == net::MessageRead::TimedOut ? wire::kLoginNoAnswer : wire::kLoginUnreachable);
+                DeliverLoginFailure(r == net::MessageRead::TimedOut ? kLoginNoAnswer : kLoginUnreachable);
             break;
         }
         if (replied)
@@ -118,7 +118,7 @@ void Road::Run()
         std::size_t n = payload.size() - wire::kControlTypeBytes;
         payload.push_back(0); // a zero after the data, for callers that read texts
         Deliver(type, payload.data() + wire::kControlTypeBytes, n);
-        if (type == wire::kMsgLoginReply && !replied) {
+        if (type == kMsgLoginReply && !replied) {
             replied = true;
             deadline = net::Clock::now() + std::chrono::milliseconds(LinkTimeoutMs());
         }

@@ -123,9 +123,9 @@ void Search::Run()
             continue; // an answer to some other search
         const std::uint8_t* record = payload + wire::kSearchNonceBytes;
         std::size_t length = header.length - wire::kSearchNonceBytes;
-        if (!wire::IsRecordLength(length))
+        if (!IsRecordLength(length))
             continue;
-        std::string key(reinterpret_cast<const char*>(record), wire::kRecPortAt + 2);
+        std::string key(reinterpret_cast<const char*>(record), kRecPortAt + 2);
         if (!seen.insert(key).second)
             continue; // each device once per search
         if (!m_callback)

@@ -5,10 +5,14 @@
 //
 // Every TCP message and every UDP datagram is a 12-byte header followed by
 // its payload; all integers are little-endian. docs/WIRE-PROTOCOL.md
-// describes the conversation; this file is the one place of every number.
+// describes the conversation. This file holds the framing and the layout of
+// each message kind; the protocol's own numbers (commands, control message
+// types, the login reply and the device record) are in kznet/Protocol.h.
 //
 // Parsers take a pointer and a length and never read past it; writers append
 // to a byte vector. Nothing here allocates more than the caller's own limit.
+
+#include "kznet/Protocol.h"
 
 #include <algorithm>
 #include <array>
@@ -256,24 +260,6 @@ inline bool ParseCommand(const std::uint8_t* data, std::size_t n, CommandRequest
     return true;
 }
 
-// Road commands (second argument of kz_post_ctrl_road_msg).
-constexpr int kCmdVideo = 1;        // b: 0 start, 1 stop
-constexpr int kCmdAudio = 2;        // b: 0 start, 1 stop
-constexpr int kCmdTalk = 3;         // b: 0 start, 1 stop
-constexpr int kCmdPtz = 4;          // b: pan/tilt code
-constexpr int kCmdLiveCfg = 12;
-constexpr int kCmdCgi = 13;         // a: page value, b: CGI text
-constexpr int kCmdSmallPicture = 14;
-constexpr int kCmdUpdateFile = 17;  // a: path text
-constexpr int kCmdRegister = 1025;
-constexpr int kCmdUnregister = 1026;
-constexpr int kCmdStartValue = 0;
-constexpr int kCmdStopValue = 1;
-
-// True for the commands whose argument `a` or `b` is a text pointer.
-inline bool CommandHasTextA(int command) { return command == kCmdUpdateFile; }
-inline bool CommandHasTextB(int command) { return command == kCmdCgi; }
-
 // ---- Control (camera -> road) ----------------------------------------------
 
 constexpr std::size_t kControlTypeBytes = 4;
@@ -285,54 +271,6 @@ inline std::vector<std::uint8_t> PutControl(std::int32_t type, const void* data,
     wbytes(p, data, n); // data
     return p;
 }
-
-// Control message types the camera sends (the control's own numbers).
-constexpr int kMsgDeviceKind = 3;      // 7 bytes: status u16 at 0, kind i32 at 3
-constexpr int kMsgTalkReply = 7;       // i32: 19 talk started, otherwise stopped
-constexpr int kMsgReplyFormat = 12;    // 1 byte: reply-format flag
-constexpr int kMsgDevInfo = 14;        // getDevInfo answer text
-constexpr int kMsgProductInfo = 15;    // getProductAllInfo answer text
-constexpr int kMsgPortInfo = 16;       // getPortInfo answer text
-constexpr int kMsgUpdateAck = 18;      // answer to command 17
-constexpr int kMsgLiveCfg = 28;        // 76 (80) bytes
-constexpr int kMsgLoginReply = 100;
-constexpr int kMsgAlarm = 111;         // 2 or 4 (16) bytes
-constexpr int kMsgCgiReply = 115;
-constexpr int kMsgSnapshot = 116;      // a JPEG picture
-constexpr int kMsgStreamMode = 200;    // 342 (352) bytes, stream mode at 85
-constexpr int kMsgAlarmSound = 300;    // 5 (16) bytes
-
-constexpr int kTalkStartedCode = 19;
-constexpr int kTalkStoppedCode = 20;
-
-// Device-kind codes of message 3.
-constexpr std::int32_t kKindCode101 = 1;
-constexpr std::int32_t kKindCode100 = 2;
-constexpr std::int32_t kKindCodeOther = 3;
-constexpr std::size_t kDeviceKindBytes = 7;
-constexpr std::size_t kDeviceKindStatusAt = 0;
-constexpr std::size_t kDeviceKindCodeAt = 3;
-
-// Login reply (message 100).
-constexpr std::size_t kLoginReplyBytes = 2219;
-constexpr std::size_t kLoginReplyBytesPadded = 2224; // with the reply-format flag
-constexpr std::size_t kReplyStatusAt = 0;            // i32, 0 = logged in
-constexpr std::size_t kReplyFlagAt = 4;              // byte
-constexpr std::size_t kReplyChannelTextsAt = 9;      // 16 texts of 32 bytes
-constexpr std::size_t kReplyTextBytes = 32;
-constexpr std::size_t kReplyDeviceIdAt = 934;        // 12 characters
-constexpr std::size_t kReplyDeviceIdBytes = 12;
-constexpr std::size_t kReplyEntriesAt = 955;         // 9 entries of 140 bytes
-constexpr std::size_t kReplyEntryBytes = 140;
-constexpr std::size_t kReplyDeviceNameAt = 1063;     // text, at most 255 characters
-constexpr std::size_t kReplyDeviceNameBytes = 256;
-constexpr std::size_t kReplyDeviceKindAt = 2215;     // i32
-
-// Login statuses.
-constexpr std::int32_t kLoginOk = 0;
-constexpr std::int32_t kLoginBadAccount = 1;      // the camera refused user or password
-constexpr std::int32_t kLoginUnreachable = -1;    // made by the library: no connection
-constexpr std::int32_t kLoginNoAnswer = -2;       // made by the library: no reply in time
 
 // A login reply of `bytes` bytes with the given status and fields.
 inline std::vector<std::uint8_t> MakeLoginReply(std::size_t bytes, std::int32_t status, const std::string& deviceId, const std::string& deviceName, std::int32_t deviceKind)
@@ -484,22 +422,6 @@ inline bool ParseStatus(const std::uint8_t* data, std::size_t n, Status& s)
     return in.I32(s.type) && in.I32(s.result) && in.I32(s.value);
 }
 
-// Playback event codes (status type 5, in `result`).
-constexpr int kPbRecordMissing = 24;  // no such recording
-constexpr int kPbRecordBroken = 25;   // the recording cannot be read
-constexpr int kPbBuffering = 26;      // value: percent
-constexpr int kPbPlaying = 27;        // value: position in seconds
-constexpr int kPbResumed = 28;        // value: position in seconds
-constexpr int kPbSeeked = 29;         // value: new position in seconds
-constexpr int kPbLength = 30;         // value: length in seconds
-constexpr int kPbPosition = 31;       // value: position in seconds, once a second
-constexpr int kPbPaused = 32;         // value: position in seconds
-constexpr int kPbEnd = 33;            // value: length in seconds
-
-// Results of status 9 and 10.
-constexpr std::int32_t kTalkOk = 0;
-constexpr std::int32_t kTalkBusy = 1;
-
 // ---- Frame (camera -> media channel) -------------------------------------
 
 constexpr std::size_t kFrameHeaderBytes = 40;
@@ -567,20 +489,5 @@ constexpr std::size_t kSearchProbeBytes = 8;   // nonce u32, parameter i32
 constexpr std::size_t kSearchNonceBytes = 4;
 constexpr std::size_t kMaxDatagram = 512;
 
-// Device record lengths and fields (network byte order where stated).
-constexpr std::size_t kRecordShort = 65;
-constexpr std::size_t kRecordMedium = 98;
-constexpr std::size_t kRecordLong = 106;
-constexpr std::size_t kRecIdAt = 0;        // 13 bytes, zero-terminated
-constexpr std::size_t kRecIdBytes = 13;
-constexpr std::size_t kRecNameAt = 13;     // 21 bytes, zero-terminated
-constexpr std::size_t kRecNameBytes = 21;
-constexpr std::size_t kRecAddressAt = 34;  // IPv4, network order
-constexpr std::size_t kRecEncodingAt = 50; // 0 UTF-8, otherwise system code page
-constexpr std::size_t kRecValueAt = 52;    // uint16 (the device kind)
-constexpr std::size_t kRecPortAt = 62;     // media port, network order
-constexpr std::size_t kRecWebPortAt = 64;  // longer records: HTTP port, network order
-
-inline bool IsRecordLength(std::size_t n) { return n == kRecordShort || n == kRecordMedium || n == kRecordLong; }
 
 }

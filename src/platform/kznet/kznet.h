@@ -17,6 +17,8 @@
 // is no connection and -2 when the camera does not answer. A channel that
 // cannot connect, is refused, or loses its camera reports status 1 once.
 
+#include "kznet/Protocol.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -119,63 +121,3 @@ static_assert(offsetof(FrameRecord, size) == 28);
 static_assert(offsetof(FrameRecord, keyFrame) == 32);
 static_assert(offsetof(FrameRecord, bitRate) == 36);
 static_assert(offsetof(FrameRecord, payload) == 48);
-
-namespace kz {
-
-// Road modes (first argument of kz_open_ctrl_road).
-constexpr int kRoadModeRegister = 257;
-constexpr int kRoadModeMedia = 259;
-constexpr int kRoadModeWeb = 260;
-
-// Connection kinds (first argument of kz_open_device).
-constexpr int kConnectRegister = 1;
-constexpr int kConnectMedia = 3;
-constexpr int kConnectWeb = 4;
-
-// The constant sixth argument of kz_open_device.
-constexpr int kOpenDeviceConstant = 258;
-// Bit 16 of the tag: the channel may not be reopened by the library.
-constexpr int kTagNoReopen = 0x10000;
-
-// Frame kinds.
-constexpr int kFrameH264 = 261;
-constexpr int kFrameMjpeg = 262;
-constexpr int kFrameAudio = 265;
-
-// Status types.
-constexpr int kStatusOpen = 0;
-constexpr int kStatusLinkLost = 1;
-constexpr int kStatusNothing = 2;
-constexpr int kStatusPlayback = 5;
-constexpr int kStatusTalkStart = 9;
-constexpr int kStatusTalkStop = 10;
-
-// Media selectors of kz_start_media / kz_stop_media.
-constexpr int kMediaAudio = 2;
-constexpr int kMediaTalk = 3;
-constexpr int kMediaAudioVariant9 = 9;
-constexpr int kMediaAudioVariant10 = 10;
-constexpr int kMediaAudioVariant11 = 11;
-constexpr int kMediaAudioVariant12 = 12;
-
-// Media messages.
-constexpr int kMediaMsgStall = 1025;
-constexpr int kMediaMsgAudioLength = 1039;
-
-// Talk block sizes by audio coding.
-constexpr int kTalkBlockPcm = 960;
-constexpr int kTalkBlockG726 = 120;
-constexpr int kTalkBlockAdpcm = 160;
-
-// Search.
-constexpr int kSearchAll = 0;
-constexpr int kSearchOne = 1;
-constexpr int kSearchAnswer = 1;
-constexpr int kSearchStop = -4;
-
-// HTTP connect results that mean the socket was closed.
-constexpr int kHttpConnectFailed = 10;
-constexpr int kHttpConnectRefused = 12;
-constexpr int kHttpSocketClosed = 13;
-
-}
