@@ -4,8 +4,9 @@
 // coder state fresh for every block); IMA ADPCM: 160 bytes (320 samples,
 // state kept from block to block). All at 8000 samples per second.
 // One coder per stream; not shared between threads.
-
-#include "audio/ImaAdpcm.h"
+//
+// The camera codes with its own IMA ADPCM encoder, written apart from the
+// control's decoder, so that the two sides check each other.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,7 @@ constexpr std::size_t kPcmBlockBytes = 960;
 constexpr std::size_t kG726BlockBytes = 120;
 constexpr std::size_t kAdpcmBlockBytes = 160;
 constexpr std::size_t kG726BlockSamples = 480;
+constexpr std::size_t kAdpcmBlockSamples = 320;
 
 // Bytes and samples of one block of a coding; 0 for an unknown coding.
 std::size_t BlockBytes(int coding);
@@ -28,6 +30,20 @@ std::size_t BlockSamples(int coding);
 void G726EncodeBlock(const std::int16_t* samples, std::uint8_t* out);
 // The reverse: 120 bytes into 480 samples, from a fresh state.
 void G726DecodeBlock(const std::uint8_t* codes, std::int16_t* out);
+
+// IMA ADPCM at 4 bits a sample, the first sample of a pair in the high
+// nibble; the state runs on from call to call.
+class AdpcmEncoder {
+public:
+    // Codes `count` samples into (count + 1) / 2 bytes of `out`.
+    void Encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out);
+    int Predictor() const { return m_predictor; }
+    int StepIndex() const { return m_index; }
+
+private:
+    int m_predictor = 0;
+    int m_index = 0;
+};
 
 class ToneCoder {
 public:
@@ -43,7 +59,7 @@ private:
     int m_hz;
     int m_amplitude;
     std::uint64_t m_sample = 0;
-    audio::ImaAdpcmState m_adpcm;
+    AdpcmEncoder m_adpcm;
 };
 
 }

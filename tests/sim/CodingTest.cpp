@@ -75,45 +75,54 @@ TEST(simImaAdpcm, SilenceFromZeroStateGivesZeroBytesAndKeepsTheState)
 {
     std::vector<std::int16_t> silence(320, 0);
     std::vector<std::uint8_t> out(160, 0xAA);
-    audio::ImaAdpcmState state;
-    audio::ImaAdpcmEncode(silence.data(), silence.size(), state, out.data());
+    sim::AdpcmEncoder encoder;
+    encoder.Encode(silence.data(), silence.size(), out.data());
     EXPECT_EQ(out, std::vector<std::uint8_t>(160, 0));
-    EXPECT_EQ(state.predictor, 0);
-    EXPECT_EQ(state.index, 0);
+    EXPECT_EQ(encoder.Predictor(), 0);
+    EXPECT_EQ(encoder.StepIndex(), 0);
 }
 
-TEST(simImaAdpcm, DecoderFollowsEncoderAcrossBlocks)
+// The camera's encoder and the control's decoder are written apart: what
+// one codes, the other must follow, block after block.
+TEST(simImaAdpcm, TheControlsDecoderFollowsTheCamerasEncoderAcrossBlocks)
 {
     auto samples = tone(640, 440, 8000);
-    audio::ImaAdpcmState enc, dec;
+    sim::AdpcmEncoder blocks;
     std::vector<std::uint8_t> codes(320);
     // Two blocks in a row with a persistent state equal one long run.
-    audio::ImaAdpcmEncode(samples.data(), 320, enc, codes.data());
-    audio::ImaAdpcmEncode(samples.data() + 320, 320, enc, codes.data() + 160);
-    audio::ImaAdpcmState whole;
+    blocks.Encode(samples.data(), 320, codes.data());
+    blocks.Encode(samples.data() + 320, 320, codes.data() + 160);
+    sim::AdpcmEncoder whole;
     std::vector<std::uint8_t> once(320);
-    audio::ImaAdpcmEncode(samples.data(), 640, whole, once.data());
+    whole.Encode(samples.data(), 640, once.data());
     EXPECT_EQ(codes, once);
 
+    audio::ImaAdpcmState dec;
     std::vector<std::int16_t> decoded(640);
     audio::ImaAdpcmDecode(codes.data(), 160, dec, decoded.data());
     audio::ImaAdpcmDecode(codes.data() + 160, 160, dec, decoded.data() + 320);
-    EXPECT_EQ(dec.predictor, enc.predictor);
-    EXPECT_EQ(dec.index, enc.index);
+    EXPECT_EQ(dec.predictor, blocks.Predictor());
+    EXPECT_EQ(dec.index, blocks.StepIndex());
     double error = 0, power = 0;
     for (std::size_t i = 64; i < 640; ++i) { // after the coder has settled
         error += std::pow(decoded[i] - samples[i], 2);
         power += std::pow(samples[i], 2);
     }
     EXPECT_GT(10 * std::log10(power / error), 15.0) << "signal-to-noise ratio in dB";
+
+    // And the control's encoder codes the same bytes.
+    audio::ImaAdpcmState control;
+    std::vector<std::uint8_t> controlCodes(320);
+    audio::ImaAdpcmEncode(samples.data(), 640, control, controlCodes.data());
+    EXPECT_EQ(controlCodes, once);
 }
 
 TEST(simImaAdpcm, FirstSampleIsTheHighNibble)
 {
     std::int16_t samples[2] = { 1000, 0 };
-    audio::ImaAdpcmState state;
+    sim::AdpcmEncoder encoder;
     std::uint8_t out = 0;
-    audio::ImaAdpcmEncode(samples, 2, state, &out);
+    encoder.Encode(samples, 2, &out);
     // 1000 from 0: magnitude 7, predictor 12, index 8; then 0: sign, 4 * 12 / 16 = 3.
     EXPECT_EQ(out, 0x7B);
 }
