@@ -5,10 +5,11 @@
 
 #include "support/Encoder.h"
 
-#include "control/TiravexCtrl.h"
-#include "host/PageSite.h"
 #include "gfx/Gdi.h"
+#include "media/CMediaHub.h"
 #include "ui/Monitor.h"
+#include "view/CLiveCtrl.h"
+#include "view/CPlayView.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -52,7 +53,7 @@ double bareDecode(AVCodecID id, const Frames& frames)
     return decoded / seconds;
 }
 
-double livePath(control::CTiravexCtrl* c, int kind, const Frames& frames)
+double livePath(CLiveCtrl& live, int kind, const Frames& frames)
 {
     auto start = Clock::now();
     for (const auto& f : frames) {
@@ -60,8 +61,8 @@ double livePath(control::CTiravexCtrl* c, int kind, const Frames& frames)
         record.frameRate = 25;
         record.size = static_cast<std::int32_t>(f.size());
         record.payload = f.data();
-        CPlayBase::FrameCallback(kind, &record, &c->m_live, 1025);
-        c->m_live.OnTick(); // the present the watchdog makes every 25 ms, once per frame here
+        CPlayBase::FrameCallback(kind, &record, &live, kLiveWindowId);
+        live.OnTick(); // the present the watchdog makes every 25 ms, once per frame here
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return static_cast<double>(frames.size()) / seconds;
@@ -77,11 +78,14 @@ int main()
     pageClass.lpszClassName = "BenchPage";
     ui::RegisterClass(pageClass);
     HWND page = ui::CreateWindowEx(0, "BenchPage", "", WS_POPUP | WS_VISIBLE, 0, 0, 1920, 1080, nullptr);
-    auto site = host::PageSite::Create();
-    auto* c = control::CTiravexCtrl::Create();
-    c->SetClientSite(site.Get());
-    c->CreateControlWindow(page, RECT { 0, 0, 1282, 722 }); // a 1280 x 720 live window
-    c->postLoginStartup();
+    // A 1280 x 720 live window attached to a media hub, as a logged-in control has it.
+    CMediaHub hub(&CPlayView::Make);
+    CLiveCtrl liveWindow;
+    liveWindow.Register("ALIVE");
+    liveWindow.CreateEx(0, "ALIVE", "ALIVE", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, RECT { 1, 1, 1281, 721 }, page, RGB(0, 0, 0));
+    hub.AttachControlWindow(page, 1920, 1080);
+    liveWindow.Attach(page, 1920, 1080, &hub);
+    hub.GetView()->SetClipperWindow(liveWindow.GetHwnd());
 
     Frames h264 = testing_support::EncodeH264(1920, 1080, 50, "high", true);
     Frames mjpeg;
@@ -103,11 +107,12 @@ int main()
         double bare = 0, live = 0;
         for (int r = 0; r < kRounds; ++r) {
             bare = std::max(bare, bareDecode(test.id, *test.frames));
-            live = std::max(live, livePath(c, test.kind, *test.frames));
+            live = std::max(live, livePath(liveWindow, test.kind, *test.frames));
         }
         std::printf("%-18s bare decode %7.1f fps, live path %7.1f fps, ratio %.2f\n", test.name, bare, live, live / bare);
     }
-    c->Release();
+    hub.HubStop();
+    liveWindow.DestroyWindow();
     ui::DestroyWindow(page);
     return 0;
 }

@@ -1,107 +1,80 @@
-// The control window's procedure: every internal message that other
-// threads and the control's own windows post, the CGI time-out, painting.
+// The control window's procedure: the notifications the video windows, the
+// stream players, the hub and the editors post, the control's own
+// messages, the CGI time-out and painting. Every message then goes on to
+// the framework's own handling.
 
 #include "control/TiravexCtrl.h"
 
-#include "link/EventCodes.h"
+#include "control/EventCodes.h"
+
+#include "editors/Notifications.h"
+#include "media/Notifications.h"
 #include "resources/StringTable.h"
+#include "view/Notifications.h"
 
 #include <string>
 
 namespace control {
 
-namespace {
-
-// The playback states 0..3 of message 1230.
-constexpr int kPlaybackStates = 4;
-
-}
-
 LRESULT CTiravexCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    using namespace devlink;
     switch (message) {
-    case kMsgRoadMessage: {
-        auto* record = reinterpret_cast<RoadMessage*>(wParam);
-        auto* payload = reinterpret_cast<std::uint8_t*>(lParam);
-        if (record && payload)
-            onRoadMessage(record->type, payload, record->length);
-        delete[] payload;
-        delete record;
-        break;
-    }
-    case kMsgStreamStatus:
+    case media::kNotifyStreamStatus:
         if (lParam == kLiveWindowId)
             event(kEventStreamOpen, {}, Delivery::IfActive);
         break;
-    case kMsgMaskTooSmall:
+    case editors::kNotifyMaskTooSmall:
         break;
-    case kMsgPlaybackStopped:
+    case view::kNotifyPlaybackStopped:
         event(kEventPlaybackStopped, {}, Delivery::Forced);
         break;
-    case kMsgPlaybackEnd:
+    case view::kNotifyPlaybackEnd:
         event(kEventPlaybackEnd, {}, Delivery::Forced);
         break;
-    case kMsgPlaybackProgress:
+    case view::kNotifyPlaybackProgress:
         event(kEventPlaybackProgress, { static_cast<std::int32_t>(lParam) }, Delivery::Forced);
         break;
-    case kMsgPlaybackState:
-        if (wParam < kPlaybackStates)
+    case view::kNotifyPlaybackState:
+        if (wParam < view::kPlaybackStates)
             event(kEventPlaybackState, { static_cast<std::int32_t>(wParam) }, Delivery::Forced);
         break;
-    case kMsgSmallPicture:
-        if (m_road)
-            kz_post_ctrl_road_msg(m_road, 14, static_cast<std::intptr_t>(wParam), lParam);
-        break;
-    case kMsgOpenRoad:
-        onOpenRoad(static_cast<int>(wParam), static_cast<int>(lParam));
-        break;
-    case kMsgDeviceFound:
-        onSearchAnswer(wParam, true);
-        break;
-    case kMsgSearchAnswer:
-        onSearchAnswer(wParam, false);
+    case view::kNotifySmallPicture:
+        m_link.SendCommand(kz::kCmdSmallPicture, static_cast<std::intptr_t>(wParam), lParam);
         break;
     case kMsgViewCannotOpen:
         event(kEventViewCannotOpen, {}, Delivery::IfActive);
         break;
-    case kMsgPtzDirection:
-        event(kEventPtzDirection, { static_cast<std::int32_t>(wParam) }, Delivery::IfActive);
-        break;
-    case kMsgHttpsPort:
-        event(kEventHttpsPort, { static_cast<std::int32_t>(lParam), static_cast<std::int32_t>(wParam) }, Delivery::Always);
-        break;
-    case kMsgTalkStarted:
+    case media::kNotifyTalkStarted:
         event(kEventTalkStarted, { static_cast<std::int32_t>(wParam) }, Delivery::IfActive);
         break;
-    case kMsgTalkStopped:
+    case media::kNotifyTalkStopped:
         event(kEventTalkStopped, { static_cast<std::int32_t>(wParam) }, Delivery::IfActive);
         break;
-    case kMsgCaptureFailed:
+    case media::kNotifyCaptureFailed:
         event(kEventCaptureFailed, {}, Delivery::IfActive);
         break;
-    case kMsgLiveAudioState:
+    case view::kNotifyLiveAudioState:
         event(kEventStreamStalled, { std::int32_t { m_live.m_talkCaptureOn ? 1 : 0 }, std::int32_t { m_live.m_audioOn ? 1 : 0 } }, Delivery::IfActive);
         break;
-    case kMsgRecordStarted:
+    case media::kNotifyRecordStarted:
         event(kEventRecordStarted, { m_self }, Delivery::Always);
         break;
-    case kMsgRecordStopped:
+    case media::kNotifyRecordStopped:
         event(kEventRecordStopped, { m_self }, Delivery::Always);
         break;
-    case kMsgDiskFull:
+    case media::kNotifyDiskFull:
         event(kEventDiskFull, { m_self }, Delivery::IfActive);
         break;
-    case kMsgRecordPathFailed:
+    case media::kNotifyRecordPathFailed:
         event(kEventRecordPathFailed, { m_self }, Delivery::IfActive);
         break;
     case kMsgAlarmRecordTime:
         event(kEventAlarmRecordTime, { static_cast<std::int32_t>(wParam) }, Delivery::IfActive);
         break;
-    case kMsgLinkLost:
+    case media::kNotifyLinkLost:
         event(kEventLinkLost, {}, Delivery::IfActive);
         break;
-    case kMsgSnapshotClosed:
+    case view::kNotifySnapshotClosed:
         if (m_snapshotCount > 0)
             --m_snapshotCount;
         break;
@@ -110,19 +83,26 @@ LRESULT CTiravexCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             onCgiTimeout();
         break;
     case WM_PAINT: {
+        // BeginPaint first has the background erased (by the framework's
+        // own handling of the erase message below), then the frame is drawn.
         gfx::PAINTSTRUCT paint {};
         HDC dc = gfx::BeginPaint(window, &paint);
         paintControl(dc);
         gfx::EndPaint(window, &paint);
-        return 0;
+        break;
     }
-    case WM_ERASEBKGND:
-        return 1; // painting covers the whole control
     default:
         break;
     }
     // Everything also goes on to the framework's own handling.
     return COleControl::WindowProc(window, message, wParam, lParam);
+}
+
+void CTiravexCtrl::onCgiTimeout()
+{
+    ui::KillTimer(m_hWnd, kCgiTimer);
+    m_cgiPending = 0;
+    cgiToPage(kCgiTimeoutText, kCgiTimeoutLength);
 }
 
 void CTiravexCtrl::paintFrame(HDC dc)
@@ -158,7 +138,7 @@ void CTiravexCtrl::paintLiveArea()
     gfx::FillRect(dc, &client, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
     // RegMy was called but no login completed.
     if (!m_live.m_videoStarted && !m_live.GetHub() && m_live.m_registered) {
-        const char16_t* text = resources::LoadStringW(resources::kStringConnectFail + m_audio->m_language);
+        const char16_t* text = resources::LoadStringW(resources::kStringConnectFail + m_audio->Language());
         if (text) {
             gfx::SetTextColor(dc, kConnectFailColour);
             gfx::SetBkMode(dc, gfx::TRANSPARENT);

@@ -6,14 +6,11 @@
 #include "control/TiravexCtrl.h"
 
 #include "control/Settings.h"
-#include "link/CgiText.h"
-#include "link/EventCodes.h"
-#include "resources/StringTable.h"
 
-#include "com/CodePage.h"
+#include "link/CgiText.h"
+#include "media/Notifications.h"
 #include "sys/Process.h"
 #include "ui/Dialogs.h"
-#include "view/CPlayView.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,82 +25,103 @@ constexpr const char* kVersion = "3.1.0.9";
 constexpr const char* kAlarmPath = "alarm";
 constexpr const char* kFileManager = "xdg-open";
 constexpr const char* kStoragePort = "50021";
-constexpr std::size_t kCgiResultLimit = 2047;
-
-// Road commands.
-constexpr int kCommandVideo = 1;
-constexpr int kCommandAudio = 2;
-constexpr int kCommandTalk = 3;
-constexpr int kCommandLiveConfig = 12;
-constexpr int kCommandCgi = 13;
-constexpr int kCommandUpdateFile = 17;
-constexpr std::intptr_t kStart = 0;
-constexpr std::intptr_t kStop = 1;
+constexpr std::int32_t kLanguageStep = 100;
 
 // EnterConfigPage flags.
 constexpr LONG kConfigLive = 0;
 constexpr LONG kConfigPage1 = 1;
 constexpr LONG kConfigPage2 = 2;
 
-constexpr const char* kAreasFormat =
-    "<cgi_result><result>%d</result><x1_0>%d</x1_0><y1_0>%d</y1_0><x2_0>%d</x2_0><y2_0>%d</y2_0><x1_1>%d</x1_1><y1_1>%d</y1_1><x2_1>%d</x2_1><y2_1>%d</y2_1><x1_2>%d</x1_2><y1_2>%d</y1_2><x2_2>%d</x2_2><y2_2>%d</y2_2><x1_3>%d</x1_3><y1_3>%d</y1_3><x2_3>%d</x2_3><y2_3>%d</y2_3></cgi_result>";
-// A value the Areas text leaves out.
-constexpr int kAreasMissing = 0x01010101;
-
 DispResult none() { return std::nullopt; }
 
+}
+
+void CTiravexCtrl::Login(const devlink::Credentials& login)
+{
+    if (m_link.Login(login))
+        m_audio->SetTalkCoding(m_link.Record().streamType);
+}
+
+void CTiravexCtrl::RegMy(const devlink::Credentials& login, std::int32_t deviceType)
+{
+    std::optional<int> resentKind = m_link.Register(login, deviceType, m_self);
+    m_audio->SetTalkCoding(m_link.Record().streamType);
+    m_live.m_registered = true;
+    if (resentKind)
+        m_live.SetOpenParam(*resentKind);
+}
+
+void CTiravexCtrl::UNRegMy()
+{
+    if (m_link.HasRoad())
+        m_live.CloseStream();
+    m_link.Unregister();
+    m_postLoginDone = 0;
+    m_reports.deviceRecord = {};
+    m_reports.settingsReceived = false;
+    m_live.m_streamMode = kz::kStreamModePlain;
+    m_live.m_registered = false;
+}
+
+void CTiravexCtrl::showOnly(CNPWnd& shown)
+{
+    for (CNPWnd* window : { static_cast<CNPWnd*>(&m_live), static_cast<CNPWnd*>(&m_playback), static_cast<CNPWnd*>(&m_motion), static_cast<CNPWnd*>(&m_shelter) })
+        if (window != &shown && window->GetHwnd())
+            ui::ShowWindow(window->GetHwnd(), SW_HIDE);
+    if (shown.GetHwnd())
+        ui::ShowWindow(shown.GetHwnd(), SW_SHOW);
+}
+
+void CTiravexCtrl::clipTo(CNPWnd& window, std::int32_t id)
+{
+    m_audio->SetActiveWindow(id);
+    if (media::Renderer* view = m_audio->GetView())
+        view->SetClipperWindow(window.GetHwnd());
 }
 
 void CTiravexCtrl::buildDispatchMap()
 {
     auto& m = m_dispatch;
-    auto road = [this](int command, std::intptr_t a, std::intptr_t b) {
-        if (m_road)
-            kz_post_ctrl_road_msg(m_road, command, a, b);
+    auto roadKind = [this] { return m_link.DeviceKind() >= kz::kFirstRoadDeviceKind; };
+    auto viewMode = [this] { return m_audio->ActiveWindow(); };
+    auto command = [this](int code, std::intptr_t a, std::intptr_t b) { return m_link.SendCommand(code, a, b); };
+    // A view that cannot open its stream: event 212, and its registered flag cleared.
+    auto cannotOpen = [this](CPlayBase& player) {
+        ui::PostMessage(m_hWnd, kMsgViewCannotOpen, 0, 0);
+        player.m_registered = false;
     };
-    auto roadKind = [this] { return m_deviceKind >= kFirstRoadDeviceKind; };
-    auto show = [](CNPWnd& window, bool visible) {
-        if (window.GetHwnd())
-            ui::ShowWindow(window.GetHwnd(), visible ? SW_SHOW : SW_HIDE);
-    };
-    auto clipTo = [this](CNPWnd& window) {
-        if (CPlayView* view = m_audio->GetView())
-            view->SetClipperWindow(window.GetHwnd());
-    };
-    auto viewMode = [this] { return m_audio->m_activeWindow.load(); };
 
     m.Method("Login", 1, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Long, P::Long }, [this](const DispArgs& a) {
-        Login(a.Text(0), a.Long(1), a.Long(2), a.Text(3), a.Text(4), a.Long(5), a.Long(6));
+        Login({ a.Text(0), a.Long(1), a.Long(2), a.Text(3), a.Text(4), a.Long(5), a.Long(6) });
         return none();
     });
-    m.Method("Open", 2, { P::Text }, [this, road, roadKind](const DispArgs& a) {
-        if (m_loginReply.Status() != 0)
+    m.Method("Open", 2, { P::Text }, [this, command, roadKind, cannotOpen](const DispArgs& a) {
+        if (m_link.LoginStatus() != kz::kLoginOk)
             return none();
         if (!m_live.IsViewReady()) {
-            ui::PostMessage(m_hWnd, kMsgViewCannotOpen, 0, 0);
-            m_live.m_registered = false;
+            cannotOpen(m_live);
             return none();
         }
-        m_live.OpenStream(a.Text(0).c_str(), m_login);
+        m_live.OpenStream(a.Text(0).c_str(), m_link.RecordForChannels());
         if (m_active)
             reportState();
-        if (roadKind() && m_road) {
+        if (roadKind() && m_link.HasRoad()) {
             m_live.SetAudioOn(false);
-            road(kCommandVideo, 0, kStart);
+            command(kz::kCmdVideo, 0, kz::kCmdStart);
         }
         return none();
     });
-    m.Method("Close", 3, {}, [this, road, roadKind](const DispArgs&) {
+    m.Method("Close", 3, {}, [this, command, roadKind](const DispArgs&) {
         m_live.CloseStream();
         if (roadKind())
-            road(kCommandVideo, 0, kStop);
+            command(kz::kCmdVideo, 0, kz::kCmdStop);
         return none();
     });
     m.Method("Record", 4, { P::Bool, P::Text }, [this](const DispArgs& a) {
         if (a.Bool(0)) {
             std::string folder = ReadRecordFolder();
-            if (m_login->ip[0])
-                m_live.StartRecord(folder + "/" + m_login->ip);
+            if (m_link.Record().ip[0])
+                m_live.StartRecord(folder + "/" + m_link.Record().ip);
             m_live.m_alarmRecording = a.Text(1) == kAlarmPath;
         } else {
             m_live.m_alarmRecording = false;
@@ -111,51 +129,51 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("OpenAudio", 5, {}, [this, road, roadKind, viewMode](const DispArgs&) {
+    m.Method("OpenAudio", 5, {}, [this, command, roadKind, viewMode](const DispArgs&) {
         if (!roadKind()) {
             if (viewMode() == kLiveWindowId)
                 m_live.StartAudio();
             else if (viewMode() == kPlaybackWindowId)
                 m_playback.StartAudio();
-        } else if (m_road) {
+        } else if (m_link.HasRoad()) {
             m_live.SetAudioOn(true);
-            road(kCommandAudio, 0, kStart);
+            command(kz::kCmdAudio, 0, kz::kCmdStart);
         }
         return none();
     });
-    m.Method("OpenTalk", 6, {}, [this, road, roadKind](const DispArgs&) {
+    m.Method("OpenTalk", 6, {}, [this, command, roadKind](const DispArgs&) {
         if (!roadKind()) {
             m_live.StartTalkMedia();
-        } else if (m_road) {
-            m_live.m_adpcmEncodePredictor = 0;
-            m_live.m_adpcmEncodeIndex = 0;
-            road(kCommandTalk, 0, kStart);
+        } else if (m_link.HasRoad()) {
+            m_audio->ResetTalkCoder();
+            command(kz::kCmdTalk, 0, kz::kCmdStart);
         }
         return none();
     });
-    m.Method("CloseTalk", 7, {}, [this, road, roadKind](const DispArgs&) {
+    m.Method("CloseTalk", 7, {}, [this, command, roadKind](const DispArgs&) {
         if (!roadKind()) {
             m_live.StopTalkMedia();
         } else {
-            road(kCommandTalk, 0, kStop);
+            command(kz::kCmdTalk, 0, kz::kCmdStop);
             m_live.StopTalkCapture();
         }
         return none();
     });
-    m.Method("CloseAudio", 8, {}, [this, road, roadKind, viewMode](const DispArgs&) {
+    m.Method("CloseAudio", 8, {}, [this, command, roadKind, viewMode](const DispArgs&) {
         if (!roadKind()) {
             if (viewMode() == kLiveWindowId)
                 m_live.StopAudio();
             else if (viewMode() == kPlaybackWindowId)
                 m_playback.StopAudio();
-        } else if (m_road) {
-            road(kCommandAudio, 0, kStop);
+        } else if (m_link.HasRoad()) {
+            command(kz::kCmdAudio, 0, kz::kCmdStop);
             m_live.SetAudioOn(false);
         }
         return none();
     });
-    m.Method("LeaveAreaSet", 9, {}, [this, show](const DispArgs&) {
-        show(m_shelter, false);
+    m.Method("LeaveAreaSet", 9, {}, [this](const DispArgs&) {
+        if (m_shelter.GetHwnd())
+            ui::ShowWindow(m_shelter.GetHwnd(), SW_HIDE);
         m_shelter.CloseStream();
         return none();
     });
@@ -163,94 +181,72 @@ void CTiravexCtrl::buildDispatchMap()
         m_shelter.DeleteSelected();
         return none();
     });
-    m.Method("LeaveMotionSet", 11, {}, [this, show](const DispArgs&) {
-        show(m_motion, false);
+    m.Method("LeaveMotionSet", 11, {}, [this](const DispArgs&) {
+        if (m_motion.GetHwnd())
+            ui::ShowWindow(m_motion.GetHwnd(), SW_HIDE);
         m_motion.CloseStream();
         return none();
     });
-    m.Method("Live", 12, {}, [this, show, clipTo](const DispArgs&) {
-        show(m_playback, false);
-        show(m_shelter, false);
-        show(m_motion, false);
-        show(m_live, true);
-        m_audio->m_activeWindow = kLiveWindowId;
-        clipTo(m_live);
+    m.Method("Live", 12, {}, [this](const DispArgs&) {
+        showOnly(m_live);
+        clipTo(m_live, kLiveWindowId);
         if (!m_live.IsViewReady())
             m_live.m_registered = false;
         return none();
     });
     m.Method("EnterConfigPage", 13, { P::Long }, [this](const DispArgs& a) {
         switch (a.Long(0)) {
-        case kConfigLive: m_audio->m_activeWindow = kLiveWindowId; break;
-        case kConfigPage1: m_audio->m_activeWindow = kViewConfigPage1; break;
-        case kConfigPage2: m_audio->m_activeWindow = kViewConfigPage2; break;
+        case kConfigLive: m_audio->SetActiveWindow(kLiveWindowId); break;
+        case kConfigPage1: m_audio->SetActiveWindow(kConfigPage1WindowId); break;
+        case kConfigPage2: m_audio->SetActiveWindow(kConfigPage2WindowId); break;
         default: break;
         }
         return none();
     });
-    m.Method("Playback", 14, {}, [this, show, clipTo](const DispArgs&) {
-        show(m_shelter, false);
-        show(m_motion, false);
-        show(m_live, false);
-        show(m_playback, true);
+    m.Method("Playback", 14, {}, [this](const DispArgs&) {
+        showOnly(m_playback);
         if (m_self == 0) {
-            m_audio->m_activeWindow = kPlaybackWindowId;
-            clipTo(m_playback);
+            clipTo(m_playback, kPlaybackWindowId);
             if (!m_playback.IsViewReady())
                 m_playback.m_registered = false;
         }
         return none();
     });
-    m.Method("EnterAreaSet", 15, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, show, clipTo](const DispArgs& a) {
-        show(m_playback, false);
-        show(m_live, false);
-        show(m_motion, false);
-        show(m_shelter, true);
+    m.Method("EnterAreaSet", 15, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
+        showOnly(m_shelter);
         m_shelter.SetPictureSize(a.Long(4), a.Long(5));
-        if (m_self == 0) {
-            m_audio->m_activeWindow = kShelterWindowId;
-            clipTo(m_shelter);
-        }
+        if (m_self == 0)
+            clipTo(m_shelter, kShelterWindowId);
         if (m_shelter.IsViewReady()) {
             m_shelter.RestoreDeleted();
-            m_shelter.OpenStream(a.Text(1).c_str(), m_login);
+            m_shelter.OpenStream(a.Text(1).c_str(), m_link.RecordForChannels());
         } else {
-            ui::PostMessage(m_hWnd, kMsgViewCannotOpen, 0, 0);
-            m_shelter.m_registered = false;
+            cannotOpen(m_shelter);
         }
         return none();
     });
-    m.Method("EnterMotionSet", 16, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, show, clipTo](const DispArgs& a) {
-        show(m_playback, false);
-        show(m_live, false);
-        show(m_shelter, false);
-        show(m_motion, true);
+    m.Method("EnterMotionSet", 16, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
+        showOnly(m_motion);
         m_motion.SetWorkRect(RECT { 0, 0, a.Long(4), a.Long(5) });
-        if (m_self == 0) {
-            m_audio->m_activeWindow = kMotionWindowId;
-            clipTo(m_motion);
-        }
-        if (m_motion.IsViewReady()) {
-            m_motion.OpenStream(a.Text(1).c_str(), m_login);
-        } else {
-            ui::PostMessage(m_hWnd, kMsgViewCannotOpen, 0, 0);
-            m_motion.m_registered = false;
-        }
+        if (m_self == 0)
+            clipTo(m_motion, kMotionWindowId);
+        if (m_motion.IsViewReady())
+            m_motion.OpenStream(a.Text(1).c_str(), m_link.RecordForChannels());
+        else
+            cannotOpen(m_motion);
         return none();
     });
-    m.Method("PlaybackOpen", 17, { P::Text }, [this](const DispArgs& a) {
+    m.Method("PlaybackOpen", 17, { P::Text }, [this, cannotOpen](const DispArgs& a) {
         if (a.Text(0).empty())
             return none();
-        if (m_playback.IsViewReady()) {
-            m_playback.OpenStream(a.Text(0).c_str(), m_login);
-        } else {
-            ui::PostMessage(m_hWnd, kMsgViewCannotOpen, 0, 0);
-            m_playback.m_registered = false;
-        }
+        if (m_playback.IsViewReady())
+            m_playback.OpenStream(a.Text(0).c_str(), m_link.RecordForChannels());
+        else
+            cannotOpen(m_playback);
         return none();
     });
-    m.Method("GetLiveCfg", 18, {}, [road](const DispArgs&) {
-        road(kCommandLiveConfig, 0, 0);
+    m.Method("GetLiveCfg", 18, {}, [command](const DispArgs&) {
+        command(kz::kCmdLiveCfg, 0, 0);
         return none();
     });
     m.Method("test", 19, {}, [](const DispArgs&) -> DispResult { return std::string(kVersion); });
@@ -284,14 +280,7 @@ void CTiravexCtrl::buildDispatchMap()
     m.Property(
         "Areas", 25, [this](const DispArgs&) -> DispResult { return m_shelter.AreasString(); },
         [this](const std::string& text) {
-            int v[17];
-            for (int& x : v)
-                x = kAreasMissing;
-            std::sscanf(text.c_str(), kAreasFormat, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15], &v[16]);
-            std::array<RECT, CShelter::kSlots> rects {};
-            for (int i = 0; i < CShelter::kSlots; ++i)
-                rects[static_cast<std::size_t>(i)] = RECT { v[1 + 4 * i], v[2 + 4 * i], v[3 + 4 * i], v[4 + 4 * i] };
-            m_shelter.LoadAreas(rects);
+            m_shelter.LoadAreasText(text);
             SetModifiedFlag();
         });
     m.Property(
@@ -301,23 +290,24 @@ void CTiravexCtrl::buildDispatchMap()
             SetModifiedFlag();
         });
     m.Method("GetDevIPandPort", 27, { P::Long }, [this](const DispArgs& a) {
-        searchOneDevice(a.Long(0));
+        m_link.SearchLoggedInDevice(a.Long(0));
         return none();
     });
     m.Method("SetLauguage", 28, { P::Long }, [this](const DispArgs& a) {
-        m_audio->m_language = a.Long(0) * 100;
+        m_audio->SetLanguage(a.Long(0) * kLanguageStep);
         return none();
     });
     m.Method("LoginSuc", 29, {}, [this](const DispArgs&) {
-        LoginSuc();
+        postLoginStartup();
         return none();
     });
     m.Method("SearchDev", 30, { P::Long }, [this](const DispArgs& a) {
-        searchDevices(a.Long(0));
+        m_link.SearchAll(a.Long(0));
         return none();
     });
     m.Method("RegMy", 31, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Text, P::Long, P::Long, P::Long }, [this](const DispArgs& a) {
-        RegMy(a.Text(0), a.Long(1), a.Long(2), a.Text(3), a.Text(4), a.Text(5), a.Long(6), a.Long(7), a.Long(8));
+        // The web port comes second and the media port third; devName is not used.
+        RegMy({ a.Text(0), a.Long(2), a.Long(1), a.Text(3), a.Text(4), a.Long(6), a.Long(7) }, a.Long(8));
         return none();
     });
     m.Method("UNRegMy", 32, {}, [this](const DispArgs&) {
@@ -335,7 +325,7 @@ void CTiravexCtrl::buildDispatchMap()
             if (r == SettingResult::Unchanged)
                 return;
             if (r == SettingResult::Failed)
-                ui::PostMessage(m_hWnd, kMsgRecordPathFailed, 0, 0);
+                ui::PostMessage(m_hWnd, media::kNotifyRecordPathFailed, 0, 0);
             SetModifiedFlag();
         });
     m.Property(
@@ -350,7 +340,7 @@ void CTiravexCtrl::buildDispatchMap()
         });
     m.Method("SDManage", 37, { P::Text }, [this](const DispArgs&) {
         char url[256];
-        std::snprintf(url, sizeof url, "ftp://%s:%s", m_login->ip, kStoragePort);
+        std::snprintf(url, sizeof url, "ftp://%s:%s", m_link.Record().ip, kStoragePort);
         sys::StartProcess({ kFileManager, url });
         return none();
     });
@@ -363,22 +353,11 @@ void CTiravexCtrl::buildDispatchMap()
         return none();
     });
     m.Method("GetCGIResult", 40, { P::Text, P::Long }, [this](const DispArgs& a) -> DispResult {
-        std::string result;
-        if (!m_login->ip[0])
-            return result;
-        sys::Locker lock(m_httpLock);
-        const char* text = cgiRequest(m_login->ip, m_login->username, m_webPort, m_login->passwd, a.Text(0).c_str(), a.Long(1));
-        if (!text)
-            return result;
-        char element[kCgiResultLimit + 1];
-        if (devlink::ExtractCgiResult(text, element, sizeof element) == devlink::CgiExtract::Found)
-            result = element;
-        return result;
+        return m_link.PageCgiRequest(a.Text(0), a.Long(1));
     });
-    m.Method("SendCgiToPlugin", 41, { P::Text, P::Long, P::Long }, [this](const DispArgs& a) {
-        if (!m_road)
+    m.Method("SendCgiToPlugin", 41, { P::Text, P::Long, P::Long }, [this, command](const DispArgs& a) {
+        if (!command(kz::kCmdCgi, a.Long(2), reinterpret_cast<std::intptr_t>(a.Text(0).c_str())))
             return none();
-        kz_post_ctrl_road_msg(m_road, kCommandCgi, a.Long(2), reinterpret_cast<std::intptr_t>(a.Text(0).c_str()));
         ui::SetTimer(m_hWnd, kCgiTimer, static_cast<UINT>(a.Long(1)));
         m_cgiPending = 1;
         return none();
@@ -387,18 +366,18 @@ void CTiravexCtrl::buildDispatchMap()
         LONG type = a.Long(0);
         if (type != 0 && type != 1)
             return none();
-        m_httpsFlag = static_cast<std::uint8_t>(type);
+        m_link.SetHttpsFlag(static_cast<std::uint8_t>(type));
         for (CPlayBase* player : { static_cast<CPlayBase*>(&m_live), static_cast<CPlayBase*>(&m_playback), static_cast<CPlayBase*>(&m_motion), static_cast<CPlayBase*>(&m_shelter) })
             player->m_secureTransport = type == 1;
         return none();
     });
-    m.Method("GetUpdataFilePath", 43, {}, [this, road](const DispArgs&) -> DispResult {
+    m.Method("GetUpdataFilePath", 43, {}, [this, command](const DispArgs&) -> DispResult {
         std::memset(m_updatePath, 0, sizeof m_updatePath);
         std::string chosen = ui::ChooseOpenFile();
         if (chosen.empty())
             return std::string();
         devlink::CopyText(m_updatePath, sizeof m_updatePath, chosen);
-        road(kCommandUpdateFile, reinterpret_cast<std::intptr_t>(m_updatePath), 0);
+        command(kz::kCmdUpdateFile, reinterpret_cast<std::intptr_t>(m_updatePath), 0);
         return std::string(m_updatePath);
     });
     m.Method("OpenLocalRecordFolder", 44, { P::Text }, [](const DispArgs& a) {

@@ -4,7 +4,6 @@
 
 #include "com/CodePage.h"
 #include "sys/CrashHandler.h"
-#include "sys/Time.h"
 #include "ui/Monitor.h"
 #include "view/CPlayView.h"
 
@@ -13,12 +12,6 @@
 namespace control {
 
 namespace {
-
-// Product names of cameras without pan/tilt.
-const char* const kNoPtzModelRows[] = {
-    "ZA101W", "ZA102W", "ZA103W", "ZB201", "ZB202", "ZB201W", "ZB203", "ZB203W",
-    "ZA103P", "ZB301P", "ZA104", "ZA104E", "ZB204", "ZB204E", "ZC401", "ZC402",
-};
 
 constexpr const char* kLiveWindowName = "ALIVE";
 constexpr const char* kPlaybackWindowName = "PLAYBACK";
@@ -49,32 +42,18 @@ BOOL CALLBACK_recordMonitor(HMONITOR monitor, HDC, RECT*, LPARAM data)
 
 CTiravexCtrl* CTiravexCtrl::Create() { return new CTiravexCtrl; }
 
-CTiravexCtrl::CTiravexCtrl()
+CTiravexCtrl::CTiravexCtrl() : m_audio(std::make_unique<CMediaHub>(&CPlayView::Make))
 {
     theApp().InitInstance();
-    m_noPtzModels.assign(std::begin(kNoPtzModelRows), std::end(kNoPtzModelRows));
-    m_audio = new CMediaHub;
-    m_login = new LoginInfo {};
-    m_login->groupID = static_cast<std::int32_t>(sys::GetTickCount());
-    m_loginReply.SetStatus(kNoLoginReply);
     buildDispatchMap();
 }
 
 CTiravexCtrl::~CTiravexCtrl()
 {
-    stopWorkers();
-    if (m_search) {
-        kz_close_search(m_search);
-        m_search = nullptr;
-    }
-    if (m_road) {
-        kz_close_ctrl_road(m_road);
-        m_road = nullptr;
-    }
-    delete m_login;
-    m_login = nullptr;
-    delete m_audio;
-    m_audio = nullptr;
+    // The search, the road and the link's workers first: after this nothing
+    // reaches the live window or the hub from another thread.
+    m_link.Shutdown();
+    m_audio.reset();
     m_script.Reset();
     for (auto& snapshot : m_snapshots)
         snapshot.DestroyWindow();
@@ -84,7 +63,6 @@ CTiravexCtrl::~CTiravexCtrl()
     m_live.DestroyMenu();
     m_playback.DestroyWindow();
     m_live.DestroyWindow();
-    m_noPtzModels.clear();
 }
 
 void CTiravexCtrl::DoPropExchange(CPropExchange& px)
@@ -169,40 +147,20 @@ int CTiravexCtrl::callPage(const char* name, const PageArg* arguments, int count
     return 0;
 }
 
-bool CTiravexCtrl::IsNoPtzModel(const char* productName) const
-{
-    if (!productName)
-        return false;
-    for (const auto& row : m_noPtzModels)
-        if (row == productName)
-            return true;
-    return false;
-}
-
-CPlayBase* CTiravexCtrl::PlayerById(int id)
-{
-    switch (id) {
-    case kLiveWindowId: return &m_live;
-    case kPlaybackWindowId: return &m_playback;
-    case kMotionWindowId: return &m_motion;
-    case kShelterWindowId: return &m_shelter;
-    default: return nullptr;
-    }
-}
-
 int CTiravexCtrl::OnCreate()
 {
     sys::InstallCrashHandler();
 
     ui::SetWindowLongPtr(m_hWnd, GWL_STYLE, ui::GetWindowLongPtr(m_hWnd, GWL_STYLE) | WS_BORDER);
     ui::SetWindowBackground(m_hWnd, kControlBackground);
-    ui::SetWindowLongPtr(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_link.Open();
 
     m_penSelected = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameSelectedColour);
     m_penNormal = gfx::CreatePen(gfx::PS_SOLID, 1, kFrameNormalColour);
 
     RECT client {};
     ui::GetClientRect(m_hWnd, &client);
+    m_live.SetOwner(this);
     m_live.Register(kLiveWindowName);
     if (m_live.CreateEx(WS_EX_TOOLWINDOW, kLiveWindowName, kLiveWindowName, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, client, m_hWnd, kVideoBackground))
         ui::ShowWindow(m_live.GetHwnd(), SW_SHOW);
@@ -211,6 +169,7 @@ int CTiravexCtrl::OnCreate()
         return 0; // a secondary instance has only the live window and starts inactive
 
     m_active = 1;
+    m_playback.SetOwner(this);
     m_playback.CreateEx(0, kStaticClass, kPlaybackWindowName, WS_CHILD, client, m_hWnd, kVideoBackground);
     m_motion.CreateEx(0, kStaticClass, kMotionWindowName, WS_CHILD, client, m_hWnd, kVideoBackground);
     m_shelter.CreateEx(0, kStaticClass, kShelterWindowName, WS_CHILD, client, m_hWnd, kVideoBackground);
@@ -220,7 +179,7 @@ int CTiravexCtrl::OnCreate()
 void CTiravexCtrl::OnSize(UINT, int cx, int cy)
 {
     if (!m_live.IsFullScreen() && m_live.GetHwnd())
-        ui::MoveWindow(m_live.GetHwnd(), 1, 1, cx - 2, cy - 2, TRUE);
+        ui::MoveWindow(m_live.GetHwnd(), kFrameWidth, kFrameWidth, cx - 2 * kFrameWidth, cy - 2 * kFrameWidth, TRUE);
     if (!m_playback.IsFullScreen() && m_playback.GetHwnd())
         ui::SetWindowPos(m_playback.GetHwnd(), nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
     if (m_shelter.GetHwnd())
@@ -230,43 +189,16 @@ void CTiravexCtrl::OnSize(UINT, int cx, int cy)
     m_motion.SetWorkRect(RECT { 0, 0, cx, cy });
 }
 
-void CTiravexCtrl::stopPtzWorker()
-{
-    if (!m_ptzThread)
-        return;
-    m_ptzThread->Post(sys::kQuitMessage);
-    bool ended = m_ptzThread->Wait(kPtzWorkerStopMs);
-    if (!ended) {
-        // It is stuck in an exchange: closing the socket ends that, and the
-        // worker then finds the control gone.
-        if (m_http)
-            kz_closeHttpSocket(m_http);
-        m_ptzThread->Detach();
-    }
-    if (m_ptzLink) {
-        sys::Locker lock(m_ptzLink->lock);
-        m_ptzLink->control = nullptr;
-    }
-    m_ptzLink.reset();
-    m_ptzThread.reset();
-    m_ptzThreadId = 0;
-}
-
 void CTiravexCtrl::OnDestroy()
 {
-    stopWorkers();
+    m_link.StopPtzWorker();
     m_live.CloseStream();
     m_playback.CloseStream();
     m_shelter.CloseStream();
     m_motion.CloseStream();
-    if (m_audio)
-        m_audio->HubStop();
-    if (m_http) {
-        kz_closeHttpSocket(m_http);
-        kz_freeSendData(m_http);
-        kz_close_HttpParser(m_http);
-        m_http = nullptr;
-    }
+    m_audio->HubStop();
+    // The HTTP client, the other workers and the link's mailbox go with the window.
+    m_link.Close();
     gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penSelected));
     gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penNormal));
     m_penSelected = m_penNormal = nullptr;
@@ -291,54 +223,72 @@ void CTiravexCtrl::postLoginStartup()
     }
 
     m_audio->AttachControlWindow(m_hWnd, width, height);
-    m_live.Attach(m_hWnd, width, height, m_audio);
+    m_live.Attach(m_hWnd, width, height, m_audio.get());
     if (m_self == 0) {
-        m_playback.Attach(m_hWnd, width, height, m_audio);
-        m_motion.Attach(m_hWnd, width, height, m_audio);
-        m_shelter.Attach(m_hWnd, width, height, m_audio);
+        m_playback.Attach(m_hWnd, width, height, m_audio.get());
+        m_motion.Attach(m_hWnd, width, height, m_audio.get());
+        m_shelter.Attach(m_hWnd, width, height, m_audio.get());
     }
 
-    m_audio->m_activeWindow = kLiveWindowId;
-    if (CPlayView* view = m_audio->GetView())
+    m_audio->SetActiveWindow(kLiveWindowId);
+    if (media::Renderer* view = m_audio->GetView())
         view->SetClipperWindow(m_live.GetHwnd());
     if (!m_live.IsViewReady())
         m_live.m_registered = false;
 
-    if (m_http) {
-        kz_freeSendData(m_http);
-        kz_close_HttpParser(m_http);
-    }
-    m_http = kz_create_HttpParser();
-    kz_mallocSendData(m_http, kHttpSendBufferBytes);
+    m_link.ReplaceHttpClient();
+    bool hasPtz = m_link.QueryDevInfo();
 
-    bool hasPtz = getDevInfo();
-
-    if (m_userRight == 0 || m_deviceKind == 0)
+    if (m_userRight == 0 || m_link.DeviceKind() == kz::kDeviceKindOld)
         m_live.ptzCapable = 0;
-    else if (m_deviceType == kDeviceTypeFull)
+    else if (m_link.DeviceType() == devlink::kDeviceTypeFull)
         m_live.ptzCapable = hasPtz ? 1 : 0;
 
-    if (m_deviceType == kDeviceTypeFull)
-        getProductAllInfo();
+    if (m_link.DeviceType() == devlink::kDeviceTypeFull) {
+        if (auto facts = m_link.QueryProductInfo()) {
+            if (m_self == 0)
+                m_motion.SetGridSize(facts->rows, facts->cols);
+            applyPtzFlags(facts->pt, facts->rs);
+        }
+    }
 
-    m_audio->HubStart(this, m_deviceKind >= kFirstRoadDeviceKind);
+    m_audio->HubStart(this, m_link.DeviceKind() >= kz::kFirstRoadDeviceKind);
+}
+
+bool CTiravexCtrl::applyPtzFlags(int pt, int rs)
+{
+    if (m_userRight == 0 || m_link.DeviceKind() == kz::kDeviceKindOld) {
+        m_live.ptzCapable = 0;
+        return true;
+    }
+    if (m_link.DeviceType() != devlink::kDeviceTypeFull)
+        return true;
+    if (pt == 1 || rs == 1) {
+        m_live.ptzCapable = 1;
+        return true;
+    }
+    if (pt == 0 && rs == 0) {
+        m_live.ptzCapable = 0;
+        return true;
+    }
+    return false;
 }
 
 void CTiravexCtrl::setScreenPtz(int x, int y)
 {
     m_live.ToggleScreenPtz(x, y);
-    if (m_live.IsScreenPtz()) {
-        stopPtzWorker();
-        m_ptzLink = std::make_shared<PtzWorkerLink>();
-        m_ptzLink->control = this;
-        m_ptzThread = sys::Thread::Start("screen_ptz", [link = m_ptzLink] { ptzWorkerLoop(link); });
-        m_ptzThreadId = m_ptzThread ? m_ptzThread->Id() : 0;
-        if (!m_ptzThread)
-            m_ptzLink.reset();
-        return;
-    }
-    stopPtzWorker();
+    if (m_live.IsScreenPtz())
+        m_link.StartPtzWorker();
+    else
+        m_link.StopPtzWorker();
 }
 
+void CTiravexCtrl::OnTalkReply(bool started)
+{
+    if (started)
+        m_live.StartTalkCapture();
+    else
+        m_live.StopTalkCapture();
+}
 
 }

@@ -36,6 +36,9 @@ public:
     std::string AreasString();
     // Loads four rectangles given in ten-thousandths (already parsed).
     void LoadAreas(const std::array<RECT, kSlots>& scaled);
+    // Parses the page's Areas text (a result code, then four rectangles in
+    // ten-thousandths; a value left out counts as 0x01010101) and loads it.
+    void LoadAreasText(const std::string& text);
     // Deleted rectangles come back when the editor is entered.
     void RestoreDeleted();
     // Deletes the selected rectangle.

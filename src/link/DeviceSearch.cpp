@@ -1,71 +1,60 @@
-// Device search: every camera that answers (event 211), or the one this
-// control logged in to (event 208).
+#include "link/DeviceSearch.h"
 
-#include "control/TiravexCtrl.h"
-
-#include "link/EventCodes.h"
+#include "link/Bytes.h"
 
 #include "com/CodePage.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 
-namespace control {
+namespace devlink {
+
+struct DeviceSearch::Context {
+    HWND mailbox = nullptr;
+    char deviceId[kz::kRecIdBytes] = {};
+};
 
 namespace {
 
-// The search record.
-constexpr std::size_t kRecordId = 0;
-constexpr std::size_t kRecordIdBytes = 13;
-constexpr std::size_t kRecordName = 13;
-constexpr std::size_t kRecordNameBytes = 21;
-constexpr std::size_t kRecordAddress = 34;
-constexpr std::size_t kRecordEncoding = 50;
-constexpr std::size_t kRecordValue = 52;
-constexpr std::size_t kRecordPort = 62;
-constexpr int kRecordLengths[] = { 65, 98, 106 };
-constexpr std::size_t kMaxNameBytes = 20;
-
-// A copy of a search record, as posted to the window.
+// A copy of a search answer, as posted to the mailbox.
 struct FoundDevice {
     std::vector<std::uint8_t> record;
 };
 
 bool acceptable(int type, const char* record, int length)
 {
-    if (type != kz::kSearchAnswer || !record)
-        return false;
-    for (int l : kRecordLengths)
-        if (l == length)
-            return true;
-    return false;
+    return type == kz::kSearchAnswer && record && length > 0 && kz::IsRecordLength(static_cast<std::size_t>(length));
 }
 
-FoundDevice* copyRecord(const char* record, int length)
+bool post(HWND mailbox, UINT message, const char* record, int length)
 {
     auto* found = new FoundDevice;
     found->record.assign(record, record + length);
     std::uint16_t port;
-    std::memcpy(&port, found->record.data() + kRecordPort, sizeof port);
+    std::memcpy(&port, found->record.data() + kz::kRecPortAt, sizeof port);
     port = ntohs(port);
-    std::memcpy(found->record.data() + kRecordPort, &port, sizeof port);
-    return found;
+    std::memcpy(found->record.data() + kz::kRecPortAt, &port, sizeof port);
+    if (ui::PostMessage(mailbox, message, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
+        return true;
+    delete found;
+    return false;
 }
 
 std::string addressText(const FoundDevice& d)
 {
     in_addr address {};
-    std::memcpy(&address.s_addr, d.record.data() + kRecordAddress, sizeof address.s_addr);
+    std::memcpy(&address.s_addr, d.record.data() + kz::kRecAddressAt, sizeof address.s_addr);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address, text, sizeof text);
     return text;
 }
 
-std::int32_t portOf(const FoundDevice& d)
+// A 16-bit field of the copy, in host order (the port was turned so when copied).
+std::int32_t hostU16(const FoundDevice& d, std::size_t offset)
 {
-    std::uint16_t port;
-    std::memcpy(&port, d.record.data() + kRecordPort, sizeof port);
-    return port;
+    std::uint16_t value;
+    std::memcpy(&value, d.record.data() + offset, sizeof value);
+    return value;
 }
 
 // Cuts an 8-bit text in the system code page to at most `limit` bytes
@@ -87,65 +76,76 @@ std::string cutToCharacters(const std::string& text, std::size_t limit)
 
 }
 
-int CTiravexCtrl::SearchListCallback(int type, const char* record, int length, void* user)
+DeviceSearch::DeviceSearch() = default;
+
+DeviceSearch::~DeviceSearch()
 {
-    auto* control = static_cast<CTiravexCtrl*>(user);
-    if (!control || !acceptable(type, record, length))
-        return 0;
-    FoundDevice* found = copyRecord(record, length);
-    if (!ui::PostMessage(control->m_hWnd, kMsgSearchAnswer, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
-        delete found;
+    Stop();
+}
+
+void DeviceSearch::Stop()
+{
+    if (m_handle)
+        kz_close_search(m_handle); // no callback runs after this returns
+    m_handle = nullptr;
+    m_context.reset();
+}
+
+void DeviceSearch::StartAll(HWND mailbox, int parameter)
+{
+    Stop();
+    m_context = std::make_unique<Context>();
+    m_context->mailbox = mailbox;
+    m_handle = kz_search_devices(&DeviceSearch::ListCallback, m_context.get(), parameter, kz::kSearchAll);
+}
+
+void DeviceSearch::StartOne(HWND mailbox, int parameter, const char* deviceId)
+{
+    Stop();
+    m_context = std::make_unique<Context>();
+    m_context->mailbox = mailbox;
+    std::memcpy(m_context->deviceId, deviceId, strnlen(deviceId, sizeof m_context->deviceId));
+    m_handle = kz_search_devices(&DeviceSearch::FindCallback, m_context.get(), parameter, kz::kSearchOne);
+}
+
+int DeviceSearch::ListCallback(int type, const char* record, int length, void* user)
+{
+    auto* context = static_cast<Context*>(user);
+    if (context && acceptable(type, record, length))
+        post(context->mailbox, kMsgSearchAnswer, record, length);
     return 0;
 }
 
-int CTiravexCtrl::SearchFindCallback(int type, const char* record, int length, void* user)
+int DeviceSearch::FindCallback(int type, const char* record, int length, void* user)
 {
-    auto* control = static_cast<CTiravexCtrl*>(user);
-    if (!control || !acceptable(type, record, length))
+    auto* context = static_cast<Context*>(user);
+    if (!context || !acceptable(type, record, length))
         return 0;
-    if (strncmp(record + kRecordId, control->m_loginReply.deviceId, kRecordIdBytes) != 0)
+    if (strncmp(record + kz::kRecIdAt, context->deviceId, kz::kRecIdBytes) != 0)
         return 0;
-    FoundDevice* found = copyRecord(record, length);
-    if (!ui::PostMessage(control->m_hWnd, kMsgDeviceFound, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
-        delete found;
+    post(context->mailbox, kMsgDeviceFound, record, length);
     return kz::kSearchStop;
 }
 
-void CTiravexCtrl::searchDevices(LONG parameter)
-{
-    if (m_search)
-        kz_close_search(m_search);
-    m_search = kz_search_devices(&CTiravexCtrl::SearchListCallback, this, parameter, kz::kSearchAll);
-}
-
-void CTiravexCtrl::searchOneDevice(LONG time)
-{
-    if (m_search)
-        kz_close_search(m_search);
-    m_search = nullptr;
-    if (m_road) {
-        kz_close_ctrl_road(m_road);
-        m_road = nullptr;
-    }
-    m_search = kz_search_devices(&CTiravexCtrl::SearchFindCallback, this, time, kz::kSearchOne);
-}
-
-void CTiravexCtrl::onSearchAnswer(WPARAM copy, bool oneDevice)
+SearchAnswer DeviceSearch::AnswerOf(WPARAM copy)
 {
     std::unique_ptr<FoundDevice> found(reinterpret_cast<FoundDevice*>(copy));
-    if (!found)
-        return;
-    if (oneDevice) {
-        event(devlink::kEventDeviceFound, { addressText(*found), portOf(*found) }, Delivery::Always);
-        return;
-    }
-    const char* nameField = reinterpret_cast<const char*>(found->record.data() + kRecordName);
-    std::string name(nameField, strnlen(nameField, kRecordNameBytes));
-    if (found->record[kRecordEncoding] == 0)
-        name = cutToCharacters(com::WideToMultiByte(com::MultiByteToWide(name, com::kCodePageUtf8)), kMaxNameBytes);
-    std::uint16_t value;
-    std::memcpy(&value, found->record.data() + kRecordValue, sizeof value);
-    event(devlink::kEventSearchAnswer, { name, addressText(*found), portOf(*found), std::int32_t { value } }, Delivery::Always);
+    const std::uint8_t* r = found->record.data();
+    std::string name = FieldText(r, kz::kRecNameAt, kz::kRecNameBytes);
+    if (r[kz::kRecEncodingAt] == kz::kRecNameUtf8)
+        name = cutToCharacters(com::WideToMultiByte(com::MultiByteToWide(name, com::kCodePageUtf8)), kMaxSearchNameBytes);
+    return SearchAnswer { name, addressText(*found), hostU16(*found, kz::kRecPortAt), hostU16(*found, kz::kRecValueAt) };
+}
+
+DeviceFound DeviceSearch::FoundOf(WPARAM copy)
+{
+    std::unique_ptr<FoundDevice> found(reinterpret_cast<FoundDevice*>(copy));
+    return DeviceFound { addressText(*found), hostU16(*found, kz::kRecPortAt) };
+}
+
+void DeviceSearch::Free(WPARAM copy)
+{
+    delete reinterpret_cast<FoundDevice*>(copy);
 }
 
 }

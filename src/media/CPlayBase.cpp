@@ -1,28 +1,28 @@
 #include "media/CPlayBase.h"
 
-#include "audio/CMediaHub.h"
-#include "control/ControlIds.h"
-#include "view/CPlayView.h"
-
-#include "gfx/Surface.h"
+#include "media/CMediaHub.h"
+#include "media/Notifications.h"
 
 #include "audio/G726.h"
 #include "audio/ImaAdpcm.h"
-#include "control/TiravexCtrl.h"
-#include "media/Decoder.h"
+#include "gfx/Surface.h"
+#include "ui/Monitor.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// The stream types that select the audio coding.
-constexpr std::int16_t kAudioPcm = 0;
-constexpr std::int16_t kAudioG726 = 1;
-constexpr std::int16_t kAudioAdpcm = 2;
-// Stream mode 4: G.726 audio arrives already as PCM.
-constexpr std::uint8_t kStreamModeRawAudio = 4;
 constexpr std::size_t kPcmPerG726Block = audio::kG726BlockSamples * 2;
 constexpr std::size_t kPcmPerAdpcmBlock = audio::kImaAdpcmBlockSamples * 2;
+
+// A sequence parameter set after a four-byte start code: its NAL header is
+// the fifth byte.
+constexpr std::size_t kNalHeaderOffset = 4;
+constexpr std::uint8_t kSpsNalHeader = 0x67;
+constexpr std::uint32_t kNativeWidth = 320;
+constexpr std::uint32_t kNativeMinHeight = 240;
+
 
 }
 
@@ -44,6 +44,8 @@ void CPlayBase::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMe
     m_screenHeight = screenHeight;
     m_hub = hub;
     m_view = hub ? hub->GetView() : nullptr;
+    if (hub)
+        hub->Register(*this);
 }
 
 bool CPlayBase::IsViewReady()
@@ -81,7 +83,7 @@ void CPlayBase::CloseStream()
                 StopRecDev(m_hub->GetCaptureDevice());
             kz_close_device(channel);
             if (m_hub)
-                sys::PostThreadMessage(m_hub->GetWatchdogThreadId(), static_cast<UINT>(m_id), 0, kWatchdogClosed);
+                m_hub->Request(m_id, CMediaHub::WatchdogRequest::Closed);
             m_channel = nullptr;
             {
                 sys::Locker decoder(m_decoderLock);
@@ -101,12 +103,12 @@ void CPlayBase::CloseStream()
 void CPlayBase::StartAudio()
 {
     int kind = kz::kMediaAudio;
-    if (m_login && m_login->streamType != 0) {
+    if (m_login && m_login->streamType != kz::kAudioPcm) {
         switch (m_streamMode.load()) {
-        case 0: kind = kz::kMediaAudio; break;
-        case 2: kind = kz::kMediaAudioVariant10; break;
-        case 4: kind = kz::kMediaAudioVariant11; break;
-        case 8: kind = kz::kMediaAudioVariant12; break;
+        case kz::kStreamModePlain: kind = kz::kMediaAudio; break;
+        case kz::kStreamModeVariant10: kind = kz::kMediaAudioVariant10; break;
+        case kz::kStreamModeRawAudio: kind = kz::kMediaAudioVariant11; break;
+        case kz::kStreamModeVariant12: kind = kz::kMediaAudioVariant12; break;
         default: kind = kz::kMediaAudioVariant9; break;
         }
     }
@@ -173,24 +175,24 @@ int CPlayBase::StatusCallback(int type, int* data, void* user, int value)
     int result = data ? *data : 0;
     switch (type) {
     case kz::kStatusOpen:
-        ui::PostMessage(player->m_notifyWindow, control::kMsgStreamStatus, 0, value);
+        ui::PostMessage(player->m_notifyWindow, media::kNotifyStreamStatus, 0, value);
         break;
     case kz::kStatusLinkLost:
         if (player->m_hub)
-            sys::PostThreadMessage(player->m_hub->GetWatchdogThreadId(), static_cast<UINT>(value), reinterpret_cast<WPARAM>(player), kWatchdogLinkLost);
+            player->m_hub->Request(static_cast<std::int16_t>(value), CMediaHub::WatchdogRequest::LinkLost);
         player->StopTalkCapture();
         player->m_audioOn = false;
-        ui::PostMessage(player->m_notifyWindow, control::kMsgLinkLost, 0, 0);
+        ui::PostMessage(player->m_notifyWindow, media::kNotifyLinkLost, 0, 0);
         break;
     case kz::kStatusNothing:
         break;
     case kz::kStatusTalkStart:
-        ui::PostMessage(player->m_notifyWindow, control::kMsgTalkStarted, static_cast<WPARAM>(result), value);
+        ui::PostMessage(player->m_notifyWindow, media::kNotifyTalkStarted, static_cast<WPARAM>(result), value);
         if (result == 0)
             player->StartTalkCapture();
         break;
     case kz::kStatusTalkStop:
-        ui::PostMessage(player->m_notifyWindow, control::kMsgTalkStopped, static_cast<WPARAM>(result), value);
+        ui::PostMessage(player->m_notifyWindow, media::kNotifyTalkStopped, static_cast<WPARAM>(result), value);
         if (result == 0)
             player->StopTalkCapture();
         break;
@@ -237,8 +239,8 @@ HRESULT CPlayBase::OnTick()
 void CPlayBase::RefreshView()
 {
     sys::Locker lock(m_renderLock);
-    if (m_view && m_view->composition)
-        m_view->FillSurface(m_view->composition, 0);
+    if (m_view)
+        m_view->ClearComposition();
 }
 
 void CPlayBase::OnAudioFrame(const FrameRecord& frame, int id)
@@ -253,15 +255,15 @@ void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
     const std::uint8_t* pcm = nullptr;
     std::size_t pcmBytes = 0;
     switch (m_login->streamType) {
-    case kAudioPcm:
+    case kz::kAudioPcm:
         pcm = data;
         pcmBytes = size & ~static_cast<std::size_t>(1);
         break;
-    case kAudioG726:
-        if (m_streamMode == kStreamModeRawAudio) {
+    case kz::kAudioG726:
+        if (m_streamMode == kz::kStreamModeRawAudio) {
             pcm = data;
             pcmBytes = size & ~static_cast<std::size_t>(1);
-        } else if (m_streamMode == 0) {
+        } else if (m_streamMode == kz::kStreamModePlain) {
             std::size_t blocks = size / audio::kG726BlockBytes;
             m_audioBuffer.resize(std::max(m_audioBuffer.size(), size * 8));
             auto* out = reinterpret_cast<std::int16_t*>(m_audioBuffer.data());
@@ -271,7 +273,7 @@ void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
             pcmBytes = blocks * kPcmPerG726Block;
         }
         break;
-    case kAudioAdpcm: {
+    case kz::kAudioAdpcm: {
         std::size_t blocks = size / audio::kImaAdpcmBlockBytes;
         m_audioBuffer.resize(std::max(m_audioBuffer.size(), size * 8));
         auto* out = reinterpret_cast<std::int16_t*>(m_audioBuffer.data());
@@ -289,6 +291,161 @@ void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
     }
     if (!pcm || pcmBytes == 0)
         return;
-    if (id == m_hub->m_activeWindow)
+    if (id == m_hub->ActiveWindow())
         m_hub->PlayAudioPcm(pcm, pcmBytes);
+}
+
+void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
+{
+    m_silence = 0;
+    const std::uint8_t* payload = frame.payload;
+    std::size_t size = static_cast<std::size_t>(frame.size);
+    std::uint32_t width = m_width, height = m_height;
+    if (kind == kz::kFrameH264) {
+        if (size > kNalHeaderOffset + 1 && payload[kNalHeaderOffset] == kSpsNalHeader)
+            media::ProbeH264Size(payload + kNalHeaderOffset + 1, size - kNalHeaderOffset - 1, width, height);
+    } else {
+        media::ProbeJpegSize(payload, size, width, height);
+    }
+    m_width = width;
+    m_height = height;
+    if (width == 0 || height == 0)
+        return; // no size yet: nothing can be drawn
+
+    if (m_recordingArmed) {
+        bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
+        if (kind == kz::kFrameH264 ? (m_recordFrameRate == 0 || sizeChanged) : m_recordFrameRate != frame.frameRate)
+            StartRecordFile(frame.frameRate);
+        if (m_restartFile.exchange(false))
+            StartRecordFile(frame.frameRate);
+        if (frame.keyFrame)
+            m_gotKeyFrame = true;
+        if (m_gotKeyFrame && m_recordingArmed && WriteVideoSample(frame, frame.keyFrame != 0) == 1 && kind == kz::kFrameH264)
+            ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
+    }
+    DecodeAndDraw(kind == kz::kFrameH264 ? media::Codec::H264 : media::Codec::Mjpeg, frame);
+}
+
+void CPlayBase::SelectRender()
+{
+    // Under the render lock.
+    if (!m_view || !m_view->CanCompose()) {
+        m_renderPath = RenderPath::Plain;
+        m_outputFormat = media::PixelFormat::Bgra;
+    } else if (m_surface) {
+        m_renderPath = RenderPath::Yuv;
+        m_outputFormat = media::PixelFormat::Yuv420p;
+    } else {
+        m_renderPath = RenderPath::Rgb;
+        m_outputFormat = media::PixelFormat::Bgra;
+    }
+}
+
+void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
+{
+    int width = static_cast<int>(m_width), height = static_cast<int>(m_height);
+    if (width != m_decoder.width || height != m_decoder.height || codec != m_decoder.codec) {
+        {
+            sys::Locker lock(m_renderLock);
+            if (m_surface)
+                m_surface->Release();
+            m_surface = m_view ? m_view->CreateYuvSurface(width, height) : nullptr;
+            SelectRender();
+        }
+        {
+            sys::Locker lock(m_decoderLock);
+            media::DecoderClose(m_decoder);
+            media::DecoderOpen(m_decoder, codec, width, height, m_outputFormat);
+            ++m_decoderOpens;
+        }
+        m_pictureBuffer.assign(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)), 0);
+        m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
+        m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
+        m_picture.width = static_cast<std::uint32_t>(width);
+        m_picture.height = static_cast<std::uint32_t>(height);
+        sys::Locker lock(m_decoderLock);
+        OnPictureSize(width, height);
+    }
+    if (m_decoder.width == 0 || m_pictureBuffer.empty())
+        return;
+    if (!media::DecoderDecode(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_pictureBuffer.data()))
+        return;
+    m_picture.passThrough1 = frame.passThrough1;
+    m_picture.passThrough2 = frame.passThrough2;
+    sys::Locker lock(m_renderLock);
+    ++m_drawnFrames;
+    switch (m_renderPath) {
+    case RenderPath::Yuv: DrawYuvFrame(m_picture, width, height); break;
+    case RenderPath::Rgb: DrawRgbFrame(m_picture, width, height); break;
+    case RenderPath::Plain: DrawPlainFrame(m_picture, width, height); break;
+    }
+}
+
+void CPlayBase::ComputeDisplayRect()
+{
+    RECT window {};
+    ui::GetWindowRect(m_drawWindow ? m_drawWindow : m_hWnd, &window);
+    LONG W = ui::Width(window), H = ui::Height(window);
+    LONG w = static_cast<LONG>(m_picture.width), h = static_cast<LONG>(m_picture.height);
+    sys::Locker lock(m_geometryLock);
+    if (w <= 0 || h <= 0) {
+        m_displayRect = RECT { 0, 0, W, H };
+        return;
+    }
+    if (w == static_cast<LONG>(kNativeWidth) && W >= static_cast<LONG>(kNativeWidth) && H >= static_cast<LONG>(kNativeMinHeight)) {
+        m_displayRect = RECT { W / 2 - static_cast<LONG>(kNativeWidth) / 2, H / 2 - h / 2, W / 2 + static_cast<LONG>(kNativeWidth) / 2, H / 2 + h / 2 };
+        return;
+    }
+    float sx = static_cast<float>(W) / static_cast<float>(w);
+    float sy = static_cast<float>(H) / static_cast<float>(h);
+    if (sy <= sx) {
+        LONG scaled = static_cast<LONG>(sy * static_cast<float>(w));
+        LONG left = (W - scaled) / 2;
+        m_displayRect = RECT { left, 0, left + scaled, H };
+    } else {
+        LONG scaled = static_cast<LONG>(sx * static_cast<float>(h));
+        LONG top = (H - scaled) / 2;
+        m_displayRect = RECT { 0, top, W, top + scaled };
+    }
+}
+
+RECT CPlayBase::GetDisplayRect()
+{
+    sys::Locker lock(m_geometryLock);
+    return m_displayRect;
+}
+
+void CPlayBase::DetachView()
+{
+    if (m_surface)
+        m_surface->Release();
+    m_surface = nullptr;
+    m_view = nullptr;
+}
+
+void CPlayBase::ReattachView()
+{
+    sys::Locker lock(m_renderLock);
+    DetachView();
+    Attach(m_notifyWindow, ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN), m_hub);
+    if (m_surface)
+        m_surface->Release();
+    m_surface = (m_view && m_width && m_height) ? m_view->CreateYuvSurface(static_cast<int>(m_width), static_cast<int>(m_height)) : nullptr;
+    SelectRender();
+}
+
+bool CPlayBase::StartRecordFile(int frameRate)
+{
+    // No recorder in this build: the armed recording ends here, once.
+    sys::Locker lock(m_recordLock);
+    m_recordFrameRate = frameRate;
+    if (!m_recordingArmed.exchange(false))
+        return false;
+    ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
+    return false;
+}
+
+int CPlayBase::WriteVideoSample(const FrameRecord&, bool)
+{
+    return 1;
 }

@@ -9,42 +9,32 @@
 // ticks it. Fields that several threads touch are atomics or sit under the
 // lock named beside them.
 
-#include "kznet/kznet.h"
+#include "media/CNPWnd.h"
 #include "media/Decoder.h"
+#include "media/HubPlayer.h"
+#include "media/Renderer.h"
+#include "media/WindowIds.h"
+
+#include "kznet/kznet.h"
 #include "sys/Lock.h"
-#include "view/CNPWnd.h"
-
 #include "ui/Geometry.h"
-
-namespace gfx {
-class Surface;
-}
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-class CMediaHub;
-class CPlayView;
+namespace gfx {
+class Surface;
+}
 
-// Window ids, also the players' names on the wire and in thread messages.
-constexpr std::int16_t kLiveWindowId = 1025;
-constexpr std::int16_t kPlaybackWindowId = 1026;
-constexpr std::int16_t kMotionWindowId = 1027;
-constexpr std::int16_t kShelterWindowId = 1028;
+class CMediaHub;
 
 // The silence counter's start values.
 constexpr std::int32_t kSilenceAtConstruction = 500;
 constexpr std::int32_t kSilenceAtOpen = 200;
 
 constexpr std::size_t kAddressBytes = 128;
-// Thread messages to the watchdog carry one of these codes as lParam.
-constexpr LPARAM kWatchdogClosed = 2;
-constexpr LPARAM kWatchdogLinkLost = 5;
-constexpr LPARAM kWatchdogDiskFull = 7;
-constexpr LPARAM kWatchdogCloseA = 4;
-constexpr LPARAM kWatchdogCloseB = 6;
 
 // The silence counter's tick limit: 100 ticks of 25 ms without a frame.
 constexpr std::int32_t kSilenceRefresh = 100;
@@ -67,23 +57,25 @@ struct PictureRecord {
 // Which drawing operation the player's frames go to.
 enum class RenderPath { Plain, Yuv, Rgb };
 
-class CPlayBase : public CNPWnd {
+class CPlayBase : public CNPWnd, public media::HubPlayer {
 public:
     ~CPlayBase() override;
 
     UINT GetKind() override { return CS_DBLCLKS; }
-    virtual std::int16_t GetId() const { return m_id; }
+    std::int16_t GetId() const override { return m_id; }
+    HWND GetDrawWindow() const override { return m_drawWindow ? m_drawWindow : m_hWnd; }
 
-    // Stores the notify window and the hub and takes the hub's view.
+    // Stores the notify window and the hub, takes the hub's view and
+    // registers with the hub.
     virtual void Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub);
     // The first kz_open_device argument (connection kind 1, 3 or 4).
     void SetOpenParam(int kind) { m_streamKind = kind; }
     int GetOpenParam() const { return m_streamKind; }
 
     // The view exists with its device, surfaces and clipper.
-    virtual bool IsViewReady();
+    bool IsViewReady() override;
     // Closes the media channel, if one is open.
-    virtual void CloseStream();
+    void CloseStream() override;
 
     // Opens the media channel to `address` with the login record, when the
     // view is ready (a channel already open is kept unless reopen is allowed).
@@ -95,7 +87,7 @@ public:
     // recording file when recording is armed.
     void SetAudioOn(bool on);
     void StartTalkMedia();
-    void StopTalkMedia();
+    void StopTalkMedia() override;
     // The channel joins (leaves) the hub's talk list and the microphone
     // starts (stops when no channel talks any more).
     void StartTalkCapture();
@@ -107,10 +99,10 @@ public:
     // The watchdog's calls: Poll, then OnTick for the shown window (a
     // display result; DDERR_SURFACELOST asks for a rebuild), RefreshView
     // to blacken the picture, CleanRecordStorage when the disk is full.
-    virtual bool Poll() { return true; }
-    virtual HRESULT OnTick();
-    virtual void RefreshView();
-    virtual void CleanRecordStorage() { ++m_storageCleans; }
+    bool Poll() override { return true; }
+    HRESULT OnTick() override;
+    void RefreshView() override;
+    void CleanRecordStorage() override { ++m_storageCleans; }
 
     // Audio of this window's channel: decoded by the login record's stream
     // type and played when `id` is the hub's active window and the control
@@ -120,14 +112,14 @@ public:
 
     // The view was remade: forget the old one, attach to the new one and
     // rebuild the surfaces for the current picture size.
-    virtual void ReattachView();
-    virtual void DetachView();
+    void ReattachView() override;
+    void DetachView() override;
     // Where the picture goes in the draw window with keep ratio on.
     void ComputeDisplayRect();
     RECT GetDisplayRect();
     bool ToggleKeepRatio() { return m_keepRatio = !m_keepRatio; }
     RenderPath GetRenderPath() const { return m_renderPath; }
-    sys::CriticalSection& RenderLock() { return m_renderLock; }
+    sys::CriticalSection& RenderLock() override { return m_renderLock; }
     const media::DecoderState& Decoder() const { return m_decoder; }
     // How often the decoder was opened (a resolution change opens it once).
     int DecoderOpenCount() const { return m_decoderOpens; }
@@ -137,7 +129,7 @@ public:
     std::uint32_t GetPictureWidth() const { return m_width; }
     std::uint32_t GetPictureHeight() const { return m_height; }
 
-    CPlayView* GetView() const { return m_view; }
+    media::Renderer* GetView() const { return m_view; }
     // The login record is given by OpenStream; the playback of a stored
     // stream and the tests give it directly.
     void SetLoginRecord(LoginInfo* login) { m_login = login; }
@@ -167,9 +159,6 @@ public:
     // The audio decode state (predictor, step index).
     std::atomic<std::int32_t> m_adpcmPredictor { 0 };
     std::atomic<std::int32_t> m_adpcmIndex { 0 };
-    // The voice encode state (predictor, step index).
-    std::atomic<std::int32_t> m_adpcmEncodePredictor { 0 };
-    std::atomic<std::int32_t> m_adpcmEncodeIndex { 0 };
     bool m_keepRatio = false;
     bool m_reopenAllowed = false;
     bool m_secureTransport = false;
@@ -197,7 +186,7 @@ protected:
     HWND m_drawWindow = nullptr;
     HWND m_notifyWindow = nullptr;
     std::atomic<KzHandle> m_channel { nullptr }; // changed under m_channelLock
-    CPlayView* m_view = nullptr;
+    media::Renderer* m_view = nullptr;
     CMediaHub* m_hub = nullptr;
     int m_screenWidth = 0;
     int m_screenHeight = 0;

@@ -1,6 +1,6 @@
 #include "media/Decoder.h"
 
-#include "control/TiravexApp.h"
+#include "sys/Lock.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,6 +11,18 @@ extern "C" {
 #include <cstring>
 
 namespace media {
+
+sys::CriticalSection& CodecLock()
+{
+    // Made when the module loads, never destroyed: decoders may close as late as the process ends.
+    static sys::CriticalSection* lock = new sys::CriticalSection;
+    return *lock;
+}
+
+namespace {
+// The module start makes the lock, as the control's module always did.
+const bool kCodecLockMade = (CodecLock(), true);
+}
 
 static_assert(static_cast<int>(PixelFormat::Yuv420p) == AV_PIX_FMT_YUV420P);
 static_assert(static_cast<int>(PixelFormat::Bgra) == AV_PIX_FMT_BGRA);
@@ -180,7 +192,7 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         return false;
     }
     {
-        sys::Locker lock(control::theApp().codecLock);
+        sys::Locker lock(CodecLock());
         d.context = avcodec_alloc_context3(decoder);
         if (d.context) {
             d.context->thread_count = 1;
@@ -214,7 +226,7 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
 void DecoderClose(DecoderState& d)
 {
     if (d.context) {
-        sys::Locker lock(control::theApp().codecLock);
+        sys::Locker lock(CodecLock());
         avcodec_free_context(&d.context);
     }
     if (d.scaler)

@@ -2,9 +2,7 @@
 // The video decoder of one stream player: finds the picture size in the
 // bitstream (the H.264 sequence parameter set, the JPEG SOF0 marker),
 // decodes one compressed frame at a time with FFmpeg and delivers the
-// picture as planar YUV 4:2:0 or as 32-bit BGRA. The same record carries
-// the running state of the player's IMA ADPCM audio decoder and of the
-// talk encoder.
+// picture as planar YUV 4:2:0 or as 32-bit BGRA.
 //
 // Threads: one decoder serves one player's callback thread; opening and
 // closing are serialised across all players by the process-wide codec lock.
@@ -12,6 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+namespace sys {
+class CriticalSection;
+}
 
 struct AVCodecContext;
 struct AVFrame;
@@ -28,10 +30,6 @@ enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7 };
 constexpr std::size_t kMaxPayloadBytes = 16u << 20;
 
 struct DecoderState {
-    std::int32_t adpcmEncodePredictor = 0;
-    std::int32_t adpcmEncodeIndex = 0;
-    std::int32_t adpcmPredictor = 0;
-    std::int32_t adpcmIndex = 0;
     std::vector<std::uint8_t> input; // the payload with FFmpeg's padding
     AVCodecContext* context = nullptr;
     SwsContext* scaler = nullptr;
@@ -58,6 +56,10 @@ bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& wid
 // The picture size of a JPEG's SOF0 marker. False without one, or when the
 // data is not a JPEG.
 bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height);
+
+// The process-wide lock around opening and closing decoder contexts
+// ("codecLock"), made when the module loads.
+sys::CriticalSection& CodecLock();
 
 bool DecoderOpen(DecoderState& decoder, Codec codec, int width, int height, PixelFormat outputFormat);
 void DecoderClose(DecoderState& decoder);

@@ -7,6 +7,11 @@
 
 namespace resources {
 
+// Language bases, added to a text's base number.
+constexpr int kLanguageSimplifiedChinese = 0;
+constexpr int kLanguageTraditionalChinese = 100;
+constexpr int kLanguageEnglish = 200;
+
 constexpr int kStringTypeName = 1;
 constexpr int kStringKeepRatio = 127;
 constexpr int kStringFullScreen = 128;

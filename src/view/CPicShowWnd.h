@@ -2,7 +2,7 @@
 // A snapshot window: shows one picture that the camera sent, and can save
 // it as a JPEG file. The control holds fifty of them.
 
-#include "view/CNPWnd.h"
+#include "media/CNPWnd.h"
 
 class CPicShowWnd : public CNPWnd {
 public:

@@ -1,9 +1,7 @@
 #include "view/CPlayCtrl.h"
 
-#include "audio/CMediaHub.h"
-#include "view/CPlayView.h"
+#include "media/CMediaHub.h"
 
-#include "control/TiravexCtrl.h"
 #include "gfx/Gdi.h"
 #include "gfx/Surface.h"
 #include "ui/Input.h"
@@ -100,27 +98,6 @@ void CPlayCtrl::DestroyMenu()
     m_menu = nullptr;
 }
 
-CLiveCtrl::CLiveCtrl() : CPlayCtrl(kLiveWindowId)
-{
-    m_keepRatio = true;
-}
-
-void CLiveCtrl::ToggleScreenPtz(int, int)
-{
-    m_screenPtz = !m_screenPtz;
-}
-
-int CLiveCtrl::BeginPtzMove()
-{
-    m_ptzMoving = true;
-    return m_ptzDirection;
-}
-
-CPbCtrl::CPbCtrl() : CPlayCtrl(kPlaybackWindowId)
-{
-    m_keepRatio = true;
-}
-
 void CPlayCtrl::ToggleFullScreen()
 {
     if (!m_hWnd)
@@ -155,26 +132,6 @@ void CPlayCtrl::ToggleFullScreen()
         ui::SetWindowPos(m_hWnd, nullptr, r.left, r.top, ui::Width(r), ui::Height(r), SWP_SHOWWINDOW);
 }
 
-void CPbCtrl::Pause()
-{
-    if (KzHandle channel = GetChannel())
-        kz_pause_media(channel);
-}
-
-void CPbCtrl::Resume()
-{
-    if (KzHandle channel = GetChannel())
-        kz_resume_media(channel);
-}
-
-void CPlayCtrl::activateControl()
-{
-    HWND controlWindow = m_fullScreen ? m_parent : ui::GetParent(m_hWnd);
-    auto* control = reinterpret_cast<control::CTiravexCtrl*>(ui::GetWindowLongPtr(controlWindow, GWLP_USERDATA));
-    if (control && control->GetSafeHwnd() == controlWindow)
-        control->activate();
-}
-
 LRESULT CPlayCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -187,7 +144,8 @@ LRESULT CPlayCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
         ui::SetFocus(window);
-        activateControl();
+        if (m_owner)
+            m_owner->ActivateFromView();
         return 0;
     default:
         return CPlayBase::WindowProc(window, message, wParam, lParam);

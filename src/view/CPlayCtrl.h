@@ -1,10 +1,13 @@
 #pragma once
-// The video window classes: CPlayCtrl adds zoom, full screen and the
-// context menu to the stream player; CLiveCtrl is the live window with
-// screen pan/tilt, CPbCtrl the playback window.
+// The video window class of the live and playback windows: a stream player
+// that composes its picture through a back surface (with a zoom rectangle)
+// onto the shared renderer, presents it on the watchdog's tick, goes full
+// screen on its monitor and back, and selects its control on a click.
+// CLiveCtrl and CPbCtrl derive from it.
+
+#include "view/WindowOwner.h"
 
 #include "media/CPlayBase.h"
-
 #include "ui/Menu.h"
 
 // The back surface until the video's size is known.
@@ -14,6 +17,9 @@ constexpr int kDefaultBackHeight = 960;
 class CPlayCtrl : public CPlayBase {
 public:
     ~CPlayCtrl() override;
+
+    // The control that holds the window; clicks and screen pan/tilt go to it.
+    void SetOwner(view::WindowOwner* owner) { m_owner = owner; }
 
     void Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub) override;
     void DetachView() override;
@@ -31,7 +37,6 @@ protected:
     // Clicks select the control on a multi-view page; painting draws nothing
     // (the picture comes from the renderer).
     LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-    void activateControl();
 
 public:
 
@@ -41,11 +46,11 @@ public:
 
     // Screen pan/tilt; the playback window has none.
     virtual void ToggleScreenPtz(int x, int y) = 0;
-    virtual bool IsScreenPtz() = 0;
+    virtual bool IsScreenPtz() const = 0;
     virtual int BeginPtzMove() = 0;
     virtual void EndPtzMove() = 0;
 
-    // The context menu, made when first shown and destroyed with the window object.
+    // The window's context menu, if one was made; destroyed with the window object.
     HMENU GetMenu() const { return m_menu; }
     void DestroyMenu();
 
@@ -63,50 +68,7 @@ protected:
     sys::CriticalSection m_windowLock; // blits into the composition surface and onto the screen
     bool m_fullScreen = false;
     HMENU m_menu = nullptr;
+    view::WindowOwner* m_owner = nullptr;
     HWND m_parent = nullptr;  // the control window, while in full screen
     RECT m_savedRect {};      // the control's client rectangle before full screen
-};
-
-constexpr std::size_t kStreamInfoBytes = 80;
-
-class CLiveCtrl : public CPlayCtrl {
-public:
-    CLiveCtrl();
-
-    void ToggleScreenPtz(int x, int y) override;
-    bool IsScreenPtz() override { return m_screenPtz; }
-    int BeginPtzMove() override;
-    void EndPtzMove() override { m_ptzMoving = false; }
-
-    // The camera has pan/tilt (1 at construction; set by the control).
-    std::atomic<std::int32_t> ptzCapable { 1 };
-    // The red dot: the camera's alarm state (messages 11 and 102, the login reply).
-    std::atomic<bool> m_alarmFlag { false };
-    // Byte 4 of a successful login reply.
-    std::atomic<bool> m_replyFlag { false };
-    // The video is 320 x 240 or smaller.
-    std::atomic<bool> m_smallVideo { false };
-    // The camera's stream description (message 28).
-    std::uint8_t m_streamInfo[kStreamInfoBytes] = {};
-    // The audio block length the camera announced (message 4).
-    std::atomic<std::int32_t> m_audioLength { 0 };
-
-private:
-    bool m_screenPtz = false;
-    bool m_ptzMoving = false;
-    int m_ptzDirection = 4; // the middle: no movement
-};
-
-class CPbCtrl : public CPlayCtrl {
-public:
-    CPbCtrl();
-
-    void ToggleScreenPtz(int, int) override { }
-    bool IsScreenPtz() override { return false; }
-    int BeginPtzMove() override { return 0; }
-    void EndPtzMove() override { }
-
-    // Pause and resume the recording being played, when a channel is open.
-    void Pause();
-    void Resume();
 };

@@ -37,6 +37,11 @@ int textLength(const char16_t* text) { return text ? static_cast<int>(std::char_
 
 }
 
+std::unique_ptr<media::Renderer> CPlayView::Make()
+{
+    return std::make_unique<CPlayView>();
+}
+
 CPlayView::~CPlayView()
 {
     release(composition);
@@ -132,6 +137,11 @@ HRESULT CPlayView::RestoreSurfaces()
     return composition ? composition->Restore() : hr;
 }
 
+HRESULT CPlayView::RestoreAllSurfaces()
+{
+    return device ? device->RestoreAllSurfaces() : gfx::DDERR_GENERIC;
+}
+
 int CPlayView::ProbeSurface(gfx::Surface* surface, DWORD value)
 {
     if (!surface)
@@ -190,6 +200,12 @@ void CPlayView::FillSurface(gfx::Surface* surface, WORD value)
     fx.dwSize = sizeof fx;
     fx.dwFillColor = value;
     surface->Blt(nullptr, nullptr, nullptr, gfx::DDBLT_COLORFILL | gfx::DDBLT_WAIT, &fx);
+}
+
+void CPlayView::ClearComposition()
+{
+    if (composition)
+        FillSurface(composition, 0);
 }
 
 void CPlayView::DrawFrame(COLORREF color, int left, int top, int right, int bottom, gfx::Surface* surface)

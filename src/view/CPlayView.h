@@ -8,50 +8,61 @@
 //
 // Ownership: the view owns its device, primary, composition and clipper.
 // Surfaces it makes for a caller belong to that caller, who Release()s them.
-// Exactly one view exists per control, made and destroyed by the media hub.
+// Exactly one view exists per control, made and destroyed by the media hub
+// (as its media::Renderer, through CPlayView::Make).
 //
 // Threads: the view has no lock. Blits into the composition surface and
 // onto the screen are made under the lock of the window that makes them;
 // frames are drawn on the media threads, presents on the watchdog thread,
 // and remaking the view holds every player's render lock.
 
+#include "media/Renderer.h"
+
 #include "gfx/DirectDraw.h"
 #include "gfx/Gdi.h"
 #include "gfx/Surface.h"
 
 #include <atomic>
+#include <memory>
 
-class CPlayView {
+class CPlayView : public media::Renderer {
 public:
     CPlayView() = default;
-    virtual ~CPlayView();
+    ~CPlayView() override;
     CPlayView(const CPlayView&) = delete;
     CPlayView& operator=(const CPlayView&) = delete;
+
+    // The media hub's renderer factory.
+    static std::unique_ptr<media::Renderer> Make();
 
     // Device, primary surface and the composition surface of width x
     // height (with a black 5-pixel frame drawn on it). False only when the
     // device or the primary surface cannot be made.
-    virtual bool Create(HWND window, int width, int height);
+    bool Create(HWND window, int width, int height) override;
     // Display format, video memory first, then system memory; null if neither.
-    virtual gfx::Surface* CreateSurface(int width, int height);
+    gfx::Surface* CreateSurface(int width, int height) override;
     // A video-memory YUV surface: "YV12", else "UYVY"; null if neither.
-    virtual gfx::Surface* CreateYuvSurface(int width, int height);
+    gfx::Surface* CreateYuvSurface(int width, int height) override;
     // Releases composition, primary and device (not the clipper).
     virtual void ReleaseAll();
     // Restores the primary surface, then the composition surface. A failing
     // primary is returned at once, leaving the composition surface alone.
     virtual HRESULT RestoreSurfaces();
+    // The device's RestoreAllSurfaces; DDERR_GENERIC without a device.
+    HRESULT RestoreAllSurfaces() override;
     // Writes `value` at the surface's first byte: 0, 1 (lock failed) or 2
     // (unlock failed).
     virtual int ProbeSurface(gfx::Surface* surface, DWORD value);
     // A new clipper bound to `window` on the primary surface.
-    virtual bool AttachClipper(HWND window);
+    bool AttachClipper(HWND window) override;
     // Text on black cells in `color` with `font` at (x, y).
     virtual void DrawText(gfx::Surface* surface, int x, int y, const char16_t* text, gfx::HFONT font, COLORREF color);
     // As DrawText with a "Garamond" font of the given height and width.
     virtual void DrawTextSized(gfx::Surface* surface, int x, int y, const char16_t* text, COLORREF color, int height, int width);
     // Colour fill of the whole surface with the value widened to 32 bits.
     virtual void FillSurface(gfx::Surface* surface, WORD value);
+    // FillSurface of the composition surface with 0.
+    void ClearComposition() override;
     virtual void DrawFrame(COLORREF color, int left, int top, int right, int bottom, gfx::Surface* surface);
     // A hollow rectangle with a solid pen 5 pixels wide.
     virtual void DrawFrameRect(COLORREF color, const RECT& rect, gfx::Surface* surface);
@@ -70,28 +81,29 @@ public:
     // The frame pipeline, step by step as the windows call it; each stores
     // its result in lastResult and returns it.
     // 1, RGB path: a top-down BGRA frame into the back surface at (0, 0).
-    HRESULT DrawRgbFrame(gfx::Surface* back, const void* bgra, int width, int height);
+    HRESULT DrawRgbFrame(gfx::Surface* back, const void* bgra, int width, int height) override;
     // 1, YV12 path: CopyI420 into the YUV surface, then BltFast into the
     // back surface. A failed copy drops the frame and returns a failure: the
     // lock's result, or DDERR_INVALIDPARAMS when the copy was refused.
-    HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height);
+    HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height) override;
     // 3: the back surface's `source` rectangle onto the composition surface:
     // the whole of it, or with keep ratio (`display` not null) onto the
     // display rectangle after filling the composition surface black.
-    HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display);
+    HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) override;
     // 4: the composition surface onto the screen at the window's rectangle,
     // from all of it, or with keep ratio from its window-sized top-left part.
-    HRESULT Present(HWND window, bool keepRatio);
+    HRESULT Present(HWND window, bool keepRatio) override;
 
     // The bitmap header of the RGB path for a frame.
     static gfx::BITMAPINFO FrameHeader(int width, int height);
 
     // The window presents are clipped to: rebinds the clipper (making one
     // when there is none).
-    void SetClipperWindow(HWND window);
-    HWND GetClipperWindow() const;
+    void SetClipperWindow(HWND window) override;
+    HWND GetClipperWindow() const override;
     // Device, primary surface, composition surface and clipper all exist.
-    bool IsReady() const { return device && primary && composition && clipper; }
+    bool IsReady() const override { return device && primary && composition && clipper; }
+    bool CanCompose() const override { return device && primary && composition; }
 
     int height = 0;
     int width = 0;

@@ -42,7 +42,7 @@ TEST_F(CallPage, AFailedCallIsRetriedOnceAfterFetchingTheScriptAgain)
     EXPECT_EQ(c->callPage("PluginCallBack", { std::int32_t { 1 } }, false), 0);
     EXPECT_EQ(script.calls.size(), 2u);
     EXPECT_EQ(site->ScriptReads() - readsBefore, 1);
-    EXPECT_TRUE(c->m_script);
+    EXPECT_TRUE(c->HasScript());
 }
 
 TEST_F(CallPage, NeverMoreThanOneRetry)
@@ -57,8 +57,11 @@ TEST_F(CallPage, WithoutAScriptOrAKnownNameTheCallReturnsMinusOne)
 {
     auto* c = makeControl(0);
     EXPECT_EQ(c->callPage("NoSuchFunction", {}, false), -1);
-    site->SetScript(nullptr);
-    c->m_script.Reset();
+    script.failuresLeft = 1;
+    site->SetScript(nullptr); // the page goes: the failed call drops the script object
+    c->callPage("PluginCallBack", {}, false);
+    ASSERT_FALSE(c->HasScript());
+    script.calls.clear();
     EXPECT_EQ(c->callPage("PluginCallBack", {}, false), -1);
     EXPECT_TRUE(script.calls.empty());
 }
@@ -70,20 +73,21 @@ TEST_F(CallPage, AFailureWhenTheScriptCannotBeFetchedAgainGivesUp)
     site->SetScript(nullptr); // the page is going away
     EXPECT_EQ(c->callPage("PluginCallBack", {}, false), 0);
     EXPECT_EQ(script.calls.size(), 1u);
-    EXPECT_FALSE(c->m_script);
+    EXPECT_FALSE(c->HasScript());
 }
 
 TEST_F(CallPage, AnInactiveInstanceSkipsOnlyWhenActiveCallsButMakesOthers)
 {
     auto* secondary = makeControl(3);
-    ASSERT_EQ(secondary->m_active, 0);
+    ASSERT_FALSE(secondary->IsActive());
     EXPECT_EQ(secondary->callPage("PluginCallBack", { std::int32_t { 200 } }, true), 0);
     EXPECT_TRUE(script.calls.empty());
     EXPECT_EQ(secondary->callPage("PluginCallBack", { std::int32_t { 213 } }, false), 0);
     EXPECT_EQ(script.calls.size(), 1u);
-    secondary->m_active = 1;
+    secondary->activate(); // reports itself with event 209
+    script.calls.clear();
     secondary->callPage("PluginCallBack", { std::int32_t { 200 } }, true);
-    EXPECT_EQ(script.calls.size(), 2u);
+    EXPECT_EQ(script.calls.size(), 1u);
 }
 
 }

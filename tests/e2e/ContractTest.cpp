@@ -1,12 +1,12 @@
 // End to end: the page contract against the simulated camera.
 
-#include "e2e/PageFixture.h"
+#include "support/PageFixture.h"
 
 namespace {
 
 TEST(Contract, ACgiRequestWithoutAnswerTimesOutOnceAndALateReplyStillArrives)
 {
-    auto run = e2e::RunPage("sim", R"JS(
+    auto run = testing_support::RunPage("sim", R"JS(
         var cgi = [];
         function PluginCallBackCGI(text, length) { cgi.push(text + "|" + length); }
         function PluginCallBack(code, status) {
@@ -29,7 +29,7 @@ TEST(Contract, ACgiRequestWithoutAnswerTimesOutOnceAndALateReplyStillArrives)
 
 TEST(Contract, ARepliedCgiRequestGetsItsAnswerAndNoTimeOut)
 {
-    auto run = e2e::RunPage("sim", R"JS(
+    auto run = testing_support::RunPage("sim", R"JS(
         var cgi = [];
         function PluginCallBackCGI(text, length) { cgi.push(text); }
         function PluginCallBack(code, status) {
@@ -46,7 +46,7 @@ TEST(Contract, ARepliedCgiRequestGetsItsAnswerAndNoTimeOut)
 
 TEST(Contract, RegisteringWithAWrongPasswordShowsConnectFail)
 {
-    auto run = e2e::RunPage("sim", R"JS(
+    auto run = testing_support::RunPage("sim", R"JS(
         function PluginCallBack(code, status) {
             if (code === 100) {
                 console.log("status", status);
@@ -60,7 +60,7 @@ TEST(Contract, RegisteringWithAWrongPasswordShowsConnectFail)
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_FALSE(run.console.empty());
     EXPECT_NE(run.console.back(), "status 0");
-    e2e::Image shot;
+    testing_support::Image shot;
     ASSERT_TRUE(shot.read(run.folder + "/fail.png"));
     int text = 0;
     for (int y = 11; y < 30; ++y)
@@ -72,7 +72,7 @@ TEST(Contract, RegisteringWithAWrongPasswordShowsConnectFail)
 
 TEST(Contract, TheLoginReportReachesThePageWith133Values)
 {
-    auto run = e2e::RunPage("sim,kind=102", R"JS(
+    auto run = testing_support::RunPage("sim,kind=102", R"JS(
         function PluginCallBack(code) {
             if (code === 100) { console.log(arguments.length, arguments[1], arguments[68]); host.exit(0); }
         }
@@ -90,7 +90,7 @@ namespace {
 TEST(Search, ThePageFindsTheCameraAndTheLoggedInCameraByItsIdentifier)
 {
     unsetenv("TIRAVEX_SEARCH_TARGETS");
-    auto run = e2e::RunPage("sim,name=Porch", R"JS(
+    auto run = testing_support::RunPage("sim,name=Porch", R"JS(
         function PluginCallBack(code) {
             var args = Array.prototype.slice.call(arguments);
             if (code === 211) console.log("found " + args.slice(1).join("|"));

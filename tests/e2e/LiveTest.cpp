@@ -1,7 +1,7 @@
 // End to end: a page logs in to the simulated camera, opens the live
 // picture, listens and talks, as a user's page does.
 
-#include "e2e/PageFixture.h"
+#include "support/PageFixture.h"
 
 #include <cmath>
 #include <fstream>
@@ -33,7 +33,7 @@ struct Stats {
     long differing = 0;
 };
 
-Stats compare(const e2e::Image& a, const e2e::Image& b)
+Stats compare(const testing_support::Image& a, const testing_support::Image& b)
 {
     Stats s;
     for (int y = 1; y < 481; y += 2)
@@ -66,9 +66,9 @@ class Live : public ::testing::TestWithParam<const char*> { };
 TEST_P(Live, TheMovingPatternIsOnTheScreen)
 {
     std::string codec = GetParam();
-    auto run = e2e::RunPage("sim,codec=" + codec, livePage(0), "live-" + codec);
+    auto run = testing_support::RunPage("sim,codec=" + codec, livePage(0), "live-" + codec);
     ASSERT_EQ(run.exitCode, 0);
-    e2e::Image first, second;
+    testing_support::Image first, second;
     ASSERT_TRUE(first.read(run.folder + "/first.png"));
     ASSERT_TRUE(second.read(run.folder + "/second.png"));
     Stats s = compare(first, second);
@@ -86,7 +86,7 @@ TEST_P(Sound, TheCamerasToneIsPlayedAndTheVoiceArrivesInBlocksOfTheCoding)
     std::string wav = ::testing::TempDir() + "/sound-" + std::to_string(coding) + ".wav";
     std::remove(wav.c_str());
     setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
-    auto run = e2e::RunPage("sim,audio=" + std::to_string(coding), livePage(coding), "sound-" + std::to_string(coding));
+    auto run = testing_support::RunPage("sim,audio=" + std::to_string(coding), livePage(coding), "sound-" + std::to_string(coding));
     unsetenv("TIRAVEX_AUDIO_OUT");
     ASSERT_EQ(run.exitCode, 0);
     std::size_t samples = 0;

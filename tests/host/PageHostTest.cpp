@@ -32,7 +32,7 @@ TEST(PageHost, APageCallsMembersByNameAndReadsProperties)
     ASSERT_EQ(page.ConsoleLines().size(), 1u);
     EXPECT_EQ(page.ConsoleLines()[0], "3.1.0.9 function string undefined");
     ASSERT_EQ(page.Controls().size(), 1u);
-    EXPECT_EQ(page.Controls()[0]->m_audio->m_language, 200);
+    EXPECT_EQ(page.Controls()[0]->Hub().Language(), 200);
     RECT r {};
     ui::GetWindowRect(page.Controls()[0]->GetSafeHwnd(), &r);
     EXPECT_EQ(r, (RECT { 5, 6, 325, 246 }));
@@ -48,8 +48,8 @@ TEST(PageHost, CallbacksReachThePageWithNumbersAndTexts)
         var c = createControl({ Self: 0 });
     )JS"));
     auto* c = page.Controls().at(0);
-    c->event(159, { std::int32_t { 2 }, std::string("\xC1\xAC\xBD\xD3") }, control::Delivery::Always);
-    c->cgiToPage("<CGI_Result/>", 13);
+    c->callPage("PluginCallBack", { std::int32_t { 159 }, std::int32_t { 2 }, std::string("\xC1\xAC\xBD\xD3") }, false);
+    c->callPage("PluginCallBackCGI", { std::string("<CGI_Result/>"), std::int32_t { 13 } }, false);
     ASSERT_TRUE(page.Eval(R"JS(
         console.log(JSON.stringify(got), typeof got[0][1]);
     )JS"));
@@ -66,9 +66,9 @@ TEST(PageHost, AScriptErrorInACallbackIsReportedOnceAndTheControlGoesOn)
     )JS"));
     auto* c = page.Controls().at(0);
     testing::internal::CaptureStderr();
-    c->event(1, {}, control::Delivery::Always);
+    c->callPage("PluginCallBack", { std::int32_t { 1 } }, false);
     std::string err = testing::internal::GetCapturedStderr();
-    c->event(2, {}, control::Delivery::Always);
+    c->callPage("PluginCallBack", { std::int32_t { 2 } }, false);
     EXPECT_NE(err.find("page bug"), std::string::npos);
     ASSERT_TRUE(page.Eval("console.log(calls);"));
     EXPECT_EQ(page.ConsoleLines().back(), "2") << "the failing callback was called again";

@@ -4,7 +4,7 @@
 
 #include "view/CPlayView.h"
 
-#include "audio/CMediaHub.h"
+#include "media/CMediaHub.h"
 #include "gfx/Blit.h"
 #include "gfx/Screen.h"
 #include "present/Presenter.h"
@@ -636,9 +636,9 @@ TEST_F(CPlayViewTest, AFullScreenWindowOnTheSecondMonitorIsPresentedAndKeptClear
 
 TEST_F(CPlayViewTest, TheMediaHubMakesTheViewAtScreenSizeWithItsClipper)
 {
-    CMediaHub hub;
+    CMediaHub hub(&CPlayView::Make);
     hub.AttachControlWindow(control, 100, 100);
-    CPlayView* view = hub.GetView();
+    auto* view = dynamic_cast<CPlayView*>(hub.GetView());
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->IsReady());
     EXPECT_EQ(view->width, kScreenWidth);

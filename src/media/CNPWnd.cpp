@@ -1,4 +1,4 @@
-#include "view/CNPWnd.h"
+#include "media/CNPWnd.h"
 
 #include "ui/Input.h"
 

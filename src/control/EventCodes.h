@@ -1,35 +1,16 @@
 #pragma once
-// Event codes: the first argument of every PluginCallBack call.
+// The page contract: the codes of the events (the first argument of every
+// PluginCallBack call), the page's two functions and the CGI time-out text.
 
-namespace devlink {
+namespace control {
 
+// Events made from control messages carry the message's type as their
+// code (29, 100, 102 to 162, 303, 602 to 605); these have a name here
+// because the control makes them apart from the message's own handling.
 constexpr int kEventVideoLoss = 29;
 constexpr int kEventLoginReply = 100;
-constexpr int kEventAlarmState = 102;
-constexpr int kEvent103 = 103;
-constexpr int kEvent104 = 104;
-constexpr int kEvent105 = 105;
-constexpr int kEvent106 = 106;
-constexpr int kEvent107 = 107;
-constexpr int kEvent108 = 108;
-constexpr int kEvent109 = 109;
-constexpr int kEvent110 = 110;
 constexpr int kEventAlarm = 111;
-constexpr int kEvent112 = 112;
-constexpr int kEvent113 = 113;
-constexpr int kEvent119 = 119;
-constexpr int kEvent120 = 120;
-constexpr int kEvent151 = 151;
-constexpr int kEvent152 = 152;
-constexpr int kEvent153 = 153;
-constexpr int kEvent154 = 154;
-constexpr int kEvent155 = 155;
-constexpr int kEvent156 = 156;
-constexpr int kEvent157 = 157;
-constexpr int kEvent158 = 158;
-constexpr int kEvent159 = 159;
-constexpr int kEvent160 = 160;
-constexpr int kEvent162 = 162;
+// Events of the control's own work.
 constexpr int kEventStreamOpen = 200;
 constexpr int kEventTalkMode1 = 201;
 constexpr int kEventTalkMode2 = 202;
@@ -55,13 +36,9 @@ constexpr int kEventPlaybackEnd = 221;
 constexpr int kEventCaptureFailed = 300;
 constexpr int kEventStreamStalled = 301;
 constexpr int kEventRecordingState = 302;
-constexpr int kEvent303 = 303;
 constexpr int kEventState = 500;
 constexpr int kEventSettings = 501;
 constexpr int kEventProductInfo = 502;
-constexpr int kEvent602 = 602;
-constexpr int kEvent604 = 604;
-constexpr int kEvent605 = 605;
 
 // The page's two global functions.
 constexpr const char* kPluginCallBack = "PluginCallBack";
@@ -70,5 +47,7 @@ constexpr const char* kPluginCallBackCGI = "PluginCallBackCGI";
 // What the page gets when a CGI request finds no answer in time.
 constexpr const char* kCgiTimeoutText = "<CGI_Result><result>-5</result></CGI_Result>";
 constexpr int kCgiTimeoutLength = 44;
+// A relayed CGI answer that says it succeeded.
+constexpr const char* kCgiSuccessMarker = "<result>0";
 
 }

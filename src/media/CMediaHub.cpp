@@ -1,11 +1,8 @@
-#include "audio/CMediaHub.h"
+#include "media/CMediaHub.h"
 
-#include "view/CPlayView.h"
+#include "media/Notifications.h"
 
 #include "audio/G726.h"
-#include "audio/ImaAdpcm.h"
-#include "control/TiravexCtrl.h"
-
 #include "sys/MessageQueue.h"
 #include "ui/Monitor.h"
 
@@ -13,11 +10,26 @@
 #include <cstring>
 #include <thread>
 
-CMediaHub::CMediaHub() = default;
+CMediaHub::CMediaHub(media::RendererFactory makeRenderer) : m_makeRenderer(std::move(makeRenderer)) { }
 
 CMediaHub::~CMediaHub()
 {
     HubStop();
+}
+
+std::unique_ptr<media::Renderer> CMediaHub::MakeView(HWND window)
+{
+    if (!m_makeRenderer)
+        return nullptr;
+    std::unique_ptr<media::Renderer> view = m_makeRenderer();
+    if (!view)
+        return nullptr;
+    // The composition surface is as large as the screen, so that resizing
+    // and full screen never remake it.
+    view->Create(window, ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
+    view->AttachClipper(window);
+    view->ClearComposition();
+    return view;
 }
 
 void CMediaHub::AttachControlWindow(HWND controlWindow, int width, int height)
@@ -25,19 +37,30 @@ void CMediaHub::AttachControlWindow(HWND controlWindow, int width, int height)
     m_controlWindow = controlWindow;
     m_screenWidth = width;
     m_screenHeight = height;
-    if (!m_view) {
-        // The view's composition surface is as large as the screen, so that
-        // resizing and full screen never remake it.
-        m_view = std::make_unique<CPlayView>();
-        m_view->Create(controlWindow, ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
-        m_view->AttachClipper(controlWindow);
-        m_view->FillSurface(m_view->composition, 0);
-    }
+    if (!m_view)
+        m_view = MakeView(controlWindow);
 }
 
-void CMediaHub::HubStart(control::CTiravexCtrl* control, bool smallBlocks)
+bool CMediaHub::Register(media::HubPlayer& player)
 {
-    m_control = control;
+    std::int32_t slot = player.GetId() - kLiveWindowId;
+    if (slot < 0 || static_cast<std::size_t>(slot) >= kPlayerCount)
+        return false;
+    m_players[static_cast<std::size_t>(slot)] = &player;
+    return true;
+}
+
+media::HubPlayer* CMediaHub::Player(std::int32_t id) const
+{
+    std::int32_t slot = id - kLiveWindowId;
+    if (slot < 0 || static_cast<std::size_t>(slot) >= kPlayerCount)
+        return nullptr;
+    return m_players[static_cast<std::size_t>(slot)].load();
+}
+
+void CMediaHub::HubStart(Owner* owner, bool smallBlocks)
+{
+    m_owner = owner;
     {
         sys::Locker lock(m_audioLock);
         if (!m_playDevice) {
@@ -84,6 +107,13 @@ void CMediaHub::HubStop()
     m_view.reset();
 }
 
+bool CMediaHub::Request(std::int16_t id, WatchdogRequest what) const
+{
+    if (!m_watchdogId)
+        return false;
+    return sys::PostThreadMessage(m_watchdogId, static_cast<UINT>(id), 0, static_cast<LPARAM>(what));
+}
+
 std::size_t CMediaHub::AddTalkChannel(KzHandle channel)
 {
     sys::Locker lock(m_talkLock);
@@ -99,11 +129,17 @@ std::size_t CMediaHub::RemoveTalkChannel(KzHandle channel)
     return m_talkList.size();
 }
 
+void CMediaHub::ResetTalkCoder()
+{
+    sys::Locker lock(m_talkLock);
+    m_talkAdpcm = audio::ImaAdpcmState {};
+}
+
 void CMediaHub::PlayAudioPcm(const void* pcm, std::size_t size)
 {
-    control::CTiravexCtrl* control = m_control.load();
+    Owner* owner = m_owner.load();
     sys::Locker lock(m_audioLock);
-    if (!control || !control->m_active || !m_playDevice)
+    if (!owner || !owner->IsSelected() || !m_playDevice)
         return;
     WriteData(m_playDevice, pcm, static_cast<int>(size));
 }
@@ -113,15 +149,21 @@ void CMediaHub::CaptureCallback(int event, const std::int16_t* samples, int size
     auto* hub = static_cast<CMediaHub*>(user);
     if (!hub)
         return;
-    if (event == kzaudio::kEventData) {
+    if (event == kzaudio::kEventData)
         hub->OnCapture(samples, size);
+    else
+        hub->OnCaptureFailed();
+}
+
+void CMediaHub::OnCaptureFailed()
+{
+    if (!m_owner.load())
         return;
-    }
-    control::CTiravexCtrl* control = hub->m_control.load();
-    if (!control)
+    media::HubPlayer* first = Player(kLiveWindowId);
+    if (!first)
         return;
-    control->m_live.StopTalkMedia();
-    ui::PostMessage(control->m_live.GetNotifyWindow(), control::kMsgCaptureFailed, 0, 0);
+    first->StopTalkMedia();
+    ui::PostMessage(m_controlWindow, media::kNotifyCaptureFailed, 0, 0);
 }
 
 void CMediaHub::OnCapture(const std::int16_t* samples, int size)
@@ -135,29 +177,23 @@ void CMediaHub::OnCapture(const std::int16_t* samples, int size)
     // is read past a block and nothing is dropped.
     m_talkPending.insert(m_talkPending.end(), samples, samples + size / 2);
     int coding = m_talkCoding.load();
-    std::size_t need = coding == kTalkCodingAdpcm ? audio::kImaAdpcmBlockSamples : audio::kG726BlockSamples;
-    if (coding != kTalkCodingPcm && coding != kTalkCodingG726 && coding != kTalkCodingAdpcm) {
+    if (coding != kz::kAudioPcm && coding != kz::kAudioG726 && coding != kz::kAudioAdpcm) {
         m_talkPending.clear();
         return;
     }
+    std::size_t need = coding == kz::kAudioAdpcm ? audio::kImaAdpcmBlockSamples : audio::kG726BlockSamples;
     std::size_t used = 0;
     while (m_talkPending.size() - used >= need) {
         const std::int16_t* block = m_talkPending.data() + used;
         std::size_t bytes = 0;
-        if (coding == kTalkCodingPcm) {
+        if (coding == kz::kAudioPcm) {
             std::memcpy(m_talkBuffer, block, kz::kTalkBlockPcm);
             bytes = kz::kTalkBlockPcm;
-        } else if (coding == kTalkCodingG726) {
+        } else if (coding == kz::kAudioG726) {
             audio::G726EncodeBlock(block, m_talkBuffer);
             bytes = kz::kTalkBlockG726;
         } else {
-            control::CTiravexCtrl* control = m_control.load();
-            if (!control)
-                break;
-            audio::ImaAdpcmState state { control->m_live.m_adpcmEncodePredictor.load(), control->m_live.m_adpcmEncodeIndex.load() };
-            audio::ImaAdpcmEncode(block, need, state, m_talkBuffer);
-            control->m_live.m_adpcmEncodePredictor = state.predictor;
-            control->m_live.m_adpcmEncodeIndex = state.index;
+            audio::ImaAdpcmEncode(block, need, m_talkAdpcm, m_talkBuffer);
             bytes = kz::kTalkBlockAdpcm;
         }
         used += need;
@@ -169,21 +205,20 @@ void CMediaHub::OnCapture(const std::int16_t* samples, int size)
 
 void CMediaHub::OnWatchdogMessage(const sys::Message& message)
 {
-    control::CTiravexCtrl* control = m_control.load();
-    CPlayBase* player = control ? control->PlayerById(static_cast<int>(message.message)) : nullptr;
+    media::HubPlayer* player = Player(static_cast<std::int32_t>(message.message));
     if (!player)
         return;
-    switch (message.lParam) {
-    case kWatchdogClosed:
-    case kWatchdogLinkLost:
+    switch (static_cast<WatchdogRequest>(message.lParam)) {
+    case WatchdogRequest::Closed:
+    case WatchdogRequest::LinkLost:
         player->RefreshView();
         break;
-    case kWatchdogCloseA:
-    case kWatchdogCloseB:
+    case WatchdogRequest::CloseA:
+    case WatchdogRequest::CloseB:
         player->CloseStream();
         player->RefreshView();
         break;
-    case kWatchdogDiskFull:
+    case WatchdogRequest::DiskFull:
         player->CleanRecordStorage();
         break;
     default:
@@ -191,35 +226,35 @@ void CMediaHub::OnWatchdogMessage(const sys::Message& message)
     }
 }
 
-void CMediaHub::RecoverView(control::CTiravexCtrl& control, CPlayBase& shown)
+void CMediaHub::RecoverView(media::HubPlayer& shown)
 {
-    CPlayView* view = m_view.get();
-    if (view && view->device && SUCCEEDED(view->device->RestoreAllSurfaces()))
+    if (m_view && SUCCEEDED(m_view->RestoreAllSurfaces()))
         return;
     // Rebuild the renderer: every player's render lock, in id order.
-    CPlayBase* players[] = { control.PlayerById(kLiveWindowId), control.PlayerById(kPlaybackWindowId),
-        control.PlayerById(kMotionWindowId), control.PlayerById(kShelterWindowId) };
-    for (CPlayBase* p : players)
-        p->RenderLock().Enter();
-    for (CPlayBase* p : players)
-        p->DetachView();
-    m_view = std::make_unique<CPlayView>();
-    m_view->Create(shown.GetHwnd(), ui::GetSystemMetrics(SM_CXSCREEN), ui::GetSystemMetrics(SM_CYSCREEN));
-    m_view->AttachClipper(shown.GetHwnd());
-    m_view->FillSurface(m_view->composition, 0);
-    if (control.m_self != 0)
-        players[0]->ReattachView();
-    else
-        for (CPlayBase* p : players)
-            p->ReattachView();
-    for (CPlayBase* p : players)
-        p->RenderLock().Leave();
+    media::HubPlayer* players[kPlayerCount] = {};
+    for (std::size_t i = 0; i < kPlayerCount; ++i)
+        players[i] = m_players[i].load();
+    for (media::HubPlayer* p : players)
+        if (p)
+            p->RenderLock().Enter();
+    for (media::HubPlayer* p : players)
+        if (p)
+            p->DetachView();
+    m_view = MakeView(shown.GetDrawWindow());
+    Owner* owner = m_owner.load();
+    bool all = owner && owner->IsMainInstance();
+    for (std::size_t i = 0; i < kPlayerCount; ++i)
+        if (players[i] && (all || i == 0))
+            players[i]->ReattachView();
+    for (media::HubPlayer* p : players)
+        if (p)
+            p->RenderLock().Leave();
     ++m_viewRebuilds;
 }
 
 void CMediaHub::WatchdogLoop()
 {
-    if (!m_control.load())
+    if (!m_owner.load())
         return;
     for (;;) {
         sys::Message message;
@@ -228,11 +263,9 @@ void CMediaHub::WatchdogLoop()
                 return;
             OnWatchdogMessage(message);
         }
-        if (control::CTiravexCtrl* control = m_control.load()) {
-            CPlayBase* shown = control->PlayerById(m_activeWindow.load());
-            if (shown && shown->Poll() && shown->IsViewReady() && shown->OnTick() == gfx::DDERR_SURFACELOST)
-                RecoverView(*control, *shown);
-        }
+        media::HubPlayer* shown = Player(m_activeWindow.load());
+        if (shown && shown->Poll() && shown->IsViewReady() && shown->OnTick() == gfx::DDERR_SURFACELOST)
+            RecoverView(*shown);
         std::this_thread::sleep_for(std::chrono::milliseconds(kWatchdogTickMs));
     }
 }

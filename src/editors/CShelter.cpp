@@ -1,58 +1,18 @@
-// The editors' texts: the motion grid's row masks and the privacy masks'
-// rectangles as the page sends and reads them.
-
-#include "editors/CMotion.h"
 #include "editors/CShelter.h"
 
-#include <algorithm>
+#include "editors/EditorText.h"
+
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-constexpr std::size_t kTextBytes = 1000;
+// The Areas text as the page sets it: a result code, then four rectangles.
+constexpr const char* kAreasFormat =
+    "<cgi_result><result>%d</result><x1_0>%d</x1_0><y1_0>%d</y1_0><x2_0>%d</x2_0><y2_0>%d</y2_0><x1_1>%d</x1_1><y1_1>%d</y1_1><x2_1>%d</x2_1><y2_1>%d</y2_1><x1_2>%d</x1_2><y1_2>%d</y1_2><x2_2>%d</x2_2><y2_2>%d</y2_2><x1_3>%d</x1_3><y1_3>%d</y1_3><x2_3>%d</x2_3><y2_3>%d</y2_3></cgi_result>";
+constexpr int kAreasValues = 1 + 4 * CShelter::kSlots;
+// A value the Areas text leaves out.
+constexpr int kAreasMissing = 0x01010101;
 
-// Appends while the text stays below the 1000-byte buffer.
-void append(std::string& out, const char* piece)
-{
-    std::string_view p(piece);
-    if (out.size() + p.size() < kTextBytes)
-        out += p;
-}
-
-}
-
-std::string CMotion::MaskString() const
-{
-    std::string out;
-    int rows = std::min(m_gridRows, kMaxRows);
-    for (int i = 0; i < rows; ++i) {
-        char piece[32];
-        std::snprintf(piece, sizeof piece, "&area%d=%d", i, static_cast<int>(static_cast<std::int16_t>(m_masks[static_cast<std::size_t>(i)])));
-        append(out, piece);
-    }
-    return out;
-}
-
-void CMotion::LoadMasks(const std::string& text)
-{
-    int numbers[kMaxRows] = {};
-    // Twenty numbers, each followed by a comma: parsing stops at the first
-    // piece that is not a number and a comma.
-    const char* p = text.c_str();
-    for (int i = 0; i < kMaxRows; ++i) {
-        char* end = nullptr;
-        long v = std::strtol(p, &end, 10);
-        if (end == p)
-            break;
-        numbers[i] = static_cast<int>(v);
-        if (*end != ',')
-            break;
-        p = end + 1;
-    }
-    int rows = std::min(m_gridRows, kMaxRows);
-    for (int i = 0; i < rows; ++i)
-        m_masks[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(numbers[i] & 0xFFFF);
 }
 
 std::string CShelter::AreasString()
@@ -75,7 +35,7 @@ std::string CShelter::AreasString()
             y2 = kScale;
         char piece[128];
         std::snprintf(piece, sizeof piece, "&x1_%d=%lld&y1_%d=%lld&x2_%d=%lld&y2_%d=%lld", i, x1, i, y1, i, x2, i, y2);
-        append(out, piece);
+        editors::AppendBounded(out, piece);
     }
     return out;
 }
@@ -124,4 +84,16 @@ bool CShelter::AddRect(const RECT& rect)
     m_deleted[static_cast<std::size_t>(m_count)] = false;
     m_selected = m_count++;
     return true;
+}
+
+void CShelter::LoadAreasText(const std::string& text)
+{
+    int v[kAreasValues];
+    for (int& x : v)
+        x = kAreasMissing;
+    std::sscanf(text.c_str(), kAreasFormat, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15], &v[16]);
+    std::array<RECT, kSlots> rects {};
+    for (int i = 0; i < kSlots; ++i)
+        rects[static_cast<std::size_t>(i)] = RECT { v[1 + 4 * i], v[2 + 4 * i], v[3 + 4 * i], v[4 + 4 * i] };
+    LoadAreas(rects);
 }

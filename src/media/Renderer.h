@@ -1,0 +1,59 @@
+#pragma once
+// The shared renderer, as the stream players and the media hub use it: one
+// display device with the screen's primary surface, a clipper bound to the
+// window being shown, and a composition surface as large as the screen into
+// which each window composes its picture before its part is put on the
+// screen. The render view (view/CPlayView) is this build's renderer; the
+// hub makes it, and makes it again after a lost display, through the
+// factory its owner gives it.
+//
+// Ownership: surfaces a renderer makes for a caller belong to the caller,
+// who Release()s them. Threads: a renderer has no lock of its own; blits
+// into the composition surface and onto the screen are made under the lock
+// of the window that makes them, and remaking the renderer holds every
+// player's render lock.
+
+#include "gfx/Surface.h"
+#include "ui/Window.h"
+
+#include <functional>
+#include <memory>
+
+namespace media {
+
+class Renderer {
+public:
+    virtual ~Renderer() = default;
+
+    // Device, primary surface and a composition surface of width x height.
+    virtual bool Create(HWND window, int width, int height) = 0;
+    // A new clipper bound to `window`, and the window it is bound to.
+    virtual bool AttachClipper(HWND window) = 0;
+    virtual void SetClipperWindow(HWND window) = 0;
+    virtual HWND GetClipperWindow() const = 0;
+    // Device, primary surface, composition surface and clipper all exist.
+    virtual bool IsReady() const = 0;
+    // Device, primary surface and composition surface exist: frames can be composed.
+    virtual bool CanCompose() const = 0;
+    // Restores every surface of the device after a lost display.
+    virtual HRESULT RestoreAllSurfaces() = 0;
+    // Fills the composition surface black.
+    virtual void ClearComposition() = 0;
+    // A display-format surface, and a YUV surface ("YV12", else "UYVY"); null if none.
+    virtual gfx::Surface* CreateSurface(int width, int height) = 0;
+    virtual gfx::Surface* CreateYuvSurface(int width, int height) = 0;
+
+    // The frame pipeline, step by step: a decoded frame into the window's
+    // back surface (BGRA, or I420 through the YUV surface), the back
+    // surface's `source` rectangle onto the composition surface (whole, or
+    // with keep ratio onto `display`), and the composition surface onto the
+    // screen at the window's rectangle.
+    virtual HRESULT DrawRgbFrame(gfx::Surface* back, const void* bgra, int width, int height) = 0;
+    virtual HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height) = 0;
+    virtual HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) = 0;
+    virtual HRESULT Present(HWND window, bool keepRatio) = 0;
+};
+
+using RendererFactory = std::function<std::unique_ptr<Renderer>()>;
+
+}

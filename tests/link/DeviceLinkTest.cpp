@@ -1,0 +1,171 @@
+// The device link as an object: control messages taken on a library thread
+// and handed to the sink on the page's thread, the two messages it acts on
+// at once, the reply-format flag taking effect for the very next message,
+// and the stored login reply with the device kind over it.
+
+#include "link/DeviceLink.h"
+
+#include "sys/Thread.h"
+#include "ui/Window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct RecordingSink : devlink::LinkSink {
+    std::vector<devlink::LinkEvent> events;
+    void OnLinkEvent(const devlink::LinkEvent& event) override { events.push_back(event); }
+};
+
+struct RecordingLive : devlink::LiveView {
+    std::atomic<std::int32_t> audioLength { 0 };
+    std::atomic<int> talkStarts { 0 };
+    std::atomic<int> talkStops { 0 };
+    void OnAudioBlockLength(std::int32_t length) override { audioLength = length; }
+    void OnTalkReply(bool started) override { ++(started ? talkStarts : talkStops); }
+    int BeginPtzMove() override { return 4; }
+    void EndPtzMove() override { }
+};
+
+class DeviceLinkTest : public ::testing::Test {
+protected:
+    // Delivers messages as the network library does: on a thread of its
+    // own, one after the other; then runs the page's loop.
+    void deliver(const std::vector<std::pair<int, std::vector<std::uint8_t>>>& messages)
+    {
+        auto library = sys::Thread::Start("library", [&] {
+            for (const auto& [type, bytes] : messages)
+                devlink::DeviceLink::RoadCallback(type, reinterpret_cast<const char*>(bytes.data()), &link, static_cast<int>(bytes.size()));
+        });
+        ASSERT_TRUE(library->Wait(5000));
+        ui::PumpPending();
+    }
+
+    static std::vector<std::uint8_t> reply(std::size_t bytes, std::int32_t status, std::int32_t kind, const char* id)
+    {
+        std::vector<std::uint8_t> r(bytes, 0);
+        std::memcpy(r.data(), &status, 4);
+        std::memcpy(r.data() + 934, id, std::strlen(id));
+        std::memcpy(r.data() + 1063, "Porch", 5);
+        std::memcpy(r.data() + 2215, &kind, 4);
+        return r;
+    }
+
+    RecordingSink sink;
+    RecordingLive live;
+    devlink::DeviceLink link { sink, live };
+};
+
+TEST_F(DeviceLinkTest, MessagesReachTheSinkOnThePagesThreadInOrder)
+{
+    link.Open();
+    deliver({ { 102, { 1 } }, { 999, { 1 } }, { 108, { 5, 7 } }, { 111, { 1, 2, 3 } }, { 160, { 4 } } });
+    ASSERT_EQ(sink.events.size(), 3u) << "an unknown type and a wrong length are dropped";
+    EXPECT_EQ(std::get<devlink::ByteReport>(sink.events[0]).type, 102);
+    EXPECT_EQ(std::get<devlink::BytePairReport>(sink.events[1]).b1, 7);
+    EXPECT_EQ(std::get<devlink::ByteReport>(sink.events[2]).b0, 4);
+}
+
+TEST_F(DeviceLinkTest, APaddedMessageRightAfterTheReplyFormatFlagIsTaken)
+{
+    // The camera sends 12 and at once its padded login reply: the reply is
+    // filtered on the library's thread before the page's thread has seen 12.
+    link.Open();
+    deliver({ { 12, { 1 } }, { 100, reply(2224, 0, 101, "ABCDEF123456") } });
+    ASSERT_EQ(sink.events.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<devlink::ReplyFormat>(sink.events[0]));
+    EXPECT_EQ(std::get<devlink::LoginReply>(sink.events[1]).Status(), 0);
+    EXPECT_EQ(link.ReplyFormat(), 1);
+    EXPECT_EQ(link.DeviceKind(), 101);
+    EXPECT_STREQ(link.DeviceId(), "ABCDEF123456");
+    EXPECT_STREQ(link.DeviceNameField(), "Porch");
+}
+
+TEST_F(DeviceLinkTest, AudioLengthAndTalkRepliesAreActedOnAtOnceAndNeverPosted)
+{
+    link.Open();
+    std::vector<std::uint8_t> audio { 10, 0, 0, 0, 0, 0, 0, 0 };
+    deliver({ { 4, audio }, { 4, { 11, 0, 0, 0 } }, { 7, { 19, 0, 0, 0 } }, { 7, { 20, 0, 0, 0 } }, { 7, {} } });
+    EXPECT_EQ(live.audioLength, 8) << "the message's length is the block length";
+    EXPECT_EQ(live.talkStarts, 1);
+    EXPECT_EQ(live.talkStops, 2);
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST_F(DeviceLinkTest, TheDeviceKindOverlaysTheStoredLoginReply)
+{
+    EXPECT_EQ(link.LoginStatus(), -1) << "no reply yet";
+    link.SetDeviceKind(102);
+    EXPECT_EQ(link.DeviceKind(), 102);
+    EXPECT_EQ(link.StoredReply()[2215], 102);
+    EXPECT_EQ(link.StoredReply()[2216], 0);
+    EXPECT_EQ(link.LoginStatus(), -1) << "writing the kind touched the status";
+    link.Open();
+    deliver({ { 100, reply(2219, 0, 100, "ABCDEF123456") } });
+    EXPECT_EQ(link.DeviceKind(), 100) << "read back from the stored reply's bytes";
+}
+
+TEST_F(DeviceLinkTest, LoggingOutKeepsTheDeviceIdentifierButClearsTheReply)
+{
+    link.Open();
+    deliver({ { 100, reply(2219, 0, 101, "ABCDEF123456") } });
+    ASSERT_EQ(link.LoginStatus(), 0);
+    link.Unregister();
+    EXPECT_EQ(link.LoginStatus(), -1);
+    EXPECT_EQ(link.DeviceKind(), 0);
+    EXPECT_STREQ(link.DeviceNameField(), "");
+    EXPECT_EQ(link.Record().ip[0], 0);
+    EXPECT_STREQ(link.DeviceId(), "ABCDEF123456") << "the camera last logged in to can still be found";
+}
+
+TEST_F(DeviceLinkTest, WithoutAMailboxMessagesAreDroppedAndFreed)
+{
+    deliver({ { 102, { 1 } }, { 116, std::vector<std::uint8_t>(4096, 1) } });
+    link.Open();
+    link.Close();
+    deliver({ { 102, { 1 } } });
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST_F(DeviceLinkTest, ProductInformationIsReadAndItsLimitsHold)
+{
+    auto facts = link.TakeProductInfo("<CGI_Result><modelName>M1</modelName><motionAreaCols>12</motionAreaCols><ptFlag>2</ptFlag></CGI_Result>",
+        devlink::Rs485Default::FromPtFlag);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->rows, 10) << "an absent element gives 10";
+    EXPECT_EQ(facts->cols, 12);
+    EXPECT_EQ(facts->pt, 2);
+    EXPECT_EQ(facts->rs, 2) << "an absent rs485 flag takes the pt flag over HTTP";
+    EXPECT_EQ(link.TakeProductInfo("<ptFlag>1</ptFlag>", devlink::Rs485Default::Zero)->rs, 0) << "and 0 when relayed";
+    EXPECT_STREQ(link.ModelName(), "M1");
+    EXPECT_FALSE(link.TakeProductInfo(std::string(1000, 'x'), devlink::Rs485Default::Zero)) << "1000 characters are too many";
+    EXPECT_FALSE(link.TakeProductInfo("", devlink::Rs485Default::Zero));
+
+    EXPECT_FALSE(link.TakeDevInfo("<productName>ZA104</productName>")) << "a listed product has no pan/tilt";
+    EXPECT_TRUE(link.TakeDevInfo("<productName>za104</productName>"));
+    EXPECT_STREQ(link.ModelName(), "za104");
+    EXPECT_TRUE(link.TakeDevInfo("")) << "no answer rules nothing out";
+    EXPECT_EQ(devlink::DeviceLink::HttpsPortOf("<httpsPort>8443</httpsPort>"), 8443);
+    EXPECT_FALSE(devlink::DeviceLink::HttpsPortOf("<webPort>80</webPort>"));
+}
+
+TEST_F(DeviceLinkTest, OnlyAnExactProductNameRulesOutPanTilt)
+{
+    ASSERT_EQ(link.NoPtzModels().size(), 16u);
+    EXPECT_EQ(link.NoPtzModels().front(), "ZA101W");
+    EXPECT_EQ(link.NoPtzModels()[10], "ZA104");
+    EXPECT_EQ(link.NoPtzModels().back(), "ZC402");
+    EXPECT_TRUE(link.IsNoPtzModel("ZA104"));
+    EXPECT_TRUE(link.IsNoPtzModel("ZA104E"));
+    EXPECT_FALSE(link.IsNoPtzModel("za104"));
+    EXPECT_FALSE(link.IsNoPtzModel("ZA104X"));
+    EXPECT_FALSE(link.IsNoPtzModel("ZA10"));
+    EXPECT_FALSE(link.IsNoPtzModel(""));
+    EXPECT_FALSE(link.IsNoPtzModel(nullptr));
+}
+
+}
