@@ -3,8 +3,6 @@
 #include "sim/AudioCoder.h"
 #include "sim/Connection.h"
 
-#include "kznet/kznet.h"
-
 #include <httplib.h>
 
 #include <arpa/inet.h>
@@ -41,30 +39,9 @@ constexpr int kMaxLagMs = 1000;          // a stream that falls this far behind 
 constexpr int kListenBacklog = 16;
 constexpr const char* kCgiPath = "/cgi-bin/CGIProxy.fcgi";
 
-// Lengths of the messages the camera sends, plain and with the reply-format flag.
-constexpr std::size_t kLiveCfgBytes = 76, kLiveCfgBytesPadded = 80;
-constexpr std::size_t kStreamModeBytes = 342, kStreamModeBytesPadded = 352;
-constexpr std::size_t kAlarmBytes = 4, kAlarmSoundBytes = 5, kPaddedSmall = 16;
-constexpr std::size_t kLiveCfgTextAt = 12;
-constexpr std::size_t kStreamModeAt = 85;
-
-// Login reply fields filled besides status, identifier, name and kind.
-constexpr std::size_t kReplyBytes5to8At = 5;
-constexpr std::size_t kReplyUserTextAt = 521;
-constexpr std::size_t kReplyByte553At = 553;
-constexpr std::size_t kReplyAlarmTextsAt = 554;
-constexpr std::size_t kReplyVideoValuesAt = 844;
-constexpr std::size_t kReplyWebPortAt = 947;
-constexpr std::size_t kReplyHttpsPortAt = 951;
-constexpr std::size_t kReplyEntryCount = 9;
-constexpr std::size_t kEntryUserAt = 4, kEntryRightAt = 36, kEntryStateAt = 40, kEntryText1At = 44, kEntryText2At = 76, kEntryText3At = 108;
-constexpr std::size_t kChannelTexts = 16, kAlarmTexts = 8, kVideoValues = 20;
+// Values the camera puts in its login reply.
 constexpr std::int32_t kDefaultBitRateKbps = 1024;
 constexpr std::int32_t kEntryRightAdmin = 2;
-
-// Alarm message fields.
-constexpr std::size_t kAlarmKindAt = 1, kAlarmOnAt = 2;
-constexpr std::size_t kAlarmSoundMaskAt = 2, kAlarmSoundChannelAt = 4;
 
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::int32_t v)
 {
@@ -222,7 +199,12 @@ struct Camera::State {
     std::string HandleCgi(const std::string& command, bool ok); // "" when ignored
     void SendToRoads(int type, const std::vector<std::uint8_t>& data);
     std::vector<std::uint8_t> LoginReply(std::int32_t status, const std::string& user) const;
-    std::size_t Padded(std::size_t plain, std::size_t padded) const { return config.replyFormat ? padded : plain; }
+    // The length of a fixed-length control message as this camera sends it.
+    std::size_t ControlBytes(int type) const
+    {
+        const ControlLength* entry = FindControlLength(type);
+        return static_cast<std::size_t>(config.replyFormat ? entry->padded : entry->plain);
+    }
     bool Stalled()
     {
         std::lock_guard lock(mutex);
@@ -267,24 +249,24 @@ std::vector<std::uint8_t> Camera::State::LoginReply(std::int32_t status, const s
     if (status != kLoginOk)
         return r;
     r[kReplyFlagAt] = 1;                                   // a second live-view flag
-    r[kReplyBytes5to8At] = 1;                              // channels
-    r[kReplyBytes5to8At + 1] = static_cast<std::uint8_t>(config.ptFlag);
-    r[kReplyBytes5to8At + 2] = static_cast<std::uint8_t>(config.rs485Flag);
-    r[kReplyBytes5to8At + 3] = static_cast<std::uint8_t>(config.audio);
-    for (std::size_t k = 0; k < kChannelTexts; ++k)
+    r[kReplyBytesAt] = 1;                                  // channels
+    r[kReplyBytesAt + 1] = static_cast<std::uint8_t>(config.ptFlag);
+    r[kReplyBytesAt + 2] = static_cast<std::uint8_t>(config.rs485Flag);
+    r[kReplyBytesAt + 3] = static_cast<std::uint8_t>(config.audio);
+    for (std::size_t k = 0; k < kReplyChannelTextCount; ++k)
         putText(r, kReplyChannelTextsAt + kTextField * k, "channel" + std::to_string(k + 1), kTextField);
     putText(r, kReplyUserTextAt, user, kTextField);
     r[kReplyByte553At] = 1;
-    for (std::size_t k = 0; k < kAlarmTexts; ++k)
-        putText(r, kReplyAlarmTextsAt + kTextField * k, "input" + std::to_string(k + 1), kTextField);
+    for (std::size_t k = 0; k < kReplyInputTextCount; ++k)
+        putText(r, kReplyInputTextsAt + kTextField * k, "input" + std::to_string(k + 1), kTextField);
     const std::int32_t values[] = { live.width, live.height, live.fps, live.keyInterval, kDefaultBitRateKbps };
-    for (std::size_t k = 0; k < kVideoValues; ++k)
-        put32(r, kReplyVideoValuesAt + 4 * k, values[k % std::size(values)]);
+    for (std::size_t k = 0; k < kReplyValueCount; ++k)
+        put32(r, kReplyValuesAt + sizeof(std::int32_t) * k, values[k % std::size(values)]);
     put32(r, kReplyWebPortAt, webPort);
     put32(r, kReplyHttpsPortAt, config.httpsPort);
     for (std::size_t e = 0; e < kReplyEntryCount && e < config.accounts.size(); ++e) {
         std::size_t b = kReplyEntriesAt + kReplyEntryBytes * e;
-        put32(r, b, static_cast<std::int32_t>(e + 1));
+        put32(r, b + kEntryNumberAt, static_cast<std::int32_t>(e + 1));
         putText(r, b + kEntryUserAt, config.accounts[e].user, kTextField);
         put32(r, b + kEntryRightAt, kEntryRightAdmin);
         put32(r, b + kEntryStateAt, 0);
@@ -375,8 +357,8 @@ void Camera::State::ServeRoad(const std::shared_ptr<Connection>& connection, con
         put32(kind, kDeviceKindCodeAt, code);
         control(kMsgDeviceKind, kind);
     }
-    std::vector<std::uint8_t> mode(Padded(kStreamModeBytes, kStreamModeBytesPadded), 0);
-    mode[kStreamModeAt] = 0;
+    std::vector<std::uint8_t> mode(ControlBytes(kMsgDeviceRecord), 0);
+    mode[kStreamModeAt] = kStreamModePlain;
     control(kMsgDeviceRecord, mode);
 
     auto road = std::make_shared<RoadSession>();
@@ -448,8 +430,8 @@ void Camera::State::HandleCommand(const std::shared_ptr<Connection>& connection,
         break;
     }
     case kCmdTalk: {
-        std::vector<std::uint8_t> reply(4, 0);
-        put32(reply, 0, command.b == kCmdStart ? kTalkStarted : kTalkStopped);
+        std::vector<std::uint8_t> reply;
+        wi32(reply, command.b == kCmdStart ? kTalkStarted : kTalkStopped);
         control(kMsgTalkReply, reply);
         break;
     }
@@ -459,10 +441,10 @@ void Camera::State::HandleCommand(const std::shared_ptr<Connection>& connection,
             std::lock_guard lock(mutex);
             v = live;
         }
-        std::vector<std::uint8_t> cfg(Padded(kLiveCfgBytes, kLiveCfgBytesPadded), 0);
-        put32(cfg, 0, v.width);
-        put32(cfg, 4, v.height);
-        put32(cfg, 8, v.fps);
+        std::vector<std::uint8_t> cfg(ControlBytes(kMsgLiveCfg), 0);
+        put32(cfg, kLiveCfgWidthAt, v.width);
+        put32(cfg, kLiveCfgHeightAt, v.height);
+        put32(cfg, kLiveCfgFpsAt, v.fps);
         putText(cfg, kLiveCfgTextAt, v.codec == Codec::H264 ? "h264" : "mjpeg", kTextField);
         control(kMsgLiveCfg, cfg);
         break;
@@ -860,15 +842,15 @@ void Camera::State::SearchLoop()
         putText(record, kRecNameAt, config.name, kRecNameBytes);
         in_addr address {};
         inet_pton(AF_INET, config.address.c_str(), &address);
-        std::memcpy(&record[kRecAddressAt], &address, 4);
-        record[kRecEncodingAt] = 0; // UTF-8
+        std::memcpy(&record[kRecAddressAt], &address, sizeof address);
+        record[kRecEncodingAt] = kRecNameUtf8;
         record[kRecValueAt] = static_cast<std::uint8_t>(config.deviceKind);
         record[kRecValueAt + 1] = static_cast<std::uint8_t>(config.deviceKind >> 8);
         std::uint16_t netPort = htons(static_cast<std::uint16_t>(port));
-        std::memcpy(&record[kRecPortAt], &netPort, 2);
-        if (bytes > kRecWebPortAt + 2) {
+        std::memcpy(&record[kRecPortAt], &netPort, sizeof netPort);
+        if (bytes >= kRecWebPortAt + sizeof(std::uint16_t)) {
             std::uint16_t netWeb = htons(static_cast<std::uint16_t>(webPort));
-            std::memcpy(&record[kRecWebPortAt], &netWeb, 2);
+            std::memcpy(&record[kRecWebPortAt], &netWeb, sizeof netWeb);
         }
         std::vector<std::uint8_t> payload;
         w32(payload, nonce);
@@ -1029,11 +1011,11 @@ void Camera::SetAudio(int coding)
 void Camera::Alarm(int kind)
 {
     State& s = *m_state;
-    std::vector<std::uint8_t> alarm(s.Padded(kAlarmBytes, kPaddedSmall), 0);
+    std::vector<std::uint8_t> alarm(s.config.replyFormat ? s.ControlBytes(kMsgAlarm) : static_cast<std::size_t>(kAlarmLongBytes), 0);
     alarm[kAlarmKindAt] = static_cast<std::uint8_t>(kind);
     alarm[kAlarmOnAt] = 1;
     s.SendToRoads(kMsgAlarm, alarm);
-    std::vector<std::uint8_t> sound(s.Padded(kAlarmSoundBytes, kPaddedSmall), 0);
+    std::vector<std::uint8_t> sound(s.ControlBytes(kMsgAlarmSound), 0);
     sound[kAlarmSoundMaskAt] = 1;
     sound[kAlarmSoundChannelAt] = 0;
     s.SendToRoads(kMsgAlarmSound, sound);

@@ -72,7 +72,7 @@ TEST_F(kznetRoad, LoginSucceedsWithTheCamerasReplyAndDeviceKind)
 {
     sim::CameraConfig config;
     config.accounts = { { "admin", "pw" } };
-    config.deviceKind = sim::kDeviceKind100;
+    config.deviceKind = kz::kDeviceKind100;
     config.deviceId = "ABCDEF123456";
     config.name = "Front door";
     auto camera = sim::Camera::Start(config);

@@ -31,7 +31,7 @@ TEST(simOptions, PageHostNamesAreAcceptedAndBadValuesRefused)
     EXPECT_EQ(c.httpsPort, 8443);
     EXPECT_EQ(c.video.codec, sim::Codec::Mjpeg);
     EXPECT_EQ(c.video.width, 320);
-    EXPECT_EQ(c.audio, sim::kAudioAdpcm);
+    EXPECT_EQ(c.audio, kz::kAudioAdpcm);
     EXPECT_EQ(c.name, "Hall");
 
     const char* bad[][2] = {
