@@ -8,6 +8,15 @@
 // Threads: the camera runs its own (accept, one per connection, one per
 // media stream, HTTP, search). Every public function may be called from any
 // thread. Destruction stops all of them and closes every connection.
+//
+// Inside, one file a concern: CameraState (what the servers share),
+// Acceptor (the road and media port), RoadServer, MediaServer with
+// MediaStreamer and Pacer, SearchResponder and CgiServer.
+//
+// The camera speaks the protocol through kznet/Protocol.h and kznet/Wire.h
+// only and never links the network library's client code: it has its own
+// send loop (Connection) and its own IMA ADPCM encoder, so that the two sides
+// check each other instead of sharing a mistake.
 
 #include "sim/CameraConfig.h"
 #include "sim/VideoEncoder.h"
@@ -21,6 +30,12 @@
 #include <vector>
 
 namespace sim {
+
+class Acceptor;
+class CgiServer;
+class MediaServer;
+class RoadServer;
+class SearchResponder;
 
 class Camera {
 public:
@@ -87,6 +102,11 @@ public:
 private:
     Camera() = default;
     std::shared_ptr<State> m_state;
+    std::unique_ptr<CgiServer> m_cgi;
+    std::unique_ptr<RoadServer> m_roads;
+    std::unique_ptr<MediaServer> m_media;
+    std::unique_ptr<Acceptor> m_acceptor;
+    std::unique_ptr<SearchResponder> m_search;
 };
 
 // The CGI answer the camera gives for a command (used by HTTP and the road).

@@ -1,0 +1,17 @@
+#pragma once
+// The simulated camera's time constants (milliseconds).
+
+namespace sim {
+
+// How long the camera's threads sleep at most before they look at their
+// stop flag or their channel's switches again.
+constexpr int kPollSliceMs = 50;
+// A road or media channel that has sent nothing for this long sends a
+// heartbeat.
+constexpr int kHeartbeatMs = 1000;
+// A new connection that says nothing for this long is closed.
+constexpr int kFirstMessageMs = 5000;
+// An ignored CGI request over HTTP is held at most this long.
+constexpr int kCgiIgnoreMaxMs = 10000;
+
+}
