@@ -28,6 +28,7 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
     s.config = config;
     s.live = config.video;
     s.audioCoding = config.audio;
+    s.cgiDelayMs = std::max(config.cgiDelayMs, 0);
 
     // Bind every port first: a camera that cannot have all of them does not start.
     camera->m_cgi = CgiServer::Open(s);
@@ -146,6 +147,12 @@ void Camera::IgnoreCgi(bool on)
         m_state->ignoreCgi = on;
     }
     m_state->Notify();
+}
+
+void Camera::DelayCgi(int ms)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->cgiDelayMs = std::max(ms, 0);
 }
 
 void Camera::SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps)

@@ -73,6 +73,10 @@ public:
     void Snapshot();
     // While on, CGI requests (HTTP and road) get no answer.
     void IgnoreCgi(bool on);
+    // While `ms` > 0, every CGI answer (HTTP and road) is held `ms`
+    // milliseconds from its request before it is sent; 0 turns it off. A
+    // road goes on serving its other commands meanwhile.
+    void DelayCgi(int ms);
     // Live channels send these frames in a loop as fast as the link takes
     // them, instead of encoding the pattern (for measurements). Empty: back
     // to the pattern.

@@ -54,6 +54,7 @@ struct CameraConfig {
     int toneHz = 440;
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
     bool recordingsGiven = false; // set by the first recording option, which replaces the default
+    int cgiDelayMs = 0; // every CGI answer is held this long from its request; 0 = answered at once
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels; 0 = chosen by the system

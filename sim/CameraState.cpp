@@ -11,6 +11,12 @@ void Camera::State::Stop()
     Notify();
 }
 
+bool Camera::State::SleepUnlessStopped(Clock::time_point until)
+{
+    std::unique_lock lock(mutex);
+    return !changed.wait_until(lock, until, [this] { return stopping.load(); });
+}
+
 bool Camera::State::AccountOk(const std::string& user, const std::string& password) const
 {
     for (auto& account : config.accounts)
@@ -54,7 +60,8 @@ void Camera::State::Reap()
 
 void Camera::State::JoinWorkers()
 {
-    // A worker may spawn another before it ends: join until none is left.
+    // A worker may spawn another (a held answer) before it ends: join until
+    // none is left.
     for (;;) {
         std::list<Worker> workers;
         {

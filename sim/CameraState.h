@@ -8,8 +8,8 @@
 // Threads: `config` and the ports are fixed once the camera has started;
 // `mutex` guards everything else, and whoever changes something a waiter
 // may be waiting for calls Notify. Spawn runs a worker thread (one per
-// connection); Reap joins the finished ones and JoinWorkers the rest when
-// the camera stops.
+// connection, or for an answer held back by the CGI delay); Reap joins the
+// finished ones and JoinWorkers the rest when the camera stops.
 
 #include "sim/Camera.h"
 #include "sim/Connection.h"
@@ -64,10 +64,13 @@ struct Camera::State {
     // scripted
     Clock::time_point stallUntil = Clock::now();
     bool ignoreCgi = false;
+    int cgiDelayMs = 0;
 
     void Notify() { changed.notify_all(); }
     // Sets `stopping` and wakes every waiter.
     void Stop();
+    // Waits until `until` or until the camera stops; false when it stopped.
+    bool SleepUnlessStopped(Clock::time_point until);
 
     // Whether the account may log in or open a channel.
     bool AccountOk(const std::string& user, const std::string& password) const;

@@ -89,16 +89,24 @@ void CgiServer::Stop()
     m_thread.join();
 }
 
-std::optional<std::string> CgiServer::Take(const std::string& command, bool ok)
+std::optional<CgiServer::Reply> CgiServer::Take(const std::string& command, bool ok)
 {
+    auto now = Clock::now();
+    int delayMs;
     {
         std::lock_guard lock(m_state.mutex);
         m_state.cgiLog.push_back(command);
         m_state.Notify();
         if (m_state.ignoreCgi)
             return std::nullopt;
+        delayMs = m_state.cgiDelayMs;
     }
-    return CgiAnswer(m_state.config, m_state.webPort, m_state.port, command, ok);
+    return Reply { CgiAnswer(m_state.config, m_state.webPort, m_state.port, command, ok), now + milliseconds(delayMs) };
+}
+
+bool CgiServer::Hold(const Reply& reply)
+{
+    return reply.due <= Clock::now() || m_state.SleepUnlessStopped(reply.due);
 }
 
 void CgiServer::OnRequest(const httplib::Request& request, httplib::Response& response)
@@ -113,7 +121,8 @@ void CgiServer::OnRequest(const httplib::Request& request, httplib::Response& re
         response.status = kHttpUnavailable;
         return;
     }
-    response.set_content(*reply, kAnswerType);
+    Hold(*reply);
+    response.set_content(reply->text, kAnswerType);
 }
 
 }

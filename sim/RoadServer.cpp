@@ -150,7 +150,17 @@ void RoadServer::AnswerCgi(const std::shared_ptr<Connection>& connection, const 
     auto reply = m_cgi.Take(name, true);
     if (!reply)
         return; // ignored
-    connection->Send(controlMessage(cgiAnswerType(name), std::vector<std::uint8_t>(reply->begin(), reply->end())));
+    auto message = controlMessage(cgiAnswerType(name), std::vector<std::uint8_t>(reply->text.begin(), reply->text.end()));
+    if (reply->due <= CgiServer::Clock::now()) {
+        connection->Send(message);
+        return;
+    }
+    // Held back: the road goes on reading commands and sending heartbeats
+    // meanwhile.
+    m_state.Spawn([this, connection, reply = *reply, message = std::move(message)] {
+        if (m_cgi.Hold(reply))
+            connection->Send(message);
+    });
 }
 
 void RoadServer::HandleCommand(const std::shared_ptr<Connection>& connection, const CommandRequest& command)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -220,6 +222,26 @@ TEST_F(kznetRoad, PageCgiAnswersAsType115UnlessTheCameraIgnoresIt)
     ASSERT_TRUE(recorder.WaitFor([&] { return recorder.FindControl(kMsgCgiReply) != nullptr; }));
     EXPECT_EQ(recorder.Locked([&] { return recorder.CountControls(kMsgCgiReply); }), 1);
     EXPECT_EQ(camera->CgiLog(), (std::vector<std::string> { "setMotionDetectConfig", "getMotionDetectConfig" }));
+}
+
+TEST_F(kznetRoad, ADelayedCgiAnswerArrivesAfterTheDelayWhileOtherCommandsAreAnswered)
+{
+    constexpr int kDelayMs = 500;
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(Open(MakeLogin("127.0.0.1", camera->Port(), "admin", "")));
+    LoginReply();
+    camera->DelayCgi(kDelayMs);
+    auto start = std::chrono::steady_clock::now();
+    kz_post_ctrl_road_msg(road, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("cmd=getDevInfo"));
+    kz_post_ctrl_road_msg(road, kCmdLiveCfg, 0, 0);
+    ASSERT_TRUE(recorder.WaitFor([&] { return recorder.FindControl(kMsgDevInfo) != nullptr; }, kDelayMs + 5000));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(kDelayMs));
+    recorder.Locked([&] {
+        ASSERT_NE(recorder.FindControl(kMsgLiveCfg), nullptr) << "the road answers other commands while the CGI answer is held";
+        EXPECT_LT(recorder.FindControl(kMsgLiveCfg), recorder.FindControl(kMsgDevInfo));
+    });
 }
 
 TEST_F(kznetRoad, ScriptedMessagesAlarmsAndSnapshotsArrive)
