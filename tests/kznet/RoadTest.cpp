@@ -5,15 +5,11 @@
 
 #include "kznet/Wire.h"
 #include "sim/Camera.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace kztest;
 using namespace kz;
@@ -45,28 +41,10 @@ struct kznetRoad : ::testing::Test {
 
 // A listening socket that accepts nothing and never answers.
 struct SilentServer {
-    int fd = -1;
-    int port = 0;
-    SilentServer()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t n = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
-    ~SilentServer() { ::close(fd); }
+    testing_support::LoopbackSocket socket = testing_support::BindLoopback();
+    const int port = socket.port;
+    ~SilentServer() { ::close(socket.fd); }
 };
-
-int unusedPort()
-{
-    SilentServer s;
-    return s.port; // closed when s goes: nothing listens there afterwards
-}
 
 }
 
@@ -123,7 +101,7 @@ TEST_F(kznetRoad, FailedLoginsAreReportedAsAFailedReplyNeverAHang)
         std::int32_t status;
     } cases[] = {
         { "wrong password", camera->Port(), "nope", kLoginBadAccount },
-        { "nothing listening", unusedPort(), "", kLoginUnreachable },
+        { "nothing listening", testing_support::UnusedLoopbackPort(), "", kLoginUnreachable },
     };
     for (auto& c : cases) {
         Recorder r;
