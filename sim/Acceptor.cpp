@@ -24,40 +24,20 @@ Acceptor::Acceptor(Camera::State& state, RoadServer& roads, MediaServer& media, 
 {
 }
 
-Acceptor::~Acceptor()
+void Acceptor::Accept()
 {
-    Stop();
-}
-
-void Acceptor::Start()
-{
-    m_thread = std::thread([this] { Run(); });
-}
-
-void Acceptor::Stop()
-{
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
-void Acceptor::Run()
-{
-    while (!m_state.stopping.load()) {
-        m_state.Reap();
-        if (!m_listener->WaitReadable(kPollSliceMs))
-            continue;
-        int fd = ::accept4(m_listener->Fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto connection = std::make_shared<Connection>(fd);
-        {
-            std::lock_guard lock(m_state.mutex);
-            m_state.connections.push_back(connection);
-        }
-        m_state.Spawn([this, connection] { Serve(connection); });
+    m_state.Reap(); // the workers of connections that have ended
+    int fd = ::accept4(m_listener->Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto connection = std::make_shared<Connection>(fd);
+    {
+        std::lock_guard lock(m_state.mutex);
+        m_state.connections.push_back(connection);
     }
+    m_state.Spawn([this, connection] { Serve(connection); });
 }
 
 void Acceptor::Serve(const std::shared_ptr<Connection>& connection)

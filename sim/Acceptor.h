@@ -6,7 +6,7 @@
 //
 // Ownership: one per camera, owned by the Camera; refers to the camera's
 // state and servers, which outlive it; owns the listening socket.
-// Threads: accepts on its own thread between Start and Stop; the
+// Threads: accepts on the listener's thread between Start and Stop; the
 // connections' workers belong to the state and are joined by the camera.
 
 #include "sim/CameraState.h"
@@ -16,7 +16,6 @@
 #include "sim/RoadServer.h"
 
 #include <memory>
-#include <thread>
 
 namespace sim {
 
@@ -25,24 +24,20 @@ public:
     // Listens on the configured address and port and records the port in
     // the state; null when it cannot.
     static std::unique_ptr<Acceptor> Open(Camera::State& state, RoadServer& roads, MediaServer& media);
-    ~Acceptor();
-    Acceptor(const Acceptor&) = delete;
-    Acceptor& operator=(const Acceptor&) = delete;
 
-    void Start();
+    void Start() { m_listener->Start(m_state.stopping, [this] { Accept(); }); }
     // Joins the accepting thread; the camera has already set `stopping`.
-    void Stop();
+    void Stop() { m_listener->Stop(); }
 
 private:
     Acceptor(Camera::State& state, RoadServer& roads, MediaServer& media, std::unique_ptr<Listener> listener);
-    void Run();
+    void Accept();
     void Serve(const std::shared_ptr<Connection>& connection);
 
     Camera::State& m_state;
     RoadServer& m_roads;
     MediaServer& m_media;
     const std::unique_ptr<Listener> m_listener;
-    std::thread m_thread;
 };
 
 }

@@ -1,5 +1,7 @@
 #include "sim/Listener.h"
 
+#include "sim/Timing.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,13 +36,25 @@ std::unique_ptr<Listener> Listener::Open(const std::string& address, int port, i
 
 Listener::~Listener()
 {
+    Stop();
     ::close(m_fd);
 }
 
-bool Listener::WaitReadable(int timeoutMs) const
+void Listener::Start(const std::atomic<bool>& stopping, std::function<void()> onReadable)
 {
-    pollfd p { m_fd, POLLIN, 0 };
-    return ::poll(&p, 1, timeoutMs) > 0;
+    m_thread = std::thread([this, &stopping, onReadable = std::move(onReadable)] {
+        while (!stopping.load()) {
+            pollfd p { m_fd, POLLIN, 0 };
+            if (::poll(&p, 1, kPollSliceMs) > 0)
+                onReadable();
+        }
+    });
+}
+
+void Listener::Stop()
+{
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 }

@@ -1,13 +1,17 @@
 #pragma once
 // A socket of the simulated camera bound to its address: a listening TCP
-// socket (roads and media) or a bound UDP socket (search). Owns the
-// descriptor and closes it when destroyed.
+// socket (roads and media) or a bound UDP socket (search), and the thread
+// that waits on it. Owns the descriptor and the thread; destruction joins
+// the thread (whose stop flag must be set by then) and closes the socket.
 //
-// Threads: made on the camera's starting thread, then used by the one thread
-// that accepts or answers on it.
+// Threads: made on the camera's starting thread; between Start and Stop
+// its own thread calls the handler whenever something arrives.
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace sim {
 
@@ -22,13 +26,19 @@ public:
 
     int Fd() const { return m_fd; }
     int Port() const { return m_port; }
-    // Waits up to `timeoutMs` for a connection or a datagram to arrive.
-    bool WaitReadable(int timeoutMs) const;
+
+    // Calls `onReadable` on a thread of its own each time a connection or a
+    // datagram is waiting, until `stopping` is set.
+    void Start(const std::atomic<bool>& stopping, std::function<void()> onReadable);
+    // Joins that thread; `stopping` has been set.
+    void Stop();
 
 private:
     Listener(int fd, int port) : m_fd(fd), m_port(port) { }
+
     const int m_fd;
     const int m_port;
+    std::thread m_thread;
 };
 
 }

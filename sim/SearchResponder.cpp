@@ -1,7 +1,6 @@
 #include "sim/SearchResponder.h"
 
 #include "sim/Fields.h"
-#include "sim/Timing.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,22 +22,6 @@ std::unique_ptr<SearchResponder> SearchResponder::Open(Camera::State& state)
     return std::unique_ptr<SearchResponder>(new SearchResponder(state, std::move(socket)));
 }
 
-SearchResponder::~SearchResponder()
-{
-    Stop();
-}
-
-void SearchResponder::Start()
-{
-    m_thread = std::thread([this] { Run(); });
-}
-
-void SearchResponder::Stop()
-{
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
 std::vector<std::uint8_t> SearchResponder::Record() const
 {
     const CameraConfig& config = m_state.config;
@@ -58,27 +41,24 @@ std::vector<std::uint8_t> SearchResponder::Record() const
     return record;
 }
 
-void SearchResponder::Run()
+void SearchResponder::Answer()
 {
     const int fd = m_socket->Fd();
-    while (!m_state.stopping.load()) {
-        if (!m_socket->WaitReadable(kPollSliceMs))
-            continue;
-        std::uint8_t buffer[kMaxDatagram];
-        sockaddr_in from {};
-        socklen_t fromLength = sizeof from;
-        ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        Header header;
-        if (n != static_cast<ssize_t>(kHeaderBytes + kSearchProbeBytes) || ParseHeader(buffer, kHeaderBytes, header) != HeaderCheck::Ok
-            || header.kind != Kind::SearchProbe || header.length != kSearchProbeBytes)
-            continue;
-        std::vector<std::uint8_t> payload;
-        w32(payload, r32(buffer + kHeaderBytes)); // the probe's nonce
-        auto record = Record();
-        wbytes(payload, record.data(), record.size());
-        auto datagram = Message(Kind::SearchAnswer, payload);
-        ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
-    }
+    std::uint8_t buffer[kMaxDatagram];
+    sockaddr_in from {};
+    socklen_t fromLength = sizeof from;
+    ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    Header header;
+    if (n != static_cast<ssize_t>(kHeaderBytes + kSearchProbeBytes) || ParseHeader(buffer, kHeaderBytes, header) != HeaderCheck::Ok
+        || header.kind != Kind::SearchProbe || header.length != kSearchProbeBytes)
+        return;
+    auto record = Record();
+    std::vector<std::uint8_t> payload;
+    payload.reserve(kSearchNonceBytes + record.size());
+    w32(payload, r32(buffer + kHeaderBytes)); // the probe's nonce
+    wbytes(payload, record.data(), record.size());
+    auto datagram = Message(Kind::SearchAnswer, payload);
+    ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
 }
 
 }

@@ -5,15 +5,14 @@
 //
 // Ownership: one per camera (none when the camera has no search port),
 // owned by the Camera; refers to the camera's state, which outlives it;
-// owns the UDP socket. Threads: answers on its own thread between Start and
-// Stop.
+// owns the UDP socket. Threads: answers on the socket's thread between
+// Start and Stop.
 
 #include "sim/CameraState.h"
 #include "sim/Listener.h"
 
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace sim {
@@ -23,23 +22,20 @@ public:
     // Binds the configured search port and records it in the state; null
     // when it cannot.
     static std::unique_ptr<SearchResponder> Open(Camera::State& state);
-    ~SearchResponder();
-    SearchResponder(const SearchResponder&) = delete;
-    SearchResponder& operator=(const SearchResponder&) = delete;
 
-    void Start();
+    void Start() { m_socket->Start(m_state.stopping, [this] { Answer(); }); }
     // Joins the answering thread; the camera has already set `stopping`.
-    void Stop();
+    void Stop() { m_socket->Stop(); }
 
 private:
     SearchResponder(Camera::State& state, std::unique_ptr<Listener> socket) : m_state(state), m_socket(std::move(socket)) { }
-    void Run();
+    // Answers the datagram that is waiting, if it is a probe.
+    void Answer();
     // The camera's device record, of the configured length.
     std::vector<std::uint8_t> Record() const;
 
     Camera::State& m_state;
     const std::unique_ptr<Listener> m_socket;
-    std::thread m_thread;
 };
 
 }
