@@ -1,7 +1,5 @@
 #include "sim/Acceptor.h"
 
-#include "sim/Timing.h"
-
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -9,6 +7,11 @@
 namespace sim {
 
 using namespace kz::wire;
+
+namespace {
+// A new connection that says nothing for this long is closed (milliseconds).
+constexpr int kFirstMessageMs = 5000;
+}
 
 std::unique_ptr<Acceptor> Acceptor::Open(Camera::State& state, RoadServer& roads, MediaServer& media)
 {

@@ -12,6 +12,7 @@ constexpr const char* kFirmwareVersion = "1.0.0.1";
 constexpr const char* kHardwareVersion = "1.0.0.1";
 constexpr const char* kAnswerType = "text/plain";
 constexpr int kHttpUnavailable = 503; // an ignored request, released without an answer
+constexpr int kCgiIgnoreMaxMs = 10000;  // an ignored request is held at most this long
 
 std::string element(const char* name, const std::string& value)
 {

@@ -9,9 +9,5 @@ constexpr int kPollSliceMs = 50;
 // A road or media channel that has sent nothing for this long sends a
 // heartbeat.
 constexpr int kHeartbeatMs = 1000;
-// A new connection that says nothing for this long is closed.
-constexpr int kFirstMessageMs = 5000;
-// An ignored CGI request over HTTP is held at most this long.
-constexpr int kCgiIgnoreMaxMs = 10000;
 
 }
