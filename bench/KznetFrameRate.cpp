@@ -8,9 +8,8 @@
 #include "kznet/kznet.h"
 #include "sim/Camera.h"
 #include "sim/VideoEncoder.h"
+#include "support/Loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,14 +77,9 @@ double measureLibrary(const std::vector<sim::EncodedFrame>& frames, double secon
 
 double measurePlainSocket(const std::vector<sim::EncodedFrame>& frames, double seconds)
 {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    socklen_t n = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+    auto [listener, port] = testing_support::BindLoopback();
+    if (listener < 0)
+        return 0;
 
     std::atomic<bool> stop { false };
     std::thread writer([&] {
@@ -103,8 +97,7 @@ double measurePlainSocket(const std::vector<sim::EncodedFrame>& frames, double s
         }
         ::close(fd);
     });
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int fd = testing_support::ConnectLoopback(port);
     std::vector<std::uint8_t> buffer;
     Counter counter;
     auto readFrame = [&] {

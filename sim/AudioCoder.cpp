@@ -1,6 +1,6 @@
 #include "sim/AudioCoder.h"
 
-#include "sim/CameraConfig.h"
+#include "kznet/Protocol.h"
 
 extern "C" {
 #include <spandsp.h>
@@ -50,9 +50,9 @@ void AdpcmEncoder::Encode(const std::int16_t* samples, std::size_t count, std::u
 std::size_t BlockBytes(int coding)
 {
     switch (coding) {
-    case kAudioPcm: return kPcmBlockBytes;
-    case kAudioG726: return kG726BlockBytes;
-    case kAudioAdpcm: return kAdpcmBlockBytes;
+    case kz::kAudioPcm: return kPcmBlockBytes;
+    case kz::kAudioG726: return kG726BlockBytes;
+    case kz::kAudioAdpcm: return kAdpcmBlockBytes;
     }
     return 0;
 }
@@ -60,9 +60,9 @@ std::size_t BlockBytes(int coding)
 std::size_t BlockSamples(int coding)
 {
     switch (coding) {
-    case kAudioPcm: return kPcmBlockBytes / 2;
-    case kAudioG726: return kG726BlockSamples;
-    case kAudioAdpcm: return kAdpcmBlockSamples;
+    case kz::kAudioPcm: return kPcmBlockBytes / 2;
+    case kz::kAudioG726: return kG726BlockSamples;
+    case kz::kAudioAdpcm: return kAdpcmBlockSamples;
     }
     return 0;
 }
@@ -104,14 +104,14 @@ std::vector<std::uint8_t> ToneCoder::NextBlock()
     }
     std::vector<std::uint8_t> block(BlockBytes(m_coding));
     switch (m_coding) {
-    case kAudioPcm:
+    case kz::kAudioPcm:
         for (std::size_t i = 0; i < count; ++i) {
             block[2 * i] = static_cast<std::uint8_t>(pcm[i]);
             block[2 * i + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(pcm[i]) >> 8);
         }
         break;
-    case kAudioG726: G726EncodeBlock(pcm.data(), block.data()); break;
-    case kAudioAdpcm: m_adpcm.Encode(pcm.data(), count, block.data()); break;
+    case kz::kAudioG726: G726EncodeBlock(pcm.data(), block.data()); break;
+    case kz::kAudioAdpcm: m_adpcm.Encode(pcm.data(), count, block.data()); break;
     }
     return block;
 }

@@ -8,6 +8,15 @@
 // Threads: the camera runs its own (accept, one per connection, one per
 // media stream, HTTP, search). Every public function may be called from any
 // thread. Destruction stops all of them and closes every connection.
+//
+// Inside, one file a concern: CameraState (what the servers share),
+// Acceptor (the road and media port), RoadServer, MediaServer with
+// MediaStreamer and Pacer, SearchResponder and CgiServer.
+//
+// The camera speaks the protocol through kznet/Protocol.h and kznet/Wire.h
+// only and never links the network library's client code: it has its own
+// send loop (Connection) and its own IMA ADPCM encoder, so that the two sides
+// check each other instead of sharing a mistake.
 
 #include "sim/CameraConfig.h"
 #include "sim/VideoEncoder.h"
@@ -21,6 +30,12 @@
 #include <vector>
 
 namespace sim {
+
+class Acceptor;
+class CgiServer;
+class MediaServer;
+class RoadServer;
+class SearchResponder;
 
 class Camera {
 public:
@@ -58,6 +73,10 @@ public:
     void Snapshot();
     // While on, CGI requests (HTTP and road) get no answer.
     void IgnoreCgi(bool on);
+    // While `ms` > 0, every CGI answer (HTTP and road) is held `ms`
+    // milliseconds from its request before it is sent; 0 turns it off. A
+    // road goes on serving its other commands meanwhile.
+    void DelayCgi(int ms);
     // Live channels send these frames in a loop as fast as the link takes
     // them, instead of encoding the pattern (for measurements). Empty: back
     // to the pattern.
@@ -87,6 +106,11 @@ public:
 private:
     Camera() = default;
     std::shared_ptr<State> m_state;
+    std::unique_ptr<CgiServer> m_cgi;
+    std::unique_ptr<RoadServer> m_roads;
+    std::unique_ptr<MediaServer> m_media;
+    std::unique_ptr<Acceptor> m_acceptor;
+    std::unique_ptr<SearchResponder> m_search;
 };
 
 // The CGI answer the camera gives for a command (used by HTTP and the road).

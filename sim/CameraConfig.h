@@ -4,6 +4,8 @@
 // password, streams 640 x 480 H.264 at 15 frames per second and answers on
 // loopback ports chosen by the system.
 
+#include "kznet/Protocol.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,11 +13,6 @@
 namespace sim {
 
 enum class Codec { H264, Mjpeg };
-
-// Audio codings (the login record's streamType values).
-constexpr int kAudioPcm = 0;
-constexpr int kAudioG726 = 1;
-constexpr int kAudioAdpcm = 2;
 
 struct Account {
     std::string user;
@@ -39,14 +36,9 @@ struct Recording {
     bool broken = false; // opening it reports "cannot be read"
 };
 
-constexpr int kDeviceKindOld = 0;
-constexpr int kDeviceKind100 = 100;
-constexpr int kDeviceKind101 = 101;
-constexpr int kDeviceKind102 = 102;
-
 struct CameraConfig {
     std::vector<Account> accounts { { "admin", "" } };
-    int deviceKind = kDeviceKind101;
+    int deviceKind = kz::kDeviceKind101;
     std::string product = "TVX-C100";
     std::string model = "TVX-C100";
     std::string name = "Tiravex camera";
@@ -58,16 +50,17 @@ struct CameraConfig {
     int httpsPort = 443;
     bool replyFormat = false;
     VideoSettings video;
-    int audio = kAudioPcm;
+    int audio = kz::kAudioPcm;
     int toneHz = 440;
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
     bool recordingsGiven = false; // set by the first recording option, which replaces the default
+    int cgiDelayMs = 0; // every CGI answer is held this long from its request; 0 = answered at once
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels; 0 = chosen by the system
     int webPort = 0;    // CGI over HTTP; 0 = chosen by the system
     int searchPort = 0; // search answers; 0 = chosen by the system, -1 = none
-    std::size_t searchRecordBytes = 106; // 65, 98 or 106
+    std::size_t searchRecordBytes = kz::kRecordLong; // kz::kRecordShort, kRecordMedium or kRecordLong
 };
 
 }

@@ -2,6 +2,12 @@
 // One TCP connection of the simulated camera, framed by the wire format.
 // Reads happen on one thread (the session's); Send may be called from any
 // thread and writes whole messages under a lock. Shutdown wakes both sides.
+//
+// The network library has a socket loop of its own (kznet/Socket.cpp) that
+// looks much like this one. The camera keeps its own on purpose and never
+// links the library's client code: each side reads what the other wrote,
+// so that a framing mistake in one cannot hide behind the same mistake in
+// the other.
 
 #include "kznet/Wire.h"
 

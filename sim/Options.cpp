@@ -54,6 +54,7 @@ const std::vector<OptionHelp>& CameraOptions()
         { "keyint", "N", "frames between key frames (default 30)" },
         { "audio", "0|1|2", "audio coding: 0 PCM, 1 G.726 at 16 kbit/s, 2 IMA ADPCM (default 0)" },
         { "tone", "HZ", "frequency of the audio tone (default 440)" },
+        { "cgidelay", "MS", "hold every CGI answer (HTTP and road) this many milliseconds (default 0)" },
         { "recording", "PATH[:SECONDS]", "a recording for playback (default /record/clip1.avi, 5 s); the first one given replaces the default" },
     };
     return options;
@@ -79,7 +80,7 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
         return true;
     }
     if (key == "kind")
-        return isInt && (n == kDeviceKindOld || n == kDeviceKind100 || n == kDeviceKind101 || n == kDeviceKind102) && ((c.deviceKind = n), true);
+        return isInt && (n == kz::kDeviceKindOld || n == kz::kDeviceKind100 || n == kz::kDeviceKind101 || n == kz::kDeviceKind102) && ((c.deviceKind = n), true);
     if (key == "product") { c.product = value; return true; }
     if (key == "model") { c.model = value; return true; }
     if (key == "name") { c.name = value; return true; }
@@ -100,8 +101,9 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "height") return isInt && positiveEven(n) && ((c.video.height = n), true);
     if (key == "fps") return isInt && n > 0 && n <= 120 && ((c.video.fps = n), true);
     if (key == "keyint") return isInt && n > 0 && ((c.video.keyInterval = n), true);
-    if (key == "audio") return isInt && (n == kAudioPcm || n == kAudioG726 || n == kAudioAdpcm) && ((c.audio = n), true);
+    if (key == "audio") return isInt && (n == kz::kAudioPcm || n == kz::kAudioG726 || n == kz::kAudioAdpcm) && ((c.audio = n), true);
     if (key == "tone") return isInt && n > 0 && n < 4000 && ((c.toneHz = n), true);
+    if (key == "cgidelay") return isInt && n >= 0 && ((c.cgiDelayMs = n), true);
     if (key == "recording") {
         Recording r;
         std::size_t colon = value.rfind(':');

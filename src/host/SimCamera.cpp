@@ -176,6 +176,12 @@ int jsIgnoreCgi(duk_context* ctx)
     return 0;
 }
 
+int jsDelayCgi(duk_context* ctx)
+{
+    cameraOf(ctx)->DelayCgi(duk_to_int(ctx, 0));
+    return 0;
+}
+
 int jsCgiLog(duk_context* ctx)
 {
     auto log = cameraOf(ctx)->CgiLog();
@@ -241,7 +247,7 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
         const Native methods[] = {
             { "sendControl", jsSendControl, 2 }, { "stallVideo", jsStallVideo, 1 }, { "dropLink", jsDropLink, 0 },
             { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
-            { "ignoreCgi", jsIgnoreCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+            { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
         };
         for (const auto& m : methods) {
             duk_push_c_function(ctx, m.function, m.args);

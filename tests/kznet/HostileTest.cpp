@@ -6,11 +6,10 @@
 
 #include "kznet/Wire.h"
 #include "sim/Camera.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,35 +29,27 @@ using Bytes = std::vector<std::uint8_t>;
 // `script`, then closes (or holds the connection until destroyed).
 class FakeCamera {
 public:
-    FakeCamera(Bytes script, bool closeAfter, bool reads = true) : m_script(std::move(script)), m_closeAfter(closeAfter), m_reads(reads)
+    FakeCamera(Bytes script, bool closeAfter, bool reads = true)
+        : m_script(std::move(script)), m_closeAfter(closeAfter), m_reads(reads), m_socket(testing_support::BindLoopback())
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        socklen_t n = sizeof a;
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &n);
-        m_port = ntohs(a.sin_port);
         m_thread = std::thread([this] { Run(); });
     }
     ~FakeCamera()
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_listen);
+        ::close(m_socket.fd);
     }
-    int Port() const { return m_port; }
+    int Port() const { return m_socket.port; }
 
 private:
     void Run()
     {
-        pollfd p { m_listen, POLLIN, 0 };
+        pollfd p { m_socket.fd, POLLIN, 0 };
         while (!m_stop && ::poll(&p, 1, 50) == 0) { }
         if (m_stop)
             return;
-        int fd = ::accept(m_listen, nullptr, nullptr);
+        int fd = ::accept(m_socket.fd, nullptr, nullptr);
         std::uint8_t header[kHeaderBytes];
         if (::recv(fd, header, sizeof header, MSG_WAITALL) == sizeof header) {
             Bytes rest(r32(header + 8));
@@ -85,8 +76,7 @@ private:
     Bytes m_script;
     bool m_closeAfter;
     bool m_reads;
-    int m_listen = -1;
-    int m_port = 0;
+    testing_support::LoopbackSocket m_socket;
     std::atomic<bool> m_stop { false };
     std::thread m_thread;
 };
@@ -210,14 +200,9 @@ TEST(kznetHostile, RoadDropsBadControlMessagesAndEndsOnOversizedOnes)
 
 TEST(kznetHostile, SearchIgnoresAnswersOfWrongLengthOrToOtherSearches)
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    setenv("TIRAVEX_SEARCH_TARGETS", ("127.0.0.1:" + std::to_string(ntohs(a.sin_port))).c_str(), 1);
+    auto [fd, port] = testing_support::BindLoopback(SOCK_DGRAM);
+    ASSERT_GE(fd, 0);
+    setenv("TIRAVEX_SEARCH_TARGETS", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
 
     Recorder r;
     KzHandle search = kz_search_devices(&Recorder::OnSearch, &r, 2, kz::kSearchAll);
@@ -258,12 +243,8 @@ TEST(kznetHostile, CameraSurvivesAHostileClientAndServesTheNextOne)
     auto camera = sim::Camera::Start({});
     ASSERT_TRUE(camera);
     auto connectRaw = [&] {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(camera->Port()));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        int fd = testing_support::ConnectLoopback(camera->Port());
+        EXPECT_GE(fd, 0);
         return fd;
     };
     auto login = PutLogin({ 259, 0, 0, 0, "admin", "" });

@@ -4,13 +4,9 @@
 #include "kznet/Library.h"
 #include "kznet/kznet.h"
 #include "sim/Camera.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -52,19 +48,6 @@ Exchange cgi(const std::string& address, int port, const std::string& user, cons
     return e;
 }
 
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 }
 
 TEST(kznetHttp, CgiCommandsAreAnsweredAndRecorded)
@@ -94,7 +77,7 @@ TEST(kznetHttp, CgiCommandsAreAnsweredAndRecorded)
 
 TEST(kznetHttp, ConnectFailuresGiveTheirResultsAndNoBody)
 {
-    auto refused = cgi("127.0.0.1", closedPort(), "admin", "", "getDevInfo");
+    auto refused = cgi("127.0.0.1", testing_support::UnusedLoopbackPort(), "admin", "", "getDevInfo");
     EXPECT_EQ(refused.connect, kz::kHttpConnectRefused);
     EXPECT_EQ(refused.request, kz::kHttpSocketClosed);
     EXPECT_FALSE(refused.hasBody);

@@ -5,13 +5,11 @@
 
 #include "kznet/Wire.h"
 #include "sim/Camera.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <chrono>
 
 using namespace kztest;
 using namespace kz;
@@ -43,28 +41,10 @@ struct kznetRoad : ::testing::Test {
 
 // A listening socket that accepts nothing and never answers.
 struct SilentServer {
-    int fd = -1;
-    int port = 0;
-    SilentServer()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t n = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
-    ~SilentServer() { ::close(fd); }
+    testing_support::LoopbackSocket socket = testing_support::BindLoopback();
+    const int port = socket.port;
+    ~SilentServer() { ::close(socket.fd); }
 };
-
-int unusedPort()
-{
-    SilentServer s;
-    return s.port; // closed when s goes: nothing listens there afterwards
-}
 
 }
 
@@ -72,7 +52,7 @@ TEST_F(kznetRoad, LoginSucceedsWithTheCamerasReplyAndDeviceKind)
 {
     sim::CameraConfig config;
     config.accounts = { { "admin", "pw" } };
-    config.deviceKind = sim::kDeviceKind100;
+    config.deviceKind = kz::kDeviceKind100;
     config.deviceId = "ABCDEF123456";
     config.name = "Front door";
     auto camera = sim::Camera::Start(config);
@@ -121,7 +101,7 @@ TEST_F(kznetRoad, FailedLoginsAreReportedAsAFailedReplyNeverAHang)
         std::int32_t status;
     } cases[] = {
         { "wrong password", camera->Port(), "nope", kLoginBadAccount },
-        { "nothing listening", unusedPort(), "", kLoginUnreachable },
+        { "nothing listening", testing_support::UnusedLoopbackPort(), "", kLoginUnreachable },
     };
     for (auto& c : cases) {
         Recorder r;
@@ -220,6 +200,26 @@ TEST_F(kznetRoad, PageCgiAnswersAsType115UnlessTheCameraIgnoresIt)
     ASSERT_TRUE(recorder.WaitFor([&] { return recorder.FindControl(kMsgCgiReply) != nullptr; }));
     EXPECT_EQ(recorder.Locked([&] { return recorder.CountControls(kMsgCgiReply); }), 1);
     EXPECT_EQ(camera->CgiLog(), (std::vector<std::string> { "setMotionDetectConfig", "getMotionDetectConfig" }));
+}
+
+TEST_F(kznetRoad, ADelayedCgiAnswerArrivesAfterTheDelayWhileOtherCommandsAreAnswered)
+{
+    constexpr int kDelayMs = 500;
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(Open(MakeLogin("127.0.0.1", camera->Port(), "admin", "")));
+    LoginReply();
+    camera->DelayCgi(kDelayMs);
+    auto start = std::chrono::steady_clock::now();
+    kz_post_ctrl_road_msg(road, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("cmd=getDevInfo"));
+    kz_post_ctrl_road_msg(road, kCmdLiveCfg, 0, 0);
+    ASSERT_TRUE(recorder.WaitFor([&] { return recorder.FindControl(kMsgDevInfo) != nullptr; }, kDelayMs + 5000));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(kDelayMs));
+    recorder.Locked([&] {
+        ASSERT_NE(recorder.FindControl(kMsgLiveCfg), nullptr) << "the road answers other commands while the CGI answer is held";
+        EXPECT_LT(recorder.FindControl(kMsgLiveCfg), recorder.FindControl(kMsgDevInfo));
+    });
 }
 
 TEST_F(kznetRoad, ScriptedMessagesAlarmsAndSnapshotsArrive)

@@ -1,11 +1,14 @@
 // The simulated camera's own behaviour that the network library does not
-// exercise: CGI texts, and start-up checks.
+// exercise: CGI texts and delays, and start-up checks.
 
 #include "sim/Camera.h"
 
 #include <httplib.h>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 TEST(simCgi, CommandNameIsTheCmdValueOrTheLeadingWord)
 {
@@ -74,4 +77,51 @@ TEST(simCamera, TwoCamerasGetTheirOwnPorts)
     EXPECT_NE(a->Port(), b->Port());
     EXPECT_NE(a->WebPort(), b->WebPort());
     EXPECT_NE(a->SearchPort(), b->SearchPort());
+}
+
+TEST(simCamera, ADelayHoldsEveryCgiAnswerOverHttpUntilTurnedOff)
+{
+    constexpr int kDelayMs = 400;
+    sim::CameraConfig config;
+    config.cgiDelayMs = kDelayMs;
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    httplib::Client client(camera->Address(), camera->WebPort());
+    auto timed = [&](const char* command) {
+        auto start = std::chrono::steady_clock::now();
+        auto answer = client.Get(std::string("/cgi-bin/CGIProxy.fcgi?usr=admin&pwd=&cmd=") + command);
+        EXPECT_TRUE(answer) << command;
+        if (answer) {
+            EXPECT_NE(answer->body.find("<result>0</result>"), std::string::npos) << command;
+        }
+        return std::chrono::steady_clock::now() - start;
+    };
+    auto configured = timed("getDevInfo");
+    EXPECT_GE(configured, std::chrono::milliseconds(kDelayMs));
+    EXPECT_LT(configured, std::chrono::milliseconds(kDelayMs + 5000));
+
+    camera->DelayCgi(2 * kDelayMs);
+    auto scripted = timed("getPortInfo");
+    EXPECT_GE(scripted, std::chrono::milliseconds(2 * kDelayMs));
+    EXPECT_LT(scripted, std::chrono::milliseconds(2 * kDelayMs + 5000));
+
+    camera->DelayCgi(0);
+    EXPECT_LT(timed("ptzStopRun"), std::chrono::milliseconds(kDelayMs));
+    EXPECT_EQ(camera->CgiLog(), (std::vector<std::string> { "getDevInfo", "getPortInfo", "ptzStopRun" }));
+}
+
+TEST(simCamera, ADelayedAnswerDoesNotHoldUpTheCamerasStop)
+{
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    camera->DelayCgi(60000);
+    std::thread request([port = camera->WebPort(), address = camera->Address()] {
+        httplib::Client client(address, port);
+        client.Get("/cgi-bin/CGIProxy.fcgi?usr=admin&pwd=&cmd=getDevInfo");
+    });
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->CgiLog().size() == 1; }, 5000));
+    auto start = std::chrono::steady_clock::now();
+    camera.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    request.join();
 }

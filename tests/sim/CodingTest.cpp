@@ -6,6 +6,7 @@
 
 #include "audio/ImaAdpcm.h"
 #include "kznet/H264Size.h"
+#include "kznet/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -129,11 +130,11 @@ TEST(simImaAdpcm, FirstSampleIsTheHighNibble)
 
 TEST(simToneCoder, BlockSizesFollowTheCoding)
 {
-    EXPECT_EQ(sim::ToneCoder(sim::kAudioPcm, 440, 8000).NextBlock().size(), 960u);
-    EXPECT_EQ(sim::ToneCoder(sim::kAudioG726, 440, 8000).NextBlock().size(), 120u);
-    EXPECT_EQ(sim::ToneCoder(sim::kAudioAdpcm, 440, 8000).NextBlock().size(), 160u);
-    EXPECT_EQ(sim::ToneCoder(sim::kAudioPcm, 440, 8000).BlockMs(), 60);
-    EXPECT_EQ(sim::ToneCoder(sim::kAudioAdpcm, 440, 8000).BlockMs(), 40);
+    EXPECT_EQ(sim::ToneCoder(kz::kAudioPcm, 440, 8000).NextBlock().size(), 960u);
+    EXPECT_EQ(sim::ToneCoder(kz::kAudioG726, 440, 8000).NextBlock().size(), 120u);
+    EXPECT_EQ(sim::ToneCoder(kz::kAudioAdpcm, 440, 8000).NextBlock().size(), 160u);
+    EXPECT_EQ(sim::ToneCoder(kz::kAudioPcm, 440, 8000).BlockMs(), 60);
+    EXPECT_EQ(sim::ToneCoder(kz::kAudioAdpcm, 440, 8000).BlockMs(), 40);
 }
 
 TEST(simVideoEncoder, H264KeyFramesStartWithTheParameterSetAndCarryTheSize)

@@ -21,7 +21,7 @@ TEST(simOptions, PageHostNamesAreAcceptedAndBadValuesRefused)
 {
     sim::CameraConfig c;
     ASSERT_TRUE(sim::ApplyCameraOptions(c, "user=op,password=pw,kind=100,product=P,model=M,rows=12,cols=16,ptflag=0,rs485=1,"
-                                           "httpsport=8443,codec=mjpeg,width=320,height=240,fps=10,audio=2,name=Hall"));
+                                           "httpsport=8443,codec=mjpeg,width=320,height=240,fps=10,audio=2,name=Hall,cgidelay=250"));
     EXPECT_EQ(c.accounts[0].user, "op");
     EXPECT_EQ(c.accounts[0].password, "pw");
     EXPECT_EQ(c.deviceKind, 100);
@@ -31,13 +31,14 @@ TEST(simOptions, PageHostNamesAreAcceptedAndBadValuesRefused)
     EXPECT_EQ(c.httpsPort, 8443);
     EXPECT_EQ(c.video.codec, sim::Codec::Mjpeg);
     EXPECT_EQ(c.video.width, 320);
-    EXPECT_EQ(c.audio, sim::kAudioAdpcm);
+    EXPECT_EQ(c.audio, kz::kAudioAdpcm);
     EXPECT_EQ(c.name, "Hall");
+    EXPECT_EQ(c.cgiDelayMs, 250);
 
     const char* bad[][2] = {
         { "kind", "99" }, { "codec", "vp8" }, { "width", "641" }, { "audio", "3" }, { "fps", "0" },
         { "id", "0123456789ABC" }, { "port", "70000" }, { "searchrecord", "64" }, { "recording", "live" }, { "nosuch", "1" },
-        { "rows", "x" },
+        { "rows", "x" }, { "cgidelay", "-1" },
     };
     for (auto& b : bad)
         EXPECT_FALSE(sim::ApplyCameraOption(c, b[0], b[1])) << b[0] << "=" << b[1];

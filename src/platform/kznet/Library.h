@@ -18,6 +18,7 @@
 #include <mutex>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -120,6 +121,47 @@ private:
     std::thread::id m_owner;
 };
 
+// ---- the connection of a road or media channel ------------------------------
+
+// The TCP link of a road or a media channel, shared by its callers and its
+// worker thread. Messages sent before the worker has connected are kept (at
+// most kMaxPendingCommands) and go out right behind the worker's first
+// message; every write happens under one lock. Close is prompt: it releases
+// a writer blocked on a peer that does not read, then waits a bounded time
+// for a running callback (DeliveryGate) and for the worker (StopWorker).
+class Link {
+public:
+    // Starts the worker thread `name`, which runs `run`.
+    bool Start(const char* name, std::function<void()> run);
+    // Callers: writes one message, or keeps it until the worker has
+    // connected; false once closing, when too many are kept, or when the
+    // write fails.
+    bool Send(wire::Kind kind, const std::vector<std::uint8_t>& payload);
+    // Worker: connects, giving up early once Close has been called.
+    net::ConnectResult Connect(const std::string& host, int port) { return m_socket.Connect(host, port, kConnectTimeoutMs, &m_closing); }
+    // Worker: writes `first` (a whole message) and then the kept messages;
+    // from then on Send writes at once.
+    void Begin(const std::vector<std::uint8_t>& first);
+    // Worker: the connection has ended; shuts the socket down.
+    void End();
+    // Worker: runs the callback f() unless the link is closed.
+    template<typename F> bool Deliver(F f) { return m_gate.Deliver(f); }
+    bool Closing() const { return m_closing.load(); }
+    net::Socket& Socket() { return m_socket; }
+    // Any thread but the worker's callback may wait for: see above.
+    void Close();
+
+private:
+    net::Socket m_socket;
+    std::atomic<bool> m_closing { false };
+    DeliveryGate m_gate;
+    sys::ThreadHandle m_thread;
+
+    std::mutex m_sendMutex; // guards the two fields below and every write
+    bool m_connected = false;
+    std::vector<std::vector<std::uint8_t>> m_pending; // whole messages sent before the first one went out
+};
+
 // ---- control road ----------------------------------------------------------
 
 class Road : public std::enable_shared_from_this<Road> {
@@ -133,7 +175,6 @@ private:
     void Run();
     void Deliver(int type, const std::uint8_t* data, std::size_t n);
     void DeliverLoginFailure(std::int32_t status);
-    bool SendLocked(wire::Kind kind, const std::vector<std::uint8_t>& payload);
 
     const int m_mode;
     const LoginInfo m_login;
@@ -141,14 +182,7 @@ private:
     void* const m_user;
     const unsigned char m_secure;
 
-    net::Socket m_socket;
-    std::atomic<bool> m_closing { false };
-    DeliveryGate m_gate;
-    sys::ThreadHandle m_thread;
-
-    std::mutex m_sendMutex; // guards the two fields below and every write
-    bool m_connected = false;
-    std::vector<std::vector<std::uint8_t>> m_pending; // commands posted before the login went out
+    Link m_link; // commands posted before the login went out wait in it
 };
 
 // ---- media channel --------------------------------------------------------
@@ -166,7 +200,6 @@ private:
     void ReportLost(int reason);
     void OnStatus(const std::uint8_t* data, std::size_t n);
     void OnFrame(const std::uint8_t* data, std::size_t n);
-    bool Send(wire::Kind kind, const std::vector<std::uint8_t>& payload);
 
     const wire::OpenRequest m_request;
     const std::string m_host;
@@ -176,14 +209,7 @@ private:
     const KzFrameCallback m_frame;
     void* const m_user;
 
-    net::Socket m_socket;
-    std::atomic<bool> m_closing { false };
-    DeliveryGate m_gate;
-    sys::ThreadHandle m_thread;
-
-    std::mutex m_sendMutex; // guards m_connected and every write
-    bool m_connected = false;
-    std::vector<std::vector<std::uint8_t>> m_pending;
+    Link m_link; // controls and talk sent before the open went out wait in it
 };
 
 // ---- device search ----------------------------------------------------------

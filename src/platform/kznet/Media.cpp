@@ -17,8 +17,6 @@ constexpr int kLostTimedOut = 1;
 constexpr int kLostMalformed = 2;
 constexpr int kLostUnreachable = 3;
 
-constexpr int kIdMask = 0xFFFF;
-
 }
 
 int LinkTimeoutMs()
@@ -37,7 +35,7 @@ Media::Media(const wire::OpenRequest& request, const LoginInfo& login, KzStatusC
     : m_request(request)
     , m_host(login.ip, strnlen(login.ip, sizeof login.ip))
     , m_port(login.port)
-    , m_id(static_cast<std::int16_t>(request.tag & kIdMask))
+    , m_id(static_cast<std::int16_t>(request.tag & kTagIdMask))
     , m_status(status)
     , m_frame(frame)
     , m_user(user)
@@ -47,28 +45,12 @@ Media::Media(const wire::OpenRequest& request, const LoginInfo& login, KzStatusC
 bool Media::Start()
 {
     auto self = shared_from_this();
-    m_thread = sys::Thread::Start("kz_media", [self] { self->Run(); });
-    return m_thread != nullptr;
-}
-
-bool Media::Send(wire::Kind kind, const std::vector<std::uint8_t>& payload)
-{
-    auto message = wire::Message(kind, payload);
-    std::lock_guard lock(m_sendMutex);
-    if (m_closing.load())
-        return false;
-    if (!m_connected) {
-        if (m_pending.size() >= kMaxPendingCommands)
-            return false;
-        m_pending.push_back(std::move(message));
-        return true;
-    }
-    return m_socket.WriteAll(message.data(), message.size());
+    return m_link.Start("kz_media", [self] { self->Run(); });
 }
 
 int Media::Control(const wire::MediaControl& control)
 {
-    return Send(wire::Kind::MediaControl, wire::PutMediaControl(control)) ? 0 : -1;
+    return m_link.Send(wire::Kind::MediaControl, wire::PutMediaControl(control)) ? 0 : -1;
 }
 
 int Media::Talk(const char* data, int size)
@@ -76,7 +58,7 @@ int Media::Talk(const char* data, int size)
     if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock)
         return -1;
     std::vector<std::uint8_t> block(data, data + size);
-    return Send(wire::Kind::Talk, block) ? 0 : -1;
+    return m_link.Send(wire::Kind::Talk, block) ? 0 : -1;
 }
 
 void Media::ReportLost(int reason)
@@ -84,7 +66,7 @@ void Media::ReportLost(int reason)
     if (!m_status)
         return;
     int result = reason;
-    m_gate.Deliver([&] { m_status(kStatusLinkLost, &result, m_user, m_id); });
+    m_link.Deliver([&] { m_status(kStatusLinkLost, &result, m_user, m_id); });
 }
 
 void Media::OnStatus(const std::uint8_t* data, std::size_t n)
@@ -96,7 +78,7 @@ void Media::OnStatus(const std::uint8_t* data, std::size_t n)
     // Open and talk replies carry the window id; other types the camera's value.
     bool withId = status.type == kStatusOpen || status.type == kStatusTalkStart || status.type == kStatusTalkStop;
     int value = withId ? m_id : status.value;
-    m_gate.Deliver([&] { m_status(status.type, &result, m_user, value); });
+    m_link.Deliver([&] { m_status(status.type, &result, m_user, value); });
 }
 
 void Media::OnFrame(const std::uint8_t* data, std::size_t n)
@@ -122,32 +104,24 @@ void Media::OnFrame(const std::uint8_t* data, std::size_t n)
     record.width = header.width;
     record.height = header.height;
     record.payload = data + wire::kFrameHeaderBytes;
-    m_gate.Deliver([&] { m_frame(header.kind, &record, m_user, m_id); });
+    m_link.Deliver([&] { m_frame(header.kind, &record, m_user, m_id); });
 }
 
 void Media::Run()
 {
-    if (m_socket.Connect(m_host, m_port, kConnectTimeoutMs, &m_closing) != net::ConnectResult::Ok) {
+    if (m_link.Connect(m_host, m_port) != net::ConnectResult::Ok) {
         ReportLost(kLostUnreachable);
         return;
     }
-    {
-        std::lock_guard lock(m_sendMutex);
-        auto open = wire::Message(wire::Kind::Open, wire::PutOpen(m_request));
-        bool ok = m_socket.WriteAll(open.data(), open.size());
-        for (auto& message : m_pending)
-            ok = ok && m_socket.WriteAll(message.data(), message.size());
-        m_pending.clear();
-        m_connected = ok;
-    }
+    m_link.Begin(wire::Message(wire::Kind::Open, wire::PutOpen(m_request)));
 
     const int timeoutMs = LinkTimeoutMs();
     wire::Header header;
     std::vector<std::uint8_t> payload;
     int reason = kLostClosed;
-    while (!m_closing.load()) {
+    while (!m_link.Closing()) {
         auto deadline = net::Clock::now() + std::chrono::milliseconds(timeoutMs);
-        auto r = net::ReadMessage(m_socket, header, payload, wire::kMaxPayload, deadline);
+        auto r = net::ReadMessage(m_link.Socket(), header, payload, wire::kMaxPayload, deadline);
         if (r != net::MessageRead::Ok) {
             reason = r == net::MessageRead::TimedOut ? kLostTimedOut : r == net::MessageRead::Malformed ? kLostMalformed : kLostClosed;
             break;
@@ -158,27 +132,13 @@ void Media::Run()
         default: break; // heartbeats and anything a media channel does not carry
         }
     }
-    {
-        std::lock_guard lock(m_sendMutex);
-        m_connected = false;
-    }
-    m_socket.Shutdown();
+    m_link.End();
     ReportLost(reason);
 }
 
 void Media::Close()
 {
-    // The flag and the shutdown come first: they release a writer blocked
-    // on a peer that does not read, which may hold the send lock.
-    m_closing = true;
-    m_socket.Shutdown();
-    m_gate.Close();
-    {
-        std::lock_guard lock(m_sendMutex);
-        m_connected = false;
-    }
-    m_socket.Shutdown(); // again, in case the worker connected meanwhile
-    StopWorker(m_thread);
+    m_link.Close();
 }
 
 }

@@ -401,6 +401,15 @@ constexpr const char* kPtFlag = "ptFlag";
 constexpr const char* kRs485Flag = "rs485Flag";
 constexpr const char* kHttpsPort = "httpsPort";
 constexpr const char* kResult = "result";
+constexpr const char* kSerialNo = "serialNo";
+constexpr const char* kDevName = "devName";
+constexpr const char* kFirmwareVer = "firmwareVer";
+constexpr const char* kHardwareVer = "hardwareVer";
+constexpr const char* kWebPort = "webPort";
+constexpr const char* kMediaPort = "mediaPort";
+// Values of <result>.
+constexpr int kResultOk = 0;
+constexpr int kResultBadAccount = -2; // wrong user or password
 }
 
 }

@@ -16,15 +16,14 @@ Road::Road(int mode, const LoginInfo& login, KzCtrlCallback callback, void* user
 bool Road::Start()
 {
     auto self = shared_from_this();
-    m_thread = sys::Thread::Start("kz_road", [self] { self->Run(); });
-    return m_thread != nullptr;
+    return m_link.Start("kz_road", [self] { self->Run(); });
 }
 
 void Road::Deliver(int type, const std::uint8_t* data, std::size_t n)
 {
     if (!m_callback)
         return;
-    m_gate.Deliver([&] { m_callback(type, reinterpret_cast<const char*>(data), m_user, static_cast<int>(n)); });
+    m_link.Deliver([&] { m_callback(type, reinterpret_cast<const char*>(data), m_user, static_cast<int>(n)); });
 }
 
 void Road::DeliverLoginFailure(std::int32_t status)
@@ -33,12 +32,6 @@ void Road::DeliverLoginFailure(std::int32_t status)
     // status, exactly as when the camera refuses the account.
     auto reply = wire::MakeLoginReply(kLoginReplyBytes, status, "", "", 0);
     Deliver(kMsgLoginReply, reply.data(), reply.size());
-}
-
-bool Road::SendLocked(wire::Kind kind, const std::vector<std::uint8_t>& payload)
-{
-    auto message = wire::Message(kind, payload);
-    return m_socket.WriteAll(message.data(), message.size());
 }
 
 int Road::Post(int command, std::intptr_t a, std::intptr_t b)
@@ -57,26 +50,15 @@ int Road::Post(int command, std::intptr_t a, std::intptr_t b)
     } else {
         request.b = static_cast<std::int32_t>(b);
     }
-    auto payload = wire::PutCommand(request);
-
-    std::lock_guard lock(m_sendMutex);
-    if (m_closing.load())
-        return -1;
-    if (!m_connected) {
-        if (m_pending.size() >= kMaxPendingCommands)
-            return -1;
-        m_pending.push_back(std::move(payload));
-        return 0;
-    }
-    return SendLocked(wire::Kind::Command, payload) ? 0 : -1;
+    return m_link.Send(wire::Kind::Command, wire::PutCommand(request)) ? 0 : -1;
 }
 
 void Road::Run()
 {
     std::string host(m_login.ip, strnlen(m_login.ip, sizeof m_login.ip));
-    if (m_socket.Connect(host, m_login.port, kConnectTimeoutMs, &m_closing) != net::ConnectResult::Ok) {
+    if (m_link.Connect(host, m_login.port) != net::ConnectResult::Ok) {
         DeliverLoginFailure(kLoginUnreachable);
-        m_socket.Close();
+        m_link.Socket().Close();
         return;
     }
 
@@ -87,22 +69,15 @@ void Road::Run()
     login.secure = m_secure;
     login.user.assign(m_login.username, strnlen(m_login.username, sizeof m_login.username));
     login.password.assign(m_login.passwd, strnlen(m_login.passwd, sizeof m_login.passwd));
-    {
-        std::lock_guard lock(m_sendMutex);
-        bool ok = SendLocked(wire::Kind::Login, wire::PutLogin(login));
-        for (auto& command : m_pending)
-            ok = ok && SendLocked(wire::Kind::Command, command);
-        m_pending.clear();
-        m_connected = ok;
-    }
+    m_link.Begin(wire::Message(wire::Kind::Login, wire::PutLogin(login)));
 
     bool replied = false;
     auto deadline = net::Clock::now() + std::chrono::milliseconds(kLoginReplyTimeoutMs);
     wire::Header header;
     std::vector<std::uint8_t> payload;
     payload.reserve(wire::kMaxControlPayload + 1);
-    while (!m_closing.load()) {
-        auto r = net::ReadMessage(m_socket, header, payload, wire::kMaxControlPayload, deadline);
+    while (!m_link.Closing()) {
+        auto r = net::ReadMessage(m_link.Socket(), header, payload, wire::kMaxControlPayload, deadline);
         if (r != net::MessageRead::Ok) {
             // Before the login reply any end is a failed login; after it the
             // road ends quietly (the media channels report their own loss).
@@ -123,26 +98,12 @@ void Road::Run()
             deadline = net::Clock::now() + std::chrono::milliseconds(LinkTimeoutMs());
         }
     }
-    {
-        std::lock_guard lock(m_sendMutex);
-        m_connected = false;
-    }
-    m_socket.Shutdown();
+    m_link.End();
 }
 
 void Road::Close()
 {
-    // The flag and the shutdown come first: they release a writer blocked
-    // on a peer that does not read, which may hold the send lock.
-    m_closing = true;
-    m_socket.Shutdown();
-    m_gate.Close();
-    {
-        std::lock_guard lock(m_sendMutex);
-        m_connected = false;
-    }
-    m_socket.Shutdown(); // again, in case the worker connected meanwhile
-    StopWorker(m_thread);
+    m_link.Close();
 }
 
 }
