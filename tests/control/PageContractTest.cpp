@@ -356,6 +356,28 @@ TEST_F(Contract, TheConnectionFailureOfTheViewIsReported)
     EXPECT_FALSE(c->Live().m_registered);
 }
 
+// The page calls LoginSuc while RegMy's HTTPS-port query waits for the
+// camera's answer: the start-up's new HTTP client waits for that exchange
+// instead of pulling the client from under it, and event 220 arrives.
+TEST_F(Contract, AnHttpsPortQueryRunningAtLoginSucKeepsItsAnswer)
+{
+    startCamera();
+    camera->DelayCgi(400);
+    auto* c = makeControl(0);
+    ASSERT_EQ(call(c, "RegMy", { str(camera->Address().c_str()), num(camera->WebPort()), num(camera->Port()), str(camera->User().c_str()),
+                                    str(camera->Password().c_str()), str("cam"), num(1), num(1), num(1) }),
+        S_OK);
+    auto asked = [&] {
+        auto log = camera->CgiLog();
+        return std::find(log.begin(), log.end(), "getPortInfo") != log.end();
+    };
+    ASSERT_TRUE(camera->WaitUntil(asked, 5000));
+    ASSERT_EQ(call(c, "LoginSuc", {}), S_OK);
+    EXPECT_TRUE(ui::RunUntil([&] { return hasEvent(220); }, 5000)) << "the port query's answer was lost";
+    EXPECT_EQ(eventsWithCode(220), (std::vector<std::vector<Arg>> { { 220, 0, 443 } }));
+    EXPECT_EQ(c->Link().KnownHttpsPort(0), 443);
+}
+
 TEST_F(Contract, LoggingOutKeepsTheCameraToLocateAgain)
 {
     startCamera();

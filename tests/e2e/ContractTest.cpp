@@ -111,3 +111,43 @@ TEST(Search, ThePageFindsTheCameraAndTheLoggedInCameraByItsIdentifier)
 }
 
 }
+
+namespace {
+
+// After logging out, the page can still find where the camera it was logged
+// in to now answers: its identifier outlives the login.
+TEST(Search, TheCameraLastLoggedInToIsFoundAfterLoggingOut)
+{
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    auto run = testing_support::RunPage("sim", R"JS(
+        function PluginCallBack(code, a, b) {
+            if (code === 100 && a === 0) { v.UNRegMy(); v.GetDevIPandPort(2); }
+            if (code === 208) { console.log("located " + a + "|" + b); host.exit(0); }
+        }
+        var v = createControl({ Self: 0 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+        setTimeout(function () { console.log("not located"); host.exit(3); }, 5000);
+    )JS", "search-after-logout");
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    ASSERT_EQ(run.exitCode, 0) << (run.console.empty() ? "" : run.console.back());
+    EXPECT_EQ(run.console.back(), "located 127.0.0.1|" + std::to_string(run.camera->Port()));
+}
+
+// A camera that pads its messages says so first and sends its padded login
+// reply right after: the reply is taken and the login completes.
+TEST(Contract, ACameraThatPadsItsMessagesLogsIn)
+{
+    auto run = testing_support::RunPage("sim,replyformat=1", R"JS(
+        function PluginCallBack(code, status) {
+            if (code === 100) { console.log("status " + status); v.LoginSuc(); v.Open(""); }
+            if (code === 200) { console.log("live"); host.exit(0); }
+        }
+        var v = createControl({ Self: 0 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 1, 1);
+        setTimeout(function () { console.log("no login reply"); host.exit(3); }, 5000);
+    )JS", "padded-camera");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.console, (std::vector<std::string> { "status 0", "live" }));
+}
+
+}
