@@ -181,7 +181,7 @@ struct LinkEventVisitor {
     }
     void operator()(const devlink::Snapshot&) const
     {
-        // A picture from the camera: shown by a snapshot window.
+        // Pictures from the camera are not shown in this build.
     }
     void operator()(const devlink::SettingsText& r) const { c.event(kz::kMsgSettingsText, { std::int32_t { r.b0 }, r.text }, Delivery::IfActive); }
     void operator()(const devlink::Settings156& r) const

@@ -1,6 +1,8 @@
 #pragma once
-// The motion-detection grid editor: a video window over which the grid of
-// the camera's motion areas is edited.
+// The motion-detection grid editor's window "MOTION": a stream player that
+// keeps the camera's motion grid, its size (from the camera's product
+// information) and one 16-bit mask per row, as the page sets and reads them
+// through MotionAreas. Editing the grid with the mouse is not built yet.
 
 #include "media/CPlayBase.h"
 
@@ -11,7 +13,7 @@
 
 class CMotion : public CPlayBase {
 public:
-    // The editor's overlays and drawing come with its mouse handling.
+    // The editor draws nothing of its own over the picture.
     void DrawRgbFrame(const PictureRecord&, int, int) override { }
     void DrawYuvFrame(const PictureRecord&, int, int) override { }
     void DrawPlainFrame(const PictureRecord&, int, int) override { }

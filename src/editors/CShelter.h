@@ -1,7 +1,9 @@
 #pragma once
-// The privacy-mask editor: a video window over which up to four mask
-// rectangles are drawn, selected and deleted. Rectangles are kept in
-// picture coordinates; the page sizes the editor to the picture.
+// The privacy-mask editor's window "SHELTER": a stream player that keeps up
+// to four mask rectangles in picture coordinates, as the page sets and reads
+// them through Areas (in ten-thousandths of the picture, which the page
+// sizes) and deletes them with DelRect. Drawing and selecting them with the
+// mouse is not built yet.
 
 #include "media/CPlayBase.h"
 
@@ -17,7 +19,7 @@ public:
     static constexpr int kScale = 10000;
     static constexpr int kSnapToEdge = 9960;
 
-    // The editor's overlays and drawing come with its mouse handling.
+    // The editor draws nothing of its own over the picture.
     void DrawRgbFrame(const PictureRecord&, int, int) override { }
     void DrawYuvFrame(const PictureRecord&, int, int) override { }
     void DrawPlainFrame(const PictureRecord&, int, int) override { }

@@ -92,7 +92,8 @@ public:
     // starts (stops when no channel talks any more).
     void StartTalkCapture();
     void StopTalkCapture();
-    // Recording into `directory` (the files themselves come with the recorder).
+    // Arms recording into `directory`. No file is written in this build:
+    // an armed recording ends at its first frame (see StartRecordFile).
     void StartRecord(const std::string& directory);
     void StopRecord();
 
@@ -176,7 +177,8 @@ protected:
     virtual void DrawRgbFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
-    // Recording (the files come with the recorder): a new file, one frame.
+    // Recording: a new file (here: the armed recording ends, reported
+    // once), one frame (here: never written).
     bool StartRecordFile(int frameRate);
     // 0 written, 1 not written.
     int WriteVideoSample(const FrameRecord& frame, bool keyFrame);

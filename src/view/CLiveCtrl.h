@@ -1,6 +1,7 @@
 #pragma once
 // The live window "ALIVE": the camera's live picture, with the camera's
-// stream description, its alarm flags and screen pan/tilt.
+// stream description, its alarm flags and the screen pan/tilt switch (the
+// pointer's direction is not followed yet: a move asks for the middle).
 
 #include "view/CPlayCtrl.h"
 

@@ -1,6 +1,6 @@
 #pragma once
-// A snapshot window: shows one picture that the camera sent, and can save
-// it as a JPEG file. The control holds fifty of them.
+// The snapshot window class: the control holds fifty of them. None is
+// opened in this build: pictures the camera sends are not shown yet.
 
 #include "media/CNPWnd.h"
 

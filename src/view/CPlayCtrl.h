@@ -1,9 +1,10 @@
 #pragma once
 // The video window class of the live and playback windows: a stream player
-// that composes its picture through a back surface (with a zoom rectangle)
-// onto the shared renderer, presents it on the watchdog's tick, goes full
-// screen on its monitor and back, and selects its control on a click.
-// CLiveCtrl and CPbCtrl derive from it.
+// that composes its picture through a back surface onto the shared
+// renderer, presents it on the watchdog's tick, goes full screen on its
+// monitor and back (the FullScreen member), and selects its control on a
+// click. The zoom rectangle is the whole picture: zooming, dragging and the
+// context menu are not built yet. CLiveCtrl and CPbCtrl derive from it.
 
 #include "view/WindowOwner.h"
 
@@ -18,7 +19,7 @@ class CPlayCtrl : public CPlayBase {
 public:
     ~CPlayCtrl() override;
 
-    // The control that holds the window; clicks and screen pan/tilt go to it.
+    // The control that holds the window; clicks go to it.
     void SetOwner(view::WindowOwner* owner) { m_owner = owner; }
 
     void Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub) override;
@@ -33,13 +34,6 @@ public:
 
     RECT GetSourceRect() const { return m_zoomRect; }
 
-protected:
-    // Clicks select the control on a multi-view page; painting draws nothing
-    // (the picture comes from the renderer).
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-
-public:
-
     bool IsFullScreen() const { return m_fullScreen; }
     // Into full screen on the window's monitor, or back into the control.
     void ToggleFullScreen();
@@ -50,18 +44,22 @@ public:
     virtual int BeginPtzMove() = 0;
     virtual void EndPtzMove() = 0;
 
-    // The window's context menu, if one was made; destroyed with the window object.
+    // The window's context menu (none is made yet); destroyed with the window object.
     HMENU GetMenu() const { return m_menu; }
     void DestroyMenu();
 
 protected:
     explicit CPlayCtrl(std::int16_t id) : CPlayBase(id) { }
 
+    // Clicks select the control on a multi-view page; painting draws nothing
+    // (the picture comes from the renderer).
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
     // Onto the composition surface from the zoom rectangle (keep ratio: onto the display rectangle).
     HRESULT compose();
 
-    RECT m_sourceRect {};    // committed zoom rectangle, in video pixels
-    RECT m_zoomRect {};      // what is blitted; the source rectangle except while dragging
+    RECT m_sourceRect {};    // the zoom rectangle, in video pixels: the whole picture
+    RECT m_zoomRect {};      // what is blitted: the source rectangle
     RECT m_windowRect {};
     gfx::Surface* m_back = nullptr; // guarded by m_renderLock
     std::int16_t m_zoomLevel = 0;
