@@ -1,6 +1,7 @@
 #include "host/PageHost.h"
 
 #include "com/CodePage.h"
+#include "com/Unknown.h"
 #include "control/TiravexCtrl.h"
 #include "ui/Dialogs.h"
 #include "ui/Input.h"
@@ -47,7 +48,7 @@ var __tvWrap = function (handle) {
 }
 
 // The page's script object as the controls see it: its global functions.
-class ScriptObject final : public IDispatch {
+class ScriptObject final : public com::RefCounted<IDispatch> {
 public:
     explicit ScriptObject(PageHost& host) : m_host(host) { }
 
@@ -60,14 +61,6 @@ public:
         }
         *object = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        ULONG left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
     }
     HRESULT GetTypeInfoCount(UINT* count) override
     {
@@ -122,7 +115,6 @@ public:
 
 private:
     PageHost& m_host;
-    ULONG m_refs = 1;
     std::vector<std::string> m_names;
 };
 

@@ -94,16 +94,14 @@ void PtzWorker::Loop(std::shared_ptr<Link> link)
             return;
     }
     for (;;) {
-        sys::Message message;
-        while (sys::PeekMessage(message, true)) {
-            if (message.message == sys::kQuitMessage)
-                return;
+        bool goOn = sys::HandleWaitingMessages([&link](const sys::Message& message) {
             if (message.message != kMsgPtzMove)
-                continue;
+                return true; // any other message is ignored
             sys::Locker lock(link->lock);
-            if (!link->target || !Step(*link->target, message.wParam))
-                return;
-        }
+            return link->target && Step(*link->target, message.wParam);
+        });
+        if (!goOn)
+            return;
         if (sys::CurrentQueue().WaitReady(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzPollMs)))
             continue;
         sys::Locker lock(link->lock);

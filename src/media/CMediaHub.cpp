@@ -257,12 +257,11 @@ void CMediaHub::WatchdogLoop()
     if (!m_owner.load())
         return;
     for (;;) {
-        sys::Message message;
-        while (sys::PeekMessage(message, true)) {
-            if (message.message == sys::kQuitMessage)
-                return;
-            OnWatchdogMessage(message);
-        }
+        if (!sys::HandleWaitingMessages([this](const sys::Message& message) {
+                OnWatchdogMessage(message);
+                return true;
+            }))
+            return;
         media::HubPlayer* shown = Player(m_activeWindow.load());
         if (shown && shown->Poll() && shown->IsViewReady() && shown->OnTick() == gfx::DDERR_SURFACELOST)
             RecoverView(*shown);

@@ -94,6 +94,19 @@ protected:
         CPlayBase::FrameCallback(kind, &frame, &player, id);
     }
 
+    // The display is lost and its primary surface cannot be restored: true
+    // once the watchdog has made a new renderer.
+    bool loseTheDisplay()
+    {
+        gfx::DriverRules rules;
+        rules.refuseRestore = [](const gfx::Surface& s) { return s.IsPrimary(); };
+        gfx::SetDriverRules(rules);
+        gfx::LoseAllSurfaces();
+        bool rebuilt = ui::RunUntil([&] { return hub.ViewRebuilds() == 1; }, 5000);
+        gfx::ResetDriverRules();
+        return rebuilt;
+    }
+
     TestOwner owner;
     NotifyWindow notify;
     std::string soundFile;
@@ -224,12 +237,7 @@ TEST_F(Player, ALostDisplayThatCannotBeRestoredGetsANewRenderer)
     for (auto& p : packets)
         feed(live, kz::kFrameH264, p, p[4] == 0x67);
     media::Renderer* before = hub.GetView();
-    gfx::DriverRules rules;
-    rules.refuseRestore = [](const gfx::Surface& s) { return s.IsPrimary(); };
-    gfx::SetDriverRules(rules);
-    gfx::LoseAllSurfaces();
-    bool rebuilt = ui::RunUntil([&] { return hub.ViewRebuilds() == 1; }, 5000);
-    gfx::ResetDriverRules();
+    bool rebuilt = loseTheDisplay();
     ASSERT_TRUE(rebuilt) << "the watchdog did not rebuild the renderer";
     media::Renderer* after = hub.GetView();
     EXPECT_NE(after, before);
@@ -246,12 +254,7 @@ TEST_F(Player, ASecondaryInstanceRebuildsTheLiveWindowAlone)
 {
     owner.main = false;
     media::Renderer* before = hub.GetView();
-    gfx::DriverRules rules;
-    rules.refuseRestore = [](const gfx::Surface& s) { return s.IsPrimary(); };
-    gfx::SetDriverRules(rules);
-    gfx::LoseAllSurfaces();
-    bool rebuilt = ui::RunUntil([&] { return hub.ViewRebuilds() == 1; }, 5000);
-    gfx::ResetDriverRules();
+    bool rebuilt = loseTheDisplay();
     ASSERT_TRUE(rebuilt);
     EXPECT_EQ(live.GetView(), hub.GetView());
     EXPECT_EQ(playback.GetView(), nullptr) << "only the live window is reattached";

@@ -177,10 +177,11 @@ protected:
     std::vector<control::CTiravexCtrl*> controls;
 };
 
-// Controls and a simulated camera on loopback. Control messages reach a
-// control as the camera sends them, through the network library; `send`
+// Controls and a simulated camera on loopback. Control messages reach the
+// controls as the camera sends them, through the network library; `send`
 // waits until a message has been handled by sending a marker after it (a
-// road delivers in order) and waiting for the marker's event.
+// road delivers in order) and waiting for the marker's event from every
+// road the camera has open.
 class CameraPage : public PageFixture {
 protected:
     static constexpr std::int32_t kMarkerBase = 0x7E000000;
@@ -204,15 +205,16 @@ protected:
     {
         std::string pw = password.empty() ? camera->Password() : password;
         EXPECT_EQ(call(c, "Login", { str(camera->Address().c_str()), num(camera->Port()), num(camera->WebPort()), str(camera->User().c_str()), str(pw.c_str()), num(streamType), num(7) }), S_OK);
-        return ui::RunUntil([&] { return c->Link().LoginStatus() != control_noReply(); }, 10000) && c->Link().LoginStatus() == 0
-            && camera->WaitUntil([&] { return camera->RoadsOpen() > 0; }, 5000);
+        int roads = camera->RoadsOpen();
+        return ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, 10000) && c->Link().LoginStatus() == 0
+            && camera->WaitUntil([&] { return camera->RoadsOpen() > roads; }, 5000);
     }
-    static std::int32_t control_noReply() { return devlink::kNoLoginReply; }
 
     // The camera sends a control message to every road; returns once the
     // controls have handled it. The marker events are not kept.
     void send(int type, const std::vector<std::uint8_t>& payload)
     {
+        int roads = camera->RoadsOpen();
         camera->SendControl(type, payload);
         std::int32_t marker = kMarkerBase + ++m_markers;
         std::vector<std::uint8_t> bytes(4);
@@ -220,7 +222,9 @@ protected:
             bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(marker) >> (8 * i));
         camera->SendControl(kz::kMsgNotice602, bytes);
         bool seen = ui::RunUntil([&] {
-            return std::any_of(script.calls.begin(), script.calls.end(), [&](const Call& c) { return c.args.size() == 2 && c.args[0] == Arg(kz::kMsgNotice602) && c.args[1] == Arg(marker); });
+            return std::count_if(script.calls.begin(), script.calls.end(), [&](const Call& c) {
+                return c.args.size() == 2 && c.args[0] == Arg(kz::kMsgNotice602) && c.args[1] == Arg(marker);
+            }) >= roads;
         }, 5000);
         EXPECT_TRUE(seen) << "the marker after message " << type << " never arrived";
         script.calls.erase(std::remove_if(script.calls.begin(), script.calls.end(), [](const Call& c) {

@@ -158,6 +158,16 @@ bool PeekMessage(Message& out, bool remove)
     return remove ? CurrentQueue().Take(out) : CurrentQueue().Front(out);
 }
 
+bool HandleWaitingMessages(const std::function<bool(const Message&)>& handle)
+{
+    Message message;
+    while (PeekMessage(message, true)) {
+        if (message.message == kQuitMessage || !handle(message))
+            return false;
+    }
+    return true;
+}
+
 bool WaitMessage(Message& out, DWORD timeoutMs)
 {
     return CurrentQueue().WaitFor(out, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));

@@ -98,4 +98,9 @@ bool PeekMessage(Message& out, bool remove);
 // takes it. False on time-out.
 bool WaitMessage(Message& out, DWORD timeoutMs);
 
+// A worker's turn at its queue: takes every waiting message, oldest first,
+// and hands each to `handle`. False, leaving the rest, at the quit message or
+// when `handle` returns false (the worker is to end).
+bool HandleWaitingMessages(const std::function<bool(const Message&)>& handle);
+
 }
