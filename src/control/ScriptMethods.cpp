@@ -5,6 +5,7 @@
 
 #include "control/TiravexCtrl.h"
 
+#include "control/DispatchIds.h"
 #include "control/Settings.h"
 
 #include "link/CgiText.h"
@@ -25,6 +26,7 @@ constexpr const char* kVersion = "3.1.0.9";
 constexpr const char* kAlarmPath = "alarm";
 constexpr const char* kFileManager = "xdg-open";
 constexpr const char* kStoragePort = "50021";
+constexpr std::size_t kStorageUrlBytes = 256;
 constexpr std::int32_t kLanguageStep = 100;
 
 // EnterConfigPage flags.
@@ -91,11 +93,11 @@ void CTiravexCtrl::buildDispatchMap()
         player.m_registered = false;
     };
 
-    m.Method("Login", 1, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Long, P::Long }, [this](const DispArgs& a) {
+    m.Method("Login", kDispLogin, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Long, P::Long }, [this](const DispArgs& a) {
         Login({ a.Text(0), a.Long(1), a.Long(2), a.Text(3), a.Text(4), a.Long(5), a.Long(6) });
         return none();
     });
-    m.Method("Open", 2, { P::Text }, [this, command, roadKind, cannotOpen](const DispArgs& a) {
+    m.Method("Open", kDispOpen, { P::Text }, [this, command, roadKind, cannotOpen](const DispArgs& a) {
         if (m_link.LoginStatus() != kz::kLoginOk)
             return none();
         if (!m_live.IsViewReady()) {
@@ -111,13 +113,13 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("Close", 3, {}, [this, command, roadKind](const DispArgs&) {
+    m.Method("Close", kDispClose, {}, [this, command, roadKind](const DispArgs&) {
         m_live.CloseStream();
         if (roadKind())
             command(kz::kCmdVideo, 0, kz::kCmdStop);
         return none();
     });
-    m.Method("Record", 4, { P::Bool, P::Text }, [this](const DispArgs& a) {
+    m.Method("Record", kDispRecord, { P::Bool, P::Text }, [this](const DispArgs& a) {
         if (a.Bool(0)) {
             std::string folder = ReadRecordFolder();
             if (m_link.Record().ip[0])
@@ -129,7 +131,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("OpenAudio", 5, {}, [this, command, roadKind, viewMode](const DispArgs&) {
+    m.Method("OpenAudio", kDispOpenAudio, {}, [this, command, roadKind, viewMode](const DispArgs&) {
         if (!roadKind()) {
             if (viewMode() == kLiveWindowId)
                 m_live.StartAudio();
@@ -141,7 +143,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("OpenTalk", 6, {}, [this, command, roadKind](const DispArgs&) {
+    m.Method("OpenTalk", kDispOpenTalk, {}, [this, command, roadKind](const DispArgs&) {
         if (!roadKind()) {
             m_live.StartTalkMedia();
         } else if (m_link.HasRoad()) {
@@ -150,7 +152,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("CloseTalk", 7, {}, [this, command, roadKind](const DispArgs&) {
+    m.Method("CloseTalk", kDispCloseTalk, {}, [this, command, roadKind](const DispArgs&) {
         if (!roadKind()) {
             m_live.StopTalkMedia();
         } else {
@@ -159,7 +161,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("CloseAudio", 8, {}, [this, command, roadKind, viewMode](const DispArgs&) {
+    m.Method("CloseAudio", kDispCloseAudio, {}, [this, command, roadKind, viewMode](const DispArgs&) {
         if (!roadKind()) {
             if (viewMode() == kLiveWindowId)
                 m_live.StopAudio();
@@ -171,30 +173,30 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("LeaveAreaSet", 9, {}, [this](const DispArgs&) {
+    m.Method("LeaveAreaSet", kDispLeaveAreaSet, {}, [this](const DispArgs&) {
         if (m_shelter.GetHwnd())
             ui::ShowWindow(m_shelter.GetHwnd(), SW_HIDE);
         m_shelter.CloseStream();
         return none();
     });
-    m.Method("DelRect", 10, {}, [this](const DispArgs&) {
+    m.Method("DelRect", kDispDelRect, {}, [this](const DispArgs&) {
         m_shelter.DeleteSelected();
         return none();
     });
-    m.Method("LeaveMotionSet", 11, {}, [this](const DispArgs&) {
+    m.Method("LeaveMotionSet", kDispLeaveMotionSet, {}, [this](const DispArgs&) {
         if (m_motion.GetHwnd())
             ui::ShowWindow(m_motion.GetHwnd(), SW_HIDE);
         m_motion.CloseStream();
         return none();
     });
-    m.Method("Live", 12, {}, [this](const DispArgs&) {
+    m.Method("Live", kDispLive, {}, [this](const DispArgs&) {
         showOnly(m_live);
         clipTo(m_live, kLiveWindowId);
         if (!m_live.IsViewReady())
             m_live.m_registered = false;
         return none();
     });
-    m.Method("EnterConfigPage", 13, { P::Long }, [this](const DispArgs& a) {
+    m.Method("EnterConfigPage", kDispEnterConfigPage, { P::Long }, [this](const DispArgs& a) {
         switch (a.Long(0)) {
         case kConfigLive: m_audio->SetActiveWindow(kLiveWindowId); break;
         case kConfigPage1: m_audio->SetActiveWindow(kConfigPage1WindowId); break;
@@ -203,7 +205,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("Playback", 14, {}, [this](const DispArgs&) {
+    m.Method("Playback", kDispPlayback, {}, [this](const DispArgs&) {
         showOnly(m_playback);
         if (m_self == 0) {
             clipTo(m_playback, kPlaybackWindowId);
@@ -212,7 +214,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("EnterAreaSet", 15, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
+    m.Method("EnterAreaSet", kDispEnterAreaSet, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
         showOnly(m_shelter);
         m_shelter.SetPictureSize(a.Long(4), a.Long(5));
         if (m_self == 0)
@@ -225,7 +227,7 @@ void CTiravexCtrl::buildDispatchMap()
         }
         return none();
     });
-    m.Method("EnterMotionSet", 16, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
+    m.Method("EnterMotionSet", kDispEnterMotionSet, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
         showOnly(m_motion);
         m_motion.SetWorkRect(RECT { 0, 0, a.Long(4), a.Long(5) });
         if (m_self == 0)
@@ -236,7 +238,7 @@ void CTiravexCtrl::buildDispatchMap()
             cannotOpen(m_motion);
         return none();
     });
-    m.Method("PlaybackOpen", 17, { P::Text }, [this, cannotOpen](const DispArgs& a) {
+    m.Method("PlaybackOpen", kDispPlaybackOpen, { P::Text }, [this, cannotOpen](const DispArgs& a) {
         if (a.Text(0).empty())
             return none();
         if (m_playback.IsViewReady())
@@ -245,12 +247,12 @@ void CTiravexCtrl::buildDispatchMap()
             cannotOpen(m_playback);
         return none();
     });
-    m.Method("GetLiveCfg", 18, {}, [command](const DispArgs&) {
+    m.Method("GetLiveCfg", kDispGetLiveCfg, {}, [command](const DispArgs&) {
         command(kz::kCmdLiveCfg, 0, 0);
         return none();
     });
-    m.Method("test", 19, {}, [](const DispArgs&) -> DispResult { return std::string(kVersion); });
-    m.Method("FullScreen", 20, {}, [this, viewMode](const DispArgs&) {
+    m.Method("test", kDisptest, {}, [](const DispArgs&) -> DispResult { return std::string(kVersion); });
+    m.Method("FullScreen", kDispFullScreen, {}, [this, viewMode](const DispArgs&) {
         if (!m_live.GetHub())
             return none();
         if (viewMode() == kLiveWindowId)
@@ -259,67 +261,67 @@ void CTiravexCtrl::buildDispatchMap()
             m_playback.ToggleFullScreen();
         return none();
     });
-    m.Method("PlaybackClose", 21, {}, [this](const DispArgs&) {
+    m.Method("PlaybackClose", kDispPlaybackClose, {}, [this](const DispArgs&) {
         if (m_self == 0)
             m_playback.CloseStream();
         return none();
     });
-    m.Method("PlaybackSeek", 22, { P::Long }, [this](const DispArgs& a) {
+    m.Method("PlaybackSeek", kDispPlaybackSeek, { P::Long }, [this](const DispArgs& a) {
         if (KzHandle channel = m_playback.GetChannel())
             kz_seek_record(channel, static_cast<double>(a.Long(0)));
         return none();
     });
-    m.Method("PlaybackPause", 23, {}, [this](const DispArgs&) {
+    m.Method("PlaybackPause", kDispPlaybackPause, {}, [this](const DispArgs&) {
         m_playback.Pause();
         return none();
     });
-    m.Method("PlaybackResume", 24, {}, [this](const DispArgs&) {
+    m.Method("PlaybackResume", kDispPlaybackResume, {}, [this](const DispArgs&) {
         m_playback.Resume();
         return none();
     });
     m.Property(
-        "Areas", 25, [this](const DispArgs&) -> DispResult { return m_shelter.AreasString(); },
+        "Areas", kDispAreas, [this](const DispArgs&) -> DispResult { return m_shelter.AreasString(); },
         [this](const std::string& text) {
             m_shelter.LoadAreasText(text);
             SetModifiedFlag();
         });
     m.Property(
-        "MotionAreas", 26, [this](const DispArgs&) -> DispResult { return m_motion.MaskString(); },
+        "MotionAreas", kDispMotionAreas, [this](const DispArgs&) -> DispResult { return m_motion.MaskString(); },
         [this](const std::string& text) {
             m_motion.LoadMasks(text);
             SetModifiedFlag();
         });
-    m.Method("GetDevIPandPort", 27, { P::Long }, [this](const DispArgs& a) {
+    m.Method("GetDevIPandPort", kDispGetDevIPandPort, { P::Long }, [this](const DispArgs& a) {
         m_link.SearchLoggedInDevice(a.Long(0));
         return none();
     });
-    m.Method("SetLauguage", 28, { P::Long }, [this](const DispArgs& a) {
+    m.Method("SetLauguage", kDispSetLauguage, { P::Long }, [this](const DispArgs& a) {
         m_audio->SetLanguage(a.Long(0) * kLanguageStep);
         return none();
     });
-    m.Method("LoginSuc", 29, {}, [this](const DispArgs&) {
+    m.Method("LoginSuc", kDispLoginSuc, {}, [this](const DispArgs&) {
         postLoginStartup();
         return none();
     });
-    m.Method("SearchDev", 30, { P::Long }, [this](const DispArgs& a) {
+    m.Method("SearchDev", kDispSearchDev, { P::Long }, [this](const DispArgs& a) {
         m_link.SearchAll(a.Long(0));
         return none();
     });
-    m.Method("RegMy", 31, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Text, P::Long, P::Long, P::Long }, [this](const DispArgs& a) {
+    m.Method("RegMy", kDispRegMy, { P::Text, P::Long, P::Long, P::Text, P::Text, P::Text, P::Long, P::Long, P::Long }, [this](const DispArgs& a) {
         // The web port comes second and the media port third; devName is not used.
         RegMy({ a.Text(0), a.Long(2), a.Long(1), a.Text(3), a.Text(4), a.Long(6), a.Long(7) }, a.Long(8));
         return none();
     });
-    m.Method("UNRegMy", 32, {}, [this](const DispArgs&) {
+    m.Method("UNRegMy", kDispUNRegMy, {}, [this](const DispArgs&) {
         UNRegMy();
         return none();
     });
-    m.Method("KillFocus", 33, {}, [this](const DispArgs&) {
+    m.Method("KillFocus", kDispKillFocus, {}, [this](const DispArgs&) {
         deactivate();
         return none();
     });
     m.Property(
-        "RecordPath", 34, [](const DispArgs&) -> DispResult { return ReadRecordFolder(); },
+        "RecordPath", kDispRecordPath, [](const DispArgs&) -> DispResult { return ReadRecordFolder(); },
         [this](const std::string& path) {
             SettingResult r = WriteRecordFolder(path);
             if (r == SettingResult::Unchanged)
@@ -329,40 +331,40 @@ void CTiravexCtrl::buildDispatchMap()
             SetModifiedFlag();
         });
     m.Property(
-        "ManualRecordPath", 35, [](const DispArgs&) -> DispResult { return ui::ChooseFolder(); },
+        "ManualRecordPath", kDispManualRecordPath, [](const DispArgs&) -> DispResult { return ui::ChooseFolder(); },
         [this](const std::string&) { SetModifiedFlag(); });
     m.Property(
-        "LocalAlarmRecordTime", 36, [](const DispArgs&) -> DispResult { return ReadAlarmRecordTimeText(); },
+        "LocalAlarmRecordTime", kDispLocalAlarmRecordTime, [](const DispArgs&) -> DispResult { return ReadAlarmRecordTimeText(); },
         [this](const std::string& text) {
             SettingResult r = WriteAlarmRecordTime(text);
             ui::PostMessage(m_hWnd, kMsgAlarmRecordTime, r == SettingResult::Stored ? 1 : 0, 0);
             SetModifiedFlag();
         });
-    m.Method("SDManage", 37, { P::Text }, [this](const DispArgs&) {
-        char url[256];
+    m.Method("SDManage", kDispSDManage, { P::Text }, [this](const DispArgs&) {
+        char url[kStorageUrlBytes];
         std::snprintf(url, sizeof url, "ftp://%s:%s", m_link.Record().ip, kStoragePort);
         sys::StartProcess({ kFileManager, url });
         return none();
     });
-    m.Method("UpdateFirstChannelUserRight", 38, { P::Long }, [this](const DispArgs& a) {
+    m.Method("UpdateFirstChannelUserRight", kDispUpdateFirstChannelUserRight, { P::Long }, [this](const DispArgs& a) {
         m_userRight = a.Long(0);
         return none();
     });
-    m.Method("SetCheckedOut", 39, { P::Long }, [this](const DispArgs& a) {
+    m.Method("SetCheckedOut", kDispSetCheckedOut, { P::Long }, [this](const DispArgs& a) {
         m_motion.SetInvertedSelection(a.Long(0) != 0);
         return none();
     });
-    m.Method("GetCGIResult", 40, { P::Text, P::Long }, [this](const DispArgs& a) -> DispResult {
+    m.Method("GetCGIResult", kDispGetCGIResult, { P::Text, P::Long }, [this](const DispArgs& a) -> DispResult {
         return m_link.PageCgiRequest(a.Text(0), a.Long(1));
     });
-    m.Method("SendCgiToPlugin", 41, { P::Text, P::Long, P::Long }, [this, command](const DispArgs& a) {
+    m.Method("SendCgiToPlugin", kDispSendCgiToPlugin, { P::Text, P::Long, P::Long }, [this, command](const DispArgs& a) {
         if (!command(kz::kCmdCgi, a.Long(2), reinterpret_cast<std::intptr_t>(a.Text(0).c_str())))
             return none();
         ui::SetTimer(m_hWnd, kCgiTimer, static_cast<UINT>(a.Long(1)));
         m_cgiPending = 1;
         return none();
     });
-    m.Method("SetHttpsFlg", 42, { P::Long }, [this](const DispArgs& a) {
+    m.Method("SetHttpsFlg", kDispSetHttpsFlg, { P::Long }, [this](const DispArgs& a) {
         LONG type = a.Long(0);
         if (type != 0 && type != 1)
             return none();
@@ -371,7 +373,7 @@ void CTiravexCtrl::buildDispatchMap()
             player->m_secureTransport = type == 1;
         return none();
     });
-    m.Method("GetUpdataFilePath", 43, {}, [this, command](const DispArgs&) -> DispResult {
+    m.Method("GetUpdataFilePath", kDispGetUpdataFilePath, {}, [this, command](const DispArgs&) -> DispResult {
         std::memset(m_updatePath, 0, sizeof m_updatePath);
         std::string chosen = ui::ChooseOpenFile();
         if (chosen.empty())
@@ -380,11 +382,11 @@ void CTiravexCtrl::buildDispatchMap()
         command(kz::kCmdUpdateFile, reinterpret_cast<std::intptr_t>(m_updatePath), 0);
         return std::string(m_updatePath);
     });
-    m.Method("OpenLocalRecordFolder", 44, { P::Text }, [](const DispArgs& a) {
+    m.Method("OpenLocalRecordFolder", kDispOpenLocalRecordFolder, { P::Text }, [](const DispArgs& a) {
         sys::StartProcess({ kFileManager, a.Text(0) });
         return none();
     });
-    m.Method("AboutBox", DISPID_ABOUTBOX, {}, [](const DispArgs&) {
+    m.Method("AboutBox", kDispAboutBox, {}, [](const DispArgs&) {
         ui::ShowMessageBox({ "关于 Tiravex Control", "Tiravex Control 1.0 版", "确定" });
         return none();
     });

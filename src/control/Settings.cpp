@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kValidAlarmTimes[] = { 10, 20, 30, 40, 50, 60 };
 constexpr const char* kProbeFile = "test.ts";
+// New folders: the owner reads, writes and enters them; others read and enter.
+constexpr mode_t kFolderMode = 0755;
 
 std::string home()
 {
@@ -68,7 +70,7 @@ bool ensureSettingsFolder(const char* file)
     std::string folder = SettingsFolder();
     if (exists(filePath(file)) || exists(folder))
         return true;
-    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+    return ::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST;
 }
 
 }
@@ -117,8 +119,8 @@ bool MakeFolderTree(const std::string& path)
     if (path.empty())
         return false;
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        ::mkdir(path.substr(0, slash).c_str(), 0755);
-    ::mkdir(path.c_str(), 0755);
+        ::mkdir(path.substr(0, slash).c_str(), kFolderMode);
+    ::mkdir(path.c_str(), kFolderMode);
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -96,14 +96,33 @@ void skipScalingList(BitReader& r, int count)
     }
 }
 
+// Heights coded as whole macroblocks, and the picture height they carry
+// when the stream gives no cropping.
+struct PaddedHeight {
+    std::uint32_t coded;
+    std::uint32_t shown;
+};
+constexpr PaddedHeight kPaddedHeights[] = { { 368, 360 }, { 192, 180 }, { 1088, 1080 } };
+
+// The profiles whose parameter set carries the chroma format and scaling
+// lists (High and above), and the chroma format that adds a flag.
+constexpr std::uint32_t kHighProfiles[] = { 100, 110, 122, 144 };
+constexpr std::uint32_t kChromaFormat444 = 3;
+
 std::uint32_t correctedHeight(std::uint32_t height)
 {
-    switch (height) {
-    case 368: return 360;
-    case 192: return 180;
-    case 1088: return 1080;
-    default: return height;
-    }
+    for (const auto& padded : kPaddedHeights)
+        if (padded.coded == height)
+            return padded.shown;
+    return height;
+}
+
+bool isHighProfile(std::uint32_t profile)
+{
+    for (std::uint32_t high : kHighProfiles)
+        if (high == profile)
+            return true;
+    return false;
 }
 
 std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
@@ -118,8 +137,8 @@ bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& wid
     std::uint32_t profile = r.bits(8);
     r.skip(16); // constraint flags, level_idc
     r.ue();     // seq_parameter_set_id
-    if (profile == 100 || profile == 110 || profile == 122 || profile == 144) {
-        if (r.ue() == 3) // chroma_format_idc
+    if (isHighProfile(profile)) {
+        if (r.ue() == kChromaFormat444) // chroma_format_idc
             r.skip(1);
         r.ue();
         r.ue();
