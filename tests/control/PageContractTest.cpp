@@ -252,7 +252,8 @@ TEST_F(Contract, AnInactiveViewGetsOnlyAlwaysAndForcedEventsAndStaysInactive)
     send(102, { 1 });                                                  // if active
     send(159, { 2 });                                                  // always
     send(16, { '<', 'h', 't', 't', 'p', 's', 'P', 'o', 'r', 't', '>', '4', '4', '3', '<' }); // always: event 220
-    // The playback window's notifications are forced.
+    // The playback window's notifications are forced (posted as the window
+    // posts them; the playback events that make them are not built yet).
     ui::PostMessage(c->GetSafeHwnd(), view::kNotifyPlaybackStopped, 0, 0);
     ui::PostMessage(c->GetSafeHwnd(), view::kNotifyPlaybackProgress, 0, 42);
     ui::PumpPending();
