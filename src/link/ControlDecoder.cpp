@@ -16,6 +16,8 @@ constexpr std::size_t kI32Bytes = 4;
 
 std::string textUpTo(const std::uint8_t* data, int length)
 {
+    if (length <= 0)
+        return {};
     const char* text = reinterpret_cast<const char*>(data);
     return std::string(text, strnlen(text, static_cast<std::size_t>(length)));
 }
