@@ -121,13 +121,11 @@ public:
     bool SendCommand(int command, std::intptr_t a, std::intptr_t b);
     // The secure byte given to road and channels.
     void SetHttpsFlag(std::uint8_t flag) { m_httpsFlag = flag; }
-    std::uint8_t HttpsFlag() const { return m_httpsFlag; }
 
     // ---- what the link knows ----
     const LoginInfo& Record() const { return *m_login; }
     // The record the media channels are opened with (the library reads it).
     LoginInfo* RecordForChannels() { return m_login.get(); }
-    bool LoginRequested() const { return m_loginRequested; }
     std::int32_t RoadMode() const { return m_roadMode; }
     std::int32_t WebPort() const { return m_webPort; }
     std::int32_t DeviceType() const { return m_deviceType; }
@@ -187,17 +185,17 @@ public:
     // closing the HTTP client's socket.
     void StopPtzWorker();
     bool IsPtzWorkerRunning() const { return m_ptz.IsRunning(); }
-    // A move (or its end) for the worker.
+    // A move in the live window's direction, or (stop) its end, for the worker.
     void PtzMove(bool stop) { m_ptz.Move(stop); }
 
-    // The road callback's filter as it stands (it follows the reply-format flag).
-    bool PassesFilter(int type, int length) const;
     // The control-road callback, on the library's threads: acts on 4 and
     // 7, filters, copies and posts the rest to the mailbox. `user` is the link.
     static int RoadCallback(int type, const char* data, void* user, int length);
 
 private:
     LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The road callback's filter as it stands (it follows the reply-format flag).
+    bool PassesFilter(int type, int length) const;
     void onOpenRoad(int mode, int kind);
     void onControlMessage(int type, const std::uint8_t* data, int length);
     void storeLoginReply(const std::vector<std::uint8_t>& reply);

@@ -5,11 +5,13 @@
 
 #include "link/DeviceLink.h"
 
+#include "sim/Camera.h"
 #include "sys/Thread.h"
 #include "ui/Window.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -166,6 +168,69 @@ TEST_F(DeviceLinkTest, OnlyAnExactProductNameRulesOutPanTilt)
     EXPECT_FALSE(link.IsNoPtzModel("ZA10"));
     EXPECT_FALSE(link.IsNoPtzModel(""));
     EXPECT_FALSE(link.IsNoPtzModel(nullptr));
+}
+
+}
+
+namespace {
+
+// The pan/tilt worker against a camera: moves over the road for device
+// kinds from 100 up, as CGI requests (each reported) below.
+class PtzWorkerTest : public DeviceLinkTest {
+protected:
+    void loginTo(int kind)
+    {
+        sim::CameraConfig config;
+        config.deviceKind = kind;
+        config.searchPort = -1;
+        camera = sim::Camera::Start(config);
+        ASSERT_TRUE(camera);
+        link.Open();
+        devlink::Credentials login { camera->Address(), camera->Port(), camera->WebPort(), camera->User(), camera->Password(), 1, 1 };
+        ASSERT_TRUE(link.Login(login));
+        ASSERT_TRUE(ui::RunUntil([&] { return link.LoginStatus() == 0 && (kind == 0 || link.DeviceKind() == kind); }, 10000));
+        link.ReplaceHttpClient();
+        link.StartPtzWorker();
+        ASSERT_TRUE(link.IsPtzWorkerRunning());
+    }
+    std::unique_ptr<sim::Camera> camera;
+};
+
+TEST_F(PtzWorkerTest, AKind101CameraStopsOverTheRoadWithCode1AndNothingIsReported)
+{
+    loginTo(101);
+    link.PtzMove(true);
+    ASSERT_TRUE(camera->WaitUntil([&] {
+        for (const auto& c : camera->Commands())
+            if (c.command == kz::kCmdPtz)
+                return true;
+        return false;
+    }, 5000));
+    for (const auto& c : camera->Commands())
+        if (c.command == kz::kCmdPtz)
+            EXPECT_EQ(c.b, 1) << "the stop code";
+    ui::PumpPending();
+    for (const auto& e : sink.events)
+        EXPECT_FALSE(std::holds_alternative<devlink::PtzDirection>(e)) << "a road move is not reported";
+    link.StopPtzWorker();
+    EXPECT_FALSE(link.IsPtzWorkerRunning());
+}
+
+TEST_F(PtzWorkerTest, AnOlderCameraMovesByCgiAndEachMoveIsReported)
+{
+    loginTo(0);
+    link.PtzMove(false); // the live window asks for the middle: stop
+    auto asked = [&] {
+        auto log = camera->CgiLog();
+        return std::find(log.begin(), log.end(), "ptzStopRun") != log.end();
+    };
+    ASSERT_TRUE(camera->WaitUntil(asked, 5000));
+    ASSERT_TRUE(ui::RunUntil([&] {
+        for (const auto& e : sink.events)
+            if (auto* d = std::get_if<devlink::PtzDirection>(&e))
+                return d->index == 4;
+        return false;
+    }, 5000));
 }
 
 }
