@@ -206,9 +206,10 @@ TEST_F(PtzWorkerTest, AKind101CameraStopsOverTheRoadWithCode1AndNothingIsReporte
                 return true;
         return false;
     }, 5000));
-    for (const auto& c : camera->Commands())
+    for (const auto& c : camera->Commands()) {
         if (c.command == kz::kCmdPtz)
             EXPECT_EQ(c.b, 1) << "the stop code";
+    }
     ui::PumpPending();
     for (const auto& e : sink.events)
         EXPECT_FALSE(std::holds_alternative<devlink::PtzDirection>(e)) << "a road move is not reported";
