@@ -207,8 +207,9 @@ TEST_F(PtzWorkerTest, AKind101CameraStopsOverTheRoadWithCode1AndNothingIsReporte
         return false;
     }, 5000));
     for (const auto& c : camera->Commands()) {
-        if (c.command == kz::kCmdPtz)
+        if (c.command == kz::kCmdPtz) {
             EXPECT_EQ(c.b, 1) << "the stop code";
+        }
     }
     ui::PumpPending();
     for (const auto& e : sink.events)
