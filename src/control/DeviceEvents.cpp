@@ -213,10 +213,8 @@ struct LinkEventVisitor {
     }
     void operator()(const devlink::RoadOpened& r) const
     {
-        c.m_live.SetOpenParam(r.kind);
-        c.m_playback.SetOpenParam(r.kind);
-        c.m_motion.SetOpenParam(r.kind);
-        c.m_shelter.SetOpenParam(r.kind);
+        for (CPlayBase* player : c.players())
+            player->SetOpenParam(r.kind);
     }
     void operator()(const devlink::DeviceFound& r) const { c.event(kEventDeviceFound, { r.address, r.port }, Delivery::Always); }
     void operator()(const devlink::SearchAnswer& r) const { c.event(kEventSearchAnswer, { r.name, r.address, r.port, r.value }, Delivery::Always); }

@@ -67,7 +67,7 @@ void CTiravexCtrl::UNRegMy()
 
 void CTiravexCtrl::showOnly(CNPWnd& shown)
 {
-    for (CNPWnd* window : { static_cast<CNPWnd*>(&m_live), static_cast<CNPWnd*>(&m_playback), static_cast<CNPWnd*>(&m_motion), static_cast<CNPWnd*>(&m_shelter) })
+    for (CNPWnd* window : players())
         if (window != &shown && window->GetHwnd())
             ui::ShowWindow(window->GetHwnd(), SW_HIDE);
     if (shown.GetHwnd())
@@ -369,7 +369,7 @@ void CTiravexCtrl::buildDispatchMap()
         if (type != 0 && type != 1)
             return none();
         m_link.SetHttpsFlag(static_cast<std::uint8_t>(type));
-        for (CPlayBase* player : { static_cast<CPlayBase*>(&m_live), static_cast<CPlayBase*>(&m_playback), static_cast<CPlayBase*>(&m_motion), static_cast<CPlayBase*>(&m_shelter) })
+        for (CPlayBase* player : players())
             player->m_secureTransport = type == 1;
         return none();
     });

@@ -154,6 +154,8 @@ private:
     void paintControl(HDC dc);
     void paintFrame(HDC dc);
     void paintLiveArea();
+    // The four players in window-id order: live, playback, motion, shelter.
+    std::array<CPlayBase*, kPlayerCount> players() { return { &m_live, &m_playback, &m_motion, &m_shelter }; }
     // Hides the other three video windows and shows `shown`.
     void showOnly(CNPWnd& shown);
     // Makes window `id` the hub's active one and clips the renderer to it.

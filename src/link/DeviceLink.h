@@ -100,7 +100,6 @@ public:
     // Closes the search and the road and stops the workers: after it no
     // callback of the link reaches the live view.
     void Shutdown();
-    bool IsOpen() const { return m_mailbox.load() != nullptr; }
 
     // ---- login and the road ----
     // Fills the login record and asks for the road (opened on the mailbox's

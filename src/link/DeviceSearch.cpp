@@ -143,9 +143,4 @@ DeviceFound DeviceSearch::FoundOf(WPARAM copy)
     return DeviceFound { addressText(*found), hostU16(*found, kz::kRecPortAt) };
 }
 
-void DeviceSearch::Free(WPARAM copy)
-{
-    delete reinterpret_cast<FoundDevice*>(copy);
-}
-
 }

@@ -40,13 +40,10 @@ public:
     // (the first 13 bytes count); the first match ends the search.
     void StartOne(HWND mailbox, int parameter, const char* deviceId);
     void Stop();
-    bool IsRunning() const { return m_handle != nullptr; }
 
     // The events of an answer posted to the mailbox (taking the copy).
     static SearchAnswer AnswerOf(WPARAM copy);
     static DeviceFound FoundOf(WPARAM copy);
-    // Frees an answer that was never handled.
-    static void Free(WPARAM copy);
 
 private:
     struct Context;

@@ -24,16 +24,6 @@ bool valid(int direction) { return direction >= 0 && direction < kPtzDirections;
 
 }
 
-const char* PtzWorker::CgiCommand(int direction)
-{
-    return valid(direction) ? kDirections[direction].command : nullptr;
-}
-
-int PtzWorker::RoadCode(int direction)
-{
-    return valid(direction) ? kDirections[direction].roadCode : kz::kPtzStop;
-}
-
 void PtzWorker::Start()
 {
     Stop();

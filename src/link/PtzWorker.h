@@ -64,13 +64,8 @@ public:
     // stuck in an exchange: false, so that the caller can close its socket).
     bool Stop();
     bool IsRunning() const { return m_thread != nullptr; }
-    sys::ThreadId Id() const { return m_thread ? m_thread->Id() : 0; }
     // Posts a move (or its end) to the worker.
     void Move(bool stop);
-
-    // The CGI command and the road code of a direction.
-    static const char* CgiCommand(int direction);
-    static int RoadCode(int direction);
 
 private:
     struct Link {

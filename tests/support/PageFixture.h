@@ -86,15 +86,6 @@ protected:
                 out.push_back(call.args);
         return out;
     }
-    // The PluginCallBackCGI texts.
-    std::vector<std::string> cgiTexts() const
-    {
-        std::vector<std::string> out;
-        for (auto& call : script.calls)
-            if (call.name == "PluginCallBackCGI" && !call.args.empty())
-                out.push_back(std::get<std::string>(call.args[0]));
-        return out;
-    }
     bool hasEvent(int code) const
     {
         auto all = events();
