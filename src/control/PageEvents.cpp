@@ -84,11 +84,13 @@ void CTiravexCtrl::reportLoginReply(const std::uint8_t* reply, bool withEntries)
 {
     // The link has stored the reply (and its device identifier and name).
     std::int32_t status = ReadI32(reply, kz::kReplyStatusAt);
+    // A refused login clears the live window's connected flag, which makes
+    // it say "connect fail"; a successful one sets it again.
     if (status != kz::kLoginOk) {
-        m_live.m_alarmFlag = false;
+        m_live.m_connected = false;
         paintLiveArea();
     } else {
-        m_live.m_alarmFlag = true;
+        m_live.m_connected = true;
         m_live.m_replyFlag = reply[kz::kReplyFlagAt] != 0;
     }
     event(kEventLoginReply, loginReplyArgs(reply, withEntries), Delivery::IfActive);

@@ -148,6 +148,7 @@ private:
     // view::WindowOwner.
     void ActivateFromView() override { activate(); }
     void SetScreenPtz(int x, int y) override { setScreenPtz(x, y); }
+    void PostPtzMove(bool stop) override { m_link.PtzMove(stop); }
 
     // The control window (ControlWindow.cpp).
     void onCgiTimeout();

@@ -1,5 +1,6 @@
 #include "media/CNPWnd.h"
 
+#include "gfx/Gdi.h"
 #include "ui/Input.h"
 
 CNPWnd::~CNPWnd()
@@ -47,4 +48,19 @@ LRESULT CNPWnd::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return r;
     }
     return ui::CallClassProc(window, message, wParam, lParam);
+}
+
+void CNPWnd::Blacken()
+{
+    if (!m_hWnd)
+        return;
+    RECT client {};
+    ui::GetClientRect(m_hWnd, &client);
+    HDC dc = gfx::GetDC(m_hWnd);
+    if (!dc)
+        return;
+    gfx::HGDIOBJ old = gfx::SelectObject(dc, gfx::GetStockObject(gfx::BLACK_BRUSH));
+    gfx::Rectangle(dc, client.left, client.top, client.right, client.bottom);
+    gfx::SelectObject(dc, old);
+    gfx::ReleaseDC(m_hWnd, dc);
 }

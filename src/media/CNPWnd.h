@@ -27,6 +27,9 @@ public:
 
     HWND GetHwnd() const { return m_hWnd; }
 
+    // Fills the whole client area black with the default pen.
+    void Blacken();
+
 protected:
     CNPWnd() = default;
 

@@ -361,8 +361,11 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
         m_pictureBuffer.assign(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)), 0);
         m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
         m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
-        m_picture.width = static_cast<std::uint32_t>(width);
-        m_picture.height = static_cast<std::uint32_t>(height);
+        {
+            sys::Locker geometry(m_geometryLock);
+            m_picture.width = static_cast<std::uint32_t>(width);
+            m_picture.height = static_cast<std::uint32_t>(height);
+        }
         sys::Locker lock(m_decoderLock);
         OnPictureSize(width, height);
     }
@@ -386,8 +389,8 @@ void CPlayBase::ComputeDisplayRect()
     RECT window {};
     ui::GetWindowRect(m_drawWindow ? m_drawWindow : m_hWnd, &window);
     LONG W = ui::Width(window), H = ui::Height(window);
-    LONG w = static_cast<LONG>(m_picture.width), h = static_cast<LONG>(m_picture.height);
     sys::Locker lock(m_geometryLock);
+    LONG w = static_cast<LONG>(m_picture.width), h = static_cast<LONG>(m_picture.height);
     if (w <= 0 || h <= 0) {
         m_displayRect = RECT { 0, 0, W, H };
         return;
@@ -407,6 +410,12 @@ void CPlayBase::ComputeDisplayRect()
         LONG top = (H - scaled) / 2;
         m_displayRect = RECT { 0, top, W, top + scaled };
     }
+}
+
+SIZE CPlayBase::PictureSize() const
+{
+    sys::Locker lock(m_geometryLock);
+    return SIZE { static_cast<LONG>(m_picture.width), static_cast<LONG>(m_picture.height) };
 }
 
 RECT CPlayBase::GetDisplayRect()

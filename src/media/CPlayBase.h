@@ -118,7 +118,9 @@ public:
     // Where the picture goes in the draw window with keep ratio on.
     void ComputeDisplayRect();
     RECT GetDisplayRect();
-    bool ToggleKeepRatio() { return m_keepRatio = !m_keepRatio; }
+    bool ToggleKeepRatio() { return m_keepRatio = !m_keepRatio.load(); }
+    // The last decoded picture's size.
+    SIZE PictureSize() const;
     RenderPath GetRenderPath() const { return m_renderPath; }
     sys::CriticalSection& RenderLock() override { return m_renderLock; }
     const media::DecoderState& Decoder() const { return m_decoder; }
@@ -160,7 +162,9 @@ public:
     // The audio decode state (predictor, step index).
     std::atomic<std::int32_t> m_adpcmPredictor { 0 };
     std::atomic<std::int32_t> m_adpcmIndex { 0 };
-    bool m_keepRatio = false;
+    std::atomic<bool> m_keepRatio { false };
+    // Cleared by a refused login: the live window then says so.
+    std::atomic<bool> m_connected { true };
     bool m_reopenAllowed = false;
     bool m_secureTransport = false;
 
@@ -193,8 +197,10 @@ protected:
     int m_screenWidth = 0;
     int m_screenHeight = 0;
     std::int32_t m_streamParam = 0;
-    std::uint32_t m_width = 0;
-    std::uint32_t m_height = 0;
+    // The picture's size found in the bitstream (0 until known); the live
+    // window forgets it on a stall.
+    std::atomic<std::uint32_t> m_width { 0 };
+    std::atomic<std::uint32_t> m_height { 0 };
     int m_streamKind = 0;
     std::int16_t m_id;
     char m_address[kAddressBytes] = {};
@@ -204,7 +210,7 @@ protected:
     sys::CriticalSection m_recordLock;
     sys::CriticalSection m_channelLock;
     sys::CriticalSection m_decoderLock;
-    sys::CriticalSection m_geometryLock;
+    mutable sys::CriticalSection m_geometryLock; // the display rectangle, the picture's size, the windows' zoom rectangles
     media::DecoderState m_decoder;     // the library's frame thread; open/close under m_decoderLock
     PictureRecord m_picture {};        // the last decoded picture
     std::vector<std::uint8_t> m_pictureBuffer;
@@ -217,5 +223,5 @@ protected:
     std::atomic<int> m_decoderOpens { 0 };
     std::atomic<int> m_drawnFrames { 0 };
     std::atomic<int> m_storageCleans { 0 };
-    sys::CriticalSection m_renderLock;
+    mutable sys::CriticalSection m_renderLock;
 };

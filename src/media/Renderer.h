@@ -13,6 +13,7 @@
 // of the window that makes them, and remaking the renderer holds every
 // player's render lock.
 
+#include "gfx/Gdi.h"
 #include "gfx/Surface.h"
 #include "ui/Window.h"
 
@@ -42,6 +43,13 @@ public:
     // A display-format surface, and a YUV surface ("YV12", else "UYVY"); null if none.
     virtual gfx::Surface* CreateSurface(int width, int height) = 0;
     virtual gfx::Surface* CreateYuvSurface(int width, int height) = 0;
+    // A system-memory surface holding the bitmap at (0, 0), black transparent.
+    virtual gfx::Surface* CreateBitmapSurface(gfx::HBITMAP bitmap, int width, int height) = 0;
+    // The composition surface (null before Create); the windows draw their
+    // texts and markers on it under their window lock.
+    virtual gfx::Surface* Composition() const = 0;
+    // Text in `color` with `font` at (x, y) of `surface`.
+    virtual void DrawText(gfx::Surface* surface, int x, int y, const char16_t* text, gfx::HFONT font, COLORREF color) = 0;
 
     // The frame pipeline, step by step: a decoded frame into the window's
     // back surface (BGRA, or I420 through the YUV surface), the back

@@ -1,5 +1,16 @@
 #include "view/CLiveCtrl.h"
 
+#include "view/Notifications.h"
+
+#include "media/CMediaHub.h"
+
+#include "resources/Bitmaps.h"
+#include "resources/StringTable.h"
+
+#include "gfx/DirectDraw.h"
+#include "gfx/Surface.h"
+#include "ui/Input.h"
+
 #include <algorithm>
 
 namespace {
@@ -8,22 +19,252 @@ namespace {
 constexpr std::uint32_t kSmallPictureWidth = 320;
 constexpr std::uint32_t kSmallPictureHeight = 240;
 
+constexpr COLORREF kAlarmDotColour = RGB(255, 0, 0);
+constexpr COLORREF kRecordDotColour = RGB(0, 255, 0);
+// The dots sit in the picture's bottom right corner: alarm 50 to 25
+// pixels in from the right and bottom, recording 50 pixels left of it.
+constexpr int kDotNear = 25;
+constexpr int kDotFar = 50;
+constexpr int kRecordDotShift = 50;
+
+constexpr COLORREF kStatusTextColour = RGB(255, 255, 255);
+constexpr int kStatusTextX = 10;
+constexpr int kStatusTextY = 50;
+// "connecting" plus up to three dots.
+constexpr std::size_t kStatusTextChars = 100;
+constexpr const char16_t* kDots[] = { u"", u".", u"..", u"..." };
+
 }
 
 CLiveCtrl::CLiveCtrl() : CPlayCtrl(kLiveWindowId)
 {
+    m_font = MakeWindowFont();
     m_keepRatio = true;
+    m_silence = kLiveSilenceIdle;
 }
 
-void CLiveCtrl::ToggleScreenPtz(int, int)
+CLiveCtrl::~CLiveCtrl()
+{
+    sys::Locker lock(m_renderLock);
+    releaseDrawing();
+}
+
+void CLiveCtrl::releaseDrawing()
+{
+    if (m_marker)
+        m_marker->Release();
+    m_marker = nullptr;
+    if (m_redBrush)
+        gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_redBrush));
+    if (m_greenBrush)
+        gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_greenBrush));
+    m_redBrush = m_greenBrush = nullptr;
+}
+
+void CLiveCtrl::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub)
+{
+    sys::Locker lock(m_renderLock);
+    CPlayCtrl::Attach(notifyWindow, screenWidth, screenHeight, hub);
+    releaseDrawing();
+    if (m_view) {
+        gfx::HBITMAP bitmap = resources::LoadBitmap(resources::kBitmapPtzMarker);
+        m_marker = m_view->CreateBitmapSurface(bitmap, resources::kPtzMarkerWidth, resources::kPtzMarkerHeight);
+        if (bitmap)
+            gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(bitmap));
+        if (m_marker) {
+            gfx::DDCOLORKEY black { 0, 0 };
+            m_marker->SetColorKey(gfx::DDCKEY_SRCBLT, &black);
+        }
+    }
+    m_redBrush = gfx::CreateSolidBrush(kAlarmDotColour);
+    m_greenBrush = gfx::CreateSolidBrush(kRecordDotColour);
+}
+
+bool CLiveCtrl::IsViewReady()
+{
+    sys::Locker lock(m_renderLock);
+    return CPlayCtrl::IsViewReady() && m_marker;
+}
+
+void CLiveCtrl::CloseStream()
+{
+    CPlayCtrl::CloseStream();
+    m_silence = kLiveSilenceIdle;
+}
+
+void CLiveCtrl::DetachView()
+{
+    releaseDrawing();
+    CPlayCtrl::DetachView();
+}
+
+void CLiveCtrl::OnPictureSize(int width, int height)
+{
+    CPlayCtrl::OnPictureSize(width, height);
+    if (static_cast<std::uint32_t>(width) > kSmallPictureWidth || static_cast<std::uint32_t>(height) > kSmallPictureHeight)
+        m_smallVideo = false;
+    else
+        ui::PostMessage(m_notifyWindow, view::kNotifySmallPicture, 0, 0);
+}
+
+void CLiveCtrl::DrawRgbFrame(const PictureRecord& picture, int width, int height)
+{
+    if (!m_view || !m_back || !picture.buffer)
+        return;
+    m_view->DrawRgbFrame(m_back, picture.buffer, width, height);
+    finishFrame(width, height);
+}
+
+void CLiveCtrl::DrawYuvFrame(const PictureRecord& picture, int width, int height)
+{
+    if (!m_view || !m_back || !picture.buffer)
+        return;
+    if (FAILED(m_view->DrawYuvFrame(m_surface, m_back, picture.buffer, width, height)))
+        return; // the frame is dropped
+    finishFrame(width, height);
+}
+
+void CLiveCtrl::finishFrame(int w, int h)
+{
+    const bool alarm = m_alarmFlag, recording = m_recordingArmed;
+    if (alarm || recording) {
+        HDC dc = nullptr;
+        if (SUCCEEDED(m_back->GetDC(&dc))) {
+            gfx::HGDIOBJ old = gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_redBrush));
+            if (alarm)
+                gfx::Ellipse(dc, w - kDotFar, h - kDotFar, w - kDotNear, h - kDotNear);
+            if (recording) {
+                gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_greenBrush));
+                gfx::Ellipse(dc, w - kDotFar - kRecordDotShift, h - kDotFar, w - kDotNear - kRecordDotShift, h - kDotNear);
+            }
+            gfx::SelectObject(dc, old);
+            m_back->ReleaseDC(dc);
+        }
+    }
+    compose();
+    if (m_screenPtz && m_marker) {
+        sys::Locker lock(m_windowLock);
+        if (gfx::Surface* composition = m_view->Composition())
+            composition->BltFast(static_cast<DWORD>(m_markerX.load()), static_cast<DWORD>(m_markerY.load()), m_marker, nullptr, gfx::DDBLTFAST_WAIT | gfx::DDBLTFAST_SRCCOLORKEY);
+    }
+}
+
+void CLiveCtrl::drawStatus(int id, const char16_t* suffix)
+{
+    std::u16string text = resources::LoadString(id + languageBase(), kStatusTextChars);
+    text += suffix;
+    m_view->DrawText(m_view->Composition(), kStatusTextX, kStatusTextY, text.c_str(), m_font, kStatusTextColour);
+}
+
+HRESULT CLiveCtrl::OnTick()
+{
+    // The counter moves in single steps that a frame's reset to 0 may
+    // overtake at any time; every jump is a compare-exchange, so a frame
+    // that arrived in between is never overwritten.
+    std::int32_t t = m_silence.fetch_add(1) + 1;
+    sys::Locker render(m_renderLock);
+    if (!m_view)
+        return S_OK;
+    if (t >= kLiveSilenceBlack) {
+        sys::Locker lock(m_windowLock);
+        m_view->ClearComposition();
+        if (t == kLiveSilenceStall) {
+            if (KzHandle channel = GetChannel()) {
+                kz_post_media_msg(channel, kz::kMediaMsgStall, 0, 0);
+                m_audioOn = false;
+                StopTalkCapture();
+                ui::PostMessage(m_notifyWindow, view::kNotifyLiveAudioState, 0, 0);
+                m_width = 0;
+                m_height = 0;
+            }
+            if (m_silence.compare_exchange_strong(t, kLiveSilenceConnecting))
+                t = kLiveSilenceConnecting;
+        }
+        if (t >= kLiveSilenceConnecting && t <= kLiveSilenceCycleEnd) {
+            const int dots = t == kLiveSilenceCycleEnd ? 0 : (t - kLiveSilenceConnecting) / kLiveSilenceDotTicks;
+            drawStatus(resources::kStringConnecting, kDots[std::clamp(dots, 0, 3)]);
+            if (t == kLiveSilenceCycleEnd)
+                m_silence.compare_exchange_strong(t, kLiveSilenceConnecting);
+        } else if (t >= kLiveSilenceIdle) {
+            m_silence.compare_exchange_strong(t, kLiveSilenceIdle);
+        }
+    }
+    if (!m_connected) {
+        sys::Locker lock(m_windowLock);
+        drawStatus(resources::kStringConnectFail, u"");
+    }
+    HRESULT result = present();
+    return result;
+}
+
+HMENU CLiveCtrl::BuildMenu()
+{
+    if (!m_owner)
+        return nullptr;
+    DestroyMenu();
+    m_menu = ui::CreatePopupMenu();
+    if (m_screenPtz) {
+        appendItem(m_menu, resources::kStringScreenPtz, kCommandScreenPtz, true);
+    } else {
+        bool hasSurface;
+        {
+            sys::Locker lock(m_renderLock);
+            hasSurface = m_surface != nullptr;
+        }
+        if (hasSurface) {
+            appendItem(m_menu, resources::kStringKeepRatio, kCommandKeepRatio, m_keepRatio);
+            ui::AppendMenuW(m_menu, MF_SEPARATOR, 0, nullptr);
+        }
+        appendItem(m_menu, resources::kStringFullScreen, kCommandFullScreen, m_fullScreen);
+        if (m_fullScreen && ptzCapable)
+            appendItem(m_menu, resources::kStringScreenPtz, kCommandScreenPtz, false);
+    }
+    ui::AppendMenuW(m_menu, MF_SEPARATOR, 0, nullptr);
+    appendZoomItems(m_menu);
+    m_menuOpen = true;
+    return m_menu;
+}
+
+void CLiveCtrl::ToggleScreenPtz(int x, int y)
 {
     m_screenPtz = !m_screenPtz;
+    if (m_screenPtz) {
+        ui::SetCapture(m_hWnd);
+        m_markerX = x - kPtzMarkerOffset;
+        m_markerY = y - kPtzMarkerOffset;
+        m_dragX = m_markerX;
+        m_dragY = m_markerY;
+        POINT cursor { x - kPtzCursorJump, y - kPtzCursorJump };
+        ui::ClientToScreen(m_hWnd, &cursor);
+        ui::SetCursorPos(cursor.x, cursor.y);
+        setCursor(kPtzCentreDirection);
+    } else {
+        ui::ReleaseCapture();
+        m_markerX = kPtzMarkerOff;
+        m_markerY = kPtzMarkerOff;
+        POINT cursor { x + kPtzCursorJump, y + kPtzCursorJump };
+        ui::ClientToScreen(m_hWnd, &cursor);
+        ui::SetCursorPos(cursor.x, cursor.y);
+    }
+}
+
+bool CLiveCtrl::TrackPtzCursor(int x, int y)
+{
+    if (m_moving) {
+        setCursor(m_direction);
+        return true;
+    }
+    const int column = x < m_dragX - kPtzDeadZone ? 0 : (x > m_dragX + kPtzDeadZone ? 2 : 1);
+    const int row = y < m_dragY - kPtzDeadZone ? 0 : (y > m_dragY + kPtzDeadZone ? 2 : 1);
+    const int index = row * 3 + column;
+    setCursor(index);
+    return m_direction.exchange(index) != index;
 }
 
 int CLiveCtrl::BeginPtzMove()
 {
-    m_ptzMoving = true;
-    return m_ptzDirection;
+    m_moving = true;
+    return m_direction;
 }
 
 void CLiveCtrl::SetAudioBlockLength(std::int32_t length)

@@ -1,8 +1,25 @@
 #pragma once
 // The playback window "PLAYBACK": a recording stored on the camera, played
-// through the same stream player as live video.
+// through the same stream player as live video. Its picture goes black
+// after 2.5 s without frames, and it shows the playback's status texts
+// ("PAUSE", "WAITING...nn%" and their Chinese forms) centred on the
+// picture.
 
 #include "view/CPlayCtrl.h"
+
+// The playback channel's stream parameter and the picture size assumed
+// until the first frame.
+constexpr std::int32_t kPlaybackStreamParam = 0x003201F4;
+constexpr std::uint32_t kPlaybackPictureWidth = 1280;
+constexpr std::uint32_t kPlaybackPictureHeight = 960;
+// The silence counter: black after this many ticks without a frame, then parked.
+constexpr std::int32_t kPlaybackSilenceBlack = 99;
+constexpr std::int32_t kPlaybackSilenceParked = 300;
+// The playback's status codes that show a text.
+constexpr int kPlaybackStatusBuffering = 26;
+constexpr int kPlaybackStatusPaused = 32;
+// The status text's field, in bytes of its multibyte form.
+constexpr std::size_t kStatusTextBytes = 20;
 
 class CPbCtrl : public CPlayCtrl {
 public:
@@ -10,10 +27,32 @@ public:
 
     void ToggleScreenPtz(int, int) override { }
     bool IsScreenPtz() const override { return false; }
+    bool TrackPtzCursor(int, int) override { return false; }
     int BeginPtzMove() override { return 0; }
-    void EndPtzMove() override { }
+
+    HRESULT OnTick() override;
+    void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
+    void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
 
     // Pause and resume the recording being played, when a channel is open.
     void Pause();
     void Resume();
+
+    // Redraws the picture with the text of playback status `code` (paused,
+    // or buffering with `value` percent); a value of 0 also reports the
+    // playback state to the control.
+    void ShowStatus(int code, int value);
+    // The status text last formatted, in its multibyte (code page 936) form.
+    std::string StatusText() const;
+
+    std::atomic<bool> m_audioOut { true };
+
+private:
+    // The text of a status code in the control's language, and its length
+    // in bytes of its multibyte form.
+    std::u16string statusText(int code, int value, std::size_t& bytes);
+    void drawStatusText(gfx::Surface* surface, const std::u16string& text, std::size_t bytes);
+
+    std::atomic<bool> m_frameDrawn { false };
+    char m_statusText[kStatusTextBytes] = {}; // guarded by m_renderLock
 };

@@ -56,7 +56,7 @@ public:
     // A new clipper bound to `window` on the primary surface.
     bool AttachClipper(HWND window) override;
     // Text on black cells in `color` with `font` at (x, y).
-    virtual void DrawText(gfx::Surface* surface, int x, int y, const char16_t* text, gfx::HFONT font, COLORREF color);
+    void DrawText(gfx::Surface* surface, int x, int y, const char16_t* text, gfx::HFONT font, COLORREF color) override;
     // As DrawText with a "Garamond" font of the given height and width.
     virtual void DrawTextSized(gfx::Surface* surface, int x, int y, const char16_t* text, COLORREF color, int height, int width);
     // Colour fill of the whole surface with the value widened to 32 bits.
@@ -67,7 +67,8 @@ public:
     // A hollow rectangle with a solid pen 5 pixels wide.
     virtual void DrawFrameRect(COLORREF color, const RECT& rect, gfx::Surface* surface);
     // A system-memory surface holding the bitmap at (0, 0), black transparent.
-    virtual gfx::Surface* CreateBitmapSurface(gfx::HBITMAP bitmap, int width, int height);
+    gfx::Surface* CreateBitmapSurface(gfx::HBITMAP bitmap, int width, int height) override;
+    gfx::Surface* Composition() const override { return composition; }
     // Replaces the surface's source colour key.
     virtual void SetColorKey(gfx::Surface* surface, DWORD key);
     // Copies a packed I420 picture into a YUV surface (YV12 as planes; a

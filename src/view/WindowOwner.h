@@ -14,6 +14,9 @@ public:
     // Screen pan/tilt switched on or off at the live window's point (x, y):
     // the control starts or stops the pan/tilt worker.
     virtual void SetScreenPtz(int x, int y) = 0;
+    // A left press (stop false) or release (stop true) in screen pan/tilt
+    // mode: posted to the pan/tilt worker when it runs.
+    virtual void PostPtzMove(bool stop) = 0;
 
 protected:
     ~WindowOwner() = default;

@@ -706,7 +706,7 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
         sized = Width(r) != Width(w->rect) || Height(r) != Height(w->rect);
         w->rect = r;
         after = r;
-        if (!(flags & SWP_NOZORDER) && insertAfter == kTop) {
+        if (!(flags & SWP_NOZORDER) && (insertAfter == kTop || insertAfter == HWND_TOPMOST)) {
             auto& siblings = siblingsOf(w);
             siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
             siblings.insert(siblings.begin(), window);

@@ -32,6 +32,10 @@ using LONG_PTR = std::intptr_t;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
+// SetWindowPos's insertAfter values.
+inline HWND const HWND_TOP = nullptr;
+inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
+
 struct WNDCLASS {
     UINT style = 0;
     WNDPROC lpfnWndProc = nullptr; // null: DefWindowProc

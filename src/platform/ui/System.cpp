@@ -1,0 +1,27 @@
+#include "ui/System.h"
+
+#include <atomic>
+
+namespace ui {
+
+namespace {
+std::atomic<BOOL> g_screenSaverActive { TRUE };
+}
+
+BOOL SystemParametersInfo(UINT action, UINT param, void* pv, UINT)
+{
+    switch (action) {
+    case SPI_GETSCREENSAVEACTIVE:
+        if (!pv)
+            return FALSE;
+        *static_cast<BOOL*>(pv) = g_screenSaverActive.load();
+        return TRUE;
+    case SPI_SETSCREENSAVEACTIVE:
+        g_screenSaverActive = param ? TRUE : FALSE;
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}
