@@ -169,14 +169,15 @@ HRESULT CLiveCtrl::OnTick()
         sys::Locker lock(m_windowLock);
         m_view->ClearComposition();
         if (t == kLiveSilenceStall) {
-            if (KzHandle channel = GetChannel()) {
+            // The camera is told on the channel, when one is open; listen
+            // and talk stop and the control reports the stall to the page.
+            if (KzHandle channel = GetChannel())
                 kz_post_media_msg(channel, kz::kMediaMsgStall, 0, 0);
-                m_audioOn = false;
-                StopTalkCapture();
-                ui::PostMessage(m_notifyWindow, view::kNotifyLiveAudioState, 0, 0);
-                m_width = 0;
-                m_height = 0;
-            }
+            m_audioOn = false;
+            StopTalkCapture();
+            ui::PostMessage(m_notifyWindow, view::kNotifyLiveAudioState, 0, 0);
+            m_width = 0; // the next picture's size is read again
+            m_height = 0;
             if (m_silence.compare_exchange_strong(t, kLiveSilenceConnecting))
                 t = kLiveSilenceConnecting;
         }
