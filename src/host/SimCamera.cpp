@@ -193,6 +193,27 @@ int jsCgiLog(duk_context* ctx)
     return 1;
 }
 
+// The road commands the camera received, oldest first, each as the values
+// the control passed: {command, a, b, text}.
+int jsRoadLog(duk_context* ctx)
+{
+    auto log = cameraOf(ctx)->Commands();
+    duk_idx_t array = duk_push_array(ctx);
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        duk_push_object(ctx);
+        duk_push_int(ctx, log[i].command);
+        duk_put_prop_string(ctx, -2, "command");
+        duk_push_int(ctx, log[i].a);
+        duk_put_prop_string(ctx, -2, "a");
+        duk_push_int(ctx, log[i].b);
+        duk_put_prop_string(ctx, -2, "b");
+        duk_push_string(ctx, log[i].text.c_str());
+        duk_put_prop_string(ctx, -2, "text");
+        duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(i));
+    }
+    return 1;
+}
+
 int jsTalkBlocks(duk_context* ctx)
 {
     auto blocks = cameraOf(ctx)->TalkBlocks();
@@ -247,7 +268,7 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
         const Native methods[] = {
             { "sendControl", jsSendControl, 2 }, { "stallVideo", jsStallVideo, 1 }, { "dropLink", jsDropLink, 0 },
             { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
-            { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+            { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
         };
         for (const auto& m : methods) {
             duk_push_c_function(ctx, m.function, m.args);

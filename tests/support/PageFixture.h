@@ -240,11 +240,11 @@ struct PageRun {
 
 // Runs a page script against a simulated camera; `camera` is
 // "sim[,key=value...]" as on the command line.
-inline PageRun RunPage(const std::string& camera, const std::string& script, const std::string& name)
+inline PageRun RunPage(const std::string& camera, const std::string& script, const std::string& name, unsigned timeoutMs = 20000)
 {
     PageRun run;
     host::PageOptions options;
-    options.timeoutMs = 20000;
+    options.timeoutMs = timeoutMs;
     options.outputFolder = ::testing::TempDir() + "/" + name;
     std::system(("mkdir -p '" + options.outputFolder + "'").c_str());
     run.folder = options.outputFolder;
