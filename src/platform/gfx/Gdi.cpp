@@ -599,6 +599,16 @@ HBITMAP CreateBitmap(int width, int height, UINT, UINT bitsPerPixel, const void*
     return reinterpret_cast<HBITMAP>(track(bitmap));
 }
 
+int GetObjectW(HGDIOBJ object, int size, void* out)
+{
+    auto* bitmap = objectAs<BitmapObject>(object, ObjectKind::Bitmap);
+    if (!bitmap || !out || size < static_cast<int>(sizeof(BITMAP)))
+        return 0;
+    constexpr WORD kBitsPerPixel = 32;
+    *static_cast<BITMAP*>(out) = BITMAP { 0, bitmap->width, bitmap->height, bitmap->width * kBitsPerPixel / 8, 1, kBitsPerPixel, nullptr };
+    return static_cast<int>(sizeof(BITMAP));
+}
+
 HGDIOBJ GetStockObject(int object) { return handleOf(stockObject(object)); }
 
 HGDIOBJ SelectObject(HDC handle, HGDIOBJ object)
