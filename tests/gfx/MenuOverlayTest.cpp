@@ -13,6 +13,8 @@
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
 
+#include "support/StepScript.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -29,7 +31,8 @@ constexpr std::uint32_t kPagePixel = gfx::XrgbFromColorRef(kPageColor);
 constexpr UINT_PTR kKeepRatio = 1001;
 constexpr UINT_PTR kFullScreen = 1002;
 constexpr UINT_PTR kScreenPtz = 1003;
-constexpr UINT_PTR kStepTimer = 1;
+using testing_support::kStepTimer;
+using Script = testing_support::StepScript;
 constexpr UINT kStepMs = 5;
 
 std::uint32_t pixel(COLORREF c) { return gfx::XrgbFromColorRef(c); }
@@ -71,19 +74,6 @@ bool near(std::uint32_t p, COLORREF color)
     return true;
 }
 
-// Runs one step on each tick of its timer, on the thread whose menu is open.
-struct Script final : ui::WindowHandler {
-    std::deque<std::function<void()>> steps;
-    LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
-    {
-        if (m == WM_TIMER && wp == kStepTimer && !steps.empty()) {
-            auto step = std::move(steps.front());
-            steps.pop_front();
-            step();
-        }
-        return ui::DefWindowProc(w, m, wp, lp);
-    }
-};
 
 class MenuOverlay : public ::testing::Test {
 protected:

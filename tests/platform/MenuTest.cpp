@@ -7,6 +7,8 @@
 #include "ui/Monitor.h"
 #include "ui/Window.h"
 
+#include "support/StepScript.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -23,7 +25,7 @@ constexpr UINT_PTR kSnapshot = 1327;
 constexpr UINT kStepMs = 5;
 constexpr LONG kCharWidth = 8;
 constexpr LONG kTextHeight = 16;
-constexpr UINT_PTR kStepTimer = 1;
+using testing_support::kStepTimer;
 
 // Records what the window system asks of the painter. Text is measured as
 // kCharWidth per character.
@@ -35,23 +37,6 @@ struct RecordingPainter final : ui::MenuPainter {
     void Hide() override { ++hidden; }
 };
 
-// Runs one step on each tick of its timer: input that a person gives while
-// the menu's modal loop runs on this same thread.
-struct Script final : ui::WindowHandler {
-    std::deque<std::function<void()>> steps;
-    std::vector<UINT> seen; // input that reached this window
-    LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
-    {
-        if (m == WM_TIMER && wp == kStepTimer && !steps.empty()) {
-            auto step = std::move(steps.front());
-            steps.pop_front();
-            step();
-        }
-        if (m == WM_LBUTTONDOWN || m == WM_LBUTTONUP || m == WM_KEYDOWN || m == WM_COMMAND)
-            seen.push_back(m);
-        return ui::DefWindowProc(w, m, wp, lp);
-    }
-};
 
 POINT centreOf(const RECT& r) { return POINT { (r.left + r.right) / 2, (r.top + r.bottom) / 2 }; }
 
@@ -66,6 +51,10 @@ protected:
             c.lpszClassName = "MenuTest";
             ui::RegisterClass(c);
         }
+        script.seen = [this](UINT m) {
+            if (m == WM_LBUTTONDOWN || m == WM_LBUTTONUP || m == WM_KEYDOWN || m == WM_COMMAND)
+                inputSeen.push_back(m);
+        };
         owner = ui::CreateWindowEx(0, "MenuTest", "", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr, &script);
         ui::SetFocus(owner);
         menu = ui::CreatePopupMenu();
@@ -102,7 +91,8 @@ protected:
         return result;
     }
 
-    Script script;
+    testing_support::StepScript script;
+    std::vector<UINT> inputSeen; // input that reached the owner window
     RecordingPainter painter;
     HWND owner = nullptr;
     HMENU menu = nullptr;
@@ -132,7 +122,7 @@ TEST_F(Menus, APersonHighlightsAnItemAndPicksItByReleasingTheButtonOnIt)
     ui::MenuView view;
     EXPECT_FALSE(ui::GetOpenMenu(view)) << "the menu stayed open";
     ui::PumpPending();
-    EXPECT_TRUE(script.seen.empty()) << "input given to the menu reached the window";
+    EXPECT_TRUE(inputSeen.empty()) << "input given to the menu reached the window";
 }
 
 TEST_F(Menus, SeparatorsAndGreyedItemsAreNeverPicked)
@@ -162,7 +152,7 @@ TEST_F(Menus, EscapeOrAPressOutsideTheMenuDismissesIt)
     EXPECT_EQ(track(), 0);
     EXPECT_EQ(painter.hidden, 3);
     ui::PumpPending();
-    EXPECT_TRUE(script.seen.empty()) << "the dismissing press or key reached the window";
+    EXPECT_TRUE(inputSeen.empty()) << "the dismissing press or key reached the window";
 }
 
 TEST_F(Menus, KeysMoveTheHighlightOverSelectableItemsAndReturnPicks)

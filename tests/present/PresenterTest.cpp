@@ -13,6 +13,8 @@
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
 
+#include "support/StepScript.h"
+
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -26,7 +28,8 @@ namespace {
 constexpr DWORD kWaitMs = 3000;
 constexpr LONG kScreenWidth = 640;
 constexpr LONG kScreenHeight = 360;
-constexpr UINT_PTR kStepTimer = 1;
+using testing_support::kStepTimer;
+using Script = testing_support::StepScript;
 constexpr UINT kStepMs = 10;
 
 bool haveDisplay()
@@ -77,19 +80,6 @@ public:
     std::vector<Seen> seen;
 };
 
-// Runs one step on each tick of its timer (while a menu's modal loop runs).
-struct Script final : ui::WindowHandler {
-    std::deque<std::function<void()>> steps;
-    LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
-    {
-        if (m == WM_TIMER && wp == kStepTimer && !steps.empty()) {
-            auto step = std::move(steps.front());
-            steps.pop_front();
-            step();
-        }
-        return ui::DefWindowProc(w, m, wp, lp);
-    }
-};
 
 class PresenterTest : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 #include "gfx/Blit.h"
 #include "gfx/DeviceShared.h"
 #include "gfx/Font.h"
+#include "gfx/Pixels.h"
 #include "gfx/Region.h"
 #include "gfx/Screen.h"
 #include "gfx/Surface.h"
@@ -212,13 +213,7 @@ struct Raster {
         if (coverage <= 0 || !writable(tx, ty))
             return;
         std::uint32_t& d = row(ty)[tx];
-        std::uint32_t out = 0;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            int s = static_cast<int>((xrgb >> shift) & 0xFF);
-            int o = static_cast<int>((d >> shift) & 0xFF);
-            out |= static_cast<std::uint32_t>((s * coverage + o * (255 - coverage) + 127) / 255) << shift;
-        }
-        d = out;
+        d = BlendXrgb(d, xrgb, coverage);
         touched = ui::Union(touched, RECT { tx, ty, tx + 1, ty + 1 });
     }
 };

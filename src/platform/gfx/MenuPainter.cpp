@@ -2,6 +2,7 @@
 
 #include "gfx/Font.h"
 #include "gfx/PixelFormat.h"
+#include "gfx/Pixels.h"
 #include "gfx/Screen.h"
 
 #include <algorithm>
@@ -49,13 +50,7 @@ struct Canvas {
         if (coverage <= 0 || !ui::Contains(frame, POINT { x, y }))
             return;
         std::uint32_t& d = pixels[static_cast<std::size_t>((y - frame.top) * width() + (x - frame.left))];
-        std::uint32_t out = 0;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            int s = static_cast<int>((xrgb >> shift) & 0xFF);
-            int o = static_cast<int>((d >> shift) & 0xFF);
-            out |= static_cast<std::uint32_t>((s * coverage + o * (255 - coverage) + 127) / 255) << shift;
-        }
-        d = out;
+        d = BlendXrgb(d, xrgb, coverage);
     }
 
     // A straight line from a to b, both included, `thickness` pixels square.
