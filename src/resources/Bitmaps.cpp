@@ -1,5 +1,8 @@
 #include "resources/Bitmaps.h"
 
+#include "gfx/PixelFormat.h"
+
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -7,8 +10,36 @@ namespace resources {
 
 namespace {
 
-constexpr std::uint32_t kMarkerColour = 0x00FFFF00; // yellow, as B G R X bytes read little-endian
-constexpr int kBitsPerPixel = 32;
+constexpr char kMarkerInk = 'o';
+constexpr UINT kPlanes = 1;
+constexpr UINT kBitsPerPixel = 32;
+
+// 'o' is the marker's colour, '.' the colour key.
+constexpr std::array<const char*, kPtzMarkerHeight> kPtzMarker = {
+    "......................",
+    "......................",
+    "..........oo..........",
+    "..........oo..........",
+    ".........oooo.........",
+    ".......oooooooo.......",
+    "......oo..oo..oo......",
+    ".....oo...oo...oo.....",
+    "....oo....oo....oo....",
+    "....o............o....",
+    "....o............o....",
+    "..oooooo..oo..oooooo..",
+    "....o............o....",
+    "....o............o....",
+    "....oo....oo....oo....",
+    ".....oo...oo...oo.....",
+    "......oo..oo..oo......",
+    ".......oooooooo.......",
+    ".........oooo.........",
+    "..........oo..........",
+    "..........oo..........",
+    "......................",
+    "......................",
+};
 
 }
 
@@ -16,16 +47,13 @@ gfx::HBITMAP LoadBitmap(int id)
 {
     if (id != kBitmapPtzMarker)
         return nullptr;
-    // A cross with a ring, on black.
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(kPtzMarkerWidth * kPtzMarkerHeight), 0);
-    const int cx = kPtzMarkerWidth / 2, cy = kPtzMarkerHeight / 2;
-    for (int y = 1; y < kPtzMarkerHeight - 1; ++y)
-        for (int x = 1; x < kPtzMarkerWidth - 1; ++x) {
-            const int dx = x - cx, dy = y - cy, d2 = dx * dx + dy * dy;
-            if (x == cx || y == cy || (d2 >= 49 && d2 <= 64))
-                pixels[static_cast<std::size_t>(y * kPtzMarkerWidth + x)] = kMarkerColour;
-        }
-    return gfx::CreateBitmap(kPtzMarkerWidth, kPtzMarkerHeight, 1, kBitsPerPixel, pixels.data());
+    // CreateBitmap takes rows top-down, one 32-bit word a pixel, bytes
+    // B G R X: the display format's 0x00RRGGBB words.
+    std::vector<std::uint32_t> bits(static_cast<std::size_t>(kPtzMarkerWidth) * kPtzMarkerHeight);
+    for (int y = 0; y < kPtzMarkerHeight; ++y)
+        for (int x = 0; x < kPtzMarkerWidth; ++x)
+            bits[static_cast<std::size_t>(y * kPtzMarkerWidth + x)] = gfx::XrgbFromColorRef(kPtzMarker[static_cast<std::size_t>(y)][x] == kMarkerInk ? kPtzMarkerColor : kPtzMarkerKey);
+    return gfx::CreateBitmap(kPtzMarkerWidth, kPtzMarkerHeight, kPlanes, kBitsPerPixel, bits.data());
 }
 
 }

@@ -1,6 +1,7 @@
 #include "ui/Input.h"
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
+#include "ui/System.h"
 #include "ui/Window.h"
 
 #include "sys/Thread.h"
@@ -280,6 +281,129 @@ TEST_F(Ui, KeysGoToTheFocusWindowAndSetTheKeyState)
     ui::PumpPending();
     EXPECT_EQ(rec.messages(), (std::vector<UINT> { WM_KEYDOWN, WM_KEYUP }));
     EXPECT_EQ(rec.log[0].wParam, VK_CONTROL);
+}
+
+TEST_F(Ui, ModifiersOfInjectedMouseInputAreTheKeyStateWhileTheWindowHandlesIt)
+{
+    struct KeyReader final : ui::WindowHandler {
+        std::vector<std::pair<bool, bool>> atClicks; // (control, shift) seen at each press
+        LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
+        {
+            if (m == WM_LBUTTONDOWN)
+                atClicks.emplace_back((ui::GetKeyState(VK_CONTROL) & 0x8000) != 0, (ui::GetKeyState(VK_SHIFT) & 0x8000) != 0);
+            return ui::DefWindowProc(w, m, wp, lp);
+        }
+    } reader;
+    HWND w = ui::CreateWindowEx(0, "UiTest", "", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100, nullptr, &reader);
+    for (UINT modifiers : { UINT(ui::ModControl), UINT(ui::ModShift), UINT(ui::ModNone) }) {
+        ui::InjectMouse(ui::MouseAction::LeftDown, { 10, 10 }, modifiers);
+        ui::PumpPending();
+        ui::InjectMouse(ui::MouseAction::LeftUp, { 10, 10 }, modifiers);
+        ui::PumpPending();
+    }
+    using Seen = std::vector<std::pair<bool, bool>>;
+    EXPECT_EQ(reader.atClicks, (Seen { { true, false }, { false, true }, { false, false } }));
+    ui::DestroyWindow(w);
+}
+
+TEST_F(Ui, ACursorImageIsCopiedAndReadBackUntilTheCursorIsDestroyed)
+{
+    constexpr int kWidth = 3;
+    constexpr int kHeight = 2;
+    std::vector<std::uint32_t> argb { 0xFF000000u, 0xFFFFFFFFu, 0, 0x80FF0000u, 0xFF00FF00u, 0 };
+    HCURSOR cursor = ui::CreateImageCursor(150, kWidth, kHeight, 2, 1, argb.data(), ui::CursorShape::ZoomIn);
+    ASSERT_NE(cursor, nullptr);
+    const std::vector<std::uint32_t> original = argb;
+    argb.assign(argb.size(), 0x12345678u); // the cursor keeps its own copy
+    ui::CursorImage image;
+    ASSERT_TRUE(ui::GetCursorImage(cursor, image));
+    EXPECT_EQ(image.width, kWidth);
+    EXPECT_EQ(image.height, kHeight);
+    EXPECT_EQ(image.hotX, 2);
+    EXPECT_EQ(image.hotY, 1);
+    EXPECT_EQ(image.argb, original);
+    EXPECT_EQ(ui::GetCursorShape(cursor), ui::CursorShape::ZoomIn);
+    EXPECT_EQ(ui::GetCursorResourceId(cursor), 150);
+
+    HCURSOR other = ui::CreateImageCursor(0, kWidth, kHeight, 0, 0, original.data());
+    ui::CursorImage otherImage;
+    ASSERT_TRUE(ui::GetCursorImage(other, otherImage));
+    EXPECT_NE(otherImage.serial, image.serial);
+
+    ui::SetCursor(cursor);
+    ui::DestroyCursor(cursor);
+    EXPECT_EQ(ui::GetCursor(), nullptr) << "the destroyed cursor stayed current";
+    EXPECT_FALSE(ui::GetCursorImage(cursor, image));
+    ui::DestroyCursor(other); // a cursor without a resource id is freed too (no leak under ASan)
+
+    HCURSOR stock = ui::LoadStockCursor(ui::CursorShape::Hand);
+    EXPECT_FALSE(ui::GetCursorImage(stock, image)) << "stock cursors are shapes";
+    ui::DestroyCursor(stock);
+    EXPECT_EQ(ui::GetCursorShape(stock), ui::CursorShape::Hand) << "a stock cursor was destroyed";
+    EXPECT_FALSE(ui::GetCursorImage(ui::CreateResourceCursor(111, ui::CursorShape::Arrow), image));
+
+    EXPECT_EQ(ui::CreateImageCursor(1, kWidth, kHeight, kWidth, 0, original.data()), nullptr) << "hot spot outside";
+    EXPECT_EQ(ui::CreateImageCursor(1, 0, kHeight, 0, 0, original.data()), nullptr);
+    EXPECT_EQ(ui::CreateImageCursor(1, kWidth, kHeight, 0, 0, nullptr), nullptr);
+}
+
+TEST_F(Ui, ATopmostWindowStaysAboveTheOthers)
+{
+    const RECT shared { 0, 0, 100, 100 };
+    HWND topmost = make("UiTest", shared, nullptr, nullptr);
+    ASSERT_TRUE(ui::SetWindowPos(topmost, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
+    EXPECT_TRUE(ui::GetWindowLongPtr(topmost, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    HWND later = make("UiTest", shared, nullptr, nullptr); // new windows go on top of their band
+    HWND raised = make("UiTest", shared, nullptr, nullptr);
+    ui::SetWindowPos(raised, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    std::vector<HWND> order = ui::GetTopLevelWindows();
+    ASSERT_GE(order.size(), 3u);
+    EXPECT_EQ(order[0], topmost);
+    EXPECT_EQ(order[1], raised);
+    EXPECT_EQ(ui::WindowFromPoint({ 50, 50 }), topmost);
+
+    // Placed below a topmost window, a plain window still stays in its band.
+    ui::SetWindowPos(later, topmost, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    EXPECT_EQ(ui::GetTopLevelWindows()[1], later);
+
+    ui::SetWindowPos(topmost, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    EXPECT_FALSE(ui::GetWindowLongPtr(topmost, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    ui::SetWindowPos(raised, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    EXPECT_EQ(ui::WindowFromPoint({ 50, 50 }), raised) << "no longer topmost, it is covered";
+
+    // A topmost window made a child loses the style; made top-level again it
+    // goes below the topmost windows.
+    HWND other = make("UiTest", shared, nullptr, nullptr);
+    ui::SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ui::SetParent(other, raised);
+    EXPECT_FALSE(ui::GetWindowLongPtr(other, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    ui::SetWindowPos(later, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ui::SetParent(other, nullptr);
+    order = ui::GetTopLevelWindows();
+    EXPECT_EQ(order[0], later);
+    EXPECT_EQ(order[1], other);
+    HWND child = ui::CreateWindowEx(WS_EX_TOPMOST, "UiTest", "", WS_CHILD, 0, 0, 5, 5, raised);
+    EXPECT_FALSE(ui::GetWindowLongPtr(child, GWL_EXSTYLE) & WS_EX_TOPMOST) << "children are never topmost";
+}
+
+TEST_F(Ui, TheScreenSaverFlagIsReadAndSetForTheProcess)
+{
+    ui::ResetSystemParameters();
+    BOOL active = FALSE;
+    ASSERT_TRUE(ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    EXPECT_EQ(active, TRUE) << "on at start";
+    ASSERT_TRUE(ui::SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, SPIF_SENDCHANGE));
+    ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    EXPECT_EQ(active, FALSE);
+    ui::SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, 7, nullptr, 0);
+    ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    EXPECT_EQ(active, TRUE) << "any non-zero value turns it on";
+    ui::SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
+    ui::ResetSystemParameters();
+    ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    EXPECT_EQ(active, TRUE);
+    EXPECT_FALSE(ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, nullptr, 0));
+    EXPECT_FALSE(ui::SystemParametersInfo(0x0070, 0, &active, 0));
 }
 
 TEST_F(Ui, APopupMenuReturnsOnlyAnEnabledItemThatIsOnIt)

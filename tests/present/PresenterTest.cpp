@@ -6,19 +6,31 @@
 #include "present/SdlPresenter.h"
 
 #include "gfx/Gdi.h"
+#include "gfx/MenuPainter.h"
+#include "gfx/PixelFormat.h"
 #include "gfx/Screen.h"
 #include "ui/Input.h"
+#include "ui/Menu.h"
 #include "ui/Monitor.h"
+
+#include "support/StepScript.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <deque>
+#include <functional>
 #include <vector>
 
 namespace {
 
 constexpr DWORD kWaitMs = 3000;
+constexpr LONG kScreenWidth = 640;
+constexpr LONG kScreenHeight = 360;
+using testing_support::kStepTimer;
+using Script = testing_support::StepScript;
+constexpr UINT kStepMs = 10;
 
 bool haveDisplay()
 {
@@ -68,11 +80,12 @@ public:
     std::vector<Seen> seen;
 };
 
+
 class PresenterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ui::SetMonitorSizes({ SIZE { 640, 360 } });
+        ui::SetMonitorSizes({ SIZE { kScreenWidth, kScreenHeight } });
         gfx::Screen::Get().SyncToMonitors();
         ui::ResetInput();
     }
@@ -193,6 +206,160 @@ TEST_F(PresenterTest, MouseAndKeysOfTheWindowReachTheWindowSystem)
     EXPECT_EQ(keys, (std::vector<WPARAM> { VK_ESCAPE, VK_CONTROL }));
     presenter.reset();
     ui::DestroyWindow(window);
+}
+
+}
+
+namespace {
+
+TEST_F(PresenterTest, TheHeadlessPresenterLeavesMenusToPresetAnswers)
+{
+    auto presenter = present::CreatePresenter(present::Kind::Headless);
+    EXPECT_EQ(ui::GetMenuPainter(), nullptr);
+    HMENU menu = ui::CreatePopupMenu();
+    ui::AppendMenuW(menu, MF_STRING, 7, u"Full Screen");
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, nullptr, nullptr), 0) << "nobody to pick: dismissed at once";
+    ui::SetNextMenuChoice(7);
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, nullptr, nullptr), 7);
+    ui::DestroyMenu(menu);
+}
+
+TEST_F(PresenterTest, CtrlAndShiftFromTheWindowHoldThroughTheClicksThatFollow)
+{
+    if (!haveDisplay())
+        GTEST_SKIP() << "no display (run under xvfb-run)";
+    auto presenter = present::SdlPresenter::Create();
+    ASSERT_NE(presenter, nullptr);
+    struct Clicks final : ui::WindowHandler {
+        std::vector<WPARAM> keysDown;
+        std::vector<UINT> keysUp;
+        std::vector<std::pair<WPARAM, bool>> clicks; // wParam, Ctrl down as GetKeyState tells
+        LRESULT WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) override
+        {
+            if (m == WM_KEYDOWN)
+                keysDown.push_back(wp);
+            if (m == WM_KEYUP)
+                keysUp.push_back(static_cast<UINT>(wp));
+            if (m == WM_LBUTTONDOWN)
+                clicks.emplace_back(wp, (ui::GetKeyState(VK_CONTROL) & 0x8000) != 0);
+            return ui::DefWindowProc(w, m, wp, lp);
+        }
+    } handler;
+    HWND window = ui::CreateWindowEx(0, "static", "target", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, &handler);
+    ui::SetFocus(window);
+    auto key = [&](Uint32 type, SDL_Keycode sym) {
+        SDL_Event e {};
+        e.type = type;
+        e.key.windowID = presenter->WindowId();
+        e.key.keysym.sym = sym;
+        SDL_PushEvent(&e);
+    };
+    auto click = [&] {
+        for (Uint32 type : { Uint32(SDL_MOUSEBUTTONDOWN), Uint32(SDL_MOUSEBUTTONUP) }) {
+            SDL_Event e {};
+            e.type = type;
+            e.button.windowID = presenter->WindowId();
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.x = 20;
+            e.button.y = 20;
+            SDL_PushEvent(&e);
+        }
+    };
+    key(SDL_KEYDOWN, SDLK_LCTRL);
+    key(SDL_KEYDOWN, SDLK_RSHIFT);
+    click();
+    ASSERT_TRUE(ui::RunUntil([&] { return handler.clicks.size() == 1; }, kWaitMs));
+    key(SDL_KEYUP, SDLK_LCTRL);
+    key(SDL_KEYUP, SDLK_RSHIFT);
+    ASSERT_TRUE(ui::RunUntil([&] { return handler.keysUp.size() == 2; }, kWaitMs));
+    click();
+    ASSERT_TRUE(ui::RunUntil([&] { return handler.clicks.size() == 2; }, kWaitMs));
+    EXPECT_EQ(handler.keysDown, (std::vector<WPARAM> { VK_CONTROL, VK_SHIFT }));
+    EXPECT_EQ(handler.keysUp, (std::vector<UINT> { VK_CONTROL, VK_SHIFT }));
+    EXPECT_EQ(handler.clicks[0].first & (MK_CONTROL | MK_SHIFT), MK_CONTROL | MK_SHIFT);
+    EXPECT_TRUE(handler.clicks[0].second) << "GetKeyState lost Ctrl during the Ctrl-click";
+    EXPECT_EQ(handler.clicks[1].first & (MK_CONTROL | MK_SHIFT), 0u);
+    EXPECT_FALSE(handler.clicks[1].second);
+    presenter.reset();
+    ui::DestroyWindow(window);
+}
+
+TEST_F(PresenterTest, TheWindowShowsTheCurrentCursorWithItsPicture)
+{
+    if (!haveDisplay())
+        GTEST_SKIP() << "no display (run under xvfb-run)";
+    auto presenter = present::SdlPresenter::Create();
+    ASSERT_NE(presenter, nullptr);
+    constexpr int kSide = 16;
+    std::vector<std::uint32_t> argb(kSide * kSide, 0xFFFF0000u);
+    HCURSOR cursor = ui::CreateImageCursor(0, kSide, kSide, 3, 4, argb.data());
+    ui::CursorImage image;
+    ASSERT_TRUE(ui::GetCursorImage(cursor, image));
+    ui::SetCursor(cursor);
+    EXPECT_TRUE(ui::RunUntil([&] { return presenter->ShownCursorSerial() == image.serial; }, kWaitMs));
+    ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Hand));
+    EXPECT_TRUE(ui::RunUntil([&] { return presenter->ShownCursorSerial() == 0; }, kWaitMs)) << "stock shapes use system cursors";
+    ui::SetCursor(nullptr);
+    ui::DestroyCursor(cursor);
+}
+
+TEST_F(PresenterTest, AMenuOpenedForAPersonShowsInTheWindow)
+{
+    if (!haveDisplay())
+        GTEST_SKIP() << "no display (run under xvfb-run)";
+    auto presenter = present::SdlPresenter::Create();
+    ASSERT_NE(presenter, nullptr);
+    EXPECT_EQ(ui::GetMenuPainter(), &gfx::ScreenMenuPainter());
+    constexpr COLORREF kPage = RGB(30, 60, 90);
+    paintScreen(RECT { 0, 0, kScreenWidth, kScreenHeight }, kPage);
+    const std::string plainPath = ::testing::TempDir() + "tiravex-window-plain.png";
+    const std::string menuPath = ::testing::TempDir() + "tiravex-window-menu.png";
+    ASSERT_TRUE(presenter->SaveWindowShot(plainPath));
+
+    Script script;
+    HWND host = ui::CreateWindowEx(0, "static", "host", WS_POPUP, 0, 0, 1, 1, nullptr, &script);
+    HMENU menu = ui::CreatePopupMenu();
+    ui::AppendMenuW(menu, MF_STRING | MF_CHECKED, 1, u"保持比例");
+    ui::AppendMenuW(menu, MF_STRING, 2, u"全螢幕");
+    ui::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ui::AppendMenuW(menu, MF_STRING, 3, u"Full Screen");
+    ui::MenuView open;
+    bool shot = false;
+    script.steps = { [&] {
+        ui::GetOpenMenu(open);
+        shot = presenter->SaveWindowShot(menuPath);
+        ui::InjectKey(true, VK_ESCAPE);
+    } };
+    ui::SetTimer(host, kStepTimer, kStepMs);
+    EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 100, 80, 0, host, nullptr), 0);
+    ui::KillTimer(host, kStepTimer);
+    ASSERT_TRUE(shot);
+
+    std::vector<std::uint32_t> plain;
+    std::vector<std::uint32_t> shown;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(present::ReadPng(plainPath, plain, w, h));
+    ASSERT_TRUE(present::ReadPng(menuPath, shown, w, h));
+    ASSERT_EQ(plain.size(), shown.size());
+    const double scale = static_cast<double>(w) / kScreenWidth; // the window fits the display
+    int background = 0;
+    int area = 0;
+    for (LONG y = open.frame.top; y < open.frame.bottom; ++y)
+        for (LONG x = open.frame.left; x < open.frame.right; ++x) {
+            const auto at = static_cast<std::size_t>(static_cast<int>(y * scale) * w + static_cast<int>(x * scale));
+            ++area;
+            background += shown[at] == gfx::XrgbFromColorRef(gfx::kMenuBackgroundColor) && plain[at] != shown[at];
+        }
+    EXPECT_GT(background, area / 3) << "the menu is not in the window";
+    const auto outside = static_cast<std::size_t>(static_cast<int>((open.frame.bottom + 5) * scale) * w + static_cast<int>(open.frame.left * scale));
+    EXPECT_EQ(shown[outside], gfx::XrgbFromColorRef(kPage));
+    EXPECT_EQ(gfx::Screen::Get().OverlayRect(), (RECT {}));
+
+    presenter.reset();
+    EXPECT_EQ(ui::GetMenuPainter(), nullptr) << "the painter outlived its presenter";
+    ui::DestroyMenu(menu);
+    ui::DestroyWindow(host);
 }
 
 }

@@ -3,6 +3,7 @@
 #include "gfx/Blit.h"
 #include "gfx/DeviceShared.h"
 #include "gfx/Font.h"
+#include "gfx/Pixels.h"
 #include "gfx/Region.h"
 #include "gfx/Screen.h"
 #include "gfx/Surface.h"
@@ -212,13 +213,7 @@ struct Raster {
         if (coverage <= 0 || !writable(tx, ty))
             return;
         std::uint32_t& d = row(ty)[tx];
-        std::uint32_t out = 0;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            int s = static_cast<int>((xrgb >> shift) & 0xFF);
-            int o = static_cast<int>((d >> shift) & 0xFF);
-            out |= static_cast<std::uint32_t>((s * coverage + o * (255 - coverage) + 127) / 255) << shift;
-        }
-        d = out;
+        d = BlendXrgb(d, xrgb, coverage);
         touched = ui::Union(touched, RECT { tx, ty, tx + 1, ty + 1 });
     }
 };
@@ -597,6 +592,16 @@ HBITMAP CreateBitmap(int width, int height, UINT, UINT bitsPerPixel, const void*
     if (bits)
         std::memcpy(bitmap->pixels.data(), bits, bitmap->pixels.size() * 4);
     return reinterpret_cast<HBITMAP>(track(bitmap));
+}
+
+int GetObjectW(HGDIOBJ object, int size, void* out)
+{
+    auto* bitmap = objectAs<BitmapObject>(object, ObjectKind::Bitmap);
+    if (!bitmap || !out || size < static_cast<int>(sizeof(BITMAP)))
+        return 0;
+    constexpr WORD kBitsPerPixel = 32;
+    *static_cast<BITMAP*>(out) = BITMAP { 0, bitmap->width, bitmap->height, bitmap->width * kBitsPerPixel / 8, 1, kBitsPerPixel, nullptr };
+    return static_cast<int>(sizeof(BITMAP));
 }
 
 HGDIOBJ GetStockObject(int object) { return handleOf(stockObject(object)); }

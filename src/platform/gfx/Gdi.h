@@ -114,6 +114,16 @@ struct BITMAPINFO {
     RGBQUAD bmiColors[1];
 };
 
+struct BITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    void* bmBits;
+};
+
 struct PAINTSTRUCT {
     HDC hdc;
     BOOL fErase;
@@ -140,6 +150,10 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 // A 32-bit bitmap; `bits` (rows top-down, 4 bytes a pixel, B G R X) may be
 // null for a black one.
 HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits);
+// Describes a bitmap object in a BITMAP (`size` bytes at `out`): returns
+// the bytes written, 0 for other objects or too small a buffer. bmBits is
+// null, as for a bitmap not made by CreateDIBSection.
+int GetObjectW(HGDIOBJ object, int size, void* out);
 HGDIOBJ GetStockObject(int object);
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 BOOL DeleteObject(HGDIOBJ object);

@@ -1,5 +1,6 @@
 #pragma once
-// Locked pixels of a surface, and the cached converter of a YUV surface.
+// Locked pixels of a surface, the cached converter of a YUV surface, and
+// the blend of anti-aliased text into display-format pixels.
 
 #include "gfx/PixelFormat.h"
 
@@ -30,5 +31,18 @@ struct ConverterCache {
     std::vector<std::uint32_t> scratch;
 };
 void FreeConverter(ConverterCache& converter);
+
+// `over` laid on `under` (both XRGB) with a coverage of 0 (none) to 255 (all).
+inline std::uint32_t BlendXrgb(std::uint32_t under, std::uint32_t over, int coverage)
+{
+    constexpr int kFull = 255;
+    std::uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int s = static_cast<int>((over >> shift) & 0xFF);
+        const int o = static_cast<int>((under >> shift) & 0xFF);
+        out |= static_cast<std::uint32_t>((s * coverage + o * (kFull - coverage) + kFull / 2) / kFull) << shift;
+    }
+    return out;
+}
 
 }

@@ -47,11 +47,33 @@ int Screen::Height()
 
 RECT Screen::Bounds() { return RECT { 0, 0, Width(), Height() }; }
 
+RECT Screen::overlayOnScreenLocked() const { return ui::Intersect(m_overlayRect, RECT { 0, 0, m_width, m_height }); }
+
 void Screen::Read(const std::function<void(const std::uint32_t*, int, int)>& read)
 {
     Width();
     std::lock_guard lock(m_mutex);
+    const RECT shown = overlayOnScreenLocked();
+    if (ui::IsEmpty(shown)) {
+        read(m_pixels.data(), m_width, m_height);
+        return;
+    }
+    // The overlay goes into the pixels for the read alone: what lies under
+    // it is kept aside and put back before the mutex is let go.
+    const auto screenRow = [&](LONG y) { return m_pixels.data() + static_cast<std::ptrdiff_t>(y) * m_width; };
+    const auto overlayRow = [&](LONG y) { return m_overlay.data() + static_cast<std::ptrdiff_t>(y - m_overlayRect.top) * ui::Width(m_overlayRect) - m_overlayRect.left; };
+    const LONG width = ui::Width(shown);
+    m_underOverlay.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(ui::Height(shown)));
+    for (LONG y = shown.top; y < shown.bottom; ++y) {
+        std::uint32_t* saved = m_underOverlay.data() + static_cast<std::ptrdiff_t>(y - shown.top) * width;
+        std::copy(screenRow(y) + shown.left, screenRow(y) + shown.right, saved);
+        std::copy(overlayRow(y) + shown.left, overlayRow(y) + shown.right, screenRow(y) + shown.left);
+    }
     read(m_pixels.data(), m_width, m_height);
+    for (LONG y = shown.top; y < shown.bottom; ++y) {
+        const std::uint32_t* saved = m_underOverlay.data() + static_cast<std::ptrdiff_t>(y - shown.top) * width;
+        std::copy(saved, saved + width, screenRow(y) + shown.left);
+    }
 }
 
 std::uint32_t Screen::PixelAt(int x, int y)
@@ -60,7 +82,44 @@ std::uint32_t Screen::PixelAt(int x, int y)
     std::lock_guard lock(m_mutex);
     if (x < 0 || y < 0 || x >= m_width || y >= m_height)
         return 0;
+    if (ui::Contains(m_overlayRect, POINT { x, y }))
+        return m_overlay[static_cast<std::size_t>(y - m_overlayRect.top) * static_cast<std::size_t>(ui::Width(m_overlayRect)) + static_cast<std::size_t>(x - m_overlayRect.left)] & 0x00FFFFFF;
     return m_pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + static_cast<std::size_t>(x)] & 0x00FFFFFF;
+}
+
+void Screen::SetOverlay(const RECT& rect, std::vector<std::uint32_t> pixels)
+{
+    if (ui::IsEmpty(rect) || pixels.size() != static_cast<std::size_t>(ui::Width(rect)) * static_cast<std::size_t>(ui::Height(rect))) {
+        ClearOverlay();
+        return;
+    }
+    RECT changed;
+    {
+        std::lock_guard lock(m_mutex);
+        changed = ui::Union(m_overlayRect, rect);
+        m_overlayRect = rect;
+        m_overlay = std::move(pixels);
+    }
+    MarkChanged(changed);
+}
+
+void Screen::ClearOverlay()
+{
+    RECT changed;
+    {
+        std::lock_guard lock(m_mutex);
+        changed = m_overlayRect;
+        m_overlayRect = RECT {};
+        m_overlay.clear();
+        m_underOverlay.clear();
+    }
+    MarkChanged(changed);
+}
+
+RECT Screen::OverlayRect()
+{
+    std::lock_guard lock(m_mutex);
+    return m_overlayRect;
 }
 
 void Screen::MarkChanged(const RECT& rect)

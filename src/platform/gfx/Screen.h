@@ -4,6 +4,11 @@
 // surface, window device contexts and background erasing draw on, and
 // which a presenter shows or saves.
 //
+// Above the pixels lies at most one overlay (an open popup menu): it is
+// composed on top whenever the screen is read (Read, PixelAt, and so the
+// screenshots and the window presenter), and is never written into the
+// pixels, so windows that keep presenting video underneath do not cover it.
+//
 // Threads: any; the screen's mutex guards the pixels. The change listener
 // runs on the thread that drew, possibly with the mutex held: it must only
 // wake someone, never wait.
@@ -36,10 +41,18 @@ public:
     int WidthLocked() const { return m_width; }
     int HeightLocked() const { return m_height; }
 
-    // Runs `read` with the pixels under the mutex.
+    // Runs `read` with the pixels, the overlay composed on them, under the mutex.
     void Read(const std::function<void(const std::uint32_t* pixels, int width, int height)>& read);
-    // The colour at (x, y) as 0x00RRGGBB; 0 outside.
+    // The colour at (x, y) as 0x00RRGGBB, the overlay's where it lies; 0 outside.
     std::uint32_t PixelAt(int x, int y);
+
+    // Puts the overlay at `rect` (screen coordinates): `pixels` are XRGB,
+    // Width(rect) words a row, Height(rect) rows; the part outside the
+    // screen is not shown. Replaces any overlay there was.
+    void SetOverlay(const RECT& rect, std::vector<std::uint32_t> pixels);
+    void ClearOverlay();
+    // The overlay's rectangle; empty when there is none.
+    RECT OverlayRect();
 
     // Records that `rect` (screen coordinates) changed and tells the listener.
     void MarkChanged(const RECT& rect);
@@ -50,6 +63,8 @@ public:
 private:
     Screen() = default;
     void makeLocked(int width, int height);
+    // Under m_mutex: the part of the overlay on the screen.
+    RECT overlayOnScreenLocked() const;
 
     std::recursive_mutex m_mutex;
     std::vector<std::uint32_t> m_pixels;
@@ -57,6 +72,9 @@ private:
     int m_height = 0;
     bool m_made = false;
     std::uint64_t m_generation = 0; // guarded by m_mutex
+    RECT m_overlayRect {}; // guarded by m_mutex; empty: no overlay
+    std::vector<std::uint32_t> m_overlay; // guarded by m_mutex
+    std::vector<std::uint32_t> m_underOverlay; // guarded by m_mutex: saved while a read composes
     std::mutex m_listenerMutex;
     std::function<void()> m_listener; // guarded by m_listenerMutex
 };

@@ -1,13 +1,18 @@
 #include "present/SdlPresenter.h"
 
+#include "gfx/MenuPainter.h"
 #include "gfx/Screen.h"
 #include "ui/Input.h"
+#include "ui/Menu.h"
 
 #include <SDL.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <map>
+#include <vector>
 
 namespace present {
 
@@ -21,22 +26,70 @@ constexpr UINT kKeyInputMessage = WM_USER + 0x302;
 // The SDL thread wakes at least this often to look for a changed screen.
 constexpr Uint32 kPollMs = 16;
 constexpr auto kStartTimeout = std::chrono::seconds(5);
+constexpr auto kShotTimeout = std::chrono::seconds(5);
 constexpr int kWheelStep = 120;
+constexpr int kArgbBits = 32;
+constexpr int kBytesPerPixel = 4;
 
 WPARAM packMouse(ui::MouseAction action, UINT modifiers, int wheel)
 {
     return static_cast<WPARAM>(static_cast<unsigned>(action)) | (static_cast<WPARAM>(modifiers & 0xFF) << 8) | (static_cast<WPARAM>(static_cast<WORD>(static_cast<SHORT>(wheel))) << 16);
 }
 
-UINT modifiersNow()
+// The modifier keys held now: SDL's keyboard state, and the Ctrl and Shift
+// keys whose events the window has received and not yet seen released
+// (events that come without SDL's keyboard state, as pushed ones do).
+UINT modifiersNow(UINT heldByEvents)
 {
     SDL_Keymod mod = SDL_GetModState();
-    UINT m = ui::ModNone;
+    UINT m = heldByEvents;
     if (mod & KMOD_SHIFT)
         m |= ui::ModShift;
     if (mod & KMOD_CTRL)
         m |= ui::ModControl;
     return m;
+}
+
+UINT modifierOfKey(SDL_Keycode key)
+{
+    switch (key) {
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return ui::ModControl;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return ui::ModShift;
+    default: return ui::ModNone;
+    }
+}
+
+// An SDL cursor of a ui cursor picture, scaled as the window is.
+SDL_Cursor* colorCursorOf(const ui::CursorImage& image, double scale)
+{
+    std::vector<std::uint32_t> argb = image.argb;
+    SDL_Surface* picture = SDL_CreateRGBSurfaceWithFormatFrom(argb.data(), image.width, image.height, kArgbBits, image.width * kBytesPerPixel, SDL_PIXELFORMAT_ARGB8888);
+    if (!picture)
+        return nullptr;
+    int hotX = image.hotX;
+    int hotY = image.hotY;
+    SDL_Surface* shown = picture;
+    if (scale != 1.0) {
+        const int width = std::max(1, static_cast<int>(std::lround(image.width * scale)));
+        const int height = std::max(1, static_cast<int>(std::lround(image.height * scale)));
+        if (SDL_Surface* scaled = SDL_CreateRGBSurfaceWithFormat(0, width, height, kArgbBits, SDL_PIXELFORMAT_ARGB8888)) {
+            SDL_SetSurfaceBlendMode(picture, SDL_BLENDMODE_NONE);
+            if (SDL_BlitScaled(picture, nullptr, scaled, nullptr) == 0) {
+                shown = scaled;
+                hotX = std::min(width - 1, static_cast<int>(hotX * scale));
+                hotY = std::min(height - 1, static_cast<int>(hotY * scale));
+            } else {
+                SDL_FreeSurface(scaled);
+            }
+        }
+    }
+    SDL_Cursor* cursor = SDL_CreateColorCursor(shown, hotX, hotY);
+    if (shown != picture)
+        SDL_FreeSurface(shown);
+    SDL_FreeSurface(picture);
+    return cursor;
 }
 
 UINT virtualKeyOf(SDL_Keycode key)
@@ -82,8 +135,21 @@ SDL_SystemCursor systemCursorOf(ui::CursorShape shape)
     case ui::CursorShape::No: return SDL_SYSTEM_CURSOR_NO;
     case ui::CursorShape::Wait: return SDL_SYSTEM_CURSOR_WAIT;
     case ui::CursorShape::Arrow: return SDL_SYSTEM_CURSOR_ARROW;
-    default: return SDL_SYSTEM_CURSOR_CROSSHAIR; // the pan/tilt and zoom shapes
+    default: return SDL_SYSTEM_CURSOR_CROSSHAIR; // pan/tilt and zoom shapes without their pictures
     }
+}
+
+// The renderer's picture as a PNG file.
+bool saveRendererPng(SDL_Renderer* renderer, const std::string& path)
+{
+    int width = 0;
+    int height = 0;
+    if (SDL_GetRendererOutputSize(renderer, &width, &height) != 0 || width <= 0 || height <= 0)
+        return false;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    if (SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGB888, pixels.data(), width * kBytesPerPixel) != 0)
+        return false;
+    return WritePng(path, pixels.data(), width, height, width);
 }
 
 }
@@ -127,11 +193,42 @@ bool SdlPresenter::start()
         event.type = wake->event;
         SDL_PushEvent(&event);
     });
+    // A person at the window picks from popup menus.
+    if (!ui::GetMenuPainter()) {
+        ui::SetMenuPainter(&gfx::ScreenMenuPainter());
+        m_paintsMenus = true;
+    }
     return true;
+}
+
+void SdlPresenter::wake()
+{
+    SDL_Event event {};
+    event.type = m_wake->event;
+    SDL_PushEvent(&event);
+}
+
+bool SdlPresenter::SaveWindowShot(const std::string& path)
+{
+    std::future<bool> answer;
+    {
+        std::lock_guard lock(m_shotMutex);
+        if (m_shot || !m_thread.joinable())
+            return false;
+        m_shot = std::make_unique<ShotRequest>();
+        m_shot->path = path;
+        answer = m_shot->done.get_future();
+    }
+    wake();
+    if (answer.wait_for(kShotTimeout) != std::future_status::ready)
+        return false; // the SDL thread answers the request when it ends
+    return answer.get();
 }
 
 SdlPresenter::~SdlPresenter()
 {
+    if (m_paintsMenus && ui::GetMenuPainter() == &gfx::ScreenMenuPainter())
+        ui::SetMenuPainter(nullptr);
     gfx::Screen::Get().SetChangeListener(nullptr);
     m_quit = true;
     if (m_thread.joinable())
@@ -175,11 +272,47 @@ void SdlPresenter::run(std::promise<bool>& started)
     std::uint64_t shownGeneration = 0;
     bool redrawNeeded = true;
     POINT pointer { 0, 0 };
-    ui::CursorShape shownCursor = ui::CursorShape::Arrow;
-    SDL_Cursor* cursor = nullptr;
+    UINT heldModifiers = ui::ModNone;
+    // Cursors made so far, kept until the window closes: pictures by their
+    // serial, system cursors by shape.
+    std::map<std::uint64_t, SDL_Cursor*> pictureCursors;
+    std::map<ui::CursorShape, SDL_Cursor*> systemCursors;
+    bool cursorShown = false;
+    std::uint64_t shownSerial = 0;
+    ui::CursorShape shownShape = ui::CursorShape::Arrow;
     auto toScreen = [&](int x, int y) { return POINT { static_cast<LONG>(x / scale), static_cast<LONG>(y / scale) }; };
     auto postMouse = [&](ui::MouseAction action, POINT at, int wheel) {
-        ui::PostMessage(m_inputWindow, kMouseInputMessage, packMouse(action, modifiersNow(), wheel), MAKELPARAM(at.x, at.y));
+        ui::PostMessage(m_inputWindow, kMouseInputMessage, packMouse(action, modifiersNow(heldModifiers), wheel), MAKELPARAM(at.x, at.y));
+    };
+    auto showCursor = [&] {
+        HCURSOR current = ui::GetCursor();
+        ui::CursorImage image;
+        if (ui::GetCursorImage(current, image)) {
+            if (cursorShown && image.serial == shownSerial)
+                return;
+            SDL_Cursor*& made = pictureCursors[image.serial];
+            if (!made)
+                made = colorCursorOf(image, scale);
+            if (made) {
+                SDL_SetCursor(made);
+                cursorShown = true;
+                shownSerial = image.serial;
+                m_shownCursorSerial = image.serial;
+                return;
+            }
+        }
+        const ui::CursorShape shape = ui::GetCursorShape(current);
+        if (cursorShown && shownSerial == 0 && shape == shownShape)
+            return;
+        SDL_Cursor*& made = systemCursors[shape];
+        if (!made)
+            made = SDL_CreateSystemCursor(systemCursorOf(shape));
+        if (made)
+            SDL_SetCursor(made);
+        cursorShown = true;
+        shownSerial = 0;
+        shownShape = shape;
+        m_shownCursorSerial = 0;
     };
 
     while (!m_quit) {
@@ -213,6 +346,10 @@ void SdlPresenter::run(std::promise<bool>& started)
                     break;
                 case SDL_KEYDOWN:
                 case SDL_KEYUP:
+                    if (e.type == SDL_KEYDOWN)
+                        heldModifiers |= modifierOfKey(e.key.keysym.sym);
+                    else
+                        heldModifiers &= ~modifierOfKey(e.key.keysym.sym);
                     if (UINT vk = virtualKeyOf(e.key.keysym.sym))
                         ui::PostMessage(m_inputWindow, kKeyInputMessage, vk, e.type == SDL_KEYDOWN ? 1 : 0);
                     break;
@@ -228,33 +365,45 @@ void SdlPresenter::run(std::promise<bool>& started)
                 }
             } while (SDL_PollEvent(&e));
         }
-        ui::CursorShape wanted = ui::GetCursorShape(ui::GetCursor());
-        if (wanted != shownCursor) {
-            if (SDL_Cursor* next = SDL_CreateSystemCursor(systemCursorOf(wanted))) {
-                SDL_SetCursor(next);
-                if (cursor)
-                    SDL_FreeCursor(cursor);
-                cursor = next;
-            }
-            shownCursor = wanted;
-        }
+        showCursor();
         m_wake->pending = false;
+        std::unique_ptr<ShotRequest> shot;
+        {
+            std::lock_guard lock(m_shotMutex);
+            shot = std::move(m_shot);
+        }
         std::uint64_t generation = screen.Generation();
-        if (!redrawNeeded && generation == shownGeneration)
+        if (!redrawNeeded && generation == shownGeneration && !shot)
             continue;
+        // The screen as read comes with its overlay (an open menu).
         screen.Read([&](const std::uint32_t* pixels, int w, int h) {
             if (w == width && h == height)
-                SDL_UpdateTexture(texture, nullptr, pixels, w * 4);
+                SDL_UpdateTexture(texture, nullptr, pixels, w * kBytesPerPixel);
         });
         SDL_RenderClear(renderer);
         SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        // Read back before presenting: afterwards the back buffer's contents are undefined.
+        if (shot)
+            shot->done.set_value(saveRendererPng(renderer, shot->path));
         SDL_RenderPresent(renderer);
         shownGeneration = generation;
         redrawNeeded = false;
         ++m_framesShown;
     }
-    if (cursor)
-        SDL_FreeCursor(cursor);
+    {
+        std::lock_guard lock(m_shotMutex);
+        if (m_shot) {
+            m_shot->done.set_value(false);
+            m_shot.reset();
+        }
+    }
+    SDL_SetCursor(SDL_GetDefaultCursor());
+    for (auto& [serial, made] : pictureCursors)
+        if (made)
+            SDL_FreeCursor(made);
+    for (auto& [shape, made] : systemCursors)
+        if (made)
+            SDL_FreeCursor(made);
     SDL_DestroyTexture(texture);
     SDL_DestroyRenderer(renderer);
     SDL_DestroyWindow(window);

@@ -3,6 +3,10 @@
 // smaller to fit the display), redrawn whenever the screen changes, whose
 // mouse (buttons, wheel, movement; the window system makes double clicks)
 // and keys go to ui's input as if they came from a real mouse and keyboard.
+// It shows the window system's current cursor, with its picture when it has
+// one (scaled with the window), and installs the screen's menu painter while
+// it lives, so that popup menus open for a person to pick from; the menu
+// shows through the screen's overlay.
 //
 // Threads: SDL runs on the presenter's own thread. Input travels from it
 // as posted messages to a hidden window of the thread that made the
@@ -15,6 +19,8 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 namespace present {
@@ -30,6 +36,12 @@ public:
     bool WindowClosed() const override { return m_closed; }
     // The SDL window's id (tests address their events to it).
     std::uint32_t WindowId() const { return m_windowId; }
+    // What the window shows now, read back from its renderer, as a PNG file
+    // of the window's size. Waits for the SDL thread; false when it fails.
+    bool SaveWindowShot(const std::string& path);
+    // The serial (ui::CursorImage::serial) of the picture cursor the window
+    // shows; 0 while it shows a system cursor.
+    std::uint64_t ShownCursorSerial() const { return m_shownCursorSerial; }
 
 private:
     SdlPresenter() = default;
@@ -39,8 +51,15 @@ private:
         std::atomic<std::uint32_t> event { 0 };
     };
 
+    // A window shot asked for by the making thread, taken by the SDL thread.
+    struct ShotRequest {
+        std::string path;
+        std::promise<bool> done;
+    };
+
     bool start();
     void run(std::promise<bool>& started);
+    void wake();
     LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     std::thread m_thread;
@@ -49,6 +68,10 @@ private:
     std::shared_ptr<Wake> m_wake = std::make_shared<Wake>();
     std::atomic<std::uint64_t> m_framesShown { 0 };
     std::atomic<std::uint32_t> m_windowId { 0 };
+    std::atomic<std::uint64_t> m_shownCursorSerial { 0 };
+    std::mutex m_shotMutex;
+    std::unique_ptr<ShotRequest> m_shot; // guarded by m_shotMutex
+    bool m_paintsMenus = false; // the menu painter was installed by this presenter
     HWND m_inputWindow = nullptr; // owned by the making thread
 };
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <utility>
 
 namespace ui {
@@ -23,8 +24,11 @@ constexpr SHORT kKeyDown = static_cast<SHORT>(0x8000);
 constexpr int kKeyCount = 256;
 
 struct Cursor {
-    CursorShape shape;
-    int resourceId;
+    CursorShape shape = CursorShape::Arrow;
+    int resourceId = 0;
+    bool stock = false;
+    std::uint64_t serial = 0;
+    std::shared_ptr<const CursorImage> image; // null: a shape only
 };
 
 struct InputState {
@@ -41,6 +45,8 @@ struct InputState {
     POINT lastDownPos { 0, 0 };
     bool lastWasDouble = false;
     std::map<int, std::unique_ptr<Cursor>> stock;
+    std::set<const Cursor*> live; // every cursor not destroyed
+    std::uint64_t nextSerial = 1;
 };
 
 InputState& input()
@@ -50,6 +56,21 @@ InputState& input()
 }
 
 Cursor* cursorOf(HCURSOR cursor) { return reinterpret_cast<Cursor*>(cursor); }
+
+// Under the mutex: the cursor of a handle, or null when it is not a live one.
+const Cursor* liveCursor(const InputState& s, HCURSOR cursor)
+{
+    const Cursor* c = cursorOf(cursor);
+    return c && s.live.count(c) ? c : nullptr;
+}
+
+// Under the mutex.
+HCURSOR adopt(InputState& s, Cursor* c)
+{
+    c->serial = s.nextSerial++;
+    s.live.insert(c);
+    return reinterpret_cast<HCURSOR>(c);
+}
 
 WPARAM keyFlags(const InputState& s)
 {
@@ -177,25 +198,55 @@ HCURSOR LoadStockCursor(CursorShape shape)
     auto& s = input();
     std::lock_guard lock(s.mutex);
     auto& slot = s.stock[static_cast<int>(shape)];
-    if (!slot)
-        slot = std::make_unique<Cursor>(Cursor { shape, 0 });
+    if (!slot) {
+        slot = std::make_unique<Cursor>();
+        slot->shape = shape;
+        slot->stock = true;
+        adopt(s, slot.get());
+    }
     return reinterpret_cast<HCURSOR>(slot.get());
 }
 
 HCURSOR CreateResourceCursor(int resourceId, CursorShape shape)
 {
-    return reinterpret_cast<HCURSOR>(new Cursor { shape, resourceId });
+    auto* c = new Cursor;
+    c->shape = shape;
+    c->resourceId = resourceId;
+    std::lock_guard lock(input().mutex);
+    return adopt(input(), c);
+}
+
+HCURSOR CreateImageCursor(int resourceId, int width, int height, int hotX, int hotY, const std::uint32_t* argb, CursorShape shape)
+{
+    if (width <= 0 || height <= 0 || !argb || hotX < 0 || hotY < 0 || hotX >= width || hotY >= height)
+        return nullptr;
+    auto image = std::make_shared<CursorImage>();
+    image->width = width;
+    image->height = height;
+    image->hotX = hotX;
+    image->hotY = hotY;
+    image->argb.assign(argb, argb + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    auto* c = new Cursor;
+    c->shape = shape;
+    c->resourceId = resourceId;
+    std::lock_guard lock(input().mutex);
+    HCURSOR handle = adopt(input(), c);
+    image->serial = c->serial;
+    c->image = std::move(image);
+    return handle;
 }
 
 void DestroyCursor(HCURSOR cursor)
 {
     Cursor* c = cursorOf(cursor);
-    if (!c || c->resourceId == 0)
-        return; // stock cursors live for the process
     {
-        std::lock_guard lock(input().mutex);
-        if (input().cursor == cursor)
-            input().cursor = nullptr;
+        auto& s = input();
+        std::lock_guard lock(s.mutex);
+        if (!liveCursor(s, cursor) || c->stock)
+            return; // stock cursors live for the process
+        s.live.erase(c);
+        if (s.cursor == cursor)
+            s.cursor = nullptr;
     }
     delete c;
 }
@@ -212,8 +263,33 @@ HCURSOR GetCursor()
     return input().cursor;
 }
 
-CursorShape GetCursorShape(HCURSOR cursor) { return cursor ? cursorOf(cursor)->shape : CursorShape::Arrow; }
-int GetCursorResourceId(HCURSOR cursor) { return cursor ? cursorOf(cursor)->resourceId : 0; }
+CursorShape GetCursorShape(HCURSOR cursor)
+{
+    std::lock_guard lock(input().mutex);
+    const Cursor* c = liveCursor(input(), cursor);
+    return c ? c->shape : CursorShape::Arrow;
+}
+
+int GetCursorResourceId(HCURSOR cursor)
+{
+    std::lock_guard lock(input().mutex);
+    const Cursor* c = liveCursor(input(), cursor);
+    return c ? c->resourceId : 0;
+}
+
+bool GetCursorImage(HCURSOR cursor, CursorImage& image)
+{
+    std::shared_ptr<const CursorImage> picture;
+    {
+        std::lock_guard lock(input().mutex);
+        const Cursor* c = liveCursor(input(), cursor);
+        if (!c || !c->image)
+            return false;
+        picture = c->image;
+    }
+    image = *picture;
+    return true;
+}
 
 SHORT GetKeyState(int virtualKey)
 {
@@ -253,6 +329,8 @@ HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers, int whee
             s.keys[button->key] = down;
         target = s.capture;
     }
+    if (detail::MenuTakesMouse(action, screenPoint))
+        return nullptr;
     if (!target)
         target = WindowFromPoint(screenPoint);
     if (!target)
@@ -302,6 +380,8 @@ HWND InjectKey(bool down, UINT virtualKey)
             input().keys[virtualKey] = down;
         target = input().focus;
     }
+    if (detail::MenuTakesKey(down, virtualKey))
+        return nullptr;
     if (!target)
         return nullptr;
     PostMessage(target, down ? WM_KEYDOWN : WM_KEYUP, virtualKey, down ? 1 : static_cast<LPARAM>(0xC0000001u));

@@ -1,13 +1,15 @@
 #pragma once
-// Keyboard focus, mouse capture, the cursor (position and shape), key state,
-// and injected input. Input from a presenter (the SDL window) or from a test
+// Keyboard focus, mouse capture, the cursor (position, shape and image), key
+// state, and injected input. Input from a presenter (the SDL window) or from a test
 // enters through InjectMouse and InjectKey, which post the same messages a
 // real mouse and keyboard would, to the capturing window or the window under
 // the pointer (mouse) and to the focus window (keys).
 
 #include "ui/Window.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -45,17 +47,41 @@ enum class CursorShape {
     ZoomOut,
 };
 
+// A cursor's picture: ARGB words (0xAARRGGBB, rows top-down), alpha 0 where
+// the cursor is transparent, and the hot spot (the pixel that points).
+struct CursorImage {
+    int width = 0;
+    int height = 0;
+    int hotX = 0;
+    int hotY = 0;
+    std::vector<std::uint32_t> argb; // width * height
+    // Unique to one cursor for the life of the process, so that a cache kept
+    // by it never takes a new cursor for a destroyed one at the same address.
+    std::uint64_t serial = 0;
+};
+
 // Stock cursors, as LoadCursor(nullptr, IDC_...) gives them.
 HCURSOR LoadStockCursor(CursorShape shape);
 // A cursor made from a module resource: its identifier and its shape.
 HCURSOR CreateResourceCursor(int resourceId, CursorShape shape);
+// A cursor with a picture: `argb` (width * height words) is copied. `shape`
+// is what a presenter shows where it cannot show pictures. Null for an
+// empty size, a missing picture or a hot spot outside it.
+HCURSOR CreateImageCursor(int resourceId, int width, int height, int hotX, int hotY, const std::uint32_t* argb, CursorShape shape = CursorShape::Arrow);
+// Stock cursors are never destroyed.
 void DestroyCursor(HCURSOR cursor);
 HCURSOR SetCursor(HCURSOR cursor);
 HCURSOR GetCursor();
+// Arrow for null or a destroyed cursor.
 CursorShape GetCursorShape(HCURSOR cursor);
 int GetCursorResourceId(HCURSOR cursor); // 0 for stock cursors
+// The picture of an image cursor; false for other, destroyed or null cursors.
+// Any thread (the presenter reads the current cursor's picture).
+bool GetCursorImage(HCURSOR cursor, CursorImage& image);
 
-// Key state: the high bit (0x8000) is set while the key is down.
+// Key state: the high bit (0x8000) is set while the key is down. Injected
+// mouse input sets VK_SHIFT and VK_CONTROL from its modifiers, so a window
+// procedure that asks during a Ctrl-click sees Ctrl down.
 SHORT GetKeyState(int virtualKey);
 SHORT GetAsyncKeyState(int virtualKey);
 
@@ -69,7 +95,8 @@ enum Modifier : UINT { ModNone = 0, ModShift = 1, ModControl = 2 };
 // wheel delta (multiples of 120) for MouseAction::Wheel. Moves the cursor,
 // sends WM_SETCURSOR to the window under it and posts the mouse message
 // (double clicks for windows whose class has CS_DBLCLKS). Returns the
-// window that received it, or null.
+// window that received it, or null. While a popup menu is open (Menu.h)
+// the menu takes mouse and keys instead, and null is returned.
 HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers = ModNone, int wheelDelta = 0);
 // A key going down or up; the message is posted to the focus window.
 HWND InjectKey(bool down, UINT virtualKey);

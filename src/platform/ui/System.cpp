@@ -5,7 +5,11 @@
 namespace ui {
 
 namespace {
-std::atomic<BOOL> g_screenSaverActive { TRUE };
+
+constexpr BOOL kScreenSaverActiveAtStart = TRUE;
+
+std::atomic<BOOL> g_screenSaverActive { kScreenSaverActiveAtStart };
+
 }
 
 BOOL SystemParametersInfo(UINT action, UINT param, void* pv, UINT)
@@ -17,11 +21,13 @@ BOOL SystemParametersInfo(UINT action, UINT param, void* pv, UINT)
         *static_cast<BOOL*>(pv) = g_screenSaverActive.load();
         return TRUE;
     case SPI_SETSCREENSAVEACTIVE:
-        g_screenSaverActive = param ? TRUE : FALSE;
+        g_screenSaverActive = param != 0 ? TRUE : FALSE;
         return TRUE;
     default:
         return FALSE;
     }
 }
+
+void ResetSystemParameters() { g_screenSaverActive = kScreenSaverActiveAtStart; }
 
 }

@@ -20,7 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr HWND kTop = nullptr;
 constexpr std::uintptr_t kFirstHandle = 0x10010;
 constexpr std::uintptr_t kHandleStep = 4;
 
@@ -151,6 +150,46 @@ void unlink(Window* w)
 {
     auto& siblings = siblingsOf(w);
     siblings.erase(std::remove(siblings.begin(), siblings.end(), toHandle(w->id)), siblings.end());
+}
+
+bool isTopmost(HWND window)
+{
+    Window* w = find(window);
+    return w && !w->parent && (w->exStyle & WS_EX_TOPMOST);
+}
+
+// Under the mutex: puts an unlinked window at the top of its band among its
+// siblings. Top-level windows come in two bands, the topmost ones above the
+// rest; children have one.
+void linkAtTop(Window* w)
+{
+    auto& siblings = siblingsOf(w);
+    auto at = siblings.begin();
+    if (!w->parent && !(w->exStyle & WS_EX_TOPMOST))
+        at = std::find_if(siblings.begin(), siblings.end(), [](HWND other) { return !isTopmost(other); });
+    siblings.insert(at, toHandle(w->id));
+}
+
+// Under the mutex: puts an unlinked window just below `after`, kept within
+// its own band.
+void linkBelow(Window* w, HWND after)
+{
+    auto& siblings = siblingsOf(w);
+    auto it = std::find(siblings.begin(), siblings.end(), after);
+    if (it == siblings.end()) {
+        linkAtTop(w);
+        return;
+    }
+    ++it;
+    if (!w->parent) {
+        const bool topmost = (w->exStyle & WS_EX_TOPMOST) != 0;
+        auto bandEnd = std::find_if(siblings.begin(), siblings.end(), [](HWND other) { return !isTopmost(other); });
+        if (topmost && it > bandEnd)
+            it = bandEnd;
+        if (!topmost && it < bandEnd)
+            it = bandEnd;
+    }
+    siblings.insert(it, toHandle(w->id));
 }
 
 // Under the mutex: makes WM_PAINT or WM_TIMER for the calling thread's
@@ -287,7 +326,7 @@ HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::stri
         w->className = className;
         w->name = windowName;
         w->style = style;
-        w->exStyle = exStyle;
+        w->exStyle = parent ? (exStyle & ~WS_EX_TOPMOST) : exStyle;
         w->rect = RECT { x, y, x + std::max(0, width), y + std::max(0, height) };
         w->parent = parent;
         w->handler = handler;
@@ -296,8 +335,7 @@ HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::stri
         w->queue = sys::QueueOf(w->thread);
         handle = toHandle(w->id);
         state().windows[w->id] = w;
-        auto& siblings = siblingsOf(w.get());
-        siblings.insert(siblings.begin(), handle);
+        linkAtTop(w.get());
     }
     if (SendMessage(handle, WM_CREATE, 0, 0) == -1) {
         DestroyWindow(handle);
@@ -492,6 +530,28 @@ bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs)
     }
 }
 
+namespace detail {
+
+bool RunModalLoop(const std::function<bool()>& done)
+{
+    for (;;) {
+        if (done())
+            return true;
+        MSG msg;
+        // Wake at least every 5 ms, as RunUntil does, for conditions that
+        // other threads change without a message.
+        if (fetch(&msg, true, true, Clock::now() + std::chrono::milliseconds(5))) {
+            if (msg.message == WM_QUIT) {
+                sys::PostQuitMessage(static_cast<int>(msg.wParam)); // for the outer loop
+                return false;
+            }
+            DispatchMessage(&msg);
+        }
+    }
+}
+
+}
+
 void PumpPending()
 {
     // Bounded, so that a window that never validates cannot spin forever.
@@ -630,8 +690,9 @@ HWND SetParent(HWND window, HWND newParent)
     HWND old = w->parent;
     unlink(w);
     w->parent = newParent;
-    auto& siblings = siblingsOf(w);
-    siblings.insert(siblings.begin(), window);
+    if (newParent)
+        w->exStyle &= ~WS_EX_TOPMOST; // only top-level windows are topmost
+    linkAtTop(w);
     return old;
 }
 
@@ -706,10 +767,21 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
         sized = Width(r) != Width(w->rect) || Height(r) != Height(w->rect);
         w->rect = r;
         after = r;
-        if (!(flags & SWP_NOZORDER) && (insertAfter == kTop || insertAfter == HWND_TOPMOST)) {
-            auto& siblings = siblingsOf(w);
-            siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
-            siblings.insert(siblings.begin(), window);
+        if (!(flags & SWP_NOZORDER) && insertAfter != window) {
+            unlink(w);
+            if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST) {
+                if (!w->parent) {
+                    if (insertAfter == HWND_TOPMOST)
+                        w->exStyle |= WS_EX_TOPMOST;
+                    else
+                        w->exStyle &= ~WS_EX_TOPMOST;
+                }
+                linkAtTop(w);
+            } else if (insertAfter == HWND_TOP) {
+                linkAtTop(w);
+            } else {
+                linkBelow(w, insertAfter);
+            }
         }
     }
     if (moved)

@@ -32,10 +32,6 @@ using LONG_PTR = std::intptr_t;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
-// SetWindowPos's insertAfter values.
-inline HWND const HWND_TOP = nullptr;
-inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
-
 struct WNDCLASS {
     UINT style = 0;
     WNDPROC lpfnWndProc = nullptr; // null: DefWindowProc
@@ -51,6 +47,14 @@ struct MSG {
     LPARAM lParam;
     DWORD time;
 };
+
+// SetWindowPos's places in the z-order (insertAfter). A top-level window
+// placed at HWND_TOPMOST gets WS_EX_TOPMOST and stays above every top-level
+// window without it; HWND_NOTOPMOST takes that away. A window that becomes
+// a child loses WS_EX_TOPMOST.
+inline const HWND HWND_TOP = nullptr;
+inline const HWND HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
+inline const HWND HWND_NOTOPMOST = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-2));
 
 namespace ui {
 
@@ -129,6 +133,7 @@ HWND GetParent(HWND window);
 HWND SetParent(HWND window, HWND newParent);
 // Children from the top of the z-order down.
 std::vector<HWND> GetChildren(HWND window);
+// From the top of the z-order down: the topmost windows first.
 std::vector<HWND> GetTopLevelWindows();
 sys::ThreadId GetWindowThreadId(HWND window);
 
@@ -136,6 +141,8 @@ sys::ThreadId GetWindowThreadId(HWND window);
 BOOL GetClientRect(HWND window, RECT* rect);
 BOOL GetWindowRect(HWND window, RECT* rect); // screen coordinates
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+// Unless SWP_NOZORDER: HWND_TOP puts the window at the top of its band,
+// HWND_TOPMOST / HWND_NOTOPMOST as above, a sibling just below that sibling.
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 BOOL ClientToScreen(HWND window, POINT* point);
 BOOL ScreenToClient(HWND window, POINT* point);
