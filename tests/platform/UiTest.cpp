@@ -179,6 +179,30 @@ TEST_F(Ui, PaintRequestsCoalesceIntoOnePaint)
     EXPECT_FALSE(ui::GetUpdateRect(w, nullptr));
 }
 
+TEST_F(Ui, WhatAWindowLeavesUncoveredIsRepaintedBeneathIt)
+{
+    HWND below = make("UiTest", { 0, 0, 400, 300 }, nullptr, nullptr);
+    HWND child = make("UiTest", { 10, 10, 110, 110 }, below, nullptr);
+    HWND cover = make("UiTest", { 50, 50, 250, 250 }, nullptr, nullptr);
+    ui::PumpPending();
+    RECT update {};
+    // Moved away: the part it covered, in each window's own coordinates.
+    ui::SetWindowPos(cover, nullptr, 500, 0, 200, 200, SWP_NOZORDER);
+    ASSERT_TRUE(ui::GetUpdateRect(below, &update));
+    EXPECT_EQ(update, (RECT { 50, 50, 250, 250 }));
+    ASSERT_TRUE(ui::GetUpdateRect(child, &update));
+    EXPECT_EQ(update, (RECT { 40, 40, 100, 100 }));
+    ui::PumpPending();
+    // A top-level window that becomes a child (leaving full screen).
+    ui::SetParent(cover, below);
+    ui::SetWindowPos(cover, nullptr, 300, 200, 50, 50, SWP_NOZORDER);
+    ui::PumpPending();
+    ui::ShowWindow(cover, SW_HIDE);
+    ASSERT_TRUE(ui::GetUpdateRect(below, &update));
+    EXPECT_EQ(update, (RECT { 300, 200, 350, 250 })) << "hidden: its place in the parent";
+    EXPECT_FALSE(ui::GetUpdateRect(child, nullptr)) << "not under it";
+}
+
 TEST_F(Ui, GeometryOfNestedWindows)
 {
     HWND top = make("UiTest", { 100, 50, 500, 450 }, nullptr, nullptr);

@@ -137,6 +137,31 @@ POINT screenOrigin(const Window* w)
     return origin;
 }
 
+// Under state().mutex: the window's rectangle on the screen.
+RECT screenRectOf(const Window* w)
+{
+    POINT origin = screenOrigin(w);
+    return RECT { origin.x, origin.y, origin.x + Width(w->rect), origin.y + Height(w->rect) };
+}
+
+// The visible windows (and their visible children) that `area`, a screen
+// rectangle that `gone` left, uncovers: each with its part of the area, in
+// its client coordinates. Under state().mutex.
+void collectUncovered(const RECT& area, HWND gone, const std::vector<HWND>& windows, std::vector<std::pair<HWND, RECT>>& out)
+{
+    for (HWND handle : windows) {
+        Window* w = find(handle);
+        if (!w || handle == gone || !(w->style & WS_VISIBLE))
+            continue;
+        RECT screen = screenRectOf(w);
+        RECT hit = Intersect(screen, area);
+        if (IsEmpty(hit))
+            continue;
+        out.emplace_back(handle, Offset(hit, -screen.left, -screen.top));
+        collectUncovered(area, gone, w->children, out);
+    }
+}
+
 std::vector<HWND>& siblingsOf(const Window* w)
 {
     if (w->parent) {
@@ -681,18 +706,48 @@ HWND GetParent(HWND window)
     return w ? w->parent : nullptr;
 }
 
+namespace {
+
+// Repaints what a window that moved, shrank, went or changed parents left
+// uncovered on the screen: the windows under `area` get it invalidated.
+void repaintUncovered(const RECT& area, HWND gone)
+{
+    if (IsEmpty(area))
+        return;
+    std::vector<std::pair<HWND, RECT>> targets;
+    {
+        std::lock_guard lock(state().mutex);
+        collectUncovered(area, gone, state().topLevel, targets);
+    }
+    for (auto& [handle, rect] : targets)
+        InvalidateRect(handle, &rect, TRUE);
+}
+
+}
+
 HWND SetParent(HWND window, HWND newParent)
 {
-    std::lock_guard lock(state().mutex);
-    Window* w = find(window);
-    if (!w || (newParent && !find(newParent)) || newParent == window)
-        return nullptr;
-    HWND old = w->parent;
-    unlink(w);
-    w->parent = newParent;
-    if (newParent)
-        w->exStyle &= ~WS_EX_TOPMOST; // only top-level windows are topmost
-    linkAtTop(w);
+    HWND old;
+    RECT before {};
+    bool visible;
+    {
+        std::lock_guard lock(state().mutex);
+        Window* w = find(window);
+        if (!w || (newParent && !find(newParent)) || newParent == window)
+            return nullptr;
+        before = screenRectOf(w);
+        visible = (w->style & WS_VISIBLE) != 0;
+        old = w->parent;
+        unlink(w);
+        w->parent = newParent;
+        if (newParent)
+            w->exStyle &= ~WS_EX_TOPMOST; // only top-level windows are topmost
+        linkAtTop(w);
+    }
+    if (visible) {
+        repaintUncovered(before, window);
+        InvalidateRect(window, nullptr, TRUE);
+    }
     return old;
 }
 
@@ -750,11 +805,15 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
     bool moved = false;
     bool sized = false;
     RECT after {};
+    RECT before {};
+    bool visible;
     {
         std::lock_guard lock(state().mutex);
         Window* w = find(window);
         if (!w)
             return FALSE;
+        before = screenRectOf(w);
+        visible = (w->style & WS_VISIBLE) != 0;
         RECT r = w->rect;
         if (!(flags & SWP_NOMOVE)) {
             r = Offset(r, x - r.left, y - r.top);
@@ -790,6 +849,8 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
         sendSize(window, RECT { 0, 0, Width(after), Height(after) });
         InvalidateRect(window, nullptr, TRUE);
     }
+    if (visible && (moved || sized))
+        repaintUncovered(before, window);
     if (flags & SWP_SHOWWINDOW)
         ShowWindow(window, SW_SHOWNA);
     if (flags & SWP_HIDEWINDOW)
@@ -870,8 +931,7 @@ BOOL ShowWindow(HWND window, int command)
 {
     bool wasVisible = false;
     bool show = command != SW_HIDE;
-    HWND parent = nullptr;
-    RECT rect {};
+    RECT screen {};
     {
         std::lock_guard lock(state().mutex);
         Window* w = find(window);
@@ -884,14 +944,13 @@ BOOL ShowWindow(HWND window, int command)
             w->style |= WS_VISIBLE;
         else
             w->style &= ~WS_VISIBLE;
-        parent = w->parent;
-        rect = w->rect;
+        screen = screenRectOf(w);
     }
     SendMessage(window, WM_SHOWWINDOW, show ? 1 : 0, 0);
     if (show)
         InvalidateRect(window, nullptr, TRUE);
-    else if (parent)
-        InvalidateRect(parent, &rect, TRUE);
+    else
+        repaintUncovered(screen, window);
     return wasVisible ? TRUE : FALSE;
 }
 
