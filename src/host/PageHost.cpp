@@ -620,7 +620,7 @@ int PageHost::jsScreenshot(duk_context* ctx)
     PageHost* host = From(ctx);
     std::string path = host->OutputPath(duk_safe_to_string(ctx, 0));
     ui::PumpPending(); // what is waiting to be painted is painted first
-    bool saved = present::SaveScreenPng(path);
+    bool saved = host->m_presenter ? host->m_presenter->SaveScreenshot(path) : present::SaveScreenPng(path);
     if (!saved)
         std::fprintf(stderr, "tiravex-page: cannot write the screenshot %s\n", path.c_str());
     duk_push_boolean(ctx, saved);

@@ -6,6 +6,8 @@
 
 #include "support/PageFixture.h"
 
+#include "gfx/MenuPainter.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -158,6 +160,39 @@ TEST(VideoWindows, AStalledCameraIsReportedAt20SecondsWithConnectingOnThePicture
     for (int y = 150; y < 400; y += 10)
         for (int x = 100; x < 600; x += 10)
             EXPECT_EQ(shot.at(x, y), 0u) << "black under the text at " << x << ", " << y;
+}
+
+TEST(VideoWindows, APersonSeesTheChineseMenuOverThePictureInTheWindow)
+{
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no display";
+    // The menu is modal, as on the desktop: the page's timer takes the
+    // window's picture while it is open, then Escape closes it.
+    auto run = testing_support::RunPage("sim", pageWith(R"JS(
+        var steps = [
+            function () {
+                setTimeout(function () { host.screenshot("menu.png"); host.key("press", "Escape"); }, 400);
+                host.mouse("rightdown", 300, 200); host.mouse("rightup", 300, 200);
+            },
+            function () { host.screenshot("closed.png"); host.exit(0); }
+        ];
+    )JS", 1200), "menu-window", 20000, true);
+    ASSERT_EQ(run.exitCode, 0);
+    testing_support::Image menu, closed;
+    ASSERT_TRUE(menu.read(run.folder + "/menu.png"));
+    ASSERT_TRUE(closed.read(run.folder + "/closed.png"));
+    // The menu opens at the pointer: its background and its dark text
+    // over the picture, and gone once it is closed.
+    int background = 0, text = 0, afterwards = 0;
+    for (int y = 200; y < 280; ++y)
+        for (int x = 300; x < 380; ++x) {
+            background += menu.at(x, y) == (gfx::kMenuBackgroundColor & 0xFFFFFF);
+            text += luma(menu.at(x, y)) < 60 && menu.at(x, y) != closed.at(x, y);
+            afterwards += closed.at(x, y) == (gfx::kMenuBackgroundColor & 0xFFFFFF);
+        }
+    EXPECT_GT(background, 2000) << "the menu's background";
+    EXPECT_GT(text, 30) << "its texts";
+    EXPECT_LT(afterwards, 200) << "closed by Escape";
 }
 
 // A press and release left of the screen pan/tilt centre in full screen:

@@ -240,7 +240,8 @@ struct PageRun {
 
 // Runs a page script against a simulated camera; `camera` is
 // "sim[,key=value...]" as on the command line.
-inline PageRun RunPage(const std::string& camera, const std::string& script, const std::string& name, unsigned timeoutMs = 20000)
+// With `display`, the page is shown in a window (false when none opens).
+inline PageRun RunPage(const std::string& camera, const std::string& script, const std::string& name, unsigned timeoutMs = 20000, bool display = false)
 {
     PageRun run;
     host::PageOptions options;
@@ -249,6 +250,8 @@ inline PageRun RunPage(const std::string& camera, const std::string& script, con
     std::system(("mkdir -p '" + options.outputFolder + "'").c_str());
     run.folder = options.outputFolder;
     host::PageHost page(options);
+    if (display && !page.ShowOnDisplay())
+        return run;
     std::string error;
     run.camera = host::InstallSimCamera(page, camera, error);
     EXPECT_TRUE(run.camera) << error;

@@ -86,6 +86,6 @@ bool SaveScreenPng(const std::string& path)
     return written;
 }
 
-bool Presenter::SaveScreenshot(const std::string& path) const { return SaveScreenPng(path); }
+bool Presenter::SaveScreenshot(const std::string& path) { return SaveScreenPng(path); }
 
 }

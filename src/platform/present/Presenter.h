@@ -26,8 +26,9 @@ public:
     virtual std::uint64_t FramesShown() const = 0;
     // The person closed the window (the host may end the page then).
     virtual bool WindowClosed() const { return false; }
-    // The screen as it is now, as a PNG file.
-    bool SaveScreenshot(const std::string& path) const;
+    // What the presenter shows now, as a PNG file: the screen (headless),
+    // or the window's own pixels as the person sees them.
+    virtual bool SaveScreenshot(const std::string& path);
 };
 
 // The back end asked for; null when a window cannot be opened (no display).

@@ -39,6 +39,7 @@ public:
     // What the window shows now, read back from its renderer, as a PNG file
     // of the window's size. Waits for the SDL thread; false when it fails.
     bool SaveWindowShot(const std::string& path);
+    bool SaveScreenshot(const std::string& path) override { return SaveWindowShot(path); }
     // The serial (ui::CursorImage::serial) of the picture cursor the window
     // shows; 0 while it shows a system cursor.
     std::uint64_t ShownCursorSerial() const { return m_shownCursorSerial; }
