@@ -26,6 +26,8 @@ constexpr const char* kPageClass = "TiravexPage";
 constexpr const char* kTimerClass = "TiravexPageTimers";
 constexpr const char* kHostKey = "\xFF" "host";
 constexpr const char* kTimersKey = "\xFF" "timers";
+// Without a time limit, the loop looks for the end this often.
+constexpr DWORD kUnlimitedSliceMs = 60000;
 constexpr DISPID kFirstPageId = 1;
 
 // Wraps a control in a proxy whose members are looked up by name on the
@@ -326,11 +328,19 @@ int PageHost::run(const std::string& source, const std::string& name)
         return 1;
     }
     duk_pop(m_duk);
-    if (!ui::RunUntil([&] { return m_exitCode.has_value(); }, m_options.timeoutMs)) {
+    // The page ends when it exits, or when the person closes its window.
+    auto finished = [&] { return m_exitCode.has_value() || (m_presenter && m_presenter->WindowClosed()); };
+    bool ended;
+    if (m_options.timeoutMs == kNoTimeLimit) {
+        while (!(ended = ui::RunUntil(finished, kUnlimitedSliceMs))) { }
+    } else {
+        ended = ui::RunUntil(finished, m_options.timeoutMs);
+    }
+    if (!ended) {
         std::fprintf(stderr, "tiravex-page: the page did not finish within %u ms\n", m_options.timeoutMs);
         return 2;
     }
-    return *m_exitCode;
+    return m_exitCode.value_or(0);
 }
 
 void PageHost::fireTimer(UINT_PTR id)

@@ -34,10 +34,13 @@ namespace host {
 
 class ScriptObject;
 
+// A page without a time limit runs until it exits or its window is closed.
+constexpr unsigned kNoTimeLimit = 0;
+
 struct PageOptions {
     std::map<std::string, std::string> args; // host.args
     std::string outputFolder = ".";
-    unsigned timeoutMs = 60000; // the page must end within this time
+    unsigned timeoutMs = 60000; // the page must end within this time (kNoTimeLimit: none)
 };
 
 class PageHost {

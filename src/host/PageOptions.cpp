@@ -75,11 +75,11 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
             if (!value(v))
                 return false;
             int seconds = std::atoi(v.c_str());
-            if (seconds <= 0) {
-                error = "--timeout takes a number of seconds";
+            if (seconds < 0 || (seconds == 0 && v != "0")) {
+                error = "--timeout takes a number of seconds (0: no limit)";
                 return false;
             }
-            out.page.timeoutMs = static_cast<unsigned>(seconds) * kMsPerSecond;
+            out.page.timeoutMs = seconds == 0 ? kNoTimeLimit : static_cast<unsigned>(seconds) * kMsPerSecond;
         } else if (!a.empty() && a[0] == '-') {
             error = "unknown option " + a;
             return false;
