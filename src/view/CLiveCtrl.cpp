@@ -207,16 +207,7 @@ HMENU CLiveCtrl::BuildMenu()
     if (m_screenPtz) {
         appendItem(m_menu, resources::kStringScreenPtz, kCommandScreenPtz, true);
     } else {
-        bool hasSurface;
-        {
-            sys::Locker lock(m_renderLock);
-            hasSurface = m_surface != nullptr;
-        }
-        if (hasSurface) {
-            appendItem(m_menu, resources::kStringKeepRatio, kCommandKeepRatio, m_keepRatio);
-            ui::AppendMenuW(m_menu, MF_SEPARATOR, 0, nullptr);
-        }
-        appendItem(m_menu, resources::kStringFullScreen, kCommandFullScreen, m_fullScreen);
+        appendViewItems(m_menu);
         if (m_fullScreen && ptzCapable)
             appendItem(m_menu, resources::kStringScreenPtz, kCommandScreenPtz, false);
     }

@@ -261,20 +261,25 @@ void CPlayCtrl::DestroyMenu()
     m_menu = nullptr;
 }
 
-HMENU CPlayCtrl::BuildMenu()
+void CPlayCtrl::appendViewItems(HMENU menu)
 {
-    DestroyMenu();
-    m_menu = ui::CreatePopupMenu();
     bool hasSurface;
     {
         sys::Locker lock(m_renderLock);
         hasSurface = m_surface != nullptr;
     }
     if (hasSurface) {
-        appendItem(m_menu, resources::kStringKeepRatio, kCommandKeepRatio, m_keepRatio);
-        ui::AppendMenuW(m_menu, MF_SEPARATOR, 0, nullptr);
+        appendItem(menu, resources::kStringKeepRatio, kCommandKeepRatio, m_keepRatio);
+        ui::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     }
-    appendItem(m_menu, resources::kStringFullScreen, kCommandFullScreen, m_fullScreen);
+    appendItem(menu, resources::kStringFullScreen, kCommandFullScreen, m_fullScreen);
+}
+
+HMENU CPlayCtrl::BuildMenu()
+{
+    DestroyMenu();
+    m_menu = ui::CreatePopupMenu();
+    appendViewItems(m_menu);
     ui::AppendMenuW(m_menu, MF_SEPARATOR, 0, nullptr);
     appendZoomItems(m_menu);
     m_menuOpen = true;

@@ -118,6 +118,9 @@ protected:
     // Appends the text of string `id` (+ the language base) as an item.
     void appendItem(HMENU menu, int id, UINT command, bool checked);
     void appendZoomItems(HMENU menu);
+    // Keep ratio (checked when on) and a separator when the YV12 surface
+    // exists, then full screen (checked in full screen).
+    void appendViewItems(HMENU menu);
     // Sets cursor `index` of the module's cursors (0..8 pan/tilt, 9 and 10 zoom).
     static void setCursor(int index);
     // The cursor position in this window's coordinates.
