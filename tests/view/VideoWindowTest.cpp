@@ -303,7 +303,16 @@ TEST_F(VideoWindow, ThePlaybackMenuAndAWindowWithoutItsOwner)
             << "no keep ratio before a picture, no zoom down at level 0";
     }
     show(playback, 640, 480, kPlaybackWindowId);
-    EXPECT_EQ(ui::GetMenuItems(playback.BuildMenu())[0], item(u"Keep ratio", kCommandKeepRatio, true));
+    ui::ShowWindow(playback.GetHwnd(), SW_SHOW);
+    playback.ToggleFullScreen();
+    ASSERT_TRUE(playback.IsFullScreen());
+    EXPECT_EQ(ui::GetMenuItems(playback.BuildMenu()), (Items { item(u"Keep ratio", kCommandKeepRatio, true), separator(), item(u"Full Screen", kCommandFullScreen, true), separator(), item(u"Zoom up", kCommandZoomIn) }))
+        << "no screen pan/tilt in the playback window";
+    playback.ToggleFullScreen();
+    RECT back {};
+    ui::GetWindowRect(playback.GetHwnd(), &back);
+    EXPECT_EQ(back, (RECT { 0, 0, kWidth + 2, kHeight + 2 })) << "the playback window fills the control";
+    ui::ShowWindow(playback.GetHwnd(), SW_HIDE);
 
     live.SetOwner(nullptr);
     EXPECT_TRUE(menuAt(100, 100).empty()) << "the live window shows no menu without its control";
