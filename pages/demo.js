@@ -1,6 +1,7 @@
 // The demo: one view logs in to the simulated camera, shows its live
-// picture with sound, talks to it, switches the camera to Motion-JPEG and
-// back, and saves screenshots along the way. Every event is printed.
+// picture with sound, talks to it, switches the camera to Motion-JPEG,
+// zooms in with the wheel, goes full screen by a double click and back
+// with Escape, and saves screenshots along the way. Every event is printed.
 //
 //   tiravex-page --camera sim --out out/demo pages/demo.js
 
@@ -46,7 +47,22 @@ function run() {
     step(2500, "the camera switches to Motion-JPEG 1280x720", function () { camera.setVideo({ codec: "mjpeg", width: 1280, height: 720, fps: 15 }); });
     step(4500, "screenshot live-mjpeg.png", function () { host.screenshot("live-mjpeg.png"); });
     step(4700, "talk blocks the camera received: ", function () { console.log(JSON.stringify(camera.talkBlocks())); });
-    step(5000, "closing", function () {
+    step(5000, "zooming in with the wheel at the picture's top left", function () {
+        for (var i = 0; i < 10; ++i)
+            host.mouse("wheelup", 30, 115);
+    });
+    step(5800, "screenshot live-zoomed.png", function () { host.screenshot("live-zoomed.png"); });
+    step(6000, "zooming out, then a double click: full screen", function () {
+        for (var i = 0; i < 10; ++i)
+            host.mouse("wheeldown", 30, 115);
+        host.mouse("down", 500, 400); host.mouse("up", 500, 400);
+        host.mouse("down", 500, 400); host.mouse("up", 500, 400);
+    });
+    step(6800, "screenshot full-screen.png, then Escape", function () {
+        host.screenshot("full-screen.png");
+        host.key("press", "Escape");
+    });
+    step(7500, "closing", function () {
         view.CloseTalk();
         view.CloseAudio();
         view.Close();

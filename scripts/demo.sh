@@ -24,5 +24,7 @@ TIRAVEX_AUDIO_OUT="$out/sound.wav" "$build/bin/tiravex-page" "${display[@]}" --c
 echo
 echo "demo: done. In $out:"
 echo "  live-h264.png, live-mjpeg.png  the screen with the live picture"
+echo "  live-zoomed.png                zoomed in with the wheel"
+echo "  full-screen.png                full screen after a double click"
 echo "  sound.wav                      the camera's sound as played"
 echo "  page.log                       what the page received"
