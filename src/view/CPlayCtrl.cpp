@@ -301,7 +301,7 @@ void CPlayCtrl::ToggleFullScreen()
         return;
     if (!m_parent)
         m_parent = ui::GetParent(m_hWnd);
-    if (ui::GetParent(m_hWnd) == m_parent && !m_fullScreen) {
+    if (ui::GetParent(m_hWnd) == m_parent) {
         ui::SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &m_screenSaverWasActive, 0);
         if (m_screenSaverWasActive)
             ui::SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
@@ -312,6 +312,9 @@ void CPlayCtrl::ToggleFullScreen()
         const RECT& r = monitor.rcMonitor;
         ui::SetWindowPos(m_hWnd, HWND_TOPMOST, r.left, r.top, ui::Width(r), ui::Height(r), SWP_SHOWWINDOW);
         ui::SetCapture(m_hWnd);
+        // The keys come here too, so that Escape leaves however full
+        // screen was entered (a page's FullScreen call included).
+        ui::SetFocus(m_hWnd);
         return;
     }
     if (m_screenSaverWasActive)
@@ -477,7 +480,10 @@ LRESULT CPlayCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 if (HMENU menu = BuildMenu()) {
                     POINT at { x, y };
                     ui::ClientToScreen(window, &at);
-                    ui::TrackPopupMenu(menu, TPM_LEFTBUTTON, at.x, at.y, 0, window, nullptr);
+                    // A menu closed without a choice is no longer open
+                    // (a choice clears the flag with its command).
+                    if (!ui::TrackPopupMenu(menu, TPM_LEFTBUTTON, at.x, at.y, 0, window, nullptr))
+                        ClearMenuFlag();
                 }
             }
         }
