@@ -256,6 +256,11 @@ void CMediaHub::WatchdogLoop()
 {
     if (!m_owner.load())
         return;
+    // The ticks keep to the clock, so that the windows' counts of ticks
+    // without frames are times; after a long stall they start afresh
+    // rather than run a burst of late ticks.
+    const auto tick = std::chrono::milliseconds(kWatchdogTickMs);
+    auto next = std::chrono::steady_clock::now();
     for (;;) {
         if (!sys::HandleWaitingMessages([this](const sys::Message& message) {
                 OnWatchdogMessage(message);
@@ -265,6 +270,10 @@ void CMediaHub::WatchdogLoop()
         media::HubPlayer* shown = Player(m_activeWindow.load());
         if (shown && shown->Poll() && shown->IsViewReady() && shown->OnTick() == gfx::DDERR_SURFACELOST)
             RecoverView(*shown);
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWatchdogTickMs));
+        next += tick;
+        auto now = std::chrono::steady_clock::now();
+        if (now - next > tick * kWatchdogMaxLagTicks)
+            next = now;
+        std::this_thread::sleep_until(next);
     }
 }

@@ -33,6 +33,8 @@
 constexpr std::int32_t kActiveWindowShutdown = 65436;
 // The watchdog's tick.
 constexpr DWORD kWatchdogTickMs = 25;
+// Ticks the watchdog may fall behind the clock before it stops catching up.
+constexpr int kWatchdogMaxLagTicks = 4;
 // Bytes of one coded voice block at most.
 constexpr std::size_t kTalkBufferBytes = 960;
 
