@@ -123,7 +123,7 @@ void CTiravexCtrl::buildDispatchMap()
         if (a.Bool(0)) {
             std::string folder = ReadRecordFolder();
             if (m_link.Record().ip[0])
-                m_live.StartRecord(folder + "/" + m_link.Record().ip);
+                m_live.CheckRecordPath(folder + "/" + m_link.Record().ip);
             m_live.m_alarmRecording = a.Text(1) == kAlarmPath;
         } else {
             m_live.m_alarmRecording = false;

@@ -1,5 +1,7 @@
 #include "control/Settings.h"
 
+#include "sys/Files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +14,6 @@ namespace {
 
 constexpr int kValidAlarmTimes[] = { 10, 20, 30, 40, 50, 60 };
 constexpr const char* kProbeFile = "test.ts";
-// New folders: the owner reads, writes and enters them; others read and enter.
-constexpr mode_t kFolderMode = 0755;
 
 std::string home()
 {
@@ -64,13 +64,14 @@ bool isValidAlarmTime(int value)
     return false;
 }
 
-// The settings folder, one level, when neither it nor the file exists.
+// The settings folder, with every missing parent (a fresh account has no
+// ~/.config yet), when neither it nor the file exists.
 bool ensureSettingsFolder(const char* file)
 {
     std::string folder = SettingsFolder();
     if (exists(filePath(file)) || exists(folder))
         return true;
-    return ::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST;
+    return sys::MakeDirTree(folder);
 }
 
 }
@@ -114,23 +115,12 @@ int ReadAlarmRecordTime()
     return isValidAlarmTime(value) ? value : kDefaultAlarmRecordTime;
 }
 
-bool MakeFolderTree(const std::string& path)
-{
-    if (path.empty())
-        return false;
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        ::mkdir(path.substr(0, slash).c_str(), kFolderMode);
-    ::mkdir(path.c_str(), kFolderMode);
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 SettingResult WriteRecordFolder(const std::string& path)
 {
     if (path.empty())
         return SettingResult::Unchanged;
     ensureSettingsFolder(kRecordFolderFile);
-    if (!MakeFolderTree(path))
+    if (!sys::MakeDirTree(path))
         return SettingResult::Failed;
     std::string probe = path + "/" + kProbeFile;
     std::FILE* f = std::fopen(probe.c_str(), "wb+");

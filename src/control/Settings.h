@@ -37,7 +37,4 @@ SettingResult WriteRecordFolder(const std::string& path);
 // Stores the text as it is; Failed when the file cannot be written.
 SettingResult WriteAlarmRecordTime(const std::string& text);
 
-// Makes every missing folder of `path`; true when it exists afterwards.
-bool MakeFolderTree(const std::string& path);
-
 }

@@ -154,17 +154,10 @@ void CPlayBase::StopTalkCapture()
     m_talkCaptureOn = false;
 }
 
-void CPlayBase::StartRecord(const std::string& directory)
+std::string CPlayBase::RecordFileName() const
 {
     sys::Locker lock(m_recordLock);
-    m_recordDirectory = directory;
-    m_recordingArmed = true;
-}
-
-void CPlayBase::StopRecord()
-{
-    sys::Locker lock(m_recordLock);
-    m_recordingArmed = false;
+    return m_avi ? m_recordFileName : std::string();
 }
 
 int CPlayBase::StatusCallback(int type, int* data, void* user, int value)
@@ -291,6 +284,9 @@ void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
     }
     if (!pcm || pcmBytes == 0)
         return;
+    // The sound is recorded whether it is played or not.
+    if (m_recordingArmed)
+        WriteAudioSample(pcm, static_cast<std::uint32_t>(pcmBytes));
     if (id == m_hub->ActiveWindow())
         m_hub->PlayAudioPcm(pcm, pcmBytes);
 }
@@ -313,14 +309,20 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
         return; // no size yet: nothing can be drawn
 
     if (m_recordingArmed) {
-        bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
-        if (kind == kz::kFrameH264 ? (m_recordFrameRate == 0 || sizeChanged) : m_recordFrameRate != frame.frameRate)
-            StartRecordFile(frame.frameRate);
+        // A new file when none is open (or the last one is full), when an
+        // H.264 picture changes size, when a Motion-JPEG frame rate changes,
+        // and after the camera's sound was switched on.
+        const bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
+        const bool newFile = m_recordFrameRate == 0 || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
+        if (newFile && StartRecordFile(frame.frameRate))
+            m_restartFile = false;
         if (m_restartFile.exchange(false))
             StartRecordFile(frame.frameRate);
         if (frame.keyFrame)
             m_gotKeyFrame = true;
-        if (m_gotKeyFrame && m_recordingArmed && WriteVideoSample(frame, frame.keyFrame != 0) == 1 && kind == kz::kFrameH264)
+        if (m_gotKeyFrame && m_recordingArmed
+            && WriteVideoSample(static_cast<int>(width), static_cast<int>(height), frame.frameRate, frame.bitRate, frame.payload, static_cast<std::uint32_t>(size), frame.keyFrame != 0) == 1
+            && kind == kz::kFrameH264)
             ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
     }
     DecodeAndDraw(kind == kz::kFrameH264 ? media::Codec::H264 : media::Codec::Mjpeg, frame);
@@ -441,20 +443,4 @@ void CPlayBase::ReattachView()
         m_surface->Release();
     m_surface = (m_view && m_width && m_height) ? m_view->CreateYuvSurface(static_cast<int>(m_width), static_cast<int>(m_height)) : nullptr;
     SelectRender();
-}
-
-bool CPlayBase::StartRecordFile(int frameRate)
-{
-    // No recorder in this build: the armed recording ends here, once.
-    sys::Locker lock(m_recordLock);
-    m_recordFrameRate = frameRate;
-    if (!m_recordingArmed.exchange(false))
-        return false;
-    ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
-    return false;
-}
-
-int CPlayBase::WriteVideoSample(const FrameRecord&, bool)
-{
-    return 1;
 }

@@ -9,6 +9,7 @@
 // ticks it. Fields that several threads touch are atomics or sit under the
 // lock named beside them.
 
+#include "media/AviWriter.h"
 #include "media/CNPWnd.h"
 #include "media/Decoder.h"
 #include "media/HubPlayer.h"
@@ -35,6 +36,7 @@ constexpr std::int32_t kSilenceAtConstruction = 500;
 constexpr std::int32_t kSilenceAtOpen = 200;
 
 constexpr std::size_t kAddressBytes = 128;
+constexpr std::size_t kRecordPathBytes = 512;
 
 // The silence counter's tick limit: 100 ticks of 25 ms without a frame.
 constexpr std::int32_t kSilenceRefresh = 100;
@@ -52,6 +54,16 @@ struct PictureRecord {
     std::uint32_t size;
     std::uint8_t* buffer; // owned by the player
     std::uint32_t reserved2;
+};
+
+// The open recording's headers as they stand; every frame brings them up
+// to date in the file.
+struct RecordHeaders {
+    media::AviMainHeader main;
+    media::AviStreamHeader video;
+    media::BitmapInfoHeader videoFormat;
+    media::AviStreamHeader audio;
+    media::WaveFormatEx audioFormat;
 };
 
 // Which drawing operation the player's frames go to.
@@ -92,10 +104,18 @@ public:
     // starts (stops when no channel talks any more).
     void StartTalkCapture();
     void StopTalkCapture();
-    // Arms recording into `directory`. No file is written in this build:
-    // an armed recording ends at its first frame (see StartRecordFile).
-    void StartRecord(const std::string& directory);
-    void StopRecord();
+    // Arms recording into `directory` when a channel is open, more than
+    // 256 MiB are free there (else 1526) and the folder can be made (else
+    // 1527); recordings a crash left open there are finished first. The
+    // file begins at the next video frame.
+    bool CheckRecordPath(const std::string& directory);
+    // Finishes the open file (1525) and disarms; true.
+    bool StopRecord();
+    // The file being written ("" when none).
+    std::string RecordFileName() const;
+    // `base` + ".avi", or with "_2" ... "_1000" before the extension when
+    // taken; `base` itself when all are.
+    static std::string FreeRecordName(const std::string& base);
 
     // The watchdog's calls: Poll, then OnTick for the shown window (a
     // display result; DDERR_SURFACELOST asks for a rebuild), RefreshView
@@ -103,7 +123,9 @@ public:
     bool Poll() override { return true; }
     HRESULT OnTick() override;
     void RefreshView() override;
-    void CleanRecordStorage() override { ++m_storageCleans; }
+    // The watchdog's answer to a full disk: deletes the oldest recordings
+    // of the record folder until 256 MiB are free, never the open one.
+    void CleanRecordStorage() override;
 
     // Audio of this window's channel: decoded by the login record's stream
     // type and played when `id` is the hub's active window and the control
@@ -181,13 +203,29 @@ protected:
     virtual void DrawRgbFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
-    // Recording: a new file (here: the armed recording ends, reported
-    // once), one frame (here: never written).
+    // Recording, under the record lock. A new file named by time and kind
+    // (1524 for a manual one); false only when a rollover finds too little
+    // space.
     bool StartRecordFile(int frameRate);
-    // 0 written, 1 not written.
-    int WriteVideoSample(const FrameRecord& frame, bool keyFrame);
+    // One video frame or block of 8 kHz 16-bit PCM into the open file, with
+    // its headers brought up to date: 0 written, 1 not written.
+    int WriteVideoSample(int width, int height, int frameRate, int bitRate, const std::uint8_t* payload, std::uint32_t size, bool keyFrame);
+    int WriteAudioSample(const std::uint8_t* pcm, std::uint32_t size);
 
     virtual void OnLinkEvent(int, int*, int) { }
+
+private:
+    // Recording helpers, under the record lock.
+    std::string recordBaseName() const;
+    void repairLeftovers(const std::string& directory);
+    void fillHeaders(int frameRate);
+    void closeRecordFile();
+    // What a written chunk means for the recording: 0 written (also at the
+    // size limit, which starts a new file, and on a full disk, which asks
+    // the watchdog to free space), 1 refused.
+    int chunkWritten(int result);
+
+protected:
 
     HWND m_drawWindow = nullptr;
     HWND m_notifyWindow = nullptr;
@@ -205,9 +243,17 @@ protected:
     std::int16_t m_id;
     char m_address[kAddressBytes] = {};
     LoginInfo* m_login = nullptr;
-    std::string m_recordDirectory; // guarded by m_recordLock
+    // Recording; guarded by m_recordLock.
+    std::string m_recordDirectory;
+    std::string m_recordFileName;
+    media::AviWriter* m_avi = nullptr;
+    RecordHeaders m_aviHeaders {};
+    std::uint32_t m_videoChunkId = 0;
+    std::uint32_t m_audioChunkId = 0;
+    DWORD m_recordStartTick = 0;
+    std::vector<std::string> m_recordingList; // the watchdog's cleaner only
     std::vector<std::uint8_t> m_audioBuffer; // PCM decoded on the library's thread
-    sys::CriticalSection m_recordLock;
+    mutable sys::CriticalSection m_recordLock;
     sys::CriticalSection m_channelLock;
     sys::CriticalSection m_decoderLock;
     mutable sys::CriticalSection m_geometryLock; // the display rectangle, the picture's size, the windows' zoom rectangles

@@ -1,0 +1,343 @@
+// The stream player's recording: where and when files begin and end, their
+// names and headers, the frames and the sound written into them, and
+// keeping the disk from filling. The files are written by the AVI recorder.
+
+#include "media/CPlayBase.h"
+
+#include "media/AviRepair.h"
+#include "media/CMediaHub.h"
+#include "media/Notifications.h"
+
+#include "sys/Files.h"
+#include "sys/Time.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// A recording needs more than this much free space where it is written;
+// the cleaner frees space until this much is free again.
+constexpr std::uint64_t kRecordSpaceThreshold = 0x10000000;
+// The cleaner's list holds at most this many recordings.
+constexpr std::size_t kRecordingListLimit = 10000;
+// A taken name gets "_2" ... "_1000" before its extension.
+constexpr int kFirstNameCounter = 2;
+constexpr int kLastNameCounter = 1000;
+constexpr const char* kRecordExtension = ".avi";
+constexpr const char* kSortKeySeparator = "//";
+
+// The nominal picture until the first frame gives the real one.
+constexpr std::uint32_t kNominalMjpegWidth = 640;
+constexpr std::uint32_t kNominalMjpegHeight = 480;
+constexpr std::uint32_t kNominalH264Width = 1280;
+constexpr std::uint32_t kNominalH264Height = 960;
+
+// The headers' fixed values.
+constexpr std::uint32_t kMicrosecondsPerSecond = 1000000;
+constexpr std::uint32_t kMillisecondsPerSecond = 1000;
+constexpr std::uint32_t kMaxBytesPerSecond = 0x80000;
+constexpr std::uint32_t kStreamCount = 2;
+constexpr std::uint32_t kBytesPerPixel = 3;
+constexpr std::uint16_t kVideoBitCount = 24;
+constexpr std::uint32_t kQualityDefault = 0xFFFFFFFF;
+constexpr std::uint32_t kAudioRate = 8000;
+constexpr std::uint32_t kAudioSampleBytes = 2;
+constexpr std::uint16_t kAudioChannels = 1;
+constexpr std::uint16_t kAudioBits = 16;
+// Frame rate taken for the main header when the camera gives none.
+constexpr int kFallbackFrameRate = 30;
+constexpr int kBitsPerByte = 8;
+
+// File names by kind of recording: manual, then the alarm kinds 0 to 3,
+// then any other alarm.
+constexpr const char* kManualPrefix = "manual";
+constexpr const char* kAlarmPrefixes[] = { "motion_alarm", "sound_alarm", "io_alarm", "temperature_alarm" };
+constexpr const char* kOtherAlarmPrefix = "alarm";
+
+bool exists(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+}
+
+std::string CPlayBase::recordBaseName() const
+{
+    const char* prefix = kManualPrefix;
+    if (m_alarmRecording) {
+        std::int32_t kind = m_alarmKind;
+        prefix = kind >= 0 && kind < static_cast<std::int32_t>(std::size(kAlarmPrefixes)) ? kAlarmPrefixes[kind] : kOtherAlarmPrefix;
+    }
+    const SYSTEMTIME now = sys::GetLocalTime();
+    char name[kRecordPathBytes];
+    std::snprintf(name, sizeof name, "%s/%s_%4d%02d%02d%02d%02d%02d", m_recordDirectory.c_str(), prefix, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return name;
+}
+
+std::string CPlayBase::FreeRecordName(const std::string& base)
+{
+    if (!exists(base + kRecordExtension))
+        return base + kRecordExtension;
+    for (int counter = kFirstNameCounter; counter <= kLastNameCounter; ++counter) {
+        std::string name = base + "_" + std::to_string(counter) + kRecordExtension;
+        if (!exists(name))
+            return name;
+    }
+    return base;
+}
+
+bool CPlayBase::CheckRecordPath(const std::string& directory)
+{
+    if (!m_channel.load())
+        return false;
+    std::optional<std::uint64_t> free = sys::DiskFreeBytes(directory);
+    if (!free || *free <= kRecordSpaceThreshold) {
+        ui::PostMessage(m_notifyWindow, media::kNotifyDiskFull, 0, 0);
+        return false;
+    }
+    if (!sys::MakeDirTree(directory)) {
+        ui::PostMessage(m_notifyWindow, media::kNotifyRecordPathFailed, 0, 0);
+        return false;
+    }
+    sys::Locker lock(m_recordLock);
+    if (directory != m_recordDirectory || !m_avi)
+        repairLeftovers(directory);
+    m_recordDirectory = directory;
+    m_recordingArmed = true;
+    return true;
+}
+
+void CPlayBase::repairLeftovers(const std::string& directory)
+{
+    // Recordings that a crash left open have their index file beside them.
+    std::error_code error;
+    std::vector<std::string> open;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        std::string path = entry.path().string();
+        if (path.size() > std::char_traits<char>::length(media::kAviIndexSuffix) && path.ends_with(media::kAviIndexSuffix)) {
+            std::string recording = path.substr(0, path.size() - std::char_traits<char>::length(media::kAviIndexSuffix));
+            if (recording != m_recordFileName && exists(recording))
+                open.push_back(recording);
+        }
+    }
+    for (const std::string& recording : open) {
+        media::AviRepairReport report;
+        media::AviRepair(recording, report);
+    }
+}
+
+void CPlayBase::fillHeaders(int frameRate)
+{
+    const bool mjpeg = m_login && m_login->streamType == kz::kAudioAdpcm;
+    const std::uint32_t width = mjpeg ? kNominalMjpegWidth : kNominalH264Width;
+    const std::uint32_t height = mjpeg ? kNominalMjpegHeight : kNominalH264Height;
+    const std::uint32_t codec = mjpeg ? media::kFourccMjpg : media::kFourccH264;
+    media::AviHeaders& h = m_aviHeaders;
+    if (frameRate != 0) {
+        h.main = {};
+        h.main.microSecPerFrame = kMicrosecondsPerSecond / static_cast<std::uint32_t>(frameRate);
+        h.main.maxBytesPerSec = kMaxBytesPerSecond;
+        h.main.flags = media::kAviRecordingFlags;
+        h.main.streams = kStreamCount;
+        h.main.suggestedBufferSize = width * height * kBytesPerPixel;
+        h.main.width = width;
+        h.main.height = height;
+    }
+    h.video = {};
+    h.video.fccType = media::kFourccVids;
+    h.video.fccHandler = codec;
+    h.video.scale = 1;
+    h.video.rate = static_cast<std::uint32_t>(frameRate);
+    h.video.suggestedBufferSize = width * height * kBytesPerPixel;
+    h.video.quality = kQualityDefault;
+    h.video.right = static_cast<std::uint16_t>(width);
+    h.video.bottom = static_cast<std::uint16_t>(height);
+    h.videoFormat = {};
+    h.videoFormat.width = static_cast<std::int32_t>(width);
+    h.videoFormat.height = static_cast<std::int32_t>(height);
+    h.videoFormat.planes = 1;
+    h.videoFormat.bitCount = kVideoBitCount;
+    h.videoFormat.compression = codec;
+    h.audio = {};
+    h.audio.fccType = media::kFourccAuds;
+    h.audio.scale = 1;
+    h.audio.rate = kAudioRate;
+    h.audio.quality = kQualityDefault;
+    h.audio.sampleSize = kAudioSampleBytes;
+    h.audioFormat = {};
+    h.audioFormat.formatTag = media::kWaveFormatPcm;
+    h.audioFormat.channels = kAudioChannels;
+    h.audioFormat.samplesPerSec = kAudioRate;
+    h.audioFormat.avgBytesPerSec = kAudioRate * kAudioSampleBytes;
+    h.audioFormat.blockAlign = static_cast<std::uint16_t>(kAudioChannels * kAudioSampleBytes);
+    h.audioFormat.bitsPerSample = kAudioBits;
+}
+
+void CPlayBase::closeRecordFile()
+{
+    // Under the record lock.
+    if (!m_avi)
+        return;
+    media::AviClose(m_avi);
+    m_avi = nullptr;
+    std::remove((m_recordFileName + media::kAviIndexSuffix).c_str());
+}
+
+bool CPlayBase::StartRecordFile(int frameRate)
+{
+    if (!m_channel.load())
+        return true;
+    std::unique_lock lock(m_recordLock);
+    if (m_avi) {
+        // Rollover: the open file is finished and the space asked for again.
+        closeRecordFile();
+        m_gotKeyFrame = false;
+        std::string directory = m_recordDirectory;
+        lock.unlock();
+        bool armed = CheckRecordPath(directory);
+        lock.lock();
+        if (!armed) {
+            m_recordingArmed = false;
+            m_recordFrameRate = 0;
+            return false;
+        }
+    }
+    std::string name = FreeRecordName(recordBaseName());
+    m_avi = media::AviOpen(name.c_str());
+    if (!m_avi) {
+        m_recordFrameRate = 0;
+        m_recordingArmed = false;
+        lock.unlock();
+        ui::PostMessage(m_notifyWindow, media::kNotifyRecordPathFailed, 0, 0);
+        return true;
+    }
+    m_recordFileName = name;
+    fillHeaders(frameRate);
+    media::AviWriteMainHeader(m_avi, media::SerializeMainHeader(m_aviHeaders.main).data());
+    media::AviAddStream(media::SerializeBitmapInfo(m_aviHeaders.videoFormat).data(), m_avi, media::SerializeStreamHeader(m_aviHeaders.video).data(), &m_videoChunkId);
+    media::AviAddStream(media::SerializeWaveFormat(m_aviHeaders.audioFormat).data(), m_avi, media::SerializeStreamHeader(m_aviHeaders.audio).data(), &m_audioChunkId);
+    m_recordFrameRate = frameRate;
+    m_recordingArmed = true;
+    m_recordStartTick = sys::GetTickCount();
+    const bool manual = !m_alarmRecording;
+    lock.unlock();
+    if (manual)
+        ui::PostMessage(m_notifyWindow, media::kNotifyRecordStarted, 0, 0);
+    return true;
+}
+
+int CPlayBase::chunkWritten(int result)
+{
+    // Under the record lock.
+    if (result == media::kAviTooLarge) {
+        m_recordFrameRate = 0; // the next video frame starts a new file
+        return 0;
+    }
+    if (result == media::kAviDiskFull) {
+        if (m_hub)
+            m_hub->Request(m_id, CMediaHub::WatchdogRequest::DiskFull);
+        return 0;
+    }
+    return result < 0 ? 1 : 0;
+}
+
+int CPlayBase::WriteVideoSample(int width, int height, int frameRate, int bitRate, const std::uint8_t* payload, std::uint32_t size, bool keyFrame)
+{
+    sys::Locker lock(m_recordLock);
+    if (!m_avi)
+        return 1;
+    int written = chunkWritten(media::AviWriteChunk(keyFrame ? 1 : 0, m_avi, size, m_videoChunkId, payload));
+    if (written != 0)
+        return written;
+    media::AviMainHeader& main = m_aviHeaders.main;
+    ++main.totalFrames;
+    main.width = static_cast<std::uint32_t>(width);
+    main.height = static_cast<std::uint32_t>(height);
+    main.microSecPerFrame = kMicrosecondsPerSecond / static_cast<std::uint32_t>(frameRate > 0 ? frameRate : kFallbackFrameRate);
+    main.maxBytesPerSec = static_cast<std::uint32_t>(bitRate / kBitsPerByte);
+    media::AviWriteMainHeader(m_avi, media::SerializeMainHeader(main).data());
+
+    media::AviStreamHeader& video = m_aviHeaders.video;
+    ++video.length;
+    const DWORD elapsed = sys::TicksBetween(m_recordStartTick, sys::GetTickCount());
+    if (elapsed > 0)
+        video.rate = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(static_cast<std::uint64_t>(video.length) * kMillisecondsPerSecond / elapsed));
+    else
+        video.rate = static_cast<std::uint32_t>(frameRate) * video.scale;
+    video.right = static_cast<std::uint16_t>(width);
+    video.bottom = static_cast<std::uint16_t>(height);
+    m_aviHeaders.videoFormat.width = width;
+    m_aviHeaders.videoFormat.height = height;
+    return media::AviRewriteStream(0, m_avi, media::SerializeStreamHeader(video).data(), media::SerializeBitmapInfo(m_aviHeaders.videoFormat).data()) == media::kAviOk ? 0 : 1;
+}
+
+int CPlayBase::WriteAudioSample(const std::uint8_t* pcm, std::uint32_t size)
+{
+    sys::Locker lock(m_recordLock);
+    if (!m_avi)
+        return 1;
+    int written = chunkWritten(media::AviWriteChunk(0, m_avi, size, m_audioChunkId, pcm));
+    if (written != 0)
+        return written;
+    m_aviHeaders.audio.length += size / kAudioSampleBytes;
+    return media::AviRewriteStream(1, m_avi, media::SerializeStreamHeader(m_aviHeaders.audio).data(), media::SerializeWaveFormat(m_aviHeaders.audioFormat).data()) == media::kAviOk ? 0 : 1;
+}
+
+bool CPlayBase::StopRecord()
+{
+    {
+        sys::Locker lock(m_recordLock);
+        m_recordingArmed = false;
+        if (!m_avi)
+            return true;
+        m_recordFrameRate = 0;
+        m_gotKeyFrame = false;
+        m_recordStartTick = 0;
+        closeRecordFile();
+    }
+    ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
+    return true;
+}
+
+void CPlayBase::CleanRecordStorage()
+{
+    ++m_storageCleans;
+    std::string directory, writing;
+    {
+        sys::Locker lock(m_recordLock);
+        directory = m_recordDirectory;
+        writing = m_recordFileName;
+    }
+    if (directory.empty())
+        return;
+    // Recordings, oldest first: each sorts by its name from the first
+    // underscore on (the kind of recording and its time).
+    m_recordingList.clear();
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(directory, error); !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_regular_file(error))
+            continue;
+        std::string path = it->path().string();
+        std::string name = it->path().filename().string();
+        std::size_t underscore = name.find('_');
+        if (underscore == std::string::npos || !name.ends_with(kRecordExtension) || path == writing)
+            continue;
+        m_recordingList.push_back(name.substr(underscore) + kSortKeySeparator + path);
+        if (m_recordingList.size() > kRecordingListLimit) {
+            std::sort(m_recordingList.begin(), m_recordingList.end());
+            m_recordingList.pop_back();
+        }
+    }
+    std::sort(m_recordingList.begin(), m_recordingList.end());
+    for (const std::string& entry : m_recordingList) {
+        std::optional<std::uint64_t> free = sys::DiskFreeBytes(directory);
+        if (!free || *free >= kRecordSpaceThreshold)
+            break;
+        std::string path = entry.substr(entry.find(kSortKeySeparator) + std::char_traits<char>::length(kSortKeySeparator));
+        std::remove(path.c_str());
+    }
+}

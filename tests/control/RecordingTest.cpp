@@ -1,0 +1,341 @@
+// Recording as a page drives it, against the simulated camera: arming
+// against the free space, the file names, the headers' rates, the
+// storage cleaner, and the two settings files.
+
+#include "support/PageFixture.h"
+
+#include "media/AviWriter.h"
+#include "sys/Files.h"
+#include "sys/Time.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using control::CTiravexCtrl;
+
+constexpr std::uint64_t kThreshold = 0x10000000;
+
+std::uint32_t le32(const std::vector<char>& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) | static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8
+        | static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 | static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+std::vector<char> bytesOf(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Recording : public testing_support::CameraPage {
+protected:
+    void SetUp() override
+    {
+        CameraPage::SetUp();
+        folder = ::testing::TempDir() + "/recording-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(folder);
+        fs::create_directories(folder + "/settings");
+        setenv("TIRAVEX_SETTINGS_DIR", (folder + "/settings").c_str(), 1);
+        sys::SetDiskFreeQuery({});
+    }
+
+    void TearDown() override
+    {
+        CameraPage::TearDown();
+        sys::SetDiskFreeQuery({});
+        sys::SetTickCountBias(0);
+        unsetenv("TIRAVEX_SETTINGS_DIR");
+    }
+
+    // A control showing the camera's live picture, recording into `folder`.
+    CTiravexCtrl* watching(sim::CameraConfig config = {})
+    {
+        startCamera(config);
+        auto* c = makeControl(0);
+        EXPECT_TRUE(login(c));
+        EXPECT_EQ(call(c, "LoginSuc", {}), S_OK);
+        EXPECT_EQ(putText(c, "RecordPath", (folder + "/records").c_str()), S_OK);
+        EXPECT_EQ(call(c, "Open", { str("") }), S_OK);
+        EXPECT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() > 0; }, 5000));
+        return c;
+    }
+    std::string cameraFolder() const { return folder + "/records/" + camera->Address(); }
+
+    std::vector<std::string> recordings() const
+    {
+        std::vector<std::string> out;
+        std::error_code error;
+        for (const auto& e : fs::directory_iterator(cameraFolder(), error))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    int count(int code) const
+    {
+        int n = 0;
+        for (auto& e : events())
+            n += !e.empty() && e[0] == Arg(code);
+        return n;
+    }
+
+    std::string folder;
+};
+
+TEST_F(Recording, ArmingNeedsMoreThan256MiBFree)
+{
+    auto* c = watching();
+    sys::SetDiskFreeQuery([](const std::string&) { return std::optional<std::uint64_t>(kThreshold); });
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ui::PumpPending();
+    EXPECT_FALSE(c->Live().m_recordingArmed) << "exactly 256 MiB is not enough";
+    EXPECT_EQ(count(215), 1);
+    EXPECT_TRUE(recordings().empty());
+
+    sys::SetDiskFreeQuery([](const std::string&) { return std::optional<std::uint64_t>(kThreshold + 1); });
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    EXPECT_TRUE(c->Live().m_recordingArmed);
+    ASSERT_TRUE(ui::RunUntil([&] { return count(213) == 1; }, 5000)) << "the file begins at the next frame";
+    ASSERT_EQ(recordings().size(), 2u) << "the recording and its index file";
+    EXPECT_TRUE(recordings()[0].starts_with("manual_"));
+    EXPECT_TRUE(recordings()[1].ends_with(".avi_idx"));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    ui::PumpPending();
+    EXPECT_EQ(count(214), 1);
+    ASSERT_EQ(recordings().size(), 1u) << "the index file goes when the file is finished";
+    EXPECT_TRUE(recordings()[0].ends_with(".avi"));
+}
+
+TEST_F(Recording, AlarmRecordingsAreNamedByTheirKindAndStartSilently)
+{
+    auto* c = watching();
+    const char* expected[] = { "motion_alarm_", "sound_alarm_", "io_alarm_", "temperature_alarm_", "alarm_" };
+    for (int kind = 0; kind < 5; ++kind) {
+        SCOPED_TRACE(kind);
+        c->Live().m_alarmKind = kind;
+        ASSERT_EQ(call(c, "Record", { num(1), str("alarm") }), S_OK);
+        ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+        EXPECT_TRUE(fs::path(c->Live().RecordFileName()).filename().string().starts_with(expected[kind])) << c->Live().RecordFileName();
+        ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    }
+    ui::PumpPending();
+    EXPECT_EQ(count(213), 0) << "alarm recordings start without event 213";
+    EXPECT_EQ(count(214), 5);
+}
+
+TEST_F(Recording, ATakenNameGetsACounter)
+{
+    std::string base = folder + "/manual_20261209120000";
+    EXPECT_EQ(CPlayBase::FreeRecordName(base), base + ".avi");
+    std::ofstream(base + ".avi").put('x');
+    EXPECT_EQ(CPlayBase::FreeRecordName(base), base + "_2.avi");
+    for (int i = 2; i <= 1000; ++i)
+        std::ofstream(base + "_" + std::to_string(i) + ".avi").put('x');
+    EXPECT_EQ(CPlayBase::FreeRecordName(base), base) << "all taken: the base name itself";
+}
+
+TEST_F(Recording, TheVideoRateIsFramesPerSecondSinceTheFileBegan)
+{
+    sim::CameraConfig config;
+    config.video.keyInterval = 5;
+    auto* c = watching(config);
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+    const std::string file = c->Live().RecordFileName();
+    const DWORD started = sys::GetTickCount();
+    int frames = c->Live().DrawnFrames();
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() >= frames + 10; }, 5000));
+    // Two seconds pass for the recorder in an instant: the camera's 25
+    // frames a second become far fewer in the header.
+    sys::SetTickCountBias(2000);
+    frames = c->Live().DrawnFrames();
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() >= frames + 5; }, 5000));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    const DWORD elapsed = sys::GetTickCount() - started;
+    auto bytes = bytesOf(file);
+    ASSERT_GT(bytes.size(), 348u);
+    // The video stream header's chunk data starts at 88 + 12 + 8: rate at
+    // 24, length at 32.
+    const std::size_t strh = 88 + 12 + 8;
+    const std::uint32_t length = le32(bytes, strh + 32), rate = le32(bytes, strh + 24);
+    ASSERT_GT(length, 5u);
+    EXPECT_NEAR(rate, length * 1000.0 / elapsed, 1.0) << length << " frames in " << elapsed << " ms";
+    EXPECT_EQ(le32(bytes, 24 + 8 + 16), length) << "the main header's total frames";
+}
+
+TEST_F(Recording, TheCleanerDeletesTheOldestRecordingsUntil256MiBAreFree)
+{
+    auto* c = watching();
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+    const std::string writing = c->Live().RecordFileName();
+    const std::string dir = cameraFolder();
+    // Recordings of other days, each taken to hold 100 MiB of the disk.
+    const std::vector<std::string> old = { "manual_20240101100000.avi", "manual_20250101100000.avi", "motion_alarm_20230101100000.avi", "io_alarm_20240601100000.avi" };
+    for (const auto& name : old)
+        std::ofstream(dir + "/" + name).put('x');
+    fs::create_directories(dir + "/older");
+    std::ofstream(dir + "/older/manual_20220101100000.avi").put('x');
+    std::ofstream(dir + "/manual_20200101100000.avi_idx").put('x');
+    std::ofstream(dir + "/notes_2019.txt").put('x');
+    const std::uint64_t kEach = 100ull << 20;
+    std::map<std::string, bool> present;
+    auto freeBytes = [&](const std::string&) {
+        std::uint64_t deleted = 0;
+        for (const auto& name : { std::string("manual_20240101100000.avi"), std::string("manual_20250101100000.avi"), std::string("motion_alarm_20230101100000.avi"), std::string("io_alarm_20240601100000.avi"), std::string("older/manual_20220101100000.avi") })
+            deleted += fs::exists(dir + "/" + name) ? 0 : kEach;
+        // 56 MiB free with everything there: two deletions reach exactly 256.
+        return std::optional<std::uint64_t>(kThreshold - 2 * kEach + deleted);
+    };
+    sys::SetDiskFreeQuery(freeBytes);
+    c->Live().CleanRecordStorage();
+    EXPECT_FALSE(fs::exists(dir + "/older/manual_20220101100000.avi")) << "the oldest manual recording, in a subfolder";
+    EXPECT_FALSE(fs::exists(dir + "/manual_20240101100000.avi"));
+    EXPECT_TRUE(fs::exists(dir + "/manual_20250101100000.avi")) << "256 MiB free: the cleaner stops";
+    EXPECT_TRUE(fs::exists(dir + "/motion_alarm_20230101100000.avi")) << "alarm recordings sort after manual ones";
+    EXPECT_TRUE(fs::exists(dir + "/manual_20200101100000.avi_idx")) << "index files are never deleted";
+    EXPECT_TRUE(fs::exists(dir + "/notes_2019.txt")) << "only recordings are deleted";
+    EXPECT_TRUE(fs::exists(writing));
+
+    // With no room at all, everything but the open file, the index files and other files goes.
+    sys::SetDiskFreeQuery([](const std::string&) { return std::optional<std::uint64_t>(0); });
+    c->Live().CleanRecordStorage();
+    EXPECT_TRUE(fs::exists(writing)) << "the file being written stays";
+    EXPECT_TRUE(fs::exists(writing + "_idx"));
+    EXPECT_FALSE(fs::exists(dir + "/motion_alarm_20230101100000.avi"));
+    EXPECT_TRUE(fs::exists(dir + "/notes_2019.txt"));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+}
+
+// A small file system of its own (root may mount one; others skip).
+class FullDisk : public Recording {
+protected:
+    void SetUp() override
+    {
+        Recording::SetUp();
+        mount = folder + "/disk";
+        fs::create_directories(mount);
+        mounted = std::system(("mount -t tmpfs -o size=300m tmpfs '" + mount + "' 2>/dev/null").c_str()) == 0;
+    }
+    void TearDown() override
+    {
+        Recording::TearDown();
+        if (mounted)
+            std::system(("umount '" + mount + "'").c_str());
+    }
+    std::string mount;
+    bool mounted = false;
+};
+
+TEST_F(FullDisk, FillingUpDeletesTheOldestRecordingsAndRecordingGoesOn)
+{
+    if (!mounted)
+        GTEST_SKIP() << "cannot mount a file system here";
+    sim::CameraConfig config;
+    config.video.keyInterval = 5;
+    auto* c = watching(config);
+    ASSERT_EQ(putText(c, "RecordPath", mount.c_str()), S_OK);
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+    const std::string writing = c->Live().RecordFileName();
+    const std::string dir = fs::path(writing).parent_path().string();
+    // An old recording takes the rest of the disk.
+    const std::string old = dir + "/manual_20200101100000.avi";
+    {
+        std::ofstream fill(old, std::ios::binary);
+        std::vector<char> block(1 << 20, 'x');
+        while (fill.write(block.data(), static_cast<std::streamsize>(block.size())))
+            ;
+    }
+    ASSERT_TRUE(ui::RunUntil([&] { return !fs::exists(old); }, 10000)) << "the full disk makes room";
+    const auto size = fs::file_size(writing);
+    ASSERT_TRUE(ui::RunUntil([&] { return fs::file_size(writing) > size + 10000; }, 5000)) << "and recording goes on";
+    EXPECT_EQ(c->Live().RecordFileName(), writing) << "in the same file";
+    EXPECT_GE(*sys::DiskFreeBytes(dir), kThreshold - (4u << 20));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    ui::PumpPending();
+    EXPECT_EQ(count(214), 1) << "stopped only by the page";
+}
+
+// ---- the settings files ---------------------------------------------------------------------------
+
+TEST_F(Recording, SettingsHaveDefaultsAndReadInvalidTimesAsZero)
+{
+    auto* c = makeControl(0);
+    EXPECT_EQ(getText(c, "LocalAlarmRecordTime"), "10");
+    EXPECT_TRUE(getText(c, "RecordPath").ends_with("/IPCamRecord"));
+    for (const char* value : { "10", "20", "30", "40", "50", "60" }) {
+        ASSERT_EQ(putText(c, "LocalAlarmRecordTime", value), S_OK);
+        EXPECT_EQ(getText(c, "LocalAlarmRecordTime"), value);
+    }
+    for (const char* value : { "25", "abc", "0", "70" }) {
+        ASSERT_EQ(putText(c, "LocalAlarmRecordTime", value), S_OK);
+        EXPECT_EQ(getText(c, "LocalAlarmRecordTime"), "0") << value;
+    }
+    ui::PumpPending();
+    int stored = 0;
+    for (auto& e : events())
+        stored += e == std::vector<Arg> { 218, 1 };
+    EXPECT_EQ(stored, 10) << "every write is reported stored";
+}
+
+TEST_F(Recording, AnEmptyRecordPathChangesNothingAndABadOneIsReported)
+{
+    auto* c = makeControl(0);
+    ASSERT_EQ(putText(c, "RecordPath", (folder + "/kept").c_str()), S_OK);
+    c->SetModifiedFlag(false);
+    ASSERT_EQ(putText(c, "RecordPath", ""), S_OK);
+    EXPECT_FALSE(c->IsModified()) << "\"\" does not even mark the control modified";
+    EXPECT_EQ(getText(c, "RecordPath"), folder + "/kept");
+
+    std::ofstream(folder + "/plainfile").put('x');
+    ASSERT_EQ(putText(c, "RecordPath", (folder + "/plainfile/sub").c_str()), S_OK);
+    ui::PumpPending();
+    EXPECT_TRUE(c->IsModified());
+    EXPECT_EQ(getText(c, "RecordPath"), folder + "/kept") << "the file keeps its old value";
+    int failed = 0;
+    for (auto& e : events())
+        failed += e == std::vector<Arg> { 216, 0 };
+    EXPECT_EQ(failed, 1);
+}
+
+TEST_F(Recording, SettingsAreKeptOnAFreshAccount)
+{
+    // No ~/.config yet: the whole settings folder tree is made.
+    unsetenv("TIRAVEX_SETTINGS_DIR");
+    const char* oldHome = std::getenv("HOME");
+    std::string home = oldHome ? oldHome : "";
+    setenv("HOME", (folder + "/home").c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    fs::create_directories(folder + "/home");
+    auto* c = makeControl(0);
+    ASSERT_EQ(putText(c, "RecordPath", (folder + "/fresh").c_str()), S_OK);
+    ASSERT_EQ(putText(c, "LocalAlarmRecordTime", "30"), S_OK);
+    EXPECT_EQ(getText(c, "RecordPath"), folder + "/fresh");
+    EXPECT_EQ(getText(c, "LocalAlarmRecordTime"), "30");
+    EXPECT_TRUE(fs::exists(folder + "/home/.config/IPCamRecord/kzIPCamCofing.ini"));
+    setenv("HOME", home.c_str(), 1);
+}
+
+TEST_F(Recording, AnAlarmReportsTheRecordTimeOrTenWhenItIsNotValid)
+{
+    auto* c = watching();
+    (void)c;
+    std::ofstream(folder + "/settings/kzIPCamAlarmRecordTime.ini") << "25";
+    send(kz::kMsgAlarm, { 0, 1 });
+    std::ofstream(folder + "/settings/kzIPCamAlarmRecordTime.ini") << "40";
+    send(kz::kMsgAlarm, { 0, 1 });
+    std::vector<std::int32_t> times;
+    for (auto& e : events())
+        if (e.size() == 6 && e[0] == Arg(111))
+            times.push_back(std::get<std::int32_t>(e[5]));
+    EXPECT_EQ(times, (std::vector<std::int32_t> { 10, 40 }));
+}
+
+}
