@@ -3,10 +3,14 @@
 #include "media/RiffBytes.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace media {
 
@@ -22,6 +26,8 @@ using FileBlock = Block<kMaxBlock>;
 constexpr std::size_t kIndexCopyEntries = 4096;
 
 constexpr std::uint8_t kPadByte = 0;
+// A chunk is written as its header, payload and pad.
+constexpr int kMaxParts = 3;
 constexpr char kDigitZero = '0';
 constexpr std::uint32_t kDecimal = 10;
 
@@ -33,16 +39,15 @@ constexpr std::uint32_t kChunkSuffixOther = Fourcc("\0\0gm");
 // Where a header chunk's stream type stands.
 constexpr std::size_t kStreamTypeOffset = kAviChunkHeaderSize;
 
-struct Part {
-    const void* data;
-    std::size_t size;
-};
 
 }
 
 struct AviWriter {
     std::FILE* file = nullptr;  // the recording
     std::FILE* index = nullptr; // the companion index
+    int fd = -1;                // their descriptors: every read and write is positioned
+    int indexFd = -1;
+    AviWriteFunction write = ::pwritev;
 
     // Positions, remembered as they are written; the sizes are patched at close.
     std::uint32_t riffSizePos = 0;
@@ -66,27 +71,63 @@ int writeError()
     return errno == ENOSPC || errno == EDQUOT ? kAviDiskFull : kAviWriteFailed;
 }
 
-// Writes the parts one after the other from `pos`.
-int writeAt(std::FILE* file, std::uint64_t pos, std::initializer_list<Part> parts)
+// Writes the parts one after the other from `pos`, with one call when the
+// system takes them whole. Nothing is buffered: what returns is in the file.
+int writeAt(const AviWriter& w, int fd, std::uint64_t pos, std::initializer_list<iovec> list)
 {
-    if (std::fseek(file, static_cast<long>(pos), SEEK_SET) != 0)
-        return writeError();
-    for (const Part& part : parts) {
-        if (part.size && std::fwrite(part.data, 1, part.size, file) != part.size)
-            return writeError();
+    iovec parts[kMaxParts];
+    int count = 0;
+    for (const iovec& part : list) {
+        if (part.iov_len)
+            parts[count++] = part;
+    }
+    iovec* next = parts;
+    while (count > 0) {
+        const ssize_t n = w.write(fd, next, count, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? writeError() : kAviWriteFailed;
+        pos += static_cast<std::uint64_t>(n);
+        for (std::size_t done = static_cast<std::size_t>(n); done > 0 && count > 0;) {
+            const std::size_t take = std::min(done, next->iov_len);
+            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + take;
+            next->iov_len -= take;
+            done -= take;
+            if (next->iov_len == 0) {
+                ++next;
+                --count;
+            }
+        }
     }
     return kAviOk;
 }
 
-template<std::size_t C>
-int writeBlock(std::FILE* file, std::uint64_t pos, const Block<C>& block)
+iovec part(const void* data, std::size_t size)
 {
-    return writeAt(file, pos, { { block.data(), block.size() } });
+    return { const_cast<void*>(data), size };
 }
 
-bool readAt(std::FILE* file, std::uint64_t pos, void* buffer, std::size_t size)
+template<std::size_t C>
+int writeBlock(const AviWriter& w, int fd, std::uint64_t pos, const Block<C>& block)
 {
-    return std::fseek(file, static_cast<long>(pos), SEEK_SET) == 0 && std::fread(buffer, 1, size, file) == size;
+    return writeAt(w, fd, pos, { part(block.data(), block.size()) });
+}
+
+bool readAt(int fd, std::uint64_t pos, void* buffer, std::size_t size)
+{
+    auto* to = static_cast<std::uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, to, size, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        to += n;
+        pos += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // "LIST", 116, "strl", the stream header chunk, "strf", 40, the format.
@@ -128,14 +169,14 @@ int appendIndex(AviWriter& w, std::uint64_t end)
     Block<kAviChunkHeaderSize> head;
     wfourcc(head, kFourccIdx1);
     wl32(head, w.indexCount * kAviIndexEntrySize);
-    int rc = writeBlock(w.file, end, head);
+    int rc = writeBlock(w, w.fd, end, head);
     std::vector<std::uint8_t> entries(kIndexCopyEntries * kAviIndexEntrySize);
     std::uint64_t copied = 0;
     while (rc == kAviOk && copied < w.indexLength) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(entries.size(), w.indexLength - copied));
-        if (!readAt(w.index, copied, entries.data(), n))
+        if (!readAt(w.indexFd, copied, entries.data(), n))
             return kAviWriteFailed;
-        rc = writeAt(w.file, end + kAviChunkHeaderSize + copied, { { entries.data(), n } });
+        rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(entries.data(), n) });
         copied += n;
     }
     return rc;
@@ -327,6 +368,8 @@ AviWriter* AviOpen(const char* path)
     }
     w->file = file;
     w->index = index;
+    w->fd = fileno(file);
+    w->indexFd = fileno(index);
 
     FileBlock b;
     wfourcc(b, kFourccRiff);
@@ -339,7 +382,7 @@ AviWriter* AviOpen(const char* path)
     wfourcc(b, kFourccHdrl);
     w->mainHeaderPos = static_cast<std::uint32_t>(b.size());
     w->firstStreamListPos = w->mainHeaderPos + kAviHeaderChunkSize;
-    if (writeBlock(w->file, 0, b) != kAviOk) {
+    if (writeBlock(*w, w->fd, 0, b) != kAviOk) {
         closeFiles(*w);
         delete w;
         return nullptr;
@@ -355,7 +398,7 @@ int AviAddStream(const std::uint8_t* format40, AviWriter* w, const std::uint8_t*
     FileBlock b;
     putStreamList(b, streamHeader64, format40);
     putMoviList(*w, b, listPos);
-    if (int rc = writeBlock(w->file, listPos, b); rc != kAviOk)
+    if (int rc = writeBlock(*w, w->fd, listPos, b); rc != kAviOk)
         return rc;
     w->streamListsLength += kAviStreamListBytes;
     *id = chunkId(w->streamCount, rl32(streamHeader64 + kStreamTypeOffset));
@@ -373,7 +416,7 @@ int AviWriteChunk(int keyFlag, AviWriter* w, std::uint32_t size, std::uint32_t i
     Block<kAviChunkHeaderSize> head;
     wfourcc(head, id); // ckid
     wl32(head, size);  // ckSize
-    int rc = writeAt(w->file, w->moviDataPos + w->moviLength, { { head.data(), head.size() }, { data, size }, { &kPadByte, pad } });
+    int rc = writeAt(*w, w->fd, w->moviDataPos + w->moviLength, { part(head.data(), head.size()), part(data, size), part(&kPadByte, pad) });
     if (rc != kAviOk)
         return rc;
     Block<kAviIndexEntrySize> entry;
@@ -381,7 +424,7 @@ int AviWriteChunk(int keyFlag, AviWriter* w, std::uint32_t size, std::uint32_t i
     wl32(entry, keyFlag ? kAviifKeyframe : 0);            // dwFlags
     wl32(entry, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi)); // dwChunkOffset, from the movi FOURCC
     wl32(entry, size);                                    // dwChunkLength
-    rc = writeBlock(w->index, w->indexLength, entry);
+    rc = writeBlock(*w, w->indexFd, w->indexLength, entry);
     if (rc != kAviOk)
         return rc;
     w->indexLength += kAviIndexEntrySize;
@@ -397,7 +440,7 @@ int AviRewriteStream(int n, AviWriter* w, const std::uint8_t* streamHeader64, co
     std::uint64_t pos = w->firstStreamListPos;
     for (int i = 0; i < n; ++i) {
         std::uint8_t list[kAviListHeaderSize];
-        if (!readAt(w->file, pos, list, sizeof list))
+        if (!readAt(w->fd, pos, list, sizeof list))
             return kAviWriteFailed;
         if (rl32(list) != kFourccList || rl32(list + 8) != kFourccStrl)
             return kAviBadArgument;
@@ -405,14 +448,14 @@ int AviRewriteStream(int n, AviWriter* w, const std::uint8_t* streamHeader64, co
     }
     FileBlock b;
     putStreamList(b, streamHeader64, format40);
-    return writeBlock(w->file, pos, b);
+    return writeBlock(*w, w->fd, pos, b);
 }
 
 int AviWriteMainHeader(AviWriter* w, const std::uint8_t* mainHeader64)
 {
     if (!w || !mainHeader64)
         return kAviBadArgument;
-    return writeAt(w->file, w->mainHeaderPos, { { mainHeader64, kAviHeaderChunkSize } });
+    return writeAt(*w, w->fd, w->mainHeaderPos, { part(mainHeader64, kAviHeaderChunkSize) });
 }
 
 int AviClose(AviWriter* w)
@@ -422,11 +465,14 @@ int AviClose(AviWriter* w)
     if (w->streamCount == 0) {
         FileBlock b;
         putMoviList(*w, b, w->firstStreamListPos);
-        writeBlock(w->file, w->firstStreamListPos, b);
+        writeBlock(*w, w->fd, w->firstStreamListPos, b);
     }
     const std::uint64_t end = w->moviDataPos + w->moviLength;
     int rc = appendIndex(*w, end);
     const std::uint64_t fileSize = end + kAviChunkHeaderSize + w->indexLength;
+    // A chunk whose write failed may have left bytes beyond the index.
+    if (rc == kAviOk && ::ftruncate(w->fd, static_cast<off_t>(fileSize)) != 0)
+        rc = writeError();
 
     // The sizes the header left open.
     Block<sizeof(std::uint32_t)> riffSize, hdrlSize, moviSize;
@@ -434,16 +480,26 @@ int AviClose(AviWriter* w)
     wl32(hdrlSize, w->moviSizePos - sizeof kFourccList - w->hdrlSizePos - sizeof(std::uint32_t));  // hdrl size
     wl32(moviSize, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi));                 // movi size
     if (rc == kAviOk)
-        rc = writeBlock(w->file, w->riffSizePos, riffSize);
+        rc = writeBlock(*w, w->fd, w->riffSizePos, riffSize);
     if (rc == kAviOk)
-        rc = writeBlock(w->file, w->hdrlSizePos, hdrlSize);
+        rc = writeBlock(*w, w->fd, w->hdrlSizePos, hdrlSize);
     if (rc == kAviOk)
-        rc = writeBlock(w->file, w->moviSizePos, moviSize);
+        rc = writeBlock(*w, w->fd, w->moviSizePos, moviSize);
     if (std::fclose(w->file) != 0 && rc == kAviOk)
         rc = writeError();
     std::fclose(w->index);
     delete w;
     return rc;
+}
+
+void AviSetWriteFunction(AviWriter* w, AviWriteFunction write)
+{
+    w->write = write ? write : ::pwritev;
+}
+
+void AviSetMoviLength(AviWriter* w, std::uint32_t length)
+{
+    w->moviLength = length;
 }
 
 }

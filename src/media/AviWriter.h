@@ -24,6 +24,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
+
+struct iovec;
 
 namespace media {
 
@@ -199,5 +202,11 @@ int AviWriteMainHeader(AviWriter*, const std::uint8_t* mainHeader64);
 // frees the writer.
 int AviClose(AviWriter*);
 
+// Test seams, not for the recorder: the positioned write every write of the
+// writer goes through (to make a disk full or fail), and the movi list's
+// length (to reach kAviMaxMoviLength without writing 256 MiB).
+using AviWriteFunction = ssize_t (*)(int fd, const iovec* parts, int count, off_t offset);
+void AviSetWriteFunction(AviWriter*, AviWriteFunction);
+void AviSetMoviLength(AviWriter*, std::uint32_t);
 
 }
