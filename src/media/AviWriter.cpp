@@ -2,13 +2,14 @@
 
 #include "media/RiffBytes.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ using FileBlock = Block<kMaxBlock>;
 
 // Index entries copied into idx1 at close, this many at a time.
 constexpr std::size_t kIndexCopyEntries = 4096;
+// Index entries go to the companion file this many at a time.
+constexpr std::size_t kIndexBatchBytes = kAviIndexBatchEntries * kAviIndexEntrySize;
 
 constexpr std::uint8_t kPadByte = 0;
 // A chunk is written as its header, payload and pad.
@@ -60,8 +63,15 @@ struct AviWriter {
     std::uint32_t streamListsLength = 0;
     std::uint32_t streamCount = 0;
     std::uint64_t moviLength = 0;  // chunks with their headers and pads
-    std::uint64_t indexLength = 0; // bytes of the companion index
+    std::uint64_t indexLength = 0; // bytes of the index: in the companion, then pending
     std::uint32_t indexCount = 0;
+    std::vector<std::uint8_t> pendingIndex; // entries not yet in the companion
+
+    // The file's start up to the movi data, mapped shared once the stream
+    // lists are written: a header written there is in the file at once,
+    // without a system call, as a write would put it.
+    std::uint8_t* header = nullptr;
+    std::size_t headerLength = 0;
 };
 
 namespace {
@@ -130,6 +140,62 @@ bool readAt(int fd, std::uint64_t pos, void* buffer, std::size_t size)
     return true;
 }
 
+// Header bytes go through the mapping when it covers them.
+int writeHeader(const AviWriter& w, std::uint64_t pos, const void* data, std::size_t size)
+{
+    if (w.header && pos + size <= w.headerLength) {
+        std::memcpy(w.header + pos, data, size);
+        return kAviOk;
+    }
+    return writeAt(w, w.fd, pos, { part(data, size) });
+}
+
+template<std::size_t C>
+int writeHeaderBlock(const AviWriter& w, std::uint64_t pos, const Block<C>& block)
+{
+    return writeHeader(w, pos, block.data(), block.size());
+}
+
+bool readHeader(const AviWriter& w, std::uint64_t pos, void* buffer, std::size_t size)
+{
+    if (w.header && pos + size <= w.headerLength) {
+        std::memcpy(buffer, w.header + pos, size);
+        return true;
+    }
+    return readAt(w.fd, pos, buffer, size);
+}
+
+void unmapHeader(AviWriter& w)
+{
+    if (w.header)
+        ::munmap(w.header, w.headerLength);
+    w.header = nullptr;
+    w.headerLength = 0;
+}
+
+// Maps the file's first moviDataPos bytes, all of them written already. Without
+// a mapping the headers are written with the rest.
+void mapHeader(AviWriter& w)
+{
+    unmapHeader(w);
+    void* p = ::mmap(nullptr, w.moviDataPos, PROT_READ | PROT_WRITE, MAP_SHARED, w.fd, 0);
+    if (p == MAP_FAILED)
+        return;
+    w.header = static_cast<std::uint8_t*>(p);
+    w.headerLength = w.moviDataPos;
+}
+
+// Writes the pending entries after those already in the companion. On a
+// failure they stay pending for the next try and for the close.
+void flushIndex(AviWriter& w)
+{
+    if (w.pendingIndex.empty())
+        return;
+    const std::uint64_t written = w.indexLength - w.pendingIndex.size();
+    if (writeAt(w, w.indexFd, written, { part(w.pendingIndex.data(), w.pendingIndex.size()) }) == kAviOk)
+        w.pendingIndex.clear();
+}
+
 // "LIST", 116, "strl", the stream header chunk, "strf", 40, the format.
 void putStreamList(FileBlock& b, const std::uint8_t* streamHeader64, const std::uint8_t* format40)
 {
@@ -171,14 +237,17 @@ int appendIndex(AviWriter& w, std::uint64_t end)
     wl32(head, w.indexCount * kAviIndexEntrySize);
     int rc = writeBlock(w, w.fd, end, head);
     std::vector<std::uint8_t> entries(kIndexCopyEntries * kAviIndexEntrySize);
+    const std::uint64_t inCompanion = w.indexLength - w.pendingIndex.size();
     std::uint64_t copied = 0;
-    while (rc == kAviOk && copied < w.indexLength) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(entries.size(), w.indexLength - copied));
+    while (rc == kAviOk && copied < inCompanion) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(entries.size(), inCompanion - copied));
         if (!readAt(w.indexFd, copied, entries.data(), n))
             return kAviWriteFailed;
         rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(entries.data(), n) });
         copied += n;
     }
+    if (rc == kAviOk && !w.pendingIndex.empty())
+        rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(w.pendingIndex.data(), w.pendingIndex.size()) });
     return rc;
 }
 
@@ -401,6 +470,7 @@ int AviAddStream(const std::uint8_t* format40, AviWriter* w, const std::uint8_t*
     if (int rc = writeBlock(*w, w->fd, listPos, b); rc != kAviOk)
         return rc;
     w->streamListsLength += kAviStreamListBytes;
+    mapHeader(*w);
     *id = chunkId(w->streamCount, rl32(streamHeader64 + kStreamTypeOffset));
     ++w->streamCount;
     return kAviOk;
@@ -424,12 +494,12 @@ int AviWriteChunk(int keyFlag, AviWriter* w, std::uint32_t size, std::uint32_t i
     wl32(entry, keyFlag ? kAviifKeyframe : 0);            // dwFlags
     wl32(entry, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi)); // dwChunkOffset, from the movi FOURCC
     wl32(entry, size);                                    // dwChunkLength
-    rc = writeBlock(*w, w->indexFd, w->indexLength, entry);
-    if (rc != kAviOk)
-        return rc;
+    w->pendingIndex.insert(w->pendingIndex.end(), entry.data(), entry.data() + entry.size());
     w->indexLength += kAviIndexEntrySize;
     ++w->indexCount;
     w->moviLength += kAviChunkHeaderSize + size + pad;
+    if (w->pendingIndex.size() >= kIndexBatchBytes)
+        flushIndex(*w);
     return kAviOk;
 }
 
@@ -440,7 +510,7 @@ int AviRewriteStream(int n, AviWriter* w, const std::uint8_t* streamHeader64, co
     std::uint64_t pos = w->firstStreamListPos;
     for (int i = 0; i < n; ++i) {
         std::uint8_t list[kAviListHeaderSize];
-        if (!readAt(w->fd, pos, list, sizeof list))
+        if (!readHeader(*w, pos, list, sizeof list))
             return kAviWriteFailed;
         if (rl32(list) != kFourccList || rl32(list + 8) != kFourccStrl)
             return kAviBadArgument;
@@ -448,14 +518,14 @@ int AviRewriteStream(int n, AviWriter* w, const std::uint8_t* streamHeader64, co
     }
     FileBlock b;
     putStreamList(b, streamHeader64, format40);
-    return writeBlock(*w, w->fd, pos, b);
+    return writeHeaderBlock(*w, pos, b);
 }
 
 int AviWriteMainHeader(AviWriter* w, const std::uint8_t* mainHeader64)
 {
     if (!w || !mainHeader64)
         return kAviBadArgument;
-    return writeAt(*w, w->fd, w->mainHeaderPos, { part(mainHeader64, kAviHeaderChunkSize) });
+    return writeHeader(*w, w->mainHeaderPos, mainHeader64, kAviHeaderChunkSize);
 }
 
 int AviClose(AviWriter* w)
@@ -467,6 +537,7 @@ int AviClose(AviWriter* w)
         putMoviList(*w, b, w->firstStreamListPos);
         writeBlock(*w, w->fd, w->firstStreamListPos, b);
     }
+    flushIndex(*w);
     const std::uint64_t end = w->moviDataPos + w->moviLength;
     int rc = appendIndex(*w, end);
     const std::uint64_t fileSize = end + kAviChunkHeaderSize + w->indexLength;
@@ -480,11 +551,12 @@ int AviClose(AviWriter* w)
     wl32(hdrlSize, w->moviSizePos - sizeof kFourccList - w->hdrlSizePos - sizeof(std::uint32_t));  // hdrl size
     wl32(moviSize, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi));                 // movi size
     if (rc == kAviOk)
-        rc = writeBlock(*w, w->fd, w->riffSizePos, riffSize);
+        rc = writeHeaderBlock(*w, w->riffSizePos, riffSize);
     if (rc == kAviOk)
-        rc = writeBlock(*w, w->fd, w->hdrlSizePos, hdrlSize);
+        rc = writeHeaderBlock(*w, w->hdrlSizePos, hdrlSize);
     if (rc == kAviOk)
-        rc = writeBlock(*w, w->fd, w->moviSizePos, moviSize);
+        rc = writeHeaderBlock(*w, w->moviSizePos, moviSize);
+    unmapHeader(*w);
     if (std::fclose(w->file) != 0 && rc == kAviOk)
         rc = writeError();
     std::fclose(w->index);

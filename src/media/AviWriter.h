@@ -17,6 +17,11 @@
 //   348  chunks: id, payload size, payload, a zero byte after an odd size
 //   end  "idx1", entry count x 16, entries
 //
+// The headers rewritten while recording (AviWriteMainHeader,
+// AviRewriteStream) go through a shared mapping of the file's first bytes,
+// so they cost no system call and are in the file as soon as they return,
+// as after a write: a process that dies leaves them current.
+//
 // Threads: a writer is not thread-safe; callers hold their own lock around
 // every call on one writer. Ownership: AviOpen's writer is freed by AviClose.
 // Deleting the companion file after AviClose is the caller's task.
@@ -94,6 +99,10 @@ constexpr std::uint32_t kAviMaxMoviLength = 0x10000000;
 constexpr std::uint32_t kAviMaxStreams = 100;
 
 constexpr const char* kAviIndexSuffix = "_idx";
+// Index entries reach the companion file in batches of this many (and at
+// close); a recording a crash left open has its last chunks found by
+// walking on from the companion's last entry.
+constexpr std::uint32_t kAviIndexBatchEntries = 64;
 
 // Results.
 constexpr int kAviOk = 0;
