@@ -29,8 +29,8 @@ constexpr std::size_t kIndexCopyEntries = 4096;
 constexpr std::size_t kIndexBatchBytes = kAviIndexBatchEntries * kAviIndexEntrySize;
 
 constexpr std::uint8_t kPadByte = 0;
-// A chunk is written as its header, payload and pad.
-constexpr int kMaxParts = 3;
+// A chunk is written as the bytes held behind, its header, payload and pad.
+constexpr int kMaxParts = 4;
 constexpr char kDigitZero = '0';
 constexpr std::uint32_t kDecimal = 10;
 
@@ -63,9 +63,15 @@ struct AviWriter {
     std::uint32_t streamListsLength = 0;
     std::uint32_t streamCount = 0;
     std::uint64_t moviLength = 0;  // chunks with their headers and pads
-    std::uint64_t indexLength = 0; // bytes of the index: in the companion, then pending
     std::uint32_t indexCount = 0;
+    std::uint64_t companionLength = 0;      // bytes of entries in the companion
     std::vector<std::uint8_t> pendingIndex; // entries not yet in the companion
+
+    // The last chunks accepted, not yet in the file: they go out with the
+    // chunk that would overflow kAviWriteBehindBytes, and at close.
+    std::vector<std::uint8_t> behind;
+    std::uint32_t behindChunks = 0;      // chunks wholly or partly held
+    std::uint64_t behindFirstChunk = 0;  // movi length where the first of them starts
 
     // The file's start up to the movi data, mapped shared once the stream
     // lists are written: a header written there is in the file at once,
@@ -82,8 +88,8 @@ int writeError()
 }
 
 // Writes the parts one after the other from `pos`, with one call when the
-// system takes them whole. Nothing is buffered: what returns is in the file.
-int writeAt(const AviWriter& w, int fd, std::uint64_t pos, std::initializer_list<iovec> list)
+// system takes them whole; `written` receives how many bytes reached the file.
+int writeAt(const AviWriter& w, int fd, std::uint64_t pos, std::initializer_list<iovec> list, std::uint64_t* written = nullptr)
 {
     iovec parts[kMaxParts];
     int count = 0;
@@ -91,14 +97,18 @@ int writeAt(const AviWriter& w, int fd, std::uint64_t pos, std::initializer_list
         if (part.iov_len)
             parts[count++] = part;
     }
+    std::uint64_t total = 0;
+    int rc = kAviOk;
     iovec* next = parts;
     while (count > 0) {
-        const ssize_t n = w.write(fd, next, count, static_cast<off_t>(pos));
+        const ssize_t n = w.write(fd, next, count, static_cast<off_t>(pos + total));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return n < 0 ? writeError() : kAviWriteFailed;
-        pos += static_cast<std::uint64_t>(n);
+        if (n <= 0) {
+            rc = n < 0 ? writeError() : kAviWriteFailed;
+            break;
+        }
+        total += static_cast<std::uint64_t>(n);
         for (std::size_t done = static_cast<std::size_t>(n); done > 0 && count > 0;) {
             const std::size_t take = std::min(done, next->iov_len);
             next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + take;
@@ -110,7 +120,9 @@ int writeAt(const AviWriter& w, int fd, std::uint64_t pos, std::initializer_list
             }
         }
     }
-    return kAviOk;
+    if (written)
+        *written = total;
+    return rc;
 }
 
 iovec part(const void* data, std::size_t size)
@@ -191,9 +203,33 @@ void flushIndex(AviWriter& w)
 {
     if (w.pendingIndex.empty())
         return;
-    const std::uint64_t written = w.indexLength - w.pendingIndex.size();
-    if (writeAt(w, w.indexFd, written, { part(w.pendingIndex.data(), w.pendingIndex.size()) }) == kAviOk)
-        w.pendingIndex.clear();
+    std::uint64_t written = 0;
+    writeAt(w, w.indexFd, w.companionLength, { part(w.pendingIndex.data(), w.pendingIndex.size()) }, &written);
+    w.companionLength += written;
+    w.pendingIndex.erase(w.pendingIndex.begin(), w.pendingIndex.begin() + static_cast<std::ptrdiff_t>(written));
+}
+
+// Drops what reached the file from the bytes held behind.
+void dropWritten(AviWriter& w, std::uint64_t written)
+{
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(written, w.behind.size()));
+    w.behind.erase(w.behind.begin(), w.behind.begin() + static_cast<std::ptrdiff_t>(n));
+    if (w.behind.empty())
+        w.behindChunks = 0;
+}
+
+// Where the file's movi data ends on disk: the bytes held behind follow.
+std::uint64_t diskEnd(const AviWriter& w)
+{
+    return w.moviDataPos + w.moviLength - w.behind.size();
+}
+
+int flushBehind(AviWriter& w)
+{
+    std::uint64_t written = 0;
+    const int rc = writeAt(w, w.fd, diskEnd(w), { part(w.behind.data(), w.behind.size()) }, &written);
+    dropWritten(w, written);
+    return rc;
 }
 
 // "LIST", 116, "strl", the stream header chunk, "strf", 40, the format.
@@ -229,15 +265,17 @@ std::uint32_t chunkId(std::uint32_t stream, std::uint32_t type)
     return digits | kChunkSuffixOther;
 }
 
-// Appends "idx1" and the companion's entries at `end`.
+// Appends "idx1" and the first indexCount entries (the companion's, then
+// those still pending) at `end`.
 int appendIndex(AviWriter& w, std::uint64_t end)
 {
+    const std::uint64_t length = std::uint64_t { w.indexCount } * kAviIndexEntrySize;
     Block<kAviChunkHeaderSize> head;
     wfourcc(head, kFourccIdx1);
-    wl32(head, w.indexCount * kAviIndexEntrySize);
+    wl32(head, static_cast<std::uint32_t>(length));
     int rc = writeBlock(w, w.fd, end, head);
     std::vector<std::uint8_t> entries(kIndexCopyEntries * kAviIndexEntrySize);
-    const std::uint64_t inCompanion = w.indexLength - w.pendingIndex.size();
+    const std::uint64_t inCompanion = std::min(length, w.companionLength);
     std::uint64_t copied = 0;
     while (rc == kAviOk && copied < inCompanion) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(entries.size(), inCompanion - copied));
@@ -246,8 +284,8 @@ int appendIndex(AviWriter& w, std::uint64_t end)
         rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(entries.data(), n) });
         copied += n;
     }
-    if (rc == kAviOk && !w.pendingIndex.empty())
-        rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(w.pendingIndex.data(), w.pendingIndex.size()) });
+    if (rc == kAviOk && copied < length)
+        rc = writeAt(w, w.fd, end + kAviChunkHeaderSize + copied, { part(w.pendingIndex.data(), static_cast<std::size_t>(length - copied)) });
     return rc;
 }
 
@@ -439,6 +477,8 @@ AviWriter* AviOpen(const char* path)
     w->index = index;
     w->fd = fileno(file);
     w->indexFd = fileno(index);
+    w->behind.reserve(kAviWriteBehindBytes);
+    w->pendingIndex.reserve(kIndexBatchBytes);
 
     FileBlock b;
     wfourcc(b, kFourccRiff);
@@ -483,21 +523,35 @@ int AviWriteChunk(int keyFlag, AviWriter* w, std::uint32_t size, std::uint32_t i
     if (w->moviLength > kAviMaxMoviLength || size > kAviMaxMoviLength)
         return kAviTooLarge;
     const std::uint32_t pad = size & 1;
+    const std::uint64_t chunkBytes = kAviChunkHeaderSize + std::uint64_t { size } + pad;
     Block<kAviChunkHeaderSize> head;
     wfourcc(head, id); // ckid
     wl32(head, size);  // ckSize
-    int rc = writeAt(*w, w->fd, w->moviDataPos + w->moviLength, { part(head.data(), head.size()), part(data, size), part(&kPadByte, pad) });
-    if (rc != kAviOk)
-        return rc;
+    if (w->behind.size() + chunkBytes <= kAviWriteBehindBytes) {
+        if (w->behind.empty())
+            w->behindFirstChunk = w->moviLength;
+        const auto* payload = static_cast<const std::uint8_t*>(data);
+        w->behind.insert(w->behind.end(), head.data(), head.data() + head.size());
+        w->behind.insert(w->behind.end(), payload, payload + size);
+        w->behind.insert(w->behind.end(), pad, kPadByte);
+        ++w->behindChunks;
+    } else {
+        // What is held behind and this chunk, in one write.
+        std::uint64_t written = 0;
+        const int rc = writeAt(*w, w->fd, diskEnd(*w),
+            { part(w->behind.data(), w->behind.size()), part(head.data(), head.size()), part(data, size), part(&kPadByte, pad) }, &written);
+        dropWritten(*w, written);
+        if (rc != kAviOk)
+            return rc; // the next chunk is written where this one began
+    }
     Block<kAviIndexEntrySize> entry;
     wfourcc(entry, id);                                   // ckid
     wl32(entry, keyFlag ? kAviifKeyframe : 0);            // dwFlags
     wl32(entry, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi)); // dwChunkOffset, from the movi FOURCC
     wl32(entry, size);                                    // dwChunkLength
     w->pendingIndex.insert(w->pendingIndex.end(), entry.data(), entry.data() + entry.size());
-    w->indexLength += kAviIndexEntrySize;
     ++w->indexCount;
-    w->moviLength += kAviChunkHeaderSize + size + pad;
+    w->moviLength += chunkBytes;
     if (w->pendingIndex.size() >= kIndexBatchBytes)
         flushIndex(*w);
     return kAviOk;
@@ -537,10 +591,18 @@ int AviClose(AviWriter* w)
         putMoviList(*w, b, w->firstStreamListPos);
         writeBlock(*w, w->fd, w->firstStreamListPos, b);
     }
+    int rc = flushBehind(*w);
+    if (rc != kAviOk) {
+        // The chunks that did not reach the file leave the index.
+        w->moviLength = w->behindFirstChunk;
+        w->indexCount -= w->behindChunks;
+    }
     flushIndex(*w);
     const std::uint64_t end = w->moviDataPos + w->moviLength;
-    int rc = appendIndex(*w, end);
-    const std::uint64_t fileSize = end + kAviChunkHeaderSize + w->indexLength;
+    const int indexRc = appendIndex(*w, end);
+    const std::uint64_t fileSize = end + kAviChunkHeaderSize + std::uint64_t { w->indexCount } * kAviIndexEntrySize;
+    if (rc == kAviOk)
+        rc = indexRc;
     // A chunk whose write failed may have left bytes beyond the index.
     if (rc == kAviOk && ::ftruncate(w->fd, static_cast<off_t>(fileSize)) != 0)
         rc = writeError();

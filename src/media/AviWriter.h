@@ -103,6 +103,10 @@ constexpr const char* kAviIndexSuffix = "_idx";
 // close); a recording a crash left open has its last chunks found by
 // walking on from the companion's last entry.
 constexpr std::uint32_t kAviIndexBatchEntries = 64;
+// Chunks are held in memory until this many bytes would be exceeded, then
+// written with the chunk that overflows (so a process that dies loses at
+// most these last bytes of the recording, which the headers already count).
+constexpr std::uint32_t kAviWriteBehindBytes = 64 * 1024;
 
 // Results.
 constexpr int kAviOk = 0;
@@ -198,7 +202,8 @@ int AviAddStream(const std::uint8_t* format40, AviWriter*, const std::uint8_t* s
 
 // Appends one chunk and its index entry. kAviTooLarge once the movi list is
 // longer than kAviMaxMoviLength. A failed write (kAviDiskFull,
-// kAviWriteFailed) indexes and counts nothing: the next chunk takes its place.
+// kAviWriteFailed) indexes and counts nothing: the next chunk takes its place;
+// chunks accepted before it and still held behind are written with the next.
 int AviWriteChunk(int keyFlag, AviWriter*, std::uint32_t size, std::uint32_t chunkId, const void* data);
 
 // Writes the n-th stream list (0 the first) again in place.
@@ -207,8 +212,10 @@ int AviRewriteStream(int n, AviWriter*, const std::uint8_t* streamHeader64, cons
 // Writes the main header chunk in place.
 int AviWriteMainHeader(AviWriter*, const std::uint8_t* mainHeader64);
 
-// Appends idx1, sets the RIFF, hdrl and movi sizes, closes both files and
-// frees the writer.
+// Writes the chunks still held, appends idx1, sets the RIFF, hdrl and movi
+// sizes, closes both files and frees the writer. When the held chunks cannot
+// be written they are left out of the movi list and the index, and the
+// write's error is returned.
 int AviClose(AviWriter*);
 
 // Test seams, not for the recorder: the positioned write every write of the
