@@ -80,6 +80,8 @@ bool configure(const std::string& description, sim::CameraConfig& config, std::s
                 config.video.height = n;
             else if (key == "fps")
                 config.video.fps = n;
+            else if (key == "keyint" && n > 0)
+                config.video.keyInterval = n;
             else if (key == "audio")
                 config.audio = n;
             else if (key == "replyformat")

@@ -126,6 +126,11 @@ public:
     // The watchdog's answer to a full disk: deletes the oldest recordings
     // of the record folder until 256 MiB are free, never the open one.
     void CleanRecordStorage() override;
+    // The cleaner's work: recordings (".avi" files with an underscore in
+    // their names) under `directory`, sorted by their names from the first
+    // underscore into `list`, deleted from the first while less than 256 MiB
+    // are free. `writing` is never deleted, nor index or other files.
+    static void CleanRecordFolder(const std::string& directory, const std::string& writing, std::vector<std::string>& list);
 
     // Audio of this window's channel: decoded by the login record's stream
     // type and played when `id` is the hub's active window and the control

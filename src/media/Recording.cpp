@@ -136,7 +136,7 @@ void CPlayBase::fillHeaders(int frameRate)
     const std::uint32_t width = mjpeg ? kNominalMjpegWidth : kNominalH264Width;
     const std::uint32_t height = mjpeg ? kNominalMjpegHeight : kNominalH264Height;
     const std::uint32_t codec = mjpeg ? media::kFourccMjpg : media::kFourccH264;
-    media::AviHeaders& h = m_aviHeaders;
+    RecordHeaders& h = m_aviHeaders;
     if (frameRate != 0) {
         h.main = {};
         h.main.microSecPerFrame = kMicrosecondsPerSecond / static_cast<std::uint32_t>(frameRate);
@@ -310,13 +310,18 @@ void CPlayBase::CleanRecordStorage()
     {
         sys::Locker lock(m_recordLock);
         directory = m_recordDirectory;
-        writing = m_recordFileName;
+        writing = m_avi ? m_recordFileName : std::string();
     }
+    CleanRecordFolder(directory, writing, m_recordingList);
+}
+
+void CPlayBase::CleanRecordFolder(const std::string& directory, const std::string& writing, std::vector<std::string>& list)
+{
     if (directory.empty())
         return;
     // Recordings, oldest first: each sorts by its name from the first
     // underscore on (the kind of recording and its time).
-    m_recordingList.clear();
+    list.clear();
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(directory, error); !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (!it->is_regular_file(error))
@@ -326,14 +331,14 @@ void CPlayBase::CleanRecordStorage()
         std::size_t underscore = name.find('_');
         if (underscore == std::string::npos || !name.ends_with(kRecordExtension) || path == writing)
             continue;
-        m_recordingList.push_back(name.substr(underscore) + kSortKeySeparator + path);
-        if (m_recordingList.size() > kRecordingListLimit) {
-            std::sort(m_recordingList.begin(), m_recordingList.end());
-            m_recordingList.pop_back();
+        list.push_back(name.substr(underscore) + kSortKeySeparator + path);
+        if (list.size() > kRecordingListLimit) {
+            std::sort(list.begin(), list.end());
+            list.pop_back();
         }
     }
-    std::sort(m_recordingList.begin(), m_recordingList.end());
-    for (const std::string& entry : m_recordingList) {
+    std::sort(list.begin(), list.end());
+    for (const std::string& entry : list) {
         std::optional<std::uint64_t> free = sys::DiskFreeBytes(directory);
         if (!free || *free >= kRecordSpaceThreshold)
             break;

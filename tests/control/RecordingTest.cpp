@@ -18,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using control::CTiravexCtrl;
+using testing_support::Arg;
 
 constexpr std::uint64_t kThreshold = 0x10000000;
 
@@ -118,7 +119,7 @@ TEST_F(Recording, AlarmRecordingsAreNamedByTheirKindAndStartSilently)
     const char* expected[] = { "motion_alarm_", "sound_alarm_", "io_alarm_", "temperature_alarm_", "alarm_" };
     for (int kind = 0; kind < 5; ++kind) {
         SCOPED_TRACE(kind);
-        c->Live().m_alarmKind = kind;
+        send(kz::kMsgAlarm, { 0, static_cast<std::uint8_t>(kind), 1, 0 }); // the camera's alarm of this kind
         ASSERT_EQ(call(c, "Record", { num(1), str("alarm") }), S_OK);
         ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
         EXPECT_TRUE(fs::path(c->Live().RecordFileName()).filename().string().starts_with(expected[kind])) << c->Live().RecordFileName();
@@ -127,6 +128,39 @@ TEST_F(Recording, AlarmRecordingsAreNamedByTheirKindAndStartSilently)
     ui::PumpPending();
     EXPECT_EQ(count(213), 0) << "alarm recordings start without event 213";
     EXPECT_EQ(count(214), 5);
+}
+
+TEST_F(Recording, ARecordingACrashLeftOpenIsFinishedWhenRecordingStartsThere)
+{
+    auto* c = watching();
+    // A recording whose writer never closed it: its file and index file as
+    // they stood, copied aside while it was being written.
+    const std::string dir = cameraFolder();
+    fs::create_directories(dir);
+    const std::string left = dir + "/manual_20250101100000.avi";
+    {
+        const std::string scratch = folder + "/scratch.avi";
+        media::AviWriter* w = media::AviOpen(scratch.c_str());
+        ASSERT_NE(w, nullptr);
+        media::AviStreamHeader video {}, audio {};
+        video.fccType = media::kFourccVids;
+        audio.fccType = media::kFourccAuds;
+        std::uint32_t videoId = 0, audioId = 0;
+        media::AviAddStream(media::SerializeBitmapInfo({}).data(), w, media::SerializeStreamHeader(video).data(), &videoId);
+        media::AviAddStream(media::SerializeWaveFormat({}).data(), w, media::SerializeStreamHeader(audio).data(), &audioId);
+        std::vector<std::uint8_t> payload(40000, 7);
+        for (int i = 0; i < 20; ++i)
+            media::AviWriteChunk(1, w, static_cast<std::uint32_t>(payload.size()), videoId, payload.data());
+        fs::copy_file(scratch, left);
+        fs::copy_file(scratch + "_idx", left + "_idx");
+        media::AviClose(w);
+    }
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    EXPECT_FALSE(fs::exists(left + "_idx")) << "finished: its index file is gone";
+    auto bytes = bytesOf(left);
+    ASSERT_GT(bytes.size(), 348u);
+    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "the RIFF size is set";
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
 }
 
 TEST_F(Recording, ATakenNameGetsACounter)
@@ -194,7 +228,8 @@ TEST_F(Recording, TheCleanerDeletesTheOldestRecordingsUntil256MiBAreFree)
         return std::optional<std::uint64_t>(kThreshold - 2 * kEach + deleted);
     };
     sys::SetDiskFreeQuery(freeBytes);
-    c->Live().CleanRecordStorage();
+    std::vector<std::string> list;
+    CPlayBase::CleanRecordFolder(dir, writing, list);
     EXPECT_FALSE(fs::exists(dir + "/older/manual_20220101100000.avi")) << "the oldest manual recording, in a subfolder";
     EXPECT_FALSE(fs::exists(dir + "/manual_20240101100000.avi"));
     EXPECT_TRUE(fs::exists(dir + "/manual_20250101100000.avi")) << "256 MiB free: the cleaner stops";
@@ -205,7 +240,7 @@ TEST_F(Recording, TheCleanerDeletesTheOldestRecordingsUntil256MiBAreFree)
 
     // With no room at all, everything but the open file, the index files and other files goes.
     sys::SetDiskFreeQuery([](const std::string&) { return std::optional<std::uint64_t>(0); });
-    c->Live().CleanRecordStorage();
+    CPlayBase::CleanRecordFolder(dir, writing, list);
     EXPECT_TRUE(fs::exists(writing)) << "the file being written stays";
     EXPECT_TRUE(fs::exists(writing + "_idx"));
     EXPECT_FALSE(fs::exists(dir + "/motion_alarm_20230101100000.avi"));

@@ -539,6 +539,17 @@ TEST_F(VideoWindow, TheAlarmDotIsDrawnIntoThePicture)
     EXPECT_NE(gfx::Screen::Get().PixelAt(r.left + (1280 - 87) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0x00FF00u) << "no recording, no green dot";
 }
 
+TEST_F(VideoWindow, TheRecordingDotFollowsTheArmedState)
+{
+    live.m_recordingArmed = true; // as arming does; without a channel no file is made
+    show(live, 1280, 960);
+    live.OnTick();
+    RECT r {};
+    ui::GetWindowRect(live.GetHwnd(), &r);
+    EXPECT_EQ(gfx::Screen::Get().PixelAt(r.left + (1280 - 87) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0x00FF00u);
+    EXPECT_NE(gfx::Screen::Get().PixelAt(r.left + (1280 - 37) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0xFF0000u) << "no alarm, no red dot";
+}
+
 TEST_F(VideoWindow, ThePlaybackStatusTextIsCentredInRed)
 {
     ui::ShowWindow(live.GetHwnd(), SW_HIDE);
