@@ -1,7 +1,8 @@
 // The demo: one view logs in to the simulated camera, shows its live
 // picture with sound, talks to it, switches the camera to Motion-JPEG,
-// zooms in with the wheel, goes full screen by a double click and back
-// with Escape, and saves screenshots along the way. Every event is printed.
+// records a few seconds of both into AVI files, zooms in with the wheel,
+// goes full screen by a double click and back with Escape, and saves
+// screenshots along the way. Every event is printed.
 //
 //   tiravex-page --camera sim --out out/demo pages/demo.js
 
@@ -42,6 +43,10 @@ function step(ms, what, action) {
 }
 
 function run() {
+    step(1500, "recording into " + host.outputFolder + "/records", function () {
+        view.RecordPath = host.outputFolder + "/records";
+        view.Record(1, "");
+    });
     step(2000, "screenshot live-h264.png", function () { host.screenshot("live-h264.png"); });
     step(2200, "asking the camera for its device state (CGI over the road)", function () { view.SendCgiToPlugin("cmd=getDevState", 1000, 0); });
     step(2500, "the camera switches to Motion-JPEG 1280x720", function () { camera.setVideo({ codec: "mjpeg", width: 1280, height: 720, fps: 15 }); });
@@ -62,6 +67,7 @@ function run() {
         host.screenshot("full-screen.png");
         host.key("press", "Escape");
     });
+    step(7300, "recording stopped", function () { view.Record(0, ""); });
     step(7500, "closing", function () {
         view.CloseTalk();
         view.CloseAudio();

@@ -19,12 +19,13 @@ if [[ -n "${DISPLAY:-}" ]]; then
   display=(--display)
 fi
 echo "demo: running pages/demo.js against a simulated camera${display:+ (on the display)}"
-TIRAVEX_AUDIO_OUT="$out/sound.wav" "$build/bin/tiravex-page" "${display[@]}" --camera sim --out "$out" --timeout 30 \
+TIRAVEX_SETTINGS_DIR="$out/settings" TIRAVEX_AUDIO_OUT="$out/sound.wav" "$build/bin/tiravex-page" "${display[@]}" --camera sim --out "$out" --timeout 30 \
   "$root/pages/demo.js" | tee "$out/page.log"
 echo
 echo "demo: done. In $out:"
 echo "  live-h264.png, live-mjpeg.png  the screen with the live picture"
 echo "  live-zoomed.png                zoomed in with the wheel"
 echo "  full-screen.png                full screen after a double click"
+echo "  records/                       the recordings (AVI), one folder per camera address"
 echo "  sound.wav                      the camera's sound as played"
 echo "  page.log                       what the page received"

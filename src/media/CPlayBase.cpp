@@ -312,8 +312,10 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
         // A new file when none is open (or the last one is full), when an
         // H.264 picture changes size, when a Motion-JPEG frame rate changes,
         // and after the camera's sound was switched on.
+        // A change of coding starts one too: a file holds one coding only.
         const bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
-        const bool newFile = m_recordFrameRate == 0 || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
+        const bool codingChanged = m_recordKind.exchange(kind) != kind;
+        const bool newFile = m_recordFrameRate == 0 || codingChanged || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
         if (newFile && StartRecordFile(frame.frameRate))
             m_restartFile = false;
         if (m_restartFile.exchange(false))

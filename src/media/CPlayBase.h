@@ -256,6 +256,9 @@ protected:
     std::uint32_t m_videoChunkId = 0;
     std::uint32_t m_audioChunkId = 0;
     DWORD m_recordStartTick = 0;
+    // The frame kind of the open file (kz::kFrameH264 or kFrameMjpeg): it
+    // names the file's coding. Written by the frame thread.
+    std::atomic<int> m_recordKind { 0 };
     std::vector<std::string> m_recordingList; // the watchdog's cleaner only
     std::vector<std::uint8_t> m_audioBuffer; // PCM decoded on the library's thread
     mutable sys::CriticalSection m_recordLock;

@@ -132,7 +132,9 @@ void CPlayBase::repairLeftovers(const std::string& directory)
 
 void CPlayBase::fillHeaders(int frameRate)
 {
-    const bool mjpeg = m_login && m_login->streamType == kz::kAudioAdpcm;
+    // The coding is the one of the frames the file is started with (the
+    // login's sound coding says nothing of the video's).
+    const bool mjpeg = m_recordKind == kz::kFrameMjpeg;
     const std::uint32_t width = mjpeg ? kNominalMjpegWidth : kNominalH264Width;
     const std::uint32_t height = mjpeg ? kNominalMjpegHeight : kNominalH264Height;
     const std::uint32_t codec = mjpeg ? media::kFourccMjpg : media::kFourccH264;

@@ -175,6 +175,19 @@ TEST_F(Recordings, APictureSizeChangeStartsANewFile)
         EXPECT_EQ(run("ffmpeg -v error -i '" + f + "' -f null -"), "") << f;
 }
 
+TEST_F(Recordings, ACodingChangeStartsANewFileAndEachNamesItsOwnCoding)
+{
+    // H.264 with IMA ADPCM sound, then Motion-JPEG at the same rate.
+    auto page = recordWith("codec=h264,audio=2,keyint=5,fps=15", recordingPage(2, 6, R"(camera.setVideo({ codec: "mjpeg", width: 640, height: 480, fps: 15 });)"));
+    ASSERT_EQ(page.exitCode, 0);
+    auto files = aviFiles(folder + "/records");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(fieldText(probe(files[0], "v:0", "codec_name"), "codec_name"), "h264");
+    EXPECT_EQ(fieldText(probe(files[1], "v:0", "codec_name"), "codec_name"), "mjpeg");
+    for (const auto& f : files)
+        EXPECT_EQ(run("ffmpeg -v error -i '" + f + "' -f null -"), "") << f;
+}
+
 TEST_F(Recordings, AKilledPageHostLeavesAFileThatTheToolFinishes)
 {
     // The page host runs as a program of its own and is killed mid-recording.
