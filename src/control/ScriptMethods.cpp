@@ -229,7 +229,7 @@ void CTiravexCtrl::buildDispatchMap()
     });
     m.Method("EnterMotionSet", kDispEnterMotionSet, { P::Long, P::Text, P::Text, P::Text, P::Long, P::Long }, [this, cannotOpen](const DispArgs& a) {
         showOnly(m_motion);
-        m_motion.SetWorkRect(RECT { 0, 0, a.Long(4), a.Long(5) });
+        m_motion.SetOverlaySize(a.Long(4), a.Long(5));
         if (m_self == 0)
             clipTo(m_motion, kMotionWindowId);
         if (m_motion.IsViewReady())

@@ -187,6 +187,7 @@ void CTiravexCtrl::OnSize(UINT, int cx, int cy)
     if (m_motion.GetHwnd())
         ui::SetWindowPos(m_motion.GetHwnd(), nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
     m_motion.SetWorkRect(RECT { 0, 0, cx, cy });
+    m_shelter.SetWorkRect(RECT { 0, 0, cx, cy });
 }
 
 void CTiravexCtrl::OnDestroy()

@@ -1,63 +1,75 @@
 #pragma once
-// The privacy-mask editor's window "SHELTER": a stream player that keeps up
-// to four mask rectangles in picture coordinates, as the page sets and reads
-// them through Areas (in ten-thousandths of the picture, which the page
-// sizes) and deletes them with DelRect. Drawing and selecting them with the
-// mouse is not built yet.
+// The privacy-mask editor's window "SHELTER": the live picture with up to
+// four mask rectangles laid over it in green, the selected one in red. A
+// drag with the left button draws a rectangle, a click into one selects it,
+// and DelRect deletes the selected one. The page reads and loads them
+// through Areas, in ten-thousandths of the picture; mouse points are
+// picture points (the page sizes the editor to the picture).
+//
+// Threads: as CAreaEditor. The slots are changed on the page's thread and
+// read by the drawing threads, under the area lock.
 
-#include "media/CPlayBase.h"
-
-#include "ui/Geometry.h"
+#include "editors/CAreaEditor.h"
 
 #include <array>
 #include <string>
 
-class CShelter : public CPlayBase {
+class CShelter : public CAreaEditor {
 public:
     static constexpr int kSlots = 4;
     // The CGI texts give coordinates in ten-thousandths of the picture.
     static constexpr int kScale = 10000;
     static constexpr int kSnapToEdge = 9960;
 
-    // The editor draws nothing of its own over the picture.
-    void DrawRgbFrame(const PictureRecord&, int, int) override { }
-    void DrawYuvFrame(const PictureRecord&, int, int) override { }
-    void DrawPlainFrame(const PictureRecord&, int, int) override { }
+    CShelter();
+    ~CShelter() override;
 
-    CShelter() : CPlayBase(kShelterWindowId) { }
+    // Also clears every rectangle.
+    void Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMediaHub* hub) override;
 
-    void SetPictureSize(int width, int height)
-    {
-        m_pictureWidth = width;
-        m_pictureHeight = height;
-    }
-    int PictureWidth() const { return m_pictureWidth; }
-    int PictureHeight() const { return m_pictureHeight; }
+    // The picture's size the page gives on entering (the overlay's size).
+    void SetPictureSize(int width, int height) { SetOverlaySize(width, height); }
+    int PictureWidth() const { return OverlayWidth(); }
+    int PictureHeight() const { return OverlayHeight(); }
 
-    // The Areas text: four rectangles in ten-thousandths ("&x1_0=...").
+    // The Areas text: four rectangles in ten-thousandths ("&x1_0=...");
+    // deleted rectangles are forgotten first.
     std::string AreasString();
-    // Loads four rectangles given in ten-thousandths (already parsed).
-    void LoadAreas(const std::array<RECT, kSlots>& scaled);
     // Parses the page's Areas text (a result code, then four rectangles in
-    // ten-thousandths; a value left out counts as 0x01010101) and loads it.
+    // ten-thousandths) and stores the rectangles wider and higher than 2
+    // pixels, in order; a rectangle with a missing value is not stored.
     void LoadAreasText(const std::string& text);
     // Deleted rectangles come back when the editor is entered.
     void RestoreDeleted();
-    // Deletes the selected rectangle.
+    // Deletes the selected rectangle: it moves to the end, the others keep
+    // their order.
     void DeleteSelected();
 
-    RECT Rect(int slot) const { return m_rects[static_cast<std::size_t>(slot)]; }
-    int Count() const { return m_count; }
-    int Selected() const { return m_selected; }
-    bool IsDeleted(int slot) const { return m_deleted[static_cast<std::size_t>(slot)]; }
-    // For the editor's mouse handling: adds a committed rectangle and selects it.
-    bool AddRect(const RECT& rect);
+    RECT Rect(int slot) const;
+    int Count() const;
+    int Selected() const;
+    bool IsDeleted(int slot) const;
+
+protected:
+    void DrawOverlay(HDC dc) override;
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    std::array<RECT, kSlots> m_rects {};
-    std::array<bool, kSlots> m_deleted {};
-    std::int16_t m_count = 0;
-    int m_pictureHeight = 0;
-    int m_pictureWidth = 0;
-    std::int32_t m_selected = -1;
+    // The mouse's steps, under the area lock.
+    POINT snap(int x, int y) const;
+    void begin(POINT p);
+    void stretch(POINT p);
+    void normalise();
+    // Commits the drawn rectangle; false when it was a click.
+    bool commit();
+    void selectAt(POINT p);
+    // Moves slot `from` to index count - 1, the slots after it moving up.
+    void moveToEnd(int from);
+
+    std::array<RECT, kSlots> m_rects {};    // guarded by m_areaLock
+    std::array<bool, kSlots> m_deleted {};  // guarded by m_areaLock
+    std::int16_t m_count = 0;               // guarded by m_areaLock
+    std::int32_t m_selected = 0;            // guarded by m_areaLock
+    gfx::HPEN m_selectionPen = nullptr;
+    gfx::HPEN m_rectanglePen = nullptr;
 };

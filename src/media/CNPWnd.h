@@ -7,6 +7,12 @@
 
 #include "ui/Window.h"
 
+// Messages to the video windows and the editors: show the window whose id
+// is lParam when it is the hub's active one, in the control window; blacken
+// the window and end a drag.
+constexpr UINT kMsgShowActiveWindow = 1034;
+constexpr UINT kMsgBlacken = 1035;
+
 class CNPWnd : protected ui::WindowHandler {
 public:
     virtual ~CNPWnd();

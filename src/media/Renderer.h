@@ -60,6 +60,20 @@ public:
     virtual HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height) = 0;
     virtual HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) = 0;
     virtual HRESULT Present(HWND window, bool keepRatio) = 0;
+
+    // The area editors' frame path: a decoded frame stretched straight onto
+    // the composition surface at `dest` (I420 through the YUV surface, or
+    // top-down BGRA), their overlay's non-black pixels laid over the
+    // composition surface at (0, 0), and the composition surface's `source`
+    // onto the screen at `screen`.
+    virtual HRESULT DrawYuvToComposition(gfx::Surface* yuv, const BYTE* i420, int width, int height, const RECT& dest) = 0;
+    virtual HRESULT DrawRgbToComposition(const void* bgra, int width, int height, const RECT& dest) = 0;
+    virtual HRESULT LayOver(gfx::Surface* overlay) = 0;
+    virtual HRESULT PresentPart(const RECT& source, const RECT& screen) = 0;
+    // Fills a surface with 0: black, and transparent under a black key.
+    virtual void FillBlack(gfx::Surface* surface) = 0;
+    // The result of the last pipeline step.
+    virtual HRESULT LastResult() const = 0;
 };
 
 using RendererFactory = std::function<std::unique_ptr<Renderer>()>;

@@ -36,11 +36,6 @@ constexpr UINT kCommandZoomOut = 1328;
 // Menu texts are read into buffers of this many wide characters.
 constexpr std::size_t kMenuTextChars = 100;
 
-// Messages to the video windows: show the window whose id is lParam when
-// it is the hub's active one; blacken the window and end a drag.
-constexpr UINT kMsgShowActiveWindow = 1034;
-constexpr UINT kMsgBlacken = 1035;
-
 class CPlayCtrl : public CPlayBase {
 public:
     ~CPlayCtrl() override;

@@ -393,6 +393,50 @@ HRESULT CPlayView::Present(HWND window, bool keepRatio)
     return hr;
 }
 
+HRESULT CPlayView::DrawYuvToComposition(gfx::Surface* yuv, const BYTE* i420, int w, int h, const RECT& dest)
+{
+    if (!composition || !i420)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    const std::ptrdiff_t luma = static_cast<std::ptrdiff_t>(w) * h;
+    if (!CopyI420(i420, i420 + luma, i420 + luma * 5 / 4, 1, yuv, w, h)) {
+        HRESULT lock = lastResult;
+        return FAILED(lock) ? lock : gfx::DDERR_INVALIDPARAMS;
+    }
+    return lastResult = composition->Blt(&dest, yuv, nullptr, gfx::DDBLT_WAIT, nullptr);
+}
+
+HRESULT CPlayView::DrawRgbToComposition(const void* bgra, int w, int h, const RECT& dest)
+{
+    if (!composition || !bgra)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    HDC dc = nullptr;
+    HRESULT hr = composition->GetDC(&dc);
+    lastResult = hr;
+    if (FAILED(hr))
+        return hr;
+    gfx::BITMAPINFO info = FrameHeader(w, h);
+    gfx::SetStretchBltMode(dc, gfx::COLORONCOLOR);
+    gfx::StretchDIBits(dc, dest.left, dest.top, ui::Width(dest), ui::Height(dest), 0, 0, w, h, bgra, &info, gfx::DIB_RGB_COLORS, gfx::SRCCOPY);
+    composition->ReleaseDC(dc);
+    return hr;
+}
+
+HRESULT CPlayView::LayOver(gfx::Surface* overlay)
+{
+    if (!composition || !overlay)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    return lastResult = composition->BltFast(0, 0, overlay, nullptr, gfx::DDBLTFAST_WAIT | gfx::DDBLTFAST_SRCCOLORKEY);
+}
+
+HRESULT CPlayView::PresentPart(const RECT& source, const RECT& screen)
+{
+    if (!primary || !composition)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    RECT target = screen;
+    RECT from = source;
+    return lastResult = primary->Blt(&target, composition, &from, gfx::DDBLT_WAIT, nullptr);
+}
+
 void CPlayView::SetClipperWindow(HWND window)
 {
     if (clipper)

@@ -94,6 +94,12 @@ public:
     // 4: the composition surface onto the screen at the window's rectangle,
     // from all of it, or with keep ratio from its window-sized top-left part.
     HRESULT Present(HWND window, bool keepRatio) override;
+    HRESULT DrawYuvToComposition(gfx::Surface* yuv, const BYTE* i420, int width, int height, const RECT& dest) override;
+    HRESULT DrawRgbToComposition(const void* bgra, int width, int height, const RECT& dest) override;
+    HRESULT LayOver(gfx::Surface* overlay) override;
+    HRESULT PresentPart(const RECT& source, const RECT& screen) override;
+    void FillBlack(gfx::Surface* surface) override { FillSurface(surface, 0); }
+    HRESULT LastResult() const override { return lastResult; }
 
     // The bitmap header of the RGB path for a frame.
     static gfx::BITMAPINFO FrameHeader(int width, int height);
