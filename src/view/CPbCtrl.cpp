@@ -10,8 +10,10 @@
 #include "gfx/DirectDraw.h"
 #include "gfx/Surface.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -29,6 +31,10 @@ constexpr int kStatusCellWidth = 18;
 constexpr int kStatusRowAt960 = 345;
 constexpr LONG kStatusPictureHeight = 960;
 constexpr int kStatusRaise = 30;
+// After a status text is drawn the library's thread waits this long.
+constexpr auto kStatusPause = std::chrono::milliseconds(20);
+// The silence counter after a close: past the black mark.
+constexpr std::int32_t kSilenceAfterClose = 300;
 
 }
 
@@ -156,4 +162,70 @@ void CPbCtrl::ShowStatus(int code, int value)
     }
     drawStatusText(m_back, text, bytes);
     compose();
+}
+
+void CPbCtrl::CloseStream()
+{
+    CPlayCtrl::CloseStream();
+    m_frameDrawn = false;
+    m_silence = kSilenceAfterClose;
+    {
+        sys::Locker lock(m_renderLock);
+        if (m_surface && m_view)
+            m_view->FillBlack(m_surface);
+    }
+    ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackStopped, 0, 0);
+}
+
+void CPbCtrl::OnAudioFrame(const FrameRecord& frame, int id)
+{
+    if (m_audioOut)
+        OnAudioData(frame.payload, static_cast<std::size_t>(frame.size), id);
+}
+
+void CPbCtrl::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
+{
+    if (!m_hub || !data || size == 0)
+        return;
+    // The recording's sound is 16-bit PCM: played as it is.
+    if (m_audioCopy.size() < size)
+        m_audioCopy.resize(size);
+    std::memcpy(m_audioCopy.data(), data, size);
+    if (id == m_hub->ActiveWindow())
+        m_hub->PlayAudioPcm(m_audioCopy.data(), size & ~static_cast<std::size_t>(1));
+}
+
+void CPbCtrl::OnLinkEvent(int type, int* data, int value)
+{
+    if (type != kz::kStatusPlayback || !data)
+        return;
+    const int code = *data;
+    switch (code) {
+    case kz::kPbRecordMissing:
+    case kz::kPbRecordBroken:
+        if (m_hub)
+            m_hub->Request(GetId(), CMediaHub::WatchdogRequest::CloseB);
+        break;
+    case kz::kPbBuffering:
+    case kz::kPbPaused:
+        ShowStatus(code, value);
+        std::this_thread::sleep_for(kStatusPause);
+        break;
+    case kz::kPbPlaying:
+    case kz::kPbResumed:
+    case kz::kPbSeeked:
+    case kz::kPbLength:
+        ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackState, static_cast<WPARAM>(code - kz::kPbPlaying), value);
+        break;
+    case kz::kPbPosition:
+        ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackProgress, 0, value);
+        break;
+    case kz::kPbEnd:
+        ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackEnd, 0, value);
+        if (m_hub)
+            m_hub->Request(GetId(), CMediaHub::WatchdogRequest::CloseB);
+        break;
+    default:
+        break;
+    }
 }

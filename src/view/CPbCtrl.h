@@ -1,9 +1,15 @@
 #pragma once
 // The playback window "PLAYBACK": a recording stored on the camera, played
-// through the same stream player as live video. Its picture goes black
-// after 2.5 s without frames, and it shows the playback's status texts
+// through the same stream player as live video, with its sound as 16-bit
+// PCM played unchanged (never decoded, never recorded). It turns the
+// library's playback events into the control's messages (1227 to 1230)
+// and into the watchdog's close of the channel, pauses, resumes, goes
+// black after 2.5 s without frames and shows the playback's status texts
 // ("PAUSE", "WAITING...nn%" and their Chinese forms) centred on the
 // picture.
+//
+// Threads: playback events and sound arrive on the network library's
+// threads; the script members on the page's thread.
 
 #include "view/CPlayCtrl.h"
 
@@ -31,6 +37,13 @@ public:
     int BeginPtzMove() override { return 0; }
 
     HRESULT OnTick() override;
+    // The channel closes: the picture is forgotten and the control told (1227).
+    void CloseStream() override;
+    // The recording's sound is played while this is on; no network call.
+    void StartAudio() override { m_audioOut = true; }
+    void StopAudio() override { m_audioOut = false; }
+    void OnAudioFrame(const FrameRecord& frame, int id) override;
+    void OnAudioData(const std::uint8_t* data, std::size_t size, int id) override;
     void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
 
@@ -47,6 +60,10 @@ public:
 
     std::atomic<bool> m_audioOut { true };
 
+protected:
+    // The playback events of status type 5.
+    void OnLinkEvent(int type, int* data, int value) override;
+
 private:
     // The text of a status code in the control's language, and its length
     // in bytes of its multibyte form.
@@ -54,5 +71,6 @@ private:
     void drawStatusText(gfx::Surface* surface, const std::u16string& text, std::size_t bytes);
 
     std::atomic<bool> m_frameDrawn { false };
+    std::vector<std::uint8_t> m_audioCopy; // the library's audio thread only
     char m_statusText[kStatusTextBytes] = {}; // guarded by m_renderLock
 };

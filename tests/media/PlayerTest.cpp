@@ -231,6 +231,83 @@ TEST_F(Player, OnlyTheActiveWindowsAudioIsPlayed)
     std::fclose(f);
 }
 
+// ---- playback ----------------------------------------------------------------------------------
+
+TEST_F(Player, TheRecordingsSoundIsPlayedUnchangedOnlyWhileOnAndActive)
+{
+    LoginInfo login {};
+    login.streamType = kz::kAudioG726; // the live sound's coding says nothing of a recording's
+    playback.SetLoginRecord(&login);
+    hub.SetActiveWindow(kPlaybackWindowId);
+    std::vector<std::uint8_t> pcm(640);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<std::uint8_t>(i * 7);
+    FrameRecord frame {};
+    frame.size = static_cast<std::int32_t>(pcm.size());
+    frame.payload = pcm.data();
+    auto played = [&] {
+        std::FILE* f = std::fopen(soundFile.c_str(), "rb");
+        std::vector<std::uint8_t> bytes;
+        if (f) {
+            std::fseek(f, 44, SEEK_SET);
+            int c;
+            while ((c = std::fgetc(f)) != EOF)
+                bytes.push_back(static_cast<std::uint8_t>(c));
+            std::fclose(f);
+        }
+        return bytes;
+    };
+    CPlayBase::FrameCallback(kz::kFrameAudio, &frame, &playback, kPlaybackWindowId);
+    EXPECT_EQ(played(), pcm) << "the recording's PCM, not decoded";
+    playback.StopAudio();
+    CPlayBase::FrameCallback(kz::kFrameAudio, &frame, &playback, kPlaybackWindowId);
+    EXPECT_EQ(played().size(), pcm.size()) << "playback audio off: nothing";
+    playback.StartAudio();
+    hub.SetActiveWindow(kLiveWindowId);
+    CPlayBase::FrameCallback(kz::kFrameAudio, &frame, &playback, kPlaybackWindowId);
+    EXPECT_EQ(played().size(), pcm.size()) << "window 1026 not active: nothing";
+    EXPECT_EQ(playback.RecordFileName(), "") << "nothing recorded";
+}
+
+TEST_F(Player, PlaybackEventsBecomeTheControlsMessages)
+{
+    auto event = [&](int code, int value) {
+        notify.posted.clear();
+        CPlayBase::StatusCallback(kz::kStatusPlayback, &code, &playback, value);
+        ui::PumpPending();
+        return notify.posted;
+    };
+    struct Expected {
+        int code, value;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    for (Expected e : { Expected { 27, 0, 1230, 0, 0 }, Expected { 28, 12, 1230, 1, 12 }, Expected { 29, 40, 1230, 2, 40 }, Expected { 30, 300, 1230, 3, 300 }, Expected { 31, 7, 1229, 0, 7 } }) {
+        auto posted = event(e.code, e.value);
+        ASSERT_EQ(posted.size(), 1u) << e.code;
+        EXPECT_EQ(posted[0].message, e.message) << e.code;
+        EXPECT_EQ(posted[0].wParam, e.wParam) << e.code;
+        EXPECT_EQ(posted[0].lParam, e.lParam) << e.code;
+    }
+    EXPECT_TRUE(event(99, 1).empty()) << "other codes: nothing";
+
+    auto buffering = event(26, 0);
+    ASSERT_EQ(buffering.size(), 1u);
+    EXPECT_EQ(buffering[0].message, 1230u) << "buffering from 0 reports state 0";
+    EXPECT_EQ(buffering[0].wParam, 0u);
+    EXPECT_FALSE(playback.StatusText().empty()) << "and draws the progress text";
+    EXPECT_TRUE(event(26, 50).empty()) << "a later percentage only draws";
+
+    // The end: the control is told, and the watchdog closes the channel,
+    // which tells the control the playback stopped.
+    auto end = event(33, 300);
+    ASSERT_GE(end.size(), 1u);
+    EXPECT_EQ(end[0].message, 1228u);
+    EXPECT_EQ(end[0].lParam, 300);
+    ASSERT_TRUE(ui::RunUntil([&] { return std::any_of(notify.posted.begin(), notify.posted.end(), [](const MSG& m) { return m.message == 1227; }); }, 5000));
+}
+
 TEST_F(Player, ALostDisplayThatCannotBeRestoredGetsANewRenderer)
 {
     auto packets = testing_support::EncodeH264(320, 240, 2);
