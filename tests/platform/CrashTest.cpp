@@ -19,10 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+volatile bool g_keepGoing = true;
+
 // Deep enough to run through any thread's stack.
 [[gnu::noinline]] int Recurse(volatile char* previous)
 {
     volatile char frame[1024];
+    if (!g_keepGoing)
+        return 0;
     frame[0] = previous ? previous[0] : 1;
     return Recurse(frame) + frame[0];
 }

@@ -15,12 +15,15 @@ namespace {
 constexpr char kSeparator = '\\';
 constexpr const char* kHeader = "; Tiravex registration store\n";
 
-std::string escape(const std::string& text)
+// `equals`: also '=', as a value's name needs it.
+std::string escape(const std::string& text, bool equals)
 {
     std::string out;
     for (char c : text) {
         if (c == '\\')
             out += "\\\\";
+        else if (equals && c == '=')
+            out += "\\=";
         else if (c == '\n')
             out += "\\n";
         else
@@ -189,7 +192,7 @@ std::string RegistryStore::Text() const
     for (const auto& [key, values] : m_keys) {
         out += "\n[" + key + "]\n";
         for (const auto& [name, value] : values)
-            out += escape(name) + "=" + escape(value) + "\n";
+            out += escape(name, true) + "=" + escape(value, false) + "\n";
     }
     return out;
 }
