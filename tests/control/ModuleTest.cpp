@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
@@ -139,13 +140,20 @@ TEST_F(Registration, EachStepsFailureIsReturnedAndEarlierStepsStay)
     std::vector<HRESULT> results;
     std::vector<std::size_t> keysLeft;
     constexpr rlim_t kStride = 16;
-    for (rlim_t limit = 0; limit <= fullSize; limit += kStride) {
+    for (rlim_t limit = 0;; limit = std::min(limit + kStride, fullSize)) {
         fs::remove(m_store);
         HRESULT result = registerWithFileLimit(limit);
-        if (!results.empty() && results.back() == result)
+        if (limit == fullSize)
+            EXPECT_EQ(result, S_OK) << "the whole store fits";
+        if (!results.empty() && results.back() == result) {
+            if (limit == fullSize)
+                break;
             continue;
+        }
         results.push_back(result);
         keysLeft.push_back(fs::exists(m_store) ? load().Text().size() : 0);
+        if (limit == fullSize)
+            break;
     }
     EXPECT_EQ(results, (std::vector<HRESULT> { control::SELFREG_E_TYPELIB, control::SELFREG_E_CLASS, control::STG_E_MEDIUMFULL, S_OK }));
     ASSERT_EQ(keysLeft.size(), 4u);
