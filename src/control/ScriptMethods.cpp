@@ -3,6 +3,7 @@
 // arrive converted; texts are returned as new BSTRs. None raises a script
 // error.
 
+#include "control/AboutDlg.h"
 #include "control/TiravexCtrl.h"
 
 #include "control/DispatchIds.h"
@@ -387,7 +388,7 @@ void CTiravexCtrl::buildDispatchMap()
         return none();
     });
     m.Method("AboutBox", kDispAboutBox, {}, [](const DispArgs&) {
-        ui::ShowMessageBox({ "关于 Tiravex Control", "Tiravex Control 1.0 版", "确定" });
+        CAboutDlg().DoModal();
         return none();
     });
 }

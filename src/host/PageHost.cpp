@@ -260,7 +260,7 @@ void PageHost::install()
 
     duk_push_object(ctx);
     const Native hostFunctions[] = {
-        { "exit", jsExit, 1 }, { "screenshot", jsScreenshot, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 },
+        { "exit", jsExit, 1 }, { "screenshot", jsScreenshot, 1 }, { "mouse", jsMouse, 4 }, { "key", jsKey, 2 }, { "chooseMenu", jsChooseMenu, 1 }, { "chooseFile", jsChooseFile, 1 }, { "answerDialog", jsAnswerDialog, 1 },
     };
     for (const auto& n : hostFunctions) {
         duk_push_c_function(ctx, n.function, n.args);
@@ -649,6 +649,12 @@ int PageHost::jsChooseFile(duk_context* ctx)
         ui::SetNextChooserAnswer(std::nullopt);
     else
         ui::SetNextChooserAnswer(std::string(duk_safe_to_string(ctx, 0)));
+    return 0;
+}
+
+int PageHost::jsAnswerDialog(duk_context* ctx)
+{
+    ui::SetNextDialogAnswer(duk_to_int(ctx, 0));
     return 0;
 }
 

@@ -121,6 +121,7 @@ private:
     static int jsKey(duk_context* ctx);
     static int jsChooseMenu(duk_context* ctx);
     static int jsChooseFile(duk_context* ctx);
+    static int jsAnswerDialog(duk_context* ctx);
     static int jsScreenshot(duk_context* ctx);
 };
 

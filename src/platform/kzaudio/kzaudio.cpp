@@ -10,6 +10,8 @@
 
 #include "kzaudio/Wav.h"
 
+#include "sys/CrashHandler.h"
+
 #include <SDL.h>
 
 #include <atomic>
@@ -218,7 +220,10 @@ struct FileCapture final : CaptureDevice {
                 failed = true;
             }
         }
-        thread = std::thread([this] { run(); });
+        thread = std::thread([this] {
+            sys::PrepareThreadForCrash();
+            run();
+        });
         return true;
     }
     void Restart() override
@@ -275,6 +280,7 @@ struct SdlCapture final : CaptureDevice {
     }
     static void onAudio(void* self, Uint8* stream, int length)
     {
+        sys::PrepareThreadForCrash(); // SDL's audio thread: once, on its first block
         auto* c = static_cast<SdlCapture*>(self);
         if (!c->delivering)
             return;

@@ -2,8 +2,11 @@
 
 #include "gfx/MenuPainter.h"
 #include "gfx/Screen.h"
+#include "ui/Dialogs.h"
 #include "ui/Input.h"
 #include "ui/Menu.h"
+
+#include "sys/CrashHandler.h"
 
 #include <SDL.h>
 
@@ -198,6 +201,11 @@ bool SdlPresenter::start()
         ui::SetMenuPainter(&gfx::ScreenMenuPainter());
         m_paintsMenus = true;
     }
+    // ... and answers modal dialogs.
+    if (!ui::DialogsAnswerable()) {
+        ui::SetDialogsAnswerable(true);
+        m_answersDialogs = true;
+    }
     return true;
 }
 
@@ -229,6 +237,8 @@ SdlPresenter::~SdlPresenter()
 {
     if (m_paintsMenus && ui::GetMenuPainter() == &gfx::ScreenMenuPainter())
         ui::SetMenuPainter(nullptr);
+    if (m_answersDialogs)
+        ui::SetDialogsAnswerable(false);
     gfx::Screen::Get().SetChangeListener(nullptr);
     m_quit = true;
     if (m_thread.joinable())
@@ -239,6 +249,7 @@ SdlPresenter::~SdlPresenter()
 
 void SdlPresenter::run(std::promise<bool>& started)
 {
+    sys::PrepareThreadForCrash();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         started.set_value(false);
         return;

@@ -73,6 +73,7 @@ private:
     std::mutex m_shotMutex;
     std::unique_ptr<ShotRequest> m_shot; // guarded by m_shotMutex
     bool m_paintsMenus = false; // the menu painter was installed by this presenter
+    bool m_answersDialogs = false; // this presenter said a person answers dialogs
     HWND m_inputWindow = nullptr; // owned by the making thread
 };
 

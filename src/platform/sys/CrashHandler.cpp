@@ -1,11 +1,13 @@
 #include "sys/CrashHandler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,8 +21,47 @@ constexpr int kFatalSignals[] = { SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT };
 constexpr int kMaxFrames = 64;
 constexpr std::size_t kPathMax = 4096;
 
+// The least alternate stack: the handler's backtrace needs some room.
+constexpr std::size_t kMinAltStackSize = 64 * 1024;
+
 char g_dumpPath[kPathMax]; // written at install, read in the handler
-char g_altStack[64 * 1024];
+
+// The calling thread's alternate signal stack, taken away and freed when
+// the thread ends.
+class AltStack {
+public:
+    AltStack()
+    {
+        long wanted = ::sysconf(_SC_SIGSTKSZ);
+        m_size = std::max<std::size_t>(kMinAltStackSize, wanted > 0 ? static_cast<std::size_t>(wanted) : 0);
+        void* memory = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (memory == MAP_FAILED)
+            return;
+        stack_t alt {};
+        alt.ss_sp = memory;
+        alt.ss_size = m_size;
+        if (::sigaltstack(&alt, nullptr) != 0) {
+            ::munmap(memory, m_size);
+            return;
+        }
+        m_memory = memory;
+    }
+    ~AltStack()
+    {
+        if (!m_memory)
+            return;
+        stack_t off {};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
+        ::munmap(m_memory, m_size);
+    }
+    AltStack(const AltStack&) = delete;
+    AltStack& operator=(const AltStack&) = delete;
+
+private:
+    void* m_memory = nullptr;
+    std::size_t m_size = 0;
+};
 
 void writeAll(int fd, const char* data, std::size_t size)
 {
@@ -116,6 +157,12 @@ std::string CrashDumpPath()
     return base + "/tiravex/123.dmp";
 }
 
+void PrepareThreadForCrash()
+{
+    thread_local AltStack stack;
+    (void)stack;
+}
+
 void InstallCrashHandler()
 {
     std::string path = CrashDumpPath();
@@ -128,10 +175,7 @@ void InstallCrashHandler()
     void* warm[1];
     ::backtrace(warm, 1);
 
-    stack_t alt {};
-    alt.ss_sp = g_altStack;
-    alt.ss_size = sizeof g_altStack;
-    ::sigaltstack(&alt, nullptr);
+    PrepareThreadForCrash();
 
     struct sigaction action {};
     action.sa_sigaction = onFatalSignal;

@@ -3,6 +3,11 @@
 // thread writes a dump file (the signal, the thread, a backtrace and the
 // memory map) and then lets the process end with that signal. Each crash
 // replaces the file. The file is opened without following links.
+//
+// A thread that overflows its stack can only reach the handler on a stack
+// of its own for signals: every thread the system starts gets one
+// (sys::Thread does it; code that starts threads another way calls
+// PrepareThreadForCrash first thing on the new thread).
 
 #include <string>
 
@@ -13,6 +18,11 @@ std::string CrashDumpPath();
 
 // Installs (or re-installs, picking up a changed path) the handler for
 // SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT. Safe to call again.
+// The page's thread gets its signal stack here.
 void InstallCrashHandler();
+
+// Gives the calling thread an alternate signal stack, freed when the thread
+// ends. Calling it again on the same thread does nothing.
+void PrepareThreadForCrash();
 
 }

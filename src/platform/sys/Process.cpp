@@ -1,5 +1,7 @@
 #include "sys/Process.h"
 
+#include "sys/CrashHandler.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -46,6 +48,7 @@ bool StartProcess(const std::vector<std::string>& argv)
         return false;
     // Nobody waits for the program; a small thread reaps it when it ends.
     std::thread([child] {
+        PrepareThreadForCrash();
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     }).detach();

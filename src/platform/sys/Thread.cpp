@@ -1,5 +1,7 @@
 #include "sys/Thread.h"
 
+#include "sys/CrashHandler.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <pthread.h>
@@ -36,6 +38,7 @@ std::shared_ptr<Thread> Thread::Start(std::string name, std::function<void()> bo
 
     try {
         state->thread = std::thread([state, name, body = std::move(body), &startMutex, &started, &id]() mutable {
+            PrepareThreadForCrash();
             SetCurrentThreadName(name);
             CurrentQueue(); // the queue exists before Start returns
             {

@@ -1,10 +1,13 @@
 #include "ui/Dialogs.h"
 
+#include "ui/WindowInternal.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <sys/wait.h>
+#include <utility>
 
 namespace ui {
 
@@ -15,6 +18,8 @@ struct DialogState {
     bool preset = false;
     std::optional<std::string> answer;
     std::optional<MessageBoxRecord> lastBox;
+    std::optional<int> nextDialogAnswer;
+    bool answerable = false;
 };
 
 DialogState& dialogs()
@@ -76,6 +81,32 @@ void SetNextChooserAnswer(std::optional<std::string> answer)
     std::lock_guard lock(dialogs().mutex);
     dialogs().preset = true;
     dialogs().answer = std::move(answer);
+}
+
+bool RunModalLoop(const std::function<bool()>& done) { return detail::RunModalLoop(done); }
+
+void SetNextDialogAnswer(int answer)
+{
+    std::lock_guard lock(dialogs().mutex);
+    dialogs().nextDialogAnswer = answer;
+}
+
+std::optional<int> TakeNextDialogAnswer()
+{
+    std::lock_guard lock(dialogs().mutex);
+    return std::exchange(dialogs().nextDialogAnswer, std::nullopt);
+}
+
+void SetDialogsAnswerable(bool answerable)
+{
+    std::lock_guard lock(dialogs().mutex);
+    dialogs().answerable = answerable;
+}
+
+bool DialogsAnswerable()
+{
+    std::lock_guard lock(dialogs().mutex);
+    return dialogs().answerable;
 }
 
 std::string ChooseFolder() { return choose("--directory"); }

@@ -4,10 +4,34 @@
 // display is there, and otherwise the chooser is cancelled. Message boxes
 // are recorded (and printed when a display is there) and return at once.
 
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace ui {
+
+// A modal loop: runs the calling thread's messages (posted, sent, timers,
+// paints) until `done` holds, with no time limit. False when WM_QUIT came
+// first; it is posted again for the outer loop.
+bool RunModalLoop(const std::function<bool()>& done);
+
+// Dialog answers: the button that ended a modal dialog.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// The answer of the next modal dialog (IDOK, IDCANCEL): the dialog is not
+// shown and ends with it. For page hosts and tests that have nobody at the
+// screen.
+void SetNextDialogAnswer(int answer);
+// Takes the preset answer, if there is one.
+std::optional<int> TakeNextDialogAnswer();
+
+// Whether a person is at the screen to answer modal dialogs (the window
+// presenter says so; tests that answer with injected input too). Without a
+// person and without a preset answer a modal dialog ends at once with
+// IDCANCEL, as an unanswerable menu is dismissed.
+void SetDialogsAnswerable(bool answerable);
+bool DialogsAnswerable();
 
 // The answer of the next chooser: a path, or std::nullopt to cancel it.
 void SetNextChooserAnswer(std::optional<std::string> answer);
@@ -19,11 +43,13 @@ std::string ChooseOpenFile();
 // A file name to save to, or "" when cancelled.
 std::string ChooseSaveFile(const std::string& suggestedName);
 
+// What a dialog showed (or would have shown), for checks.
 struct MessageBoxRecord {
     std::string caption;
     std::string text;
     std::string button;
 };
+// Records the box as the last one.
 void ShowMessageBox(const MessageBoxRecord& box);
 std::optional<MessageBoxRecord> LastMessageBox();
 
