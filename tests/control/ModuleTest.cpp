@@ -143,8 +143,9 @@ TEST_F(Registration, EachStepsFailureIsReturnedAndEarlierStepsStay)
     for (rlim_t limit = 0;; limit = std::min(limit + kStride, fullSize)) {
         fs::remove(m_store);
         HRESULT result = registerWithFileLimit(limit);
-        if (limit == fullSize)
+        if (limit == fullSize) {
             EXPECT_EQ(result, S_OK) << "the whole store fits";
+        }
         if (!results.empty() && results.back() == result) {
             if (limit == fullSize)
                 break;
