@@ -277,12 +277,14 @@ void CPicShowWnd::onLeftDown(POINT client)
     ui::SetCapture(m_hWnd);
 }
 
-void CPicShowWnd::onMouseMove(POINT client)
+// Follows the pointer where it is now: the client point of a move queued
+// before the window last moved is relative to where the window was then.
+void CPicShowWnd::onMouseMove()
 {
     if (m_drag != Drag::Move && m_drag != Drag::Size)
         return;
-    POINT screen = client;
-    ui::ClientToScreen(m_hWnd, &screen);
+    POINT screen {};
+    ui::GetCursorPos(&screen);
     LONG dx = screen.x - m_dragFrom.x;
     LONG dy = screen.y - m_dragFrom.y;
     if (m_drag == Drag::Move)
@@ -329,7 +331,7 @@ LRESULT CPicShowWnd::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onLeftDown(pointOf(lParam));
         return 0;
     case WM_MOUSEMOVE:
-        onMouseMove(pointOf(lParam));
+        onMouseMove();
         return 0;
     case WM_LBUTTONUP:
         onLeftUp(pointOf(lParam));

@@ -79,7 +79,7 @@ private:
     void savePicture();
     void close();
     void onLeftDown(POINT client);
-    void onMouseMove(POINT client);
+    void onMouseMove();
     void onLeftUp(POINT client);
     RECT captionRect() const;
     RECT closeBoxRect() const;
