@@ -31,9 +31,6 @@ constexpr int kConnectFailY = 10;
 // The live window sits this far inside the control's frame.
 constexpr int kFrameWidth = 1;
 
-// The snapshot windows the control holds.
-constexpr std::size_t kSnapshotWindows = 50;
-
 // Default user right; 0 disables pan/tilt.
 constexpr std::int32_t kDefaultUserRight = 2;
 

@@ -8,7 +8,35 @@
 
 #include "audio/AlarmSound.h"
 
+#include "resources/StringTable.h"
+
+#include "com/CodePage.h"
+
+#include <algorithm>
+
 namespace control {
+
+namespace {
+
+// Snapshot windows are made over this rectangle, then placed at its corner
+// with its right and bottom as their width and height.
+constexpr RECT kSnapshotRect { 150, 30, 1200, 800 };
+constexpr DWORD kSnapshotFrameStyle = WS_CAPTION | WS_SYSMENU;
+// The titles are 8-bit texts in code page 936.
+constexpr UINT kSnapshotTitleCodePage = 936;
+constexpr const char16_t* kSnapshotTitleSimplified = u"显示抓拍";
+constexpr const char16_t* kSnapshotTitleTraditional = u"顯示抓拍";
+constexpr const char16_t* kSnapshotTitleEnglish = u"Snap Display";
+
+std::string snapshotTitle(int language)
+{
+    const char16_t* title = language == resources::kLanguageSimplifiedChinese ? kSnapshotTitleSimplified
+        : language == resources::kLanguageTraditionalChinese                 ? kSnapshotTitleTraditional
+                                                                               : kSnapshotTitleEnglish;
+    return com::WideToMultiByte(title, kSnapshotTitleCodePage);
+}
+
+}
 
 // One handler per event type.
 struct LinkEventVisitor {
@@ -179,10 +207,7 @@ struct LinkEventVisitor {
         }
         c.cgiToPage(r.text, r.length);
     }
-    void operator()(const devlink::Snapshot&) const
-    {
-        // Pictures from the camera are not shown in this build.
-    }
+    void operator()(const devlink::Snapshot& r) const { c.showSnapshot(r.picture); }
     void operator()(const devlink::SettingsText& r) const { c.event(kz::kMsgSettingsText, { std::int32_t { r.b0 }, r.text }, Delivery::IfActive); }
     void operator()(const devlink::Settings156& r) const
     {
@@ -284,6 +309,22 @@ void CTiravexCtrl::onAlarm(const devlink::Alarm& alarm)
         m_live.m_alarmRecording = true;
     m_live.m_alarmKind = b[kz::kAlarmKindAt];
     event(kEventAlarm, { 1, m_self, std::int32_t { b[2] }, std::int32_t { b[3] }, std::int32_t { b[0] }, std::int32_t { b[1] } }, Delivery::Always);
+}
+
+void CTiravexCtrl::showSnapshot(const std::vector<std::uint8_t>& picture)
+{
+    auto free = std::find_if(m_snapshots.begin(), m_snapshots.end(), [](const CPicShowWnd& w) { return !ui::IsWindow(w.GetHwnd()); });
+    if (free == m_snapshots.end())
+        return;
+    int language = m_audio->Language();
+    free->SetPicture(picture.size(), picture.data(), language);
+    HWND window = free->Create(m_hWnd, snapshotTitle(language), kSnapshotRect);
+    if (!window)
+        return;
+    ui::SetWindowLongPtr(window, GWL_STYLE, ui::GetWindowLongPtr(window, GWL_STYLE) | kSnapshotFrameStyle);
+    ui::SetWindowPos(window, nullptr, kSnapshotRect.left, kSnapshotRect.top, kSnapshotRect.right, kSnapshotRect.bottom, SWP_SHOWWINDOW);
+    ui::InvalidateRect(window, nullptr, TRUE);
+    ++m_snapshotCount;
 }
 
 }

@@ -203,6 +203,10 @@ void CTiravexCtrl::OnDestroy()
     gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penSelected));
     gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(m_penNormal));
     m_penSelected = m_penNormal = nullptr;
+    // The snapshot windows are owned by the control window and go with it.
+    for (auto& snapshot : m_snapshots)
+        snapshot.DestroyWindow();
+    m_snapshotCount = 0;
 }
 
 void CTiravexCtrl::postLoginStartup()

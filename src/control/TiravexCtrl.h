@@ -97,6 +97,7 @@ public:
     const CPbCtrl& Playback() const { return m_playback; }
     const CMotion& Motion() const { return m_motion; }
     const CShelter& Shelter() const { return m_shelter; }
+    std::int32_t SnapshotCount() const { return m_snapshotCount; }
 
 protected:
     CTiravexCtrl();
@@ -131,6 +132,9 @@ private:
     void OnLinkEvent(const devlink::LinkEvent& event) override;
     void onDeviceInfoReply(const devlink::DeviceInfoReply& reply);
     void onAlarm(const devlink::Alarm& alarm);
+    // A picture from the camera, shown in the first free snapshot window;
+    // dropped when all are open.
+    void showSnapshot(const std::vector<std::uint8_t>& picture);
     // Pan/tilt from the product information's flags; false when they
     // decide nothing.
     bool applyPtzFlags(int pt, int rs);
@@ -177,7 +181,7 @@ private:
     std::int32_t m_userRight = kDefaultUserRight;
     std::uint8_t m_cgiPending = 0;
     DeviceReports m_reports;
-    std::array<CPicShowWnd, kSnapshotWindows> m_snapshots;
+    std::array<CPicShowWnd, CPicShowWnd::kMaxOpen> m_snapshots;
     std::int32_t m_snapshotCount = 0;
     char m_updatePath[kUpdatePathBytes] = {};
     DispatchMap m_dispatch;

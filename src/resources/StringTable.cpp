@@ -21,6 +21,8 @@ constexpr Entry kTable[] = {
     { kStringZoomDown, u"缩小" },
     { kStringConnecting, u"正在连接" },
     { kStringConnectFail, u"连接失败" },
+    { kStringSaveChinese, u"保存" },
+    { kStringSave, u"Save" },
     { kLanguageTraditionalChinese + kStringKeepRatio, u"保持比例" },
     { kLanguageTraditionalChinese + kStringFullScreen, u"全螢幕" },
     { kLanguageTraditionalChinese + kStringScreenPtz, u"螢幕雲台" },

@@ -21,6 +21,10 @@ constexpr int kStringZoomDown = 131;
 constexpr int kStringConnecting = 132;
 constexpr int kStringConnectFail = 133;
 constexpr int kStringPropertyPage = 200;
+// The snapshot window's one menu item: a text of its own per language,
+// Simplified Chinese and the other two.
+constexpr int kStringSaveChinese = 334;
+constexpr int kStringSave = 335;
 
 // The text of an identifier, or null when the table has none.
 const char16_t* LoadStringW(int id);

@@ -46,6 +46,8 @@ constexpr DWORD WS_DISABLED = 0x08000000;
 constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
 constexpr DWORD WS_CLIPCHILDREN = 0x02000000;
 constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_CAPTION = 0x00C00000; // WS_BORDER | the title bar
+constexpr DWORD WS_SYSMENU = 0x00080000;
 
 // Extended window styles.
 constexpr DWORD WS_EX_TOPMOST = 0x00000008;
