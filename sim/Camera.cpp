@@ -155,7 +155,7 @@ void Camera::DelayCgi(int ms)
     m_state->cgiDelayMs = std::max(ms, 0);
 }
 
-void Camera::SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps)
+void Camera::SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps, bool paced)
 {
     std::lock_guard lock(m_state->mutex);
     if (frames.empty()) {
@@ -164,6 +164,12 @@ void Camera::SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int wi
     }
     m_state->preEncoded = std::make_shared<const std::vector<EncodedFrame>>(std::move(frames));
     m_state->preEncodedSettings = VideoSettings { codec, width, height, fps, 0 };
+    m_state->preEncodedPaced = paced;
+}
+
+std::uint64_t Camera::VideoFramesSent() const
+{
+    return m_state->videoFramesSent.load();
 }
 
 std::vector<std::string> Camera::CgiLog() const

@@ -78,9 +78,9 @@ public:
     // road goes on serving its other commands meanwhile.
     void DelayCgi(int ms);
     // Live channels send these frames in a loop as fast as the link takes
-    // them, instead of encoding the pattern (for measurements). Empty: back
-    // to the pattern.
-    void SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps);
+    // them (or, `paced`, at `fps` as a live camera would), instead of
+    // encoding the pattern (for measurements). Empty: back to the pattern.
+    void SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps, bool paced = false);
 
     // ---- observation ----
     // CGI command names received (HTTP and road), oldest first.
@@ -93,6 +93,9 @@ public:
     std::vector<kz::wire::MediaControl> MediaControls() const;
     // Media channel open requests, oldest first.
     std::vector<kz::wire::OpenRequest> Opens() const;
+    // Live video frames written to media channels since the start, all
+    // channels together.
+    std::uint64_t VideoFramesSent() const;
     int LoginsAccepted() const;
     int LoginsRefused() const;
     // Road connections that completed a login and are still open.

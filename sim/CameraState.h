@@ -37,6 +37,8 @@ struct Camera::State {
     CameraConfig config;
     int port = 0, webPort = 0, searchPort = -1;
     std::atomic<bool> stopping { false };
+    // Live video frames written to media channels, all channels together.
+    std::atomic<std::uint64_t> videoFramesSent { 0 };
 
     mutable std::mutex mutex; // guards everything below
     mutable std::condition_variable changed;
@@ -61,6 +63,7 @@ struct Camera::State {
     bool liveAudioOn = false; // the road's audio command, also for live channels opened after it
     std::shared_ptr<const std::vector<EncodedFrame>> preEncoded;
     VideoSettings preEncodedSettings;
+    bool preEncodedPaced = false; // at preEncodedSettings.fps, not as fast as the link takes them
     // scripted
     Clock::time_point stallUntil = Clock::now();
     bool ignoreCgi = false;

@@ -74,6 +74,7 @@ bool MediaStreamer::SendVideo(const VideoSettings& v, const EncodedFrame& frame,
     auto message = FrameMessage(videoHeader(v, frame, m_sequence++, Timestamp(now), number, bitRate), frame.data.data(), frame.data.size());
     if (!m_session->connection->Send(message))
         return false;
+    m_state.videoFramesSent.fetch_add(1);
     m_pacer.Sent(now);
     return true;
 }
@@ -123,6 +124,7 @@ void MediaStreamer::RunLive()
         VideoSettings v;
         bool videoOn;
         std::shared_ptr<const std::vector<EncodedFrame>> pre;
+        bool prePaced;
         int coding, gen, agen;
         Clock::time_point stall;
         {
@@ -130,6 +132,7 @@ void MediaStreamer::RunLive()
             v = m_state.preEncoded ? m_state.preEncodedSettings : m_state.live;
             videoOn = m_state.videoOn;
             pre = m_state.preEncoded;
+            prePaced = m_state.preEncodedPaced;
             coding = m_state.audioCoding;
             gen = m_state.liveGeneration;
             agen = m_state.audioGeneration;
@@ -140,6 +143,16 @@ void MediaStreamer::RunLive()
             // Stalled: nothing at all, not even a heartbeat.
             session.Sleep(std::min(stall, now + milliseconds(kPollSliceMs)));
             m_pacer.Restart(Clock::now());
+            continue;
+        }
+        if (pre && videoOn && prePaced) {
+            // Paced pre-encoded frames go out at the frame rate, as live ones.
+            if (m_pacer.VideoDue(now)) {
+                if (!SendVideo(v, (*pre)[preIndex++ % pre->size()], number++, 0, now))
+                    return;
+                m_pacer.NextVideo(now, kMsPerSecond / v.fps);
+            }
+            Idle(now, true, false);
             continue;
         }
         if (pre && videoOn) {
