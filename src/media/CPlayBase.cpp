@@ -1,6 +1,7 @@
 #include "media/CPlayBase.h"
 
 #include "media/CMediaHub.h"
+#include "media/FrameProbe.h"
 #include "media/Notifications.h"
 
 #include "audio/G726.h"
@@ -204,6 +205,7 @@ int CPlayBase::FrameCallback(int kind, FrameRecord* frame, void* user, int id)
     switch (kind) {
     case kz::kFrameH264:
     case kz::kFrameMjpeg:
+        media::Probe(media::ProbePoint::FrameArrived, player);
         player->OnVideoFrame(kind, *frame);
         break;
     case kz::kFrameAudio:
@@ -386,6 +388,7 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     case RenderPath::Rgb: DrawRgbFrame(m_picture, width, height); break;
     case RenderPath::Plain: DrawPlainFrame(m_picture, width, height); break;
     }
+    media::Probe(media::ProbePoint::FrameComposed, this);
 }
 
 void CPlayBase::ComputeDisplayRect()

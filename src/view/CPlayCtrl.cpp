@@ -1,6 +1,7 @@
 #include "view/CPlayCtrl.h"
 
 #include "media/CMediaHub.h"
+#include "media/FrameProbe.h"
 
 #include "resources/Cursors.h"
 #include "resources/StringTable.h"
@@ -117,7 +118,10 @@ HRESULT CPlayCtrl::present()
         return S_OK;
     sys::Locker lock(m_windowLock);
     ui::GetWindowRect(m_hWnd, &m_windowRect);
-    return m_view->Present(m_hWnd, m_keepRatio);
+    HRESULT result = m_view->Present(m_hWnd, m_keepRatio);
+    if (SUCCEEDED(result))
+        media::Probe(media::ProbePoint::Presented, static_cast<CPlayBase*>(this));
+    return result;
 }
 
 void CPlayCtrl::DrawRgbFrame(const PictureRecord& picture, int width, int height)

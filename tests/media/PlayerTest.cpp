@@ -11,6 +11,7 @@
 #include "gfx/Screen.h"
 #include "gfx/Surface.h"
 #include "media/CMediaHub.h"
+#include "media/FrameProbe.h"
 #include "media/Notifications.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
@@ -20,8 +21,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -117,6 +121,50 @@ protected:
     CMotion motion;
     CShelter shelter;
 };
+
+// What the benches' frame probe was told about one player.
+namespace probed {
+std::mutex mutex;
+std::vector<media::ProbePoint> points;
+const void* player = nullptr;
+void Record(media::ProbePoint point, const void* p)
+{
+    if (p != player)
+        return;
+    std::lock_guard lock(mutex);
+    points.push_back(point);
+}
+std::vector<media::ProbePoint> Points()
+{
+    std::lock_guard lock(mutex);
+    return points;
+}
+}
+
+TEST_F(Player, TheFrameProbeHearsEachArrivalACompositionOnlyForADrawnFrameAndThePresentAfterIt)
+{
+    using media::ProbePoint;
+    auto packets = testing_support::EncodeH264(320, 240, 2);
+    probed::player = static_cast<const CPlayBase*>(&live);
+    media::SetFrameProbe(&probed::Record);
+    feed(live, kz::kFrameH264, packets[1], false); // no size yet: not drawn
+    feed(live, kz::kFrameH264, packets[0], true);
+    ASSERT_EQ(live.DrawnFrames(), 1);
+    ASSERT_EQ(live.OnTick(), S_OK);
+    media::SetFrameProbe(nullptr);
+    auto points = probed::Points();
+    // The watchdog presents too, at its own times: its presents may come anywhere.
+    std::vector<ProbePoint> frames;
+    std::copy_if(points.begin(), points.end(), std::back_inserter(frames), [](ProbePoint p) { return p != ProbePoint::Presented; });
+    EXPECT_EQ(frames, (std::vector<ProbePoint> { ProbePoint::FrameArrived, ProbePoint::FrameArrived, ProbePoint::FrameComposed }));
+    auto composed = std::find(points.begin(), points.end(), ProbePoint::FrameComposed);
+    EXPECT_NE(std::find(composed, points.end(), ProbePoint::Presented), points.end()) << "no present after the composition";
+
+    feed(live, kz::kFrameH264, packets[1], false);
+    live.OnTick();
+    EXPECT_EQ(probed::Points().size(), points.size()) << "the probe was told after it was unset";
+    probed::player = nullptr;
+}
 
 TEST_F(Player, NothingIsDrawnBeforeTheFirstSizeBearingFrame)
 {
