@@ -3,6 +3,7 @@
 #include "media/CMediaHub.h"
 
 #include "gfx/DirectDraw.h"
+#include "ui/Input.h"
 #include "gfx/Surface.h"
 
 CAreaEditor::CAreaEditor(std::int16_t id, bool rereadWindowAfterFrame) : CPlayBase(id), m_rereadWindow(rereadWindowAfterFrame) { }
@@ -129,20 +130,38 @@ HRESULT CAreaEditor::OnTick()
 
 LRESULT CAreaEditor::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    const POINT p { GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam) };
     switch (message) {
+    case WM_LBUTTONDOWN:
+        if (!m_dragging) {
+            m_dragging = 1;
+            ui::SetCapture(window);
+            sys::Locker lock(m_areaLock);
+            OnDragBegin(p);
+        }
+        break;
+    case WM_MOUSEMOVE:
+        if (m_dragging) {
+            ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Hand));
+            sys::Locker lock(m_areaLock);
+            OnDragMove(p);
+        }
+        break;
+    case WM_LBUTTONUP:
+        if (m_dragging) {
+            ui::ReleaseCapture();
+            sys::Locker lock(m_areaLock);
+            OnDragEnd(p);
+            m_dragging = 0;
+        }
+        break;
     case WM_ERASEBKGND:
         if (!m_videoStarted)
             Blacken();
         return 1;
     case kMsgShowActiveWindow:
-        if (m_hub && lParam == m_hub->ActiveWindow() && m_notifyWindow) {
-            RECT client {};
-            ui::SetParent(window, m_notifyWindow);
-            ui::GetClientRect(m_notifyWindow, &client);
-            ui::SetWindowPos(window, nullptr, 0, 0, ui::Width(client), ui::Height(client), SWP_SHOWWINDOW);
-            ui::ShowWindow(window, SW_SHOW);
+        if (showInControl(window, lParam, 0))
             ui::UpdateWindow(window);
-        }
         break;
     case kMsgBlacken:
         Blacken();

@@ -49,7 +49,13 @@ protected:
     // Draws what the editor shows on the overlay's device context (the
     // overlay is already black). Under the render lock.
     virtual void DrawOverlay(HDC dc) = 0;
-    // Handles the editor's mouse; the base handles erase, 1034 and 1035.
+    // A drag with the left button, in window coordinates: it begins, moves
+    // (the hand cursor is shown) and ends. Called under the area lock; the
+    // base captures the mouse for the drag, so the end comes wherever it is.
+    virtual void OnDragBegin(POINT p) = 0;
+    virtual void OnDragMove(POINT p) = 0;
+    virtual void OnDragEnd(POINT p) = 0;
+    // The drag, erase, 1034 and 1035.
     LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // The overlay drawn and laid over the composition surface, and the

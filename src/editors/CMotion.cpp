@@ -165,35 +165,18 @@ void CMotion::DrawOverlay(HDC dc)
     gfx::SelectObject(dc, oldBrush);
 }
 
-LRESULT CMotion::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void CMotion::OnDragBegin(POINT p)
 {
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
-    switch (message) {
-    case WM_LBUTTONDOWN:
-        if (!m_dragging) {
-            m_dragging = 1;
-            ui::SetCapture(window); // the release comes here wherever it is
-            sys::Locker lock(m_areaLock);
-            m_drag = RECT { x, y, x, y };
-        }
-        break;
-    case WM_MOUSEMOVE:
-        if (m_dragging) {
-            ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Hand));
-            sys::Locker lock(m_areaLock);
-            m_drag.right = x;
-            m_drag.bottom = y;
-        }
-        break;
-    case WM_LBUTTONUP:
-        if (m_dragging) {
-            ui::ReleaseCapture();
-            finishDrag(x, y);
-            m_dragging = 0;
-        }
-        break;
-    default:
-        break;
-    }
-    return CAreaEditor::WindowProc(window, message, wParam, lParam);
+    m_drag = RECT { p.x, p.y, p.x, p.y };
+}
+
+void CMotion::OnDragMove(POINT p)
+{
+    m_drag.right = p.x;
+    m_drag.bottom = p.y;
+}
+
+void CMotion::OnDragEnd(POINT p)
+{
+    finishDrag(p.x, p.y);
 }

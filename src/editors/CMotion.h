@@ -47,11 +47,13 @@ public:
 
 protected:
     void DrawOverlay(HDC dc) override;
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDragBegin(POINT p) override;
+    void OnDragMove(POINT p) override;
+    void OnDragEnd(POINT p) override;
 
 private:
     // The drag ends at (x, y): the cells it covers are flipped (or, with
-    // inverted selection, every cell but those is marked).
+    // inverted selection, every cell but those is marked). Under the area lock.
     void finishDrag(int x, int y);
 
     std::array<std::uint16_t, kMaxRows> m_masks {}; // guarded by m_areaLock

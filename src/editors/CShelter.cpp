@@ -260,40 +260,22 @@ void CShelter::DrawOverlay(HDC dc)
     gfx::SelectObject(dc, oldBrush);
 }
 
-LRESULT CShelter::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void CShelter::OnDragBegin(POINT p)
 {
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
-    switch (message) {
-    case WM_LBUTTONDOWN:
-        if (!m_dragging) {
-            m_dragging = 1;
-            ui::SetCapture(window); // the release comes here wherever it is
-            sys::Locker lock(m_areaLock);
-            begin(POINT { x, y });
-        }
-        break;
-    case WM_MOUSEMOVE:
-        if (m_dragging) {
-            ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Hand));
-            sys::Locker lock(m_areaLock);
-            stretch(snap(x, y));
-        }
-        break;
-    case WM_LBUTTONUP:
-        if (m_dragging) {
-            ui::ReleaseCapture();
-            ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Arrow));
-            sys::Locker lock(m_areaLock);
-            POINT p = snap(x, y);
-            stretch(p);
-            normalise();
-            if (!commit())
-                selectAt(p);
-            m_dragging = 0;
-        }
-        break;
-    default:
-        break;
-    }
-    return CAreaEditor::WindowProc(window, message, wParam, lParam);
+    begin(p);
+}
+
+void CShelter::OnDragMove(POINT p)
+{
+    stretch(snap(p.x, p.y));
+}
+
+void CShelter::OnDragEnd(POINT p)
+{
+    ui::SetCursor(ui::LoadStockCursor(ui::CursorShape::Arrow));
+    const POINT at = snap(p.x, p.y);
+    stretch(at);
+    normalise();
+    if (!commit())
+        selectAt(at);
 }

@@ -52,7 +52,10 @@ public:
 
 protected:
     void DrawOverlay(HDC dc) override;
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDragBegin(POINT p) override;
+    void OnDragMove(POINT p) override;
+    // Snaps, normalises and commits; a click selects the rectangle under it.
+    void OnDragEnd(POINT p) override;
 
 private:
     // The mouse's steps, under the area lock.

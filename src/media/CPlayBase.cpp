@@ -449,3 +449,15 @@ void CPlayBase::ReattachView()
     m_surface = (m_view && m_width && m_height) ? m_view->CreateYuvSurface(static_cast<int>(m_width), static_cast<int>(m_height)) : nullptr;
     SelectRender();
 }
+
+bool CPlayBase::showInControl(HWND window, LPARAM id, int inset)
+{
+    if (!m_hub || id != m_hub->ActiveWindow() || !m_notifyWindow)
+        return false;
+    RECT client {};
+    ui::SetParent(window, m_notifyWindow);
+    ui::GetClientRect(m_notifyWindow, &client);
+    ui::SetWindowPos(window, nullptr, inset, inset, ui::Width(client) - 2 * inset, ui::Height(client) - 2 * inset, SWP_SHOWWINDOW);
+    ui::ShowWindow(window, SW_SHOW);
+    return true;
+}

@@ -218,6 +218,10 @@ protected:
     int WriteAudioSample(const std::uint8_t* pcm, std::uint32_t size);
 
     virtual void OnLinkEvent(int, int*, int) { }
+    // Message 1034: when `id` is the hub's active window, `window` goes back
+    // into the control window at (inset, inset), the control's client size
+    // less the inset on each side, and shows. False otherwise.
+    bool showInControl(HWND window, LPARAM id, int inset);
 
 private:
     // Recording helpers, under the record lock.

@@ -510,16 +510,7 @@ LRESULT CPlayCtrl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         }
         break;
     case kMsgShowActiveWindow:
-        if (m_hub && lParam == m_hub->ActiveWindow() && m_notifyWindow) {
-            RECT client {};
-            ui::SetParent(window, m_notifyWindow);
-            ui::GetClientRect(m_notifyWindow, &client);
-            if (GetId() == kLiveWindowId)
-                ui::SetWindowPos(window, nullptr, kLiveShowInset, kLiveShowInset, ui::Width(client) - 2 * kLiveShowInset, ui::Height(client) - 2 * kLiveShowInset, SWP_SHOWWINDOW);
-            else
-                ui::SetWindowPos(window, nullptr, 0, 0, ui::Width(client), ui::Height(client), SWP_SHOWWINDOW);
-            ui::ShowWindow(window, SW_SHOW);
-        }
+        showInControl(window, lParam, GetId() == kLiveWindowId ? kLiveShowInset : 0);
         break;
     case kMsgBlacken:
         Blacken();

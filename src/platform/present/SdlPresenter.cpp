@@ -386,7 +386,7 @@ void SdlPresenter::run(std::promise<bool>& started)
         std::uint64_t generation = screen.Generation();
         if (!redrawNeeded && generation == shownGeneration && !shot)
             continue;
-        // The screen as read comes with its overlay (an open menu).
+        // Reading the screen gives its overlay too (a menu being shown).
         screen.Read([&](const std::uint32_t* pixels, int w, int h) {
             if (w == width && h == height)
                 SDL_UpdateTexture(texture, nullptr, pixels, w * kBytesPerPixel);
