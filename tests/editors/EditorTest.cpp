@@ -4,6 +4,7 @@
 // overlay puts on the screen.
 
 #include "support/Encoder.h"
+#include "support/Players.h"
 
 #include "editors/CMotion.h"
 #include "editors/CShelter.h"
@@ -19,16 +20,6 @@
 #include <vector>
 
 namespace {
-
-struct NotifyWindow : ui::WindowHandler {
-    std::vector<MSG> posted;
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        if (message >= WM_USER)
-            posted.push_back(MSG { window, message, wParam, lParam, 0 });
-        return ui::CallClassProc(window, message, wParam, lParam);
-    }
-};
 
 class Editor : public ::testing::Test {
 protected:
@@ -90,15 +81,10 @@ protected:
     {
         auto packets = testing_support::EncodeH264(kWidth, kHeight, 1);
         ASSERT_FALSE(packets.empty());
-        FrameRecord frame {};
-        frame.frameRate = 25;
-        frame.size = static_cast<std::int32_t>(packets[0].size());
-        frame.keyFrame = 1;
-        frame.payload = packets[0].data();
-        CPlayBase::FrameCallback(kz::kFrameH264, &frame, &player, id);
+        testing_support::Feed(player, kz::kFrameH264, packets[0], true, id);
     }
 
-    NotifyWindow notify;
+    testing_support::NotifyWindow notify;
     HWND page = nullptr;
     CMediaHub hub { &CPlayView::Make };
     CMotion motion;

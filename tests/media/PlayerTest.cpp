@@ -4,6 +4,7 @@
 // the watchdog.
 
 #include "support/Encoder.h"
+#include "support/Players.h"
 
 #include "editors/CMotion.h"
 #include "editors/CShelter.h"
@@ -39,16 +40,6 @@ struct TestOwner : CMediaHub::Owner {
 };
 
 // The window the players notify: keeps what was posted to it.
-struct NotifyWindow : ui::WindowHandler {
-    std::vector<MSG> posted;
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        if (message >= WM_USER)
-            posted.push_back(MSG { window, message, wParam, lParam, 0 });
-        return ui::CallClassProc(window, message, wParam, lParam);
-    }
-};
-
 class Player : public ::testing::Test {
 protected:
     static constexpr int kWidth = 640;
@@ -90,12 +81,7 @@ protected:
 
     static void feed(CPlayBase& player, int kind, const std::vector<std::uint8_t>& payload, bool key, int id = kLiveWindowId)
     {
-        FrameRecord frame {};
-        frame.frameRate = 25;
-        frame.size = static_cast<std::int32_t>(payload.size());
-        frame.keyFrame = key ? 1 : 0;
-        frame.payload = payload.data();
-        CPlayBase::FrameCallback(kind, &frame, &player, id);
+        testing_support::Feed(player, kind, payload, key, id);
     }
 
     // The display is lost and its primary surface cannot be restored: true
@@ -112,7 +98,7 @@ protected:
     }
 
     TestOwner owner;
-    NotifyWindow notify;
+    testing_support::NotifyWindow notify;
     std::string soundFile;
     HWND page = nullptr;
     CMediaHub hub { &CPlayView::Make }; // before the players: they go first

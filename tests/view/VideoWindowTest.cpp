@@ -5,6 +5,7 @@
 // the silence timeline and the status texts.
 
 #include "support/Encoder.h"
+#include "support/Players.h"
 
 #include "com/CodePage.h"
 #include "gfx/Screen.h"
@@ -38,17 +39,6 @@ struct Owner : view::WindowOwner {
     void ActivateFromView() override { ++activations; }
     void SetScreenPtz(int x, int y) override { live->ToggleScreenPtz(x, y); }
     void PostPtzMove(bool stop) override { ptzMoves.push_back(stop); }
-};
-
-struct NotifyWindow : ui::WindowHandler {
-    std::vector<UINT> posted;
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        if (message >= WM_USER)
-            posted.push_back(message);
-        return ui::CallClassProc(window, message, wParam, lParam);
-    }
-    int count(UINT message) const { return static_cast<int>(std::count(posted.begin(), posted.end(), message)); }
 };
 
 using Items = std::vector<ui::MenuItem>;
@@ -99,12 +89,7 @@ protected:
     {
         auto packets = testing_support::EncodeH264(width, height, 1);
         ASSERT_FALSE(packets.empty());
-        FrameRecord frame {};
-        frame.frameRate = 25;
-        frame.size = static_cast<std::int32_t>(packets[0].size());
-        frame.keyFrame = 1;
-        frame.payload = packets[0].data();
-        CPlayBase::FrameCallback(kz::kFrameH264, &frame, &player, id);
+        testing_support::Feed(player, kz::kFrameH264, packets[0], true, id);
         ASSERT_EQ(player.DrawnFrames(), 1);
     }
 
@@ -149,7 +134,7 @@ protected:
     }
 
     HubOwner hubOwner;
-    NotifyWindow notify;
+    testing_support::NotifyWindow notify;
     Owner owner;
     HWND page = nullptr;
     CMediaHub hub { &CPlayView::Make };
