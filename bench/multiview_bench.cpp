@@ -7,6 +7,7 @@
 //
 //   multiview_bench [--seconds N]
 
+#include "support/Dispatch.h"
 #include "support/FakeScript.h"
 
 #include "control/TiravexCtrl.h"
@@ -185,40 +186,9 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count)
 
 // ---- the page ---------------------------------------------------------------------------
 
-VARIANT num(LONG n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-
-VARIANT str(const std::string& text)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = com::Utf8ToBstr(text.c_str());
-    return v;
-}
-
-// Invokes a member by name as a page does.
-HRESULT call(control::CTiravexCtrl* c, const char* name, std::vector<VARIANT> args)
-{
-    std::u16string wide = com::MultiByteToWide(name, com::kCodePageUtf8);
-    LPOLESTR names[] = { wide.data() };
-    DISPID id = 0;
-    HRESULT hr = c->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr))
-        return hr;
-    std::reverse(args.begin(), args.end());
-    DISPPARAMS params { args.data(), nullptr, static_cast<UINT>(args.size()), 0 };
-    hr = c->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-    for (auto& a : args)
-        VariantClear(&a);
-    return hr;
-}
+using testing_support::CallByName;
+using testing_support::Num;
+using testing_support::Str;
 
 int fail(const char* what)
 {
@@ -287,11 +257,11 @@ int main(int argc, char** argv)
         controls.push_back(c);
         g_slots[static_cast<std::size_t>(i)].player = static_cast<const CPlayBase*>(&c->Live());
         const sim::Camera& cam = *cameras[static_cast<std::size_t>(i)];
-        call(c, "Login", { str(cam.Address()), num(cam.Port()), num(cam.WebPort()), str(cam.User()), str(cam.Password()), num(kStreamType), num(kLoginChannel) });
+        CallByName(c, "Login", { Str(cam.Address()), Num(cam.Port()), Num(cam.WebPort()), Str(cam.User()), Str(cam.Password()), Num(kStreamType), Num(kLoginChannel) });
         if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
             return fail("a login failed");
-        call(c, "LoginSuc", {});
-        call(c, "Open", { str("") });
+        CallByName(c, "LoginSuc", {});
+        CallByName(c, "Open", { Str("") });
     }
     if (!ui::RunUntil([&] { return std::all_of(controls.begin(), controls.end(), [](auto* c) { return c->Live().DrawnFrames() > 0; }); }, kFirstFrameWaitMs))
         return fail("a view never showed a frame");

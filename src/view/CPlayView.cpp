@@ -336,20 +336,25 @@ gfx::BITMAPINFO CPlayView::FrameHeader(int w, int h)
     return info;
 }
 
-HRESULT CPlayView::DrawRgbFrame(gfx::Surface* back, const void* bgra, int w, int h)
+HRESULT CPlayView::stretchRgb(gfx::Surface* target, const RECT& dest, const void* bgra, int w, int h)
 {
-    if (!back || !bgra)
+    if (!target || !bgra)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
     HDC dc = nullptr;
-    HRESULT hr = back->GetDC(&dc);
+    HRESULT hr = target->GetDC(&dc);
     lastResult = hr;
     if (FAILED(hr))
         return hr;
     gfx::BITMAPINFO info = FrameHeader(w, h);
     gfx::SetStretchBltMode(dc, gfx::COLORONCOLOR);
-    gfx::StretchDIBits(dc, 0, 0, w, h, 0, 0, w, h, bgra, &info, gfx::DIB_RGB_COLORS, gfx::SRCCOPY);
-    back->ReleaseDC(dc);
+    gfx::StretchDIBits(dc, dest.left, dest.top, ui::Width(dest), ui::Height(dest), 0, 0, w, h, bgra, &info, gfx::DIB_RGB_COLORS, gfx::SRCCOPY);
+    target->ReleaseDC(dc);
     return hr;
+}
+
+HRESULT CPlayView::DrawRgbFrame(gfx::Surface* back, const void* bgra, int w, int h)
+{
+    return stretchRgb(back, RECT { 0, 0, w, h }, bgra, w, h);
 }
 
 HRESULT CPlayView::DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int w, int h)
@@ -407,18 +412,7 @@ HRESULT CPlayView::DrawYuvToComposition(gfx::Surface* yuv, const BYTE* i420, int
 
 HRESULT CPlayView::DrawRgbToComposition(const void* bgra, int w, int h, const RECT& dest)
 {
-    if (!composition || !bgra)
-        return lastResult = gfx::DDERR_INVALIDPARAMS;
-    HDC dc = nullptr;
-    HRESULT hr = composition->GetDC(&dc);
-    lastResult = hr;
-    if (FAILED(hr))
-        return hr;
-    gfx::BITMAPINFO info = FrameHeader(w, h);
-    gfx::SetStretchBltMode(dc, gfx::COLORONCOLOR);
-    gfx::StretchDIBits(dc, dest.left, dest.top, ui::Width(dest), ui::Height(dest), 0, 0, w, h, bgra, &info, gfx::DIB_RGB_COLORS, gfx::SRCCOPY);
-    composition->ReleaseDC(dc);
-    return hr;
+    return stretchRgb(composition, dest, bgra, w, h);
 }
 
 HRESULT CPlayView::LayOver(gfx::Surface* overlay)

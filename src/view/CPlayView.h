@@ -119,4 +119,8 @@ public:
     gfx::Surface* composition = nullptr;
     gfx::Clipper* clipper = nullptr;
     std::atomic<HRESULT> lastResult { gfx::DD_OK };
+
+private:
+    // A top-down BGRA frame stretched onto `target` at `dest` (COLORONCOLOR).
+    HRESULT stretchRgb(gfx::Surface* target, const RECT& dest, const void* bgra, int w, int h);
 };

@@ -5,6 +5,7 @@
 // control's members by name and read the calls the page got. RunPage runs
 // a whole page script through the page host against a simulated camera.
 
+#include "support/Dispatch.h"
 #include "support/FakeScript.h"
 
 #include "control/TiravexCtrl.h"
@@ -95,18 +96,7 @@ protected:
     // Invokes a member by name as a page does; returns the HRESULT.
     static HRESULT call(control::CTiravexCtrl* c, const char* name, std::vector<VARIANT> args, VARIANT* result = nullptr)
     {
-        std::u16string wide = com::MultiByteToWide(name, com::kCodePageUtf8);
-        LPOLESTR names[] = { wide.data() };
-        DISPID id = 0;
-        HRESULT hr = c->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr))
-            return hr;
-        std::reverse(args.begin(), args.end());
-        DISPPARAMS params { args.data(), nullptr, static_cast<UINT>(args.size()), 0 };
-        hr = c->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-        for (auto& a : args)
-            VariantClear(&a);
-        return hr;
+        return CallByName(c, name, std::move(args), result);
     }
     // Sets and reads a text property by name, as a page does.
     static HRESULT putText(control::CTiravexCtrl* c, const char* name, const char* value)
@@ -145,22 +135,8 @@ protected:
         c->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
         return id;
     }
-    static VARIANT num(LONG n)
-    {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = n;
-        return v;
-    }
-    static VARIANT str(const char* text)
-    {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = com::Utf8ToBstr(text);
-        return v;
-    }
+    static VARIANT num(LONG n) { return Num(n); }
+    static VARIANT str(const char* text) { return Str(text); }
 
     HWND page = nullptr;
     FakeScript script; // before the site, which holds a reference on it
