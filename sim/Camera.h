@@ -100,6 +100,8 @@ public:
     int LoginsRefused() const;
     // Road connections that completed a login and are still open.
     int RoadsOpen() const;
+    // Media channels (live, playback, talk) still open.
+    int ChannelsOpen() const;
     // Waits until `condition` holds (checked whenever the camera's state
     // changes) or `timeoutMs` pass; returns the condition's last value.
     bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) const;
