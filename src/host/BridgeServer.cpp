@@ -46,7 +46,7 @@ constexpr auto kPingEvery = std::chrono::milliseconds(500);
 constexpr auto kFirstAttachLimit = std::chrono::seconds(20);
 constexpr auto kReapEvery = std::chrono::milliseconds(250);
 // A worker that does not end this long after it was told to is killed.
-constexpr auto kWorkerExitLimit = std::chrono::seconds(5);
+constexpr auto kWorkerExitLimit = std::chrono::seconds(3);
 constexpr auto kWorkerExitPoll = std::chrono::milliseconds(20);
 // Items kept for a page without a stream: callbacks beyond are dropped.
 constexpr std::size_t kMaxQueuedItems = 20000;

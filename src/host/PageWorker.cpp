@@ -9,6 +9,7 @@
 #include "control/TiravexCtrl.h"
 #include "kzaudio/kzaudio.h"
 #include "present/StreamPresenter.h"
+#include "sys/MessageQueue.h"
 #include "ui/Dialogs.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
@@ -394,7 +395,9 @@ void PageWorker::drainIncoming()
             m_incoming.pop_front();
         }
         if (in.kind == LinkKind::Close) {
+            // A dialog or menu open now ends too: its modal loop leaves at the quit message.
             m_quit = true;
+            sys::PostQuitMessage(0);
             return;
         }
         json body = json::parse(in.payload, nullptr, false);
@@ -458,10 +461,12 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         return;
     }
     control::CTiravexCtrl* c = controlOf(request);
-    if (op == "resize" && c && request.contains("size") && request["size"].is_array() && request["size"].size() == 2) {
-        RECT r {};
-        ui::GetWindowRect(c->GetSafeHwnd(), &r);
-        ui::MoveWindow(c->GetSafeHwnd(), r.left, r.top, std::max(0, request["size"][0].get<int>()), std::max(0, request["size"][1].get<int>()), TRUE);
+    if (op == "resize" && c && request.contains("rect") && request["rect"].is_array() && request["rect"].size() == 4) {
+        // The page moved or resized the object: the control follows, on the page's screen.
+        const json& r = request["rect"];
+        const LONG width = std::clamp<LONG>(r[2].get<LONG>(), 0, m_screen.cx), height = std::clamp<LONG>(r[3].get<LONG>(), 0, m_screen.cy);
+        const LONG x = std::clamp<LONG>(r[0].get<LONG>(), 0, m_screen.cx - width), y = std::clamp<LONG>(r[1].get<LONG>(), 0, m_screen.cy - height);
+        ui::MoveWindow(c->GetSafeHwnd(), x, y, width, height, TRUE);
         reply(id, json { { "ok", true } });
         return;
     }

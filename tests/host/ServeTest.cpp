@@ -113,6 +113,52 @@ TEST_F(Browser, FourControlsOnOnePageShowFourPicturesAndClosingThePageClosesThei
     EXPECT_TRUE(cameraLetGo(kCloseMs)) << "the camera still has " << server.Camera("roadsOpen") << " roads and " << server.Camera("channelsOpen") << " channels";
 }
 
+TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "old.html", page));
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture";
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+
+    // The picture the camera sends opens in a window on the page.
+    server.Camera("snapshot");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
+    EXPECT_TRUE(page.WaitFor("(function () { var c = " + windows + "[0].firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+                             " var n = 0; for (var i = 0; i < d.length; i += 64) if (d[i] + d[i + 1] + d[i + 2] > 96) ++n; return n > 1000; })()",
+        5000)) << "the snapshot window shows no picture";
+    // Its close box (the top right of its own title bar) closes it.
+    Json box = page.Eval("(function () { var w = " + windows + "[0]; window.scrollTo(w.offsetLeft + w.offsetWidth - innerWidth + 20, 0);"
+                         " var r = w.getBoundingClientRect(); return [r.right, r.top]; })()");
+    ASSERT_TRUE(box.is_array());
+    page.Mouse("mousePressed", box[0].get<double>() - 8, box[1].get<double>() + 8, "left");
+    page.Mouse("mouseReleased", box[0].get<double>() - 8, box[1].get<double>() + 8, "left");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the close box did not close the snapshot window";
+    page.Eval("window.scrollTo(0, 0), 1");
+
+    // A member that waits for a person (the About box) answers the page at
+    // once, and the dialog waits on the page for its button.
+    EXPECT_TRUE(page.Eval("IPCam.AboutBox(), true") == Json(true));
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no About box";
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "Return did not end the About box";
+
+    // The right button opens the control's menu on the page; its second
+    // item goes full screen, in the browser's full screen.
+    Json centre = page.Eval("centreOf('IPCam')");
+    page.Mouse("mousePressed", centre[0].get<double>(), centre[1].get<double>(), "right");
+    page.Mouse("mouseReleased", centre[0].get<double>(), centre[1].get<double>(), "right");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no menu";
+    page.Screenshot(outputFolder() + "/old-menu.png");
+    Json menu = page.Eval("(function () { var r = " + windows + "[0].getBoundingClientRect(); return [r.left, r.top, r.height]; })()");
+    const double itemX = menu[0].get<double>() + 30, itemY = menu[1].get<double>() + menu[2].get<double>() / 2;
+    page.Mouse("mouseMoved", itemX, itemY);
+    page.Mouse("mousePressed", itemX, itemY, "left");
+    page.Mouse("mouseReleased", itemX, itemY, "left");
+    EXPECT_TRUE(page.WaitFor("document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'", 5000)) << "not full screen";
+    page.Screenshot(outputFolder() + "/old-full-screen.png");
+}
+
 class Sound : public Browser, public ::testing::WithParamInterface<int> { };
 
 TEST_P(Sound, ThePageHearsTheCamerasToneAndItsMicrophoneReachesTheCameraInBlocksOfTheCoding)

@@ -29,7 +29,7 @@ public:
     // The next line of its output, or false after `timeoutMs`.
     bool ReadLine(std::string& line, int timeoutMs);
     // SIGTERM, then SIGKILL after `graceMs`; the exit status (-1: killed).
-    int Stop(int graceMs = 5000);
+    int Stop(int graceMs = 10000);
     pid_t Pid() const { return m_pid; }
 
 private:

@@ -33,6 +33,7 @@
     var TALK_BATCH_MS = 100;
     var RECONNECT_MS = 1000, RECONNECT_TRIES = 10;
     var LATENCIES_KEPT = 20000;
+    var FOLLOW_MS = 1000;
 
     var server = window.__tiravexServer || {};
     var base = null;          // '/tiravex/s/<session>'
@@ -197,7 +198,7 @@
             return;
         }
         var handle = answer.control;
-        controls[handle] = { element: element, canvas: canvas };
+        controls[handle] = { element: element, canvas: canvas, sent: [x, y, width, height].join() };
         views[handle] = { canvas: canvas, rect: [x, y, width, height], chain: Promise.resolve() };
         defineMembers(element, handle, answer.members || []);
         takeInput(canvas, handle);
@@ -205,9 +206,27 @@
             var w = lengthOf(element, 'width', parentWidth), h = lengthOf(element, 'height', parentHeight);
             canvas.style.width = w + 'px';
             canvas.style.height = h + 'px';
-            syncJson(base + '/resize', { control: handle, size: [w, h] });
+            followPage();
         }).observe(element, { attributes: true, attributeFilter: ['width', 'height'] });
     }
+
+    // The controls lie on their page's screen where their pictures lie on
+    // the page, so that what they open (menus, snapshot windows) opens
+    // beside them: they follow the page's layout as it settles and changes.
+    function followPage() {
+        if (!base || ended) return;
+        Object.keys(controls).forEach(function (handle) {
+            var c = controls[handle];
+            var box = c.canvas.getBoundingClientRect();
+            var rect = [Math.round(box.left + window.scrollX), Math.round(box.top + window.scrollY), Math.round(box.width), Math.round(box.height)];
+            if (rect.join() === c.sent) return;
+            c.sent = rect.join();
+            syncJson(base + '/resize', { control: Number(handle), rect: rect });
+        });
+    }
+    window.addEventListener('load', followPage);
+    window.addEventListener('resize', followPage);
+    setInterval(followPage, FOLLOW_MS);
 
     function scan(root) {
         if (isControl(root)) upgrade(root);
@@ -311,7 +330,7 @@
 
     // ---- windows of the control on the page ----
     function applyLayout(layout) {
-        var seen = {};
+        var seen = {}, opened = null;
         layout.views.forEach(function (v) {
             seen[v.id] = true;
             if (v.kind === 'control') {
@@ -329,16 +348,18 @@
                 f = floating[v.id] = { box: box, canvas: canvas, full: false };
                 views[v.id] = { canvas: canvas, rect: v.rect, chain: Promise.resolve() };
                 takeInput(canvas, v.id);
+                opened = f; // a new window takes the keyboard
             }
             views[v.id].rect = v.rect;
             var z = v.kind === 'menu' ? 2147483000 : 2147480000 + (v.z || 0);
-            f.box.style.cssText = 'position:absolute;left:' + v.rect[0] + 'px;top:' + v.rect[1] + 'px;width:' + v.rect[2] + 'px;height:' +
+            var at = onPage(v.rect);
+            f.box.style.cssText = 'position:absolute;left:' + at[0] + 'px;top:' + at[1] + 'px;width:' + v.rect[2] + 'px;height:' +
                 v.rect[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
             if (v.full && !f.full) goFullScreen(v.id, f);
             else if (!v.full && f.full) leaveFullScreen(f);
             if (f.full) f.box.style.cssText += ';position:fixed;left:0;top:0;width:100vw;height:100vh';
-            if (v.kind === 'menu') f.canvas.focus();
         });
+        if (opened) opened.canvas.focus();
         Object.keys(floating).forEach(function (id) {
             if (seen[id]) return;
             var f = floating[id];
@@ -347,6 +368,20 @@
             delete floating[id];
             delete views[id];
         });
+    }
+
+    // Where a screen rectangle lies on the page: beside the control nearest to it.
+    function onPage(rect) {
+        var best = null, bestDistance = Infinity;
+        Object.keys(controls).forEach(function (handle) {
+            var r = views[handle] && views[handle].rect;
+            if (!r) return;
+            var dx = Math.max(r[0] - rect[0], 0, rect[0] - (r[0] + r[2])), dy = Math.max(r[1] - rect[1], 0, rect[1] - (r[1] + r[3]));
+            if (dx + dy < bestDistance) { bestDistance = dx + dy; best = handle; }
+        });
+        if (best === null) return [rect[0], rect[1]];
+        var box = controls[best].canvas.getBoundingClientRect(), r = views[best].rect;
+        return [Math.round(rect[0] - r[0] + box.left + window.scrollX), Math.round(rect[1] - r[1] + box.top + window.scrollY)];
     }
 
     function goFullScreen(id, f) {
