@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -425,7 +426,18 @@ bool Chromium::Open(const std::string& url, CdpPage& page)
 {
     httplib::Client client("127.0.0.1", m_port);
     client.set_read_timeout(10, 0);
-    auto res = client.Put(("/json/new?" + url).c_str());
+    // The address is the query: its own '&' and '#' are escaped.
+    std::string escaped;
+    for (char c : url) {
+        if (c == '&' || c == '#' || c == '%' || c == ' ') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            escaped += hex;
+        } else {
+            escaped += c;
+        }
+    }
+    auto res = client.Put(("/json/new?" + escaped).c_str());
     if (!res || res->status != 200)
         return false;
     Json target = Json::parse(res->body, nullptr, false);

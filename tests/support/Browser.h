@@ -99,6 +99,8 @@ public:
     // Closes the page as a person closes its tab.
     bool Close(const CdpPage& page);
     int DevToolsPort() const { return m_port; }
+    // The browser's first process, the leader of the group of all of them.
+    pid_t Pid() const { return m_child.Pid(); }
 
 private:
     ChildProcess m_child;
