@@ -108,6 +108,13 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool readOutput)
     int out[2] = { -1, -1 };
     if (readOutput && ::pipe2(out, O_CLOEXEC) != 0)
         return false;
+    // Everything the child needs is made before the fork: it only calls
+    // what is safe there until exec.
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const bool quiet = !std::getenv("TIRAVEX_TEST_VERBOSE");
     pid_t pid = ::fork();
     if (pid < 0)
         return false;
@@ -117,12 +124,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool readOutput)
             ::dup2(out[1], STDOUT_FILENO);
         int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, STDIN_FILENO);
-        if (!std::getenv("TIRAVEX_TEST_VERBOSE"))
+        if (quiet)
             ::dup2(devnull, STDERR_FILENO);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
