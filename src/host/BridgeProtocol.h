@@ -25,6 +25,7 @@ enum class ItemType : std::uint8_t {
     Ping = 5, // nothing: the stream is alive
     End = 6, // the session ended; text: why
     Microphone = 7, // "1": the controls want the microphone now, "0": no more
+    Cursor = 8, // JSON {"css": name, "width", "height", "hot": [x, y], "argb": [words]}: the pointer's shape
 };
 constexpr std::size_t kItemHeaderBytes = 12;
 

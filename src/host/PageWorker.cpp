@@ -107,6 +107,34 @@ DISPID idOf(control::CTiravexCtrl* c, const std::string& name)
     return id;
 }
 
+// The CSS name of a cursor shape, for a page that cannot show its picture.
+const char* cssCursor(ui::CursorShape shape)
+{
+    switch (shape) {
+    case ui::CursorShape::Hand: return "pointer";
+    case ui::CursorShape::Cross: return "crosshair";
+    case ui::CursorShape::SizeAll: return "move";
+    case ui::CursorShape::SizeNWSE: return "nwse-resize";
+    case ui::CursorShape::SizeNESW: return "nesw-resize";
+    case ui::CursorShape::SizeWE: return "ew-resize";
+    case ui::CursorShape::SizeNS: return "ns-resize";
+    case ui::CursorShape::No: return "not-allowed";
+    case ui::CursorShape::Wait: return "wait";
+    case ui::CursorShape::ArrowUp: return "n-resize";
+    case ui::CursorShape::ArrowDown: return "s-resize";
+    case ui::CursorShape::ArrowLeft: return "w-resize";
+    case ui::CursorShape::ArrowRight: return "e-resize";
+    case ui::CursorShape::ArrowUpLeft: return "nw-resize";
+    case ui::CursorShape::ArrowUpRight: return "ne-resize";
+    case ui::CursorShape::ArrowDownLeft: return "sw-resize";
+    case ui::CursorShape::ArrowDownRight: return "se-resize";
+    case ui::CursorShape::ZoomIn: return "zoom-in";
+    case ui::CursorShape::ZoomOut: return "zoom-out";
+    case ui::CursorShape::Arrow: break;
+    }
+    return "default";
+}
+
 const std::map<std::string, ui::MouseAction>& mouseActions()
 {
     static const std::map<std::string, ui::MouseAction> actions = {
@@ -184,6 +212,8 @@ private:
     json invokeMember(const json& request);
     void answerWaitingCalls();
     void updateLayout();
+    // Tells the page when the pointer's shape changed.
+    void updateCursor();
     std::uint32_t windowView(HWND window);
     void sendPicture(present::StreamPicture&& picture);
     void sendSound(int device, const std::int16_t* samples, std::size_t count);
@@ -210,6 +240,7 @@ private:
     std::map<HWND, std::uint32_t> m_windowViews;
     std::uint32_t m_nextWindowView = kFirstWindowView;
     std::string m_lastLayout;
+    std::string m_lastCursor; // what the page was told: a picture's serial or a shape's name
     std::unique_ptr<present::StreamPresenter> m_presenter;
 
     // Pictures sent and not yet written to the page (presenter's thread and reader).
@@ -375,6 +406,7 @@ LRESULT PageWorker::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         if (wParam == kLayoutTimer) {
             answerWaitingCalls();
             updateLayout();
+            updateCursor();
         }
         return 0;
     default:
@@ -405,7 +437,10 @@ void PageWorker::drainIncoming()
             body = json::object();
         switch (in.kind) {
         case LinkKind::Request: onRequest(in.id, body); break;
-        case LinkKind::Input: onInput(body); break;
+        case LinkKind::Input:
+            onInput(body);
+            updateCursor();
+            break;
         case LinkKind::Attach: onAttach(body); break;
         default: break;
         }
@@ -592,7 +627,9 @@ void PageWorker::onAttach(const json& attach)
     if (m_microphone)
         m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Microphone, 0, "1"));
     m_lastLayout.clear();
+    m_lastCursor.clear();
     updateLayout();
+    updateCursor();
     m_presenter->SendWhole();
 }
 
@@ -646,6 +683,26 @@ void PageWorker::updateLayout()
     // The page learns of the views before their pictures come.
     m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Layout, 0, text));
     m_presenter->SetViews(std::move(streamed));
+}
+
+void PageWorker::updateCursor()
+{
+    HCURSOR cursor = ui::GetCursor();
+    ui::CursorImage image;
+    const bool picture = ui::GetCursorImage(cursor, image);
+    const char* css = cssCursor(ui::GetCursorShape(cursor));
+    const std::string key = picture ? "picture " + std::to_string(image.serial) : css;
+    if (key == m_lastCursor)
+        return;
+    m_lastCursor = key;
+    json shape { { "css", css } };
+    if (picture) {
+        shape["width"] = image.width;
+        shape["height"] = image.height;
+        shape["hot"] = { image.hotX, image.hotY };
+        shape["argb"] = image.argb;
+    }
+    m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Cursor, 0, dumpJson(shape)));
 }
 
 void PageWorker::sendPicture(present::StreamPicture&& picture)

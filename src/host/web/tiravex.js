@@ -25,7 +25,7 @@
     var TYPE = 'application/x-tiravex';
     var CALLBACKS = ['PluginCallBack', 'PluginCallBackCGI'];
     var ITEM_HEADER = 12, PICTURE_HEADER = 40;
-    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7 };
+    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8 };
     var SAMPLE_RATE = 8000;
     var MOD_SHIFT = 1, MOD_CONTROL = 2;
     var VK_ESCAPE = 27;
@@ -287,6 +287,7 @@
         case ITEM.picture: drawPicture(number, payload); break;
         case ITEM.sound: playSound(number, payload); break;
         case ITEM.microphone: microphone(decoder.decode(payload) === '1'); break;
+        case ITEM.cursor: showCursor(JSON.parse(decoder.decode(payload))); break;
         case ITEM.end: end(decoder.decode(payload)); break;
         default: break;
         }
@@ -328,6 +329,30 @@
         }).catch(function () { });
     }
 
+    // ---- the pointer's shape, as the control sets it ----
+    var cursor = 'default';
+
+    function showCursor(shape) {
+        cursor = shape.css;
+        if (shape.argb && shape.width && shape.height) {
+            var c = document.createElement('canvas');
+            c.width = shape.width;
+            c.height = shape.height;
+            var ctx = c.getContext('2d');
+            var image = ctx.createImageData(shape.width, shape.height);
+            for (var i = 0; i < shape.argb.length; ++i) {
+                var w = shape.argb[i];
+                image.data[i * 4] = (w >>> 16) & 255;
+                image.data[i * 4 + 1] = (w >>> 8) & 255;
+                image.data[i * 4 + 2] = w & 255;
+                image.data[i * 4 + 3] = (w >>> 24) & 255;
+            }
+            ctx.putImageData(image, 0, 0);
+            cursor = 'url(' + c.toDataURL('image/png') + ') ' + shape.hot[0] + ' ' + shape.hot[1] + ', ' + shape.css;
+        }
+        Object.keys(views).forEach(function (id) { views[id].canvas.style.cursor = cursor; });
+    }
+
     // ---- windows of the control on the page ----
     function applyLayout(layout) {
         var seen = {}, opened = null;
@@ -347,6 +372,7 @@
                 document.body.appendChild(box);
                 f = floating[v.id] = { box: box, canvas: canvas, full: false };
                 views[v.id] = { canvas: canvas, rect: v.rect, chain: Promise.resolve() };
+                canvas.style.cursor = cursor;
                 takeInput(canvas, v.id);
                 opened = f; // a new window takes the keyboard
             }
