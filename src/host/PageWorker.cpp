@@ -435,14 +435,21 @@ void PageWorker::drainIncoming()
         json body = json::parse(in.payload, nullptr, false);
         if (body.is_discarded())
             body = json::object();
-        switch (in.kind) {
-        case LinkKind::Request: onRequest(in.id, body); break;
-        case LinkKind::Input:
-            onInput(body);
-            updateCursor();
-            break;
-        case LinkKind::Attach: onAttach(body); break;
-        default: break;
+        // What a page sends may have any shape: a value of the wrong type
+        // refuses the request, and never ends the page.
+        try {
+            switch (in.kind) {
+            case LinkKind::Request: onRequest(in.id, body); break;
+            case LinkKind::Input:
+                onInput(body);
+                updateCursor();
+                break;
+            case LinkKind::Attach: onAttach(body); break;
+            default: break;
+            }
+        } catch (const json::exception&) {
+            if (in.kind == LinkKind::Request)
+                reply(in.id, json { { "error", "a value of the wrong type" } });
         }
         updateLayout();
     }
