@@ -288,4 +288,27 @@ TEST_F(Refusals, OneSessionCannotReachAnotherSessionsControl)
     EXPECT_EQ(post("/tiravex/s/" + a + "/call", call)->status, 200);
 }
 
+TEST_F(Refusals, ValuesOfTheWrongTypeAreRefusedAndThePageGoesOn)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    const std::string session = newSession();
+    ASSERT_FALSE(session.empty());
+    auto bad = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":["left","top",[],{}]})");
+    ASSERT_TRUE(bad);
+    EXPECT_NE(bad->body.find("error"), std::string::npos) << bad->body;
+    EXPECT_EQ(post("/tiravex/s/" + session + "/input", R"({"events":[{"t":"mouse","a":"move","x":"here","y":null},7,"x"]})")->status, 204);
+    EXPECT_EQ(post("/tiravex/s/" + session + "/call", "not json")->status, 400);
+    // The page's worker still makes and answers controls.
+    auto made = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":[0,0,320,240]})");
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->status, 200);
+    Json answer = Json::parse(made->body);
+    ASSERT_TRUE(answer.contains("members")) << made->body;
+    const Json call { { "control", answer["control"] }, { "op", "get" }, { "name", "NoSuchMember" }, { "args", Json::array() }, { "have", 0 } };
+    auto unknown = post("/tiravex/s/" + session + "/call", call.dump());
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 200);
+    EXPECT_LT(Json::parse(unknown->body).value("hr", 0), 0) << "an unknown member is an Automation failure, answered";
+}
+
 }
