@@ -364,9 +364,7 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
             media::DecoderOpen(m_decoder, codec, width, height, m_outputFormat);
             ++m_decoderOpens;
         }
-        m_pictureBuffer.assign(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)), 0);
-        m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
-        m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
+        m_pictureBuffer.clear();
         {
             sys::Locker geometry(m_geometryLock);
             m_picture.width = static_cast<std::uint32_t>(width);
@@ -375,10 +373,27 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
         sys::Locker lock(m_decoderLock);
         OnPictureSize(width, height);
     }
-    if (m_decoder.width == 0 || m_pictureBuffer.empty())
+    if (m_decoder.width == 0)
         return;
-    if (!media::DecoderDecode(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_pictureBuffer.data()))
-        return;
+    RenderPath path;
+    {
+        sys::Locker lock(m_renderLock);
+        path = m_renderPath;
+    }
+    // Windows that take the decoder's planes get them as they are; the
+    // others a packed copy (I420 or BGRA as the decoder was opened).
+    m_picture.yuv = gfx::YuvPicture {};
+    m_picture.buffer = nullptr;
+    if (path == RenderPath::Yuv && TakesDecodedPicture() && m_decoder.outputFormat == media::PixelFormat::Yuv420p) {
+        if (!media::DecoderDecodePicture(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.yuv))
+            return;
+    } else {
+        m_pictureBuffer.resize(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)));
+        m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
+        m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
+        if (!m_picture.buffer || !media::DecoderDecode(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.buffer))
+            return;
+    }
     m_picture.passThrough1 = frame.passThrough1;
     m_picture.passThrough2 = frame.passThrough2;
     sys::Locker lock(m_renderLock);
