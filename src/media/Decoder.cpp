@@ -8,7 +8,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace media {
 
@@ -203,6 +205,14 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
 
 DecoderState::~DecoderState() { DecoderClose(*this); }
 
+int DecoderThreads(int width, int height)
+{
+    if (static_cast<std::int64_t>(width) * height <= kSingleThreadPixels)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxSliceThreads)));
+}
+
 bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelFormat outputFormat)
 {
     const AVCodec* decoder = avcodec_find_decoder(static_cast<AVCodecID>(codec));
@@ -214,8 +224,8 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         sys::Locker lock(CodecLock());
         d.context = avcodec_alloc_context3(decoder);
         if (d.context) {
-            d.context->thread_count = 1;
-            if (const char* t = getenv("TV_THREADS")) { d.context->thread_count = atoi(t); d.context->thread_type = getenv("TV_FRAME") ? FF_THREAD_FRAME : FF_THREAD_SLICE; }
+            d.context->thread_count = DecoderThreads(width, height);
+            d.context->thread_type = FF_THREAD_SLICE;
             avcodec_open2(d.context, decoder, nullptr);
         }
     }

@@ -28,6 +28,14 @@ namespace media {
 enum class PixelFormat : std::int32_t { Yuv420p = 0, Bgra = 28 };
 enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7 };
 
+// Pictures up to 1280 x 720 decode on the frame's own thread; larger ones
+// also on FFmpeg's slice threads, one a core up to kMaxSliceThreads. Slice
+// threads add no delay (frame threads would hold every picture back a
+// frame); a stream of one slice a picture simply does not use them.
+constexpr std::int64_t kSingleThreadPixels = 1280 * 720;
+constexpr int kMaxSliceThreads = 4;
+int DecoderThreads(int width, int height);
+
 // The largest compressed frame the decoder takes; a larger one is dropped.
 constexpr std::size_t kMaxPayloadBytes = 16u << 20;
 
