@@ -283,6 +283,9 @@ protected:
     media::PixelFormat m_outputFormat = media::PixelFormat::Yuv420p;
     RECT m_displayRect {};             // guarded by m_geometryLock
     std::atomic<bool> m_gotKeyFrame { false };
+    // Cleared by closing an open channel, set by opening one: frames that
+    // arrive in between are not decoded. Guarded by m_decoderLock.
+    bool m_acceptFrames = true;
     std::int32_t m_recordFrameRate = 0;
     std::atomic<int> m_decoderOpens { 0 };
     std::atomic<int> m_drawnFrames { 0 };

@@ -36,6 +36,12 @@ constexpr std::int64_t kSingleThreadPixels = 1280 * 720;
 constexpr int kMaxSliceThreads = 4;
 int DecoderThreads(int width, int height);
 
+// The largest picture side taken. No camera of this kind sends more than
+// 4096 x 4096; a frame whose header claims more is dropped before a
+// surface, decoder or buffer is made for it (a 25-byte frame could
+// otherwise claim gigabytes).
+constexpr std::uint32_t kMaxPictureSide = 4096;
+
 // The largest compressed frame the decoder takes; a larger one is dropped.
 constexpr std::size_t kMaxPayloadBytes = 16u << 20;
 

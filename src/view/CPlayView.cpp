@@ -472,8 +472,13 @@ HRESULT CPlayView::Present(HWND window, bool keepRatio)
     noteForeignWrites();
     const bool sameTarget = m_presented && window == m_presentedWindow && windowRect == m_presentedRect && keepRatio == m_presentedKeepRatio
         && !screen.ChangedSince(m_presentedGeneration, windowRect);
-    if (sameTarget && ui::IsEmpty(m_changed))
-        return lastResult = gfx::DD_OK; // the screen shows the composition already
+    if (sameTarget && ui::IsEmpty(m_changed)) {
+        // The screen shows the composition already; a lost display is
+        // still reported, for the watchdog to restore or remake it.
+        if (FAILED(primary->IsLost()) || FAILED(composition->IsLost()))
+            return lastResult = gfx::DDERR_SURFACELOST;
+        return lastResult = gfx::DD_OK;
+    }
     RECT whole { 0, 0, width, height };
     RECT topLeft { 0, 0, ui::Width(windowRect), ui::Height(windowRect) };
     HRESULT hr;
