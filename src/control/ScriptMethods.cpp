@@ -392,7 +392,12 @@ void CTiravexCtrl::buildDispatchMap()
         return std::string(m_updatePath);
     });
     m.Method("OpenLocalRecordFolder", kDispOpenLocalRecordFolder, { P::Text }, [](const DispArgs& a) {
-        sys::StartProcess({ kFileManager, a.Text(0) });
+        // The file manager gets a canonical absolute path of an existing
+        // folder, never the page's text as it is (which it could take for
+        // an option, or a file to run); anything else opens nothing.
+        std::string folder = ExistingFolderPath(a.Text(0));
+        if (!folder.empty())
+            sys::StartProcess({ kFileManager, folder });
         return none();
     });
     m.Method("AboutBox", kDispAboutBox, {}, [](const DispArgs&) {
