@@ -89,6 +89,32 @@ TEST_F(CgiExchange, OnlyTheNewestPortQueryReports)
     EXPECT_EQ(eventCount(220), 2) << "a superseded query reported";
 }
 
+// The page's thread rewrites the login record (RegMy copies the page's,
+// UNRegMy clears it) and the stored reply while port queries and a search
+// for the camera run on their own threads: they work from what they took
+// when they started (the ThreadSanitizer build checks that nothing is
+// shared without a lock).
+TEST_F(CgiExchange, RegisteringAndLoggingOutWhileQueriesAndASearchRun)
+{
+    startCamera();
+    camera->DelayCgi(50);
+    auto* c = makeControl(0);
+    regMy(c);
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Link().LoginStatus() == 0; }, 10000));
+    const std::string deviceId = c->Link().DeviceId();
+    ASSERT_FALSE(deviceId.empty());
+    for (int i = 0; i < 10; ++i) {
+        regMy(c);
+        ASSERT_EQ(call(c, "GetDevIPandPort", { num(1) }), S_OK);
+        ui::RunUntil([] { return false; }, 20);
+        ASSERT_EQ(call(c, "UNRegMy", {}), S_OK);
+        EXPECT_EQ(c->Link().Record().ip[0], 0);
+        EXPECT_EQ(c->Link().DeviceId(), deviceId) << "the camera to look for stays";
+    }
+    ui::RunUntil([] { return false; }, 200);
+    EXPECT_LT(destroy(c), std::chrono::seconds(2));
+}
+
 // Passwords holding the characters of a query reach the camera as they are;
 // the command is not escaped (it may bring parameters of its own).
 TEST_F(CgiExchange, PasswordsWithQueryCharactersLogInAndGetTheirAnswers)
