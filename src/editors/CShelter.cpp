@@ -93,7 +93,7 @@ std::string CShelter::AreasString()
     std::string out;
     for (int i = 0; i < kSlots; ++i) {
         const RECT& r = m_rects[static_cast<std::size_t>(i)];
-        auto scale = [](LONG v, long long size) { return size > 0 ? v * kScale / size : 0; };
+        auto scale = [](LONG v, long long size) { return size > 0 ? static_cast<long long>(v) * kScale / size : 0; };
         long long x1 = scale(r.left, W), y1 = scale(r.top, H);
         long long x2 = scale(r.right, W), y2 = scale(r.bottom, H);
         if (x2 > kSnapToEdge)
@@ -124,7 +124,8 @@ void CShelter::LoadAreasText(const std::string& text)
         // 64-bit products: no value can overflow them.
         auto unscale = [](int value, long long size) { return static_cast<LONG>(size * value / kScale); };
         RECT r { unscale(s[0], W), unscale(s[1], H), unscale(s[2], W), unscale(s[3], H) };
-        if (r.right - r.left > kSmallestLoaded && r.bottom - r.top > kSmallestLoaded)
+        // Edges a page placed far apart: their distance needs 64 bits.
+        if (static_cast<long long>(r.right) - r.left > kSmallestLoaded && static_cast<long long>(r.bottom) - r.top > kSmallestLoaded)
             m_rects[static_cast<std::size_t>(m_count++)] = r;
     }
 }
@@ -138,7 +139,7 @@ void CShelter::RestoreDeleted()
             continue;
         deleted = false;
         const RECT& r = m_rects[static_cast<std::size_t>(i)];
-        if (r.right - r.left > 0 && m_count < kSlots)
+        if (r.right > r.left && m_count < kSlots)
             ++m_count;
     }
     m_selected = m_count - 1;
