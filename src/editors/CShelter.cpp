@@ -166,7 +166,8 @@ void CShelter::LoadAreasText(const std::string& text)
         // kMaxOverlaySide, so the product fits 64 bits and the point 32.
         auto unscale = [](long long value, long long size) { return static_cast<LONG>(size * std::clamp<long long>(value, 0, kScale) / kScale); };
         RECT r { unscale(s[0], W), unscale(s[1], H), unscale(s[2], W), unscale(s[3], H) };
-        if (r.right - r.left > kSmallestLoaded && r.bottom - r.top > kSmallestLoaded)
+        // Edges a page placed far apart: their distance needs 64 bits.
+        if (static_cast<long long>(r.right) - r.left > kSmallestLoaded && static_cast<long long>(r.bottom) - r.top > kSmallestLoaded)
             m_rects[static_cast<std::size_t>(m_count++)] = r;
     }
 }
@@ -180,7 +181,7 @@ void CShelter::RestoreDeleted()
             continue;
         deleted = false;
         const RECT& r = m_rects[static_cast<std::size_t>(i)];
-        if (r.right - r.left > 0 && m_count < kSlots)
+        if (r.right > r.left && m_count < kSlots)
             ++m_count;
     }
     m_selected = m_count - 1;

@@ -88,14 +88,25 @@ private:
     bool m_overrun = false;
 };
 
-void skipScalingList(BitReader& r, int count)
+// A scaling list's deltas lie in -128..127; false for one outside, which no
+// valid parameter set holds.
+constexpr std::int32_t kMinScaleDelta = -128;
+constexpr std::int32_t kMaxScaleDelta = 127;
+constexpr std::int32_t kScaleModulus = 256;
+
+bool skipScalingList(BitReader& r, int count)
 {
-    int last = 8, next = 8;
+    std::int32_t last = 8, next = 8;
     for (int j = 0; j < count && r.ok(); ++j) {
-        if (next != 0)
-            next = (last + r.se() + 256) % 256;
+        if (next != 0) {
+            std::int32_t delta = r.se();
+            if (delta < kMinScaleDelta || delta > kMaxScaleDelta)
+                return false;
+            next = (last + delta + kScaleModulus) % kScaleModulus;
+        }
         last = next == 0 ? last : next;
     }
+    return true;
 }
 
 // Heights coded as whole macroblocks, and the picture height they carry
@@ -147,8 +158,8 @@ bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& wid
         r.skip(1);
         if (r.bit()) {
             for (int i = 0; i < 8 && r.ok(); ++i)
-                if (r.bit())
-                    skipScalingList(r, i < 6 ? 16 : 64);
+                if (r.bit() && !skipScalingList(r, i < 6 ? 16 : 64))
+                    return false;
         }
     }
     r.ue(); // log2_max_frame_num_minus4
@@ -169,8 +180,14 @@ bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& wid
     std::uint32_t h = r.ue();
     if (!r.ok())
         return false;
-    width = (w + 1) * kMacroblock;
-    height = correctedHeight((h + 1) * kMacroblock);
+    // Counts of up to 2^32 - 1 macroblocks: a size that does not fit 32 bits
+    // is no size.
+    std::uint64_t fullWidth = (static_cast<std::uint64_t>(w) + 1) * kMacroblock;
+    std::uint64_t fullHeight = (static_cast<std::uint64_t>(h) + 1) * kMacroblock;
+    if (fullWidth > UINT32_MAX || fullHeight > UINT32_MAX)
+        return false;
+    width = static_cast<std::uint32_t>(fullWidth);
+    height = correctedHeight(static_cast<std::uint32_t>(fullHeight));
     return true;
 }
 

@@ -212,7 +212,19 @@ private:
     Link m_link; // controls and talk sent before the open went out wait in it
 };
 
+// A media channel's Frame message as its callback gets it: the record of
+// `n` payload bytes, whose `payload` points into `data`. False for a payload
+// shorter than its frame header, of a kind a channel does not deliver, or
+// without data.
+bool ReadFrameRecord(const std::uint8_t* data, std::size_t n, FrameRecord& record);
+
 // ---- device search ----------------------------------------------------------
+
+// The device record in a datagram of `n` bytes that answers the search with
+// `nonce`; false for anything else (not an answer, a length that disagrees
+// with its header, another search's nonce, a record of a length the protocol
+// does not know). `record` points into `datagram`.
+bool ReadSearchAnswer(const std::uint8_t* datagram, std::size_t n, std::uint32_t nonce, const std::uint8_t*& record, std::size_t& length);
 
 struct SearchTarget {
     std::string host;
