@@ -35,7 +35,7 @@ void Acceptor::Accept()
         return;
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    auto connection = std::make_shared<Connection>(fd);
+    auto connection = std::make_shared<Connection>(fd, &m_state.deaf);
     {
         std::lock_guard lock(m_state.mutex);
         m_state.connections.push_back(connection);

@@ -29,6 +29,7 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
     s.live = config.video;
     s.audioCoding = config.audio;
     s.cgiDelayMs = std::max(config.cgiDelayMs, 0);
+    s.deaf = config.deaf;
 
     // Bind every port first: a camera that cannot have all of them does not start.
     camera->m_cgi = CgiServer::Open(s);
@@ -44,6 +45,8 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
         if (!camera->m_search)
             return nullptr;
     }
+    if (!config.claims.sizes.empty())
+        camera->ClaimSizes(config.claims);
     camera->m_cgi->Start();
     camera->m_acceptor->Start();
     if (camera->m_search)
@@ -165,6 +168,60 @@ void Camera::SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int wi
     m_state->preEncoded = std::make_shared<const std::vector<EncodedFrame>>(std::move(frames));
     m_state->preEncodedSettings = VideoSettings { codec, width, height, fps, 0 };
     m_state->preEncodedPaced = paced;
+}
+
+void Camera::ClaimSizes(const SizeClaims& claims)
+{
+    auto made = std::make_shared<State::Claims>();
+    made->periodMs = std::max(claims.periodMs, 1);
+    for (const PictureSize& size : claims.sizes) {
+        auto frame = SizeClaimFrame(size, claims.content);
+        if (frame.empty())
+            continue;
+        made->sizes.push_back(size);
+        made->frames.push_back(EncodedFrame { std::move(frame), true });
+    }
+    std::lock_guard lock(m_state->mutex);
+    if (made->frames.empty())
+        m_state->claims.reset();
+    else
+        m_state->claims = std::move(made);
+}
+
+void Camera::SendRaw(Target target, std::vector<std::uint8_t> bytes, int repeat, AfterRaw after)
+{
+    std::vector<std::shared_ptr<Connection>> connections;
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (target == Target::Roads)
+            connections.assign(m_state->roads.begin(), m_state->roads.end());
+        else
+            for (const auto& m : m_state->media)
+                connections.push_back(m->connection);
+    }
+    auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    State& state = *m_state;
+    for (auto& connection : connections) {
+        m_state->Spawn([&state, connection, shared, repeat, after] {
+            for (int i = 0; i < repeat && !state.stopping.load(); ++i)
+                if (!connection->Send(*shared))
+                    break;
+            if (after == AfterRaw::Close)
+                connection->Shutdown();
+            ++state.rawSendsDone;
+            state.Notify();
+        });
+    }
+}
+
+int Camera::RawSendsDone() const
+{
+    return m_state->rawSendsDone.load();
+}
+
+void Camera::StopReading(bool on)
+{
+    m_state->deaf = on;
 }
 
 std::uint64_t Camera::VideoFramesSent() const

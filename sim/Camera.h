@@ -82,6 +82,29 @@ public:
     // encoding the pattern (for measurements). Empty: back to the pattern.
     void SetPreEncoded(std::vector<EncodedFrame> frames, Codec codec, int width, int height, int fps, bool paced = false);
 
+    // ---- hostile behaviour (what a broken or malicious camera does) ----
+    // Live channels send these size claims (sim/Hostile.h) instead of the
+    // pattern or pre-encoded frames, from their next frame on; no sizes:
+    // back to the pattern. Sizes out of SizeClaimFrame's range are left out.
+    void ClaimSizes(const SizeClaims& claims);
+    enum class Target { Roads, Media };
+    enum class AfterRaw { KeepOpen, Close };
+    // Writes `bytes` exactly as they are, `repeat` times, on every
+    // logged-in road (Roads) or every open media channel (Media), each from
+    // a thread of its own, and returns at once. Each write is whole between
+    // the camera's own messages. With AfterRaw::Close the connection is
+    // closed after the last one (a message cut short stays cut short).
+    // Builders for truncated and oversized messages are in sim/Hostile.h;
+    // a flood is a valid message with a large `repeat`.
+    void SendRaw(Target target, std::vector<std::uint8_t> bytes, int repeat = 1, AfterRaw after = AfterRaw::KeepOpen);
+    // How many connections have finished a SendRaw (all written, or the
+    // link failed), since the start.
+    int RawSendsDone() const;
+    // While on, the camera reads nothing from its roads and media channels
+    // (new connections included): the control's writes fill the socket
+    // buffers and then block. It goes on sending.
+    void StopReading(bool on);
+
     // ---- observation ----
     // CGI command names received (HTTP and road), oldest first.
     std::vector<std::string> CgiLog() const;

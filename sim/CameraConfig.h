@@ -4,6 +4,8 @@
 // password, streams 640 x 480 H.264 at 15 frames per second and answers on
 // loopback ports chosen by the system.
 
+#include "sim/Hostile.h"
+
 #include "kznet/Protocol.h"
 
 #include <cstdint>
@@ -55,6 +57,9 @@ struct CameraConfig {
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
     bool recordingsGiven = false; // set by the first recording option, which replaces the default
     int cgiDelayMs = 0; // every CGI answer is held this long from its request; 0 = answered at once
+    // Hostile behaviour from the start (see Camera::ClaimSizes and StopReading).
+    SizeClaims claims;
+    bool deaf = false;
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels; 0 = chosen by the system

@@ -39,6 +39,10 @@ struct Camera::State {
     std::atomic<bool> stopping { false };
     // Live video frames written to media channels, all channels together.
     std::atomic<std::uint64_t> videoFramesSent { 0 };
+    // While set, no connection reads (Camera::StopReading).
+    std::atomic<bool> deaf { false };
+    // Raw sends finished, one per connection (Camera::SendRaw).
+    std::atomic<int> rawSendsDone { 0 };
 
     mutable std::mutex mutex; // guards everything below
     mutable std::condition_variable changed;
@@ -64,6 +68,13 @@ struct Camera::State {
     std::shared_ptr<const std::vector<EncodedFrame>> preEncoded;
     VideoSettings preEncodedSettings;
     bool preEncodedPaced = false; // at preEncodedSettings.fps, not as fast as the link takes them
+    // Size claims sent instead of the pattern: one frame per size, in turn.
+    struct Claims {
+        std::vector<PictureSize> sizes;
+        std::vector<EncodedFrame> frames;
+        int periodMs = 0;
+    };
+    std::shared_ptr<const Claims> claims;
     // scripted
     Clock::time_point stallUntil = Clock::now();
     bool ignoreCgi = false;

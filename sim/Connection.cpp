@@ -1,6 +1,9 @@
 #include "sim/Connection.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +11,11 @@
 namespace sim {
 
 using namespace kz::wire;
+
+namespace {
+// How often a deaf connection looks whether it may read again (milliseconds).
+constexpr int kDeafSliceMs = 20;
+}
 
 Connection::~Connection()
 {
@@ -47,6 +55,16 @@ Connection::Read Connection::Next(Header& header, std::vector<std::uint8_t>& pay
         }
         if (m_shut.load())
             return Read::Closed;
+        if (m_deaf && m_deaf->load()) {
+            // Not reading: wait out the time-out in short slices, so that a
+            // shutdown or the end of the deafness is seen soon.
+            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            while (m_deaf->load() && !m_shut.load() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, kDeafSliceMs)));
+            if (m_deaf->load() || m_shut.load())
+                return m_shut.load() ? Read::Closed : Read::Timeout;
+            continue;
+        }
         pollfd p { m_fd, POLLIN, 0 };
         int ready = ::poll(&p, 1, timeoutMs);
         if (ready < 0 && errno == EINTR)
@@ -55,6 +73,8 @@ Connection::Read Connection::Next(Header& header, std::vector<std::uint8_t>& pay
             return Read::Closed;
         if (ready == 0)
             return Read::Timeout;
+        if (m_deaf && m_deaf->load())
+            continue; // went deaf while waiting: leave the bytes where they are
         std::uint8_t buffer[64 * 1024];
         ssize_t r = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (r < 0 && errno == EINTR)

@@ -20,7 +20,10 @@ namespace sim {
 
 class Connection {
 public:
-    explicit Connection(int fd) : m_fd(fd) { }
+    // While `*deaf` (if given) is set, Next reads nothing: the peer's
+    // writes pile up in the socket buffers until they block. `deaf` must
+    // outlive the connection.
+    explicit Connection(int fd, const std::atomic<bool>* deaf = nullptr) : m_fd(fd), m_deaf(deaf) { }
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -30,7 +33,8 @@ public:
 
     enum class Read { Message, Timeout, Closed, Malformed };
     // The next whole message, waiting up to timeoutMs; a partial message
-    // stays buffered across a time-out.
+    // stays buffered across a time-out. A deaf connection gives only what
+    // it had already read, then Timeout.
     Read Next(kz::wire::Header& header, std::vector<std::uint8_t>& payload, int timeoutMs);
 
     void Shutdown();
@@ -38,6 +42,7 @@ public:
 
 private:
     int m_fd;
+    const std::atomic<bool>* m_deaf;
     std::atomic<bool> m_shut { false };
     std::mutex m_writeMutex;
     std::vector<std::uint8_t> m_in; // reader thread only

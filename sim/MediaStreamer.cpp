@@ -111,6 +111,7 @@ void MediaStreamer::RunLive()
     bool audioWasOn = false;
     std::uint32_t number = 0;
     std::size_t preIndex = 0;
+    std::size_t claimIndex = 0;
     std::uint64_t bytesSent = 0;
 
     while (!m_state.stopping.load()) {
@@ -124,6 +125,7 @@ void MediaStreamer::RunLive()
         VideoSettings v;
         bool videoOn;
         std::shared_ptr<const std::vector<EncodedFrame>> pre;
+        std::shared_ptr<const Camera::State::Claims> claims;
         bool prePaced;
         int coding, gen, agen;
         Clock::time_point stall;
@@ -132,6 +134,7 @@ void MediaStreamer::RunLive()
             v = m_state.preEncoded ? m_state.preEncodedSettings : m_state.live;
             videoOn = m_state.videoOn;
             pre = m_state.preEncoded;
+            claims = m_state.claims;
             prePaced = m_state.preEncodedPaced;
             coding = m_state.audioCoding;
             gen = m_state.liveGeneration;
@@ -143,6 +146,20 @@ void MediaStreamer::RunLive()
             // Stalled: nothing at all, not even a heartbeat.
             session.Sleep(std::min(stall, now + milliseconds(kPollSliceMs)));
             m_pacer.Restart(Clock::now());
+            continue;
+        }
+        if (claims && videoOn) {
+            // Size claims, one every periodMs, each size in turn. The
+            // pattern, when it comes back, starts with a key frame.
+            generation = -1;
+            if (m_pacer.VideoDue(now)) {
+                std::size_t k = claimIndex++ % claims->frames.size();
+                VideoSettings claimed { Codec::H264, claims->sizes[k].width, claims->sizes[k].height, std::max(kMsPerSecond / claims->periodMs, 1), 1 };
+                if (!SendVideo(claimed, claims->frames[k], number++, 0, now))
+                    return;
+                m_pacer.NextVideo(now, claims->periodMs);
+            }
+            Idle(now, true, false);
             continue;
         }
         if (pre && videoOn && prePaced) {

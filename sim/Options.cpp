@@ -21,6 +21,28 @@ bool toInt(const std::string& text, int& out)
 }
 
 bool positiveEven(int n) { return n > 0 && n % 2 == 0; }
+
+// "WxH[:WxH...]", each size one SizeClaimFrame can make.
+bool toSizes(const std::string& text, std::vector<PictureSize>& out)
+{
+    std::vector<PictureSize> sizes;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t end = text.find(':', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string entry = text.substr(at, end - at);
+        std::size_t x = entry.find('x');
+        PictureSize size;
+        if (x == std::string::npos || !toInt(entry.substr(0, x), size.width) || !toInt(entry.substr(x + 1), size.height)
+            || SizeClaimFrame(size, ClaimContent::ParamsOnly).empty())
+            return false;
+        sizes.push_back(size);
+        at = end + 1;
+    }
+    out = std::move(sizes);
+    return true;
+}
 bool isPort(int n) { return n >= 0 && n <= 65535; }
 
 }
@@ -55,6 +77,10 @@ const std::vector<OptionHelp>& CameraOptions()
         { "audio", "0|1|2", "audio coding: 0 PCM, 1 G.726 at 16 kbit/s, 2 IMA ADPCM (default 0)" },
         { "tone", "HZ", "frequency of the audio tone (default 440)" },
         { "cgidelay", "MS", "hold every CGI answer (HTTP and road) this many milliseconds (default 0)" },
+        { "claims", "WxH[:WxH...]", "hostile: live video is H.264 key frames claiming these sizes in turn, even sides up to 65536 (default none)" },
+        { "claimms", "MS", "hostile: time between two size claims (default 50)" },
+        { "claimcontent", "picture|params", "hostile: a claim is a flat grey picture that decodes, or its parameter sets only (default picture)" },
+        { "deaf", "0|1", "hostile: the camera reads nothing from its roads and media channels (default 0)" },
         { "recording", "PATH[:SECONDS]", "a recording for playback (default /record/clip1.avi, 5 s); the first one given replaces the default" },
     };
     return options;
@@ -104,6 +130,15 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "audio") return isInt && (n == kz::kAudioPcm || n == kz::kAudioG726 || n == kz::kAudioAdpcm) && ((c.audio = n), true);
     if (key == "tone") return isInt && n > 0 && n < 4000 && ((c.toneHz = n), true);
     if (key == "cgidelay") return isInt && n >= 0 && ((c.cgiDelayMs = n), true);
+    if (key == "claims") return toSizes(value, c.claims.sizes);
+    if (key == "claimms") return isInt && n > 0 && ((c.claims.periodMs = n), true);
+    if (key == "claimcontent") {
+        if (value != "picture" && value != "params")
+            return false;
+        c.claims.content = value == "picture" ? ClaimContent::Picture : ClaimContent::ParamsOnly;
+        return true;
+    }
+    if (key == "deaf") return isInt && ((c.deaf = n != 0), true);
     if (key == "recording") {
         Recording r;
         std::size_t colon = value.rfind(':');

@@ -1,10 +1,12 @@
 #include "host/SimCamera.h"
 
 #include "sim/Camera.h"
+#include "sim/Options.h"
 
 #include <duktape.h>
 
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 namespace host {
@@ -34,6 +36,22 @@ bool toCodec(const std::string& text, sim::Codec& out)
     return true;
 }
 
+// The numeric settings the host reads itself (more leniently than the
+// camera's own option table, as pages have always passed them).
+bool isHostSetting(const std::string& key)
+{
+    static const std::set<std::string> keys = { "kind", "rows", "cols", "ptflag", "rs485", "httpsport", "width", "height", "fps", "keyint", "audio", "replyformat" };
+    return keys.count(key) > 0;
+}
+
+bool isCameraOption(const std::string& key)
+{
+    for (const auto& option : sim::CameraOptions())
+        if (key == option.key)
+            return true;
+    return false;
+}
+
 bool configure(const std::string& description, sim::CameraConfig& config, std::string& error)
 {
     std::stringstream parts(description);
@@ -61,7 +79,14 @@ bool configure(const std::string& description, sim::CameraConfig& config, std::s
             config.name = value;
         else if (key == "codec")
             ok = toCodec(value, config.video.codec);
-        else if ((ok = toInt(value, n))) {
+        else if (!isHostSetting(key)) {
+            // The camera's other settings, as tiravex-camsim takes them.
+            if (!isCameraOption(key)) {
+                error = "unknown camera setting " + key;
+                return false;
+            }
+            ok = sim::ApplyCameraOption(config, key, value);
+        } else if ((ok = toInt(value, n))) {
             if (key == "kind")
                 config.deviceKind = n;
             else if (key == "rows")
@@ -96,7 +121,7 @@ bool configure(const std::string& description, sim::CameraConfig& config, std::s
             return false;
         }
     }
-    config.accounts = { { user, password } };
+    config.accounts[0] = { user, password };
     return true;
 }
 
@@ -181,6 +206,61 @@ int jsIgnoreCgi(duk_context* ctx)
 int jsDelayCgi(duk_context* ctx)
 {
     cameraOf(ctx)->DelayCgi(duk_to_int(ctx, 0));
+    return 0;
+}
+
+// claimSizes([[w, h], ...], periodMs, "picture" | "params"): live video
+// becomes size claims; an empty list ends them.
+int jsClaimSizes(duk_context* ctx)
+{
+    sim::SizeClaims claims;
+    if (duk_is_array(ctx, 0)) {
+        duk_size_t n = duk_get_length(ctx, 0);
+        for (duk_size_t i = 0; i < n; ++i) {
+            duk_get_prop_index(ctx, 0, static_cast<duk_uarridx_t>(i));
+            sim::PictureSize size;
+            if (duk_is_array(ctx, -1)) {
+                duk_get_prop_index(ctx, -1, 0);
+                size.width = duk_to_int(ctx, -1);
+                duk_pop(ctx);
+                duk_get_prop_index(ctx, -1, 1);
+                size.height = duk_to_int(ctx, -1);
+                duk_pop(ctx);
+            }
+            duk_pop(ctx);
+            claims.sizes.push_back(size);
+        }
+    }
+    if (duk_is_number(ctx, 1))
+        claims.periodMs = duk_get_int(ctx, 1);
+    if (duk_is_string(ctx, 2) && std::string(duk_get_string(ctx, 2)) == "params")
+        claims.content = sim::ClaimContent::ParamsOnly;
+    cameraOf(ctx)->ClaimSizes(claims);
+    return 0;
+}
+
+// sendRaw("roads" | "media", bytes, repeat, close): bytes as they are.
+int jsSendRaw(duk_context* ctx)
+{
+    auto target = std::string(duk_to_string(ctx, 0)) == "media" ? sim::Camera::Target::Media : sim::Camera::Target::Roads;
+    std::vector<std::uint8_t> bytes;
+    if (duk_is_array(ctx, 1)) {
+        duk_size_t n = duk_get_length(ctx, 1);
+        for (duk_size_t i = 0; i < n; ++i) {
+            duk_get_prop_index(ctx, 1, static_cast<duk_uarridx_t>(i));
+            bytes.push_back(static_cast<std::uint8_t>(duk_to_int(ctx, -1)));
+            duk_pop(ctx);
+        }
+    }
+    int repeat = duk_is_number(ctx, 2) ? duk_get_int(ctx, 2) : 1;
+    auto after = duk_to_boolean(ctx, 3) ? sim::Camera::AfterRaw::Close : sim::Camera::AfterRaw::KeepOpen;
+    cameraOf(ctx)->SendRaw(target, std::move(bytes), repeat, after);
+    return 0;
+}
+
+int jsStopReading(duk_context* ctx)
+{
+    cameraOf(ctx)->StopReading(duk_to_boolean(ctx, 0));
     return 0;
 }
 
@@ -290,7 +370,8 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
         const Native methods[] = {
             { "sendControl", jsSendControl, 2 }, { "stallVideo", jsStallVideo, 1 }, { "dropLink", jsDropLink, 0 },
             { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
-            { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+            { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 },
+            { "claimSizes", jsClaimSizes, 3 }, { "sendRaw", jsSendRaw, 4 }, { "stopReading", jsStopReading, 1 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
             { "roadsOpen", jsRoadsOpen, 0 }, { "channelsOpen", jsChannelsOpen, 0 },
         };
         for (const auto& m : methods) {

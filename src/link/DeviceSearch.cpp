@@ -28,12 +28,7 @@ bool acceptable(int type, const char* record, int length)
 
 bool post(HWND mailbox, UINT message, const char* record, int length)
 {
-    auto* found = new FoundDevice;
-    found->record.assign(record, record + length);
-    std::uint16_t port;
-    std::memcpy(&port, found->record.data() + kz::kRecPortAt, sizeof port);
-    port = ntohs(port);
-    std::memcpy(found->record.data() + kz::kRecPortAt, &port, sizeof port);
+    auto* found = reinterpret_cast<FoundDevice*>(DeviceSearch::CopyAnswer(kz::kSearchAnswer, record, length));
     if (ui::PostMessage(mailbox, message, reinterpret_cast<WPARAM>(found), 0, [found] { delete found; }))
         return true;
     delete found;
@@ -125,6 +120,19 @@ int DeviceSearch::FindCallback(int type, const char* record, int length, void* u
         return 0;
     post(context->mailbox, kMsgDeviceFound, record, length);
     return kz::kSearchStop;
+}
+
+WPARAM DeviceSearch::CopyAnswer(int type, const char* record, int length)
+{
+    if (!acceptable(type, record, length))
+        return 0;
+    auto* found = new FoundDevice;
+    found->record.assign(record, record + length);
+    std::uint16_t port;
+    std::memcpy(&port, found->record.data() + kz::kRecPortAt, sizeof port);
+    port = ntohs(port);
+    std::memcpy(found->record.data() + kz::kRecPortAt, &port, sizeof port);
+    return reinterpret_cast<WPARAM>(found);
 }
 
 SearchAnswer DeviceSearch::AnswerOf(WPARAM copy)

@@ -41,6 +41,10 @@ public:
     void StartOne(HWND mailbox, int parameter, const char* deviceId);
     void Stop();
 
+    // The heap copy of an answer that the search callbacks post to the
+    // mailbox (its port put in host order), or 0 for an answer the control
+    // does not take. Any thread.
+    static WPARAM CopyAnswer(int type, const char* record, int length);
     // The events of an answer posted to the mailbox (taking the copy).
     static SearchAnswer AnswerOf(WPARAM copy);
     static DeviceFound FoundOf(WPARAM copy);

@@ -2,13 +2,22 @@
 // texts, timers, and a page script that misbehaves.
 
 #include "host/PageHost.h"
+#include "host/SimCamera.h"
 #include "present/Presenter.h"
 
 #include "control/TiravexCtrl.h"
+#include "kznet/Protocol.h"
+#include "kznet/kznet.h"
+#include "media/Decoder.h"
+#include "sim/Camera.h"
 #include "sys/Thread.h"
 #include "ui/Input.h"
 
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -152,6 +161,73 @@ TEST(PageHost, ARegisteredViewWithoutALoginShowsTheConnectFailText)
     EXPECT_EQ(at(300, 300), 0u) << "the live area is black";
     EXPECT_EQ(at(10, 300), 0xFAE13Cu) << "the active frame is yellow";
     EXPECT_EQ(at(800, 300), 0xFFFFFFu) << "the page around is white";
+}
+
+}
+
+namespace {
+
+// What the page host's `--camera sim,...` takes besides its own settings
+// reaches the camera (here its hostile ones), and the page's `camera` can
+// turn hostile while it runs.
+TEST(PageHost, TheSimulatedCameraTakesItsHostileSettingsFromTheCommandLineAndThePage)
+{
+    struct Bad {
+        const char* description;
+        const char* error;
+    } bad[] = {
+        { "sim,nosuch=1", "unknown camera setting nosuch" },
+        { "sim,claims=15x16", "bad value for camera setting claims: 15x16" },
+    };
+    for (auto& b : bad) {
+        host::PageHost page(quick());
+        std::string error;
+        EXPECT_FALSE(host::InstallSimCamera(page, b.description, error));
+        EXPECT_EQ(error, b.error);
+    }
+
+    host::PageHost page(quick());
+    std::string error;
+    auto camera = host::InstallSimCamera(page, "sim,claims=48x48,claimms=30,claimcontent=params,account=op:pw,password=s", error);
+    ASSERT_TRUE(camera) << error;
+    EXPECT_EQ(camera->Config().claims.sizes.size(), 1u);
+    ASSERT_EQ(camera->Config().accounts.size(), 2u) << "the host's own account settings keep the others";
+    EXPECT_EQ(camera->Config().accounts[0].password, "s");
+    ASSERT_EQ(page.RunText(R"JS(
+        camera.claimSizes([[64, 64], [32, 32]], 30, "params");
+        host.exit(0);
+    )JS", "hostile.js"), 0);
+
+    // A live channel now carries the page's claims.
+    struct Seen {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::uint32_t> widths;
+    } seen;
+    LoginInfo login {};
+    std::strncpy(login.ip, "127.0.0.1", sizeof login.ip - 1);
+    login.port = camera->Port();
+    std::strncpy(login.username, "admin", sizeof login.username - 1);
+    std::strncpy(login.passwd, "s", sizeof login.passwd - 1);
+    auto onFrame = [](int, FrameRecord* frame, void* user, int) {
+        auto* s = static_cast<Seen*>(user);
+        std::uint32_t width = 0, height = 0;
+        if (frame->size > 5 && media::ProbeH264Size(frame->payload + 5, static_cast<std::size_t>(frame->size) - 5, width, height)) {
+            std::lock_guard lock(s->mutex);
+            s->widths.push_back(width);
+            s->changed.notify_all();
+        }
+        return 0;
+    };
+    auto onStatus = [](int, int*, void*, int) { return 0; };
+    KzHandle stream = kz_open_device(kz::kConnectMedia, "", &login, 0, 1025 | kz::kTagNoReopen, kz::kOpenDeviceConstant, onStatus, onFrame, &seen, 0);
+    ASSERT_TRUE(stream);
+    std::unique_lock lock(seen.mutex);
+    EXPECT_TRUE(seen.changed.wait_for(lock, std::chrono::seconds(5), [&] { return seen.widths.size() >= 4; }));
+    lock.unlock();
+    kz_close_device(stream);
+    for (std::uint32_t w : seen.widths)
+        EXPECT_TRUE(w == 64 || w == 32) << w;
 }
 
 }

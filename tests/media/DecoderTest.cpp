@@ -130,6 +130,65 @@ TEST(ProbeH264Size, ATruncatedSetGivesNoSize)
     }
 }
 
+// Scaling list deltas outside -128..127 and macroblock counts whose size
+// does not fit 32 bits are not a parameter set: no size, and no arithmetic
+// that overflows on the way (the sanitizer builds abort on it).
+TEST(ProbeH264Size, ASetWithImpossibleValuesGivesNoSize)
+{
+    // Found by fuzzing: a High 4:2:2 set whose scaling list deltas are huge.
+    const std::uint8_t found[] = { 0x00, 0x00, 0x00, 0x01, 0x67, 0x7a, 0xfc, 0xfc, 0x01, 0xff, 0xff, 0xff, 0xff, 0xff,
+        0xff, 0x00, 0x00, 0x00, 0x01, 0xff, 0xff, 0xff, 0x2c, 0xff, 0xff, 0xff };
+    std::uint32_t w = 7, h = 7;
+    EXPECT_FALSE(ProbeH264Size(found + 5, sizeof found - 5, w, h));
+    EXPECT_EQ(w, 7u);
+    EXPECT_EQ(h, 7u);
+
+    auto withDelta = [](std::int32_t delta) {
+        SpsWriter w;
+        w.bits(100, 8);
+        w.bits(0, 8);
+        w.bits(40, 8);
+        w.ue(0);
+        w.ue(1); // chroma 4:2:0
+        w.ue(0);
+        w.ue(0);
+        w.bit(0);
+        w.bit(1); // scaling matrices
+        w.bit(1); // list 0 present: one delta, then nextScale 0 ends it
+        w.se(delta);
+        std::int32_t next = (8 + delta + 256) % 256;
+        w.se(next <= 128 ? -next : 256 - next);
+        for (int i = 1; i < 8; ++i)
+            w.bit(0);
+        w.ue(0);
+        w.ue(2); // no picture order fields
+        w.ue(1);
+        w.bit(0);
+        w.ue(79);
+        w.ue(44);
+        w.bit(1);
+        return w.done();
+    };
+    for (std::int32_t delta : { -128, 127 }) {
+        auto s = withDelta(delta);
+        EXPECT_TRUE(ProbeH264Size(s.data(), s.size(), w, h)) << delta;
+        EXPECT_EQ(w, 1280u);
+    }
+    for (std::int32_t delta : { -129, 128, 0x3FFFFFFF, -0x3FFFFFFF }) {
+        auto s = withDelta(delta);
+        w = h = 7;
+        EXPECT_FALSE(ProbeH264Size(s.data(), s.size(), w, h)) << delta;
+        EXPECT_EQ(w, 7u);
+    }
+    // 2^28 + 1 macroblocks wide would wrap to 16 pixels.
+    auto wrapping = sps(66, (1u << 28) + 1, 45);
+    EXPECT_FALSE(ProbeH264Size(wrapping.data(), wrapping.size(), w, h));
+    EXPECT_EQ(w, 7u);
+    auto widest = sps(66, (1u << 28) - 1, 45);
+    EXPECT_TRUE(ProbeH264Size(widest.data(), widest.size(), w, h));
+    EXPECT_EQ(w, 0xFFFFFFF0u);
+}
+
 TEST(ProbeH264Size, AgreesWithARealEncoder)
 {
     for (auto [width, height] : { std::pair { 640, 360 }, std::pair { 320, 180 }, std::pair { 352, 288 } }) {

@@ -38,7 +38,8 @@ TEST(simOptions, PageHostNamesAreAcceptedAndBadValuesRefused)
     const char* bad[][2] = {
         { "kind", "99" }, { "codec", "vp8" }, { "width", "641" }, { "audio", "3" }, { "fps", "0" },
         { "id", "0123456789ABC" }, { "port", "70000" }, { "searchrecord", "64" }, { "recording", "live" }, { "nosuch", "1" },
-        { "rows", "x" }, { "cgidelay", "-1" },
+        { "rows", "x" }, { "cgidelay", "-1" }, { "claims", "16x" }, { "claims", "15x16" }, { "claims", "16x16:" },
+        { "claimms", "0" }, { "claimcontent", "some" },
     };
     for (auto& b : bad)
         EXPECT_FALSE(sim::ApplyCameraOption(c, b[0], b[1])) << b[0] << "=" << b[1];
@@ -48,6 +49,14 @@ TEST(simOptions, PageHostNamesAreAcceptedAndBadValuesRefused)
     ASSERT_EQ(c.recordings.size(), 2u) << "the first recording given replaces the default";
     EXPECT_EQ(c.recordings[0].seconds, 7);
     EXPECT_EQ(c.recordings[1].path, "/r/two.avi");
+
+    ASSERT_TRUE(sim::ApplyCameraOptions(c, "claims=16000x16000:16x16,claimms=40,claimcontent=params,deaf=1"));
+    ASSERT_EQ(c.claims.sizes.size(), 2u);
+    EXPECT_EQ(c.claims.sizes[0].width, 16000);
+    EXPECT_EQ(c.claims.sizes[1].height, 16);
+    EXPECT_EQ(c.claims.periodMs, 40);
+    EXPECT_EQ(c.claims.content, sim::ClaimContent::ParamsOnly);
+    EXPECT_TRUE(c.deaf);
 }
 
 TEST(simProgram, HelpNamesEveryOption)

@@ -212,7 +212,19 @@ private:
     Link m_link; // controls and talk sent before the open went out wait in it
 };
 
+// A media channel's Frame message as its callback gets it: the record of
+// `n` payload bytes, whose `payload` points into `data`. False for a payload
+// shorter than its frame header, of a kind a channel does not deliver, or
+// without data.
+bool ReadFrameRecord(const std::uint8_t* data, std::size_t n, FrameRecord& record);
+
 // ---- device search ----------------------------------------------------------
+
+// The device record in a datagram of `n` bytes that answers the search with
+// `nonce`; false for anything else (not an answer, a length that disagrees
+// with its header, another search's nonce, a record of a length the protocol
+// does not know). `record` points into `datagram`.
+bool ReadSearchAnswer(const std::uint8_t* datagram, std::size_t n, std::uint32_t nonce, const std::uint8_t*& record, std::size_t& length);
 
 struct SearchTarget {
     std::string host;
@@ -244,6 +256,11 @@ private:
 
 // ---- HTTP client --------------------------------------------------------------
 
+// One parser. Its calls are serialised, except that CloseSocket from another
+// thread ends a connect, request or response in progress at once: it marks
+// the exchange aborted and shuts the socket down before it waits for the call
+// to return. The descriptor is opened and closed only under m_socketLock, so
+// that the shutdown never reaches a descriptor number already reused.
 class Http {
 public:
     int SetRequest(const char* path, const char* method, const char* host);
@@ -256,7 +273,11 @@ public:
     int CloseSocket();
 
 private:
+    void closeDescriptor();
+
     std::mutex m_mutex; // every call of one parser is serialised
+    std::mutex m_socketLock; // guards the descriptor's lifetime (open, shutdown, close)
+    std::atomic<bool> m_abort { false }; // set by CloseSocket, cleared by CreateSocket
     std::string m_path, m_method, m_host;
     net::Socket m_socket;
     bool m_socketOpen = false;

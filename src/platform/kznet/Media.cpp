@@ -81,17 +81,17 @@ void Media::OnStatus(const std::uint8_t* data, std::size_t n)
     m_link.Deliver([&] { m_status(status.type, &result, m_user, value); });
 }
 
-void Media::OnFrame(const std::uint8_t* data, std::size_t n)
+bool ReadFrameRecord(const std::uint8_t* data, std::size_t n, FrameRecord& record)
 {
     wire::FrameHeader header;
-    if (!wire::ParseFrameHeader(data, n, header) || !m_frame)
-        return;
+    if (!wire::ParseFrameHeader(data, n, header))
+        return false;
     if (header.kind != kFrameH264 && header.kind != kFrameMjpeg && header.kind != kFrameAudio)
-        return;
+        return false;
     std::size_t size = n - wire::kFrameHeaderBytes;
     if (size == 0)
-        return;
-    FrameRecord record {};
+        return false;
+    record = FrameRecord {};
     record.kind = static_cast<std::uint32_t>(header.kind);
     record.sequence = header.sequence;
     record.timestamp = header.timestamp;
@@ -104,7 +104,16 @@ void Media::OnFrame(const std::uint8_t* data, std::size_t n)
     record.width = header.width;
     record.height = header.height;
     record.payload = data + wire::kFrameHeaderBytes;
-    m_link.Deliver([&] { m_frame(header.kind, &record, m_user, m_id); });
+    return true;
+}
+
+void Media::OnFrame(const std::uint8_t* data, std::size_t n)
+{
+    FrameRecord record;
+    if (!m_frame || !ReadFrameRecord(data, n, record))
+        return;
+    int kind = static_cast<int>(record.kind);
+    m_link.Deliver([&] { m_frame(kind, &record, m_user, m_id); });
 }
 
 void Media::Run()

@@ -64,6 +64,24 @@ bool Search::Start()
     return m_thread != nullptr;
 }
 
+bool ReadSearchAnswer(const std::uint8_t* datagram, std::size_t n, std::uint32_t nonce, const std::uint8_t*& record, std::size_t& length)
+{
+    if (!datagram || n < wire::kHeaderBytes + wire::kSearchNonceBytes)
+        return false;
+    wire::Header header;
+    if (wire::ParseHeader(datagram, wire::kHeaderBytes, header) != wire::HeaderCheck::Ok || header.kind != wire::Kind::SearchAnswer
+        || header.length != n - wire::kHeaderBytes)
+        return false;
+    const std::uint8_t* payload = datagram + wire::kHeaderBytes;
+    if (wire::r32(payload) != nonce)
+        return false; // an answer to some other search
+    if (!IsRecordLength(header.length - wire::kSearchNonceBytes))
+        return false;
+    record = payload + wire::kSearchNonceBytes;
+    length = header.length - wire::kSearchNonceBytes;
+    return true;
+}
+
 void Search::Probe(int fd, std::uint32_t nonce)
 {
     std::vector<std::uint8_t> payload;
@@ -112,18 +130,11 @@ void Search::Run()
         sockaddr_in from {};
         socklen_t fromLength = sizeof from;
         ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < static_cast<ssize_t>(wire::kHeaderBytes + wire::kSearchNonceBytes))
+        if (n <= 0)
             continue;
-        wire::Header header;
-        if (wire::ParseHeader(buffer, wire::kHeaderBytes, header) != wire::HeaderCheck::Ok || header.kind != wire::Kind::SearchAnswer
-            || header.length != static_cast<std::size_t>(n) - wire::kHeaderBytes)
-            continue;
-        const std::uint8_t* payload = buffer + wire::kHeaderBytes;
-        if (wire::r32(payload) != nonce)
-            continue; // an answer to some other search
-        const std::uint8_t* record = payload + wire::kSearchNonceBytes;
-        std::size_t length = header.length - wire::kSearchNonceBytes;
-        if (!IsRecordLength(length))
+        const std::uint8_t* record = nullptr;
+        std::size_t length = 0;
+        if (!ReadSearchAnswer(buffer, static_cast<std::size_t>(n), nonce, record, length))
             continue;
         std::string key(reinterpret_cast<const char*>(record), kRecPortAt + 2);
         if (!seen.insert(key).second)
