@@ -1,7 +1,8 @@
 // tiravex-soak: four live views with sound, talk and recording, each logged
 // in to its own simulated camera, for MINUTES minutes while the cameras
 // misbehave in turn (the link dropped, the picture's size and coding
-// changed, the video stalled, CGI left unanswered). Once a minute it prints
+// changed, the video stalled, CGI left unanswered); a recording a dropped
+// link ended is started again, as a recording page would. Once a minute it prints
 // the process's resident memory, threads and open files; at the end it
 // stops the recordings and lists them, one "recording PATH" line each, for
 // scripts/soak.sh to check.
@@ -168,7 +169,7 @@ int main(int argc, char** argv)
     std::printf("minute 0: rss %ld kB, threads %ld, open files %ld\n", statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"));
     std::fflush(stdout);
     const auto start = Clock::now();
-    int faults = 0, cgiAnswers = 0, cgiAsked = 0;
+    int faults = 0, cgiAnswers = 0, cgiAsked = 0, rearmed = 0;
     for (int second = 1; second <= minutes * kSecondsPerMinute; ++second) {
         ui::RunUntil([&] { return Clock::now() - start >= std::chrono::seconds(second); }, kSliceMs * 2);
         if (second % kFaultEverySeconds == 0) {
@@ -191,10 +192,18 @@ int main(int argc, char** argv)
             VariantClear(&result);
             for (auto& cam : cameras)
                 cam->DelayCgi(0);
+            // A dropped link ends its recording, as closing the stream
+            // does; the page starts it again, as a recording page would.
+            for (auto* view : controls) {
+                if (view->Live().GetChannel() && view->Live().RecordFileName().empty()) {
+                    CallByName(view, "Record", { Num(1), Str("") });
+                    ++rearmed;
+                }
+            }
         }
         if (second % kSecondsPerMinute == 0) {
-            std::printf("minute %d: rss %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d\n", second / kSecondsPerMinute,
-                statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked);
+            std::printf("minute %d: rss %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, recordings started again %d\n",
+                second / kSecondsPerMinute, statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
             std::fflush(stdout);
         }
     }
