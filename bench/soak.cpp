@@ -1,7 +1,8 @@
 // tiravex-soak: four live views with sound, talk and recording, each logged
 // in to its own simulated camera, for MINUTES minutes while the cameras
 // misbehave in turn (the link dropped, the picture's size and coding
-// changed, the video stalled, CGI left unanswered). Once a minute it prints
+// changed, the video stalled, CGI left unanswered); a view whose link was
+// dropped is logged in and started again, as a recording page would. Once a minute it prints
 // the process's resident memory, threads and open files; at the end it
 // stops the recordings and lists them, one "recording PATH" line each, for
 // scripts/soak.sh to check.
@@ -47,6 +48,7 @@ constexpr DWORD kLoginWaitMs = 10000;
 constexpr int kFaultEverySeconds = 15;
 constexpr int kCgiEverySeconds = 5;
 constexpr int kStallMs = 3000;
+constexpr int kSilentChecks = 2; // CGI rounds without a new frame before a view is started again
 constexpr int kCgiSilenceMs = 8000;
 constexpr int kSecondsPerMinute = 60;
 constexpr DWORD kSliceMs = 1000;
@@ -143,6 +145,21 @@ int main(int argc, char** argv)
     site->SetScript(&script);
 
     std::vector<control::CTiravexCtrl*> controls;
+    // Login, live view, sound, talk and recording, as the page starts them
+    // (and starts them again after the camera dropped the link).
+    auto connect = [&](int i) {
+        auto* c = controls[static_cast<std::size_t>(i)];
+        const sim::Camera& cam = *cameras[static_cast<std::size_t>(i)];
+        CallByName(c, "Login", { Str(cam.Address()), Num(cam.Port()), Num(cam.WebPort()), Str(cam.User()), Str(cam.Password()), Num(kStreamType), Num(kLoginChannel) });
+        if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
+            return false;
+        CallByName(c, "LoginSuc", {});
+        CallByName(c, "Open", { Str("") });
+        CallByName(c, "OpenAudio", {});
+        CallByName(c, "OpenTalk", {});
+        CallByName(c, "Record", { Num(1), Str("") });
+        return true;
+    };
     for (int i = 0; i < kViews; ++i) {
         auto* c = control::CTiravexCtrl::Create();
         control::PropertyBag bag;
@@ -152,23 +169,17 @@ int main(int argc, char** argv)
         LONG x = (i % 2) * kViewWidth, y = (i / 2) * kViewHeight;
         c->CreateControlWindow(page, RECT { x, y, x + kViewWidth, y + kViewHeight });
         controls.push_back(c);
-        const sim::Camera& cam = *cameras[static_cast<std::size_t>(i)];
-        CallByName(c, "Login", { Str(cam.Address()), Num(cam.Port()), Num(cam.WebPort()), Str(cam.User()), Str(cam.Password()), Num(kStreamType), Num(kLoginChannel) });
-        if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
-            return fail("a login failed");
-        CallByName(c, "LoginSuc", {});
-        CallByName(c, "Open", { Str("") });
         if (i == 0)
             putText(c, "RecordPath", out + "/records");
-        CallByName(c, "OpenAudio", {});
-        CallByName(c, "OpenTalk", {});
-        CallByName(c, "Record", { Num(1), Str("") });
+        if (!connect(i))
+            return fail("a login failed");
     }
 
     std::printf("minute 0: rss %ld kB, threads %ld, open files %ld\n", statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"));
     std::fflush(stdout);
     const auto start = Clock::now();
-    int faults = 0, cgiAnswers = 0, cgiAsked = 0;
+    int faults = 0, cgiAnswers = 0, cgiAsked = 0, rearmed = 0;
+    std::vector<int> lastShown(kViews, 0), silentChecks(kViews, 0);
     for (int second = 1; second <= minutes * kSecondsPerMinute; ++second) {
         ui::RunUntil([&] { return Clock::now() - start >= std::chrono::seconds(second); }, kSliceMs * 2);
         if (second % kFaultEverySeconds == 0) {
@@ -191,10 +202,30 @@ int main(int argc, char** argv)
             VariantClear(&result);
             for (auto& cam : cameras)
                 cam->DelayCgi(0);
+            // A view without a new frame for two checks (the camera dropped
+            // the link) is closed, logged in and started again, as a page
+            // does when the control reports the stall.
+            for (int i = 0; i < kViews; ++i) {
+                const std::size_t n = static_cast<std::size_t>(i);
+                const int shown = controls[n]->Live().DrawnFrames();
+                silentChecks[n] = shown == lastShown[n] ? silentChecks[n] + 1 : 0;
+                lastShown[n] = shown;
+                if (silentChecks[n] < kSilentChecks)
+                    continue;
+                CallByName(controls[n], "Record", { Num(0), Str("") });
+                CallByName(controls[n], "Close", {});
+                if (connect(i))
+                    ++rearmed;
+                silentChecks[n] = 0;
+            }
         }
         if (second % kSecondsPerMinute == 0) {
-            std::printf("minute %d: rss %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d\n", second / kSecondsPerMinute,
-                statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked);
+            std::printf("minute %d: rss %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, views started again %d\n",
+                second / kSecondsPerMinute, statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
+            for (int i = 0; i < kViews; ++i) {
+                const CPlayBase& live = controls[static_cast<std::size_t>(i)]->Live();
+                std::printf("  view %d: frames shown %d, %s\n", i, live.DrawnFrames(), live.RecordFileName().empty() ? "not recording" : "recording");
+            }
             std::fflush(stdout);
         }
     }

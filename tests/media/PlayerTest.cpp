@@ -433,9 +433,11 @@ std::vector<std::uint8_t> sizeClaim(unsigned width, unsigned height)
     w.bit(0); // no cropping
     w.bit(0); // no VUI
     w.bit(1); // stop bit
-    std::vector<std::uint8_t> frame { 0, 0, 0, 1, 0x67 };
-    frame.insert(frame.end(), w.bytes.begin(), w.bytes.end());
-    frame.resize(std::max<std::size_t>(frame.size(), 25), 0xFF);
+    constexpr std::uint8_t kHeader[] = { 0, 0, 0, 1, 0x67 };
+    constexpr std::size_t kFrameBytes = 25;
+    std::vector<std::uint8_t> frame(std::max(kFrameBytes, sizeof kHeader + w.bytes.size()), 0xFF);
+    std::copy(std::begin(kHeader), std::end(kHeader), frame.begin());
+    std::copy(w.bytes.begin(), w.bytes.end(), frame.begin() + sizeof kHeader);
     return frame;
 }
 
