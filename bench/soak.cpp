@@ -18,6 +18,8 @@
 #include "ui/Monitor.h"
 #include "ui/Window.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +78,14 @@ long statusField(const char* name)
         if (line.compare(0, length, name) == 0)
             return std::atol(line.c_str() + length);
     return -1;
+}
+
+// Bytes the allocator has handed out and not had back: what grows with a
+// leak, where the resident size also holds memory freed but kept for reuse.
+long heapInUseKb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
 }
 
 long countEntries(const char* folder)
@@ -175,7 +185,7 @@ int main(int argc, char** argv)
             return fail("a login failed");
     }
 
-    std::printf("minute 0: rss %ld kB, threads %ld, open files %ld\n", statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"));
+    std::printf("minute 0: rss %ld kB, heap in use %ld kB, threads %ld, open files %ld\n", statusField("VmRSS:"), heapInUseKb(), statusField("Threads:"), countEntries("/proc/self/fd"));
     std::fflush(stdout);
     const auto start = Clock::now();
     int faults = 0, cgiAnswers = 0, cgiAsked = 0, rearmed = 0;
@@ -220,8 +230,8 @@ int main(int argc, char** argv)
             }
         }
         if (second % kSecondsPerMinute == 0) {
-            std::printf("minute %d: rss %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, views started again %d\n",
-                second / kSecondsPerMinute, statusField("VmRSS:"), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
+            std::printf("minute %d: rss %ld kB, heap in use %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, views started again %d\n",
+                second / kSecondsPerMinute, statusField("VmRSS:"), heapInUseKb(), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
             for (int i = 0; i < kViews; ++i) {
                 const CPlayBase& live = controls[static_cast<std::size_t>(i)]->Live();
                 std::printf("  view %d: frames shown %d, %s\n", i, live.DrawnFrames(), live.RecordFileName().empty() ? "not recording" : "recording");
