@@ -148,4 +148,10 @@ std::string CgiAnswer(const CameraConfig& config, int webPort, int port, const s
 // the text up to the first '&'.
 std::string CgiCommandName(const std::string& text);
 
+// The value of `key` in the query of a request target ("/path?a=1&b=2"),
+// decoded as a camera's CGI decodes it: "+" is a space and "%XX" the byte
+// XX (an escape that is not two hexadecimal digits stays as it is); "" when
+// the key is absent. The first occurrence counts.
+std::string CgiQueryValue(const std::string& target, const std::string& key);
+
 }
