@@ -214,6 +214,12 @@ void AviRepair(const std::string& path, AviRepairReport& report)
             break;
         const std::uint32_t id = rl32(head), chunkSize = rl32(head + kFourccBytes), type = rl32(head + kAviChunkHeaderSize);
         if (id == kFourccList && list && type == kFourccHdrl) {
+            if (haveHdrl) {
+                // The recorder writes one; with two, the sizes the close
+                // would have set cannot be told.
+                refuse(report, AviRepairResult::Refused, "more than one header list");
+                return;
+            }
             hdrlPos = pos;
             haveHdrl = true;
             pos += kAviListHeaderSize; // its size may still be 0: enter it

@@ -444,6 +444,11 @@ TEST(AviRepair, LeavesCompleteFilesAndRefusesOthers)
         { "text", Bytes(400, 'x'), "not a RIFF AVI file" },
         { "short", Bytes { 'R', 'I', 'F', 'F' }, "too short for a RIFF header" },
         { "nomovi", Bytes { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' ', 'L', 'I', 'S', 'T', 4, 0, 0, 0, 'h', 'd', 'r', 'l' }, "no movi list" },
+        // Found by fuzzing: finished, the first header list kept its size 0
+        // and the file still did not count as complete.
+        { "twoheaders", Bytes { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' ', 'L', 'I', 'S', 'T', 0, 0, 0, 0, 'h', 'd', 'r', 'l',
+                              'L', 'I', 'S', 'T', 0, 0, 0, 0, 'h', 'd', 'r', 'l', 'L', 'I', 'S', 'T', 4, 0, 0, 0, 'm', 'o', 'v', 'i' },
+            "more than one header list" },
     };
     for (const auto& c : refused) {
         const std::string path = tempPath(c.name);
