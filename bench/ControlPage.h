@@ -60,19 +60,38 @@ public:
     com::ComPtr<host::PageSite> site;
 };
 
+// Where a camera is and the account the page logs in with.
+struct CameraAt {
+    std::string address;
+    int port = 0;
+    int webPort = 0;
+    std::string user;
+    std::string password;
+};
+
+inline CameraAt AddressOf(const sim::Camera& camera)
+{
+    return CameraAt { camera.Address(), camera.Port(), camera.WebPort(), camera.User(), camera.Password() };
+}
+
 // Login, its reply, LoginSuc and Open with the live view; false when the
 // camera refused or did not answer.
-inline bool LogInAndOpen(control::CTiravexCtrl* c, const sim::Camera& camera)
+inline bool LogInAndOpen(control::CTiravexCtrl* c, const CameraAt& camera)
 {
     using testing_support::CallByName;
     using testing_support::Num;
     using testing_support::Str;
-    CallByName(c, "Login", { Str(camera.Address()), Num(camera.Port()), Num(camera.WebPort()), Str(camera.User()), Str(camera.Password()), Num(kStreamType), Num(kLoginChannel) });
+    CallByName(c, "Login", { Str(camera.address), Num(camera.port), Num(camera.webPort), Str(camera.user), Str(camera.password), Num(kStreamType), Num(kLoginChannel) });
     if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
         return false;
     CallByName(c, "LoginSuc", {});
     CallByName(c, "Open", { Str("") });
     return true;
+}
+
+inline bool LogInAndOpen(control::CTiravexCtrl* c, const sim::Camera& camera)
+{
+    return LogInAndOpen(c, AddressOf(camera));
 }
 
 }

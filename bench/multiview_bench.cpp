@@ -3,7 +3,8 @@
 // and dropped per view, the whole process's CPU time per shown frame as a
 // ratio to bare FFmpeg decoding of the same frames in the same run, and the
 // latency from a frame's arrival (the frame callback) to the present that
-// puts its pixels on the screen.
+// puts its pixels on the screen. The cameras run in a process of their own,
+// forked before anything else starts, as cameras are devices of their own.
 //
 //   multiview_bench [--seconds N]
 
@@ -23,6 +24,8 @@ extern "C" {
 }
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <algorithm>
@@ -35,6 +38,7 @@ extern "C" {
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -149,14 +153,20 @@ double threadCpuSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// Bare FFmpeg: decodes `count` frames of the loop, one thread, and returns
-// the CPU seconds it took.
-double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count)
+// Bare FFmpeg, one thread: `count` frames of the loop decoded by `streams`
+// decoders in turn, a frame each (as many decoders as views decode the
+// views' frames; one decoder decodes them as a single stream), and the CPU
+// seconds it took.
+double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count, int streams)
 {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    c->thread_count = 1;
-    avcodec_open2(c, codec, nullptr);
+    std::vector<AVCodecContext*> decoders;
+    for (int i = 0; i < streams; ++i) {
+        AVCodecContext* c = avcodec_alloc_context3(codec);
+        c->thread_count = 1;
+        avcodec_open2(c, codec, nullptr);
+        decoders.push_back(c);
+    }
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     std::vector<std::vector<std::uint8_t>> padded;
@@ -166,7 +176,8 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count)
     }
     double start = threadCpuSeconds();
     for (long i = 0; i < count; ++i) {
-        auto n = static_cast<std::size_t>(i) % loop.size();
+        AVCodecContext* c = decoders[static_cast<std::size_t>(i % streams)];
+        auto n = static_cast<std::size_t>(i / streams) % loop.size();
         packet->data = padded[n].data();
         packet->size = static_cast<int>(loop[n].data.size());
         avcodec_send_packet(c, packet);
@@ -176,9 +187,119 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count)
     double cpu = threadCpuSeconds() - start;
     av_frame_free(&frame);
     av_packet_free(&packet);
-    avcodec_free_context(&c);
+    for (AVCodecContext* c : decoders)
+        avcodec_free_context(&c);
     return cpu;
 }
+
+// ---- the cameras' process ---------------------------------------------------------------
+// The child starts the cameras and writes one line a camera to the parent
+// ("camera PORT WEBPORT USER PASSWORD"); on the parent's "stall" it stalls
+// their video and answers "sent N" a camera; at the end of its input it
+// stops them and exits.
+
+constexpr const char* kStallCommand = "stall";
+
+int runCameras(const std::vector<sim::EncodedFrame>& loop, const sim::VideoSettings& video, FILE* commands, FILE* answers)
+{
+    std::vector<std::unique_ptr<sim::Camera>> cameras;
+    for (int i = 0; i < kViews; ++i) {
+        sim::CameraConfig config;
+        config.video = video;
+        config.searchPort = -1;
+        auto camera = sim::Camera::Start(config);
+        if (!camera) {
+            std::fprintf(stderr, "multiview_bench: camera %d did not start\n", i);
+            return 1;
+        }
+        camera->SetPreEncoded(loop, sim::Codec::H264, kWidth, kHeight, kFps, true);
+        std::fprintf(answers, "camera %s %d %d %s %s\n", camera->Address().c_str(), camera->Port(), camera->WebPort(), camera->User().c_str(), camera->Password().c_str());
+        cameras.push_back(std::move(camera));
+    }
+    std::fflush(answers);
+    char line[64];
+    while (std::fgets(line, sizeof line, commands)) {
+        if (std::strncmp(line, kStallCommand, std::strlen(kStallCommand)) != 0)
+            continue;
+        for (auto& camera : cameras)
+            camera->StallVideo(kStallMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs)); // a frame being sent is counted
+        for (auto& camera : cameras)
+            std::fprintf(answers, "sent %llu\n", static_cast<unsigned long long>(camera->VideoFramesSent()));
+        std::fflush(answers);
+    }
+    cameras.clear();
+    return 0;
+}
+
+struct CameraProcess {
+    pid_t pid = -1;
+    FILE* commands = nullptr; // to the child
+    FILE* answers = nullptr;  // from it
+    std::vector<bench::CameraAt> cameras;
+
+    ~CameraProcess()
+    {
+        if (commands)
+            std::fclose(commands);
+        if (answers)
+            std::fclose(answers);
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+    }
+
+    bool Start(const std::vector<sim::EncodedFrame>& loop, const sim::VideoSettings& video)
+    {
+        int down[2], up[2];
+        if (pipe(down) != 0 || pipe(up) != 0)
+            return false;
+        pid = fork();
+        if (pid < 0)
+            return false;
+        if (pid == 0) {
+            close(down[1]);
+            close(up[0]);
+            FILE* in = fdopen(down[0], "r");
+            FILE* out = fdopen(up[1], "w");
+            _exit(in && out ? runCameras(loop, video, in, out) : 1);
+        }
+        close(down[0]);
+        close(up[1]);
+        commands = fdopen(down[1], "w");
+        answers = fdopen(up[0], "r");
+        if (!commands || !answers)
+            return false;
+        for (int i = 0; i < kViews; ++i) {
+            // The password is the rest of the line, and may be empty.
+            char line[256] = {}, address[64] = {}, user[64] = {};
+            bench::CameraAt at;
+            int passwordAt = 0;
+            if (!std::fgets(line, sizeof line, answers)
+                || std::sscanf(line, "camera %63s %d %d %63s %n", address, &at.port, &at.webPort, user, &passwordAt) != 4)
+                return false;
+            at.address = address;
+            at.user = user;
+            at.password = std::string(line + passwordAt, std::strcspn(line + passwordAt, "\n"));
+            cameras.push_back(at);
+        }
+        return true;
+    }
+
+    // Stalls every camera's video; the frames each sent since it started.
+    std::vector<long> StallAndCount()
+    {
+        std::vector<long> sent;
+        std::fprintf(commands, "%s\n", kStallCommand);
+        std::fflush(commands);
+        for (int i = 0; i < kViews; ++i) {
+            long n = -1;
+            if (std::fscanf(answers, " sent %ld", &n) != 1)
+                n = -1;
+            sent.push_back(n);
+        }
+        return sent;
+    }
+};
 
 // ---- the page ---------------------------------------------------------------------------
 
@@ -215,17 +336,11 @@ int main(int argc, char** argv)
             return fail("encoding failed");
     encoder.reset();
 
-    std::vector<std::unique_ptr<sim::Camera>> cameras;
-    for (int i = 0; i < kViews; ++i) {
-        sim::CameraConfig config;
-        config.video = video;
-        config.searchPort = -1;
-        auto camera = sim::Camera::Start(config);
-        if (!camera)
-            return fail("a camera did not start");
-        camera->SetPreEncoded(loop, sim::Codec::H264, kWidth, kHeight, kFps, true);
-        cameras.push_back(std::move(camera));
-    }
+    // The cameras' process is forked now, while this process has no other
+    // thread, so that their sending is in no figure of this one.
+    CameraProcess cameras;
+    if (!cameras.Start(loop, video))
+        return fail("the cameras did not start");
 
     auto page = std::make_unique<bench::ControlPage>("BenchPage", kScreenWidth, kScreenHeight);
 
@@ -236,7 +351,7 @@ int main(int argc, char** argv)
         auto* c = page->AddControl(i, RECT { x, y, x + kViewWidth, y + kViewHeight });
         controls.push_back(c);
         g_slots[static_cast<std::size_t>(i)].player = static_cast<const CPlayBase*>(&c->Live());
-        if (!bench::LogInAndOpen(c, *cameras[static_cast<std::size_t>(i)]))
+        if (!bench::LogInAndOpen(c, cameras.cameras[static_cast<std::size_t>(i)]))
             return fail("a login failed");
     }
     if (!ui::RunUntil([&] { return std::all_of(controls.begin(), controls.end(), [](auto* c) { return c->Live().DrawnFrames() > 0; }); }, kFirstFrameWaitMs))
@@ -259,8 +374,7 @@ int main(int argc, char** argv)
 
     // The cameras stop sending; what is in flight arrives; then sent and
     // shown since the start are compared.
-    for (auto& cam : cameras)
-        cam->StallVideo(kStallMs);
+    const std::vector<long> sentByCamera = cameras.StallAndCount();
     ui::RunUntil([] { return false; }, kSettleMs);
 
     long shown = 0, dropped = 0;
@@ -270,7 +384,7 @@ int main(int argc, char** argv)
         auto n = static_cast<std::size_t>(i);
         int viewShown = drawnAfter[n] - drawnBefore[n];
         double fps = viewShown / elapsed;
-        long sent = static_cast<long>(cameras[n]->VideoFramesSent());
+        long sent = sentByCamera[n];
         long viewDropped = std::max(0L, sent - controls[n]->Live().DrawnFrames());
         shown += viewShown;
         dropped += viewDropped;
@@ -283,13 +397,17 @@ int main(int argc, char** argv)
         c->Release();
     controls.clear();
     page.reset();
-    cameras.clear();
 
-    // Bare FFmpeg decode of as many of the same frames, on this thread alone.
-    double bareCpu = bareDecodeCpu(loop, std::max(shown, 1L));
-    double decodeMs = bareCpu / static_cast<double>(std::max(shown, 1L)) * kMsPerSecond;
+    // Bare FFmpeg decoding of as many of the same frames, on this thread
+    // alone: the views' eight streams by eight decoders in turn, which is
+    // the ratio's baseline, and as one stream by one decoder.
+    const long frames = std::max(shown, 1L);
+    double bareCpu = bareDecodeCpu(loop, frames, kViews);
+    double singleCpu = bareDecodeCpu(loop, frames, 1);
+    double decodeMs = bareCpu / static_cast<double>(frames) * kMsPerSecond;
     double ratio = bareCpu > 0 ? cpu / bareCpu : 0;
-    std::printf("process cpu %.2f s, %.2f ms a shown frame; bare decode %.2f ms a frame; ratio %.2f\n", cpu, cpu / static_cast<double>(std::max(shown, 1L)) * kMsPerSecond, decodeMs, ratio);
+    std::printf("process cpu %.2f s, %.2f ms a shown frame; bare decode of %d streams %.2f ms a frame (of one stream %.2f ms); ratio %.2f (to one stream %.2f)\n", cpu,
+        cpu / static_cast<double>(frames) * kMsPerSecond, kViews, decodeMs, singleCpu / static_cast<double>(frames) * kMsPerSecond, ratio, singleCpu > 0 ? cpu / singleCpu : 0);
 
     std::vector<double> latencies;
     {
