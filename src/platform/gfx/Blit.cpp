@@ -487,28 +487,39 @@ struct ByteGather {
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("ssse3"))) void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+// The groups of one size, from plain pointers: a store through a byte
+// pointer could alias the gather's vectors, which would otherwise be
+// reloaded every group.
+template<int G>
+__attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const std::uint8_t* masks, const int* columns, int groups, const std::uint8_t* row, std::uint8_t* out)
 {
-    const int groups = static_cast<int>(gather.starts.size());
-    const int g = gather.group;
     for (int k = 0; k < groups; ++k) {
-        const int start = gather.starts[static_cast<std::size_t>(k)];
-        std::uint8_t* to = out + k * g;
+        const int start = starts[k];
+        std::uint8_t* to = out + k * G;
         if (start < 0) {
-            for (int i = 0; i < g; ++i)
-                to[i] = row[gather.columns[k * g + i]];
+            for (int i = 0; i < G; ++i)
+                to[i] = row[columns[k * G + i]];
             continue;
         }
         const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + start));
-        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather.masks.data() + static_cast<std::size_t>(k) * kShuffleWindow));
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
         const __m128i picked = _mm_shuffle_epi8(window, mask);
-        if (g == 8) {
+        if constexpr (G == 8) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(to), picked);
         } else {
             const int word = _mm_cvtsi128_si32(picked);
             std::memcpy(to, &word, 4);
         }
     }
+}
+void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+{
+    const int groups = static_cast<int>(gather.starts.size());
+    const int g = gather.group;
+    if (g == 8)
+        shuffleGroups<8>(gather.starts.data(), gather.masks.data(), gather.columns, groups, row, out);
+    else
+        shuffleGroups<4>(gather.starts.data(), gather.masks.data(), gather.columns, groups, row, out);
     for (int i = groups * g; i < gather.count; ++i)
         out[i] = row[gather.columns[i]];
 }
