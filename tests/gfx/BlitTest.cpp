@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -332,6 +334,59 @@ TEST(BlitTest, PicturesConvertWithinTheReferenceRoundingForEveryLayoutAndRectang
         }
     }
     EXPECT_EQ(compared, 6 * 3 * 2 * 4 * 6);
+}
+
+TEST(BlitTest, LargePicturesConvertedByTwoThreadsAndByViewsAtOnceMatchTheReference)
+{
+    // Large pictures have their rows split between two threads; a view
+    // finding the second thread busy converts all of its rows. Shrinking
+    // and enlarging (rows shown twice across the split), three views at once.
+    struct Case {
+        SIZE source;
+        SIZE dest;
+    };
+    const Case cases[] = { { { 1920, 1080 }, { 1280, 720 } }, { { 320, 240 }, { 800, 601 } }, { { 1280, 720 }, { 1024, 768 } } };
+    std::vector<std::unique_ptr<PlanarPicture>> sources;
+    std::mt19937 random(5);
+    for (const Case& c : cases)
+        sources.push_back(std::make_unique<PlanarPicture>(c.source.cx, c.source.cy, 1, 1, false, random));
+    std::vector<std::unique_ptr<GuardedPicture>> fast, reference;
+    for (const Case& c : cases) {
+        fast.push_back(std::make_unique<GuardedPicture>(c.dest.cx, c.dest.cy));
+        reference.push_back(std::make_unique<GuardedPicture>(c.dest.cx, c.dest.cy));
+    }
+    auto params = [&](std::size_t i) {
+        const Case& c = cases[i];
+        return gfx::BlitParams { RECT { 0, 0, c.dest.cx, c.dest.cy }, RECT { 0, 0, c.source.cx, c.source.cy }, RECT { 0, 0, c.dest.cx, c.dest.cy } };
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        ASSERT_EQ(gfx::ReferencePictureBlit(reference[i]->view(), sources[i]->picture, params(i)), gfx::DD_OK);
+    auto compare = [&](std::size_t i) {
+        const Case& c = cases[i];
+        ASSERT_TRUE(fast[i]->guardsIntact());
+        for (int y = 0; y < c.dest.cy; ++y)
+            for (int x = 0; x < c.dest.cx; ++x)
+                ASSERT_LE(channelDifference(fast[i]->at(x, y), reference[i]->at(x, y)), gfx::kYuvTolerance) << x << "," << y << " of case " << i;
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_EQ(gfx::FastPictureBlit(fast[i]->view(), sources[i]->picture, params(i)), gfx::DD_OK);
+        compare(i);
+    }
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        for (int y = 0; y < cases[i].dest.cy; ++y)
+            for (int x = 0; x < cases[i].dest.cx; ++x)
+                fast[i]->at(x, y) = 0x00FF00FF; // no row may be left as it was
+    constexpr int kRounds = 20;
+    std::vector<std::thread> views;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        views.emplace_back([&, i] {
+            for (int round = 0; round < kRounds; ++round)
+                gfx::FastPictureBlit(fast[i]->view(), sources[i]->picture, params(i));
+        });
+    for (auto& v : views)
+        v.join();
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        compare(i);
 }
 
 TEST(BlitTest, PictureConversionGivesTheKnownColoursOfBothRanges)

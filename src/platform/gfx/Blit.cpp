@@ -1,8 +1,13 @@
 #include "gfx/Blit.h"
 
+#include "sys/CrashHandler.h"
+
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -446,6 +451,9 @@ bool pictureUsable(const YuvPicture& p)
 // inside the row's stride, the group is one byte shuffle; other groups and
 // the tail are read one byte at a time.
 constexpr int kShuffleWindow = 16;
+// Pictures of at least this many destination pixels have their rows
+// converted by two threads.
+constexpr std::int64_t kSplitPixels = 640 * 480;
 constexpr int kGatherGroups[] = { 8, 4 };
 
 struct ByteGather {
@@ -547,15 +555,136 @@ void gatherBytes(const ByteGather& gather, const std::uint8_t* row, std::uint8_t
         out[i] = row[gather.columns[i]];
 }
 
-// Scratch rows of one converting thread: gathered Y, U and V samples, the
-// chroma column of each destination pixel and the gathers' plans.
-struct PictureScratch {
+// Scratch rows of one converting thread: gathered Y, U and V samples.
+struct RowScratch {
     std::vector<std::uint8_t> y;
     std::vector<std::uint8_t> u;
     std::vector<std::uint8_t> v;
+};
+
+// One picture blit's plan, made by the calling thread and only read while
+// rows are converted: the mappings, the chroma column of each destination
+// pixel and the gathers.
+struct PicturePlan {
+    PixelView dest;
+    const YuvPicture* source = nullptr;
+    AxisMap xs;
+    AxisMap ys;
     std::vector<int> chroma;
     ByteGather lumaGather;
     ByteGather chromaGather[2];
+    bool straight = false;
+    YuvCoefficients k {};
+};
+
+// Converts the destination rows ys.begin + [from, to) of the plan.
+void convertPictureRows(const PicturePlan& plan, int from, int to)
+{
+    const YuvPicture& source = *plan.source;
+    const PixelView& dest = plan.dest;
+    const int count = plan.xs.end - plan.xs.begin;
+    const std::size_t n = static_cast<std::size_t>(count);
+    thread_local RowScratch scratch;
+    scratch.y.resize(n);
+    scratch.u.resize(n);
+    scratch.v.resize(n);
+    // Plain pointers for the loops: stores through bytes could otherwise
+    // alias the vectors' own fields and force a reload every sample.
+    std::uint8_t* const gatheredY = scratch.y.data();
+    std::uint8_t* const gatheredU = scratch.u.data();
+    std::uint8_t* const gatheredV = scratch.v.data();
+    const int firstColumn = plan.xs.source.front();
+    int lastRow = -1, lastChromaRow = -1;
+    for (int i = from; i < to; ++i) {
+        const int y = plan.ys.begin + i;
+        std::uint32_t* out = row32(dest, y) + plan.xs.begin;
+        const int sy = plan.ys.source[static_cast<std::size_t>(i)];
+        if (sy == lastRow) {
+            // A picture row shown twice (enlarged): copy the row just written.
+            std::memcpy(out, row32(dest, y - 1) + plan.xs.begin, n * 4);
+            continue;
+        }
+        lastRow = sy;
+        const int cy = sy >> source.chromaShiftY;
+        if (cy != lastChromaRow) {
+            gatherBytes(plan.chromaGather[0], source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], gatheredU);
+            gatherBytes(plan.chromaGather[1], source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], gatheredV);
+            lastChromaRow = cy;
+        }
+        const std::uint8_t* luma = source.planes[0] + static_cast<std::ptrdiff_t>(sy) * source.strides[0];
+        if (plan.straight) {
+            luma += firstColumn;
+        } else {
+            gatherBytes(plan.lumaGather, luma, gatheredY);
+            luma = gatheredY;
+        }
+        convertRow(luma, gatheredU, gatheredV, out, count, plan.k);
+    }
+}
+
+// A second thread for the rows of large pictures: the caller converts the
+// top part while the helper converts the rest. A caller finding the helper
+// busy (another view's picture) converts every row itself. The helper is
+// made on first use and lives as long as the process.
+class RowHelper {
+public:
+    static RowHelper* Get()
+    {
+        static RowHelper* helper = std::thread::hardware_concurrency() >= 2 ? new RowHelper : nullptr;
+        return helper;
+    }
+
+    // Starts the rows [from, to) of `plan` on the helper; false when it is
+    // busy. A started job must be waited for with Finish().
+    bool TryStart(const PicturePlan& plan, int from, int to)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_plan)
+            return false;
+        m_plan = &plan;
+        m_from = from;
+        m_to = to;
+        m_done = false;
+        m_wake.notify_one();
+        return true;
+    }
+
+    void Finish()
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_done; });
+        m_plan = nullptr;
+    }
+
+private:
+    RowHelper()
+    {
+        std::thread([this] { run(); }).detach();
+    }
+
+    void run()
+    {
+        sys::PrepareThreadForCrash();
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_plan && !m_done; });
+            const PicturePlan* plan = m_plan;
+            const int from = m_from, to = m_to;
+            lock.unlock();
+            convertPictureRows(*plan, from, to);
+            lock.lock();
+            m_done = true;
+            m_finished.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_finished;
+    const PicturePlan* m_plan = nullptr; // the job taken, until its caller finishes it
+    int m_from = 0;
+    int m_to = 0;
+    bool m_done = false;
 };
 
 }
@@ -599,58 +728,35 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     const RECT clip = ui::Intersect(p.destClip, RECT { 0, 0, dest.width, dest.height });
     if (ui::IsEmpty(clip))
         return DD_OK;
-    const AxisMap xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
-    const AxisMap ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
-    if (xs.source.empty() || ys.source.empty())
+    thread_local PicturePlan plan;
+    plan.dest = dest;
+    plan.source = &source;
+    plan.xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
+    plan.ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
+    if (plan.xs.source.empty() || plan.ys.source.empty())
         return DD_OK;
-    const int count = xs.end - xs.begin;
+    const int count = plan.xs.end - plan.xs.begin;
     const std::size_t n = static_cast<std::size_t>(count);
-    thread_local PictureScratch scratch;
-    scratch.y.resize(n);
-    scratch.u.resize(n);
-    scratch.v.resize(n);
-    scratch.chroma.resize(n);
-    // Plain pointers for the loops: stores through bytes could otherwise
-    // alias the vectors' own fields and force a reload every sample.
-    std::uint8_t* const gatheredY = scratch.y.data();
-    std::uint8_t* const gatheredU = scratch.u.data();
-    std::uint8_t* const gatheredV = scratch.v.data();
-    int* const chromaColumns = scratch.chroma.data();
-    const int* const lumaColumns = xs.source.data();
+    plan.chroma.resize(n);
+    int* const chromaColumns = plan.chroma.data();
+    const int* const lumaColumns = plan.xs.source.data();
     for (std::size_t i = 0; i < n; ++i)
         chromaColumns[i] = lumaColumns[i] >> source.chromaShiftX;
-    const bool straight = isIdentity(xs);
+    plan.straight = isIdentity(plan.xs);
     const bool shuffles = shufflesAvailable();
-    if (!straight)
-        scratch.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
-    scratch.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
-    scratch.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
-    const YuvCoefficients k = source.fullRange ? kFullRange : kVideoRange;
-    int lastRow = -1, lastChromaRow = -1;
-    for (int i = 0; i < ys.end - ys.begin; ++i) {
-        const int y = ys.begin + i;
-        std::uint32_t* out = row32(dest, y) + xs.begin;
-        const int sy = ys.source[static_cast<std::size_t>(i)];
-        if (sy == lastRow) {
-            // A picture row shown twice (enlarged): copy the row just written.
-            std::memcpy(out, row32(dest, y - 1) + xs.begin, n * 4);
-            continue;
-        }
-        lastRow = sy;
-        const int cy = sy >> source.chromaShiftY;
-        if (cy != lastChromaRow) {
-            gatherBytes(scratch.chromaGather[0], source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], gatheredU);
-            gatherBytes(scratch.chromaGather[1], source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], gatheredV);
-            lastChromaRow = cy;
-        }
-        const std::uint8_t* luma = source.planes[0] + static_cast<std::ptrdiff_t>(sy) * source.strides[0];
-        if (straight) {
-            luma += lumaColumns[0];
-        } else {
-            gatherBytes(scratch.lumaGather, luma, gatheredY);
-            luma = gatheredY;
-        }
-        convertRow(luma, gatheredU, gatheredV, out, count, k);
+    if (!plan.straight)
+        plan.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
+    plan.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
+    plan.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
+    plan.k = source.fullRange ? kFullRange : kVideoRange;
+    const int rows = plan.ys.end - plan.ys.begin;
+    RowHelper* helper = static_cast<std::int64_t>(rows) * count >= kSplitPixels ? RowHelper::Get() : nullptr;
+    const int split = rows / 2;
+    if (helper && helper->TryStart(plan, split, rows)) {
+        convertPictureRows(plan, 0, split);
+        helper->Finish();
+    } else {
+        convertPictureRows(plan, 0, rows);
     }
     return DD_OK;
 }
