@@ -159,7 +159,10 @@ int main(int argc, char** argv)
             return fail("a login failed");
     }
 
-    std::printf("minute 0: rss %ld kB, heap in use %ld kB, threads %ld, open files %ld\n", statusField("VmRSS:"), heapInUseKb(), statusField("Threads:"), countEntries("/proc/self/fd"));
+    const long startRss = statusField("VmRSS:");
+    malloc_trim(0);
+    std::printf("minute 0: rss %ld kB, rss after trim %ld kB, heap in use %ld kB, threads %ld, open files %ld\n", startRss, statusField("VmRSS:"), heapInUseKb(),
+        statusField("Threads:"), countEntries("/proc/self/fd"));
     std::fflush(stdout);
     const auto start = Clock::now();
     int faults = 0, cgiAnswers = 0, cgiAsked = 0, rearmed = 0;
@@ -204,8 +207,13 @@ int main(int argc, char** argv)
             }
         }
         if (second % kSecondsPerMinute == 0) {
-            std::printf("minute %d: rss %ld kB, heap in use %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, views started again %d\n",
-                second / kSecondsPerMinute, statusField("VmRSS:"), heapInUseKb(), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
+            // The resident size as the process has it, then after the
+            // allocator gave back what it keeps free (in every thread's
+            // arena): what is left is what is in use.
+            const long rss = statusField("VmRSS:");
+            malloc_trim(0);
+            std::printf("minute %d: rss %ld kB, rss after trim %ld kB, heap in use %ld kB, threads %ld, open files %ld, faults %d, CGI answered %d of %d, views started again %d\n",
+                second / kSecondsPerMinute, rss, statusField("VmRSS:"), heapInUseKb(), statusField("Threads:"), countEntries("/proc/self/fd"), faults, cgiAnswers, cgiAsked, rearmed);
             for (int i = 0; i < kViews; ++i) {
                 const CPlayBase& live = controls[static_cast<std::size_t>(i)]->Live();
                 std::printf("  view %d: frames shown %d, %s\n", i, live.DrawnFrames(), live.RecordFileName().empty() ? "not recording" : "recording");
