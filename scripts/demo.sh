@@ -3,6 +3,9 @@
 # against the embedded simulated camera. Screenshots, the sound that was
 # played and what the page received go to out/demo (or the folder given).
 # With a display (or under xvfb-run) the screen also appears in a window.
+# Then the viewer page (pages/web/viewer.html) runs in a browser through
+# tiravex-serve against a simulated camera: always as a headless screenshot,
+# and with a display in a Chromium window until it is closed.
 #
 #   scripts/demo.sh [output-folder]
 set -euo pipefail
@@ -12,7 +15,7 @@ build="${TIRAVEX_BUILD:-$root/build}"
 out="${1:-$root/out/demo}"
 
 "$here/setup.sh" "$build"
-ninja -C "$build" -j2 tiravex-page
+ninja -C "$build" -j2 tiravex-page tiravex-serve tiravex-browser-shot
 mkdir -p "$out"
 display=()
 if [[ -n "${DISPLAY:-}" ]]; then
@@ -29,3 +32,29 @@ echo "  full-screen.png                full screen after a double click"
 echo "  records/                       the recordings (AVI), one folder per camera address"
 echo "  sound.wav                      the camera's sound as played"
 echo "  page.log                       what the page received"
+echo "  browser-viewer.png             the viewer page in headless Chromium (below)"
+
+echo
+echo "demo: pages/web/viewer.html in a browser, through tiravex-serve and a simulated camera"
+"$build/bin/tiravex-serve" --camera sim --port 0 --root "$root/pages/web" > "$out/serve.log" 2>&1 &
+serve=$!
+trap 'kill $serve 2> /dev/null || true; wait $serve 2> /dev/null || true' EXIT
+url=""
+for _ in $(seq 100); do
+  url="$(grep -o 'http://[^ ]*' "$out/serve.log" | head -1 || true)"
+  [[ -n "$url" ]] && break
+  sleep 0.1
+done
+if [[ -z "$url" ]]; then
+  echo "demo: tiravex-serve did not start (see $out/serve.log)"
+  exit 1
+fi
+viewer="${url}viewer.html?connect=1"
+"$build/bin/tiravex-browser-shot" "$viewer" "$out/browser-viewer.png" --wait-for "Tiravex.stats.pictures > 25" --seconds 20 \
+  && echo "demo: $out/browser-viewer.png shows the viewer with the live picture"
+if [[ -n "${DISPLAY:-}" ]] && command -v chromium > /dev/null; then
+  echo "demo: the viewer is open in Chromium at $viewer; close its window to end"
+  sandbox=()
+  [[ $(id -u) -eq 0 ]] && sandbox=(--no-sandbox)
+  chromium "${sandbox[@]}" --user-data-dir="$out/browser-profile" --no-first-run --no-default-browser-check --app="$viewer" > /dev/null 2>&1 || true
+fi

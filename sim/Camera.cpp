@@ -277,6 +277,12 @@ int Camera::RoadsOpen() const
     return static_cast<int>(m_state->roads.size());
 }
 
+int Camera::ChannelsOpen() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return static_cast<int>(m_state->media.size());
+}
+
 bool Camera::WaitUntil(const std::function<bool()>& condition, int timeoutMs) const
 {
     auto deadline = Clock::now() + milliseconds(timeoutMs);

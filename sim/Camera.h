@@ -123,6 +123,8 @@ public:
     int LoginsRefused() const;
     // Road connections that completed a login and are still open.
     int RoadsOpen() const;
+    // Media channels (live, playback, talk) still open.
+    int ChannelsOpen() const;
     // Waits until `condition` holds (checked whenever the camera's state
     // changes) or `timeoutMs` pass; returns the condition's last value.
     bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) const;
@@ -145,5 +147,11 @@ std::string CgiAnswer(const CameraConfig& config, int webPort, int port, const s
 // The command name in a CGI text: the value of "cmd=" if present, otherwise
 // the text up to the first '&'.
 std::string CgiCommandName(const std::string& text);
+
+// The value of `key` in the query of a request target ("/path?a=1&b=2"),
+// decoded as a camera's CGI decodes it: "+" is a space and "%XX" the byte
+// XX (an escape that is not two hexadecimal digits stays as it is); "" when
+// the key is absent. The first occurrence counts.
+std::string CgiQueryValue(const std::string& target, const std::string& key);
 
 }

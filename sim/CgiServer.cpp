@@ -2,6 +2,9 @@
 
 #include "sim/Timing.h"
 
+#include <cctype>
+#include <string_view>
+
 namespace sim {
 
 using std::chrono::milliseconds;
@@ -28,6 +31,41 @@ std::string CgiCommandName(const std::string& text)
     std::size_t start = at == std::string::npos ? 0 : at + key.size();
     std::size_t end = text.find('&', start);
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string CgiQueryValue(const std::string& target, const std::string& key)
+{
+    constexpr int kHexBase = 16;
+    constexpr std::size_t kEscapeLength = 3; // "%XX"
+    std::size_t query = target.find('?');
+    if (query == std::string::npos)
+        return {};
+    std::size_t at = query + 1;
+    while (at <= target.size()) {
+        std::size_t end = target.find('&', at);
+        if (end == std::string::npos)
+            end = target.size();
+        std::string_view pair(target.data() + at, end - at);
+        std::size_t equals = pair.find('=');
+        if (pair.substr(0, equals) == key) {
+            std::string_view raw = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+            std::string value;
+            for (std::size_t i = 0; i < raw.size(); ++i) {
+                if (raw[i] == '+') {
+                    value += ' ';
+                } else if (raw[i] == '%' && i + kEscapeLength <= raw.size() && std::isxdigit(static_cast<unsigned char>(raw[i + 1]))
+                    && std::isxdigit(static_cast<unsigned char>(raw[i + 2]))) {
+                    value += static_cast<char>(std::stoi(std::string(raw.substr(i + 1, 2)), nullptr, kHexBase));
+                    i += kEscapeLength - 1;
+                } else {
+                    value += raw[i];
+                }
+            }
+            return value;
+        }
+        at = end + 1;
+    }
+    return {};
 }
 
 std::string CgiAnswer(const CameraConfig& config, int webPort, int port, const std::string& command, bool ok)
@@ -113,8 +151,10 @@ bool CgiServer::Hold(const Reply& reply)
 void CgiServer::OnRequest(const httplib::Request& request, httplib::Response& response)
 {
     using namespace kz::cgi;
-    bool ok = m_state.AccountOk(request.get_param_value(kUserParam), request.get_param_value(kPasswordParam));
-    auto reply = Take(request.get_param_value(kCommandParam), ok);
+    // The query is decoded here as a camera decodes it ("+" a space), not
+    // as the HTTP library does.
+    bool ok = m_state.AccountOk(CgiQueryValue(request.target, kUserParam), CgiQueryValue(request.target, kPasswordParam));
+    auto reply = Take(CgiQueryValue(request.target, kCommandParam), ok);
     if (!reply) {
         // Ignored: hold the request without an answer until told otherwise.
         std::unique_lock lock(m_state.mutex);

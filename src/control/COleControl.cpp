@@ -71,6 +71,14 @@ HRESULT COleControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* par
     return GetDispatchMap().Invoke(id, flags, params, result, argumentError);
 }
 
+std::vector<std::pair<std::string, MemberKind>> COleControl::MemberNames() const
+{
+    std::vector<std::pair<std::string, MemberKind>> names;
+    for (const DispEntry& entry : GetDispatchMap().Entries())
+        names.emplace_back(entry.name, entry.kind);
+    return names;
+}
+
 HRESULT COleControl::GetMemberKind(DISPID id, MemberKind* kind)
 {
     if (!kind)

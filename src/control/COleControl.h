@@ -16,6 +16,8 @@
 #include <atomic>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace control {
 
@@ -57,6 +59,9 @@ public:
     HRESULT Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
     // IDispatchInfo.
     HRESULT GetMemberKind(DISPID id, MemberKind* kind) override;
+    // Every script member's name and kind, in the dispatch table's order
+    // (what a host needs to stand the control in for a page).
+    std::vector<std::pair<std::string, MemberKind>> MemberNames() const;
 
     // The container's side.
     HRESULT SetClientSite(IOleClientSite* site);

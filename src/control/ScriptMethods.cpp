@@ -11,6 +11,7 @@
 
 #include "link/CgiText.h"
 #include "media/Notifications.h"
+#include "resources/StringTable.h"
 #include "sys/Process.h"
 #include "ui/Dialogs.h"
 
@@ -29,6 +30,9 @@ constexpr const char* kFileManager = "xdg-open";
 constexpr const char* kStoragePort = "50021";
 constexpr std::size_t kStorageUrlBytes = 256;
 constexpr std::int32_t kLanguageStep = 100;
+// SetLauguage's numbers: 0 Simplified Chinese, 1 Traditional Chinese, 2 English.
+constexpr LONG kFirstLanguage = resources::kLanguageSimplifiedChinese / kLanguageStep;
+constexpr LONG kLastLanguage = resources::kLanguageEnglish / kLanguageStep;
 
 // EnterConfigPage flags.
 constexpr LONG kConfigLive = 0;
@@ -297,7 +301,11 @@ void CTiravexCtrl::buildDispatchMap()
         return none();
     });
     m.Method("SetLauguage", kDispSetLauguage, { P::Long }, [this](const DispArgs& a) {
-        m_audio->SetLanguage(a.Long(0) * kLanguageStep);
+        // Only the string table's languages are taken: any other number
+        // would name texts the table does not have (or overflow the base).
+        LONG language = a.Long(0);
+        if (language >= kFirstLanguage && language <= kLastLanguage)
+            m_audio->SetLanguage(language * kLanguageStep);
         return none();
     });
     m.Method("LoginSuc", kDispLoginSuc, {}, [this](const DispArgs&) {
@@ -384,7 +392,12 @@ void CTiravexCtrl::buildDispatchMap()
         return std::string(m_updatePath);
     });
     m.Method("OpenLocalRecordFolder", kDispOpenLocalRecordFolder, { P::Text }, [](const DispArgs& a) {
-        sys::StartProcess({ kFileManager, a.Text(0) });
+        // The file manager gets a canonical absolute path of an existing
+        // folder, never the page's text as it is (which it could take for
+        // an option, or a file to run); anything else opens nothing.
+        std::string folder = ExistingFolderPath(a.Text(0));
+        if (!folder.empty())
+            sys::StartProcess({ kFileManager, folder });
         return none();
     });
     m.Method("AboutBox", kDispAboutBox, {}, [](const DispArgs&) {

@@ -23,6 +23,8 @@ std::string home()
 
 std::string filePath(const char* name) { return SettingsFolder() + "/" + name; }
 
+bool isAbsolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
+
 bool exists(const std::string& path)
 {
     struct stat st {};
@@ -93,7 +95,7 @@ std::string DefaultRecordFolder() { return home() + "/" + kRecordFolderName; }
 std::string ReadRecordFolder()
 {
     std::string text;
-    if (!readFirstLine(filePath(kRecordFolderFile), kRecordFolderReadBytes, text) || text.empty())
+    if (!readFirstLine(filePath(kRecordFolderFile), kRecordFolderReadBytes, text) || !isAbsolute(text))
         return DefaultRecordFolder();
     return text;
 }
@@ -119,6 +121,8 @@ SettingResult WriteRecordFolder(const std::string& path)
 {
     if (path.empty())
         return SettingResult::Unchanged;
+    if (!isAbsolute(path))
+        return SettingResult::Failed;
     ensureSettingsFolder(kRecordFolderFile);
     if (!sys::MakeDirTree(path))
         return SettingResult::Failed;
@@ -129,6 +133,21 @@ SettingResult WriteRecordFolder(const std::string& path)
     std::fclose(f);
     ::unlink(probe.c_str());
     return writeWhole(filePath(kRecordFolderFile), path) ? SettingResult::Stored : SettingResult::Failed;
+}
+
+std::string ExistingFolderPath(const std::string& path)
+{
+    if (!isAbsolute(path))
+        return {};
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string canonical = resolved;
+    std::free(resolved);
+    struct stat st {};
+    if (::stat(canonical.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !isAbsolute(canonical))
+        return {};
+    return canonical;
 }
 
 SettingResult WriteAlarmRecordTime(const std::string& text)

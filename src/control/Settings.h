@@ -20,7 +20,9 @@ std::string SettingsFolder();
 // ~/IPCamRecord.
 std::string DefaultRecordFolder();
 
-// The record folder: the file's first line, or the default when missing or empty.
+// The record folder: the file's first line, or the default when missing,
+// empty or not an absolute path (a relative one would land in whatever
+// folder the browser happens to run in).
 std::string ReadRecordFolder();
 // The alarm record time as the property shows it: the file's text when it
 // holds a valid value, "10" when missing or empty, otherwise "0".
@@ -31,9 +33,15 @@ int ReadAlarmRecordTime();
 enum class SettingResult { Unchanged, Stored, Failed };
 
 // Creates the folder tree of `path`, probes it with a test file and stores
-// it. Unchanged for an empty path; Failed when the folder cannot be made or
-// written (the file keeps its old value).
+// it. Unchanged for an empty path; Failed, creating nothing, for a path that
+// is not absolute; Failed when the folder cannot be made or written (the
+// file keeps its old value).
 SettingResult WriteRecordFolder(const std::string& path);
+
+// `path` as an absolute path without "." or ".." parts or links, when it
+// names an existing folder; "" otherwise. What the file manager is given:
+// it never starts with "-", so no program takes it for an option.
+std::string ExistingFolderPath(const std::string& path);
 // Stores the text as it is; Failed when the file cannot be written.
 SettingResult WriteAlarmRecordTime(const std::string& text);
 

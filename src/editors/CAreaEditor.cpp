@@ -6,6 +6,8 @@
 #include "ui/Input.h"
 #include "gfx/Surface.h"
 
+#include <algorithm>
+
 CAreaEditor::CAreaEditor(std::int16_t id, bool rereadWindowAfterFrame) : CPlayBase(id), m_rereadWindow(rereadWindowAfterFrame) { }
 
 CAreaEditor::~CAreaEditor()
@@ -57,6 +59,8 @@ void CAreaEditor::DetachView()
 
 void CAreaEditor::SetOverlaySize(int width, int height)
 {
+    width = std::clamp(width, 0, kMaxOverlaySide);
+    height = std::clamp(height, 0, kMaxOverlaySide);
     m_overlayWidth = width;
     m_overlayHeight = height;
     sys::Locker lock(m_geometryLock);

@@ -33,6 +33,11 @@ public:
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
     void DrawPlainFrame(const PictureRecord&, int, int) override { }
 
+    // No picture or screen is larger than this on a side: a page's size is
+    // kept within 0..kMaxOverlaySide, so that every coordinate the editors
+    // compute from it stays far from overflowing and every line they draw short.
+    static constexpr int kMaxOverlaySide = 16384;
+
     // The picture's size as the page gives it on entering: the overlay's
     // size and the picture rectangle (0, 0, width, height).
     void SetOverlaySize(int width, int height);

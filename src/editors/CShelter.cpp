@@ -5,14 +5,19 @@
 
 #include "ui/Input.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <string_view>
 
 namespace {
 
 // The Areas text as the page sets it: a result code, then four rectangles.
-constexpr const char* kAreasFormat =
+constexpr std::string_view kAreasFormat =
     "<cgi_result><result>%d</result><x1_0>%d</x1_0><y1_0>%d</y1_0><x2_0>%d</x2_0><y2_0>%d</y2_0><x1_1>%d</x1_1><y1_1>%d</y1_1><x2_1>%d</x2_1><y2_1>%d</y2_1><x1_2>%d</x1_2><y1_2>%d</y1_2><x2_2>%d</x2_2><y2_2>%d</y2_2><x1_3>%d</x1_3><y1_3>%d</y1_3><x2_3>%d</x2_3><y2_3>%d</y2_3></cgi_result>";
+constexpr std::string_view kNumberField = "%d";
 constexpr int kValuesPerRect = 4;
 constexpr int kAreasValues = 1 + kValuesPerRect * CShelter::kSlots;
 constexpr std::size_t kAreasPieceBytes = 128;
@@ -28,6 +33,40 @@ constexpr LONG kSmallestLoaded = 2;
 constexpr LONG kSnapDistance = 3;
 
 bool isEmpty(const RECT& r) { return r == RECT {}; }
+
+// Reads `text` against kAreasFormat as sscanf would (each "%d" a decimal
+// number after optional spaces, everything else literally) and returns how
+// many numbers it read before the first mismatch. A number's digits beyond
+// the range of `long long`'s tenth saturate instead of overflowing.
+int readAreas(std::string_view text, long long (&values)[kAreasValues])
+{
+    constexpr long long kSaturated = std::numeric_limits<long long>::max() / 10;
+    constexpr int kDecimal = 10;
+    std::size_t at = 0;
+    int count = 0;
+    for (std::size_t f = 0; f < kAreasFormat.size() && count < kAreasValues;) {
+        if (kAreasFormat.substr(f, kNumberField.size()) != kNumberField) {
+            if (at >= text.size() || text[at] != kAreasFormat[f])
+                return count;
+            ++at;
+            ++f;
+            continue;
+        }
+        f += kNumberField.size();
+        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+            ++at;
+        bool negative = false;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+            negative = text[at++] == '-';
+        if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])))
+            return count;
+        long long value = 0;
+        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at)
+            value = value >= kSaturated ? kSaturated : value * kDecimal + (text[at] - '0');
+        values[count++] = negative ? -value : value;
+    }
+    return count;
+}
 
 }
 
@@ -109,8 +148,9 @@ std::string CShelter::AreasString()
 
 void CShelter::LoadAreasText(const std::string& text)
 {
-    int v[kAreasValues] = {};
-    const int parsed = std::sscanf(text.c_str(), kAreasFormat, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15], &v[16]);
+    long long v[kAreasValues] = {};
+    // The text ends at its first zero, as a C text would.
+    const int parsed = readAreas(std::string_view(text.c_str()), v);
     const long long W = PictureWidth(), H = PictureHeight();
     sys::Locker lock(m_areaLock);
     m_rects = {};
@@ -120,9 +160,11 @@ void CShelter::LoadAreasText(const std::string& text)
         const int last = 1 + kValuesPerRect * i + kValuesPerRect - 1;
         if (parsed <= last)
             break;
-        const int* s = &v[1 + kValuesPerRect * i];
-        // 64-bit products: no value can overflow them.
-        auto unscale = [](int value, long long size) { return static_cast<LONG>(size * value / kScale); };
+        const long long* s = &v[1 + kValuesPerRect * i];
+        // Values are ten-thousandths of the picture: one outside 0..10000
+        // is taken as the nearest edge. The picture's size is at most
+        // kMaxOverlaySide, so the product fits 64 bits and the point 32.
+        auto unscale = [](long long value, long long size) { return static_cast<LONG>(size * std::clamp<long long>(value, 0, kScale) / kScale); };
         RECT r { unscale(s[0], W), unscale(s[1], H), unscale(s[2], W), unscale(s[3], H) };
         // Edges a page placed far apart: their distance needs 64 bits.
         if (static_cast<long long>(r.right) - r.left > kSmallestLoaded && static_cast<long long>(r.bottom) - r.top > kSmallestLoaded)

@@ -296,6 +296,18 @@ int jsRoadLog(duk_context* ctx)
     return 1;
 }
 
+int jsRoadsOpen(duk_context* ctx)
+{
+    duk_push_int(ctx, cameraOf(ctx)->RoadsOpen());
+    return 1;
+}
+
+int jsChannelsOpen(duk_context* ctx)
+{
+    duk_push_int(ctx, cameraOf(ctx)->ChannelsOpen());
+    return 1;
+}
+
 int jsTalkBlocks(duk_context* ctx)
 {
     auto blocks = cameraOf(ctx)->TalkBlocks();
@@ -309,7 +321,7 @@ int jsTalkBlocks(duk_context* ctx)
 
 }
 
-std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string& description, std::string& error)
+std::shared_ptr<sim::Camera> StartSimCamera(const std::string& description, std::string& error)
 {
     sim::CameraConfig config;
     if (!configure(description, config, error))
@@ -325,6 +337,14 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
         std::string target = camera->Address() + ":" + std::to_string(camera->SearchPort());
         setenv("TIRAVEX_SEARCH_TARGETS", target.c_str(), 0);
     }
+    return camera;
+}
+
+std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string& description, std::string& error)
+{
+    std::shared_ptr<sim::Camera> camera = StartSimCamera(description, error);
+    if (!camera)
+        return nullptr;
     page.AddInstaller([camera](duk_context* ctx) {
         duk_push_global_stash(ctx);
         duk_push_pointer(ctx, camera.get());
@@ -352,6 +372,7 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
             { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
             { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 },
             { "claimSizes", jsClaimSizes, 3 }, { "sendRaw", jsSendRaw, 4 }, { "stopReading", jsStopReading, 1 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+            { "roadsOpen", jsRoadsOpen, 0 }, { "channelsOpen", jsChannelsOpen, 0 },
         };
         for (const auto& m : methods) {
             duk_push_c_function(ctx, m.function, m.args);

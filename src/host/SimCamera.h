@@ -14,6 +14,12 @@ class Camera;
 
 namespace host {
 
+// Starts the camera described by "sim[,key=value...]" on loopback; null,
+// with a reason, when the text is wrong or the camera cannot start. A
+// device search of this process (and of the processes it starts) finds it,
+// unless TIRAVEX_SEARCH_TARGETS names other targets.
+std::shared_ptr<sim::Camera> StartSimCamera(const std::string& description, std::string& error);
+
 // Starts the camera described by "sim[,key=value...]" and adds `camera` to
 // the page. Null, with a reason, when the text is wrong or the camera cannot
 // start.

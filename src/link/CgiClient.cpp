@@ -17,9 +17,12 @@ constexpr std::size_t kHostTextBytes = 160;
 
 std::string cgiPath(const char* username, const char* passwd, const char* command)
 {
-    // Inserted as they are: no escaping.
+    // The account is escaped, the command is not: the page may give it
+    // parameters of its own.
+    const std::string user = PercentEncode(username ? username : "");
+    const std::string password = PercentEncode(passwd ? passwd : "");
     auto format = [&](char* out, std::size_t size) {
-        return std::snprintf(out, size, kCgiPathFormat, kz::cgi::kPath, kz::cgi::kUserParam, username, kz::cgi::kPasswordParam, passwd,
+        return std::snprintf(out, size, kCgiPathFormat, kz::cgi::kPath, kz::cgi::kUserParam, user.c_str(), kz::cgi::kPasswordParam, password.c_str(),
             kz::cgi::kCommandParam, command);
     };
     int n = format(nullptr, 0);
@@ -74,6 +77,14 @@ void CgiClient::CloseSocket()
         kz_closeHttpSocket(http);
 }
 
+void CgiClient::Cancel()
+{
+    // Set before the parser is looked at: an exchange that starts after this
+    // sees the flag once its socket exists, one already running loses its socket.
+    m_cancelled = true;
+    CloseSocket();
+}
+
 bool CgiClient::HasParser() const
 {
     sys::Locker lock(m_lock);
@@ -83,6 +94,8 @@ bool CgiClient::HasParser() const
 std::optional<std::string> CgiClient::Request(const char* address, const char* username, int port, const char* passwd, const char* command, int mode, bool replyFormat)
 {
     sys::Locker lock(m_lock);
+    if (m_cancelled)
+        return std::nullopt;
     std::string host = HostText(address, port);
     m_result[0] = 0;
     std::string path = cgiPath(username, passwd, command);
@@ -96,6 +109,10 @@ std::optional<std::string> CgiClient::Request(const char* address, const char* u
     kz_mallocSendData(m_http, kHttpSendBufferBytes);
     kz_set_httpRequest(m_http, path.c_str(), kMethodGet, host.c_str(), 0, 0);
     kz_create_HttpSocket(m_http);
+    if (m_cancelled) {
+        kz_closeHttpSocket(m_http);
+        return std::nullopt;
+    }
 
     int r = kz_httpConnect(m_http, address, port);
     if (r == kz::kHttpSocketClosed) {
@@ -108,6 +125,8 @@ std::optional<std::string> CgiClient::Request(const char* address, const char* u
         kz_closeHttpSocket(m_http);
     if (kz_httpIsConnected(m_http))
         kz_httpResponse(m_http, kResponseWait);
+    if (m_cancelled)
+        return std::nullopt;
 
     const char* body = kz_GetContentData(m_http);
     if (!body)

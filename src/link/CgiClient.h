@@ -5,7 +5,12 @@
 // page's own CGI requests, replacing the parser after a login), the HTTPS-
 // port queries and the screen pan/tilt worker all go through it.
 //
-// Threads: every operation takes the exchange lock, so any thread may call.
+// Threads: every operation takes the exchange lock, so any thread may call,
+// except CloseSocket and Cancel, which end an exchange another thread is in.
+//
+// The request path carries the user name and password percent-encoded; the
+// command is inserted as the page gives it (it may carry parameters of its
+// own). Neither the path nor the password is ever written to a diagnostic.
 
 #include "kznet/kznet.h"
 #include "sys/Lock.h"
@@ -37,8 +42,12 @@ public:
     void Replace();
     // Closes the socket, frees the send buffer and closes the parser.
     void Close();
-    // Closes the socket of an exchange in progress (a stopped worker's).
+    // Closes the socket of an exchange in progress (a stopped worker's); the
+    // exchange ends at once.
     void CloseSocket();
+    // Ends an exchange in progress at once and refuses every later one: for
+    // a client that belongs to one worker, when the worker is let go.
+    void Cancel();
     bool HasParser() const;
 
     // One CGI exchange with the camera at `address`:`port`: the reply's
@@ -60,6 +69,7 @@ private:
 
     mutable sys::CriticalSection m_lock; // guards everything below: one exchange at a time
     std::atomic<KzHandle> m_http { nullptr }; // written under m_lock; CloseSocket reads it without
+    std::atomic<bool> m_cancelled { false };  // set by Cancel, never cleared
     char m_result[kCgiResultBytes] = {};
 };
 

@@ -20,6 +20,27 @@ void CopyText(char* field, std::size_t size, std::string_view text)
     field[n] = 0;
 }
 
+std::string PercentEncode(std::string_view text)
+{
+    constexpr const char* kHexDigits = "0123456789ABCDEF";
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kNibbleMask = 0xF;
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHexDigits[byte >> kNibbleBits];
+            out += kHexDigits[byte & kNibbleMask];
+        }
+    }
+    return out;
+}
+
 CgiExtract ExtractCgiResult(std::string_view body, char* out, std::size_t size)
 {
     if (size)

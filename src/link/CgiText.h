@@ -31,4 +31,9 @@ int ElementDigit(std::string_view text, std::string_view open, int fallback);
 // Copies `text` into a fixed field, cut to size - 1 characters, zero-terminated.
 void CopyText(char* field, std::size_t size, std::string_view text);
 
+// `text` as a query value: every byte but the unreserved letters, digits and
+// "-._~" as "%XX", so that "&", "#", "%", "+" and spaces in a user name or
+// password reach the camera as they are.
+std::string PercentEncode(std::string_view text);
+
 }

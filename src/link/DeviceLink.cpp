@@ -7,6 +7,7 @@
 #include "sys/Debug.h"
 #include "sys/Time.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace devlink {
@@ -430,33 +431,52 @@ std::string DeviceLink::PageCgiRequest(const std::string& command, std::int32_t 
     return result;
 }
 
+// What a port query keeps alive itself: its own HTTP client, and whether it
+// has been superseded (by a newer query, or the link's end).
+struct DeviceLink::PortQuery {
+    CgiClient client;
+    sys::CriticalSection lock;
+    bool superseded = false; // guarded by lock; once set, the query posts nothing
+
+    // Page's thread: ends the exchange at once; no report follows.
+    void Supersede()
+    {
+        {
+            sys::Locker hold(lock);
+            superseded = true;
+        }
+        client.Cancel();
+    }
+};
+
 void DeviceLink::startPortQuery(std::int32_t self)
 {
-    auto link = std::make_shared<QueryLink>();
-    link->link = this;
+    // The queries before this one are superseded; those that have ended are forgotten.
+    for (auto& running : m_portQueries)
+        running.query->Supersede();
+    std::erase_if(m_portQueries, [](RunningQuery& running) { return running.thread->HasEnded(); });
+
+    auto query = std::make_shared<PortQuery>();
     HWND mailbox = m_mailbox.load();
-    // The query runs on its own thread with what it needs copied; it reaches
-    // the link only for the exchange, under the query link's lock.
+    // The query runs on its own thread with copies of what it needs; it
+    // never touches the link.
     LoginInfo login = *m_login;
     std::int32_t webPort = m_webPort;
-    auto worker = sys::Thread::Start("https_port", [link, mailbox, login, webPort, self] {
-        sys::Locker lock(link->lock);
-        DeviceLink* owner = link->link;
-        if (!owner)
-            return;
-        auto text = owner->m_cgi.Request(login.ip, login.username, webPort, login.passwd, kz::cgi::kGetPortInfo, kCgiModeNetwork, owner->ReplyFormat());
+    bool replyFormat = ReplyFormat() != 0;
+    auto worker = sys::Thread::Start("https_port", [query, mailbox, login, webPort, replyFormat, self] {
+        auto text = query->client.Request(login.ip, login.username, webPort, login.passwd, kz::cgi::kGetPortInfo, kCgiModeNetwork, replyFormat);
         if (!text || text->empty() || text->size() >= kReplyLimit)
             return;
         std::optional<int> port = HttpsPortOf(*text);
         if (!port || !hasHttpsSlot(self))
             return;
         // Kept when the mailbox takes the report.
-        ui::PostMessage(mailbox, kMsgHttpsPort, static_cast<WPARAM>(*port), self);
+        sys::Locker hold(query->lock);
+        if (!query->superseded)
+            ui::PostMessage(mailbox, kMsgHttpsPort, static_cast<WPARAM>(*port), self);
     });
-    if (!worker)
-        return;
-    m_queryLinks.push_back(link);
-    m_queryThreads.push_back(worker);
+    if (worker)
+        m_portQueries.push_back({ query, worker });
 }
 
 // ---- search ----------------------------------------------------------------------------------
@@ -514,17 +534,17 @@ void DeviceLink::ReportDirection(int index)
 void DeviceLink::stopWorkers()
 {
     StopPtzWorker();
-    // Port queries end after one exchange; a closed socket ends one early.
-    for (std::size_t i = 0; i < m_queryThreads.size(); ++i) {
-        if (!m_queryThreads[i]->Wait(kPtzWorkerStopMs)) {
-            m_cgi.CloseSocket();
-            m_queryThreads[i]->Detach();
-        }
-        sys::Locker lock(m_queryLinks[i]->lock);
-        m_queryLinks[i]->link = nullptr;
+    // Superseded port queries end at once; all of them together get one
+    // bounded wait, and any still running is let go (it keeps its own state).
+    for (auto& running : m_portQueries)
+        running.query->Supersede();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs);
+    for (auto& running : m_portQueries) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (!running.thread->Wait(static_cast<DWORD>(left > 0 ? left : 0)))
+            running.thread->Detach();
     }
-    m_queryThreads.clear();
-    m_queryLinks.clear();
+    m_portQueries.clear();
 }
 
 }

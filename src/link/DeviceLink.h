@@ -16,8 +16,13 @@
 // Threads: every operation is for the page's thread unless it says
 // otherwise. The road callback runs on the network library's threads, the
 // port queries and the pan/tilt worker on their own; they only read
-// atomics, use the CGI client (which has its own lock) and post to the
-// mailbox.
+// atomics and copies taken when they started, use a CGI client (which has
+// its own lock) and post to the mailbox.
+//
+// HTTPS-port queries: each has an HTTP client of its own, so that a camera
+// that never answers CGI holds neither the page's exchanges nor its end. A
+// new RegMy supersedes the query before it: that one's exchange is ended at
+// once and it reports nothing from then on.
 
 #include "link/CgiClient.h"
 #include "link/DeviceSearch.h"
@@ -213,10 +218,11 @@ private:
     bool HasHttpClient() const override { return m_cgi.HasParser(); }
     void ReportDirection(int index) override;
 
-    // A port query's hold on the link, cleared when the link lets it go.
-    struct QueryLink {
-        sys::CriticalSection lock;
-        DeviceLink* link = nullptr; // guarded by lock
+    // A running HTTPS-port query (DeviceLink.cpp).
+    struct PortQuery;
+    struct RunningQuery {
+        std::shared_ptr<PortQuery> query;
+        sys::ThreadHandle thread;
     };
 
     LinkSink& m_sink;
@@ -236,8 +242,7 @@ private:
     std::vector<std::string> m_noPtzModels;
     DeviceSearch m_search;
     std::vector<sys::ThreadHandle> m_closeThreads; // closing replaced roads
-    std::vector<std::shared_ptr<QueryLink>> m_queryLinks;
-    std::vector<sys::ThreadHandle> m_queryThreads;
+    std::vector<RunningQuery> m_portQueries; // the last is current, the others superseded and ending
 
     // Read by other threads.
     std::atomic<HWND> m_mailbox { nullptr };

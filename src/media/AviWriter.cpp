@@ -197,11 +197,17 @@ void mapHeader(AviWriter& w)
     w.headerLength = w.moviDataPos;
 }
 
+int flushBehind(AviWriter& w);
+
 // Writes the pending entries after those already in the companion. On a
-// failure they stay pending for the next try and for the close.
+// failure they stay pending for the next try and for the close. The chunks
+// held behind go to the file first: the companion never lists a chunk that
+// a killed process would lose.
 void flushIndex(AviWriter& w)
 {
     if (w.pendingIndex.empty())
+        return;
+    if (!w.behind.empty() && (flushBehind(w) != kAviOk || !w.behind.empty()))
         return;
     std::uint64_t written = 0;
     writeAt(w, w.indexFd, w.companionLength, { part(w.pendingIndex.data(), w.pendingIndex.size()) }, &written);

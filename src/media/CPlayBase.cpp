@@ -51,6 +51,8 @@ void CPlayBase::Attach(HWND notifyWindow, int screenWidth, int screenHeight, CMe
 
 bool CPlayBase::IsViewReady()
 {
+    // The watchdog asks while the page's thread may be attaching.
+    sys::Locker lock(m_renderLock);
     return m_view && m_view->IsReady();
 }
 
@@ -67,6 +69,10 @@ void CPlayBase::OpenStream(const char* address, LoginInfo* login)
     std::strncpy(m_address, address ? address : "", sizeof m_address - 1);
     m_address[sizeof m_address - 1] = 0;
     m_login = login;
+    {
+        sys::Locker decoder(m_decoderLock);
+        m_acceptFrames = true;
+    }
     {
         sys::Locker lock(m_channelLock);
         int tag = static_cast<int>(m_id) | (m_reopenAllowed ? 0 : kz::kTagNoReopen);
@@ -87,7 +93,10 @@ void CPlayBase::CloseStream()
                 m_hub->Request(m_id, CMediaHub::WatchdogRequest::Closed);
             m_channel = nullptr;
             {
+                // Waits for a frame being decoded; later frames of the
+                // closed channel are turned away.
                 sys::Locker decoder(m_decoderLock);
+                m_acceptFrames = false;
                 media::DecoderClose(m_decoder);
             }
             m_width = 0;
@@ -305,6 +314,8 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
     } else {
         media::ProbeJpegSize(payload, size, width, height);
     }
+    if (width > media::kMaxPictureSide || height > media::kMaxPictureSide)
+        return; // refused before anything is made for it (or recorded)
     m_width = width;
     m_height = height;
     if (width == 0 || height == 0)
@@ -349,6 +360,12 @@ void CPlayBase::SelectRender()
 
 void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
 {
+    // The whole frame is decoded and drawn under the decoder lock, so that
+    // a close on another thread waits for it and no frame touches the
+    // decoder, the surfaces or the picture after the close that freed them.
+    sys::Locker decoderLock(m_decoderLock);
+    if (!m_acceptFrames)
+        return; // a frame still in flight from a closed channel
     int width = static_cast<int>(m_width), height = static_cast<int>(m_height);
     if (width != m_decoder.width || height != m_decoder.height || codec != m_decoder.codec) {
         {
@@ -358,27 +375,38 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
             m_surface = m_view ? m_view->CreateYuvSurface(width, height) : nullptr;
             SelectRender();
         }
-        {
-            sys::Locker lock(m_decoderLock);
-            media::DecoderClose(m_decoder);
-            media::DecoderOpen(m_decoder, codec, width, height, m_outputFormat);
-            ++m_decoderOpens;
-        }
-        m_pictureBuffer.assign(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)), 0);
-        m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
-        m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
+        media::DecoderClose(m_decoder);
+        media::DecoderOpen(m_decoder, codec, width, height, m_outputFormat);
+        ++m_decoderOpens;
+        m_pictureBuffer.clear();
         {
             sys::Locker geometry(m_geometryLock);
             m_picture.width = static_cast<std::uint32_t>(width);
             m_picture.height = static_cast<std::uint32_t>(height);
         }
-        sys::Locker lock(m_decoderLock);
         OnPictureSize(width, height);
     }
-    if (m_decoder.width == 0 || m_pictureBuffer.empty())
+    if (m_decoder.width == 0)
         return;
-    if (!media::DecoderDecode(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_pictureBuffer.data()))
-        return;
+    RenderPath path;
+    {
+        sys::Locker lock(m_renderLock);
+        path = m_renderPath;
+    }
+    // Windows that take the decoder's planes get them as they are; the
+    // others a packed copy (I420 or BGRA as the decoder was opened).
+    m_picture.yuv = gfx::YuvPicture {};
+    m_picture.buffer = nullptr;
+    if (path == RenderPath::Yuv && TakesDecodedPicture() && m_decoder.outputFormat == media::PixelFormat::Yuv420p) {
+        if (!media::DecoderDecodePicture(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.yuv))
+            return;
+    } else {
+        m_pictureBuffer.resize(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)));
+        m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
+        m_picture.size = static_cast<std::uint32_t>(m_pictureBuffer.size());
+        if (!m_picture.buffer || !media::DecoderDecode(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.buffer))
+            return;
+    }
     m_picture.passThrough1 = frame.passThrough1;
     m_picture.passThrough2 = frame.passThrough2;
     sys::Locker lock(m_renderLock);

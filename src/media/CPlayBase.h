@@ -52,8 +52,11 @@ struct PictureRecord {
     std::uint32_t width;
     std::uint32_t height;
     std::uint32_t size;
-    std::uint8_t* buffer; // owned by the player
+    std::uint8_t* buffer; // owned by the player; null when the window takes `yuv`
     std::uint32_t reserved2;
+    // The decoded picture where the decoder left it, for windows that take
+    // it that way (TakesDecodedPicture); valid while the frame is drawn.
+    gfx::YuvPicture yuv;
 };
 
 // The open recording's headers as they stand; every frame brings them up
@@ -202,6 +205,9 @@ protected:
     virtual void OnVideoFrame(int kind, const FrameRecord& frame);
     void DecodeAndDraw(media::Codec codec, const FrameRecord& frame);
     void SelectRender();
+    // The window draws YUV frames from the decoder's own planes
+    // (PictureRecord::yuv) rather than from a packed I420 copy.
+    virtual bool TakesDecodedPicture() const { return false; }
     // Called when the decoded size changes; the windows remake their surfaces.
     virtual void OnPictureSize(int, int) { }
     // The drawing operations of the window classes, under the render lock.
@@ -277,6 +283,9 @@ protected:
     media::PixelFormat m_outputFormat = media::PixelFormat::Yuv420p;
     RECT m_displayRect {};             // guarded by m_geometryLock
     std::atomic<bool> m_gotKeyFrame { false };
+    // Cleared by closing an open channel, set by opening one: frames that
+    // arrive in between are not decoded. Guarded by m_decoderLock.
+    bool m_acceptFrames = true;
     std::int32_t m_recordFrameRate = 0;
     std::atomic<int> m_decoderOpens { 0 };
     std::atomic<int> m_drawnFrames { 0 };

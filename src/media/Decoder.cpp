@@ -8,7 +8,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace media {
 
@@ -220,6 +222,14 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
 
 DecoderState::~DecoderState() { DecoderClose(*this); }
 
+int DecoderThreads(int width, int height)
+{
+    if (static_cast<std::int64_t>(width) * height <= kSingleThreadPixels)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxSliceThreads)));
+}
+
 bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelFormat outputFormat)
 {
     const AVCodec* decoder = avcodec_find_decoder(static_cast<AVCodecID>(codec));
@@ -231,7 +241,8 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         sys::Locker lock(CodecLock());
         d.context = avcodec_alloc_context3(decoder);
         if (d.context) {
-            d.context->thread_count = 1;
+            d.context->thread_count = DecoderThreads(width, height);
+            d.context->thread_type = FF_THREAD_SLICE;
             avcodec_open2(d.context, decoder, nullptr);
         }
     }
@@ -243,19 +254,13 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
     d.output = av_frame_alloc();
     d.packet = av_packet_alloc();
     d.scaler = nullptr;
-    auto format = static_cast<AVPixelFormat>(outputFormat);
-    d.outputSize = av_image_get_buffer_size(format, width, height, 1);
+    d.outputSize = av_image_get_buffer_size(static_cast<AVPixelFormat>(outputFormat), width, height, 1);
     if (d.outputSize <= 0 || !d.decoded || !d.output || !d.packet) {
         DecoderClose(d);
         return false;
     }
-    d.outputBuffer = static_cast<std::uint8_t*>(av_malloc(static_cast<std::size_t>(d.outputSize)));
-    if (!d.outputBuffer) {
-        DecoderClose(d);
-        return false;
-    }
-    av_image_fill_arrays(d.output->data, d.output->linesize, d.outputBuffer, format, width, height, 1);
-    d.input.assign(static_cast<std::size_t>(d.outputSize) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    // The conversion buffer is made when a picture first needs converting;
+    // the input buffer grows with the frames.
     return true;
 }
 
@@ -280,11 +285,15 @@ void DecoderClose(DecoderState& d)
     d.outputSize = 0;
 }
 
-bool DecoderDecode(DecoderState& d, const std::uint8_t* payload, std::size_t size, std::uint8_t* output)
+namespace {
+
+// Sends one frame to FFmpeg and takes the picture it gives back into
+// d.decoded (held until the next decode or the close).
+bool decodeFrame(DecoderState& d, const std::uint8_t* payload, std::size_t size)
 {
-    if (d.input.empty() || !payload || size == 0 || !output)
+    if (!d.context || !d.packet || !d.decoded || !payload || size == 0)
         return false;
-    if (!d.context || !avcodec_is_open(d.context) || d.context->codec_id != static_cast<AVCodecID>(d.codec)) {
+    if (!avcodec_is_open(d.context) || d.context->codec_id != static_cast<AVCodecID>(d.codec)) {
         d.width = 0;
         d.height = 0;
         return false;
@@ -302,13 +311,96 @@ bool DecoderDecode(DecoderState& d, const std::uint8_t* payload, std::size_t siz
     av_packet_unref(d.packet);
     if (sent < 0 && sent != AVERROR(EAGAIN))
         return false;
-    if (avcodec_receive_frame(d.context, d.decoded) < 0)
-        return false;
+    return avcodec_receive_frame(d.context, d.decoded) >= 0;
+}
 
+// The decoded picture through the decoder's scaler into the output frame,
+// in the output format at the probed size.
+bool convertDecoded(DecoderState& d)
+{
+    if (!d.outputBuffer) {
+        d.outputBuffer = static_cast<std::uint8_t*>(av_malloc(static_cast<std::size_t>(d.outputSize)));
+        if (!d.outputBuffer)
+            return false;
+        av_image_fill_arrays(d.output->data, d.output->linesize, d.outputBuffer, static_cast<AVPixelFormat>(d.outputFormat), d.width, d.height, 1);
+    }
+    // One scaler for the decoder's life; a source that changes its own size
+    // or format gets a fresh one.
+    AVFrame* f = d.decoded;
+    d.scaler = sws_getCachedContext(d.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), d.width, d.height, static_cast<AVPixelFormat>(d.outputFormat),
+        SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    return d.scaler && sws_scale(d.scaler, f->data, f->linesize, 0, f->height, d.output->data, d.output->linesize) > 0;
+}
+
+// The planar layouts the display converts straight from, with their chroma
+// subsampling; JPEG's own formats are full range.
+struct PlanarLayout {
+    AVPixelFormat format;
+    int shiftX;
+    int shiftY;
+    bool fullRange;
+};
+constexpr PlanarLayout kPlanarLayouts[] = {
+    { AV_PIX_FMT_YUV420P, 1, 1, false },
+    { AV_PIX_FMT_YUVJ420P, 1, 1, true },
+    { AV_PIX_FMT_YUV422P, 1, 0, false },
+    { AV_PIX_FMT_YUVJ422P, 1, 0, true },
+    { AV_PIX_FMT_YUV444P, 0, 0, false },
+    { AV_PIX_FMT_YUVJ444P, 0, 0, true },
+};
+
+void describeFrame(const AVFrame* f, const PlanarLayout& layout, gfx::YuvPicture& picture)
+{
+    for (int plane = 0; plane < 3; ++plane) {
+        picture.planes[plane] = f->data[plane];
+        picture.strides[plane] = f->linesize[plane];
+    }
+    picture.width = f->width;
+    picture.height = f->height;
+    picture.chromaShiftX = layout.shiftX;
+    picture.chromaShiftY = layout.shiftY;
+    picture.fullRange = layout.fullRange;
+}
+
+}
+
+bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture)
+{
+    if (d.outputFormat != PixelFormat::Yuv420p || !decodeFrame(d, payload, size))
+        return false;
+    AVFrame* f = d.decoded;
+    if (f->width == d.width && f->height == d.height) {
+        for (const PlanarLayout& layout : kPlanarLayouts) {
+            if (f->format == layout.format) {
+                describeFrame(f, layout, picture);
+                return true;
+            }
+        }
+    }
+    // Another format, or a picture of another size than its header said:
+    // converted to 4:2:0 at the probed size.
+    if (!convertDecoded(d))
+        return false;
+    AVFrame converted {};
+    converted.width = d.width;
+    converted.height = d.height;
+    for (int plane = 0; plane < 3; ++plane) {
+        converted.data[plane] = d.output->data[plane];
+        converted.linesize[plane] = d.output->linesize[plane];
+    }
+    describeFrame(&converted, kPlanarLayouts[0], picture);
+    return true;
+}
+
+bool DecoderDecode(DecoderState& d, const std::uint8_t* payload, std::size_t size, std::uint8_t* output)
+{
+    if (!output || !decodeFrame(d, payload, size))
+        return false;
     auto format = static_cast<AVPixelFormat>(d.outputFormat);
     AVFrame* f = d.decoded;
     bool plain = f->format == format && f->width == d.width && f->height == d.height;
     if (plain && format == AV_PIX_FMT_YUV420P) {
+        // Packed planes, one after the other, rows without padding.
         std::size_t written = 0;
         const std::size_t limit = static_cast<std::size_t>(d.outputSize);
         for (int plane = 0; plane < 3; ++plane) {
@@ -321,26 +413,18 @@ bool DecoderDecode(DecoderState& d, const std::uint8_t* payload, std::size_t siz
                 written += static_cast<std::size_t>(w);
             }
         }
-        av_frame_unref(f);
         return true;
     }
     if (plain && format == AV_PIX_FMT_BGRA) {
         std::size_t row = static_cast<std::size_t>(d.width) * 4;
         for (int y = 0; y < d.height; ++y)
             std::memcpy(output + row * static_cast<std::size_t>(y), f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], row);
-        av_frame_unref(f);
         return true;
     }
-    // One scaler for the decoder's life; a source that changes its own size
-    // or format gets a fresh one.
-    d.scaler = sws_getCachedContext(d.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), d.width, d.height, format, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    bool done = false;
-    if (d.scaler && sws_scale(d.scaler, f->data, f->linesize, 0, f->height, d.output->data, d.output->linesize) > 0) {
-        std::memcpy(output, d.outputBuffer, static_cast<std::size_t>(d.outputSize));
-        done = true;
-    }
-    av_frame_unref(f);
-    return done;
+    if (!convertDecoded(d))
+        return false;
+    std::memcpy(output, d.outputBuffer, static_cast<std::size_t>(d.outputSize));
+    return true;
 }
 
 }

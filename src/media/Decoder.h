@@ -7,6 +7,8 @@
 // Threads: one decoder serves one player's callback thread; opening and
 // closing are serialised across all players by the process-wide codec lock.
 
+#include "gfx/Blit.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -26,11 +28,25 @@ namespace media {
 enum class PixelFormat : std::int32_t { Yuv420p = 0, Bgra = 28 };
 enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7 };
 
+// Pictures up to 1280 x 720 decode on the frame's own thread; larger ones
+// also on FFmpeg's slice threads, one a core up to kMaxSliceThreads. Slice
+// threads add no delay (frame threads would hold every picture back a
+// frame); a stream of one slice a picture simply does not use them.
+constexpr std::int64_t kSingleThreadPixels = 1280 * 720;
+constexpr int kMaxSliceThreads = 4;
+int DecoderThreads(int width, int height);
+
+// The largest picture side taken. No camera of this kind sends more than
+// 4096 x 4096; a frame whose header claims more is dropped before a
+// surface, decoder or buffer is made for it (a 25-byte frame could
+// otherwise claim gigabytes).
+constexpr std::uint32_t kMaxPictureSide = 4096;
+
 // The largest compressed frame the decoder takes; a larger one is dropped.
 constexpr std::size_t kMaxPayloadBytes = 16u << 20;
 
 struct DecoderState {
-    std::vector<std::uint8_t> input; // the payload with FFmpeg's padding
+    std::vector<std::uint8_t> input; // the payload with FFmpeg's padding; grows with the frames
     AVCodecContext* context = nullptr;
     SwsContext* scaler = nullptr;
     AVFrame* decoded = nullptr;
@@ -39,7 +55,7 @@ struct DecoderState {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t outputSize = 0;
-    std::uint8_t* outputBuffer = nullptr;
+    std::uint8_t* outputBuffer = nullptr; // made at the first conversion
     PixelFormat outputFormat = PixelFormat::Yuv420p;
     Codec codec = Codec::H264;
 
@@ -67,5 +83,10 @@ void DecoderClose(DecoderState& decoder);
 // Decodes one frame into `output`, which holds decoder.outputSize bytes.
 // True when a picture was written.
 bool DecoderDecode(DecoderState& decoder, const std::uint8_t* payload, std::size_t size, std::uint8_t* output);
+// Decodes one frame of a decoder opened for YUV 4:2:0 and describes the
+// picture where it lies: FFmpeg's own planes (4:2:0, 4:2:2 or 4:4:4, video
+// or JPEG range), or the decoder's conversion buffer for other formats.
+// Valid until the next decode or the close. True when there is a picture.
+bool DecoderDecodePicture(DecoderState& decoder, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture);
 
 }

@@ -208,7 +208,13 @@ bool CPlayBase::StartRecordFile(int frameRate)
             return false;
         }
     }
-    std::string name = FreeRecordName(recordBaseName());
+    // The name is claimed by creating the file: views of cameras at one
+    // address record into one folder, and two of them starting in the same
+    // second must not both take the same free name and write one file.
+    const std::string base = recordBaseName();
+    std::string name = FreeRecordName(base);
+    for (int tries = kFirstNameCounter; tries <= kLastNameCounter && !sys::CreateNewFile(name) && name != base; ++tries)
+        name = FreeRecordName(base);
     m_avi = media::AviOpen(name.c_str());
     if (!m_avi) {
         m_recordFrameRate = 0;

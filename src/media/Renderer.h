@@ -61,6 +61,14 @@ public:
     virtual HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) = 0;
     virtual HRESULT Present(HWND window, bool keepRatio) = 0;
 
+    // The live path's short cut for steps 1 and 3: the decoded picture's
+    // `source` rectangle converted straight onto the composition surface,
+    // giving the pixels the back surface would have given. ComposeWithin
+    // redoes step 3 only for the composition pixels that read the back
+    // surface's `sourceBox` (where something was drawn on the picture).
+    virtual HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) = 0;
+    virtual HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) = 0;
+
     // The area editors' frame path: a decoded frame stretched straight onto
     // the composition surface at `dest` (I420 through the YUV surface, or
     // top-down BGRA), their overlay's non-black pixels laid over the

@@ -117,31 +117,83 @@ void CLiveCtrl::DrawRgbFrame(const PictureRecord& picture, int width, int height
 
 void CLiveCtrl::DrawYuvFrame(const PictureRecord& picture, int width, int height)
 {
-    if (!m_view || !m_back || !picture.buffer)
+    if (!m_view)
+        return;
+    if (picture.yuv.planes[0]) {
+        composePicture(picture.yuv, width, height);
+        return;
+    }
+    if (!m_back || !picture.buffer)
         return;
     if (FAILED(m_view->DrawYuvFrame(m_surface, m_back, picture.buffer, width, height)))
         return; // the frame is dropped
     finishFrame(width, height);
 }
 
-void CLiveCtrl::finishFrame(int w, int h)
+RECT CLiveCtrl::dotsBox(int w, int h) const
 {
     const bool alarm = m_alarmFlag, recording = m_recordingArmed;
-    if (alarm || recording) {
-        HDC dc = nullptr;
-        if (SUCCEEDED(m_back->GetDC(&dc))) {
-            gfx::HGDIOBJ old = gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_redBrush));
-            if (alarm)
-                gfx::Ellipse(dc, w - kDotFar, h - kDotFar, w - kDotNear, h - kDotNear);
-            if (recording) {
-                gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_greenBrush));
-                gfx::Ellipse(dc, w - kDotFar - kRecordDotShift, h - kDotFar, w - kDotNear - kRecordDotShift, h - kDotNear);
-            }
-            gfx::SelectObject(dc, old);
-            m_back->ReleaseDC(dc);
+    if (!alarm && !recording)
+        return RECT {};
+    // The dots' squares with a pixel's margin for the outline, within the picture.
+    RECT box { w - kDotFar - (recording ? kRecordDotShift : 0) - 1, h - kDotFar - 1, w - kDotNear + 1, h - kDotNear + 1 };
+    return ui::Intersect(box, RECT { 0, 0, w, h });
+}
+
+void CLiveCtrl::drawDots(int w, int h)
+{
+    const bool alarm = m_alarmFlag, recording = m_recordingArmed;
+    if (!alarm && !recording)
+        return;
+    HDC dc = nullptr;
+    if (FAILED(m_back->GetDC(&dc)))
+        return;
+    gfx::HGDIOBJ old = gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_redBrush));
+    if (alarm)
+        gfx::Ellipse(dc, w - kDotFar, h - kDotFar, w - kDotNear, h - kDotNear);
+    if (recording) {
+        gfx::SelectObject(dc, reinterpret_cast<gfx::HGDIOBJ>(m_greenBrush));
+        gfx::Ellipse(dc, w - kDotFar - kRecordDotShift, h - kDotFar, w - kDotNear - kRecordDotShift, h - kDotNear);
+    }
+    gfx::SelectObject(dc, old);
+    m_back->ReleaseDC(dc);
+}
+
+void CLiveCtrl::finishFrame(int w, int h)
+{
+    drawDots(w, h);
+    compose();
+    drawMarker();
+}
+
+void CLiveCtrl::composePicture(const gfx::YuvPicture& picture, int w, int h)
+{
+    // The picture goes straight onto the composition surface at the size
+    // it is shown; only the square around the dots passes through the
+    // back surface, where they are drawn at the picture's scale.
+    const RECT zoom = GetZoomRect();
+    const RECT box = m_back ? dotsBox(w, h) : RECT {};
+    {
+        sys::Locker lock(m_windowLock);
+        RECT display {};
+        const RECT* shown = nullptr;
+        if (m_keepRatio) {
+            ComputeDisplayRect();
+            display = GetDisplayRect();
+            shown = &display;
+        }
+        if (FAILED(m_view->ComposePicture(picture, zoom, shown)))
+            return;
+        if (!ui::IsEmpty(box) && SUCCEEDED(m_back->BltPicture(box, picture, box))) {
+            drawDots(w, h);
+            m_view->ComposeWithin(m_back, zoom, shown, box);
         }
     }
-    compose();
+    drawMarker();
+}
+
+void CLiveCtrl::drawMarker()
+{
     if (m_screenPtz && m_marker) {
         sys::Locker lock(m_windowLock);
         if (gfx::Surface* composition = m_view->Composition())

@@ -44,6 +44,7 @@ public:
     void OnPictureSize(int width, int height) override;
     void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
+    bool TakesDecodedPicture() const override { return true; }
 
     // No menu without an owner; else by screen pan/tilt and full screen.
     HMENU BuildMenu() override;
@@ -80,6 +81,14 @@ public:
 private:
     // The dots on the back surface, then the composition, then the marker.
     void finishFrame(int width, int height);
+    // The fast path of a decoded picture (see media::Renderer::ComposePicture).
+    void composePicture(const gfx::YuvPicture& picture, int width, int height);
+    // The alarm and recording dots on the back surface, and the picture
+    // square they cover (empty without dots).
+    void drawDots(int width, int height);
+    RECT dotsBox(int width, int height) const;
+    // The screen pan/tilt marker onto the composition surface.
+    void drawMarker();
     // A text of the string table (+ the language base) and `suffix` in
     // white at the status place of the composition surface.
     void drawStatus(int id, const char16_t* suffix);

@@ -1,5 +1,6 @@
 #include "view/CPlayView.h"
 
+#include "gfx/Screen.h"
 #include "ui/Window.h"
 
 #include <algorithm>
@@ -373,15 +374,87 @@ HRESULT CPlayView::DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYT
     return hr;
 }
 
+void CPlayView::prepareBars(const RECT* display)
+{
+    noteForeignWrites();
+    if (!display || (m_barsBlack && *display == m_barsDisplay && composition->Writes() == m_barsWrites))
+        return;
+    // The composition surface less the display rectangle: the bands above
+    // and below it, and left and right of it.
+    const LONG W = width, H = height;
+    const RECT bars[] = {
+        { 0, 0, W, display->top },
+        { 0, display->bottom, W, H },
+        { 0, display->top, display->left, display->bottom },
+        { display->right, display->top, W, display->bottom },
+    };
+    gfx::DDBLTFX fx {};
+    fx.dwSize = sizeof fx;
+    for (const RECT& bar : bars) {
+        RECT inside = ui::Intersect(bar, RECT { 0, 0, W, H });
+        if (!ui::IsEmpty(inside)) {
+            composition->Blt(&inside, nullptr, nullptr, gfx::DDBLT_COLORFILL | gfx::DDBLT_WAIT, &fx);
+            noteOwnWrite(inside);
+        }
+    }
+}
+
+void CPlayView::noteForeignWrites()
+{
+    if (composition->Writes() != m_knownWrites) {
+        m_changed = RECT { 0, 0, width, height };
+        m_knownWrites = composition->Writes();
+    }
+}
+
+void CPlayView::noteOwnWrite(const RECT& rect)
+{
+    m_changed = ui::IsEmpty(m_changed) ? rect : ui::Union(m_changed, rect);
+    m_knownWrites = composition->Writes();
+}
+
+void CPlayView::noteComposed(const RECT* display)
+{
+    noteOwnWrite(display ? *display : RECT { 0, 0, width, height });
+    m_barsBlack = display != nullptr;
+    m_barsDisplay = display ? *display : RECT {};
+    m_barsWrites = composition->Writes();
+}
+
 HRESULT CPlayView::Compose(gfx::Surface* back, const RECT& source, const RECT* display)
 {
     if (!composition || !back)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
-    if (display)
-        FillSurface(composition, 0);
+    prepareBars(display);
     HRESULT hr = composition->Blt(display, back, &source, gfx::DDBLT_WAIT, nullptr);
+    noteComposed(display);
     lastResult = hr;
     return hr;
+}
+
+HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display)
+{
+    if (!composition)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    prepareBars(display);
+    const RECT dest = display ? *display : RECT { 0, 0, width, height };
+    HRESULT hr = composition->BltPicture(dest, picture, source);
+    noteComposed(display);
+    return lastResult = hr;
+}
+
+HRESULT CPlayView::ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox)
+{
+    if (!composition || !back)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    const RECT dest = display ? *display : RECT { 0, 0, width, height };
+    const RECT clip = gfx::DestPixelsReading(dest, source, sourceBox);
+    if (ui::IsEmpty(clip))
+        return lastResult = gfx::DD_OK;
+    noteForeignWrites();
+    HRESULT hr = composition->BltWithin(dest, back, source, clip);
+    noteOwnWrite(clip);
+    return lastResult = hr;
 }
 
 HRESULT CPlayView::Present(HWND window, bool keepRatio)
@@ -391,10 +464,43 @@ HRESULT CPlayView::Present(HWND window, bool keepRatio)
     RECT windowRect {};
     if (!ui::GetWindowRect(window, &windowRect))
         return lastResult = gfx::DDERR_NOHWND;
+    gfx::Screen& screen = gfx::Screen::Get();
+    // The screen's lock is held from the look at its changes until the
+    // generation after the blit is read, so that no other change slips
+    // between them unseen.
+    std::lock_guard screenLock(screen.Mutex());
+    noteForeignWrites();
+    const bool sameTarget = m_presented && window == m_presentedWindow && windowRect == m_presentedRect && keepRatio == m_presentedKeepRatio
+        && !screen.ChangedSince(m_presentedGeneration, windowRect);
+    if (sameTarget && ui::IsEmpty(m_changed)) {
+        // The screen shows the composition already; a lost display is
+        // still reported, for the watchdog to restore or remake it.
+        if (FAILED(primary->IsLost()) || FAILED(composition->IsLost()))
+            return lastResult = gfx::DDERR_SURFACELOST;
+        return lastResult = gfx::DD_OK;
+    }
     RECT whole { 0, 0, width, height };
     RECT topLeft { 0, 0, ui::Width(windowRect), ui::Height(windowRect) };
-    HRESULT hr = primary->Blt(&windowRect, composition, keepRatio ? &topLeft : &whole, gfx::DDBLT_WAIT, nullptr);
+    HRESULT hr;
+    if (keepRatio && sameTarget) {
+        // One to one: the changed part of the composition surface only.
+        RECT part = ui::Intersect(m_changed, topLeft);
+        RECT target = ui::Offset(part, windowRect.left, windowRect.top);
+        hr = ui::IsEmpty(part) ? gfx::DD_OK : primary->Blt(&target, composition, &part, gfx::DDBLT_WAIT, nullptr);
+    } else {
+        hr = primary->Blt(&windowRect, composition, keepRatio ? &topLeft : &whole, gfx::DDBLT_WAIT, nullptr);
+    }
     lastResult = hr;
+    if (SUCCEEDED(hr)) {
+        m_changed = RECT {};
+        m_presented = true;
+        m_presentedWindow = window;
+        m_presentedRect = windowRect;
+        m_presentedKeepRatio = keepRatio;
+        m_presentedGeneration = screen.Generation();
+    } else {
+        m_presented = false;
+    }
     return hr;
 }
 

@@ -89,10 +89,21 @@ public:
     HRESULT DrawYuvFrame(gfx::Surface* yuv, gfx::Surface* back, const BYTE* i420, int width, int height) override;
     // 3: the back surface's `source` rectangle onto the composition surface:
     // the whole of it, or with keep ratio (`display` not null) onto the
-    // display rectangle after filling the composition surface black.
+    // display rectangle, the rest of the composition surface black. The
+    // black is filled only when the display rectangle moved or someone else
+    // drew on the composition surface since the last compose.
     HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) override;
+    // 1 and 3 at once for a decoded picture, and 3 again for a part of the
+    // back surface (see media::Renderer).
+    HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) override;
+    HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) override;
     // 4: the composition surface onto the screen at the window's rectangle,
     // from all of it, or with keep ratio from its window-sized top-left part.
+    // Only what changed goes: nothing when neither the composition surface
+    // nor the screen under the window changed since the last present to the
+    // same window at the same place, else with keep ratio the changed part
+    // of the composition surface (everything after a write the view did not
+    // make itself), else all of it.
     HRESULT Present(HWND window, bool keepRatio) override;
     HRESULT DrawYuvToComposition(gfx::Surface* yuv, const BYTE* i420, int width, int height, const RECT& dest) override;
     HRESULT DrawRgbToComposition(const void* bgra, int width, int height, const RECT& dest) override;
@@ -121,6 +132,30 @@ public:
     std::atomic<HRESULT> lastResult { gfx::DD_OK };
 
 private:
+    // Before a compose onto `display` (null: the whole surface): the
+    // composition surface outside it made black unless it still is.
+    void prepareBars(const RECT* display);
+    // After a compose: what the composition surface now holds.
+    void noteComposed(const RECT* display);
+
+    // A write the view did not make (text, fills, other windows' steps)
+    // since it last looked makes the whole composition surface changed.
+    void noteForeignWrites();
+    // After the view's own step changed `rect` of the composition surface.
+    void noteOwnWrite(const RECT& rect);
+
+    // Guarded as the composition surface is (the window's lock).
+    RECT m_changed {};               // composition pixels not yet presented
+    std::uint64_t m_knownWrites = 0; // the write count the view accounted for
+    bool m_presented = false;        // the last present's target...
+    HWND m_presentedWindow = nullptr;
+    RECT m_presentedRect {};
+    bool m_presentedKeepRatio = false;
+    std::uint64_t m_presentedGeneration = 0; // ...and the screen just after it
+    bool m_barsBlack = false;       // outside m_barsDisplay is black...
+    RECT m_barsDisplay {};
+    std::uint64_t m_barsWrites = 0; // ...as long as the surface's write count is this
+
     // A top-down BGRA frame stretched onto `target` at `dest` (COLORONCOLOR).
     HRESULT stretchRgb(gfx::Surface* target, const RECT& dest, const void* bgra, int w, int h);
 };

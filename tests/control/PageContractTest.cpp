@@ -358,8 +358,8 @@ TEST_F(Contract, TheConnectionFailureOfTheViewIsReported)
 }
 
 // The page calls LoginSuc while RegMy's HTTPS-port query waits for the
-// camera's answer: the start-up's new HTTP client waits for that exchange
-// instead of pulling the client from under it, and event 220 arrives.
+// camera's answer: the start-up's new HTTP client does not disturb the
+// query's own, and event 220 arrives.
 TEST_F(Contract, AnHttpsPortQueryRunningAtLoginSucKeepsItsAnswer)
 {
     startCamera();

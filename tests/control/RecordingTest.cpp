@@ -340,6 +340,32 @@ TEST_F(Recording, AnEmptyRecordPathChangesNothingAndABadOneIsReported)
     EXPECT_EQ(failed, 1);
 }
 
+// A relative folder would land wherever the browser runs: it is refused
+// before anything is made, and one already in the file is not used.
+TEST_F(Recording, ARecordFolderMustBeAnAbsolutePath)
+{
+    auto* c = makeControl(0);
+    ASSERT_EQ(putText(c, "RecordPath", (folder + "/kept").c_str()), S_OK);
+    // The process works in a folder of the test's own.
+    const fs::path before = fs::current_path();
+    fs::create_directories(folder + "/work/here");
+    fs::current_path(folder + "/work/here");
+    for (const char* path : { "relative-records/sub", "./relative-records", "../relative-records", "C:\\IPCamRecord" }) {
+        ASSERT_EQ(putText(c, "RecordPath", path), S_OK);
+        EXPECT_EQ(getText(c, "RecordPath"), folder + "/kept") << path;
+    }
+    fs::current_path(before);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder + "/work"), fs::recursive_directory_iterator {}), 1) << "a folder was made";
+    ui::PumpPending();
+    int failed = 0;
+    for (auto& e : events())
+        failed += e == std::vector<Arg> { 216, 0 };
+    EXPECT_EQ(failed, 4);
+
+    std::ofstream(folder + "/settings/kzIPCamCofing.ini") << "relative-records";
+    EXPECT_TRUE(getText(c, "RecordPath").ends_with("/IPCamRecord")) << "a stored relative folder reads as the default";
+}
+
 TEST_F(Recording, SettingsAreKeptOnAFreshAccount)
 {
     // No ~/.config yet: the whole settings folder tree is made.

@@ -258,3 +258,123 @@ TEST(BlitTest, YuvConversionStaysWithinTheReferenceRoundingOnEveryPath)
 }
 
 }
+
+namespace {
+
+// A decoded picture with every plane in a buffer of its own, exactly as
+// large as its rows (so a sanitizer sees any read past a plane).
+struct PlanarPicture {
+    PlanarPicture(int w, int h, int shiftX, int shiftY, bool full, std::mt19937& random)
+    {
+        picture.width = w;
+        picture.height = h;
+        picture.chromaShiftX = shiftX;
+        picture.chromaShiftY = shiftY;
+        picture.fullRange = full;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int pw = plane ? (w + (1 << shiftX) - 1) >> shiftX : w;
+            const int ph = plane ? (h + (1 << shiftY) - 1) >> shiftY : h;
+            const int stride = pw + static_cast<int>(random() % 3) * 16; // tight or padded rows
+            planes[plane].resize(static_cast<std::size_t>(stride) * static_cast<std::size_t>(ph));
+            for (auto& b : planes[plane]) {
+                const unsigned pick = random() % 8;
+                b = static_cast<std::uint8_t>(pick == 0 ? 0 : pick == 1 ? 255 : random()); // extremes saturate
+            }
+            picture.planes[plane] = planes[plane].data();
+            picture.strides[plane] = stride;
+        }
+    }
+    gfx::YuvPicture picture;
+    std::vector<std::uint8_t> planes[3];
+};
+
+}
+
+TEST(BlitTest, PicturesConvertWithinTheReferenceRoundingForEveryLayoutAndRectangle)
+{
+    std::mt19937 random(11);
+    const SIZE sources[] = { { 1, 1 }, { 3, 5 }, { 13, 11 }, { 40, 30 }, { 97, 61 }, { 160, 90 } };
+    const SIZE dests[] = { { 2, 2 }, { 17, 13 }, { 64, 36 }, { 200, 120 } };
+    const int layouts[][2] = { { 1, 1 }, { 1, 0 }, { 0, 0 } };
+    int compared = 0;
+    for (SIZE sourceSize : sources) {
+        for (const auto& layout : layouts) {
+            for (bool full : { false, true }) {
+                PlanarPicture source(sourceSize.cx, sourceSize.cy, layout[0], layout[1], full, random);
+                for (SIZE destSize : dests) {
+                    for (int round = 0; round < 6; ++round) {
+                        gfx::BlitParams p;
+                        // Whole pictures (the usual case), then any rectangles.
+                        p.dest = round == 0 ? RECT { 0, 0, destSize.cx, destSize.cy } : randomRect(random, destSize.cx, destSize.cy);
+                        p.source = round == 0 ? RECT { 0, 0, sourceSize.cx, sourceSize.cy } : randomRect(random, sourceSize.cx, sourceSize.cy);
+                        p.destClip = round % 2 ? ui::Intersect(randomRect(random, destSize.cx, destSize.cy), RECT { 0, 0, destSize.cx, destSize.cy }) : RECT { 0, 0, destSize.cx, destSize.cy };
+                        GuardedPicture fast(destSize.cx, destSize.cy);
+                        GuardedPicture reference(destSize.cx, destSize.cy);
+                        constexpr std::uint32_t kUnwritten = 0x01ABCDEF; // no conversion gives a top byte
+                        for (int y = 0; y < destSize.cy; ++y)
+                            for (int x = 0; x < destSize.cx; ++x)
+                                fast.at(x, y) = reference.at(x, y) = kUnwritten;
+                        HRESULT a = gfx::FastPictureBlit(fast.view(), source.picture, p);
+                        HRESULT b = gfx::ReferencePictureBlit(reference.view(), source.picture, p);
+                        ASSERT_EQ(a, b);
+                        ASSERT_TRUE(fast.guardsIntact());
+                        for (int y = 0; y < destSize.cy; ++y) {
+                            for (int x = 0; x < destSize.cx; ++x) {
+                                ASSERT_EQ(fast.at(x, y) == kUnwritten, reference.at(x, y) == kUnwritten) << "written where the reference did not write, or the reverse";
+                                ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance)
+                                    << x << "," << y << " of " << sourceSize.cx << "x" << sourceSize.cy << " -> " << destSize.cx << "x" << destSize.cy << " layout " << layout[0] << layout[1] << " full " << full;
+                            }
+                        }
+                        ++compared;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 6 * 3 * 2 * 4 * 6);
+}
+
+TEST(BlitTest, PictureConversionGivesTheKnownColoursOfBothRanges)
+{
+    // Video-range black, white and the primaries' neighbours; JPEG range's black and white.
+    const std::uint8_t y[] = { 16, 235, 82, 145, 41, 0, 255 };
+    const std::uint8_t u[] = { 128, 128, 90, 54, 240, 128, 128 };
+    const std::uint8_t v[] = { 128, 128, 240, 34, 110, 128, 128 };
+    for (int i = 0; i < 7; ++i) {
+        gfx::YuvPicture picture;
+        picture.planes[0] = &y[i];
+        picture.planes[1] = &u[i];
+        picture.planes[2] = &v[i];
+        picture.strides[0] = picture.strides[1] = picture.strides[2] = 1;
+        picture.width = picture.height = 1;
+        picture.fullRange = i >= 5;
+        GuardedPicture out(1, 1);
+        gfx::BlitParams p { RECT { 0, 0, 1, 1 }, RECT { 0, 0, 1, 1 }, RECT { 0, 0, 1, 1 } };
+        ASSERT_EQ(gfx::FastPictureBlit(out.view(), picture, p), gfx::DD_OK);
+        const std::uint32_t expected = picture.fullRange ? gfx::FullRangeYuvToXrgb(y[i], u[i], v[i]) : gfx::YuvToXrgb(y[i], u[i], v[i]);
+        EXPECT_LE(channelDifference(out.at(0, 0), expected), 1) << i;
+    }
+    EXPECT_EQ(gfx::YuvToXrgb(16, 128, 128), 0x000000u);
+    EXPECT_EQ(gfx::YuvToXrgb(235, 128, 128), 0xFFFFFFu);
+    EXPECT_EQ(gfx::FullRangeYuvToXrgb(255, 128, 128), 0xFFFFFFu);
+}
+
+TEST(BlitTest, DestPixelsReadingABoxAreExactlyThoseWhoseSourceIsInIt)
+{
+    std::mt19937 random(5);
+    auto sourceOf = [](std::int64_t d, LONG dl, LONG dh, LONG sl, LONG sh) { return sl + ((d - dl) * 2 + 1) * (sh - sl) / (2 * (dh - dl)); };
+    for (int round = 0; round < 400; ++round) {
+        RECT dest = randomRect(random, 50, 40), source = randomRect(random, 30, 60), box = randomRect(random, 30, 60);
+        if (ui::IsEmpty(dest) || ui::IsEmpty(source))
+            continue;
+        RECT got = gfx::DestPixelsReading(dest, source, box);
+        for (LONG y = dest.top; y < dest.bottom; ++y) {
+            for (LONG x = dest.left; x < dest.right; ++x) {
+                const std::int64_t sx = sourceOf(x, dest.left, dest.right, source.left, source.right);
+                const std::int64_t sy = sourceOf(y, dest.top, dest.bottom, source.top, source.bottom);
+                const bool reads = sx >= box.left && sx < box.right && sy >= box.top && sy < box.bottom;
+                ASSERT_EQ(reads, ui::Contains(got, POINT { x, y })) << round << ": " << x << "," << y;
+            }
+        }
+    }
+}

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -106,6 +107,42 @@ TEST(kznetHttp, AnIgnoredRequestEndsAtTheTimeOutWithoutABody)
     EXPECT_FALSE(e.hasBody);
     EXPECT_LT(took, std::chrono::seconds(6));
     camera->IgnoreCgi(false);
+}
+
+TEST(kznetHttp, ClosingTheSocketFromAnotherThreadEndsTheExchangeAtOnce)
+{
+    auto camera = sim::Camera::Start({});
+    ASSERT_TRUE(camera);
+    camera->IgnoreCgi(true);
+    KzHandle http = kz_create_HttpParser();
+    kz_set_httpRequest(http, "/cgi-bin/CGIProxy.fcgi?usr=admin&pwd=&cmd=getDevInfo", "GET", "127.0.0.1", 0, 0);
+    kz_create_HttpSocket(http);
+    ASSERT_EQ(kz_httpConnect(http, "127.0.0.1", camera->WebPort()), 0);
+    ASSERT_EQ(kz_httpRequest(http), 0);
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->CgiLog().size() == 1; }, 5000)) << "the camera has the request";
+    auto start = std::chrono::steady_clock::now();
+    std::thread closer([http] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kz_closeHttpSocket(http);
+    });
+    int status = kz_httpResponse(http, 300);
+    auto took = std::chrono::steady_clock::now() - start;
+    closer.join();
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(kz_GetContentData(http), nullptr);
+    EXPECT_LT(took, std::chrono::seconds(1)) << "the response wait ran to its time-out";
+    EXPECT_EQ(kz_httpIsConnected(http), 0);
+
+    // The parser serves the next exchange as before.
+    camera->IgnoreCgi(false);
+    kz_create_HttpSocket(http);
+    ASSERT_EQ(kz_httpConnect(http, "127.0.0.1", camera->WebPort()), 0);
+    ASSERT_EQ(kz_httpRequest(http), 0);
+    EXPECT_EQ(kz_httpResponse(http, 300), 200);
+    ASSERT_NE(kz_GetContentData(http), nullptr);
+    EXPECT_NE(std::string(kz_GetContentData(http)).find("<result>0</result>"), std::string::npos);
+    kz_closeHttpSocket(http);
+    kz_close_HttpParser(http);
 }
 
 TEST(kznetHttp, ResponseParserTakesOnlyCompleteAnswers)

@@ -44,4 +44,13 @@ TEST(CgiText, ElementsAreReadWithinTheirLimits)
     EXPECT_EQ(devlink::ElementDigit("<ptFlag>", "<ptFlag>", 0), 0) << "nothing after the tag";
 }
 
+TEST(CgiText, AccountTextsArePercentEncodedButUnreservedCharactersStay)
+{
+    EXPECT_EQ(devlink::PercentEncode("Admin-1._~z"), "Admin-1._~z");
+    EXPECT_EQ(devlink::PercentEncode("a&b#c%d e+f=g?h/i"), "a%26b%23c%25d%20e%2Bf%3Dg%3Fh%2Fi");
+    EXPECT_EQ(devlink::PercentEncode("\xd6\xd0\x01\x7f"), "%D6%D0%01%7F") << "bytes of the system code page and controls";
+    EXPECT_EQ(devlink::PercentEncode(std::string_view("a\0b", 3)), "a%00b");
+    EXPECT_EQ(devlink::PercentEncode(""), "");
+}
+
 }

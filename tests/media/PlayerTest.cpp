@@ -19,11 +19,15 @@
 #include "view/CLiveCtrl.h"
 #include "view/CPbCtrl.h"
 #include "view/CPlayView.h"
+#include "sim/Camera.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <cstdlib>
 #include <iterator>
 #include <mutex>
@@ -372,4 +376,152 @@ TEST_F(Player, ASecondaryInstanceRebuildsTheLiveWindowAlone)
     EXPECT_NE(hub.GetView(), before);
 }
 
+}
+
+// ---- hostile cameras ---------------------------------------------------------------------------
+
+namespace {
+
+// Bits of an H.264 sequence parameter set, Exp-Golomb coded.
+struct BitWriter {
+    std::vector<std::uint8_t> bytes;
+    int used = 8;
+    void bit(int b)
+    {
+        if (used == 8) {
+            bytes.push_back(0);
+            used = 0;
+        }
+        if (b)
+            bytes.back() |= static_cast<std::uint8_t>(0x80 >> used);
+        ++used;
+    }
+    void bits(unsigned value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i)
+            bit((value >> i) & 1);
+    }
+    void ue(unsigned value)
+    {
+        unsigned v = value + 1;
+        int length = 0;
+        while ((v >> length) > 1)
+            ++length;
+        bits(0, length);
+        bits(v, length + 1);
+    }
+};
+
+// A frame of nothing but a start code and a sequence parameter set that
+// claims `width` x `height` (multiples of 16): about 25 bytes.
+std::vector<std::uint8_t> sizeClaim(unsigned width, unsigned height)
+{
+    constexpr unsigned kBaseline = 66, kLevel = 30, kPocType = 2;
+    BitWriter w;
+    w.bits(kBaseline, 8);
+    w.bits(0, 8); // constraints
+    w.bits(kLevel, 8);
+    w.ue(0); // parameter set id
+    w.ue(0); // frame number bits - 4
+    w.ue(kPocType);
+    w.ue(1); // reference frames
+    w.bit(0);
+    w.ue(width / 16 - 1);
+    w.ue(height / 16 - 1);
+    w.bit(1); // frames only
+    w.bit(1);
+    w.bit(0); // no cropping
+    w.bit(0); // no VUI
+    w.bit(1); // stop bit
+    constexpr std::uint8_t kHeader[] = { 0, 0, 0, 1, 0x67 };
+    constexpr std::size_t kFrameBytes = 25;
+    std::vector<std::uint8_t> frame(std::max(kFrameBytes, sizeof kHeader + w.bytes.size()), 0xFF);
+    std::copy(std::begin(kHeader), std::end(kHeader), frame.begin());
+    std::copy(w.bytes.begin(), w.bytes.end(), frame.begin() + sizeof kHeader);
+    return frame;
+}
+
+}
+
+TEST_F(Player, SizeClaimsPastTheCapAreRefusedBeforeAnythingIsMade)
+{
+    const auto huge = sizeClaim(16000, 16000);
+    EXPECT_LE(huge.size(), 25u);
+    std::uint32_t w = 0, h = 0;
+    ASSERT_TRUE(media::ProbeH264Size(huge.data() + 5, huge.size() - 5, w, h));
+    ASSERT_EQ(w, 16000u) << "the claim is what a probe reads";
+
+    testing_support::Feed(live, kz::kFrameH264, huge, true, kLiveWindowId);
+    testing_support::Feed(live, kz::kFrameH264, sizeClaim(4112, 16), true, kLiveWindowId);
+    EXPECT_EQ(live.GetPictureWidth(), 0u);
+    EXPECT_EQ(live.DecoderOpenCount(), 0) << "no decoder for a refused size";
+
+    // A real picture, then the claims again: the picture's size stands.
+    auto packets = testing_support::EncodeH264(64, 48, 1);
+    testing_support::Feed(live, kz::kFrameH264, packets[0], true, kLiveWindowId);
+    ASSERT_EQ(live.DrawnFrames(), 1);
+    testing_support::Feed(live, kz::kFrameH264, huge, true, kLiveWindowId);
+    EXPECT_EQ(live.GetPictureWidth(), 64u);
+    EXPECT_EQ(live.DecoderOpenCount(), 1);
+
+    // At the cap a size is taken; the decoder makes its buffers only for what decodes.
+    testing_support::Feed(live, kz::kFrameH264, sizeClaim(media::kMaxPictureSide, 16), true, kLiveWindowId);
+    EXPECT_EQ(live.GetPictureWidth(), media::kMaxPictureSide);
+    EXPECT_EQ(live.Decoder().outputBuffer, nullptr);
+    EXPECT_LT(live.Decoder().input.size(), 1024u);
+}
+
+// A frame is still on its way through the network library's thread when
+// the page closes the stream; the library stops waiting for it after a
+// while and the close goes on. The close must wait for a frame being
+// decoded, and a frame that gets there after the close must not decode,
+// draw or open a decoder again.
+namespace {
+std::atomic<bool> g_holdFrames { false };
+std::atomic<int> g_framesHeld { 0 };
+void holdArrivingFrames(media::ProbePoint point, const void*)
+{
+    if (point == media::ProbePoint::FrameArrived && g_holdFrames) {
+        ++g_framesHeld;
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    }
+}
+}
+
+TEST_F(Player, AFrameStillInFlightAtTheCloseIsNeitherDecodedNorDrawn)
+{
+    sim::CameraConfig config;
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    // Every frame a key frame with its size, as a frame after a close would need.
+    const auto key = testing_support::EncodeH264(1920, 1080, 1, "baseline", true).front();
+    std::vector<sim::EncodedFrame> frames(3, sim::EncodedFrame { key, true });
+    frames.push_back(sim::EncodedFrame { sizeClaim(16000, 16000), false });
+    camera->SetPreEncoded(frames, sim::Codec::H264, 1920, 1080, 50, true);
+
+    LoginInfo login {};
+    std::strncpy(login.ip, "127.0.0.1", sizeof login.ip - 1);
+    login.port = camera->Port();
+    std::strncpy(login.username, camera->User().c_str(), sizeof login.username - 1);
+    std::strncpy(login.passwd, camera->Password().c_str(), sizeof login.passwd - 1);
+    live.SetOpenParam(kz::kConnectMedia);
+    media::SetFrameProbe(&holdArrivingFrames);
+    for (int round = 0; round < 2; ++round) {
+        const int before = live.DrawnFrames();
+        live.OpenStream("127.0.0.1", &login);
+        ASSERT_TRUE(ui::RunUntil([&] { return live.DrawnFrames() > before; }, 10000)) << "round " << round;
+        // The next frame is held on the library's thread past the close.
+        g_framesHeld = 0;
+        g_holdFrames = true;
+        ASSERT_TRUE(ui::RunUntil([&] { return g_framesHeld > 0; }, 5000));
+        const auto start = std::chrono::steady_clock::now();
+        live.CloseStream();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << "round " << round;
+        const int drawn = live.DrawnFrames();
+        g_holdFrames = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the held frame goes on
+        EXPECT_EQ(live.DrawnFrames(), drawn) << "a frame was drawn after the close";
+        EXPECT_EQ(live.Decoder().context, nullptr) << "a decoder was opened after the close";
+    }
+    media::SetFrameProbe(nullptr);
 }

@@ -138,3 +138,79 @@ TEST(AudioLibrary, StaleAndWrongHandlesAreRefused)
 }
 
 }
+
+namespace {
+
+// The relay back end, chosen for one test and put back after it.
+class AudioRelayBackend : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("TIRAVEX_AUDIO", "relay", 1); }
+    void TearDown() override
+    {
+        kzaudio::SetPlayListener(nullptr);
+        kzaudio::SetCaptureListener(nullptr);
+        unsetenv("TIRAVEX_AUDIO");
+    }
+};
+
+TEST_F(AudioRelayBackend, PlayedSoundGoesToTheListenerWithEachDevicesOwnNumber)
+{
+    std::vector<std::pair<int, std::vector<std::int16_t>>> heard;
+    kzaudio::SetPlayListener([&](int device, const std::int16_t* samples, std::size_t count) { heard.emplace_back(device, std::vector<std::int16_t>(samples, samples + count)); });
+    KzAudioHandle first = CreatePlayDev(), second = CreatePlayDev();
+    ASSERT_EQ(OpenPlayDev(first), 0);
+    ASSERT_EQ(OpenPlayDev(second), 0);
+    const std::int16_t a[] = { 1, -2, 3 }, b[] = { 400, 500 };
+    ASSERT_EQ(WriteData(first, a, sizeof a), 0);
+    ASSERT_EQ(WriteData(second, b, sizeof b), 0);
+    ASSERT_EQ(WriteData(first, b, sizeof b), 0);
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[0].second, std::vector<std::int16_t>(a, a + 3));
+    EXPECT_EQ(heard[1].second, std::vector<std::int16_t>(b, b + 2));
+    EXPECT_EQ(heard[0].first, heard[2].first);
+    EXPECT_NE(heard[0].first, heard[1].first) << "two devices, two numbers";
+    ClosePlayDev(first);
+    ClosePlayDev(second);
+}
+
+TEST_F(AudioRelayBackend, PushedSoundIsCutIntoBlocksOfTheSetSizeOnlyWhileTheDeviceDelivers)
+{
+    std::vector<bool> capturing;
+    kzaudio::SetCaptureListener([&](bool on) { capturing.push_back(on); });
+    Blocks blocks;
+    KzAudioHandle capture = CreateRecDev();
+    const std::int32_t size = kzaudio::kCaptureBlockBytesNewDevices; // 320 samples
+    ASSERT_EQ(SetRecDataCallback(capture, &Blocks::callback, &blocks), 0);
+    ASSERT_EQ(SetRecParam(capture, kzaudio::kParamBufferSize, &size), 0);
+    ASSERT_EQ(OpenRecDev(capture), 0);
+
+    std::vector<std::int16_t> pcm(1000);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<std::int16_t>(i);
+    kzaudio::PushCapture(pcm.data(), pcm.size());
+    EXPECT_TRUE(blocks.data.empty()) << "a device that was not started takes nothing";
+    EXPECT_TRUE(capturing.empty());
+
+    ASSERT_EQ(RestartRecDev(capture), 0);
+    EXPECT_EQ(capturing, std::vector<bool> { true });
+    kzaudio::PushCapture(pcm.data(), pcm.size()); // 3 blocks and 40 samples over
+    ASSERT_EQ(blocks.data.size(), 3u);
+    EXPECT_EQ(blocks.data[0].size(), 320u);
+    EXPECT_EQ(blocks.data[2].front(), 640);
+    kzaudio::PushCapture(pcm.data(), 280); // the 40 over and 280 more make the fourth
+    ASSERT_EQ(blocks.data.size(), 4u);
+    EXPECT_EQ(blocks.data[3].front(), 960);
+    EXPECT_EQ(blocks.data[3][40], 0);
+    EXPECT_EQ(blocks.data[3].back(), 279);
+
+    ASSERT_EQ(StopRecDev(capture), 0);
+    EXPECT_EQ(capturing, (std::vector<bool> { true, false }));
+    kzaudio::PushCapture(pcm.data(), pcm.size());
+    EXPECT_EQ(blocks.data.size(), 4u) << "a stopped device takes nothing";
+    // Started again and closed while delivering: the relay is told it stopped.
+    RestartRecDev(capture);
+    CloseRecDev(capture);
+    EXPECT_EQ(capturing, (std::vector<bool> { true, false, true, false }));
+}
+
+}

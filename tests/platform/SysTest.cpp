@@ -1,3 +1,4 @@
+#include "sys/Files.h"
 #include "sys/MessageQueue.h"
 #include "sys/Thread.h"
 #include "sys/Time.h"
@@ -109,4 +110,27 @@ TEST(LocalTime, FieldsAreInRange)
     EXPECT_LE(t.wDayOfWeek, 6);
 }
 
+}
+
+// Recordings claim their file names by creating them: of several threads
+// asking for one name at once, exactly one gets it.
+TEST(Files, OfThreadsCreatingOneNewFileExactlyOneGetsIt)
+{
+    const std::string path = ::testing::TempDir() + "/claimed-name.avi";
+    std::remove(path.c_str());
+    constexpr int kThreads = 8;
+    std::atomic<int> created { 0 };
+    std::atomic<bool> go { false };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&] {
+            while (!go) { }
+            created += sys::CreateNewFile(path) ? 1 : 0;
+        });
+    go = true;
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(created, 1);
+    EXPECT_FALSE(sys::CreateNewFile(path)) << "it exists now";
+    std::remove(path.c_str());
 }

@@ -40,6 +40,18 @@ TEST(simCgi, AnswersCarryTheConfiguredDeviceFacts)
     EXPECT_EQ(refused, "<CGI_Result><result>-2</result></CGI_Result>");
 }
 
+TEST(simCgi, QueryValuesAreDecodedAsCamerasDecodeThem)
+{
+    const std::string target = "/cgi-bin/CGIProxy.fcgi?usr=ad+min&pwd=a%26b%2b%2Bc%20d%zz%4&cmd=getDevInfo&cmd=other&empty=&bare";
+    EXPECT_EQ(sim::CgiQueryValue(target, "usr"), "ad min");
+    EXPECT_EQ(sim::CgiQueryValue(target, "pwd"), "a&b++c d%zz%4") << "bad escapes stay as they are";
+    EXPECT_EQ(sim::CgiQueryValue(target, "cmd"), "getDevInfo") << "the first occurrence counts";
+    EXPECT_EQ(sim::CgiQueryValue(target, "empty"), "");
+    EXPECT_EQ(sim::CgiQueryValue(target, "bare"), "");
+    EXPECT_EQ(sim::CgiQueryValue(target, "missing"), "");
+    EXPECT_EQ(sim::CgiQueryValue("/no/query", "usr"), "");
+}
+
 TEST(simCamera, ServesCgiOverHttpAndLogsEveryCommand)
 {
     sim::CameraConfig config;
@@ -54,6 +66,24 @@ TEST(simCamera, ServesCgiOverHttpAndLogsEveryCommand)
     ASSERT_TRUE(bad);
     EXPECT_NE(bad->body.find("<result>-2</result>"), std::string::npos);
     EXPECT_EQ(camera->CgiLog(), (std::vector<std::string> { "ptzMoveLeft", "getDevInfo" }));
+}
+
+TEST(simCamera, DecodesTheAccountInTheQueryAsCamerasDo)
+{
+    sim::CameraConfig config;
+    config.accounts = { { "ad min", "a&b#c%d e+f" } };
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    httplib::Client client(camera->Address(), camera->WebPort());
+    client.set_url_encode(false); // the requests go as written
+    for (const char* query : { "usr=ad%20min&pwd=a%26b%23c%25d%20e%2Bf", "usr=ad+min&pwd=a%26b%23c%25d+e%2bf" }) {
+        auto answer = client.Get((std::string("/cgi-bin/CGIProxy.fcgi?") + query + "&cmd=getDevInfo").c_str());
+        ASSERT_TRUE(answer);
+        EXPECT_NE(answer->body.find("<result>0</result>"), std::string::npos) << query;
+    }
+    auto raw = client.Get("/cgi-bin/CGIProxy.fcgi?usr=ad%20min&pwd=a%26b%23c%25d%20e+f&cmd=getDevInfo");
+    ASSERT_TRUE(raw);
+    EXPECT_NE(raw->body.find("<result>-2</result>"), std::string::npos) << "a plain + is a space";
 }
 
 TEST(simCamera, RefusesUnusableSettings)

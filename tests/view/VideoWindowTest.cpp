@@ -611,3 +611,114 @@ TEST_F(VideoWindow, TheActiveWindowComesBackIntoTheControlAndBlackeningEndsADrag
 }
 
 }
+
+namespace {
+
+// A live window drawing every picture the long way: the packed I420 copy,
+// the YUV surface, the back surface, then the composition surface.
+struct LongWayLive : CLiveCtrl {
+    bool TakesDecodedPicture() const override { return false; }
+};
+
+// The window's pixels on the screen.
+std::vector<std::uint32_t> screenPixels(HWND window)
+{
+    RECT r {};
+    ui::GetWindowRect(window, &r);
+    std::vector<std::uint32_t> pixels;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x)
+            pixels.push_back(gfx::Screen::Get().PixelAt(x, y) & 0xFFFFFF);
+    return pixels;
+}
+
+int worstChannel(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
+{
+    int worst = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        for (int shift = 0; shift <= 16; shift += 8)
+            worst = std::max(worst, std::abs(static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF)));
+    return a.size() == b.size() ? worst : 256;
+}
+
+}
+
+// The live window converts each picture straight from the decoder's planes
+// at the size it is shown; the screen must look as the long way makes it:
+// letterboxed or stretched, zoomed, with the alarm and recording dots.
+TEST_F(VideoWindow, TheShortCutShowsWhatTheLongWayShows)
+{
+    LongWayLive longWay;
+    longWay.Register("ALIVE2");
+    longWay.CreateEx(0, "ALIVE2", "ALIVE2", WS_CHILD | WS_CLIPCHILDREN, kLiveRect, page, RGB(0, 0, 0));
+    int w = ui::GetSystemMetrics(SM_CXSCREEN), h = ui::GetSystemMetrics(SM_CYSCREEN);
+    longWay.Attach(page, w, h, &hub);
+
+    struct Case {
+        int width, height;
+        bool keepRatio, dots;
+        int zoomClicks;
+    } cases[] = {
+        { 1280, 960, true, false, 0 },  // exactly half size
+        { 1280, 720, true, true, 0 },   // letterboxed, both dots
+        { 1280, 720, false, true, 0 },  // stretched through the screen-sized composition
+        { 704, 576, true, true, 3 },    // enlarged and zoomed
+    };
+    for (const Case& c : cases) {
+        auto packets = testing_support::EncodeH264(c.width, c.height, 1);
+        std::vector<std::uint32_t> shown[2];
+        CLiveCtrl* windows[2] = { &live, &longWay };
+        for (int i = 0; i < 2; ++i) {
+            CLiveCtrl& window = *windows[i];
+            ui::ShowWindow(windows[1 - i]->GetHwnd(), SW_HIDE);
+            ui::ShowWindow(window.GetHwnd(), SW_SHOW);
+            hub.GetView()->SetClipperWindow(window.GetHwnd());
+            window.m_keepRatio = c.keepRatio;
+            window.m_alarmFlag = c.dots;
+            window.m_recordingArmed = c.dots;
+            testing_support::Feed(window, kz::kFrameH264, packets[0], true, kLiveWindowId);
+            for (int z = 0; z < c.zoomClicks; ++z)
+                ASSERT_TRUE(window.ZoomIn(200, 150));
+            hub.GetView()->ClearComposition(); // what the other window left
+            testing_support::Feed(window, kz::kFrameH264, packets[0], true, kLiveWindowId);
+            window.OnTick();
+            shown[i] = screenPixels(window.GetHwnd());
+            window.m_alarmFlag = false;
+            window.m_recordingArmed = false;
+            while (window.ZoomOut(200, 150)) { }
+        }
+        // Each way is within the conversion tolerance of the exact colours.
+        EXPECT_LE(worstChannel(shown[0], shown[1]), 2 * gfx::kYuvTolerance) << c.width << "x" << c.height << " keep " << c.keepRatio << " dots " << c.dots;
+    }
+    longWay.DestroyWindow();
+}
+
+// A tick with nothing new leaves the screen alone; what else drew over the
+// window is painted over again at the next tick.
+TEST_F(VideoWindow, PresentsSendOnlyWhatChanged)
+{
+    show(live, 1280, 960);
+    live.OnTick();
+    const std::vector<std::uint32_t> picture = screenPixels(live.GetHwnd());
+    const std::uint64_t generation = gfx::Screen::Get().Generation();
+    live.OnTick();
+    live.OnTick();
+    EXPECT_EQ(gfx::Screen::Get().Generation(), generation) << "nothing changed, nothing presented";
+
+    HDC dc = gfx::GetDC(live.GetHwnd());
+    gfx::HBRUSH white = gfx::CreateSolidBrush(RGB(255, 255, 255));
+    RECT corner { 0, 0, 100, 100 };
+    gfx::FillRect(dc, &corner, white);
+    gfx::ReleaseDC(live.GetHwnd(), dc);
+    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(white));
+    EXPECT_NE(screenPixels(live.GetHwnd()), picture);
+    live.OnTick();
+    EXPECT_EQ(screenPixels(live.GetHwnd()), picture) << "the next tick shows the picture again";
+
+    // A new picture: shown at the next tick.
+    auto packets = testing_support::EncodeH264(1280, 960, 2);
+    testing_support::Feed(live, kz::kFrameH264, packets[0], true, kLiveWindowId);
+    testing_support::Feed(live, kz::kFrameH264, packets[1], false, kLiveWindowId);
+    live.OnTick();
+    EXPECT_NE(gfx::Screen::Get().Generation(), generation);
+}

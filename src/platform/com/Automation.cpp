@@ -3,9 +3,10 @@
 #include "com/CodePage.h"
 
 #include <atomic>
-#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 const IID IID_NULL = { 0, 0, 0, { 0, 0, 0, 0, 0, 0, 0, 0 } };
@@ -114,35 +115,83 @@ HRESULT VariantCopy(VARIANT* destination, const VARIANT* source)
 
 namespace {
 
-bool toDouble(const VARIANT& v, double& out)
+// A plain decimal number with optional spaces around it: sign, digits with
+// at most one point (at least one digit), then an optional exponent.
+bool isPlainDecimal(const std::string& text)
+{
+    std::size_t i = 0, n = text.size();
+    auto digits = [&] {
+        std::size_t start = i;
+        while (i < n && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - start;
+    };
+    while (i < n && text[i] == ' ')
+        ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    std::size_t mantissa = digits();
+    if (i < n && text[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    while (i < n && text[i] == ' ')
+        ++i;
+    return i == n;
+}
+
+// The number a VARIANT holds: S_OK, DISP_E_TYPEMISMATCH for what is not a
+// number, DISP_E_OVERFLOW for a text too large for a double.
+HRESULT toDouble(const VARIANT& v, double& out)
 {
     switch (v.vt) {
-    case VT_EMPTY: out = 0; return true;
-    case VT_I2: out = v.iVal; return true;
+    case VT_EMPTY: out = 0; return S_OK;
+    case VT_I2: out = v.iVal; return S_OK;
     case VT_I4:
-    case VT_INT: out = v.lVal; return true;
-    case VT_UI4: out = v.ulVal; return true;
-    case VT_R8: out = v.dblVal; return true;
-    case VT_BOOL: out = v.boolVal ? -1 : 0; return true;
+    case VT_INT: out = v.lVal; return S_OK;
+    case VT_UI4: out = v.ulVal; return S_OK;
+    case VT_R8: out = v.dblVal; return S_OK;
+    case VT_BOOL: out = v.boolVal ? -1 : 0; return S_OK;
     case VT_BSTR: {
         std::string text = com::BstrToUtf8(v.bstrVal);
-        if (text.empty())
-            return false;
-        char* end = nullptr;
-        errno = 0;
-        out = std::strtod(text.c_str(), &end);
-        while (end && *end == ' ')
-            ++end;
-        return errno == 0 && end && *end == 0;
+        if (!isPlainDecimal(text))
+            return DISP_E_TYPEMISMATCH;
+        out = std::strtod(text.c_str(), nullptr);
+        return std::isfinite(out) ? S_OK : DISP_E_OVERFLOW;
     }
-    default: return false;
+    default: return DISP_E_TYPEMISMATCH;
     }
+}
+
+// `number` rounded to the nearest integer (halves away from zero), when
+// that lies within [low, high]; false for NaN and the infinities.
+bool roundWithin(double number, double low, double high, double& rounded)
+{
+    if (!std::isfinite(number))
+        return false;
+    rounded = std::round(number);
+    return rounded >= low && rounded <= high;
 }
 
 std::u16string numberText(double value)
 {
+    // Integers below this print all their digits; others take %.15g.
+    constexpr double kWholeDigitsLimit = 1e15;
     std::string text;
-    if (value == static_cast<double>(static_cast<long long>(value)) && value > -1e15 && value < 1e15)
+    if (std::isnan(value))
+        text = "NaN";
+    else if (std::isinf(value))
+        text = value > 0 ? "Infinity" : "-Infinity";
+    else if (std::fabs(value) < kWholeDigitsLimit && value == std::trunc(value))
         text = std::to_string(static_cast<long long>(value));
     else {
         char buffer[32];
@@ -169,31 +218,32 @@ HRESULT VariantChangeType(VARIANT* destination, const VARIANT* source, USHORT, V
         double number = 0;
         if (source->vt == VT_BOOL)
             result.bstrVal = SysAllocString(source->boolVal ? u"True" : u"False");
-        else if (toDouble(*source, number)) {
+        else if (HRESULT hr = toDouble(*source, number); SUCCEEDED(hr)) {
             std::u16string text = numberText(number);
             result.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         } else
-            return DISP_E_TYPEMISMATCH;
+            return hr;
     } else {
         double number = 0;
-        if (!toDouble(*source, number))
-            return DISP_E_TYPEMISMATCH;
+        if (HRESULT hr = toDouble(*source, number); FAILED(hr))
+            return hr;
+        double rounded = 0;
         switch (type) {
         case VT_I4:
         case VT_INT:
-            if (number < -2147483648.0 || number > 2147483647.0)
-                return DISP_E_TYPEMISMATCH;
-            result.lVal = static_cast<LONG>(number < 0 ? number - 0.5 : number + 0.5);
+            if (!roundWithin(number, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max(), rounded))
+                return DISP_E_OVERFLOW;
+            result.lVal = static_cast<LONG>(rounded);
             break;
         case VT_I2:
-            if (number < -32768.0 || number > 32767.0)
-                return DISP_E_TYPEMISMATCH;
-            result.iVal = static_cast<SHORT>(number);
+            if (!roundWithin(number, std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max(), rounded))
+                return DISP_E_OVERFLOW;
+            result.iVal = static_cast<SHORT>(rounded);
             break;
         case VT_UI4:
-            if (number < 0 || number > 4294967295.0)
-                return DISP_E_TYPEMISMATCH;
-            result.ulVal = static_cast<ULONG>(number);
+            if (!roundWithin(number, 0, std::numeric_limits<ULONG>::max(), rounded))
+                return DISP_E_OVERFLOW;
+            result.ulVal = static_cast<ULONG>(rounded);
             break;
         case VT_R8: result.dblVal = number; break;
         case VT_BOOL: result.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;

@@ -46,6 +46,7 @@ constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006u);
 constexpr HRESULT DISP_E_NONAMEDARGS = static_cast<HRESULT>(0x80020007u);
 constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
 constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009u);
+constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000Eu);
 
 // Invoke flags.
@@ -154,6 +155,17 @@ long SysLiveStringCount();
 void VariantInit(VARIANT* v);
 HRESULT VariantClear(VARIANT* v);
 HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
-// Converts to VT_I4, VT_BOOL, VT_R8 or VT_BSTR (numbers as decimal text,
-// texts parsed as numbers); DISP_E_TYPEMISMATCH when that is not possible.
+// Converts to VT_I4, VT_INT, VT_I2, VT_UI4, VT_BOOL, VT_R8 or VT_BSTR, by
+// the Automation rules a browser's script engine meets:
+// - a number becomes an integer rounded to the nearest (halves away from
+//   zero); one that does not fit the type after rounding, NaN and the
+//   infinities are refused with DISP_E_OVERFLOW (never wrapped or clamped);
+// - a text becomes a number only when it is a plain decimal number
+//   ("-12", "3.5", "1e3", spaces around it allowed); "nan", "inf",
+//   hexadecimal and empty texts are refused with DISP_E_TYPEMISMATCH, and a
+//   text whose value is too large for a double with DISP_E_OVERFLOW;
+// - a number becomes its shortest decimal text (15 significant digits),
+//   NaN "NaN" and the infinities "Infinity" and "-Infinity", as the script
+//   engine itself would show them;
+// - NaN becomes VARIANT_TRUE as a boolean, as every value but zero does.
 HRESULT VariantChangeType(VARIANT* destination, const VARIANT* source, USHORT flags, VARTYPE type);

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 extern "C" {
 #include <libswscale/swscale.h>
 }
@@ -295,6 +299,373 @@ HRESULT FastBlit(const PixelView& dest, const PixelView& source, const BlitParam
     }
     blitYuvGeneric(dest, source, xs, ys);
     return DD_OK;
+}
+
+}
+
+// ---- decoded pictures ----
+
+namespace gfx {
+
+namespace {
+
+// BT.601 in 16-bit lanes: every term is kept in 1/64ths of a level
+// (kLevelBits), and each coefficient is a whole part plus a fraction in
+// 1/32768ths multiplied with rounding (the "mulhrs" step). Sums saturate, so
+// a value past the range only ever clamps.
+struct YuvCoefficients {
+    int yOffset; // subtracted from luma
+    int yFrac;   // luma scale = 1 + yFrac / 32768
+    int rvFrac;  // red from V = 1 + rvFrac / 32768
+    int guFrac;  // green from U = guFrac / 32768
+    int gvFrac;  // green from V = gvFrac / 32768
+    int buWhole; // blue from U = buWhole + buFrac / 32768
+    int buFrac;
+};
+constexpr YuvCoefficients kVideoRange { 16, 5387, 19531, 12837, 26639, 2, 565 };
+constexpr YuvCoefficients kFullRange { 0, 0, 13173, 11277, 23401, 1, 25297 };
+constexpr int kLevelBits = 6;
+constexpr int kLevelHalf = 1 << (kLevelBits - 1);
+constexpr int kChromaZero = 128;
+constexpr int kMulhrsShift = 15;
+constexpr int kMulhrsHalf = 1 << (kMulhrsShift - 1);
+constexpr int kVectorPixels = 16;
+
+int saturate16(int v) { return v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v; }
+int mulhrs(int a, int b) { return (a * b + kMulhrsHalf) >> kMulhrsShift; }
+std::uint8_t levelToByte(int v)
+{
+    v = saturate16(v + kLevelHalf) >> kLevelBits;
+    return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// One pixel exactly as the vector code computes it.
+std::uint32_t convertPixel(int yv, int uv, int vv, const YuvCoefficients& k)
+{
+    const int y = (yv - k.yOffset) << kLevelBits;
+    const int d = (uv - kChromaZero) << kLevelBits;
+    const int e = (vv - kChromaZero) << kLevelBits;
+    const int luma = saturate16(y + mulhrs(y, k.yFrac));
+    const int r = saturate16(luma + saturate16(e + mulhrs(e, k.rvFrac)));
+    const int g = saturate16(saturate16(luma - mulhrs(d, k.guFrac)) - mulhrs(e, k.gvFrac));
+    const int b = saturate16(luma + saturate16(d * k.buWhole + mulhrs(d, k.buFrac)));
+    return (static_cast<std::uint32_t>(levelToByte(r)) << 16) | (static_cast<std::uint32_t>(levelToByte(g)) << 8) | levelToByte(b);
+}
+
+void convertRowPlain(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+{
+    for (int i = 0; i < count; ++i)
+        out[i] = convertPixel(y[i], u[i], v[i], k);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels a step in 16-bit lanes; the same arithmetic as convertPixel.
+__attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+{
+    const __m256i yOffset = _mm256_set1_epi16(static_cast<short>(k.yOffset));
+    const __m256i chromaZero = _mm256_set1_epi16(kChromaZero);
+    const __m256i yFrac = _mm256_set1_epi16(static_cast<short>(k.yFrac));
+    const __m256i rvFrac = _mm256_set1_epi16(static_cast<short>(k.rvFrac));
+    const __m256i guFrac = _mm256_set1_epi16(static_cast<short>(k.guFrac));
+    const __m256i gvFrac = _mm256_set1_epi16(static_cast<short>(k.gvFrac));
+    const __m256i buWhole = _mm256_set1_epi16(static_cast<short>(k.buWhole));
+    const __m256i buFrac = _mm256_set1_epi16(static_cast<short>(k.buFrac));
+    const __m256i half = _mm256_set1_epi16(kLevelHalf);
+    const __m256i zero = _mm256_setzero_si256();
+    if (count < kVectorPixels) {
+        convertRowPlain(y, u, v, out, count, k);
+        return;
+    }
+    // The last step overlaps pixels already written, with the same values.
+    for (int next = 0; next < count; next += kVectorPixels) {
+        const int i = std::min(next, count - kVectorPixels);
+        const __m256i ys = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))), yOffset), kLevelBits);
+        const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i))), chromaZero), kLevelBits);
+        const __m256i e = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i))), chromaZero), kLevelBits);
+        const __m256i luma = _mm256_adds_epi16(ys, _mm256_mulhrs_epi16(ys, yFrac));
+        const __m256i r = _mm256_adds_epi16(luma, _mm256_adds_epi16(e, _mm256_mulhrs_epi16(e, rvFrac)));
+        const __m256i g = _mm256_subs_epi16(_mm256_subs_epi16(luma, _mm256_mulhrs_epi16(d, guFrac)), _mm256_mulhrs_epi16(e, gvFrac));
+        const __m256i b = _mm256_adds_epi16(luma, _mm256_adds_epi16(_mm256_mullo_epi16(d, buWhole), _mm256_mulhrs_epi16(d, buFrac)));
+        const __m256i r8 = _mm256_srai_epi16(_mm256_adds_epi16(r, half), kLevelBits);
+        const __m256i g8 = _mm256_srai_epi16(_mm256_adds_epi16(g, half), kLevelBits);
+        const __m256i b8 = _mm256_srai_epi16(_mm256_adds_epi16(b, half), kLevelBits);
+        // Per 128-bit lane: B0-7 R0-7 and G0-7 zeros, interleaved to B G R 0.
+        const __m256i br = _mm256_packus_epi16(b8, r8);
+        const __m256i gz = _mm256_packus_epi16(g8, zero);
+        const __m256i bg = _mm256_unpacklo_epi8(br, gz);
+        const __m256i r0 = _mm256_unpackhi_epi8(br, gz);
+        const __m256i low = _mm256_unpacklo_epi16(bg, r0);  // pixels 0-3 | 8-11
+        const __m256i high = _mm256_unpackhi_epi16(bg, r0); // pixels 4-7 | 12-15
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_permute2x128_si256(low, high, 0x31));
+    }
+}
+bool avx2Available()
+{
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+{
+    convertRowPlain(y, u, v, out, count, k);
+}
+bool avx2Available() { return false; }
+#endif
+
+void convertRow(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+{
+    if (avx2Available())
+        convertRowAvx2(y, u, v, out, count, k);
+    else
+        convertRowPlain(y, u, v, out, count, k);
+}
+
+bool pictureUsable(const YuvPicture& p)
+{
+    return p.planes[0] && p.planes[1] && p.planes[2] && p.width > 0 && p.height > 0 && p.chromaShiftX >= 0 && p.chromaShiftX <= 1 && p.chromaShiftY >= 0
+        && p.chromaShiftY <= 1;
+}
+
+// A gather of bytes through a column table that never decreases (one row
+// of the nearest-pixel mapping): out[i] = row[columns[i]]. Where a group of
+// kGatherGroup outputs reads from within 16 bytes, and those 16 bytes lie
+// inside the row's stride, the group is one byte shuffle; other groups and
+// the tail are read one byte at a time.
+constexpr int kShuffleWindow = 16;
+constexpr int kGatherGroups[] = { 8, 4 };
+
+struct ByteGather {
+    const int* columns = nullptr;
+    int count = 0;
+    int group = 0; // 0: no shuffles
+    std::vector<int> starts; // a group's window start; -1: read byte by byte
+    std::vector<std::uint8_t> masks; // kShuffleWindow bytes a group
+
+    void Prepare(const int* table, int n, int stride, bool shuffles)
+    {
+        columns = table;
+        count = n;
+        group = 0;
+        starts.clear();
+        masks.clear();
+        if (!shuffles)
+            return;
+        for (int g : kGatherGroups) {
+            const int groups = n / g;
+            int usable = 0;
+            for (int k = 0; k < groups; ++k)
+                usable += table[k * g + g - 1] - table[k * g] < kShuffleWindow;
+            if (groups == 0 || usable * 2 < groups)
+                continue; // mostly too spread out for this group size
+            group = g;
+            starts.resize(static_cast<std::size_t>(groups));
+            masks.assign(static_cast<std::size_t>(groups) * kShuffleWindow, 0);
+            for (int k = 0; k < groups; ++k) {
+                const int start = table[k * g];
+                const bool fits = table[k * g + g - 1] - start < kShuffleWindow && start + kShuffleWindow <= stride;
+                starts[static_cast<std::size_t>(k)] = fits ? start : -1;
+                for (int i = 0; fits && i < g; ++i)
+                    masks[static_cast<std::size_t>(k) * kShuffleWindow + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(table[k * g + i] - start);
+            }
+            return;
+        }
+    }
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+{
+    const int groups = static_cast<int>(gather.starts.size());
+    const int g = gather.group;
+    for (int k = 0; k < groups; ++k) {
+        const int start = gather.starts[static_cast<std::size_t>(k)];
+        std::uint8_t* to = out + k * g;
+        if (start < 0) {
+            for (int i = 0; i < g; ++i)
+                to[i] = row[gather.columns[k * g + i]];
+            continue;
+        }
+        const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + start));
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gather.masks.data() + static_cast<std::size_t>(k) * kShuffleWindow));
+        const __m128i picked = _mm_shuffle_epi8(window, mask);
+        if (g == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(to), picked);
+        } else {
+            const int word = _mm_cvtsi128_si32(picked);
+            std::memcpy(to, &word, 4);
+        }
+    }
+    for (int i = groups * g; i < gather.count; ++i)
+        out[i] = row[gather.columns[i]];
+}
+bool shufflesAvailable()
+{
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+#else
+void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+{
+    for (int i = 0; i < gather.count; ++i)
+        out[i] = row[gather.columns[i]];
+}
+bool shufflesAvailable() { return false; }
+#endif
+
+void gatherBytes(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+{
+    if (gather.group) {
+        shuffleGather(gather, row, out);
+        return;
+    }
+    for (int i = 0; i < gather.count; ++i)
+        out[i] = row[gather.columns[i]];
+}
+
+// Scratch rows of one converting thread: gathered Y, U and V samples, the
+// chroma column of each destination pixel and the gathers' plans.
+struct PictureScratch {
+    std::vector<std::uint8_t> y;
+    std::vector<std::uint8_t> u;
+    std::vector<std::uint8_t> v;
+    std::vector<int> chroma;
+    ByteGather lumaGather;
+    ByteGather chromaGather[2];
+};
+
+}
+
+DWORD FullRangeYuvToXrgb(int y, int u, int v)
+{
+    const double d = u - kChromaZero;
+    const double e = v - kChromaZero;
+    const std::uint8_t r = clampByte(y + 1.402 * e);
+    const std::uint8_t g = clampByte(y - 0.344136 * d - 0.714136 * e);
+    const std::uint8_t b = clampByte(y + 1.772 * d);
+    return (static_cast<DWORD>(r) << 16) | (static_cast<DWORD>(g) << 8) | b;
+}
+
+HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+{
+    if (dest.format != PixelFormat::Xrgb8888 || p.colorKey)
+        return DDERR_UNSUPPORTED;
+    if (!validRect(p.dest) || !validRect(p.source))
+        return DDERR_INVALIDRECT;
+    if (!pictureUsable(source))
+        return DDERR_INVALIDPARAMS;
+    const LONG top = std::max<LONG>({ p.dest.top, p.destClip.top, 0 });
+    const LONG bottom = std::min<LONG>({ p.dest.bottom, p.destClip.bottom, dest.height });
+    const LONG left = std::max<LONG>({ p.dest.left, p.destClip.left, 0 });
+    const LONG right = std::min<LONG>({ p.dest.right, p.destClip.right, dest.width });
+    for (LONG y = top; y < bottom; ++y) {
+        std::int64_t sy = sourceIndex(y, p.dest.top, p.dest.bottom, p.source.top, p.source.bottom);
+        if (sy < 0 || sy >= source.height)
+            continue;
+        for (LONG x = left; x < right; ++x) {
+            std::int64_t sx = sourceIndex(x, p.dest.left, p.dest.right, p.source.left, p.source.right);
+            if (sx < 0 || sx >= source.width)
+                continue;
+            const int luma = source.planes[0][sy * source.strides[0] + sx];
+            const std::int64_t cy = sy >> source.chromaShiftY, cx = sx >> source.chromaShiftX;
+            const int u = source.planes[1][cy * source.strides[1] + cx];
+            const int v = source.planes[2][cy * source.strides[2] + cx];
+            row32(dest, y)[x] = source.fullRange ? FullRangeYuvToXrgb(luma, u, v) : YuvToXrgb(luma, u, v);
+        }
+    }
+    return DD_OK;
+}
+
+HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+{
+    if (dest.format != PixelFormat::Xrgb8888 || p.colorKey)
+        return DDERR_UNSUPPORTED;
+    if (!validRect(p.dest) || !validRect(p.source))
+        return DDERR_INVALIDRECT;
+    if (!pictureUsable(source))
+        return DDERR_INVALIDPARAMS;
+    const RECT clip = ui::Intersect(p.destClip, RECT { 0, 0, dest.width, dest.height });
+    if (ui::IsEmpty(clip))
+        return DD_OK;
+    const AxisMap xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
+    const AxisMap ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
+    if (xs.source.empty() || ys.source.empty())
+        return DD_OK;
+    const int count = xs.end - xs.begin;
+    const std::size_t n = static_cast<std::size_t>(count);
+    thread_local PictureScratch scratch;
+    scratch.y.resize(n);
+    scratch.u.resize(n);
+    scratch.v.resize(n);
+    scratch.chroma.resize(n);
+    // Plain pointers for the loops: stores through bytes could otherwise
+    // alias the vectors' own fields and force a reload every sample.
+    std::uint8_t* const gatheredY = scratch.y.data();
+    std::uint8_t* const gatheredU = scratch.u.data();
+    std::uint8_t* const gatheredV = scratch.v.data();
+    int* const chromaColumns = scratch.chroma.data();
+    const int* const lumaColumns = xs.source.data();
+    for (std::size_t i = 0; i < n; ++i)
+        chromaColumns[i] = lumaColumns[i] >> source.chromaShiftX;
+    const bool straight = isIdentity(xs);
+    const bool shuffles = shufflesAvailable();
+    if (!straight)
+        scratch.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
+    scratch.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
+    scratch.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
+    const YuvCoefficients k = source.fullRange ? kFullRange : kVideoRange;
+    int lastRow = -1, lastChromaRow = -1;
+    for (int i = 0; i < ys.end - ys.begin; ++i) {
+        const int y = ys.begin + i;
+        std::uint32_t* out = row32(dest, y) + xs.begin;
+        const int sy = ys.source[static_cast<std::size_t>(i)];
+        if (sy == lastRow) {
+            // A picture row shown twice (enlarged): copy the row just written.
+            std::memcpy(out, row32(dest, y - 1) + xs.begin, n * 4);
+            continue;
+        }
+        lastRow = sy;
+        const int cy = sy >> source.chromaShiftY;
+        if (cy != lastChromaRow) {
+            gatherBytes(scratch.chromaGather[0], source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], gatheredU);
+            gatherBytes(scratch.chromaGather[1], source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], gatheredV);
+            lastChromaRow = cy;
+        }
+        const std::uint8_t* luma = source.planes[0] + static_cast<std::ptrdiff_t>(sy) * source.strides[0];
+        if (straight) {
+            luma += lumaColumns[0];
+        } else {
+            gatherBytes(scratch.lumaGather, luma, gatheredY);
+            luma = gatheredY;
+        }
+        convertRow(luma, gatheredU, gatheredV, out, count, k);
+    }
+    return DD_OK;
+}
+
+RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& box)
+{
+    if (!validRect(destRect) || !validRect(sourceRect) || ui::IsEmpty(box))
+        return RECT {};
+    // The mapping never decreases: the first destination pixel reading at
+    // or past `lo`, found by bisection.
+    auto firstReading = [](LONG destLo, LONG destHi, LONG sourceLo, LONG sourceHi, LONG lo) {
+        std::int64_t a = destLo, b = destHi;
+        while (a < b) {
+            const std::int64_t mid = a + (b - a) / 2;
+            if (sourceIndex(mid, destLo, destHi, sourceLo, sourceHi) >= lo)
+                b = mid;
+            else
+                a = mid + 1;
+        }
+        return static_cast<LONG>(a);
+    };
+    RECT r;
+    r.left = firstReading(destRect.left, destRect.right, sourceRect.left, sourceRect.right, box.left);
+    r.right = firstReading(destRect.left, destRect.right, sourceRect.left, sourceRect.right, box.right);
+    r.top = firstReading(destRect.top, destRect.bottom, sourceRect.top, sourceRect.bottom, box.top);
+    r.bottom = firstReading(destRect.top, destRect.bottom, sourceRect.top, sourceRect.bottom, box.bottom);
+    return ui::IsEmpty(r) ? RECT {} : r;
 }
 
 }

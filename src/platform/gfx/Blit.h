@@ -42,6 +42,30 @@ HRESULT ReferenceBlit(const PixelView& dest, const PixelView& source, const Blit
 // freed for this call).
 HRESULT FastBlit(const PixelView& dest, const PixelView& source, const BlitParams& params, ConverterCache* converter);
 
+// A decoded picture in the decoder's own memory: 8-bit planes Y, U (Cb)
+// and V (Cr), each chroma sample covering 1 << chromaShiftX by
+// 1 << chromaShiftY pixels (4:2:0 is 1, 1; 4:2:2 is 1, 0; 4:4:4 is 0, 0);
+// chroma planes hold (width + (1 << shift) - 1) >> shift samples a row.
+struct YuvPicture {
+    const std::uint8_t* planes[3] {};
+    int strides[3] {};
+    int width = 0;
+    int height = 0;
+    int chromaShiftX = 1;
+    int chromaShiftY = 1;
+    bool fullRange = false; // JPEG levels; else video range
+};
+
+// Blits of a YuvPicture into display-format pixels with the same mapping,
+// rectangle and clipping rules as the blits between surfaces: the
+// reference one pixel at a time in floating point, the fast one converting
+// only the destination pixels (within kYuvTolerance of the reference).
+HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
+HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
+// The destination pixels of a blit from `sourceRect` to `destRect` whose
+// source pixel lies in `sourceBox`; empty when none does.
+RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& sourceBox);
+
 // Fills `rect` clipped to `clip` (both in the surface) with a display-format colour.
 void FillPixels(const PixelView& dest, const RECT& rect, const RECT& clip, DWORD color);
 
@@ -56,6 +80,8 @@ AxisMap MapAxis(LONG destLo, LONG destHi, LONG sourceLo, LONG sourceHi, LONG cli
 
 // The reference conversion of one YUV pixel to 0x00RRGGBB (BT.601, video range).
 DWORD YuvToXrgb(int y, int u, int v);
+// The same for JPEG's full-range YUV.
+DWORD FullRangeYuvToXrgb(int y, int u, int v);
 // The pixel at (x, y) of any format, as 0x00RRGGBB (the X byte cleared).
 DWORD ReadPixelAsXrgb(const PixelView& view, int x, int y);
 

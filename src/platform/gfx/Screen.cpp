@@ -18,7 +18,26 @@ void Screen::makeLocked(int width, int height)
     m_height = std::max(1, height);
     m_pixels.assign(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height), 0);
     m_made = true;
+    recordLocked(RECT { 0, 0, m_width, m_height });
+}
+
+void Screen::recordLocked(const RECT& rect)
+{
     ++m_generation;
+    m_recent[m_generation % kRecentChanges] = Change { m_generation, rect };
+}
+
+bool Screen::ChangedSince(std::uint64_t since, const RECT& rect)
+{
+    std::lock_guard lock(m_mutex);
+    if (since > m_generation || m_generation - since >= kRecentChanges)
+        return true;
+    for (std::uint64_t g = since + 1; g <= m_generation; ++g) {
+        const Change& change = m_recent[g % kRecentChanges];
+        if (change.generation != g || !ui::IsEmpty(ui::Intersect(change.rect, rect)))
+            return true;
+    }
+    return false;
 }
 
 void Screen::SyncToMonitors()
@@ -128,7 +147,7 @@ void Screen::MarkChanged(const RECT& rect)
         return;
     {
         std::lock_guard lock(m_mutex);
-        ++m_generation;
+        recordLocked(rect);
     }
     std::function<void()> listener;
     {

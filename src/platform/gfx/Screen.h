@@ -15,6 +15,7 @@
 
 #include "ui/Geometry.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -57,6 +58,9 @@ public:
     // Records that `rect` (screen coordinates) changed and tells the listener.
     void MarkChanged(const RECT& rect);
     std::uint64_t Generation();
+    // Whether a change after generation `since` touched `rect`; true also
+    // when too many changes came since to tell.
+    bool ChangedSince(std::uint64_t since, const RECT& rect);
     // One listener (the presenter); null removes it.
     void SetChangeListener(std::function<void()> listener);
 
@@ -72,6 +76,14 @@ private:
     int m_height = 0;
     bool m_made = false;
     std::uint64_t m_generation = 0; // guarded by m_mutex
+    // The latest changes, by generation modulo kRecentChanges; guarded by m_mutex.
+    struct Change {
+        std::uint64_t generation = 0;
+        RECT rect {};
+    };
+    static constexpr std::size_t kRecentChanges = 256;
+    std::array<Change, kRecentChanges> m_recent {};
+    void recordLocked(const RECT& rect);
     RECT m_overlayRect {}; // guarded by m_mutex; empty: no overlay
     std::vector<std::uint32_t> m_overlay; // guarded by m_mutex
     std::vector<std::uint32_t> m_underOverlay; // guarded by m_mutex: saved while a read composes

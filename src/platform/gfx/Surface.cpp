@@ -129,6 +129,7 @@ void Surface::clearLocked()
 
 void Surface::markChanged(const RECT& rect) const
 {
+    m_writes.fetch_add(1, std::memory_order_release);
     if (m_primary)
         Screen::Get().MarkChanged(rect);
 }
@@ -206,6 +207,8 @@ HRESULT Surface::Unlock(const RECT*)
     --m_locks;
     if (m_primary)
         markChanged(RECT { 0, 0, Width(), Height() });
+    else
+        m_writes.fetch_add(1, std::memory_order_release);
     mutex().unlock(); // the lock Lock took
     return DD_OK;
 }
@@ -232,6 +235,7 @@ HRESULT Surface::Restore()
         return DDERR_WRONGMODE;
     m_lost = false;
     clearLocked();
+    m_writes.fetch_add(1, std::memory_order_release);
     return DD_OK;
 }
 
@@ -267,7 +271,7 @@ HRESULT Surface::SetClipper(Clipper* clipper)
     return DD_OK;
 }
 
-HRESULT Surface::bltFrom(const RECT& dst, Surface* source, const RECT& src, bool colorKey)
+HRESULT Surface::bltFrom(const RECT& dst, Surface* source, const RECT& src, bool colorKey, const RECT* within)
 {
     std::recursive_mutex& a = mutex();
     std::recursive_mutex& b = source->mutex();
@@ -290,6 +294,8 @@ HRESULT Surface::bltFrom(const RECT& dst, Surface* source, const RECT& src, bool
     RECT changed {};
     for (std::size_t i = 0; i < std::max<std::size_t>(1, clips.size()); ++i) {
         params.destClip = clips.empty() ? RECT {} : clips[i];
+        if (within)
+            params.destClip = ui::Intersect(params.destClip, *within);
         hr = FastBlit(viewLocked(), source->viewLocked(), params, &source->m_converter);
         if (FAILED(hr))
             return hr;
@@ -339,6 +345,37 @@ HRESULT Surface::BltFast(DWORD x, DWORD y, Surface* source, const RECT* sourceRe
         return DDERR_INVALIDRECT;
     RECT dst { static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right), static_cast<LONG>(bottom) };
     return bltFrom(dst, source, src, (flags & DDBLTFAST_SRCCOLORKEY) != 0);
+}
+
+HRESULT Surface::BltWithin(const RECT& destRect, Surface* source, const RECT& sourceRect, const RECT& clip)
+{
+    if (!source)
+        return DDERR_INVALIDPARAMS;
+    return bltFrom(destRect, source, sourceRect, false, &clip);
+}
+
+HRESULT Surface::BltPicture(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, const RECT* clip)
+{
+    std::lock_guard lock(mutex());
+    if (m_lost)
+        return DDERR_SURFACELOST;
+    BlitParams params;
+    params.dest = destRect;
+    params.source = sourceRect;
+    const std::vector<RECT> clips = destClips();
+    HRESULT hr = DD_OK;
+    RECT changed {};
+    for (std::size_t i = 0; i < std::max<std::size_t>(1, clips.size()); ++i) {
+        params.destClip = clips.empty() ? RECT {} : clips[i];
+        if (clip)
+            params.destClip = ui::Intersect(params.destClip, *clip);
+        hr = FastPictureBlit(viewLocked(), picture, params);
+        if (FAILED(hr))
+            return hr;
+        changed = ui::Union(changed, ui::Intersect(destRect, params.destClip));
+    }
+    markChanged(changed);
+    return hr;
 }
 
 HRESULT Surface::GetDC(HDC* dc)

@@ -11,6 +11,9 @@
 
 #include "gfx/Pixels.h"
 
+#include "gfx/Blit.h"
+
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -56,6 +59,17 @@ public:
     HRESULT Blt(const RECT* destRect, Surface* source, const RECT* sourceRect, DWORD flags, const DDBLTFX* fx);
     // Copy without stretching to (x, y).
     HRESULT BltFast(DWORD x, DWORD y, Surface* source, const RECT* sourceRect, DWORD flags);
+    // Blt from `source` that writes only the destination pixels inside
+    // `clip`; the mapping is still that of the two whole rectangles.
+    HRESULT BltWithin(const RECT& destRect, Surface* source, const RECT& sourceRect, const RECT& clip);
+    // A decoded picture's `sourceRect` converted straight onto this
+    // display-format surface at `destRect` (stretched as Blt does), writing
+    // only inside `clip` when one is given.
+    HRESULT BltPicture(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, const RECT* clip = nullptr);
+
+    // Counts every write to the surface (blits, fills, unlocks, drawing):
+    // a caller that remembers it knows whether anyone else drew since.
+    std::uint64_t Writes() const { return m_writes.load(std::memory_order_acquire); }
 
     // A device context drawing on the surface (display format only).
     HRESULT GetDC(HDC* dc);
@@ -76,7 +90,7 @@ private:
     PixelView viewLocked() const;
     void clearLocked();
     void markChanged(const RECT& screenRect) const;
-    HRESULT bltFrom(const RECT& dst, Surface* source, const RECT& src, bool colorKey);
+    HRESULT bltFrom(const RECT& dst, Surface* source, const RECT& src, bool colorKey, const RECT* within = nullptr);
     std::vector<RECT> destClips() const;
 
     std::shared_ptr<DirectDraw::Shared> m_device;
@@ -98,6 +112,7 @@ private:
     Clipper* m_clipper = nullptr; // one reference held
     int m_locks = 0;
     ConverterCache m_converter; // for blits from this surface
+    mutable std::atomic<std::uint64_t> m_writes { 0 };
 };
 
 }
@@ -117,6 +132,8 @@ HRESULT Surface::WithPixels(F&& draw)
     draw(view, changed);
     if (!ui::IsEmpty(changed))
         markChanged(changed);
+    else
+        m_writes.fetch_add(1, std::memory_order_release);
     return DD_OK;
 }
 

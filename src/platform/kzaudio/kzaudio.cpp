@@ -5,6 +5,8 @@
 //     or tone named by TIRAVEX_AUDIO_IN ("tone:FREQ", default "tone:1000";
 //     a file is looped) and delivers blocks at real-time pace.
 //   sdl: the speakers and the microphone through SDL2.
+//   relay: played sound goes to the host's play listener, capture takes
+//     the PCM the host pushes (kzaudio.h).
 
 #include "kzaudio/kzaudio.h"
 
@@ -49,7 +51,13 @@ std::string env(const char* name, const char* fallback = "")
     return v && *v ? v : fallback;
 }
 
-bool useSdl() { return env("TIRAVEX_AUDIO", "file") == "sdl"; }
+enum class BackEnd { File, Sdl, Relay };
+
+BackEnd backEnd()
+{
+    std::string name = env("TIRAVEX_AUDIO", "file");
+    return name == "sdl" ? BackEnd::Sdl : name == "relay" ? BackEnd::Relay : BackEnd::File;
+}
 
 std::vector<std::int16_t> alertSound()
 {
@@ -310,6 +318,89 @@ struct SdlCapture final : CaptureDevice {
     }
 };
 
+// The relay's play listener, and the numbers of its play devices.
+std::mutex g_relayMutex;
+PlayListener g_playListener; // guarded by g_relayMutex
+int g_lastRelayDevice = 0; // guarded by g_relayMutex
+std::function<void(bool)> g_captureListener; // guarded by g_relayMutex
+int g_relayCapturing = 0; // guarded by g_relayMutex: relay capture devices delivering
+
+// A relay capture device started (+1) or stopped (-1) delivering.
+void relayCapturing(int change)
+{
+    std::function<void(bool)> listener;
+    bool on = false;
+    {
+        std::lock_guard lock(g_relayMutex);
+        const bool before = g_relayCapturing > 0;
+        g_relayCapturing = std::max(0, g_relayCapturing + change);
+        on = g_relayCapturing > 0;
+        if (on == before)
+            return;
+        listener = g_captureListener;
+    }
+    if (listener)
+        listener(on);
+}
+
+struct RelayPlay final : PlayDevice {
+    int number = 0;
+    RelayPlay()
+    {
+        std::lock_guard lock(g_relayMutex);
+        number = ++g_lastRelayDevice;
+    }
+    bool Open(int) override { return true; }
+    void Write(const void* pcm, std::size_t bytes) override
+    {
+        PlayListener listener;
+        {
+            std::lock_guard lock(g_relayMutex);
+            listener = g_playListener;
+        }
+        if (listener)
+            listener(number, static_cast<const std::int16_t*>(pcm), bytes / sizeof(std::int16_t));
+    }
+};
+
+// Cuts the pushed PCM into blocks while it delivers.
+struct RelayCapture final : CaptureDevice {
+    std::mutex mutex;
+    std::vector<std::int16_t> pending; // guarded by mutex
+    ~RelayCapture() override
+    {
+        if (delivering)
+            relayCapturing(-1);
+    }
+    bool Open() override { return true; }
+    void Restart() override
+    {
+        if (!delivering.exchange(true))
+            relayCapturing(+1);
+    }
+    void Stop() override
+    {
+        if (delivering.exchange(false))
+            relayCapturing(-1);
+        std::lock_guard lock(mutex);
+        pending.clear();
+    }
+    void Push(const std::int16_t* samples, std::size_t count)
+    {
+        if (!delivering)
+            return;
+        std::lock_guard lock(mutex);
+        pending.insert(pending.end(), samples, samples + count);
+        const std::size_t block = static_cast<std::size_t>(blockBytes.load()) / sizeof(std::int16_t);
+        std::size_t used = 0;
+        while (block && pending.size() - used >= block && delivering) {
+            deliver(kEventData, pending.data() + used, static_cast<int>(block * sizeof(std::int16_t)));
+            used += block;
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(used));
+    }
+};
+
 // Handles are the device objects; only live ones of the right kind are
 // accepted. A call holds its device alive, so a close on another thread
 // never frees a device under a call.
@@ -366,8 +457,12 @@ extern "C" {
 
 KzAudioHandle CreatePlayDev()
 {
-    PlayDevice* device = useSdl() ? static_cast<PlayDevice*>(new SdlPlay) : static_cast<PlayDevice*>(new FilePlay);
-    return keep(device);
+    switch (backEnd()) {
+    case BackEnd::Sdl: return keep(static_cast<PlayDevice*>(new SdlPlay));
+    case BackEnd::Relay: return keep(static_cast<PlayDevice*>(new RelayPlay));
+    case BackEnd::File: break;
+    }
+    return keep(static_cast<PlayDevice*>(new FilePlay));
 }
 
 int SetPlayParam(KzAudioHandle play, int parameter, const std::int32_t* value)
@@ -406,8 +501,12 @@ int ClosePlayDev(KzAudioHandle play)
 
 KzAudioHandle CreateRecDev()
 {
-    CaptureDevice* device = useSdl() ? static_cast<CaptureDevice*>(new SdlCapture) : static_cast<CaptureDevice*>(new FileCapture);
-    return keep(device);
+    switch (backEnd()) {
+    case BackEnd::Sdl: return keep(static_cast<CaptureDevice*>(new SdlCapture));
+    case BackEnd::Relay: return keep(static_cast<CaptureDevice*>(new RelayCapture));
+    case BackEnd::File: break;
+    }
+    return keep(static_cast<CaptureDevice*>(new FileCapture));
 }
 
 int SetRecDataCallback(KzAudioHandle capture, KzRecDataCallback callback, void* user)
@@ -456,6 +555,37 @@ int StopRecDev(KzAudioHandle capture)
 int CloseRecDev(KzAudioHandle capture)
 {
     return forget<CaptureDevice>(capture) ? 0 : -1;
+}
+
+}
+
+namespace kzaudio {
+
+void SetPlayListener(PlayListener listener)
+{
+    std::lock_guard lock(g_relayMutex);
+    g_playListener = std::move(listener);
+}
+
+void SetCaptureListener(std::function<void(bool)> listener)
+{
+    std::lock_guard lock(g_relayMutex);
+    g_captureListener = std::move(listener);
+}
+
+void PushCapture(const std::int16_t* samples, std::size_t count)
+{
+    if (!samples || !count)
+        return;
+    std::vector<std::shared_ptr<CaptureDevice>> devices;
+    {
+        std::lock_guard lock(g_devicesMutex);
+        for (auto& [handle, device] : devicesOf<CaptureDevice>())
+            devices.push_back(device);
+    }
+    for (auto& device : devices)
+        if (auto* relay = dynamic_cast<RelayCapture*>(device.get()))
+            relay->Push(samples, count);
 }
 
 }

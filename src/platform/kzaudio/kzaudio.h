@@ -4,7 +4,9 @@
 // block to a callback on the library's capture thread. Handles are opaque;
 // 0 is none, and every function given 0 does nothing.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 extern "C" {
 
@@ -47,5 +49,22 @@ constexpr int kEventStopped = 1;
 constexpr int kSampleRate = 8000;
 constexpr int kBitsPerSample = 16;
 constexpr int kChannels = 1;
+
+
+// The relay back end (TIRAVEX_AUDIO=relay), for a host that carries the
+// sound somewhere else (the browser bridge). Every play device hands what is
+// written to it to the play listener, with the device's number (1, 2, ... in
+// the order the devices were made); every capture device that delivers cuts
+// the PCM the host pushes into blocks of its size and hands them to its
+// callback on the pushing thread.
+//
+// Threads: the listener runs on the thread that wrote (a network library
+// thread); it must not wait on the page's thread.
+using PlayListener = std::function<void(int device, const std::int16_t* samples, std::size_t count)>;
+void SetPlayListener(PlayListener listener);
+void PushCapture(const std::int16_t* samples, std::size_t count);
+// Told (on the caller's thread) whenever the relay's capture starts or
+// stops wanting sound: true while any of its capture devices delivers.
+void SetCaptureListener(std::function<void(bool capturing)> listener);
 
 }

@@ -116,10 +116,17 @@ int Http::SetRequest(const char* path, const char* method, const char* host)
     return 0;
 }
 
+void Http::closeDescriptor()
+{
+    std::lock_guard socketLock(m_socketLock);
+    m_socket.Close();
+}
+
 int Http::CreateSocket()
 {
     std::lock_guard lock(m_mutex);
-    m_socket.Close();
+    closeDescriptor();
+    m_abort = false;
     m_socketOpen = true;
     m_connected = false;
     m_requestSent = false;
@@ -139,7 +146,12 @@ int Http::Connect(const char* address, int port)
     std::lock_guard lock(m_mutex);
     if (!m_socketOpen || !address)
         return kHttpSocketClosed;
-    switch (m_socket.Connect(address, port, kHttpConnectTimeoutMs)) {
+    // The socket's own Connect would close an old descriptor outside the lock.
+    closeDescriptor();
+    if (m_abort)
+        return kHttpConnectFailed;
+    // The wait for the connection gives up early once the exchange is aborted.
+    switch (m_socket.Connect(address, port, kHttpConnectTimeoutMs, &m_abort)) {
     case net::ConnectResult::Ok: m_connected = true; return 0;
     case net::ConnectResult::Refused: return kHttpConnectRefused;
     case net::ConnectResult::Failed:
@@ -151,7 +163,7 @@ int Http::Connect(const char* address, int port)
 int Http::Request()
 {
     std::lock_guard lock(m_mutex);
-    if (!m_socketOpen || !m_connected)
+    if (!m_socketOpen || !m_connected || m_abort)
         return kHttpSocketClosed;
     auto hasLineBreak = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
     if (hasLineBreak(m_method) || hasLineBreak(m_path) || hasLineBreak(m_host))
@@ -168,7 +180,7 @@ int Http::Request()
 int Http::Response(int timeout)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_socketOpen || !m_requestSent)
+    if (!m_socketOpen || !m_requestSent || m_abort)
         return -1;
     long waitMs = static_cast<long>(timeout) * kHttpResponseUnitMs;
     if (waitMs <= 0 || waitMs > kHttpResponseMaxMs)
@@ -181,6 +193,8 @@ int Http::Response(int timeout)
         long n = m_socket.ReadSome(buffer, sizeof buffer, deadline);
         if (n < 0)
             return -1; // no complete answer in time
+        if (n == 0 && m_abort)
+            return -1; // ended by CloseSocket: what came is not an answer
         if (n == 0)
             break;
         raw.append(buffer, static_cast<std::size_t>(n));
@@ -205,8 +219,14 @@ const char* Http::Content()
 
 int Http::CloseSocket()
 {
+    // A call in progress on another thread holds m_mutex: wake it first.
+    m_abort = true;
+    {
+        std::lock_guard socketLock(m_socketLock);
+        m_socket.Shutdown();
+    }
     std::lock_guard lock(m_mutex);
-    m_socket.Close();
+    closeDescriptor();
     m_socketOpen = false;
     m_connected = false;
     m_requestSent = false;

@@ -256,6 +256,11 @@ private:
 
 // ---- HTTP client --------------------------------------------------------------
 
+// One parser. Its calls are serialised, except that CloseSocket from another
+// thread ends a connect, request or response in progress at once: it marks
+// the exchange aborted and shuts the socket down before it waits for the call
+// to return. The descriptor is opened and closed only under m_socketLock, so
+// that the shutdown never reaches a descriptor number already reused.
 class Http {
 public:
     int SetRequest(const char* path, const char* method, const char* host);
@@ -268,7 +273,11 @@ public:
     int CloseSocket();
 
 private:
+    void closeDescriptor();
+
     std::mutex m_mutex; // every call of one parser is serialised
+    std::mutex m_socketLock; // guards the descriptor's lifetime (open, shutdown, close)
+    std::atomic<bool> m_abort { false }; // set by CloseSocket, cleared by CreateSocket
     std::string m_path, m_method, m_host;
     net::Socket m_socket;
     bool m_socketOpen = false;

@@ -1,5 +1,8 @@
 #include "sys/Files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <mutex>
 #include <sys/stat.h>
@@ -65,6 +68,20 @@ void SetDiskFreeQuery(DiskFreeQuery query)
 {
     std::lock_guard lock(g_queryMutex);
     g_query = std::move(query);
+}
+
+}
+
+namespace sys {
+
+bool CreateNewFile(const std::string& path)
+{
+    constexpr mode_t kFileMode = 0644;
+    const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, kFileMode);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 }

@@ -12,6 +12,11 @@
 
 namespace sys {
 
+// Creates `path` as a new empty file; false when it exists already (or
+// cannot be made). Two threads or processes asking for one name at once:
+// exactly one gets it.
+bool CreateNewFile(const std::string& path);
+
 // Makes every missing folder of `path` (the last one included); true when
 // the whole tree exists afterwards as folders.
 bool MakeDirTree(const std::string& path);

@@ -14,6 +14,10 @@ namespace ui {
 // paints) until `done` holds, with no time limit. False when WM_QUIT came
 // first; it is posted again for the outer loop.
 bool RunModalLoop(const std::function<bool()>& done);
+// How many modal loops (dialogs, menus) run on the calling thread now, one
+// inside the other. A host that answers script calls from elsewhere sees
+// by it that a call is waiting for a person.
+int ModalLoopDepth();
 
 // Dialog answers: the button that ended a modal dialog.
 constexpr int IDOK = 1;

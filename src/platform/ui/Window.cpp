@@ -1,5 +1,6 @@
 #include "ui/Window.h"
 
+#include "ui/Dialogs.h"
 #include "ui/WindowInternal.h"
 
 #include "sys/Time.h"
@@ -555,10 +556,23 @@ bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs)
     }
 }
 
+namespace {
+
+// Modal loops running on this thread, innermost counted.
+thread_local int t_modalDepth = 0;
+
+}
+
+int ModalLoopDepth() { return t_modalDepth; }
+
 namespace detail {
 
 bool RunModalLoop(const std::function<bool()>& done)
 {
+    ++t_modalDepth;
+    struct Leave {
+        ~Leave() { --t_modalDepth; }
+    } leave;
     for (;;) {
         if (done())
             return true;

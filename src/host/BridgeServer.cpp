@@ -1,0 +1,656 @@
+#include "host/BridgeServer.h"
+
+#include "host/BridgeProtocol.h"
+#include "host/SimCamera.h"
+#include "host/WebFiles.h"
+#include "host/WorkerLink.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <fcntl.h>
+#include <optional>
+#include <random>
+#include <spawn.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace host {
+
+namespace {
+
+using nlohmann::json;
+using namespace bridge;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSessionIdBytes = 16;
+constexpr int kTokenBytes = 16;
+constexpr int kHttpThreads = 64;
+constexpr std::size_t kMaxBody = 8u << 20;
+// How long a request waits for the worker's answer.
+constexpr auto kReplyTimeout = std::chrono::seconds(30);
+constexpr auto kStartTimeout = std::chrono::seconds(10);
+// A page stream says it is alive this often (and so finds a closed page).
+constexpr auto kPingEvery = std::chrono::milliseconds(500);
+// A session whose page never opened its stream ends after this long.
+constexpr auto kFirstAttachLimit = std::chrono::seconds(20);
+constexpr auto kReapEvery = std::chrono::milliseconds(250);
+// A worker that does not end this long after it was told to is killed.
+constexpr auto kWorkerExitLimit = std::chrono::seconds(3);
+constexpr auto kWorkerExitPoll = std::chrono::milliseconds(20);
+// Items kept for a page without a stream: callbacks beyond are dropped.
+constexpr std::size_t kMaxQueuedItems = 20000;
+constexpr const char* kTokenCookie = "tiravex_token";
+constexpr const char* kJson = "application/json";
+
+std::string randomHex(int bytes)
+{
+    std::vector<unsigned char> raw(static_cast<std::size_t>(bytes));
+    std::size_t got = 0;
+    while (got < raw.size()) {
+        ssize_t n = getrandom(raw.data() + got, raw.size() - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::random_device fallback;
+            for (auto& b : raw)
+                b = static_cast<unsigned char>(fallback());
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    static const char* digits = "0123456789abcdef";
+    std::string text;
+    for (unsigned char b : raw) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+// Compares without stopping at the first difference.
+bool sameSecret(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return differ == 0;
+}
+
+std::string cookieValue(const httplib::Request& req, const std::string& name)
+{
+    const std::string cookies = req.get_header_value("Cookie");
+    std::size_t at = 0;
+    while (at < cookies.size()) {
+        std::size_t end = cookies.find(';', at);
+        if (end == std::string::npos)
+            end = cookies.size();
+        std::string part = cookies.substr(at, end - at);
+        std::size_t start = part.find_first_not_of(' ');
+        if (start != std::string::npos) {
+            part = part.substr(start);
+            if (part.rfind(name + "=", 0) == 0)
+                return part.substr(name.size() + 1);
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+bool isLoopbackAddress(const std::string& address)
+{
+    in_addr v4 {};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return address == "::1" || address == "localhost";
+}
+
+void sendJson(httplib::Response& res, const json& body, int status = 200)
+{
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), kJson);
+}
+
+void refuse(httplib::Response& res, int status, const std::string& why) { sendJson(res, json { { "error", why } }, status); }
+
+}
+
+// One browser page: its worker process and what flows between them.
+struct BridgeServer::Session {
+    std::string id;
+    pid_t pid = -1;
+    std::unique_ptr<WorkerLink> link;
+    std::thread reader;
+    Clock::time_point made = Clock::now();
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    // guarded by mutex:
+    std::uint32_t lastRequest = 0;
+    std::map<std::uint32_t, std::optional<std::string>> replies; // waiting requests
+    std::deque<std::pair<std::string, bool>> queue; // page-stream items; true: a picture
+    std::uint64_t streamGeneration = 0; // the newest stream; older ones stop
+    bool attached = false;
+    bool everAttached = false;
+    Clock::time_point detachedAt = Clock::now();
+    bool workerGone = false;
+    bool ending = false;
+
+    // Sends a request and waits for its answer; nothing when the worker is
+    // gone or did not answer in time.
+    std::optional<std::string> Ask(const json& request, std::chrono::seconds limit)
+    {
+        std::unique_lock lock(mutex);
+        if (workerGone)
+            return std::nullopt;
+        const std::uint32_t id = ++lastRequest;
+        replies[id];
+        lock.unlock();
+        link->Send(LinkKind::Request, id, request.dump(-1, ' ', false, json::error_handler_t::replace));
+        lock.lock();
+        changed.wait_for(lock, limit, [&] { return workerGone || replies[id].has_value(); });
+        std::optional<std::string> answer = std::move(replies[id]);
+        replies.erase(id);
+        return answer;
+    }
+
+    void ReadWorker()
+    {
+        LinkKind kind;
+        std::uint32_t id = 0;
+        std::string payload;
+        while (link->Receive(kind, id, payload)) {
+            std::lock_guard lock(mutex);
+            switch (kind) {
+            case LinkKind::Reply:
+                if (auto it = replies.find(id); it != replies.end())
+                    it->second = std::move(payload);
+                break;
+            case LinkKind::Stream: {
+                const bool sound = !payload.empty() && static_cast<ItemType>(payload[0]) == ItemType::Sound;
+                if ((sound && !attached) || queue.size() >= kMaxQueuedItems)
+                    break; // sound without a listener is gone; callbacks are kept by the worker too
+                queue.emplace_back(std::move(payload), false);
+                break;
+            }
+            case LinkKind::StreamPicture:
+                if (attached)
+                    queue.emplace_back(std::move(payload), true);
+                else
+                    link->Send(LinkKind::PictureDone, kNoRequest, {});
+                break;
+            default: break;
+            }
+            changed.notify_all();
+        }
+        std::lock_guard lock(mutex);
+        workerGone = true;
+        queue.emplace_back(Item(ItemType::End, 0, "the page's controls ended"), false);
+        changed.notify_all();
+    }
+};
+
+BridgeServer::BridgeServer(ServeOptions options) : m_options(std::move(options)), m_http(std::make_unique<httplib::Server>()) { }
+
+BridgeServer::~BridgeServer()
+{
+    Stop();
+    if (m_reaper.joinable())
+        m_reaper.join();
+}
+
+bool BridgeServer::Start(std::string& error)
+{
+    if (!m_options.camera.empty()) {
+        m_camera = StartSimCamera(m_options.camera, error);
+        if (!m_camera)
+            return false;
+    }
+    m_loopback = isLoopbackAddress(m_options.bind);
+    if (!m_loopback)
+        m_token = randomHex(kTokenBytes);
+    m_http->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
+    m_http->set_payload_max_length(kMaxBody);
+    routes();
+    if (m_options.port == 0) {
+        m_port = m_http->bind_to_any_port(m_options.bind);
+    } else if (m_http->bind_to_port(m_options.bind, m_options.port)) {
+        m_port = m_options.port;
+    }
+    if (m_port <= 0) {
+        error = "cannot listen on " + m_options.bind + ":" + std::to_string(m_options.port);
+        return false;
+    }
+    m_reaper = std::thread([this] { reapLoop(); });
+    return true;
+}
+
+std::string BridgeServer::Url(const std::string& page) const
+{
+    std::string host = m_options.bind.find(':') != std::string::npos ? "[" + m_options.bind + "]" : m_options.bind;
+    std::string url = "http://" + host + ":" + std::to_string(m_port) + "/" + page;
+    if (!m_token.empty())
+        url += (page.find('?') == std::string::npos ? "?token=" : "&token=") + m_token;
+    return url;
+}
+
+void BridgeServer::Run() { m_http->listen_after_bind(); }
+
+void BridgeServer::Stop()
+{
+    std::map<std::string, std::shared_ptr<Session>> sessions;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopped)
+            return;
+        m_stopped = true;
+        sessions.swap(m_sessions);
+        m_controlOwners.clear();
+    }
+    m_stopping.notify_all();
+    for (auto& [id, session] : sessions)
+        endSession(session);
+    m_http->stop();
+}
+
+int BridgeServer::SessionCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_sessions.size());
+}
+
+std::shared_ptr<BridgeServer::Session> BridgeServer::findSession(const std::string& id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_sessions.find(id);
+    return it == m_sessions.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<BridgeServer::Session> BridgeServer::startSession(const std::string& startRequest, std::string& error)
+{
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        error = "no socket for the worker";
+        return nullptr;
+    }
+    // The worker's end becomes its descriptor kWorkerLinkFd (dup2 clears
+    // close-on-exec); first moved above it, should it be that number already.
+    int child = fds[1];
+    if (child <= kWorkerLinkFd) {
+        child = fcntl(fds[1], F_DUPFD_CLOEXEC, kWorkerLinkFd + 1);
+        ::close(fds[1]);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, child, kWorkerLinkFd);
+    std::string program = m_options.workerProgram;
+    std::vector<char*> argv { program.data(), const_cast<char*>(kWorkerSwitch), nullptr };
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(child);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        error = "cannot start a page worker";
+        return nullptr;
+    }
+    auto session = std::make_shared<Session>();
+    session->id = randomHex(kSessionIdBytes);
+    session->pid = pid;
+    session->link = std::make_unique<WorkerLink>(fds[0]);
+    session->reader = std::thread([s = session.get()] { s->ReadWorker(); });
+    auto answer = session->Ask(json::parse(startRequest), std::chrono::duration_cast<std::chrono::seconds>(kStartTimeout));
+    if (!answer) {
+        endSession(session);
+        error = "the page worker did not start";
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_stopped) {
+            m_sessions[session->id] = session;
+            return session;
+        }
+    }
+    endSession(session);
+    error = "the server is stopping";
+    return nullptr;
+}
+
+void BridgeServer::endSession(const std::shared_ptr<Session>& session)
+{
+    {
+        std::lock_guard lock(session->mutex);
+        if (session->ending)
+            return;
+        session->ending = true;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_sessions.erase(session->id);
+        for (auto it = m_controlOwners.begin(); it != m_controlOwners.end();)
+            it = it->second == session->id ? m_controlOwners.erase(it) : std::next(it);
+    }
+    // The worker releases its controls (their camera connections close) and ends.
+    session->link->Send(LinkKind::Close, kNoRequest, {});
+    const auto limit = Clock::now() + kWorkerExitLimit;
+    int status = 0;
+    while (waitpid(session->pid, &status, WNOHANG) == 0) {
+        if (Clock::now() >= limit) {
+            kill(session->pid, SIGKILL);
+            waitpid(session->pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(kWorkerExitPoll);
+    }
+    session->link->Shutdown();
+    if (session->reader.joinable())
+        session->reader.join();
+    std::lock_guard lock(session->mutex);
+    session->workerGone = true;
+    session->changed.notify_all();
+}
+
+void BridgeServer::reapLoop()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stopped) {
+        m_stopping.wait_for(lock, kReapEvery);
+        std::vector<std::shared_ptr<Session>> gone;
+        const auto now = Clock::now();
+        for (auto& [id, s] : m_sessions) {
+            std::lock_guard sessionLock(s->mutex);
+            const bool pageGone = s->everAttached ? (!s->attached && now - s->detachedAt > std::chrono::milliseconds(m_options.detachGraceMs)) : now - s->made > kFirstAttachLimit;
+            if (s->workerGone || pageGone)
+                gone.push_back(s);
+        }
+        lock.unlock();
+        for (auto& s : gone)
+            endSession(s);
+        lock.lock();
+    }
+}
+
+void BridgeServer::routes()
+{
+    httplib::Server& http = *m_http;
+    http.set_default_headers({ { "X-Content-Type-Options", "nosniff" }, { "X-Frame-Options", "SAMEORIGIN" } });
+
+    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const std::string host = req.get_header_value("Host");
+        if (m_loopback) {
+            // Only loopback names: a foreign name pointing here is DNS rebinding.
+            const std::string port = ":" + std::to_string(m_port);
+            if (host != "127.0.0.1" + port && host != "localhost" + port && host != "[::1]" + port) {
+                refuse(res, 403, "unknown host");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        } else {
+            const std::string given = req.has_param("token") ? req.get_param_value("token") : cookieValue(req, kTokenCookie);
+            if (!sameSecret(given, m_token)) {
+                refuse(res, 403, "a token is needed");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (req.has_param("token"))
+                res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + m_token + "; Path=/; HttpOnly; SameSite=Strict");
+        }
+        const bool changesState = req.method != "GET" && req.method != "HEAD";
+        const bool isStream = req.path.size() > 7 && req.path.compare(req.path.size() - 7, 7, "/stream") == 0;
+        if (changesState || isStream) {
+            const std::string origin = req.get_header_value("Origin");
+            const std::string site = req.get_header_value("Sec-Fetch-Site");
+            if ((!origin.empty() && origin != "http://" + host) || (!site.empty() && site != "same-origin" && site != "none")) {
+                refuse(res, 403, "another origin");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    http.Get("/tiravex.js", [this](const httplib::Request&, httplib::Response& res) {
+        json config { { "camera", nullptr } };
+        if (m_camera)
+            config["camera"] = json { { "address", m_camera->Address() }, { "port", m_camera->Port() }, { "webPort", m_camera->WebPort() }, { "user", m_camera->User() },
+                { "password", m_camera->Password() } };
+        res.set_header("Cache-Control", "no-store");
+        res.set_content("var __tiravexServer = " + config.dump() + ";\n" + std::string(web::kTiravexJs), "application/javascript");
+    });
+    http.Get("/tiravex-talk.js", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(web::kTalkWorkletJs), "application/javascript");
+    });
+
+    http.Post("/tiravex/session", [this](const httplib::Request& req, httplib::Response& res) {
+        json given = json::parse(req.body, nullptr, false);
+        if (!given.is_object())
+            given = json::object();
+        json start { { "op", "start" }, { "callbacks", json::array() } };
+        if (given.contains("screen") && given["screen"].is_array() && given["screen"].size() == 2 && given["screen"][0].is_number() && given["screen"][1].is_number())
+            start["screen"] = given["screen"];
+        if (given.contains("callbacks") && given["callbacks"].is_array())
+            for (const auto& name : given["callbacks"])
+                if (name.is_string())
+                    start["callbacks"].push_back(name);
+        std::string error;
+        auto session = startSession(start.dump(), error);
+        if (!session) {
+            refuse(res, 503, error);
+            return;
+        }
+        sendJson(res, json { { "session", session->id } });
+    });
+
+    // Requests of one session: /tiravex/s/<session>/<what>.
+    http.Post(R"(/tiravex/s/([0-9a-f]+)/(create|call|resize|destroy))", [this](const httplib::Request& req, httplib::Response& res) {
+        auto session = findSession(req.matches[1]);
+        if (!session) {
+            refuse(res, 404, "no such session");
+            return;
+        }
+        const std::string what = req.matches[2];
+        json request = json::parse(req.body, nullptr, false);
+        if (!request.is_object()) {
+            refuse(res, 400, "not JSON");
+            return;
+        }
+        if (what == "create") {
+            std::lock_guard lock(m_mutex);
+            request["control"] = ++m_lastControl;
+            m_controlOwners[m_lastControl] = session->id;
+        } else {
+            if (!request.contains("control") || !request["control"].is_number_unsigned()) {
+                refuse(res, 400, "no control");
+                return;
+            }
+            std::lock_guard lock(m_mutex);
+            auto owner = m_controlOwners.find(request["control"].get<std::uint32_t>());
+            if (owner == m_controlOwners.end()) {
+                refuse(res, 404, "no such control");
+                return;
+            }
+            if (owner->second != session->id) {
+                refuse(res, 403, "another page's control");
+                return;
+            }
+            if (what == "destroy")
+                m_controlOwners.erase(owner);
+        }
+        if (what != "create" && what != "resize" && what != "destroy" && request.value("op", "") != "call" && request.value("op", "") != "get" && request.value("op", "") != "set") {
+            refuse(res, 400, "unknown operation");
+            return;
+        }
+        if (what != "call")
+            request["op"] = what;
+        auto answer = session->Ask(request, std::chrono::duration_cast<std::chrono::seconds>(kReplyTimeout));
+        if (!answer) {
+            refuse(res, 504, "the page's controls did not answer");
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(*answer, kJson);
+    });
+
+    http.Post(R"(/tiravex/s/([0-9a-f]+)/(input|talk|close))", [this](const httplib::Request& req, httplib::Response& res) {
+        auto session = findSession(req.matches[1]);
+        if (!session) {
+            refuse(res, 404, "no such session");
+            return;
+        }
+        const std::string what = req.matches[2];
+        if (what == "input")
+            session->link->Send(LinkKind::Input, kNoRequest, req.body);
+        else if (what == "talk")
+            session->link->Send(LinkKind::Talk, kNoRequest, std::string_view(req.body.data(), req.body.size() & ~std::size_t { 1 }));
+        else
+            endSession(session);
+        res.status = 204;
+    });
+
+    http.Get(R"(/tiravex/s/([0-9a-f]+)/stream)", [this](const httplib::Request& req, httplib::Response& res) {
+        auto session = findSession(req.matches[1]);
+        if (!session) {
+            refuse(res, 404, "no such session");
+            return;
+        }
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard lock(session->mutex);
+            generation = ++session->streamGeneration;
+            session->attached = session->everAttached = true;
+            // Pictures queued for an earlier stream are stale: the new one starts whole.
+            for (auto it = session->queue.begin(); it != session->queue.end();)
+                if (it->second) {
+                    session->link->Send(LinkKind::PictureDone, kNoRequest, {});
+                    it = session->queue.erase(it);
+                } else {
+                    ++it;
+                }
+        }
+        std::uint64_t have = 0;
+        if (req.has_param("have"))
+            have = std::strtoull(req.get_param_value("have").c_str(), nullptr, 10);
+        session->link->Send(LinkKind::Attach, kNoRequest, json { { "have", have } }.dump());
+        session->changed.notify_all();
+        res.set_header("Cache-Control", "no-store");
+        res.set_chunked_content_provider(
+            "application/octet-stream",
+            [session, generation](std::size_t, httplib::DataSink& sink) {
+                std::deque<std::pair<std::string, bool>> items;
+                bool end = false;
+                {
+                    std::unique_lock lock(session->mutex);
+                    session->changed.wait_for(lock, kPingEvery, [&] { return !session->queue.empty() || session->streamGeneration != generation || session->workerGone; });
+                    if (session->streamGeneration != generation)
+                        return false; // a newer stream of the page took over
+                    items.swap(session->queue);
+                    end = session->workerGone && items.empty();
+                }
+                if (items.empty())
+                    items.emplace_back(end ? Item(ItemType::End, 0, "the session ended") : Item(ItemType::Ping, 0, {}), false);
+                bool ok = true;
+                for (auto& [bytes, picture] : items) {
+                    if (ok)
+                        ok = sink.write(bytes.data(), bytes.size());
+                    if (picture)
+                        session->link->Send(LinkKind::PictureDone, kNoRequest, {});
+                }
+                if (!ok || end) {
+                    if (end)
+                        sink.done();
+                    return ok;
+                }
+                return true;
+            },
+            [session, generation](bool) {
+                std::lock_guard lock(session->mutex);
+                if (session->streamGeneration == generation) {
+                    session->attached = false;
+                    session->detachedAt = Clock::now();
+                }
+            });
+    });
+
+    http.Post(R"(/tiravex/camera/([A-Za-z]+))", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!m_camera) {
+            refuse(res, 404, "no simulated camera");
+            return;
+        }
+        json given = json::parse(req.body, nullptr, false);
+        json args = given.is_object() && given.contains("args") && given["args"].is_array() ? given["args"] : json::array();
+        auto arg = [&](std::size_t i) -> json { return i < args.size() ? args[i] : json(); };
+        auto number = [&](std::size_t i) { return arg(i).is_number() ? arg(i).get<int>() : arg(i).is_boolean() ? static_cast<int>(arg(i).get<bool>()) : 0; };
+        const std::string name = req.matches[1];
+        sim::Camera& camera = *m_camera;
+        json value;
+        if (name == "sendControl") {
+            std::vector<std::uint8_t> bytes;
+            if (arg(1).is_array())
+                for (const auto& b : arg(1))
+                    bytes.push_back(static_cast<std::uint8_t>(b.is_number() ? b.get<int>() : 0));
+            camera.SendControl(number(0), bytes);
+        } else if (name == "stallVideo") {
+            camera.StallVideo(number(0));
+        } else if (name == "dropLink") {
+            camera.DropLink();
+        } else if (name == "setVideo") {
+            sim::VideoSettings v = camera.Config().video;
+            json s = arg(0);
+            if (s.is_object()) {
+                std::string codec = s.value("codec", "");
+                if (codec == "h264")
+                    v.codec = sim::Codec::H264;
+                else if (codec == "mjpeg")
+                    v.codec = sim::Codec::Mjpeg;
+                v.width = s.value("width", v.width);
+                v.height = s.value("height", v.height);
+                v.fps = s.value("fps", v.fps);
+            }
+            camera.SetVideo(v);
+        } else if (name == "setAudio") {
+            camera.SetAudio(number(0));
+        } else if (name == "alarm") {
+            camera.Alarm(number(0));
+        } else if (name == "snapshot") {
+            camera.Snapshot();
+        } else if (name == "ignoreCgi") {
+            camera.IgnoreCgi(number(0) != 0);
+        } else if (name == "delayCgi") {
+            camera.DelayCgi(number(0));
+        } else if (name == "cgiLog") {
+            value = camera.CgiLog();
+        } else if (name == "roadLog") {
+            value = json::array();
+            for (const auto& c : camera.Commands())
+                value.push_back(json { { "command", c.command }, { "a", c.a }, { "b", c.b }, { "text", c.text } });
+        } else if (name == "talkBlocks") {
+            value = json::object();
+            for (auto [size, count] : camera.TalkBlocks())
+                value[std::to_string(size)] = count;
+        } else if (name == "roadsOpen") {
+            value = camera.RoadsOpen();
+        } else if (name == "channelsOpen") {
+            value = camera.ChannelsOpen();
+        } else {
+            refuse(res, 404, "the camera has no " + name);
+            return;
+        }
+        sendJson(res, value.is_null() ? json::object() : json { { "value", value } });
+    });
+
+    if (!m_options.root.empty())
+        http.set_mount_point("/", m_options.root);
+}
+
+}

@@ -1,0 +1,29 @@
+#pragma once
+// tiravex-serve's command line.
+
+#include "host/BridgeServer.h"
+
+#include <string>
+
+namespace host {
+
+inline constexpr const char* kServeUsage =
+    "usage: tiravex-serve [options]\n"
+    "\n"
+    "Serves camera pages to a browser and runs the Tiravex control for each <object> of each open page.\n"
+    "Pages include /tiravex.js; their members, PluginCallBack and PluginCallBackCGI work as in the control's time.\n"
+    "\n"
+    "  --camera sim[,key=value...]  start a simulated camera on loopback; pages script it as `camera`\n"
+    "  --bind ADDRESS               the address to listen on (default 127.0.0.1; any other needs the printed token)\n"
+    "  --port N                     the port (default 8088; 0: any free port)\n"
+    "  --root DIR                   the pages to serve (default pages/web)\n"
+    "  --help                       this text\n";
+
+struct ServeCommandLine {
+    ServeOptions options;
+    bool help = false;
+};
+
+bool ParseServeCommandLine(int argc, char** argv, ServeCommandLine& out, std::string& error);
+
+}

@@ -1,0 +1,89 @@
+// tiravex-serve: camera pages in a current browser, the control running
+// natively beside it.
+//
+//   tiravex-serve [--camera sim[,key=value...]] [--bind ADDRESS] [--port N] [--root DIR]
+//
+// The same program, started with the worker switch, is one page's worker.
+
+#include "host/BridgeProtocol.h"
+#include "host/BridgeServer.h"
+#include "host/PageWorker.h"
+#include "host/ServeOptions.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool isFolder(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string thisProgram(const char* argv0)
+{
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return argv0;
+    path[n] = '\0';
+    return path;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], host::bridge::kWorkerSwitch) == 0)
+        return host::RunPageWorker(host::bridge::kWorkerLinkFd);
+
+    host::ServeCommandLine line;
+    std::string error;
+    if (!host::ParseServeCommandLine(argc, argv, line, error)) {
+        std::fprintf(stderr, "tiravex-serve: %s\n\n%s", error.c_str(), host::kServeUsage);
+        return 64;
+    }
+    if (line.help) {
+        std::printf("%s", host::kServeUsage);
+        return 0;
+    }
+    if (line.options.root.empty())
+        line.options.root = isFolder("pages/web") ? "pages/web" : std::string(TIRAVEX_SOURCE_DIR) + "/pages/web";
+    if (!isFolder(line.options.root)) {
+        std::fprintf(stderr, "tiravex-serve: no folder %s\n", line.options.root.c_str());
+        return 66;
+    }
+    line.options.workerProgram = thisProgram(argv[0]);
+
+    // SIGINT and SIGTERM are taken by this thread alone, with sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    host::BridgeServer server(line.options);
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "tiravex-serve: %s\n", error.c_str());
+        return 69;
+    }
+    std::printf("tiravex-serve: serving %s on %s\n", line.options.root.c_str(), server.Url("").c_str());
+    if (!server.Token().empty())
+        std::printf("tiravex-serve: requests need the token %s (open the address above once; it sets a cookie)\n", server.Token().c_str());
+    std::fflush(stdout);
+    std::thread http([&] { server.Run(); });
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    std::printf("tiravex-serve: stopping\n");
+    std::fflush(stdout);
+    server.Stop();
+    http.join();
+    return 0;
+}

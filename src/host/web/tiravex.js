@@ -1,0 +1,572 @@
+// /tiravex.js: the Tiravex control for a page in a current browser. The
+// control itself runs in tiravex-serve, beside the browser; this script
+// stands it in for the page.
+//
+// Every <object> of the control (its class id, or type="application/x-tiravex")
+// gets the control's script members, with their own names: methods are
+// functions and properties are properties, and calls that return a value
+// return it at once (synchronous requests). The page's PluginCallBack and
+// PluginCallBackCGI get every event with the arguments the control gives,
+// in order; events that came while a member ran are delivered before it
+// returns, as the control made them. In the object's place the page shows
+// the control's own picture, which takes the mouse, the wheel and the keys;
+// the camera's sound plays through Web Audio, and the microphone is heard
+// by the control while it talks. Windows the control opens (snapshots, the
+// About box, full screen) open on the page; full screen uses the browser's.
+//
+// window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
+// and their latencies), Tiravex.onsound(device, samples) and
+// Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
+(function () {
+    'use strict';
+    if (window.Tiravex) return;
+
+    var CLASS_ID = 'FE4F5263-11D5-4724-95BA-A978983B6369';
+    var TYPE = 'application/x-tiravex';
+    var CALLBACKS = ['PluginCallBack', 'PluginCallBackCGI'];
+    var ITEM_HEADER = 12, PICTURE_HEADER = 40;
+    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8 };
+    var SAMPLE_RATE = 8000;
+    var MOD_SHIFT = 1, MOD_CONTROL = 2;
+    var VK_ESCAPE = 27;
+    var SOUND_LEAD = 0.08, SOUND_MAX_LEAD = 0.6;
+    var TALK_BATCH_MS = 100;
+    var RECONNECT_MS = 1000, RECONNECT_TRIES = 10;
+    var LATENCIES_KEPT = 20000;
+    var FOLLOW_MS = 1000;
+
+    var server = window.__tiravexServer || {};
+    var base = null;          // '/tiravex/s/<session>'
+    var delivered = 0;        // the last event delivered to the page
+    var controls = {};        // handle -> {element, canvas, rect}
+    var floating = {};        // view id -> {box, canvas, rect}
+    var views = {};           // view id -> {canvas, rect, chain}
+    var ended = false;
+
+    var Tiravex = {
+        session: null,
+        stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0 },
+        onsound: null,
+        microphone: false,
+        resumeSound: function () { if (sound.context) sound.context.resume(); }
+    };
+    window.Tiravex = Tiravex;
+
+    function nowMs() { return performance.timeOrigin + performance.now(); }
+
+    function syncJson(path, body) {
+        var x = new XMLHttpRequest();
+        x.open('POST', path, false);
+        x.setRequestHeader('Content-Type', 'application/json');
+        try {
+            x.send(JSON.stringify(body));
+        } catch (e) {
+            return { error: String(e) };
+        }
+        if (x.status !== 200) return { error: x.status + ' ' + x.responseText };
+        try { return JSON.parse(x.responseText); } catch (e) { return { error: 'not JSON' }; }
+    }
+
+    // ---- the simulated camera (tiravex-serve --camera sim), as page scripts know it ----
+    if (server.camera && !window.camera) {
+        var camera = {};
+        ['address', 'port', 'webPort', 'user', 'password'].forEach(function (k) { camera[k] = server.camera[k]; });
+        ['sendControl', 'stallVideo', 'dropLink', 'setVideo', 'setAudio', 'alarm', 'snapshot', 'ignoreCgi', 'delayCgi',
+            'cgiLog', 'roadLog', 'talkBlocks', 'roadsOpen', 'channelsOpen'].forEach(function (name) {
+            camera[name] = function () {
+                var answer = syncJson('/tiravex/camera/' + name, { args: Array.prototype.slice.call(arguments) });
+                if (answer.error) console.warn('tiravex: camera.' + name + ': ' + answer.error);
+                return answer.value;
+            };
+        });
+        window.camera = camera;
+    }
+
+    // ---- the session ----
+    function ensureSession() {
+        if (base || ended) return !!base;
+        var screenWidth = Math.max(window.screen.width || 0, document.documentElement.scrollWidth || 0, 1280);
+        var screenHeight = Math.max(window.screen.height || 0, document.documentElement.scrollHeight || 0, 720);
+        var answer = syncJson('/tiravex/session', { screen: [screenWidth, screenHeight], callbacks: CALLBACKS });
+        if (answer.error || !answer.session) {
+            console.error('tiravex: no session: ' + answer.error);
+            ended = true;
+            return false;
+        }
+        Tiravex.session = answer.session;
+        base = '/tiravex/s/' + answer.session;
+        openStream(0);
+        window.addEventListener('pagehide', function () {
+            if (base) navigator.sendBeacon(base + '/close');
+        });
+        return true;
+    }
+
+    // ---- events ----
+    function deliver(event) {
+        if (!event || event[0] <= delivered) return;
+        delivered = event[0];
+        Tiravex.stats.events++;
+        var f = window[event[1]];
+        if (typeof f !== 'function') return;
+        try {
+            f.apply(window, event[2]);
+        } catch (e) {
+            setTimeout(function () { throw e; }, 0);
+        }
+    }
+
+    // ---- members ----
+    function encodeArg(v) {
+        if (v === undefined || typeof v === 'function' || (typeof v === 'object' && v !== null)) return { u: 1 };
+        return v;
+    }
+
+    function callMember(handle, op, name, args) {
+        var answer = syncJson(base + '/call', { control: handle, op: op, name: name, args: args.map(encodeArg), have: delivered });
+        (answer.events || []).forEach(deliver);
+        if (answer.error) {
+            console.warn('tiravex: ' + name + ': ' + answer.error);
+            return undefined;
+        }
+        if (answer.hr < 0) console.warn('tiravex: ' + name + ' failed (0x' + (answer.hr >>> 0).toString(16) + ')');
+        return Object.prototype.hasOwnProperty.call(answer, 'value') ? answer.value : undefined;
+    }
+
+    function defineMembers(element, handle, members) {
+        members.forEach(function (m) {
+            var name = m[0];
+            if (m[1] === 1) {
+                Object.defineProperty(element, name, {
+                    configurable: true, writable: true,
+                    value: function () { return callMember(handle, 'call', name, Array.prototype.slice.call(arguments)); }
+                });
+            } else {
+                Object.defineProperty(element, name, {
+                    configurable: true,
+                    get: function () { return callMember(handle, 'get', name, []); },
+                    set: function (v) { callMember(handle, 'set', name, [v]); }
+                });
+            }
+        });
+    }
+
+    // ---- the control's <object> elements ----
+    function isControl(node) {
+        if (!node || node.nodeName !== 'OBJECT') return false;
+        if ((node.getAttribute('type') || '').toLowerCase() === TYPE) return true;
+        var id = (node.getAttribute('classid') || '').toUpperCase().replace(/^CLSID:/, '').replace(/[{}\s]/g, '');
+        return id === CLASS_ID;
+    }
+
+    function lengthOf(element, attribute, parentLength) {
+        var text = element.getAttribute(attribute);
+        if (text) {
+            if (/%$/.test(text)) return Math.round(parentLength * parseFloat(text) / 100);
+            if (!isNaN(parseFloat(text))) return Math.round(parseFloat(text));
+        }
+        var style = element.style[attribute];
+        if (style && /px$/.test(style)) return Math.round(parseFloat(style));
+        return 0;
+    }
+
+    function upgrade(element) {
+        if (element.__tiravex || !ensureSession()) return;
+        element.__tiravex = true;
+        var params = {};
+        Array.prototype.forEach.call(element.getElementsByTagName('param'), function (p) {
+            if (p.getAttribute('name')) params[p.getAttribute('name')] = p.getAttribute('value') || '';
+        });
+        var parentWidth = element.parentNode && element.parentNode.clientWidth || 0;
+        var parentHeight = element.parentNode && element.parentNode.clientHeight || 0;
+        var width = lengthOf(element, 'width', parentWidth), height = lengthOf(element, 'height', parentHeight);
+
+        // The picture is the object's fallback content, so the object's own
+        // style (display, visibility, position) still places it.
+        var canvas = document.createElement('canvas');
+        canvas.width = Math.max(width, 1);
+        canvas.height = Math.max(height, 1);
+        canvas.style.cssText = 'display:block;width:' + width + 'px;height:' + height + 'px;background:#000;outline:none;touch-action:none';
+        canvas.className = 'tiravex-picture';
+        element.appendChild(canvas);
+        var box = canvas.getBoundingClientRect();
+        var x = Math.round(box.left + window.scrollX), y = Math.round(box.top + window.scrollY);
+
+        var answer = syncJson(base + '/create', { params: params, rect: [x, y, width, height] });
+        if (answer.error || !answer.control) {
+            console.error('tiravex: the control could not be made: ' + answer.error);
+            return;
+        }
+        var handle = answer.control;
+        controls[handle] = { element: element, canvas: canvas, sent: [x, y, width, height].join() };
+        views[handle] = { canvas: canvas, rect: [x, y, width, height], chain: Promise.resolve() };
+        defineMembers(element, handle, answer.members || []);
+        takeInput(canvas, handle);
+        new MutationObserver(function () {
+            var w = lengthOf(element, 'width', parentWidth), h = lengthOf(element, 'height', parentHeight);
+            canvas.style.width = w + 'px';
+            canvas.style.height = h + 'px';
+            followPage();
+        }).observe(element, { attributes: true, attributeFilter: ['width', 'height'] });
+    }
+
+    // The controls lie on their page's screen where their pictures lie on
+    // the page, so that what they open (menus, snapshot windows) opens
+    // beside them: they follow the page's layout as it settles and changes.
+    function followPage() {
+        if (!base || ended) return;
+        Object.keys(controls).forEach(function (handle) {
+            var c = controls[handle];
+            var box = c.canvas.getBoundingClientRect();
+            var rect = [Math.round(box.left + window.scrollX), Math.round(box.top + window.scrollY), Math.round(box.width), Math.round(box.height)];
+            if (rect.join() === c.sent) return;
+            c.sent = rect.join();
+            syncJson(base + '/resize', { control: Number(handle), rect: rect });
+        });
+    }
+    window.addEventListener('load', followPage);
+    window.addEventListener('resize', followPage);
+    setInterval(followPage, FOLLOW_MS);
+
+    function scan(root) {
+        if (isControl(root)) upgrade(root);
+        if (root.getElementsByTagName)
+            Array.prototype.forEach.call(root.getElementsByTagName('object'), function (o) { if (isControl(o)) upgrade(o); });
+    }
+
+    // Objects are made as the parser meets them, before the scripts after them run.
+    new MutationObserver(function (records) {
+        records.forEach(function (r) { Array.prototype.forEach.call(r.addedNodes, scan); });
+    }).observe(document, { childList: true, subtree: true });
+    scan(document);
+    document.addEventListener('DOMContentLoaded', function () { scan(document); });
+
+    // ---- the stream: events, views, pictures, sound ----
+    function openStream(tries) {
+        if (ended) return;
+        fetch(base + '/stream?have=' + delivered, { cache: 'no-store' }).then(function (response) {
+            if (response.status === 404 || response.status === 403) {
+                end('the session is gone (' + response.status + ')');
+                return;
+            }
+            var reader = response.body.getReader();
+            var pending = new Uint8Array(0);
+            function pump() {
+                return reader.read().then(function (part) {
+                    if (part.done) throw new Error('the stream ended');
+                    var joined = new Uint8Array(pending.length + part.value.length);
+                    joined.set(pending, 0);
+                    joined.set(part.value, pending.length);
+                    var at = 0;
+                    while (joined.length - at >= ITEM_HEADER) {
+                        var view = new DataView(joined.buffer, joined.byteOffset + at, ITEM_HEADER);
+                        var length = view.getUint32(8, true);
+                        if (joined.length - at - ITEM_HEADER < length) break;
+                        handleItem(joined[at], view.getUint32(4, true), joined.subarray(at + ITEM_HEADER, at + ITEM_HEADER + length));
+                        at += ITEM_HEADER + length;
+                    }
+                    pending = joined.slice(at);
+                    if (!ended) return pump();
+                });
+            }
+            tries = 0;
+            return pump();
+        }).catch(function () {
+            if (ended) return;
+            if (tries + 1 >= RECONNECT_TRIES) { end('the server does not answer'); return; }
+            setTimeout(function () { openStream(tries + 1); }, RECONNECT_MS);
+        });
+    }
+
+    var decoder = new TextDecoder();
+
+    function handleItem(type, number, payload) {
+        switch (type) {
+        case ITEM.event: deliver(JSON.parse(decoder.decode(payload))); break;
+        case ITEM.layout: applyLayout(JSON.parse(decoder.decode(payload))); break;
+        case ITEM.picture: drawPicture(number, payload); break;
+        case ITEM.sound: playSound(number, payload); break;
+        case ITEM.microphone: microphone(decoder.decode(payload) === '1'); break;
+        case ITEM.cursor: showCursor(JSON.parse(decoder.decode(payload))); break;
+        case ITEM.end: end(decoder.decode(payload)); break;
+        default: break;
+        }
+    }
+
+    function end(why) {
+        if (ended) return;
+        ended = true;
+        console.warn('tiravex: ' + why);
+        microphone(false);
+    }
+
+    function drawPicture(id, payload) {
+        var v = views[id];
+        if (!v) return;
+        var h = new DataView(payload.buffer, payload.byteOffset, PICTURE_HEADER);
+        var x = h.getInt32(4, true), y = h.getInt32(8, true);
+        var viewWidth = h.getUint32(20, true), viewHeight = h.getUint32(24, true);
+        var workUs = h.getUint32(28, true), changedMs = h.getFloat64(32, true);
+        var jpeg = payload.slice(PICTURE_HEADER);
+        var decoding = createImageBitmap(new Blob([jpeg], { type: 'image/jpeg' }));
+        // Decoded at once, drawn in order: each picture may be a part of the one before.
+        v.chain = Promise.all([decoding, v.chain]).then(function (done) {
+            var bitmap = done[0];
+            var canvas = v.canvas;
+            if (canvas.width !== viewWidth || canvas.height !== viewHeight) {
+                canvas.width = viewWidth;
+                canvas.height = viewHeight;
+            }
+            canvas.getContext('2d').drawImage(bitmap, x, y);
+            bitmap.close();
+            var s = Tiravex.stats;
+            s.pictures++;
+            s.bytes += jpeg.length;
+            if (s.latencies.length < LATENCIES_KEPT) {
+                s.latencies.push(nowMs() - changedMs);
+                s.workUs.push(workUs);
+            }
+        }).catch(function () { });
+    }
+
+    // ---- the pointer's shape, as the control sets it ----
+    var cursor = 'default';
+
+    function showCursor(shape) {
+        cursor = shape.css;
+        if (shape.argb && shape.width && shape.height) {
+            var c = document.createElement('canvas');
+            c.width = shape.width;
+            c.height = shape.height;
+            var ctx = c.getContext('2d');
+            var image = ctx.createImageData(shape.width, shape.height);
+            for (var i = 0; i < shape.argb.length; ++i) {
+                var w = shape.argb[i];
+                image.data[i * 4] = (w >>> 16) & 255;
+                image.data[i * 4 + 1] = (w >>> 8) & 255;
+                image.data[i * 4 + 2] = w & 255;
+                image.data[i * 4 + 3] = (w >>> 24) & 255;
+            }
+            ctx.putImageData(image, 0, 0);
+            cursor = 'url(' + c.toDataURL('image/png') + ') ' + shape.hot[0] + ' ' + shape.hot[1] + ', ' + shape.css;
+        }
+        Object.keys(views).forEach(function (id) { views[id].canvas.style.cursor = cursor; });
+    }
+
+    // ---- windows of the control on the page ----
+    function applyLayout(layout) {
+        var seen = {}, opened = null;
+        layout.views.forEach(function (v) {
+            seen[v.id] = true;
+            if (v.kind === 'control') {
+                if (views[v.id]) views[v.id].rect = v.rect;
+                return;
+            }
+            var f = floating[v.id];
+            if (!f) {
+                var box = document.createElement('div');
+                box.className = 'tiravex-window';
+                var canvas = document.createElement('canvas');
+                canvas.style.cssText = 'display:block;width:100%;height:100%;object-fit:contain;outline:none;touch-action:none';
+                box.appendChild(canvas);
+                document.body.appendChild(box);
+                f = floating[v.id] = { box: box, canvas: canvas, full: false };
+                views[v.id] = { canvas: canvas, rect: v.rect, chain: Promise.resolve() };
+                canvas.style.cursor = cursor;
+                takeInput(canvas, v.id);
+                opened = f; // a new window takes the keyboard
+            }
+            views[v.id].rect = v.rect;
+            var z = v.kind === 'menu' ? 2147483000 : 2147480000 + (v.z || 0);
+            var at = onPage(v.rect);
+            f.box.style.cssText = 'position:absolute;left:' + at[0] + 'px;top:' + at[1] + 'px;width:' + v.rect[2] + 'px;height:' +
+                v.rect[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
+            if (v.full && !f.full) goFullScreen(v.id, f);
+            else if (!v.full && f.full) leaveFullScreen(f);
+            if (f.full) f.box.style.cssText += ';position:fixed;left:0;top:0;width:100vw;height:100vh';
+        });
+        if (opened) opened.canvas.focus();
+        Object.keys(floating).forEach(function (id) {
+            if (seen[id]) return;
+            var f = floating[id];
+            if (f.full) leaveFullScreen(f);
+            f.box.remove();
+            delete floating[id];
+            delete views[id];
+        });
+    }
+
+    // Where a screen rectangle lies on the page: beside the control nearest to it.
+    function onPage(rect) {
+        var best = null, bestDistance = Infinity;
+        Object.keys(controls).forEach(function (handle) {
+            var r = views[handle] && views[handle].rect;
+            if (!r) return;
+            var dx = Math.max(r[0] - rect[0], 0, rect[0] - (r[0] + r[2])), dy = Math.max(r[1] - rect[1], 0, rect[1] - (r[1] + r[3]));
+            if (dx + dy < bestDistance) { bestDistance = dx + dy; best = handle; }
+        });
+        if (best === null) return [rect[0], rect[1]];
+        var box = controls[best].canvas.getBoundingClientRect(), r = views[best].rect;
+        return [Math.round(rect[0] - r[0] + box.left + window.scrollX), Math.round(rect[1] - r[1] + box.top + window.scrollY)];
+    }
+
+    function goFullScreen(id, f) {
+        f.full = true;
+        f.canvas.focus();
+        if (f.box.requestFullscreen) f.box.requestFullscreen().catch(function () { /* shown over the page instead */ });
+        f.onchange = function () {
+            // Leaving the browser's full screen (Escape) leaves the control's.
+            if (document.fullscreenElement !== f.box && f.full && floating[id] === f) {
+                sendInput({ t: 'key', down: true, vk: VK_ESCAPE });
+                sendInput({ t: 'key', down: false, vk: VK_ESCAPE });
+            }
+        };
+        setTimeout(function () { document.addEventListener('fullscreenchange', f.onchange); }, 0);
+    }
+
+    function leaveFullScreen(f) {
+        f.full = false;
+        if (f.onchange) document.removeEventListener('fullscreenchange', f.onchange);
+        if (document.fullscreenElement === f.box) document.exitFullscreen().catch(function () { });
+    }
+
+    // ---- input: mouse, wheel, keys on the pictures ----
+    var inputQueue = [], inputBusy = false;
+
+    function sendInput(e) {
+        if (!base || ended) return;
+        var last = inputQueue[inputQueue.length - 1];
+        if (e.a === 'move' && last && last.a === 'move') inputQueue[inputQueue.length - 1] = e;
+        else inputQueue.push(e);
+        flushInput();
+    }
+
+    function flushInput() {
+        if (inputBusy || !inputQueue.length) return;
+        var batch = inputQueue;
+        inputQueue = [];
+        inputBusy = true;
+        fetch(base + '/input', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ events: batch }), keepalive: true })
+            .catch(function () { }).then(function () { inputBusy = false; flushInput(); });
+    }
+
+    function takeInput(canvas, id) {
+        canvas.tabIndex = 0;
+        function modifiers(e) { return (e.shiftKey ? MOD_SHIFT : 0) | (e.ctrlKey ? MOD_CONTROL : 0); }
+        // The screen point under the pointer, through any scaling of the picture.
+        function point(e) {
+            var r = canvas.getBoundingClientRect();
+            var scale = Math.min(r.width / canvas.width, r.height / canvas.height) || 1;
+            var left = r.left + (r.width - canvas.width * scale) / 2, top = r.top + (r.height - canvas.height * scale) / 2;
+            var rect = views[id] ? views[id].rect : [0, 0];
+            return [rect[0] + Math.floor((e.clientX - left) / scale), rect[1] + Math.floor((e.clientY - top) / scale)];
+        }
+        function mouse(action, e, extra) {
+            var p = point(e);
+            var event = { t: 'mouse', a: action, x: p[0], y: p[1], m: modifiers(e) };
+            if (extra) event.w = extra;
+            sendInput(event);
+        }
+        var buttons = ['left', 'middle', 'right'];
+        canvas.addEventListener('pointerdown', function (e) {
+            if (!buttons[e.button]) return;
+            canvas.focus();
+            canvas.setPointerCapture(e.pointerId);
+            mouse(buttons[e.button] + 'down', e);
+            e.preventDefault();
+        });
+        canvas.addEventListener('pointerup', function (e) {
+            if (!buttons[e.button]) return;
+            mouse(buttons[e.button] + 'up', e);
+            e.preventDefault();
+        });
+        canvas.addEventListener('pointermove', function (e) { mouse('move', e); });
+        canvas.addEventListener('wheel', function (e) {
+            if (e.deltaY) mouse('wheel', e, e.deltaY < 0 ? 1 : -1);
+            e.preventDefault();
+        }, { passive: false });
+        canvas.addEventListener('contextmenu', function (e) { e.preventDefault(); });
+        canvas.addEventListener('dblclick', function (e) { e.preventDefault(); });
+        function key(down) {
+            return function (e) {
+                if (!e.keyCode || e.keyCode > 255) return;
+                sendInput({ t: 'key', down: down, vk: e.keyCode });
+                if (e.keyCode !== VK_ESCAPE) e.preventDefault();
+            };
+        }
+        canvas.addEventListener('keydown', key(true));
+        canvas.addEventListener('keyup', key(false));
+    }
+
+    // ---- sound: the camera's, through Web Audio ----
+    var sound = { context: null, next: {} };
+
+    function playSound(device, payload) {
+        var samples = new Int16Array(payload.slice().buffer);
+        Tiravex.stats.sound += samples.length;
+        if (typeof Tiravex.onsound === 'function') {
+            try { Tiravex.onsound(device, samples); } catch (e) { setTimeout(function () { throw e; }, 0); }
+        }
+        if (!sound.context) {
+            try { sound.context = new AudioContext({ sampleRate: SAMPLE_RATE }); } catch (e) { sound.context = new AudioContext(); }
+        }
+        var ctx = sound.context;
+        var buffer = ctx.createBuffer(1, samples.length, SAMPLE_RATE);
+        var data = buffer.getChannelData(0);
+        for (var i = 0; i < samples.length; ++i) data[i] = samples[i] / 32768;
+        var source = ctx.createBufferSource();
+        source.buffer = buffer;
+        source.connect(ctx.destination);
+        var at = sound.next[device] || 0;
+        if (at < ctx.currentTime + 0.01 || at > ctx.currentTime + SOUND_MAX_LEAD) at = ctx.currentTime + SOUND_LEAD;
+        source.start(at);
+        sound.next[device] = at + samples.length / SAMPLE_RATE;
+    }
+    ['pointerdown', 'keydown'].forEach(function (name) {
+        document.addEventListener(name, function () { if (sound.context && sound.context.state === 'suspended') sound.context.resume(); }, true);
+    });
+
+    // ---- talk: the microphone while the control captures ----
+    var talk = { stream: null, context: null, queue: [], busy: false };
+
+    function microphone(on) {
+        Tiravex.microphone = on;
+        if (on && !talk.stream && !talk.starting) {
+            talk.starting = true;
+            navigator.mediaDevices.getUserMedia({ audio: true }).then(function (stream) {
+                talk.starting = false;
+                if (!Tiravex.microphone) { stream.getTracks().forEach(function (t) { t.stop(); }); return; }
+                talk.stream = stream;
+                var ctx = talk.context = new AudioContext();
+                return ctx.audioWorklet.addModule('/tiravex-talk.js').then(function () {
+                    var node = new AudioWorkletNode(ctx, 'tiravex-talk', { processorOptions: { batchMs: TALK_BATCH_MS } });
+                    node.port.onmessage = function (e) { sendTalk(e.data); };
+                    var silent = ctx.createGain();
+                    silent.gain.value = 0;
+                    ctx.createMediaStreamSource(stream).connect(node);
+                    node.connect(silent);
+                    silent.connect(ctx.destination);
+                });
+            }).catch(function (e) {
+                talk.starting = false;
+                console.warn('tiravex: no microphone: ' + e);
+            });
+        } else if (!on && talk.stream) {
+            talk.stream.getTracks().forEach(function (t) { t.stop(); });
+            talk.context.close();
+            talk.stream = talk.context = null;
+        }
+    }
+
+    function sendTalk(pcm) {
+        if (pcm) talk.queue.push(pcm);
+        if (talk.busy || !talk.queue.length || !base || ended) return;
+        var total = talk.queue.reduce(function (n, b) { return n + b.byteLength; }, 0);
+        var body = new Uint8Array(total), at = 0;
+        talk.queue.forEach(function (b) { body.set(new Uint8Array(b), at); at += b.byteLength; });
+        talk.queue = [];
+        talk.busy = true;
+        fetch(base + '/talk', { method: 'POST', headers: { 'Content-Type': 'application/octet-stream' }, body: body })
+            .catch(function () { }).then(function () { talk.busy = false; sendTalk(null); });
+    }
+})();

@@ -1,0 +1,314 @@
+// tiravex-serve end to end: camera pages of the old style in headless
+// Chromium against the simulated camera, driven through the browser's
+// DevTools (a person's mouse and wheel), and the server's refusals.
+
+#include "support/Browser.h"
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using testing_support::CdpPage;
+using testing_support::Chromium;
+using testing_support::Json;
+using testing_support::ServeProcess;
+
+constexpr int kLoginMs = 15000;
+constexpr int kPictureMs = 10000;
+constexpr int kCloseMs = 8000;
+
+std::string outputFolder()
+{
+    std::string folder = ::testing::TempDir() + "/serve";
+    std::string command = "mkdir -p '" + folder + "'";
+    if (std::system(command.c_str()) != 0) { }
+    return folder;
+}
+
+class Browser : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (testing_support::ChromiumProgram().empty())
+            GTEST_SKIP() << "no Chromium";
+        ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "sim"));
+        ASSERT_TRUE(browser.Start()) << "Chromium did not start";
+    }
+    void TearDown() override
+    {
+        browser.Stop();
+        EXPECT_EQ(server.Stop(), 0) << "tiravex-serve did not end cleanly";
+    }
+
+    // The camera's open roads and channels drop to none.
+    bool cameraLetGo(int timeoutMs)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < until) {
+            if (server.Camera("roadsOpen") == Json(0) && server.Camera("channelsOpen") == Json(0))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    ServeProcess server;
+    Chromium browser;
+};
+
+TEST_F(Browser, AnOldStylePageLogsInGetsItsCgiAnswerSeesTheLivePictureZoomsAndHearsAlarms)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "old.html", page));
+    ASSERT_TRUE(page.WaitFor("loginValues > 0", kLoginMs)) << "no login report";
+    const int values = page.Eval("loginValues").get<int>();
+    EXPECT_TRUE(values == 70 || values == 133) << values << " values with event 100";
+    EXPECT_EQ(page.Eval("loginStatus"), Json(0));
+
+    // A member's answer comes back at once, as pages expect.
+    Json cgi = page.Eval("IPCam.GetCGIResult('getDevInfo', 0)");
+    ASSERT_TRUE(cgi.is_string());
+    EXPECT_NE(cgi.get<std::string>().find("Tiravex"), std::string::npos) << cgi;
+
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kPictureMs)) << "the picture stays black";
+    page.Eval("window.before = samples('IPCam'), 1");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_GT(page.Eval("changedSamples('IPCam', before)").get<int>(), 1000) << "the picture did not move in a second";
+    page.Screenshot(outputFolder() + "/old-live.png");
+
+    // The wheel on the picture zooms in around the pointer: the frame
+    // counter at the picture's top left leaves the view.
+    EXPECT_GT(page.Eval("crossings('IPCam', 14, 4, 110)").get<int>(), 6);
+    Json centre = page.Eval("centreOf('IPCam')");
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(page.Mouse("mouseWheel", centre[0].get<double>(), centre[1].get<double>(), "none", -120));
+    EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the wheel did not zoom";
+    page.Screenshot(outputFolder() + "/old-zoomed.png");
+
+    // The camera's alarm reaches the page's callback.
+    page.Eval("window.heardBefore = codes.length, 1");
+    server.Camera("alarm", Json::array({ 0 }));
+    EXPECT_TRUE(page.WaitFor("codes.slice(heardBefore).indexOf(111) >= 0", 5000)) << page.Eval("codes.join(',')");
+
+    // Closing the page lets the camera go.
+    EXPECT_GT(server.Camera("roadsOpen").get<int>(), 0);
+    ASSERT_TRUE(browser.Close(page));
+    EXPECT_TRUE(cameraLetGo(kCloseMs)) << "the camera still has " << server.Camera("roadsOpen") << " roads and " << server.Camera("channelsOpen") << " channels";
+}
+
+TEST_F(Browser, FourControlsOnOnePageShowFourPicturesAndClosingThePageClosesTheirChannels)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "four.html", page));
+    for (const char* view : { "view0", "view1", "view2", "view3" })
+        EXPECT_TRUE(page.WaitFor(std::string("brightSamples('") + view + "') > 1500", kLoginMs)) << view << " shows no picture";
+    page.Screenshot(outputFolder() + "/four.png");
+    EXPECT_GE(server.Camera("channelsOpen").get<int>(), 4);
+    ASSERT_TRUE(browser.Close(page));
+    EXPECT_TRUE(cameraLetGo(kCloseMs)) << "the camera still has " << server.Camera("roadsOpen") << " roads and " << server.Camera("channelsOpen") << " channels";
+}
+
+TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "old.html", page));
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture";
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+
+    // The picture the camera sends opens in a window on the page.
+    server.Camera("snapshot");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
+    EXPECT_TRUE(page.WaitFor("(function () { var c = " + windows + "[0].firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+                             " var n = 0; for (var i = 0; i < d.length; i += 64) if (d[i] + d[i + 1] + d[i + 2] > 96) ++n; return n > 1000; })()",
+        5000)) << "the snapshot window shows no picture";
+    // Its close box (the top right of its own title bar) closes it.
+    Json box = page.Eval("(function () { var w = " + windows + "[0]; window.scrollTo(w.offsetLeft + w.offsetWidth - innerWidth + 20, 0);"
+                         " var r = w.getBoundingClientRect(); return [r.right, r.top]; })()");
+    ASSERT_TRUE(box.is_array());
+    page.Mouse("mousePressed", box[0].get<double>() - 8, box[1].get<double>() + 8, "left");
+    page.Mouse("mouseReleased", box[0].get<double>() - 8, box[1].get<double>() + 8, "left");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the close box did not close the snapshot window";
+    page.Eval("window.scrollTo(0, 0), 1");
+
+    // A member that waits for a person (the About box) answers the page at
+    // once, and the dialog waits on the page for its button.
+    EXPECT_TRUE(page.Eval("IPCam.AboutBox(), true") == Json(true));
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no About box";
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "Return did not end the About box";
+
+    // The right button opens the control's menu on the page; its second
+    // item goes full screen, in the browser's full screen.
+    Json centre = page.Eval("centreOf('IPCam')");
+    page.Mouse("mousePressed", centre[0].get<double>(), centre[1].get<double>(), "right");
+    page.Mouse("mouseReleased", centre[0].get<double>(), centre[1].get<double>(), "right");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no menu";
+    page.Screenshot(outputFolder() + "/old-menu.png");
+    Json menu = page.Eval("(function () { var r = " + windows + "[0].getBoundingClientRect(); return [r.left, r.top, r.height]; })()");
+    const double itemX = menu[0].get<double>() + 30, itemY = menu[1].get<double>() + menu[2].get<double>() / 2;
+    page.Mouse("mouseMoved", itemX, itemY);
+    page.Mouse("mousePressed", itemX, itemY, "left");
+    page.Mouse("mouseReleased", itemX, itemY, "left");
+    EXPECT_TRUE(page.WaitFor("document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'", 5000)) << "not full screen";
+    page.Screenshot(outputFolder() + "/old-full-screen.png");
+}
+
+class Sound : public Browser, public ::testing::WithParamInterface<int> { };
+
+TEST_P(Sound, ThePageHearsTheCamerasToneAndItsMicrophoneReachesTheCameraInBlocksOfTheCoding)
+{
+    const int coding = GetParam();
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "sound.html?coding=" + std::to_string(coding), page));
+    ASSERT_TRUE(page.WaitFor("talking", kLoginMs));
+    ASSERT_TRUE(page.WaitFor("heard.length > 12000", kPictureMs)) << "less than 1.5 s of sound reached the page";
+    EXPECT_GT(page.Eval("share(440)").get<double>(), 0.8) << "the sound is not the camera's 440 Hz tone";
+    EXPECT_LT(page.Eval("share(1000)").get<double>(), 0.05);
+
+    const int sizes[] = { 960, 120, 160 };
+    const std::string size = std::to_string(sizes[coding]);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    Json blocks;
+    while (std::chrono::steady_clock::now() < until) {
+        blocks = server.Camera("talkBlocks");
+        if (blocks.is_object() && blocks.value(size, 0) > 10)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(blocks.is_object());
+    EXPECT_EQ(blocks.size(), 1u) << blocks;
+    EXPECT_GT(blocks.value(size, 0), 10) << blocks;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
+
+// ---- refusals, without a browser ----
+
+class Refusals : public ::testing::Test {
+protected:
+    httplib::Result post(const std::string& path, const std::string& body, const httplib::Headers& headers = {})
+    {
+        httplib::Client client("127.0.0.1", server.Port());
+        client.set_read_timeout(10, 0);
+        return client.Post(path.c_str(), headers, body, "application/json");
+    }
+    std::string newSession()
+    {
+        auto res = post("/tiravex/session", R"({"screen":[1280,720],"callbacks":["PluginCallBack"]})");
+        if (!res || res->status != 200)
+            return {};
+        return Json::parse(res->body)["session"].get<std::string>();
+    }
+    ServeProcess server;
+};
+
+TEST_F(Refusals, OnAnyOtherAddressThanLoopbackRequestsWithoutTheTokenAreRefused)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "", { "--bind", "0.0.0.0" }));
+    ASSERT_EQ(server.Token().size(), 32u) << "no token printed";
+    httplib::Client client("127.0.0.1", server.Port());
+    auto none = client.Get("/tiravex.js");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 403);
+    std::string wrong = server.Token();
+    wrong[0] = wrong[0] == 'a' ? 'b' : 'a';
+    EXPECT_EQ(client.Get(("/tiravex.js?token=" + wrong).c_str())->status, 403);
+    EXPECT_EQ(client.Get(("/old.html?token=" + wrong).c_str())->status, 403);
+    EXPECT_EQ(post("/tiravex/session?token=" + wrong, "{}")->status, 403);
+
+    auto right = client.Get(("/old.html?token=" + server.Token()).c_str());
+    ASSERT_TRUE(right);
+    EXPECT_EQ(right->status, 200);
+    const std::string cookie = right->get_header_value("Set-Cookie");
+    EXPECT_EQ(cookie.rfind("tiravex_token=" + server.Token() + ";", 0), 0u) << cookie;
+    // The browser sends the cookie with the page's own requests.
+    auto withCookie = client.Get("/tiravex.js", httplib::Headers { { "Cookie", "tiravex_token=" + server.Token() } });
+    EXPECT_EQ(withCookie->status, 200);
+}
+
+TEST_F(Refusals, RequestsFromAnotherOriginOrForAnotherHostAreRefused)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    EXPECT_TRUE(server.Token().empty()) << "loopback needs no token";
+    const std::string self = "http://127.0.0.1:" + std::to_string(server.Port());
+    EXPECT_EQ(post("/tiravex/session", "{}", { { "Origin", "http://evil.example" } })->status, 403);
+    EXPECT_EQ(post("/tiravex/session", "{}", { { "Origin", "http://localhost:" + std::to_string(server.Port()) } })->status, 403);
+    EXPECT_EQ(post("/tiravex/session", "{}", { { "Sec-Fetch-Site", "cross-site" } })->status, 403);
+    EXPECT_EQ(post("/tiravex/camera/alarm", "{}", { { "Sec-Fetch-Site", "same-site" } })->status, 403);
+
+    const std::string session = newSession();
+    ASSERT_FALSE(session.empty());
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_read_timeout(2, 0);
+    auto stream = client.Get(("/tiravex/s/" + session + "/stream").c_str(), httplib::Headers { { "Sec-Fetch-Site", "cross-site" } });
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->status, 403) << "another site read a page's stream";
+    // A name that is not the server's, as DNS rebinding gives.
+    auto rebound = client.Get("/tiravex.js", httplib::Headers { { "Host", "evil.example:" + std::to_string(server.Port()) } });
+    EXPECT_EQ(rebound->status, 403);
+
+    // The page's own origin is served.
+    auto own = post("/tiravex/session", "{}", { { "Origin", self }, { "Sec-Fetch-Site", "same-origin" } });
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->status, 200);
+}
+
+TEST_F(Refusals, OneSessionCannotReachAnotherSessionsControl)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    const std::string a = newSession(), b = newSession();
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.size(), 32u) << "a session id is 128 random bits";
+    auto made = post("/tiravex/s/" + a + "/create", R"({"params":{"Self":"0"},"rect":[0,0,320,240]})");
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->status, 200);
+    const std::uint32_t control = Json::parse(made->body)["control"].get<std::uint32_t>();
+    const std::string call = Json { { "control", control }, { "op", "call" }, { "name", "GetLiveCfg" }, { "args", Json::array() }, { "have", 0 } }.dump();
+
+    auto own = post("/tiravex/s/" + a + "/call", call);
+    EXPECT_EQ(own->status, 200);
+    auto other = post("/tiravex/s/" + b + "/call", call);
+    EXPECT_EQ(other->status, 403);
+    EXPECT_NE(other->body.find("another page"), std::string::npos);
+    EXPECT_EQ(post("/tiravex/s/" + b + "/destroy", call)->status, 403);
+    EXPECT_EQ(post("/tiravex/s/" + b + "/resize", call)->status, 403);
+    // Unknown sessions and controls are not there at all.
+    EXPECT_EQ(post("/tiravex/s/0123456789abcdef0123456789abcdef/call", call)->status, 404);
+    EXPECT_EQ(post("/tiravex/s/" + a + "/call", R"({"control":999999,"op":"call","name":"GetLiveCfg","args":[]})")->status, 404);
+    // Closing one session leaves the other's control alone.
+    EXPECT_EQ(post("/tiravex/s/" + b + "/close", "")->status, 204);
+    EXPECT_EQ(post("/tiravex/s/" + a + "/call", call)->status, 200);
+}
+
+TEST_F(Refusals, ValuesOfTheWrongTypeAreRefusedAndThePageGoesOn)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    const std::string session = newSession();
+    ASSERT_FALSE(session.empty());
+    auto bad = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":["left","top",[],{}]})");
+    ASSERT_TRUE(bad);
+    EXPECT_NE(bad->body.find("error"), std::string::npos) << bad->body;
+    EXPECT_EQ(post("/tiravex/s/" + session + "/input", R"({"events":[{"t":"mouse","a":"move","x":"here","y":null},7,"x"]})")->status, 204);
+    EXPECT_EQ(post("/tiravex/s/" + session + "/call", "not json")->status, 400);
+    // The page's worker still makes and answers controls.
+    auto made = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":[0,0,320,240]})");
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->status, 200);
+    Json answer = Json::parse(made->body);
+    ASSERT_TRUE(answer.contains("members")) << made->body;
+    const Json call { { "control", answer["control"] }, { "op", "get" }, { "name", "NoSuchMember" }, { "args", Json::array() }, { "have", 0 } };
+    auto unknown = post("/tiravex/s/" + session + "/call", call.dump());
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 200);
+    EXPECT_LT(Json::parse(unknown->body).value("hr", 0), 0) << "an unknown member is an Automation failure, answered";
+}
+
+}
