@@ -7,8 +7,7 @@
 //
 //   multiview_bench [--seconds N]
 
-#include "support/Dispatch.h"
-#include "support/FakeScript.h"
+#include "ControlPage.h"
 
 #include "control/TiravexCtrl.h"
 #include "host/PageSite.h"
@@ -54,9 +53,6 @@ constexpr int kScreenHeight = 1080;
 constexpr int kColumns = 4;        // the views tile the page in 4 columns and 2 rows
 constexpr int kViewWidth = kScreenWidth / kColumns;
 constexpr int kViewHeight = kScreenHeight / (kViews / kColumns);
-constexpr int kStreamType = 1;     // the Login member's stream type and its last argument,
-constexpr int kLoginChannel = 7;   // as the tests' pages pass them
-constexpr DWORD kLoginWaitMs = 10000;
 constexpr DWORD kFirstFrameWaitMs = 10000;
 constexpr int kStallMs = 5000;     // long enough to outlast the settle below
 constexpr DWORD kSettleMs = 300;   // frames in flight arrive and are drawn
@@ -186,9 +182,6 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count)
 
 // ---- the page ---------------------------------------------------------------------------
 
-using testing_support::CallByName;
-using testing_support::Num;
-using testing_support::Str;
 
 int fail(const char* what)
 {
@@ -234,34 +227,17 @@ int main(int argc, char** argv)
         cameras.push_back(std::move(camera));
     }
 
-    ui::SetMonitorSizes({ { kScreenWidth, kScreenHeight } });
-    WNDCLASS pageClass;
-    pageClass.lpszClassName = "BenchPage";
-    ui::RegisterClass(pageClass);
-    HWND page = ui::CreateWindowEx(0, "BenchPage", "page", WS_POPUP | WS_VISIBLE, 0, 0, kScreenWidth, kScreenHeight, nullptr);
-    testing_support::FakeScript script;
-    script.functions = { { "PluginCallBack", 1 }, { "PluginCallBackCGI", 2 } };
-    com::ComPtr<host::PageSite> site = host::PageSite::Create();
-    site->SetScript(&script);
+    auto page = std::make_unique<bench::ControlPage>("BenchPage", kScreenWidth, kScreenHeight);
 
     media::SetFrameProbe(&onProbe);
     std::vector<control::CTiravexCtrl*> controls;
     for (int i = 0; i < kViews; ++i) {
-        auto* c = control::CTiravexCtrl::Create();
-        control::PropertyBag bag;
-        bag["Self"] = std::to_string(i);
-        c->LoadProperties(bag);
-        c->SetClientSite(site.Get());
         LONG x = (i % kColumns) * kViewWidth, y = (i / kColumns) * kViewHeight;
-        c->CreateControlWindow(page, RECT { x, y, x + kViewWidth, y + kViewHeight });
+        auto* c = page->AddControl(i, RECT { x, y, x + kViewWidth, y + kViewHeight });
         controls.push_back(c);
         g_slots[static_cast<std::size_t>(i)].player = static_cast<const CPlayBase*>(&c->Live());
-        const sim::Camera& cam = *cameras[static_cast<std::size_t>(i)];
-        CallByName(c, "Login", { Str(cam.Address()), Num(cam.Port()), Num(cam.WebPort()), Str(cam.User()), Str(cam.Password()), Num(kStreamType), Num(kLoginChannel) });
-        if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
+        if (!bench::LogInAndOpen(c, *cameras[static_cast<std::size_t>(i)]))
             return fail("a login failed");
-        CallByName(c, "LoginSuc", {});
-        CallByName(c, "Open", { Str("") });
     }
     if (!ui::RunUntil([&] { return std::all_of(controls.begin(), controls.end(), [](auto* c) { return c->Live().DrawnFrames() > 0; }); }, kFirstFrameWaitMs))
         return fail("a view never showed a frame");
@@ -306,8 +282,7 @@ int main(int argc, char** argv)
     for (auto* c : controls)
         c->Release();
     controls.clear();
-    ui::DestroyWindow(page);
-    ui::PumpPending();
+    page.reset();
     cameras.clear();
 
     // Bare FFmpeg decode of as many of the same frames, on this thread alone.

@@ -9,14 +9,7 @@
 //
 //   tiravex-soak --minutes N --out DIR
 
-#include "support/Dispatch.h"
-#include "support/FakeScript.h"
-
-#include "control/TiravexCtrl.h"
-#include "host/PageSite.h"
-#include "sim/Camera.h"
-#include "ui/Monitor.h"
-#include "ui/Window.h"
+#include "ControlPage.h"
 
 #include <malloc.h>
 
@@ -44,9 +37,6 @@ constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 960;
 constexpr int kViewWidth = kScreenWidth / 2;
 constexpr int kViewHeight = kScreenHeight / 2;
-constexpr int kStreamType = 1;
-constexpr int kLoginChannel = 7;
-constexpr DWORD kLoginWaitMs = 10000;
 constexpr int kFaultEverySeconds = 15;
 constexpr int kCgiEverySeconds = 5;
 constexpr int kStallMs = 3000;
@@ -144,15 +134,7 @@ int main(int argc, char** argv)
         cameras.push_back(std::move(camera));
     }
 
-    ui::SetMonitorSizes({ { kScreenWidth, kScreenHeight } });
-    WNDCLASS pageClass;
-    pageClass.lpszClassName = "SoakPage";
-    ui::RegisterClass(pageClass);
-    HWND page = ui::CreateWindowEx(0, "SoakPage", "page", WS_POPUP | WS_VISIBLE, 0, 0, kScreenWidth, kScreenHeight, nullptr);
-    testing_support::FakeScript script;
-    script.functions = { { "PluginCallBack", 1 }, { "PluginCallBackCGI", 2 } };
-    com::ComPtr<host::PageSite> site = host::PageSite::Create();
-    site->SetScript(&script);
+    auto page = std::make_unique<bench::ControlPage>("SoakPage", kScreenWidth, kScreenHeight);
 
     std::vector<control::CTiravexCtrl*> controls;
     // Login, live view, sound, talk and recording, as the page starts them
@@ -160,24 +142,16 @@ int main(int argc, char** argv)
     auto connect = [&](int i) {
         auto* c = controls[static_cast<std::size_t>(i)];
         const sim::Camera& cam = *cameras[static_cast<std::size_t>(i)];
-        CallByName(c, "Login", { Str(cam.Address()), Num(cam.Port()), Num(cam.WebPort()), Str(cam.User()), Str(cam.Password()), Num(kStreamType), Num(kLoginChannel) });
-        if (!ui::RunUntil([&] { return c->Link().LoginStatus() != devlink::kNoLoginReply; }, kLoginWaitMs) || c->Link().LoginStatus() != 0)
+        if (!bench::LogInAndOpen(c, cam))
             return false;
-        CallByName(c, "LoginSuc", {});
-        CallByName(c, "Open", { Str("") });
         CallByName(c, "OpenAudio", {});
         CallByName(c, "OpenTalk", {});
         CallByName(c, "Record", { Num(1), Str("") });
         return true;
     };
     for (int i = 0; i < kViews; ++i) {
-        auto* c = control::CTiravexCtrl::Create();
-        control::PropertyBag bag;
-        bag["Self"] = std::to_string(i);
-        c->LoadProperties(bag);
-        c->SetClientSite(site.Get());
         LONG x = (i % 2) * kViewWidth, y = (i / 2) * kViewHeight;
-        c->CreateControlWindow(page, RECT { x, y, x + kViewWidth, y + kViewHeight });
+        auto* c = page->AddControl(i, RECT { x, y, x + kViewWidth, y + kViewHeight });
         controls.push_back(c);
         if (i == 0)
             putText(c, "RecordPath", out + "/records");
@@ -249,8 +223,7 @@ int main(int argc, char** argv)
     for (auto* c : controls)
         c->Release();
     controls.clear();
-    ui::DestroyWindow(page);
-    ui::PumpPending();
+    page.reset();
     std::printf("after close: threads %ld, open files %ld\n", statusField("Threads:"), countEntries("/proc/self/fd"));
     for (const auto& entry : fs::recursive_directory_iterator(out + "/records"))
         if (entry.is_regular_file() && entry.path().extension() == ".avi")

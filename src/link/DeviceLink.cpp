@@ -438,11 +438,14 @@ struct DeviceLink::PortQuery {
     sys::CriticalSection lock;
     bool superseded = false; // guarded by lock; once set, the query posts nothing
 
-    // Page's thread: ends the exchange at once; no report follows.
+    // Page's thread: ends the exchange at once; no report follows. Once is
+    // enough (ending an exchange may wait up to one connect slice).
     void Supersede()
     {
         {
             sys::Locker hold(lock);
+            if (superseded)
+                return;
             superseded = true;
         }
         client.Cancel();

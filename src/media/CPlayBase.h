@@ -286,7 +286,9 @@ protected:
     // Cleared by closing an open channel, set by opening one: frames that
     // arrive in between are not decoded. Guarded by m_decoderLock.
     bool m_acceptFrames = true;
-    std::int32_t m_recordFrameRate = 0;
+    // Written under the record lock; the media thread reads it without, to
+    // decide whether a frame starts a new file.
+    std::atomic<std::int32_t> m_recordFrameRate { 0 };
     std::atomic<int> m_decoderOpens { 0 };
     std::atomic<int> m_drawnFrames { 0 };
     std::atomic<int> m_storageCleans { 0 };

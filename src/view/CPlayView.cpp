@@ -425,6 +425,7 @@ HRESULT CPlayView::Compose(gfx::Surface* back, const RECT& source, const RECT* d
 {
     if (!composition || !back)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
+    std::lock_guard account(m_accountMutex);
     prepareBars(display);
     HRESULT hr = composition->Blt(display, back, &source, gfx::DDBLT_WAIT, nullptr);
     noteComposed(display);
@@ -436,6 +437,7 @@ HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& so
 {
     if (!composition)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
+    std::lock_guard account(m_accountMutex);
     prepareBars(display);
     const RECT dest = display ? *display : RECT { 0, 0, width, height };
     HRESULT hr = composition->BltPicture(dest, picture, source);
@@ -451,6 +453,7 @@ HRESULT CPlayView::ComposeWithin(gfx::Surface* back, const RECT& source, const R
     const RECT clip = gfx::DestPixelsReading(dest, source, sourceBox);
     if (ui::IsEmpty(clip))
         return lastResult = gfx::DD_OK;
+    std::lock_guard account(m_accountMutex);
     noteForeignWrites();
     HRESULT hr = composition->BltWithin(dest, back, source, clip);
     noteOwnWrite(clip);
@@ -467,7 +470,8 @@ HRESULT CPlayView::Present(HWND window, bool keepRatio)
     gfx::Screen& screen = gfx::Screen::Get();
     // The screen's lock is held from the look at its changes until the
     // generation after the blit is read, so that no other change slips
-    // between them unseen.
+    // between them unseen. The view's account is locked first.
+    std::lock_guard account(m_accountMutex);
     std::lock_guard screenLock(screen.Mutex());
     noteForeignWrites();
     const bool sameTarget = m_presented && window == m_presentedWindow && windowRect == m_presentedRect && keepRatio == m_presentedKeepRatio

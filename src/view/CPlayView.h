@@ -11,10 +11,13 @@
 // Exactly one view exists per control, made and destroyed by the media hub
 // (as its media::Renderer, through CPlayView::Make).
 //
-// Threads: the view has no lock. Blits into the composition surface and
-// onto the screen are made under the lock of the window that makes them;
-// frames are drawn on the media threads, presents on the watchdog thread,
-// and remaking the view holds every player's render lock.
+// Threads: blits into the composition surface and onto the screen are made
+// under the lock of the window that makes them; frames are drawn on the
+// media threads, presents on the watchdog thread, and remaking the view
+// holds every player's render lock. A control's windows share the view, so
+// the composes and presents that keep account of what the composition
+// surface and the screen hold also take the view's own lock (before the
+// screen's).
 
 #include "media/Renderer.h"
 
@@ -24,6 +27,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class CPlayView : public media::Renderer {
 public:
@@ -144,7 +148,9 @@ private:
     // After the view's own step changed `rect` of the composition surface.
     void noteOwnWrite(const RECT& rect);
 
-    // Guarded as the composition surface is (the window's lock).
+    // Guards the account below, and is held across the compose or present
+    // that changes what it describes.
+    std::mutex m_accountMutex;
     RECT m_changed {};               // composition pixels not yet presented
     std::uint64_t m_knownWrites = 0; // the write count the view accounted for
     bool m_presented = false;        // the last present's target...

@@ -33,6 +33,9 @@ KzHandle openRoad(const sim::Camera& camera, Recorder& r, LoginInfo& login)
     login = MakeLogin("127.0.0.1", camera.Port(), camera.User(), camera.Password());
     KzHandle road = kz_open_ctrl_road(kz::kRoadModeMedia, &login, &Recorder::OnControl, &r, 0);
     EXPECT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }));
+    // The camera counts the road among its own a moment after it replied;
+    // what it sends to its roads before then goes nowhere.
+    EXPECT_TRUE(camera.WaitUntil([&] { return camera.RoadsOpen() == 1; }, 5000));
     return road;
 }
 

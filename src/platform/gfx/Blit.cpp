@@ -238,30 +238,43 @@ void FillPixels(const PixelView& dest, const RECT& rect, const RECT& clip, DWORD
         std::fill_n(row32(dest, y) + r.left, r.right - r.left, color);
 }
 
+namespace {
+
+// The reference blits' walk: every destination pixel inside the
+// rectangle, the clip and the surface whose source pixel lies inside the
+// source, one at a time: write(x, y, sx, sy).
+template<typename Write>
+void forEachMappedPixel(const PixelView& dest, const BlitParams& p, int sourceWidth, int sourceHeight, Write write)
+{
+    const LONG top = std::max<LONG>({ p.dest.top, p.destClip.top, 0 });
+    const LONG bottom = std::min<LONG>({ p.dest.bottom, p.destClip.bottom, dest.height });
+    const LONG left = std::max<LONG>({ p.dest.left, p.destClip.left, 0 });
+    const LONG right = std::min<LONG>({ p.dest.right, p.destClip.right, dest.width });
+    for (LONG y = top; y < bottom; ++y) {
+        const std::int64_t sy = sourceIndex(y, p.dest.top, p.dest.bottom, p.source.top, p.source.bottom);
+        if (sy < 0 || sy >= sourceHeight)
+            continue;
+        for (LONG x = left; x < right; ++x) {
+            const std::int64_t sx = sourceIndex(x, p.dest.left, p.dest.right, p.source.left, p.source.right);
+            if (sx >= 0 && sx < sourceWidth)
+                write(x, y, sx, sy);
+        }
+    }
+}
+
+}
+
 HRESULT ReferenceBlit(const PixelView& dest, const PixelView& source, const BlitParams& p)
 {
     if (dest.format != PixelFormat::Xrgb8888 || (p.colorKey && isYuv(source.format)))
         return DDERR_UNSUPPORTED;
     if (!validRect(p.dest) || !validRect(p.source))
         return DDERR_INVALIDRECT;
-    const LONG top = std::max<LONG>({ p.dest.top, p.destClip.top, 0 });
-    const LONG bottom = std::min<LONG>({ p.dest.bottom, p.destClip.bottom, dest.height });
-    const LONG left = std::max<LONG>({ p.dest.left, p.destClip.left, 0 });
-    const LONG right = std::min<LONG>({ p.dest.right, p.destClip.right, dest.width });
-    for (LONG y = top; y < bottom; ++y) {
-        std::int64_t sy = sourceIndex(y, p.dest.top, p.dest.bottom, p.source.top, p.source.bottom);
-        if (sy < 0 || sy >= source.height)
-            continue;
-        for (LONG x = left; x < right; ++x) {
-            std::int64_t sx = sourceIndex(x, p.dest.left, p.dest.right, p.source.left, p.source.right);
-            if (sx < 0 || sx >= source.width)
-                continue;
-            DWORD raw = source.format == PixelFormat::Xrgb8888 ? row32(source, static_cast<int>(sy))[sx] : ReadPixelAsXrgb(source, static_cast<int>(sx), static_cast<int>(sy));
-            if (p.colorKey && keyed(raw, p.key))
-                continue;
+    forEachMappedPixel(dest, p, source.width, source.height, [&](LONG x, LONG y, std::int64_t sx, std::int64_t sy) {
+        DWORD raw = source.format == PixelFormat::Xrgb8888 ? row32(source, static_cast<int>(sy))[sx] : ReadPixelAsXrgb(source, static_cast<int>(sx), static_cast<int>(sy));
+        if (!(p.colorKey && keyed(raw, p.key)))
             row32(dest, y)[x] = raw;
-        }
-    }
+    });
     return DD_OK;
 }
 
@@ -554,25 +567,13 @@ HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, co
         return DDERR_INVALIDRECT;
     if (!pictureUsable(source))
         return DDERR_INVALIDPARAMS;
-    const LONG top = std::max<LONG>({ p.dest.top, p.destClip.top, 0 });
-    const LONG bottom = std::min<LONG>({ p.dest.bottom, p.destClip.bottom, dest.height });
-    const LONG left = std::max<LONG>({ p.dest.left, p.destClip.left, 0 });
-    const LONG right = std::min<LONG>({ p.dest.right, p.destClip.right, dest.width });
-    for (LONG y = top; y < bottom; ++y) {
-        std::int64_t sy = sourceIndex(y, p.dest.top, p.dest.bottom, p.source.top, p.source.bottom);
-        if (sy < 0 || sy >= source.height)
-            continue;
-        for (LONG x = left; x < right; ++x) {
-            std::int64_t sx = sourceIndex(x, p.dest.left, p.dest.right, p.source.left, p.source.right);
-            if (sx < 0 || sx >= source.width)
-                continue;
-            const int luma = source.planes[0][sy * source.strides[0] + sx];
-            const std::int64_t cy = sy >> source.chromaShiftY, cx = sx >> source.chromaShiftX;
-            const int u = source.planes[1][cy * source.strides[1] + cx];
-            const int v = source.planes[2][cy * source.strides[2] + cx];
-            row32(dest, y)[x] = source.fullRange ? FullRangeYuvToXrgb(luma, u, v) : YuvToXrgb(luma, u, v);
-        }
-    }
+    forEachMappedPixel(dest, p, source.width, source.height, [&](LONG x, LONG y, std::int64_t sx, std::int64_t sy) {
+        const int luma = source.planes[0][sy * source.strides[0] + sx];
+        const std::int64_t cy = sy >> source.chromaShiftY, cx = sx >> source.chromaShiftX;
+        const int u = source.planes[1][cy * source.strides[1] + cx];
+        const int v = source.planes[2][cy * source.strides[2] + cx];
+        row32(dest, y)[x] = source.fullRange ? FullRangeYuvToXrgb(luma, u, v) : YuvToXrgb(luma, u, v);
+    });
     return DD_OK;
 }
 

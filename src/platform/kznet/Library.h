@@ -259,8 +259,9 @@ private:
 // One parser. Its calls are serialised, except that CloseSocket from another
 // thread ends a connect, request or response in progress at once: it marks
 // the exchange aborted and shuts the socket down before it waits for the call
-// to return. The descriptor is opened and closed only under m_socketLock, so
-// that the shutdown never reaches a descriptor number already reused.
+// to return. The descriptor is closed only under m_socketLock, where the
+// shutdown reads it, so the shutdown never reaches a number already closed
+// and given to another file.
 class Http {
 public:
     int SetRequest(const char* path, const char* method, const char* host);
@@ -276,7 +277,7 @@ private:
     void closeDescriptor();
 
     std::mutex m_mutex; // every call of one parser is serialised
-    std::mutex m_socketLock; // guards the descriptor's lifetime (open, shutdown, close)
+    std::mutex m_socketLock; // held to close the descriptor and to shut it down
     std::atomic<bool> m_abort { false }; // set by CloseSocket, cleared by CreateSocket
     std::string m_path, m_method, m_host;
     net::Socket m_socket;
