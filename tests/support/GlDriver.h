@@ -3,9 +3,11 @@
 // loads the system's GL driver (under Xvfb, Mesa's software rasteriser
 // swrast_dri.so), which keeps allocations for the life of the process and is
 // unloaded when SDL shuts its video down. At the leak check its allocations
-// then come from an unloaded module, which no suppression can name. Loading
-// the driver first with RTLD_NODELETE keeps it mapped until the process
-// ends, so that tests/lsan.supp names it. Other builds need none of this.
+// are then unreachable and come from an unloaded module, which no
+// suppression can name. Loading the driver first with RTLD_NODELETE keeps it
+// mapped until the process ends: its data, which points to what it keeps,
+// is still there for LeakSanitizer to scan, so nothing of it is reported and
+// no suppression is needed. Other builds need none of this.
 
 #include <dlfcn.h>
 
