@@ -4,6 +4,7 @@
 // picture, and the page reads back what the mouse drew.
 
 #include "support/PageFixture.h"
+#include "support/Sanitized.h"
 
 namespace {
 
@@ -36,8 +37,9 @@ constexpr const char* kPage = R"JS(
         function () { host.screenshot("masks.png"); console.log("masks " + v.Areas); host.exit(0); }
     ];
     var at = 0;
-    // The overlay follows the frames: the screenshots wait for a few.
-    function next() { if (at < steps.length) { steps[at++](); setTimeout(next, at === 4 ? 1500 : at === 3 || at === 10 ? 500 : 150); } }
+    // The overlay follows the frames: the screenshots wait for a few
+    // (`settle` milliseconds).
+    function next() { if (at < steps.length) { steps[at++](); setTimeout(next, at === 4 ? 1500 : at === 3 || at === 10 ? settle : 150); } }
     v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
 )JS";
 
@@ -52,7 +54,9 @@ int count(const testing_support::Image& image, RECT area, std::uint32_t colour)
 
 TEST(Editors, WhatTheMouseDrawsIsShownOverThePictureAndReadBackByThePage)
 {
-    auto run = testing_support::RunPage("sim,width=640,height=480", kPage, "editors");
+    // A few frames take longer to arrive and compose under a sanitizer.
+    const int settle = testing_support::kSanitized ? 2000 : 500;
+    auto run = testing_support::RunPage("sim,width=640,height=480", "var settle = " + std::to_string(settle) + ";\n" + kPage, "editors");
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_GE(run.console.size(), 2u);
     // The editors fill the control at the screen's origin: cells of 64 x 48,

@@ -38,6 +38,16 @@ Bytes readFile(const std::string& path)
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+// The first `count` bytes of a file (all of it when shorter).
+Bytes readHead(const std::string& path, std::size_t count)
+{
+    std::ifstream in(path, std::ios::binary);
+    Bytes head(count);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(count));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return head;
+}
+
 std::uint32_t at32(const Bytes& b, std::size_t pos)
 {
     return pos + 4 <= b.size() ? static_cast<std::uint32_t>(b[pos] | b[pos + 1] << 8 | b[pos + 2] << 16 | static_cast<std::uint32_t>(b[pos + 3]) << 24) : 0xdeadbeef;
@@ -269,8 +279,8 @@ TEST(AviWriter, RefusesChunksOnceMoviIsBeyondItsLimit)
     EXPECT_EQ(AviWriteChunk(1, r.w, 1, r.videoId, one.data()), kAviTooLarge);
     EXPECT_EQ(AviWriteChunk(1, nullptr, 1, r.videoId, one.data()), kAviBadArgument);
     EXPECT_EQ(AviClose(r.w), kAviOk);
-    const Bytes idx = readFile(path + kAviIndexSuffix);
-    EXPECT_EQ(at32(readFile(path), 340), kAviMaxMoviLength + 10 + 4);
+    // The file is as long as its movi list: read only its head.
+    EXPECT_EQ(at32(readHead(path, 344), 340), kAviMaxMoviLength + 10 + 4);
     std::remove(path.c_str());
     std::remove((path + kAviIndexSuffix).c_str());
 }

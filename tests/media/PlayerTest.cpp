@@ -116,7 +116,8 @@ protected:
 namespace probed {
 std::mutex mutex;
 std::vector<media::ProbePoint> points;
-const void* player = nullptr;
+// Read by the probe on the watchdog's and the frame threads.
+std::atomic<const void*> player { nullptr };
 void Record(media::ProbePoint point, const void* p)
 {
     if (p != player)

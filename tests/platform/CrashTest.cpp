@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 volatile bool g_keepGoing = true;
+// An address nothing is mapped at, unknown to the compiler.
+volatile int* volatile g_nowhere = reinterpret_cast<int*>(16);
 
 // Deep enough to run through any thread's stack.
 [[gnu::noinline]] int Recurse(volatile char* previous)
@@ -70,8 +73,44 @@ protected:
     fs::path m_dir;
 };
 
+// A crash leaves one report: the dump, or in a build with a sanitizer the
+// sanitizer's own report on standard error (the handler stands aside).
+TEST_F(CrashDump, ACrashLeavesTheDumpOrTheSanitizersOwnReport)
+{
+    const fs::path dump = m_dir / "123.dmp";
+    const fs::path errors = m_dir / "stderr.txt";
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::freopen(errors.c_str(), "w", stderr);
+        ::setenv("TIRAVEX_CRASH_DUMP", dump.c_str(), 1);
+        struct sigaction before {}, after {};
+        ::sigaction(SIGSEGV, nullptr, &before);
+        sys::InstallCrashHandler();
+        ::sigaction(SIGSEGV, nullptr, &after);
+        bool replaced = before.sa_sigaction != after.sa_sigaction;
+        if (replaced == sys::kCrashHandlerStandsAside)
+            ::_exit(3);
+        *g_nowhere = 1;
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "the handler did not stand aside as the build says";
+    std::string report = Read(errors);
+    if (sys::kCrashHandlerStandsAside) {
+        EXPECT_FALSE(fs::exists(dump));
+        EXPECT_TRUE(report.find("Sanitizer") != std::string::npos || report.find("runtime error") != std::string::npos) << report.substr(0, 300);
+    } else {
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+        EXPECT_NE(Read(dump).find("signal: 11 (SEGV)"), std::string::npos);
+    }
+}
+
 TEST_F(CrashDump, AStackOverflowOnAWorkerLeavesADumpAndTheNextCrashReplacesIt)
 {
+    if (sys::kCrashHandlerStandsAside)
+        GTEST_SKIP() << "the sanitizer reports crashes in this build";
     const fs::path dump = m_dir / "123.dmp";
     int status = CrashInChild(dump, "overflower", [] { Recurse(nullptr); });
     ASSERT_TRUE(WIFSIGNALED(status));
@@ -93,6 +132,8 @@ TEST_F(CrashDump, AStackOverflowOnAWorkerLeavesADumpAndTheNextCrashReplacesIt)
 
 TEST_F(CrashDump, ALinkAtTheDumpsPlaceIsNotFollowed)
 {
+    if (sys::kCrashHandlerStandsAside)
+        GTEST_SKIP() << "the sanitizer reports crashes in this build";
     const fs::path target = m_dir / "precious";
     const fs::path dump = m_dir / "123.dmp";
     { std::ofstream(target) << "keep me"; }

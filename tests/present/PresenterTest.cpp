@@ -13,6 +13,7 @@
 #include "ui/Menu.h"
 #include "ui/Monitor.h"
 
+#include "support/GlDriver.h"
 #include "support/StepScript.h"
 
 #include <SDL.h>
@@ -85,6 +86,8 @@ class PresenterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        if (haveDisplay())
+            testing_support::KeepGlDriverLoaded();
         ui::SetMonitorSizes({ SIZE { kScreenWidth, kScreenHeight } });
         gfx::Screen::Get().SyncToMonitors();
         ui::ResetInput();

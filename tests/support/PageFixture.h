@@ -7,6 +7,7 @@
 
 #include "support/Dispatch.h"
 #include "support/FakeScript.h"
+#include "support/GlDriver.h"
 
 #include "control/TiravexCtrl.h"
 #include "host/PageHost.h"
@@ -226,6 +227,8 @@ inline PageRun RunPage(const std::string& camera, const std::string& script, con
     std::system(("mkdir -p '" + options.outputFolder + "'").c_str());
     run.folder = options.outputFolder;
     host::PageHost page(options);
+    if (display)
+        KeepGlDriverLoaded();
     if (display && !page.ShowOnDisplay())
         return run;
     std::string error;

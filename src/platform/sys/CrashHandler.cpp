@@ -159,12 +159,16 @@ std::string CrashDumpPath()
 
 void PrepareThreadForCrash()
 {
+    if constexpr (kCrashHandlerStandsAside)
+        return; // the sanitizer gives each thread the signal stack it needs
     thread_local AltStack stack;
     (void)stack;
 }
 
 void InstallCrashHandler()
 {
+    if constexpr (kCrashHandlerStandsAside)
+        return; // the sanitizer's handler stays in place
     std::string path = CrashDumpPath();
     if (path.size() >= kPathMax)
         return;

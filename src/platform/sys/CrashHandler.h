@@ -13,6 +13,17 @@
 
 namespace sys {
 
+// A build with a sanitizer (AddressSanitizer, ThreadSanitizer or
+// UndefinedBehaviorSanitizer: TIRAVEX_SANITIZED, set by the build) reports
+// a crash through the sanitizer's own handler, with far more than a dump
+// holds. There the crash handler stands aside: InstallCrashHandler and
+// PrepareThreadForCrash do nothing, and no dump is written.
+#if defined(TIRAVEX_SANITIZED) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kCrashHandlerStandsAside = true;
+#else
+constexpr bool kCrashHandlerStandsAside = false;
+#endif
+
 // The dump file: $TIRAVEX_CRASH_DUMP, else ${XDG_CACHE_HOME:-~/.cache}/tiravex/123.dmp.
 std::string CrashDumpPath();
 
