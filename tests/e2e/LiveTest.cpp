@@ -2,6 +2,7 @@
 // picture, listens and talks, as a user's page does.
 
 #include "support/PageFixture.h"
+#include "support/Sanitized.h"
 
 #include <cmath>
 #include <fstream>
@@ -9,21 +10,25 @@
 namespace {
 
 // A page that logs in with stream type `coding`, starts everything, takes
-// two screenshots a second apart and prints the camera's talk counts.
+// two screenshots a second apart and prints the camera's talk counts. The
+// first is taken when the first frames have had time to arrive and be
+// drawn, which under a sanitizer takes longer.
+constexpr int kFirstShotMs = testing_support::kSanitized ? 4000 : 1500;
+
 std::string livePage(int coding)
 {
-    return "var coding = " + std::to_string(coding) + ";\n" + R"JS(
+    return "var coding = " + std::to_string(coding) + ", firstShot = " + std::to_string(kFirstShotMs) + ";\n" + R"JS(
         function PluginCallBack(code, status) {
             if (code === 100 && status === 0) { v.LoginSuc(); v.Open(""); v.OpenAudio(); v.OpenTalk(); }
         }
         var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
         v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, coding, 1);
-        setTimeout(function () { host.screenshot("first.png"); }, 1500);
+        setTimeout(function () { host.screenshot("first.png"); }, firstShot);
         setTimeout(function () {
             host.screenshot("second.png");
             console.log(JSON.stringify(camera.talkBlocks()));
             host.exit(0);
-        }, 2500);
+        }, firstShot + 1000);
     )JS";
 }
 
