@@ -446,89 +446,75 @@ bool pictureUsable(const YuvPicture& p)
 }
 
 // A gather of bytes through a column table that never decreases (one row
-// of the nearest-pixel mapping): out[i] = row[columns[i]]. Where a group of
-// kGatherGroup outputs reads from within 16 bytes, and those 16 bytes lie
-// inside the row's stride, the group is one byte shuffle; other groups and
-// the tail are read one byte at a time.
+// of the nearest-pixel mapping): out[i] = row[columns[i]]. The outputs are
+// cut into groups, each as long as its sources lie within 16 bytes (at most
+// 16 outputs), and each group is one byte shuffle of those 16 bytes, stored
+// whole: the next group overwrites what lies past the group's end, so the
+// output needs kShuffleWindow bytes to spare. The groups stop where a window
+// would run past the row's stride; the rest is read one byte at a time.
 constexpr int kShuffleWindow = 16;
 // Pictures of at least this many destination pixels have their rows
 // converted by two threads.
 constexpr std::int64_t kSplitPixels = 640 * 480;
-constexpr int kGatherGroups[] = { 8, 4 };
+// Shuffles pay only where a group takes a few outputs on average.
+constexpr int kShuffleMinAverage = 4;
+constexpr std::uint8_t kShuffleZero = 0x80; // a shuffle lane that reads nothing
 
 struct ByteGather {
     const int* columns = nullptr;
     int count = 0;
-    int group = 0; // 0: no shuffles
-    std::vector<int> starts; // a group's window start; -1: read byte by byte
+    int covered = 0; // outputs made by the groups; the rest byte by byte
+    std::vector<int> starts; // a group's window start in the row
+    std::vector<int> outputs; // a group's first output
     std::vector<std::uint8_t> masks; // kShuffleWindow bytes a group
 
     void Prepare(const int* table, int n, int stride, bool shuffles)
     {
         columns = table;
         count = n;
-        group = 0;
+        covered = 0;
         starts.clear();
+        outputs.clear();
         masks.clear();
         if (!shuffles)
             return;
-        for (int g : kGatherGroups) {
-            const int groups = n / g;
-            int usable = 0;
-            for (int k = 0; k < groups; ++k)
-                usable += table[k * g + g - 1] - table[k * g] < kShuffleWindow;
-            if (groups == 0 || usable * 2 < groups)
-                continue; // mostly too spread out for this group size
-            group = g;
-            starts.resize(static_cast<std::size_t>(groups));
-            masks.assign(static_cast<std::size_t>(groups) * kShuffleWindow, 0);
-            for (int k = 0; k < groups; ++k) {
-                const int start = table[k * g];
-                const bool fits = table[k * g + g - 1] - start < kShuffleWindow && start + kShuffleWindow <= stride;
-                starts[static_cast<std::size_t>(k)] = fits ? start : -1;
-                for (int i = 0; fits && i < g; ++i)
-                    masks[static_cast<std::size_t>(k) * kShuffleWindow + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(table[k * g + i] - start);
-            }
-            return;
+        int i = 0;
+        while (i < n && table[i] + kShuffleWindow <= stride) {
+            const int start = table[i];
+            int j = i;
+            while (j < n && j - i < kShuffleWindow && table[j] - start < kShuffleWindow)
+                ++j;
+            starts.push_back(start);
+            outputs.push_back(i);
+            for (int m = 0; m < kShuffleWindow; ++m)
+                masks.push_back(i + m < j ? static_cast<std::uint8_t>(table[i + m] - start) : kShuffleZero);
+            i = j;
         }
+        if (starts.empty() || static_cast<std::int64_t>(starts.size()) * kShuffleMinAverage > i) {
+            starts.clear();
+            outputs.clear();
+            masks.clear();
+            return; // too spread out to pay
+        }
+        covered = i;
     }
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-// The groups of one size, from plain pointers: a store through a byte
-// pointer could alias the gather's vectors, which would otherwise be
-// reloaded every group.
-template<int G>
-__attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const std::uint8_t* masks, const int* columns, int groups, const std::uint8_t* row, std::uint8_t* out)
+// The groups from plain pointers: a store through a byte pointer could alias
+// the gather's vectors, which would otherwise be reloaded every group.
+__attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const int* outputs, const std::uint8_t* masks, int groups, const std::uint8_t* row, std::uint8_t* out)
 {
     for (int k = 0; k < groups; ++k) {
-        const int start = starts[k];
-        std::uint8_t* to = out + k * G;
-        if (start < 0) {
-            for (int i = 0; i < G; ++i)
-                to[i] = row[columns[k * G + i]];
-            continue;
-        }
-        const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + start));
+        const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + starts[k]));
         const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
-        const __m128i picked = _mm_shuffle_epi8(window, mask);
-        if constexpr (G == 8) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(to), picked);
-        } else {
-            const int word = _mm_cvtsi128_si32(picked);
-            std::memcpy(to, &word, 4);
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + outputs[k]), _mm_shuffle_epi8(window, mask));
     }
 }
 void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
 {
-    const int groups = static_cast<int>(gather.starts.size());
-    const int g = gather.group;
-    if (g == 8)
-        shuffleGroups<8>(gather.starts.data(), gather.masks.data(), gather.columns, groups, row, out);
-    else
-        shuffleGroups<4>(gather.starts.data(), gather.masks.data(), gather.columns, groups, row, out);
-    for (int i = groups * g; i < gather.count; ++i)
+    shuffleGroups(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), row, out);
+    for (int i = gather.covered; i < gather.count; ++i)
         out[i] = row[gather.columns[i]];
 }
 bool shufflesAvailable()
@@ -547,7 +533,7 @@ bool shufflesAvailable() { return false; }
 
 void gatherBytes(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
 {
-    if (gather.group) {
+    if (gather.covered) {
         shuffleGather(gather, row, out);
         return;
     }
@@ -585,9 +571,10 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
     const int count = plan.xs.end - plan.xs.begin;
     const std::size_t n = static_cast<std::size_t>(count);
     thread_local RowScratch scratch;
-    scratch.y.resize(n);
-    scratch.u.resize(n);
-    scratch.v.resize(n);
+    // Room for the last shuffle's whole store.
+    scratch.y.resize(n + kShuffleWindow);
+    scratch.u.resize(n + kShuffleWindow);
+    scratch.v.resize(n + kShuffleWindow);
     // Plain pointers for the loops: stores through bytes could otherwise
     // alias the vectors' own fields and force a reload every sample.
     std::uint8_t* const gatheredY = scratch.y.data();
