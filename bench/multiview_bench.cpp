@@ -198,6 +198,9 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count, int
 // the CPU seconds the threads took together. Work that arrives in bursts
 // costs more a frame than decoding flat out (the cores sleep between frames
 // and wake with cold caches), and this baseline pays that as the views do.
+// It runs in the cameras' process at the same time as the views, so that
+// both meet the same machine: on a shared virtual machine the cost of the
+// same frames drifts by a third from one minute to the next.
 double pacedDecodeCpu(const std::vector<sim::EncodedFrame>& loop, int seconds, int streams, long& decoded)
 {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
@@ -209,7 +212,7 @@ double pacedDecodeCpu(const std::vector<sim::EncodedFrame>& loop, int seconds, i
     const long perStream = static_cast<long>(seconds) * kFps;
     std::vector<double> cpu(static_cast<std::size_t>(streams), 0.0);
     std::vector<std::thread> threads;
-    const auto start = Clock::now() + std::chrono::milliseconds(kSettleMs);
+    const auto start = Clock::now();
     for (int s = 0; s < streams; ++s) {
         threads.emplace_back([&, s] {
             AVCodecContext* c = avcodec_alloc_context3(codec);
@@ -247,11 +250,14 @@ double pacedDecodeCpu(const std::vector<sim::EncodedFrame>& loop, int seconds, i
 
 // ---- the cameras' process ---------------------------------------------------------------
 // The child starts the cameras and writes one line a camera to the parent
-// ("camera PORT WEBPORT USER PASSWORD"); on the parent's "stall" it stalls
-// their video and answers "sent N" a camera; at the end of its input it
+// ("camera PORT WEBPORT USER PASSWORD"); on the parent's "pace N" it starts
+// bare decoding at the cameras' pace for N seconds; on "stall" it stalls
+// their video and answers "sent N" a camera, then, when decoding was
+// started, "paced CPU FRAMES" once it has ended; at the end of its input it
 // stops them and exits.
 
 constexpr const char* kStallCommand = "stall";
+constexpr const char* kPaceCommand = "pace";
 
 int runCameras(const std::vector<sim::EncodedFrame>& loop, const sim::VideoSettings& video, FILE* commands, FILE* answers)
 {
@@ -271,7 +277,16 @@ int runCameras(const std::vector<sim::EncodedFrame>& loop, const sim::VideoSetti
     }
     std::fflush(answers);
     char line[64];
+    std::thread pacing;
+    double pacedCpu = 0;
+    long pacedFrames = 0;
     while (std::fgets(line, sizeof line, commands)) {
+        if (std::strncmp(line, kPaceCommand, std::strlen(kPaceCommand)) == 0) {
+            const int seconds = std::atoi(line + std::strlen(kPaceCommand));
+            if (seconds > 0 && !pacing.joinable())
+                pacing = std::thread([&, seconds] { pacedCpu = pacedDecodeCpu(loop, seconds, kViews, pacedFrames); });
+            continue;
+        }
         if (std::strncmp(line, kStallCommand, std::strlen(kStallCommand)) != 0)
             continue;
         for (auto& camera : cameras)
@@ -279,8 +294,14 @@ int runCameras(const std::vector<sim::EncodedFrame>& loop, const sim::VideoSetti
         std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs)); // a frame being sent is counted
         for (auto& camera : cameras)
             std::fprintf(answers, "sent %llu\n", static_cast<unsigned long long>(camera->VideoFramesSent()));
+        if (pacing.joinable()) {
+            pacing.join();
+            std::fprintf(answers, "paced %.6f %ld\n", pacedCpu, pacedFrames);
+        }
         std::fflush(answers);
     }
+    if (pacing.joinable())
+        pacing.join();
     cameras.clear();
     return 0;
 }
@@ -338,8 +359,17 @@ struct CameraProcess {
         return true;
     }
 
-    // Stalls every camera's video; the frames each sent since it started.
-    std::vector<long> StallAndCount()
+    // Starts bare decoding at the cameras' pace for `seconds`.
+    void StartPacedDecoding(int seconds)
+    {
+        std::fprintf(commands, "%s %d\n", kPaceCommand, seconds);
+        std::fflush(commands);
+    }
+
+    // Stalls every camera's video; the frames each sent since it started;
+    // and, after StartPacedDecoding, the CPU seconds and frames of that
+    // decoding once it has ended.
+    std::vector<long> StallAndCount(double& pacedCpu, long& pacedFrames)
     {
         std::vector<long> sent;
         std::fprintf(commands, "%s\n", kStallCommand);
@@ -350,6 +380,8 @@ struct CameraProcess {
                 n = -1;
             sent.push_back(n);
         }
+        if (std::fscanf(answers, " paced %lf %ld", &pacedCpu, &pacedFrames) != 2)
+            pacedFrames = 0;
         return sent;
     }
 };
@@ -414,6 +446,7 @@ int main(int argc, char** argv)
     std::vector<int> drawnBefore;
     for (auto* c : controls)
         drawnBefore.push_back(c->Live().DrawnFrames());
+    cameras.StartPacedDecoding(seconds);
     g_measuring = true;
     double cpuBefore = processCpuSeconds();
     auto start = Clock::now();
@@ -427,7 +460,11 @@ int main(int argc, char** argv)
 
     // The cameras stop sending; what is in flight arrives; then sent and
     // shown since the start are compared.
-    const std::vector<long> sentByCamera = cameras.StallAndCount();
+    double pacedCpu = 0;
+    long pacedFrames = 0;
+    const std::vector<long> sentByCamera = cameras.StallAndCount(pacedCpu, pacedFrames);
+    if (pacedFrames <= 0)
+        return fail("the paced decoding gave no figure");
     ui::RunUntil([] { return false; }, kSettleMs);
 
     long shown = 0, dropped = 0;
@@ -453,19 +490,18 @@ int main(int argc, char** argv)
 
     // Bare FFmpeg decoding of the same frames, two ways. At the cameras'
     // pace, eight threads each decoding its stream a frame every 40 ms, as
-    // the views do: the ratio's baseline. Flat out on this thread alone, the
-    // views' eight streams by eight decoders in turn and as one stream by
-    // one decoder: what the frames cost with the cores never sleeping.
+    // the views do, and at the same time: the ratio's baseline. Flat out on
+    // this thread alone, the views' eight streams by eight decoders in turn
+    // and as one stream by one decoder: what the frames cost with the cores
+    // never sleeping.
     const long frames = std::max(shown, 1L);
     const double processMs = cpu / static_cast<double>(frames) * kMsPerSecond;
-    long pacedFrames = 0;
-    const double pacedCpu = pacedDecodeCpu(loop, seconds, kViews, pacedFrames);
-    const double decodeMs = pacedCpu / static_cast<double>(std::max(pacedFrames, 1L)) * kMsPerSecond;
+    const double decodeMs = pacedCpu / static_cast<double>(pacedFrames) * kMsPerSecond;
     const double ratio = decodeMs > 0 ? processMs / decodeMs : 0;
     const double flatMs = bareDecodeCpu(loop, frames, kViews) / static_cast<double>(frames) * kMsPerSecond;
     const double singleMs = bareDecodeCpu(loop, frames, 1) / static_cast<double>(frames) * kMsPerSecond;
     std::printf("process cpu %.2f s, %.2f ms a shown frame\n", cpu, processMs);
-    std::printf("bare decode at the cameras' pace, %d threads: %.2f ms a frame, ratio %.2f\n", kViews, decodeMs, ratio);
+    std::printf("bare decode at the cameras' pace, %d threads, alongside: %.2f ms a frame, ratio %.2f\n", kViews, decodeMs, ratio);
     std::printf("bare decode flat out, %d streams in turn: %.2f ms a frame, ratio %.2f; one stream: %.2f ms a frame, ratio %.2f\n", kViews, flatMs,
         flatMs > 0 ? processMs / flatMs : 0, singleMs, singleMs > 0 ? processMs / singleMs : 0);
 

@@ -394,6 +394,11 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         convertRowPlain(y, u, v, out, count, k);
         return;
     }
+    // Rows that start on a 32-byte boundary go around the caches: the
+    // picture is presented from memory a tick later, and stores that passed
+    // through the caches would first read every line they write and push
+    // out the decoder's reference pictures.
+    const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m256i)) == 0;
     // The last step overlaps pixels already written, with the same values.
     for (int next = 0; next < count; next += kVectorPixels) {
         const int i = std::min(next, count - kVectorPixels);
@@ -414,10 +419,19 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         const __m256i r0 = _mm256_unpackhi_epi8(br, gz);
         const __m256i low = _mm256_unpacklo_epi16(bg, r0);  // pixels 0-3 | 8-11
         const __m256i high = _mm256_unpackhi_epi16(bg, r0); // pixels 4-7 | 12-15
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_permute2x128_si256(low, high, 0x31));
+        const __m256i first = _mm256_permute2x128_si256(low, high, 0x20);
+        const __m256i second = _mm256_permute2x128_si256(low, high, 0x31);
+        if (streaming && i == next) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + i), first);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + i + 8), second);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), first);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), second);
+        }
     }
 }
+// The rows' streaming stores are ordered before whatever follows.
+void storeFence() { _mm_sfence(); }
 bool avx2Available()
 {
     static const bool available = __builtin_cpu_supports("avx2");
@@ -429,6 +443,7 @@ void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uin
     convertRowPlain(y, u, v, out, count, k);
 }
 bool avx2Available() { return false; }
+void storeFence() { }
 #endif
 
 void convertRow(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
@@ -453,6 +468,7 @@ bool pictureUsable(const YuvPicture& p)
 // output needs kShuffleWindow bytes to spare. The groups stop where a window
 // would run past the row's stride; the rest is read one byte at a time.
 constexpr int kShuffleWindow = 16;
+constexpr int kCacheLine = 64;
 // Pictures of at least this many destination pixels have their rows
 // converted by two threads.
 constexpr std::int64_t kSplitPixels = 640 * 480;
@@ -581,8 +597,29 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
     std::uint8_t* const gatheredU = scratch.u.data();
     std::uint8_t* const gatheredV = scratch.v.data();
     const int firstColumn = plan.xs.source.front();
+    const int lastColumn = plan.xs.source.back();
+    // The picture is mostly out of the caches by the time it is shown: the
+    // source rows of the next destination row are fetched while this one
+    // is converted.
+    auto prefetchRow = [](const std::uint8_t* row, int lo, int hi) {
+        for (int x = lo; x <= hi; x += kCacheLine)
+            __builtin_prefetch(row + x);
+        __builtin_prefetch(row + hi);
+    };
+    auto prefetchSourceRows = [&](int i) {
+        if (i >= to)
+            return;
+        const int sy = plan.ys.source[static_cast<std::size_t>(i)];
+        const int cy = sy >> source.chromaShiftY;
+        prefetchRow(source.planes[0] + static_cast<std::ptrdiff_t>(sy) * source.strides[0], firstColumn, lastColumn);
+        const int clo = firstColumn >> source.chromaShiftX, chi = lastColumn >> source.chromaShiftX;
+        prefetchRow(source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], clo, chi);
+        prefetchRow(source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], clo, chi);
+    };
+    prefetchSourceRows(from);
     int lastRow = -1, lastChromaRow = -1;
     for (int i = from; i < to; ++i) {
+        prefetchSourceRows(i + 1);
         const int y = plan.ys.begin + i;
         std::uint32_t* out = row32(dest, y) + plan.xs.begin;
         const int sy = plan.ys.source[static_cast<std::size_t>(i)];
@@ -607,6 +644,7 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         }
         convertRow(luma, gatheredU, gatheredV, out, count, plan.k);
     }
+    storeFence();
 }
 
 // A second thread for the rows of large pictures: the caller converts the
