@@ -336,6 +336,26 @@ TEST(BlitTest, PicturesConvertWithinTheReferenceRoundingForEveryLayoutAndRectang
     EXPECT_EQ(compared, 6 * 3 * 2 * 4 * 6);
 }
 
+TEST(BlitTest, AViewsShrunkPictureMatchesTheReferenceAtEveryPlaceOnAWideSurface)
+{
+    // 720p shown in a quarter-width view of a 1080p surface: the shuffle
+    // groups run to the end of tight rows, and rows start on and off the
+    // boundaries where the conversion streams its stores.
+    std::mt19937 random(23);
+    PlanarPicture source(1280, 720, 1, 1, false, random);
+    for (int left = 0; left < 8; ++left) {
+        GuardedPicture fast(1920, 540), reference(1920, 540);
+        const RECT view { 480 + left, 0, 960 + left, 540 };
+        const gfx::BlitParams p { RECT { view.left, 135, view.right, 405 }, RECT { 0, 0, 1280, 720 }, view };
+        ASSERT_EQ(gfx::FastPictureBlit(fast.view(), source.picture, p), gfx::DD_OK);
+        ASSERT_EQ(gfx::ReferencePictureBlit(reference.view(), source.picture, p), gfx::DD_OK);
+        ASSERT_TRUE(fast.guardsIntact());
+        for (int y = 0; y < 540; ++y)
+            for (int x = 0; x < 1920; ++x)
+                ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance) << x << "," << y << " at " << left;
+    }
+}
+
 TEST(BlitTest, LargePicturesConvertedByTwoThreadsAndByViewsAtOnceMatchTheReference)
 {
     // Large pictures have their rows split between two threads; a view
