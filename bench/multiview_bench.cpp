@@ -1,7 +1,8 @@
 // Eight live views in one process, each control logged in to its own
 // simulated camera sending 720p H.264 at 25 frames per second: frames shown
 // and dropped per view, the whole process's CPU time per shown frame as a
-// ratio to bare FFmpeg decoding of the same frames in the same run, and the
+// ratio to bare FFmpeg decoding of the same frames at the same pace and at
+// the same time (and, for comparison, flat out after the views), and the
 // latency from a frame's arrival (the frame callback) to the present that
 // puts its pixels on the screen. The cameras run in a process of their own,
 // forked before anything else starts, as cameras are devices of their own.
