@@ -29,6 +29,18 @@ constexpr int kConverterBlock = 16;
 
 std::int64_t extent(LONG lo, LONG hi) { return static_cast<std::int64_t>(hi) - lo; }
 
+constexpr std::size_t kCacheLine = 64;
+
+// Asks for `bytes` from `from` to be brought into the caches.
+void prefetchBytes(const std::uint8_t* from, std::size_t bytes)
+{
+    if (bytes == 0)
+        return;
+    for (std::size_t at = 0; at < bytes; at += kCacheLine)
+        __builtin_prefetch(from + at);
+    __builtin_prefetch(from + bytes - 1);
+}
+
 bool validRect(const RECT& r)
 {
     std::int64_t w = extent(r.left, r.right);
@@ -82,6 +94,10 @@ void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs,
         if (straight) {
             s += xs.source.front();
             if (!p.colorKey) {
+                // A picture's rows lie pages apart, where the processor's own
+                // prefetching starts afresh: the next row is fetched now.
+                if (i + 1 < ys.end - ys.begin)
+                    prefetchBytes(reinterpret_cast<const std::uint8_t*>(row32(source, ys.source[static_cast<std::size_t>(i + 1)]) + xs.source.front()), static_cast<std::size_t>(count) * 4);
                 std::memmove(d, s, static_cast<std::size_t>(count) * 4);
                 continue;
             }
@@ -468,7 +484,6 @@ bool pictureUsable(const YuvPicture& p)
 // output needs kShuffleWindow bytes to spare. The groups stop where a window
 // would run past the row's stride; the rest is read one byte at a time.
 constexpr int kShuffleWindow = 16;
-constexpr int kCacheLine = 64;
 // Pictures of at least this many destination pixels have their rows
 // converted by two threads.
 constexpr std::int64_t kSplitPixels = 640 * 480;
@@ -527,6 +542,26 @@ __attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const int
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + outputs[k]), _mm_shuffle_epi8(window, mask));
     }
 }
+// Two rows through the same groups (U and V): one mask load for both.
+__attribute__((target("ssse3"))) void shuffleGroupsPair(const int* starts, const int* outputs, const std::uint8_t* masks, int groups, const std::uint8_t* rowA,
+    const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
+{
+    for (int k = 0; k < groups; ++k) {
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
+        const __m128i windowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowA + starts[k]));
+        const __m128i windowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowB + starts[k]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(outA + outputs[k]), _mm_shuffle_epi8(windowA, mask));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(outB + outputs[k]), _mm_shuffle_epi8(windowB, mask));
+    }
+}
+void shuffleGatherPair(const ByteGather& gather, const std::uint8_t* rowA, const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
+{
+    shuffleGroupsPair(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), rowA, rowB, outA, outB);
+    for (int i = gather.covered; i < gather.count; ++i) {
+        outA[i] = rowA[gather.columns[i]];
+        outB[i] = rowB[gather.columns[i]];
+    }
+}
 void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
 {
     shuffleGroups(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), row, out);
@@ -543,6 +578,11 @@ void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8
 {
     for (int i = 0; i < gather.count; ++i)
         out[i] = row[gather.columns[i]];
+}
+void shuffleGatherPair(const ByteGather& gather, const std::uint8_t* rowA, const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
+{
+    shuffleGather(gather, rowA, outA);
+    shuffleGather(gather, rowB, outB);
 }
 bool shufflesAvailable() { return false; }
 #endif
@@ -575,6 +615,7 @@ struct PicturePlan {
     std::vector<int> chroma;
     ByteGather lumaGather;
     ByteGather chromaGather[2];
+    bool chromaShared = false; // U and V have the same strides, so one gather serves both
     bool straight = false;
     YuvCoefficients k {};
 };
@@ -601,11 +642,7 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
     // The picture is mostly out of the caches by the time it is shown: the
     // source rows of the next destination row are fetched while this one
     // is converted.
-    auto prefetchRow = [](const std::uint8_t* row, int lo, int hi) {
-        for (int x = lo; x <= hi; x += kCacheLine)
-            __builtin_prefetch(row + x);
-        __builtin_prefetch(row + hi);
-    };
+    auto prefetchRow = [](const std::uint8_t* row, int lo, int hi) { prefetchBytes(row + lo, static_cast<std::size_t>(hi - lo + 1)); };
     auto prefetchSourceRows = [&](int i) {
         if (i >= to)
             return;
@@ -631,8 +668,14 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         lastRow = sy;
         const int cy = sy >> source.chromaShiftY;
         if (cy != lastChromaRow) {
-            gatherBytes(plan.chromaGather[0], source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], gatheredU);
-            gatherBytes(plan.chromaGather[1], source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], gatheredV);
+            const std::uint8_t* rowU = source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1];
+            const std::uint8_t* rowV = source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2];
+            if (plan.chromaShared && plan.chromaGather[0].covered) {
+                shuffleGatherPair(plan.chromaGather[0], rowU, rowV, gatheredU, gatheredV);
+            } else {
+                gatherBytes(plan.chromaGather[0], rowU, gatheredU);
+                gatherBytes(plan.chromaGather[plan.chromaShared ? 0 : 1], rowV, gatheredV);
+            }
             lastChromaRow = cy;
         }
         const std::uint8_t* luma = source.planes[0] + static_cast<std::ptrdiff_t>(sy) * source.strides[0];
@@ -772,7 +815,9 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     if (!plan.straight)
         plan.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
     plan.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
-    plan.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
+    plan.chromaShared = source.strides[1] == source.strides[2];
+    if (!plan.chromaShared)
+        plan.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
     plan.k = source.fullRange ? kFullRange : kVideoRange;
     const int rows = plan.ys.end - plan.ys.begin;
     RowHelper* helper = static_cast<std::int64_t>(rows) * count >= kSplitPixels ? RowHelper::Get() : nullptr;
