@@ -3,6 +3,7 @@
 #include "sys/CrashHandler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -308,8 +309,24 @@ HRESULT FastBlit(const PixelView& dest, const PixelView& source, const BlitParam
     const RECT clip = ui::Intersect(p.destClip, RECT { 0, 0, dest.width, dest.height });
     if (ui::IsEmpty(clip))
         return DD_OK;
-    AxisMap xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
-    AxisMap ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
+    // The mappings of this thread's last blit are kept: a window presents
+    // the same rectangles tick after tick.
+    thread_local struct {
+        std::array<LONG, 14> key {};
+        bool keyed = false;
+        AxisMap xs;
+        AxisMap ys;
+    } last;
+    const std::array<LONG, 14> key { p.dest.left, p.dest.top, p.dest.right, p.dest.bottom, p.source.left, p.source.top, p.source.right, p.source.bottom,
+        clip.left, clip.top, clip.right, clip.bottom, source.width, source.height };
+    if (!last.keyed || last.key != key) {
+        last.xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
+        last.ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
+        last.key = key;
+        last.keyed = true;
+    }
+    const AxisMap& xs = last.xs;
+    const AxisMap& ys = last.ys;
     if (xs.source.empty() || ys.source.empty())
         return DD_OK;
     if (!isYuv(source.format)) {
@@ -618,6 +635,10 @@ struct PicturePlan {
     bool chromaShared = false; // U and V have the same strides, so one gather serves both
     bool straight = false;
     YuvCoefficients k {};
+    // What the mappings and gathers above were made for: a live view draws
+    // every picture with the same ones until its size or zoom changes.
+    std::array<LONG, 18> key {};
+    bool keyed = false;
 };
 
 // Converts the destination rows ys.begin + [from, to) of the plan.
@@ -799,25 +820,33 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     thread_local PicturePlan plan;
     plan.dest = dest;
     plan.source = &source;
-    plan.xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
-    plan.ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
-    if (plan.xs.source.empty() || plan.ys.source.empty())
-        return DD_OK;
+    const std::array<LONG, 18> key { p.dest.left, p.dest.top, p.dest.right, p.dest.bottom, p.source.left, p.source.top, p.source.right, p.source.bottom,
+        clip.left, clip.top, clip.right, clip.bottom, source.width, source.height, source.strides[0], source.strides[1], source.strides[2], source.chromaShiftX };
+    if (!plan.keyed || plan.key != key) {
+        plan.keyed = false;
+        plan.xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
+        plan.ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
+        if (plan.xs.source.empty() || plan.ys.source.empty())
+            return DD_OK;
+        const int count = plan.xs.end - plan.xs.begin;
+        const std::size_t n = static_cast<std::size_t>(count);
+        plan.chroma.resize(n);
+        int* const chromaColumns = plan.chroma.data();
+        const int* const lumaColumns = plan.xs.source.data();
+        for (std::size_t i = 0; i < n; ++i)
+            chromaColumns[i] = lumaColumns[i] >> source.chromaShiftX;
+        plan.straight = isIdentity(plan.xs);
+        const bool shuffles = shufflesAvailable();
+        if (!plan.straight)
+            plan.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
+        plan.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
+        plan.chromaShared = source.strides[1] == source.strides[2];
+        if (!plan.chromaShared)
+            plan.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
+        plan.key = key;
+        plan.keyed = true;
+    }
     const int count = plan.xs.end - plan.xs.begin;
-    const std::size_t n = static_cast<std::size_t>(count);
-    plan.chroma.resize(n);
-    int* const chromaColumns = plan.chroma.data();
-    const int* const lumaColumns = plan.xs.source.data();
-    for (std::size_t i = 0; i < n; ++i)
-        chromaColumns[i] = lumaColumns[i] >> source.chromaShiftX;
-    plan.straight = isIdentity(plan.xs);
-    const bool shuffles = shufflesAvailable();
-    if (!plan.straight)
-        plan.lumaGather.Prepare(lumaColumns, count, source.strides[0], shuffles);
-    plan.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], shuffles);
-    plan.chromaShared = source.strides[1] == source.strides[2];
-    if (!plan.chromaShared)
-        plan.chromaGather[1].Prepare(chromaColumns, count, source.strides[2], shuffles);
     plan.k = source.fullRange ? kFullRange : kVideoRange;
     const int rows = plan.ys.end - plan.ys.begin;
     RowHelper* helper = static_cast<std::int64_t>(rows) * count >= kSplitPixels ? RowHelper::Get() : nullptr;
