@@ -549,69 +549,44 @@ struct ByteGather {
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-// The groups from plain pointers: a store through a byte pointer could alias
-// the gather's vectors, which would otherwise be reloaded every group.
-__attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const int* outputs, const std::uint8_t* masks, int groups, const std::uint8_t* row, std::uint8_t* out)
-{
-    for (int k = 0; k < groups; ++k) {
-        const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + starts[k]));
-        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + outputs[k]), _mm_shuffle_epi8(window, mask));
-    }
-}
-// Two rows through the same groups (U and V): one mask load for both.
-__attribute__((target("ssse3"))) void shuffleGroupsPair(const int* starts, const int* outputs, const std::uint8_t* masks, int groups, const std::uint8_t* rowA,
-    const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
-{
-    for (int k = 0; k < groups; ++k) {
-        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
-        const __m128i windowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowA + starts[k]));
-        const __m128i windowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowB + starts[k]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(outA + outputs[k]), _mm_shuffle_epi8(windowA, mask));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(outB + outputs[k]), _mm_shuffle_epi8(windowB, mask));
-    }
-}
-void shuffleGatherPair(const ByteGather& gather, const std::uint8_t* rowA, const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
-{
-    shuffleGroupsPair(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), rowA, rowB, outA, outB);
-    for (int i = gather.covered; i < gather.count; ++i) {
-        outA[i] = rowA[gather.columns[i]];
-        outB[i] = rowB[gather.columns[i]];
-    }
-}
-void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
-{
-    shuffleGroups(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), row, out);
-    for (int i = gather.covered; i < gather.count; ++i)
-        out[i] = row[gather.columns[i]];
-}
 bool shufflesAvailable()
 {
     static const bool available = __builtin_cpu_supports("ssse3");
     return available;
 }
+// The groups from plain pointers, taken by value: a store through a byte
+// pointer could alias the gather's vectors, which would otherwise be
+// reloaded every group. Rows of the same layout (U and V) share each
+// group's mask.
+template<std::size_t Rows>
+__attribute__((target("ssse3"))) void shuffleGroups(const int* starts, const int* outputs, const std::uint8_t* masks, int groups,
+    std::array<const std::uint8_t*, Rows> rows, std::array<std::uint8_t*, Rows> outs)
+{
+    for (int k = 0; k < groups; ++k) {
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + static_cast<std::ptrdiff_t>(k) * kShuffleWindow));
+        for (std::size_t r = 0; r < Rows; ++r) {
+            const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + starts[k]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(outs[r] + outputs[k]), _mm_shuffle_epi8(window, mask));
+        }
+    }
+}
 #else
-void shuffleGather(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
-{
-    for (int i = 0; i < gather.count; ++i)
-        out[i] = row[gather.columns[i]];
-}
-void shuffleGatherPair(const ByteGather& gather, const std::uint8_t* rowA, const std::uint8_t* rowB, std::uint8_t* outA, std::uint8_t* outB)
-{
-    shuffleGather(gather, rowA, outA);
-    shuffleGather(gather, rowB, outB);
-}
 bool shufflesAvailable() { return false; }
 #endif
 
-void gatherBytes(const ByteGather& gather, const std::uint8_t* row, std::uint8_t* out)
+// Gathers each of `rows` into the output beside it, all through the one
+// gather (so the rows share a layout).
+template<std::size_t Rows>
+void gatherRows(const ByteGather& gather, std::array<const std::uint8_t*, Rows> rows, std::array<std::uint8_t*, Rows> outs)
 {
-    if (gather.covered) {
-        shuffleGather(gather, row, out);
-        return;
-    }
-    for (int i = 0; i < gather.count; ++i)
-        out[i] = row[gather.columns[i]];
+#if defined(__x86_64__) || defined(__i386__)
+    if (gather.covered)
+        shuffleGroups<Rows>(gather.starts.data(), gather.outputs.data(), gather.masks.data(), static_cast<int>(gather.starts.size()), rows, outs);
+#endif
+    const int* const columns = gather.columns;
+    for (std::size_t r = 0; r < Rows; ++r)
+        for (int i = gather.covered; i < gather.count; ++i)
+            outs[r][i] = rows[r][columns[i]];
 }
 
 // Scratch rows of one converting thread: gathered Y, U and V samples.
@@ -691,11 +666,11 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         if (cy != lastChromaRow) {
             const std::uint8_t* rowU = source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1];
             const std::uint8_t* rowV = source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2];
-            if (plan.chromaShared && plan.chromaGather[0].covered) {
-                shuffleGatherPair(plan.chromaGather[0], rowU, rowV, gatheredU, gatheredV);
+            if (plan.chromaShared) {
+                gatherRows<2>(plan.chromaGather[0], { rowU, rowV }, { gatheredU, gatheredV });
             } else {
-                gatherBytes(plan.chromaGather[0], rowU, gatheredU);
-                gatherBytes(plan.chromaGather[plan.chromaShared ? 0 : 1], rowV, gatheredV);
+                gatherRows<1>(plan.chromaGather[0], { rowU }, { gatheredU });
+                gatherRows<1>(plan.chromaGather[1], { rowV }, { gatheredV });
             }
             lastChromaRow = cy;
         }
@@ -703,7 +678,7 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         if (plan.straight) {
             luma += firstColumn;
         } else {
-            gatherBytes(plan.lumaGather, luma, gatheredY);
+            gatherRows<1>(plan.lumaGather, { luma }, { gatheredY });
             luma = gatheredY;
         }
         convertRow(luma, gatheredU, gatheredV, out, count, plan.k);
