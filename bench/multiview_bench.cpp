@@ -155,43 +155,68 @@ double threadCpuSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// One bare FFmpeg H.264 decoder on one thread, as the views' 720p decoders.
+class BareDecoder {
+public:
+    BareDecoder()
+    {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        m_context = avcodec_alloc_context3(codec);
+        m_context->thread_count = 1;
+        avcodec_open2(m_context, codec, nullptr);
+    }
+    ~BareDecoder()
+    {
+        av_frame_free(&m_frame);
+        av_packet_free(&m_packet);
+        avcodec_free_context(&m_context);
+    }
+    BareDecoder(const BareDecoder&) = delete;
+    BareDecoder& operator=(const BareDecoder&) = delete;
+
+    // `padded` holds `size` bytes of one frame and FFmpeg's input padding.
+    void Decode(std::vector<std::uint8_t>& padded, std::size_t size)
+    {
+        m_packet->data = padded.data();
+        m_packet->size = static_cast<int>(size);
+        avcodec_send_packet(m_context, m_packet);
+        while (avcodec_receive_frame(m_context, m_frame) == 0) {
+        }
+    }
+
+private:
+    AVCodecContext* m_context = nullptr;
+    AVPacket* m_packet = av_packet_alloc();
+    AVFrame* m_frame = av_frame_alloc();
+};
+
+// The loop's frames, each followed by FFmpeg's input padding.
+std::vector<std::vector<std::uint8_t>> paddedFrames(const std::vector<sim::EncodedFrame>& loop)
+{
+    std::vector<std::vector<std::uint8_t>> padded;
+    for (const auto& f : loop) {
+        padded.push_back(f.data);
+        padded.back().resize(f.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    }
+    return padded;
+}
+
 // Bare FFmpeg, one thread: `count` frames of the loop decoded by `streams`
 // decoders in turn, a frame each (as many decoders as views decode the
 // views' frames; one decoder decodes them as a single stream), and the CPU
 // seconds it took.
 double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count, int streams)
 {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    std::vector<AVCodecContext*> decoders;
-    for (int i = 0; i < streams; ++i) {
-        AVCodecContext* c = avcodec_alloc_context3(codec);
-        c->thread_count = 1;
-        avcodec_open2(c, codec, nullptr);
-        decoders.push_back(c);
-    }
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    std::vector<std::vector<std::uint8_t>> padded;
-    for (const auto& f : loop) {
-        padded.push_back(f.data);
-        padded.back().resize(f.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    }
+    std::vector<std::unique_ptr<BareDecoder>> decoders;
+    for (int i = 0; i < streams; ++i)
+        decoders.push_back(std::make_unique<BareDecoder>());
+    auto padded = paddedFrames(loop);
     double start = threadCpuSeconds();
     for (long i = 0; i < count; ++i) {
-        AVCodecContext* c = decoders[static_cast<std::size_t>(i % streams)];
         auto n = static_cast<std::size_t>(i / streams) % loop.size();
-        packet->data = padded[n].data();
-        packet->size = static_cast<int>(loop[n].data.size());
-        avcodec_send_packet(c, packet);
-        while (avcodec_receive_frame(c, frame) == 0) {
-        }
+        decoders[static_cast<std::size_t>(i % streams)]->Decode(padded[n], loop[n].data.size());
     }
-    double cpu = threadCpuSeconds() - start;
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    for (AVCodecContext* c : decoders)
-        avcodec_free_context(&c);
-    return cpu;
+    return threadCpuSeconds() - start;
 }
 
 // Bare FFmpeg at the cameras' pace: `streams` threads, each decoding its own
@@ -204,23 +229,14 @@ double bareDecodeCpu(const std::vector<sim::EncodedFrame>& loop, long count, int
 // same frames drifts by a third from one minute to the next.
 double pacedDecodeCpu(const std::vector<sim::EncodedFrame>& loop, int seconds, int streams, long& decoded)
 {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    std::vector<std::vector<std::uint8_t>> padded;
-    for (const auto& f : loop) {
-        padded.push_back(f.data);
-        padded.back().resize(f.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    }
+    auto padded = paddedFrames(loop); // only read: FFmpeg copies packets that own no buffer
     const long perStream = static_cast<long>(seconds) * kFps;
     std::vector<double> cpu(static_cast<std::size_t>(streams), 0.0);
     std::vector<std::thread> threads;
     const auto start = Clock::now();
     for (int s = 0; s < streams; ++s) {
         threads.emplace_back([&, s] {
-            AVCodecContext* c = avcodec_alloc_context3(codec);
-            c->thread_count = 1;
-            avcodec_open2(c, codec, nullptr);
-            AVPacket* packet = av_packet_alloc();
-            AVFrame* frame = av_frame_alloc();
+            BareDecoder decoder;
             // The streams start spread over one frame time, as cameras do.
             auto due = start + std::chrono::microseconds(s * kFrameUs / streams);
             double before = threadCpuSeconds();
@@ -228,16 +244,9 @@ double pacedDecodeCpu(const std::vector<sim::EncodedFrame>& loop, int seconds, i
                 std::this_thread::sleep_until(due);
                 due += std::chrono::microseconds(kFrameUs);
                 auto n = static_cast<std::size_t>(i) % loop.size();
-                packet->data = padded[n].data();
-                packet->size = static_cast<int>(loop[n].data.size());
-                avcodec_send_packet(c, packet);
-                while (avcodec_receive_frame(c, frame) == 0) {
-                }
+                decoder.Decode(padded[n], loop[n].data.size());
             }
             cpu[static_cast<std::size_t>(s)] = threadCpuSeconds() - before;
-            av_frame_free(&frame);
-            av_packet_free(&packet);
-            avcodec_free_context(&c);
         });
     }
     for (auto& t : threads)
