@@ -1,6 +1,8 @@
 #include "host/BridgeServer.h"
 
 #include "host/BridgeProtocol.h"
+#include "host/BridgeRequest.h"
+#include "host/HttpGate.h"
 #include "host/SimCamera.h"
 #include "host/WebFiles.h"
 #include "host/WorkerLink.h"
@@ -13,14 +15,21 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <deque>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <random>
 #include <spawn.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 extern char** environ;
@@ -35,8 +44,17 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kSessionIdBytes = 16;
 constexpr int kTokenBytes = 16;
-constexpr int kHttpThreads = 64;
-constexpr std::size_t kMaxBody = 8u << 20;
+// Request threads besides one for each page's stream.
+constexpr std::size_t kRequestThreads = 48;
+// Requests of one page waiting for its worker at once (a page makes one at a time).
+constexpr int kMaxAsking = 4;
+// A page stream whose client has not acknowledged what was sent this long
+// (a ping goes every kPingEvery) is gone: its connection fails.
+constexpr unsigned kStreamAckLimitMs = 10000;
+// The simulated camera's video as pages may set it.
+constexpr int kSmallestVideo = 16;
+constexpr int kLargestVideo = 4096;
+constexpr int kFastestVideo = 60;
 // How long a request waits for the worker's answer.
 constexpr auto kReplyTimeout = std::chrono::seconds(30);
 constexpr auto kStartTimeout = std::chrono::seconds(10);
@@ -52,6 +70,23 @@ constexpr auto kWorkerExitPoll = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxQueuedItems = 20000;
 constexpr const char* kTokenCookie = "tiravex_token";
 constexpr const char* kJson = "application/json";
+constexpr const char* kIndexFile = "index.html";
+constexpr std::pair<const char*, const char*> kFileTypes[] = {
+    { ".html", "text/html" },
+    { ".htm", "text/html" },
+    { ".js", "text/javascript" },
+    { ".css", "text/css" },
+    { ".json", "application/json" },
+    { ".png", "image/png" },
+    { ".jpg", "image/jpeg" },
+    { ".jpeg", "image/jpeg" },
+    { ".gif", "image/gif" },
+    { ".svg", "image/svg+xml" },
+    { ".ico", "image/x-icon" },
+    { ".txt", "text/plain" },
+    { ".wasm", "application/wasm" },
+};
+constexpr const char* kOtherFileType = "application/octet-stream";
 
 std::string randomHex(int bytes)
 {
@@ -126,6 +161,70 @@ void sendJson(httplib::Response& res, const json& body, int status = 200)
 
 void refuse(httplib::Response& res, int status, const std::string& why) { sendJson(res, json { { "error", why } }, status); }
 
+// Parses a request's JSON body; false (and the refusal sent) when it is not JSON or nests too deep.
+bool readBody(const httplib::Request& req, httplib::Response& res, json& body)
+{
+    switch (ParseJsonBody(req.body, body)) {
+    case BodyError::None: return true;
+    case BodyError::TooDeep: refuse(res, 400, "JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels"); return false;
+    case BodyError::NotJson: break;
+    }
+    refuse(res, 400, "not JSON");
+    return false;
+}
+
+const char* fileType(const std::string& path)
+{
+    for (const auto& [ending, type] : kFileTypes) {
+        const std::size_t n = std::strlen(ending);
+        if (path.size() >= n && path.compare(path.size() - n, n, ending) == 0)
+            return type;
+    }
+    return kOtherFileType;
+}
+
+std::string realPath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string text = real;
+    std::free(real);
+    return text;
+}
+
+// A file of the folder `realRoot` (already resolved) for a request's path:
+// its contents, or false when there is none. Links are followed only as far
+// as they stay inside the folder.
+bool readRootFile(const std::string& realRoot, std::string relative, std::string& contents, std::string& real)
+{
+    if (relative.empty() || relative.back() == '/')
+        relative += kIndexFile;
+    real = realPath(realRoot + "/" + relative);
+    if (real.empty() || real.compare(0, realRoot.size() + 1, realRoot + "/") != 0)
+        return false;
+    const int fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+        contents.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t got = 0;
+        while (got < contents.size()) {
+            const ssize_t n = ::read(fd, contents.data() + got, contents.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        contents.resize(got);
+    }
+    ::close(fd);
+    return ok;
+}
+
 }
 
 // One browser page: its worker process and what flows between them.
@@ -148,6 +247,7 @@ struct BridgeServer::Session {
     Clock::time_point detachedAt = Clock::now();
     bool workerGone = false;
     bool ending = false;
+    int asking = 0; // requests waiting in Ask
 
     // Sends a request and waits for its answer; nothing when the worker is
     // gone or did not answer in time.
@@ -203,7 +303,10 @@ struct BridgeServer::Session {
     }
 };
 
-BridgeServer::BridgeServer(ServeOptions options) : m_options(std::move(options)), m_http(std::make_unique<httplib::Server>()) { }
+BridgeServer::BridgeServer(ServeOptions options)
+    : m_options(std::move(options)), m_http(std::make_unique<GatedServer>(kRequestThreads + static_cast<std::size_t>(std::max(m_options.maxPages, 0))))
+{
+}
 
 BridgeServer::~BridgeServer()
 {
@@ -222,8 +325,14 @@ bool BridgeServer::Start(std::string& error)
     m_loopback = isLoopbackAddress(m_options.bind);
     if (!m_loopback)
         m_token = randomHex(kTokenBytes);
-    m_http->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-    m_http->set_payload_max_length(kMaxBody);
+    if (!m_options.root.empty()) {
+        m_realRoot = realPath(m_options.root);
+        if (m_realRoot.empty()) {
+            error = "no folder " + m_options.root;
+            return false;
+        }
+    }
+    m_http->set_payload_max_length(kMaxBodyBytes);
     routes();
     if (m_options.port == 0) {
         m_port = m_http->bind_to_any_port(m_options.bind);
@@ -279,7 +388,7 @@ std::shared_ptr<BridgeServer::Session> BridgeServer::findSession(const std::stri
     return it == m_sessions.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<BridgeServer::Session> BridgeServer::startSession(const std::string& startRequest, std::string& error)
+std::shared_ptr<BridgeServer::Session> BridgeServer::startSession(const json& startRequest, std::string& error)
 {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
@@ -312,7 +421,7 @@ std::shared_ptr<BridgeServer::Session> BridgeServer::startSession(const std::str
     session->pid = pid;
     session->link = std::make_unique<WorkerLink>(fds[0]);
     session->reader = std::thread([s = session.get()] { s->ReadWorker(); });
-    auto answer = session->Ask(json::parse(startRequest), std::chrono::duration_cast<std::chrono::seconds>(kStartTimeout));
+    auto answer = session->Ask(startRequest, std::chrono::duration_cast<std::chrono::seconds>(kStartTimeout));
     if (!answer) {
         endSession(session);
         error = "the page worker did not start";
@@ -420,11 +529,9 @@ void BridgeServer::routes()
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
+    // The script carries no secret: another site may include it with <script>.
     http.Get("/tiravex.js", [this](const httplib::Request&, httplib::Response& res) {
-        json config { { "camera", nullptr } };
-        if (m_camera)
-            config["camera"] = json { { "address", m_camera->Address() }, { "port", m_camera->Port() }, { "webPort", m_camera->WebPort() }, { "user", m_camera->User() },
-                { "password", m_camera->Password() } };
+        json config { { "camera", m_camera != nullptr }, { "maxScreen", { m_options.maxScreenWidth, m_options.maxScreenHeight } } };
         res.set_header("Cache-Control", "no-store");
         res.set_content("var __tiravexServer = " + config.dump() + ";\n" + std::string(web::kTiravexJs), "application/javascript");
     });
@@ -433,18 +540,27 @@ void BridgeServer::routes()
     });
 
     http.Post("/tiravex/session", [this](const httplib::Request& req, httplib::Response& res) {
-        json given = json::parse(req.body, nullptr, false);
-        if (!given.is_object())
-            given = json::object();
-        json start { { "op", "start" }, { "callbacks", json::array() } };
-        if (given.contains("screen") && given["screen"].is_array() && given["screen"].size() == 2 && given["screen"][0].is_number() && given["screen"][1].is_number())
-            start["screen"] = given["screen"];
-        if (given.contains("callbacks") && given["callbacks"].is_array())
-            for (const auto& name : given["callbacks"])
-                if (name.is_string())
-                    start["callbacks"].push_back(name);
+        json given, start;
+        if (!readBody(req, res, given))
+            return;
+        if (Refusal refusal = SessionStart(given, ScreenLimit { m_options.maxScreenWidth, m_options.maxScreenHeight }, start)) {
+            refuse(res, refusal.status, refusal.why);
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (static_cast<int>(m_sessions.size()) + m_starting >= m_options.maxPages) {
+                refuse(res, 503, "at most " + std::to_string(m_options.maxPages) + " pages at once");
+                return;
+            }
+            ++m_starting;
+        }
         std::string error;
-        auto session = startSession(start.dump(), error);
+        auto session = startSession(start, error);
+        {
+            std::lock_guard lock(m_mutex);
+            --m_starting;
+        }
         if (!session) {
             refuse(res, 503, error);
             return;
@@ -460,9 +576,11 @@ void BridgeServer::routes()
             return;
         }
         const std::string what = req.matches[2];
-        json request = json::parse(req.body, nullptr, false);
-        if (!request.is_object()) {
-            refuse(res, 400, "not JSON");
+        json request;
+        if (!readBody(req, res, request))
+            return;
+        if (Refusal refusal = ControlRequest(what, request)) {
+            refuse(res, refusal.status, refusal.why);
             return;
         }
         if (what == "create") {
@@ -470,10 +588,6 @@ void BridgeServer::routes()
             request["control"] = ++m_lastControl;
             m_controlOwners[m_lastControl] = session->id;
         } else {
-            if (!request.contains("control") || !request["control"].is_number_unsigned()) {
-                refuse(res, 400, "no control");
-                return;
-            }
             std::lock_guard lock(m_mutex);
             auto owner = m_controlOwners.find(request["control"].get<std::uint32_t>());
             if (owner == m_controlOwners.end()) {
@@ -493,7 +607,19 @@ void BridgeServer::routes()
         }
         if (what != "call")
             request["op"] = what;
+        {
+            std::lock_guard lock(session->mutex);
+            if (session->asking >= kMaxAsking) {
+                refuse(res, 503, "too many requests of this page at once");
+                return;
+            }
+            ++session->asking;
+        }
         auto answer = session->Ask(request, std::chrono::duration_cast<std::chrono::seconds>(kReplyTimeout));
+        {
+            std::lock_guard lock(session->mutex);
+            --session->asking;
+        }
         if (!answer) {
             refuse(res, 504, "the page's controls did not answer");
             return;
@@ -509,20 +635,33 @@ void BridgeServer::routes()
             return;
         }
         const std::string what = req.matches[2];
-        if (what == "input")
+        if (what == "input") {
+            json input;
+            if (!readBody(req, res, input))
+                return;
+            if (Refusal refusal = PageInput(input)) {
+                refuse(res, refusal.status, refusal.why);
+                return;
+            }
             session->link->Send(LinkKind::Input, kNoRequest, req.body);
-        else if (what == "talk")
+        } else if (what == "talk") {
             session->link->Send(LinkKind::Talk, kNoRequest, std::string_view(req.body.data(), req.body.size() & ~std::size_t { 1 }));
-        else
+        } else {
             endSession(session);
+        }
         res.status = 204;
     });
-
     http.Get(R"(/tiravex/s/([0-9a-f]+)/stream)", [this](const httplib::Request& req, httplib::Response& res) {
         auto session = findSession(req.matches[1]);
         if (!session) {
             refuse(res, 404, "no such session");
             return;
+        }
+        // A client that stops acknowledging (its machine or network gone)
+        // fails the stream's writes, and the page ends as when it closes.
+        if (const int sock = GatedServer::CurrentSocket(); sock >= 0) {
+            const unsigned limit = kStreamAckLimitMs;
+            ::setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &limit, sizeof limit);
         }
         std::uint64_t generation = 0;
         {
@@ -587,18 +726,34 @@ void BridgeServer::routes()
             refuse(res, 404, "no simulated camera");
             return;
         }
-        json given = json::parse(req.body, nullptr, false);
+        json given = json::object();
+        if (!req.body.empty() && !readBody(req, res, given))
+            return;
         json args = given.is_object() && given.contains("args") && given["args"].is_array() ? given["args"] : json::array();
         auto arg = [&](std::size_t i) -> json { return i < args.size() ? args[i] : json(); };
-        auto number = [&](std::size_t i) { return arg(i).is_number() ? arg(i).get<int>() : arg(i).is_boolean() ? static_cast<int>(arg(i).get<bool>()) : 0; };
+        // The first argument of the members that take a number.
+        int first = 0;
+        if ((arg(0).is_number() || arg(0).is_boolean()) && !CameraNumber(arg(0), first)) {
+            refuse(res, 400, "the camera's numbers are whole numbers in range");
+            return;
+        }
+        auto number = [&](std::size_t) { return first; };
         const std::string name = req.matches[1];
         sim::Camera& camera = *m_camera;
         json value;
-        if (name == "sendControl") {
+        if (name == "account") {
+            // Only for the server's own pages (a POST from another origin is refused before this).
+            value = json { { "address", camera.Address() }, { "port", camera.Port() }, { "webPort", camera.WebPort() }, { "user", camera.User() }, { "password", camera.Password() } };
+        } else if (name == "sendControl") {
             std::vector<std::uint8_t> bytes;
             if (arg(1).is_array())
-                for (const auto& b : arg(1))
-                    bytes.push_back(static_cast<std::uint8_t>(b.is_number() ? b.get<int>() : 0));
+                for (const auto& b : arg(1)) {
+                    if (!b.is_null() && !IntegerIn(b, 0, UCHAR_MAX)) {
+                        refuse(res, 400, "a message's bytes are whole numbers from 0 to 255");
+                        return;
+                    }
+                    bytes.push_back(static_cast<std::uint8_t>(b.is_null() ? 0 : b.get<int>()));
+                }
             camera.SendControl(number(0), bytes);
         } else if (name == "stallVideo") {
             camera.StallVideo(number(0));
@@ -613,9 +768,16 @@ void BridgeServer::routes()
                     v.codec = sim::Codec::H264;
                 else if (codec == "mjpeg")
                     v.codec = sim::Codec::Mjpeg;
-                v.width = s.value("width", v.width);
-                v.height = s.value("height", v.height);
-                v.fps = s.value("fps", v.fps);
+                for (auto [field, into, lo, hi] : { std::tuple { "width", &v.width, kSmallestVideo, kLargestVideo }, std::tuple { "height", &v.height, kSmallestVideo, kLargestVideo },
+                         std::tuple { "fps", &v.fps, 1, kFastestVideo } }) {
+                    if (!s.contains(field))
+                        continue;
+                    if (!IntegerIn(s[field], lo, hi)) {
+                        refuse(res, 400, std::string("the video's ") + field + " is not a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+                        return;
+                    }
+                    *into = s[field].get<int>();
+                }
             }
             camera.SetVideo(v);
         } else if (name == "setAudio") {
@@ -649,8 +811,20 @@ void BridgeServer::routes()
         sendJson(res, value.is_null() ? json::object() : json { { "value", value } });
     });
 
-    if (!m_options.root.empty())
-        http.set_mount_point("/", m_options.root);
+    // The pages: files whose real path lies inside the folder.
+    if (!m_realRoot.empty())
+        http.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+            if (req.path.find('\0') != std::string::npos) {
+                refuse(res, 400, "a NUL in the path");
+                return;
+            }
+            std::string contents, real;
+            if (!readRootFile(m_realRoot, req.path.substr(1), contents, real)) {
+                refuse(res, 404, "no such file");
+                return;
+            }
+            res.set_content(std::move(contents), fileType(real));
+        });
 }
 
 }

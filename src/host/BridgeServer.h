@@ -14,10 +14,21 @@
 // that made it and no other session can address it. Nothing the page sends
 // (member arguments, passwords) is logged.
 //
-// Threads: the HTTP server's pool runs the handlers; each session has a
-// thread that reads its worker; one thread ends sessions whose page went.
+// Limits: at most maxPages pages (workers) at once, each with a screen of at
+// most maxScreen; a JSON body nested deeper than a few dozen levels, and a
+// number a worker would turn into a coordinate, size or count that is not
+// a whole number in range, are refused before anything reaches a worker.
+// Requests reach the handlers whole (host/HttpGate.h), so a slow client
+// holds no thread; a page's requests that wait for its worker are few at
+// once; a page stream whose client stops acknowledging ends.
+//
+// Threads: the gate's thread reads requests; the request pool runs the
+// handlers; each session has a thread that reads its worker; one thread
+// ends sessions whose page went.
 
 #include "sim/Camera.h"
+
+#include <nlohmann/json_fwd.hpp>
 
 #include <atomic>
 #include <condition_variable>
@@ -27,11 +38,9 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class Server;
-}
-
 namespace host {
+
+class GatedServer;
 
 struct ServeOptions {
     std::string camera; // "" or "sim[,key=value...]"
@@ -41,6 +50,11 @@ struct ServeOptions {
     std::string workerProgram; // the program run as a page worker (this one)
     // A page whose stream broke is ended after this long without a new one.
     int detachGraceMs = 3000;
+    // Pages (each a worker process) at once; a new one beyond is refused.
+    int maxPages = 16;
+    // The largest screen a page may ask for.
+    int maxScreenWidth = 4096;
+    int maxScreenHeight = 4096;
 };
 
 class BridgeServer {
@@ -68,14 +82,15 @@ public:
 private:
     void routes();
     std::shared_ptr<Session> findSession(const std::string& id) const;
-    std::shared_ptr<Session> startSession(const std::string& startRequest, std::string& error);
+    std::shared_ptr<Session> startSession(const nlohmann::json& startRequest, std::string& error);
     void endSession(const std::shared_ptr<Session>& session);
     void reapLoop();
 
     ServeOptions m_options;
-    std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<GatedServer> m_http;
     std::shared_ptr<sim::Camera> m_camera;
     std::string m_token;
+    std::string m_realRoot; // the pages' folder with every link resolved
     int m_port = 0;
     bool m_loopback = true;
 
@@ -83,6 +98,7 @@ private:
     std::condition_variable m_stopping;
     bool m_stopped = false; // guarded by m_mutex
     std::map<std::string, std::shared_ptr<Session>> m_sessions; // guarded by m_mutex
+    int m_starting = 0; // sessions whose worker is starting; guarded by m_mutex
     std::map<std::uint32_t, std::string> m_controlOwners; // handle -> session id; guarded by m_mutex
     std::uint32_t m_lastControl = 0; // guarded by m_mutex
     std::thread m_reaper;

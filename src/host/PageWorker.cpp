@@ -1,6 +1,7 @@
 #include "host/PageWorker.h"
 
 #include "host/BridgeProtocol.h"
+#include "host/BridgeRequest.h"
 #include "host/PageSite.h"
 #include "host/WorkerLink.h"
 
@@ -24,7 +25,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <limits>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 namespace host {
@@ -49,11 +52,23 @@ constexpr std::size_t kEventsKept = 10000;
 constexpr int kPicturesInFlight = 3;
 constexpr auto kPictureWait = std::chrono::seconds(2);
 constexpr LONG kSmallestScreen = 320;
-constexpr LONG kLargestScreen = 8192;
+constexpr LONG kLargestScreen = kLargestScreenSide;
 constexpr DISPID kFirstCallbackId = 1;
 constexpr int kWheelStep = 120;
 
 std::string dumpJson(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A coordinate, size or code from the page: a whole number in the range of
+// a LONG, or the request is refused (tiravex-serve refuses others first).
+LONG longOf(const json& value)
+{
+    if (!IntegerIn(value, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()))
+        throw std::domain_error("not a whole number in range");
+    return static_cast<LONG>(value.get<double>());
+}
+
+// An event's number field; 0 when it has none.
+LONG fieldOf(const json& event, const char* name) { return event.contains(name) ? longOf(event[name]) : 0; }
 
 // A page value as the page host converts it (host::ToVariant).
 VARIANT toVariant(const json& value)
@@ -313,8 +328,11 @@ bool PageWorker::start()
     if (request.is_discarded() || request.value("op", "") != "start")
         return false;
     if (request.contains("screen") && request["screen"].is_array() && request["screen"].size() == 2) {
-        m_screen.cx = std::clamp<LONG>(request["screen"][0].get<LONG>(), kSmallestScreen, kLargestScreen);
-        m_screen.cy = std::clamp<LONG>(request["screen"][1].get<LONG>(), kSmallestScreen, kLargestScreen);
+        const json& screen = request["screen"];
+        if (!IntegerIn(screen[0], 0, kLargestScreen) || !IntegerIn(screen[1], 0, kLargestScreen))
+            return false;
+        m_screen.cx = std::clamp<LONG>(longOf(screen[0]), kSmallestScreen, kLargestScreen);
+        m_screen.cy = std::clamp<LONG>(longOf(screen[1]), kSmallestScreen, kLargestScreen);
     }
     std::vector<std::string> callbacks;
     if (request.contains("callbacks") && request["callbacks"].is_array())
@@ -447,7 +465,7 @@ void PageWorker::drainIncoming()
             case LinkKind::Attach: onAttach(body); break;
             default: break;
             }
-        } catch (const json::exception&) {
+        } catch (const std::exception&) {
             if (in.kind == LinkKind::Request)
                 reply(in.id, json { { "error", "a value of the wrong type" } });
         }
@@ -492,7 +510,9 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         return;
     }
     if (op == "call" || op == "get" || op == "set") {
-        RunningCall call { id, ui::ModalLoopDepth(), request.value("have", std::uint64_t { 0 }) };
+        if (request.contains("have") && !IntegerIn(request["have"], 0, kMaxCount))
+            throw std::domain_error("not a count");
+        RunningCall call { id, ui::ModalLoopDepth(), request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : 0 };
         m_calls.push_back(&call);
         json answer = invokeMember(request);
         m_calls.pop_back();
@@ -506,8 +526,8 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
     if (op == "resize" && c && request.contains("rect") && request["rect"].is_array() && request["rect"].size() == 4) {
         // The page moved or resized the object: the control follows, on the page's screen.
         const json& r = request["rect"];
-        const LONG width = std::clamp<LONG>(r[2].get<LONG>(), 0, m_screen.cx), height = std::clamp<LONG>(r[3].get<LONG>(), 0, m_screen.cy);
-        const LONG x = std::clamp<LONG>(r[0].get<LONG>(), 0, m_screen.cx - width), y = std::clamp<LONG>(r[1].get<LONG>(), 0, m_screen.cy - height);
+        const LONG width = std::clamp<LONG>(longOf(r[2]), 0, m_screen.cx), height = std::clamp<LONG>(longOf(r[3]), 0, m_screen.cy);
+        const LONG x = std::clamp<LONG>(longOf(r[0]), 0, m_screen.cx - width), y = std::clamp<LONG>(longOf(r[1]), 0, m_screen.cy - height);
         ui::MoveWindow(c->GetSafeHwnd(), x, y, width, height, TRUE);
         reply(id, json { { "ok", true } });
         return;
@@ -533,8 +553,8 @@ json PageWorker::createControl(const json& request)
     LONG x = 0, y = 0, width = 0, height = 0;
     if (request.contains("rect") && request["rect"].is_array() && request["rect"].size() == 4) {
         const json& r = request["rect"];
-        x = r[0].get<LONG>(), y = r[1].get<LONG>(), width = std::clamp<LONG>(r[2].get<LONG>(), 0, m_screen.cx);
-        height = std::clamp<LONG>(r[3].get<LONG>(), 0, m_screen.cy);
+        x = longOf(r[0]), y = longOf(r[1]), width = std::clamp<LONG>(longOf(r[2]), 0, m_screen.cx);
+        height = std::clamp<LONG>(longOf(r[3]), 0, m_screen.cy);
     }
     // The control lies on the page's screen (pages longer than it scroll).
     x = std::clamp<LONG>(x, 0, m_screen.cx - width);
@@ -614,13 +634,13 @@ void PageWorker::onInput(const json& input)
             auto action = mouseActions().find(e.value("a", ""));
             if (action == mouseActions().end())
                 continue;
-            UINT modifiers = static_cast<UINT>(e.value("m", 0)) & (ui::ModShift | ui::ModControl);
-            int wheel = action->second == ui::MouseAction::Wheel ? (e.value("w", 0) > 0 ? kWheelStep : -kWheelStep) : 0;
-            ui::InjectMouse(action->second, POINT { e.value("x", 0), e.value("y", 0) }, modifiers, wheel);
+            UINT modifiers = static_cast<UINT>(fieldOf(e, "m")) & (ui::ModShift | ui::ModControl);
+            int wheel = action->second == ui::MouseAction::Wheel ? (fieldOf(e, "w") > 0 ? kWheelStep : -kWheelStep) : 0;
+            ui::InjectMouse(action->second, POINT { fieldOf(e, "x"), fieldOf(e, "y") }, modifiers, wheel);
         } else if (type == "key") {
-            UINT key = static_cast<UINT>(e.value("vk", 0));
+            const LONG key = fieldOf(e, "vk");
             if (key > 0 && key < 256)
-                ui::InjectKey(e.value("down", false), key);
+                ui::InjectKey(e.value("down", false), static_cast<UINT>(key));
         }
     }
 }

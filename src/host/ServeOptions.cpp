@@ -39,6 +39,16 @@ bool ParseServeCommandLine(int argc, char** argv, ServeCommandLine& out, std::st
                 return false;
             }
             out.options.port = static_cast<int>(port);
+        } else if (a == "--max-pages") {
+            if (!value(v))
+                return false;
+            char* end = nullptr;
+            long pages = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end || pages < 1 || pages > kMostPages) {
+                error = "--max-pages takes a number from 1 to " + std::to_string(kMostPages);
+                return false;
+            }
+            out.options.maxPages = static_cast<int>(pages);
         } else if (a == "--root") {
             if (!value(out.options.root))
                 return false;

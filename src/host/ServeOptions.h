@@ -17,7 +17,11 @@ inline constexpr const char* kServeUsage =
     "  --bind ADDRESS               the address to listen on (default 127.0.0.1; any other needs the printed token)\n"
     "  --port N                     the port (default 8088; 0: any free port)\n"
     "  --root DIR                   the pages to serve (default pages/web)\n"
+    "  --max-pages N                pages open at once, each a worker process (default 16, at most 256)\n"
     "  --help                       this text\n";
+
+// The most --max-pages takes.
+inline constexpr int kMostPages = 256;
 
 struct ServeCommandLine {
     ServeOptions options;

@@ -1,17 +1,22 @@
 // tiravex-serve: camera pages in a current browser, the control running
 // natively beside it.
 //
-//   tiravex-serve [--camera sim[,key=value...]] [--bind ADDRESS] [--port N] [--root DIR]
+//   tiravex-serve [--camera sim[,key=value...]] [--bind ADDRESS] [--port N] [--root DIR] [--max-pages N]
 //
 // The same program, started with the worker switch, is one page's worker.
 
 #include "host/BridgeProtocol.h"
+#include "host/BridgeRequest.h"
 #include "host/BridgeServer.h"
 #include "host/PageWorker.h"
 #include "host/ServeOptions.h"
 
+#include <SDL.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -34,6 +39,35 @@ std::string thisProgram(const char* argv0)
         return argv0;
     path[n] = '\0';
     return path;
+}
+
+// The largest monitor of this machine's display (by area), each side at
+// most the largest a page may have; without a display, that largest square.
+host::bridge::ScreenLimit largestMonitor()
+{
+    using host::bridge::kLargestScreenSide;
+    host::bridge::ScreenLimit limit { kLargestScreenSide, kLargestScreenSide };
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(display && *display) && !(wayland && *wayland))
+        return limit;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return limit;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO); // a stand-in display, not a monitor
+        return limit;
+    }
+    long long largest = 0;
+    for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+        SDL_Rect bounds {};
+        if (SDL_GetDisplayBounds(i, &bounds) == 0 && static_cast<long long>(bounds.w) * bounds.h > largest) {
+            largest = static_cast<long long>(bounds.w) * bounds.h;
+            limit = { std::min(bounds.w, kLargestScreenSide), std::min(bounds.h, kLargestScreenSide) };
+        }
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return limit;
 }
 
 }
@@ -60,6 +94,9 @@ int main(int argc, char** argv)
         return 66;
     }
     line.options.workerProgram = thisProgram(argv[0]);
+    const host::bridge::ScreenLimit screen = largestMonitor();
+    line.options.maxScreenWidth = screen.width;
+    line.options.maxScreenHeight = screen.height;
 
     // SIGINT and SIGTERM are taken by this thread alone, with sigwait.
     sigset_t stopSignals;

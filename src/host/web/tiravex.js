@@ -68,9 +68,11 @@
     }
 
     // ---- the simulated camera (tiravex-serve --camera sim), as page scripts know it ----
+    // Its account comes from a request that only the server's own pages may make and read.
     if (server.camera && !window.camera) {
         var camera = {};
-        ['address', 'port', 'webPort', 'user', 'password'].forEach(function (k) { camera[k] = server.camera[k]; });
+        var account = syncJson('/tiravex/camera/account', {}).value || {};
+        ['address', 'port', 'webPort', 'user', 'password'].forEach(function (k) { camera[k] = account[k]; });
         ['sendControl', 'stallVideo', 'dropLink', 'setVideo', 'setAudio', 'alarm', 'snapshot', 'ignoreCgi', 'delayCgi',
             'cgiLog', 'roadLog', 'talkBlocks', 'roadsOpen', 'channelsOpen'].forEach(function (name) {
             camera[name] = function () {
@@ -85,8 +87,10 @@
     // ---- the session ----
     function ensureSession() {
         if (base || ended) return !!base;
-        var screenWidth = Math.max(window.screen.width || 0, document.documentElement.scrollWidth || 0, 1280);
-        var screenHeight = Math.max(window.screen.height || 0, document.documentElement.scrollHeight || 0, 720);
+        // The server takes a screen up to its largest (longer pages scroll over it).
+        var largest = server.maxScreen || [Infinity, Infinity];
+        var screenWidth = Math.min(Math.max(window.screen.width || 0, document.documentElement.scrollWidth || 0, 1280), largest[0]);
+        var screenHeight = Math.min(Math.max(window.screen.height || 0, document.documentElement.scrollHeight || 0, 720), largest[1]);
         var answer = syncJson('/tiravex/session', { screen: [screenWidth, screenHeight], callbacks: CALLBACKS });
         if (answer.error || !answer.session) {
             console.error('tiravex: no session: ' + answer.error);
