@@ -334,6 +334,11 @@ bool BridgeServer::Start(std::string& error)
     }
     m_http->set_payload_max_length(kMaxBodyBytes);
     routes();
+    int listening = -1;
+    m_http->set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
     if (m_options.port == 0) {
         m_port = m_http->bind_to_any_port(m_options.bind);
     } else if (m_http->bind_to_port(m_options.bind, m_options.port)) {
@@ -343,6 +348,9 @@ bool BridgeServer::Start(std::string& error)
         error = "cannot listen on " + m_options.bind + ":" + std::to_string(m_options.port);
         return false;
     }
+    // cpp-httplib listens with a queue of 5: many clients connecting at once
+    // (slow ones among them) would have the newest wait for a second try.
+    ::listen(listening, SOMAXCONN);
     m_reaper = std::thread([this] { reapLoop(); });
     return true;
 }

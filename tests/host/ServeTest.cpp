@@ -8,8 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -190,6 +197,60 @@ INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
 
 // ---- refusals, without a browser ----
 
+// A loopback connection to the server, spoken to byte by byte.
+class RawClient {
+public:
+    explicit RawClient(int port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~RawClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Send(const std::string& bytes) { return m_fd >= 0 && ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
+    // What the server sent until it closed, or until `timeoutMs` passed.
+    std::string ReadUntilClosed(int timeoutMs)
+    {
+        std::string got;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+            pollfd p { m_fd, POLLIN, 0 };
+            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+                return got;
+            char chunk[4096];
+            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return got;
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    // The status of the answer to a whole request sent on a connection of its own.
+    static int Status(int port, const std::string& path, int timeoutMs = 5000)
+    {
+        RawClient c(port);
+        c.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n\r\n");
+        const std::string answer = c.ReadUntilClosed(timeoutMs);
+        return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 class Refusals : public ::testing::Test {
 protected:
     httplib::Result post(const std::string& path, const std::string& body, const httplib::Headers& headers = {})
@@ -204,6 +265,11 @@ protected:
         if (!res || res->status != 200)
             return {};
         return Json::parse(res->body)["session"].get<std::string>();
+    }
+    int status(const std::string& path, const std::string& body)
+    {
+        auto res = post(path, body);
+        return res ? res->status : 0;
     }
     ServeProcess server;
 };
@@ -296,7 +362,8 @@ TEST_F(Refusals, ValuesOfTheWrongTypeAreRefusedAndThePageGoesOn)
     auto bad = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":["left","top",[],{}]})");
     ASSERT_TRUE(bad);
     EXPECT_NE(bad->body.find("error"), std::string::npos) << bad->body;
-    EXPECT_EQ(post("/tiravex/s/" + session + "/input", R"({"events":[{"t":"mouse","a":"move","x":"here","y":null},7,"x"]})")->status, 204);
+    EXPECT_EQ(post("/tiravex/s/" + session + "/input", R"({"events":[{"t":"mouse","a":"move","x":"here","y":null},7,"x"]})")->status, 400);
+    EXPECT_EQ(post("/tiravex/s/" + session + "/input", R"({"events":[{"t":"mouse","a":"move"},7,"x"]})")->status, 204);
     EXPECT_EQ(post("/tiravex/s/" + session + "/call", "not json")->status, 400);
     // The page's worker still makes and answers controls.
     auto made = post("/tiravex/s/" + session + "/create", R"({"params":{"Self":"0"},"rect":[0,0,320,240]})");
@@ -311,4 +378,145 @@ TEST_F(Refusals, ValuesOfTheWrongTypeAreRefusedAndThePageGoesOn)
     EXPECT_LT(Json::parse(unknown->body).value("hr", 0), 0) << "an unknown member is an Automation failure, answered";
 }
 
+TEST_F(Refusals, DeepBodiesAndNumbersOutOfRangeAreRefusedBeforeAnyWorkerAndThePageGoesOn)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "sim"));
+    const std::string session = newSession();
+    ASSERT_FALSE(session.empty());
+    const std::string s = "/tiravex/s/" + session;
+    // 100,000 levels: re-serialising it for the worker overflowed a request thread's stack.
+    const std::string deep = "{\"args\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    for (const std::string& path : { std::string("/tiravex/session"), s + "/create", s + "/call", s + "/resize", s + "/input", std::string("/tiravex/camera/alarm") })
+        EXPECT_EQ(status(path, deep), 400) << path;
+    EXPECT_EQ(status("/tiravex/session", R"({"screen":[1e300,-1e300]})"), 400);
+    EXPECT_EQ(status("/tiravex/session", R"({"screen":[1280.5,720]})"), 400);
+    EXPECT_EQ(status(s + "/create", R"({"params":{"Self":"0"},"rect":[1e300,0,10,10]})"), 400);
+    EXPECT_EQ(status(s + "/create", R"({"params":{"Self":"0"},"rect":[0,0,-320,240]})"), 400);
+    EXPECT_EQ(status(s + "/input", R"({"events":[{"t":"mouse","a":"move","x":1e300,"y":0}]})"), 400);
+    EXPECT_EQ(status(s + "/input", R"({"events":[{"t":"key","down":true,"vk":-1e19}]})"), 400);
+    EXPECT_EQ(status("/tiravex/camera/alarm", R"({"args":[1e300]})"), 400);
+    EXPECT_EQ(status("/tiravex/camera/sendControl", R"({"args":[100,[1,2,300]]})"), 400);
+    EXPECT_EQ(status("/tiravex/camera/setVideo", R"({"args":[{"codec":"h264","width":1e300}]})"), 400);
+
+    // The server and the page's worker go on.
+    auto made = post(s + "/create", R"({"params":{"Self":"0"},"rect":[0,0,320,240]})");
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->status, 200);
+    const Json control = Json::parse(made->body)["control"];
+    EXPECT_EQ(status(s + "/call", Json { { "control", control }, { "op", "get" }, { "name", "GetLiveCfg" }, { "have", 1e300 } }.dump()), 400);
+    EXPECT_EQ(status(s + "/resize", Json { { "control", control }, { "rect", { 0, 0, 4294967296.0, 10 } } }.dump()), 400);
+    EXPECT_EQ(status(s + "/resize", Json { { "control", control }, { "rect", { 10, 10, 300, 200 } } }.dump()), 200);
+    EXPECT_EQ(status(s + "/call", Json { { "control", control }, { "op", "call" }, { "name", "GetLiveCfg" }, { "args", Json::array() }, { "have", 0 } }.dump()), 200);
+    EXPECT_EQ(status(s + "/input", R"({"events":[{"t":"mouse","a":"move","x":20,"y":20}]})"), 204);
+    EXPECT_EQ(server.Camera("roadsOpen"), Json(0));
+}
+
+TEST_F(Refusals, PagesBeyondTheLimitAndScreensBeyondTheLargestAreRefusedWithAReason)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "", { "--max-pages", "2" }));
+    const std::string a = newSession(), b = newSession();
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    auto third = post("/tiravex/session", R"({"screen":[1280,720]})");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->status, 503);
+    EXPECT_NE(third->body.find("at most 2 pages"), std::string::npos) << third->body;
+    // A page that goes makes room for the next.
+    EXPECT_EQ(post("/tiravex/s/" + a + "/close", "")->status, 204);
+    const std::string c = newSession();
+    EXPECT_FALSE(c.empty()) << "no room after a page closed";
+    EXPECT_EQ(post("/tiravex/s/" + c + "/close", "")->status, 204);
+
+    auto huge = post("/tiravex/session", R"({"screen":[4097,720]})");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->status, 503);
+    EXPECT_NE(huge->body.find("screen may be at most"), std::string::npos) << huge->body;
+    // The script asks for no more than the server takes.
+    httplib::Client client("127.0.0.1", server.Port());
+    auto script = client.Get("/tiravex.js");
+    ASSERT_TRUE(script);
+    const std::string first = script->body.substr(0, script->body.find('\n'));
+    const Json config = Json::parse(first.substr(first.find('{'), first.rfind('}') - first.find('{') + 1));
+    ASSERT_TRUE(config["maxScreen"].is_array()) << first;
+    EXPECT_LE(config["maxScreen"][0].get<int>(), 4096);
+    EXPECT_LE(config["maxScreen"][1].get<int>(), 4096);
+}
+
+TEST_F(Refusals, TheScriptCarriesNoAccountAndOnlyTheServersOwnPagesGetIt)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "sim"));
+    const std::string port = std::to_string(server.Port());
+    httplib::Client client("127.0.0.1", server.Port());
+    // Another site's <script src> gets the script, and nothing of the camera's account.
+    auto script = client.Get("/tiravex.js", httplib::Headers { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Dest", "script" } });
+    ASSERT_TRUE(script);
+    ASSERT_EQ(script->status, 200);
+    const std::string first = script->body.substr(0, script->body.find('\n'));
+    const Json config = Json::parse(first.substr(first.find('{'), first.rfind('}') - first.find('{') + 1));
+    EXPECT_EQ(config["camera"], Json(true)) << first;
+    const Json account = server.Camera("account");
+    ASSERT_TRUE(account.is_object());
+    EXPECT_EQ(account["user"], Json("admin"));
+    for (const char* secret : { "user", "password", "address", "webPort" })
+        EXPECT_EQ(first.find(secret), std::string::npos) << secret << " in " << first;
+    EXPECT_EQ(first.find(std::to_string(account["port"].get<int>())), std::string::npos) << first;
+    // The account itself goes only to the server's own origin.
+    EXPECT_EQ(post("/tiravex/camera/account", "{}", { { "Sec-Fetch-Site", "cross-site" } })->status, 403);
+    EXPECT_EQ(post("/tiravex/camera/account", "{}", { { "Origin", "http://evil.example" } })->status, 403);
+    EXPECT_EQ(post("/tiravex/camera/account", "{}", { { "Origin", "http://127.0.0.1:" + port }, { "Sec-Fetch-Site", "same-origin" } })->status, 200);
+}
+
+TEST_F(Refusals, OnlyFilesWhoseRealPathLiesInsideTheRootAreServedAndANulIsRefused)
+{
+    const std::string folder = ::testing::TempDir() + "/serve-root-" + std::to_string(::getpid());
+    const std::string root = folder + "/root";
+    ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + root + "/sub'").c_str()), 0);
+    std::ofstream(root + "/index.html") << "<p>inside</p>";
+    std::ofstream(root + "/sub/page.js") << "var inside = 1;";
+    std::ofstream(folder + "/secret.txt") << "outside";
+    ASSERT_EQ(::symlink((folder + "/secret.txt").c_str(), (root + "/leak.html").c_str()), 0);
+    ASSERT_EQ(::symlink("..", (root + "/sub/up").c_str()), 0);
+    ASSERT_EQ(::symlink(folder.c_str(), (root + "/above").c_str()), 0);
+    ASSERT_EQ(::symlink("sub/page.js", (root + "/alias.js").c_str()), 0);
+    ASSERT_TRUE(server.Start(root, ""));
+    const int port = server.Port();
+
+    EXPECT_EQ(RawClient::Status(port, "/"), 200);
+    EXPECT_EQ(RawClient::Status(port, "/index.html"), 200);
+    EXPECT_EQ(RawClient::Status(port, "/alias.js"), 200) << "a link that stays inside is followed";
+    EXPECT_EQ(RawClient::Status(port, "/sub/up/index.html"), 200);
+    EXPECT_EQ(RawClient::Status(port, "/index.html%00.js"), 400);
+    EXPECT_EQ(RawClient::Status(port, "/sub/page.js%00"), 400);
+    for (const char* outside : { "/leak.html", "/above/secret.txt", "/sub/up/../../secret.txt", "/../secret.txt", "/%2e%2e/secret.txt", "/sub" })
+        EXPECT_EQ(RawClient::Status(port, outside), 404) << outside;
+    httplib::Client client("127.0.0.1", port);
+    auto page = client.Get("/sub/page.js");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->body, "var inside = 1;");
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/javascript");
+}
+
+TEST_F(Refusals, UnderTwoHundredSlowClientsAPageIsServedWithinASecondAndTheSlowOnesTimeOut)
+{
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    const int port = server.Port();
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    constexpr int kSlowClients = 200;
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < kSlowClients; ++i) {
+        slow.push_back(std::make_unique<RawClient>(port));
+        // Heads and bodies both come a line at a time.
+        ASSERT_TRUE(slow.back()->Send(i % 2 ? "GET /index.html HTTP/1.1\r\n" + host : "POST /tiravex/session HTTP/1.1\r\n" + host + "Content-Length: 40\r\n\r\n{"));
+    }
+    for (int round = 0; round < 3; ++round) {
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(RawClient::Status(port, "/old.html", 1000), 200) << "round " << round;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+        for (int i = 0; i < kSlowClients; ++i)
+            ASSERT_TRUE(slow[static_cast<std::size_t>(i)]->Send(i % 2 ? "X-Slow: " + std::to_string(round) + "\r\n" : " ")) << "a slow client was cut off early";
+    }
+    // A request still not whole at the deadline is answered 408.
+    const std::string late = slow.front()->ReadUntilClosed(20000);
+    EXPECT_EQ(late.rfind("HTTP/1.1 408", 0), 0u) << late;
+}
 }
