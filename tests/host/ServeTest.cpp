@@ -10,10 +10,16 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <dirent.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -518,5 +524,71 @@ TEST_F(Refusals, UnderTwoHundredSlowClientsAPageIsServedWithinASecondAndTheSlowO
     // A request still not whole at the deadline is answered 408.
     const std::string late = slow.front()->ReadUntilClosed(20000);
     EXPECT_EQ(late.rfind("HTTP/1.1 408", 0), 0u) << late;
+}
+// Turns the loopback device of this network namespace on or off.
+bool setLoopback(bool up)
+{
+    const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request {};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = sock >= 0 && ::ioctl(sock, SIOCGIFFLAGS, &request) == 0;
+    if (ok) {
+        request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP));
+        ok = ::ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+    }
+    if (sock >= 0)
+        ::close(sock);
+    return ok;
+}
+
+// How many processes `parent` started that still run (its page workers).
+int childrenOf(pid_t parent)
+{
+    int count = 0;
+    DIR* proc = ::opendir("/proc");
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            continue;
+        char state = 0;
+        long ppid = 0;
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        if (fields >> state >> ppid && ppid == parent && state != 'Z')
+            ++count;
+    }
+    if (proc)
+        ::closedir(proc);
+    return count;
+}
+
+TEST(StreamPeer, APageWhoseBrowserStopsAnsweringEndsWhileItsStreamIsOpen)
+{
+    // In a network namespace of this test's own, where loopback can be cut.
+    if (::unshare(CLONE_NEWNET) != 0 || !setLoopback(true))
+        GTEST_SKIP() << "no network namespace of our own (needs CAP_SYS_ADMIN and CAP_NET_ADMIN)";
+    ServeProcess server;
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
+    httplib::Client client("127.0.0.1", server.Port());
+    auto made = client.Post("/tiravex/session", R"({"screen":[1280,720]})", "application/json");
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->status, 200);
+    const std::string session = Json::parse(made->body)["session"].get<std::string>();
+    RawClient stream(server.Port());
+    ASSERT_TRUE(stream.Send("GET /tiravex/s/" + session + "/stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n\r\n"));
+    ASSERT_FALSE(stream.ReadUntilClosed(1500).empty()) << "the stream sent nothing";
+    ASSERT_EQ(childrenOf(server.Child().Pid()), 1);
+
+    // The browser's machine goes away: nothing it was sent is acknowledged, and no end comes.
+    ASSERT_TRUE(setLoopback(false));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (childrenOf(server.Child().Pid()) > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(childrenOf(server.Child().Pid()), 0) << "the page's worker still runs";
+    ASSERT_TRUE(setLoopback(true));
+    auto gone = client.Post(("/tiravex/s/" + session + "/close").c_str(), "", "application/json");
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->status, 404) << "the session is still there";
+    EXPECT_EQ(server.Stop(), 0);
 }
 }
