@@ -173,6 +173,7 @@ HttpGate::HttpGate(GatedServer& server, std::size_t requestThreads) : m_server(s
 HttpGate::~HttpGate()
 {
     shutdown();
+    m_server.m_gate = nullptr;
     ::close(m_epoll);
     ::close(m_wake);
 }
