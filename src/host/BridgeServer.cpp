@@ -46,8 +46,9 @@ constexpr int kSessionIdBytes = 16;
 constexpr int kTokenBytes = 16;
 // Request threads besides one for each page's stream.
 constexpr std::size_t kRequestThreads = 48;
-// Requests of one page waiting for its worker at once (a page makes one at a time).
-constexpr int kMaxAsking = 4;
+// Requests of one page waiting for its worker at once (a page makes one at a
+// time): with every page at this, half the request threads are still free.
+constexpr int kMaxAsking = 2;
 // A page stream whose client has not acknowledged what was sent this long
 // (a ping goes every kPingEvery) is gone: its connection fails.
 constexpr unsigned kStreamAckLimitMs = 10000;

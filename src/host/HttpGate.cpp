@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -166,6 +167,8 @@ HttpGate::HttpGate(GatedServer& server, std::size_t requestThreads) : m_server(s
     wake.events = EPOLLIN;
     wake.data.fd = m_wake;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &wake);
+    if (rlimit files {}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        m_maxWaiting = std::min<std::size_t>(kMaxWaiting, static_cast<std::size_t>(files.rlim_cur / 2));
     m_server.m_gate = this;
     m_thread = std::thread([this] { run(); });
 }
@@ -251,7 +254,7 @@ void HttpGate::run()
 
 void HttpGate::take(Admitted admitted)
 {
-    if (m_waiting.size() >= kMaxWaiting)
+    if (m_waiting.size() >= m_maxWaiting)
         closeOldest();
     const int sock = admitted.sock;
     ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);

@@ -11,8 +11,9 @@
 // - A request not whole kRequestDeadline after its connection came (or
 //   came back) is answered 408 and closed; a malformed or too large one
 //   400, 411, 413 or 431. An idle kept-alive connection is closed without
-//   an answer. With kMaxWaiting connections waiting, or kMaxWaitingBytes of
-//   their requests read, the oldest goes.
+//   an answer. With kMaxWaiting connections waiting (or half the descriptors
+//   the process may open), or kMaxWaitingBytes of their requests read, the
+//   oldest goes.
 // - A kept-alive connection comes back to the gate after its answer, with
 //   whatever of its next request arrived already.
 //
@@ -109,6 +110,7 @@ private:
     std::map<int, Waiting> m_waiting;
     std::uint64_t m_lastSerial = 0; // arrival order
     std::size_t m_waitingBytes = 0; // of every waiting request
+    std::size_t m_maxWaiting = kMaxWaiting; // and half the descriptors the process may open
 
     std::thread m_thread;
 };

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -97,6 +98,12 @@ int main(int argc, char** argv)
     const host::bridge::ScreenLimit screen = largestMonitor();
     line.options.maxScreenWidth = screen.width;
     line.options.maxScreenHeight = screen.height;
+
+    // Clients waiting to finish their requests each hold a descriptor.
+    if (rlimit files {}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // SIGINT and SIGTERM are taken by this thread alone, with sigwait.
     sigset_t stopSignals;
