@@ -746,7 +746,6 @@ void BridgeServer::routes()
             refuse(res, 400, "the camera's numbers are whole numbers in range");
             return;
         }
-        auto number = [&](std::size_t) { return first; };
         const std::string name = req.matches[1];
         sim::Camera& camera = *m_camera;
         json value;
@@ -763,9 +762,9 @@ void BridgeServer::routes()
                     }
                     bytes.push_back(static_cast<std::uint8_t>(b.is_null() ? 0 : b.get<int>()));
                 }
-            camera.SendControl(number(0), bytes);
+            camera.SendControl(first, bytes);
         } else if (name == "stallVideo") {
-            camera.StallVideo(number(0));
+            camera.StallVideo(first);
         } else if (name == "dropLink") {
             camera.DropLink();
         } else if (name == "setVideo") {
@@ -790,15 +789,15 @@ void BridgeServer::routes()
             }
             camera.SetVideo(v);
         } else if (name == "setAudio") {
-            camera.SetAudio(number(0));
+            camera.SetAudio(first);
         } else if (name == "alarm") {
-            camera.Alarm(number(0));
+            camera.Alarm(first);
         } else if (name == "snapshot") {
             camera.Snapshot();
         } else if (name == "ignoreCgi") {
-            camera.IgnoreCgi(number(0) != 0);
+            camera.IgnoreCgi(first != 0);
         } else if (name == "delayCgi") {
-            camera.DelayCgi(number(0));
+            camera.DelayCgi(first);
         } else if (name == "cgiLog") {
             value = camera.CgiLog();
         } else if (name == "roadLog") {
