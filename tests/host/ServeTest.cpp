@@ -507,6 +507,14 @@ TEST_F(Refusals, UnderTwoHundredSlowClientsAPageIsServedWithinASecondAndTheSlowO
     ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, ""));
     const int port = server.Port();
     const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    // What the gate will never see whole is refused at once.
+    for (const auto& [head, answer] : { std::pair { "POST /tiravex/session HTTP/1.1\r\n" + host + "Content-Length: 99999999\r\n\r\n", "HTTP/1.1 413" },
+             std::pair { "POST /tiravex/session HTTP/1.1\r\n" + host + "Transfer-Encoding: chunked\r\n\r\n", "HTTP/1.1 411" },
+             std::pair { "GET /old.html HTTP/1.1\r\nX-Long: " + std::string(20000, 'x'), "HTTP/1.1 431" } }) {
+        RawClient c(port);
+        ASSERT_TRUE(c.Send(head));
+        EXPECT_EQ(c.ReadUntilClosed(2000).rfind(answer, 0), 0u) << answer;
+    }
     constexpr int kSlowClients = 200;
     std::vector<std::unique_ptr<RawClient>> slow;
     for (int i = 0; i < kSlowClients; ++i) {
