@@ -349,6 +349,7 @@ bool BridgeServer::Start(std::string& error)
         error = "cannot listen on " + m_options.bind + ":" + std::to_string(m_options.port);
         return false;
     }
+    m_http->set_socket_options(httplib::default_socket_options);
     // cpp-httplib listens with a queue of 5: many clients connecting at once
     // (slow ones among them) would have the newest wait for a second try.
     ::listen(listening, SOMAXCONN);
