@@ -41,6 +41,11 @@ constexpr std::uint32_t kChunkSuffixVideo = Fourcc("\0\0dc");
 constexpr std::uint32_t kChunkSuffixAudio = Fourcc("\0\0wb");
 constexpr std::uint32_t kChunkSuffixOther = Fourcc("\0\0gm");
 
+// A close on a full disk gives up the last chunks for room for the index
+// (and this much more, a page of the file system) at most this many times.
+constexpr std::uint64_t kRoomSlack = 4096;
+constexpr int kRoomRounds = 4;
+
 // Where a header chunk's stream type stands.
 constexpr std::size_t kStreamTypeOffset = kAviChunkHeaderSize;
 
@@ -685,10 +690,30 @@ int AviClose(AviWriter* w, bool* finished)
         w->behind.clear();
         w->behindChunks = 0;
     }
-    const std::uint64_t end = w->moviDataPos + w->moviLength;
+    std::uint64_t end = w->moviDataPos + w->moviLength;
     int indexRc = ::ftruncate(w->fd, static_cast<off_t>(end)) == 0 ? appendIndex(*w, end) : writeError();
     if (indexRc == kAviDiskFull && freeCompanion() && ::ftruncate(w->fd, static_cast<off_t>(end)) == 0)
         indexRc = appendIndex(*w, end);
+    // Still no room: the last chunks make way for the index of the others.
+    for (int round = 0; indexRc == kAviDiskFull && w->indexCount > 0 && round < kRoomRounds; ++round) {
+        const std::uint64_t need = kAviChunkHeaderSize + std::uint64_t { w->indexCount } * kAviIndexEntrySize + kRoomSlack;
+        std::uint32_t keep = w->indexCount;
+        std::uint64_t length = w->moviLength;
+        std::uint8_t entry[kAviIndexEntrySize];
+        while (keep > 0 && w->moviLength - length < need && entryAt(*w, keep - 1, entry)) {
+            length = rl32(entry + kAviIndexOffsetOffset) - sizeof kFourccMovi;
+            --keep;
+        }
+        if (keep == w->indexCount || length > w->moviLength)
+            break;
+        uncount(*w, keep, w->indexCount);
+        w->indexCount = keep;
+        w->moviLength = length;
+        end = w->moviDataPos + w->moviLength;
+        indexRc = ::ftruncate(w->fd, static_cast<off_t>(end)) == 0 ? appendIndex(*w, end) : writeError();
+        if (rc == kAviOk)
+            rc = kAviDiskFull; // chunks were given up
+    }
     const std::uint64_t fileSize = end + kAviChunkHeaderSize + std::uint64_t { w->indexCount } * kAviIndexEntrySize;
 
     // The sizes the header left open.

@@ -94,6 +94,7 @@ constexpr std::uint32_t kAviStreamScaleOffset = 20;
 constexpr std::uint32_t kAviStreamRateOffset = 24;
 constexpr std::uint32_t kAviStreamLengthOffset = 32;
 constexpr std::uint32_t kAviStreamSampleSizeOffset = 44;
+constexpr std::uint32_t kAviIndexOffsetOffset = 8;
 constexpr std::uint32_t kAviIndexSizeOffset = 12;
 
 // Where the recorder's file keeps its parts.
@@ -229,7 +230,8 @@ int AviWriteMainHeader(AviWriter*, const std::uint8_t* mainHeader64);
 // sizes, closes both files and frees the writer. When the held chunks cannot
 // be written they are left out of the movi list, the index and the headers'
 // counts, and the write's error is returned. On a full disk the companion's
-// space is given up for idx1 (its entries are kept in memory). `finished`
+// space is given up for idx1 (its entries are kept in memory), and when
+// that is not enough the last chunks are, as if never written. `finished`
 // (when given) says whether the file was finished all the same: then it
 // plays and the companion may go; otherwise the companion is what
 // AviRepair needs and must stay.
