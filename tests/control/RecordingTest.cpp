@@ -9,6 +9,7 @@
 #include "sys/Time.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -295,6 +296,47 @@ TEST_F(Recording, ATakenNameGetsACounter)
     for (int i = 2; i <= 1000; ++i)
         std::ofstream(base + "_" + std::to_string(i) + ".avi").put('x');
     EXPECT_EQ(CPlayBase::FreeRecordName(base), base) << "all taken: the base name itself";
+}
+
+// Every name of the second taken, the base name too: no file is
+// overwritten, and the page hears that no file could be made.
+TEST_F(Recording, WhenEveryNameOfTheSecondIsTakenNoFileIsOverwritten)
+{
+    auto* c = watching();
+    const std::string dir = cameraFolder();
+    fs::create_directories(dir);
+    const SYSTEMTIME now = sys::GetLocalTime();
+    std::tm start {};
+    start.tm_year = now.wYear - 1900;
+    start.tm_mon = now.wMonth - 1;
+    start.tm_mday = now.wDay;
+    start.tm_hour = now.wHour;
+    start.tm_min = now.wMinute;
+    start.tm_sec = now.wSecond;
+    start.tm_isdst = -1;
+    const std::time_t first = std::mktime(&start);
+    std::vector<std::string> bases;
+    for (int s = 0; s < 4; ++s) { // this second and the next ones
+        const std::time_t at = first + s;
+        std::tm t {};
+        ::localtime_r(&at, &t);
+        char name[64];
+        std::snprintf(name, sizeof name, "manual_%4d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+        const std::string base = dir + "/" + name;
+        bases.push_back(base);
+        std::ofstream(base) << "the user's";
+        std::ofstream(base + ".avi").put('x');
+        for (int i = 2; i <= 1000; ++i)
+            std::ofstream(base + "_" + std::to_string(i) + ".avi").put('x');
+    }
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return count(216) == 1; }, 3000));
+    EXPECT_FALSE(c->Live().m_recordingArmed);
+    EXPECT_EQ(count(213), 0);
+    for (const auto& base : bases) {
+        auto kept = bytesOf(base);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "the user's") << base;
+    }
 }
 
 TEST_F(Recording, TheVideoRateIsFramesPerSecondSinceTheFileBegan)
