@@ -27,6 +27,7 @@ struct VideoSettings {
     int height = 480;
     int fps = 15;
     int keyInterval = 30; // frames between key frames
+    bool saysRate = true; // frame headers carry fps; false: 0, as from a camera that does not know its rate
 };
 
 // A recording stored on the camera: played back from the same moving

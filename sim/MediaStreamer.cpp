@@ -26,7 +26,7 @@ FrameHeader videoHeader(const VideoSettings& v, const EncodedFrame& frame, std::
     h.kind = frameKind(v.codec);
     h.sequence = sequence;
     h.timestamp = timestamp;
-    h.frameRate = v.fps;
+    h.frameRate = v.saysRate ? v.fps : 0;
     h.keyFrame = frame.key ? 1 : 0;
     h.bitRate = bitRate;
     h.width = static_cast<std::uint32_t>(v.width);
