@@ -379,6 +379,23 @@ TEST_F(Contract, AnHttpsPortQueryRunningAtLoginSucKeepsItsAnswer)
     EXPECT_EQ(c->Link().KnownHttpsPort(0), 443);
 }
 
+// Before the road is open there is nothing to log out of: the login on its
+// way goes on, and without a camera address Record arms nothing.
+TEST_F(Contract, WithoutARoadLoggingOutAndAlarmRecordingLeaveTheStateAlone)
+{
+    startCamera();
+    auto* c = makeControl(0);
+    ASSERT_EQ(call(c, "Record", { num(1), str("alarm") }), S_OK);
+    EXPECT_FALSE(c->Live().m_alarmRecording) << "no address, yet armed for an alarm";
+    ASSERT_EQ(call(c, "Login", { str(camera->Address().c_str()), num(camera->Port()), num(camera->WebPort()), str(camera->User().c_str()),
+                                    str(camera->Password().c_str()), num(1), num(7) }),
+        S_OK);
+    ASSERT_FALSE(c->Link().HasRoad());
+    ASSERT_EQ(call(c, "UNRegMy", {}), S_OK);
+    EXPECT_STREQ(c->Link().Record().ip, camera->Address().c_str());
+    EXPECT_TRUE(ui::RunUntil([&] { return c->Link().LoginStatus() == 0; }, 5000)) << "the login was undone before its road opened";
+}
+
 TEST_F(Contract, LoggingOutKeepsTheCameraToLocateAgain)
 {
     startCamera();
