@@ -341,6 +341,34 @@ TEST_F(Contract, MotionAreasKeepTheRowsTheGridHas)
     EXPECT_EQ(c->Motion().Mask(3), 0) << "a row beyond the grid was stored";
 }
 
+// An older camera sends the sound its device record's stream mode names:
+// OpenAudio asks its media channel for that variant (the wrong one leaves
+// the page silent).
+TEST_F(Contract, TheStreamModeChoosesTheSoundAnOlderCameraIsAskedFor)
+{
+    sim::CameraConfig config;
+    config.deviceKind = 0;
+    auto* c = loggedIn(0, config);
+    ASSERT_EQ(call(c, "LoginSuc", {}), S_OK);
+    ASSERT_EQ(call(c, "Open", { str("") }), S_OK);
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->ChannelsOpen() > 0; }, 5000));
+    const std::pair<std::uint8_t, int> modes[] = { { kz::kStreamModePlain, kz::kMediaAudio }, { kz::kStreamModeVariant10, kz::kMediaAudioVariant10 },
+        { kz::kStreamModeRawAudio, kz::kMediaAudioVariant11 }, { kz::kStreamModeVariant12, kz::kMediaAudioVariant12 }, { 6, kz::kMediaAudioVariant9 } };
+    for (auto [mode, selector] : modes) {
+        std::vector<std::uint8_t> record(342, 0);
+        record[kz::kStreamModeAt] = mode;
+        send(kz::kMsgDeviceRecord, record);
+        const std::size_t before = camera->MediaControls().size();
+        ASSERT_EQ(call(c, "OpenAudio", {}), S_OK);
+        ASSERT_TRUE(camera->WaitUntil([&] { return camera->MediaControls().size() > before; }, 5000)) << int(mode);
+        auto asked = camera->MediaControls()[before];
+        EXPECT_EQ(asked.op, kz::wire::MediaOp::Start) << int(mode);
+        EXPECT_EQ(asked.a, selector) << "stream mode " << int(mode);
+        ASSERT_EQ(call(c, "CloseAudio", {}), S_OK);
+        ASSERT_TRUE(camera->WaitUntil([&] { return camera->MediaControls().size() > before + 1; }, 5000));
+    }
+}
+
 TEST_F(Contract, TheConnectionFailureOfTheViewIsReported)
 {
     startCamera();
