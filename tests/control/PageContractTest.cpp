@@ -424,6 +424,34 @@ TEST_F(Contract, WithoutARoadLoggingOutAndAlarmRecordingLeaveTheStateAlone)
     EXPECT_TRUE(ui::RunUntil([&] { return c->Link().LoginStatus() == 0; }, 5000)) << "the login was undone before its road opened";
 }
 
+// Locating the camera last logged in to: other cameras that answer the
+// search too (most of them before it), each with its own identifier, are
+// not taken for it.
+TEST_F(Contract, LocatingTheCameraPassesOverOthersThatAnswer)
+{
+    sim::CameraConfig mine;
+    mine.deviceId = "TVXAAAAAAAAA";
+    camera = sim::Camera::Start(mine);
+    ASSERT_TRUE(camera);
+    std::vector<std::unique_ptr<sim::Camera>> strangers;
+    std::string targets;
+    for (char id = 'B'; id <= 'F'; ++id) {
+        sim::CameraConfig other;
+        other.deviceId = "TVX" + std::string(9, id);
+        strangers.push_back(sim::Camera::Start(other));
+        ASSERT_TRUE(strangers.back());
+        targets += "127.0.0.1:" + std::to_string(strangers.back()->SearchPort()) + ",";
+    }
+    setenv("TIRAVEX_SEARCH_TARGETS", (targets + "127.0.0.1:" + std::to_string(camera->SearchPort())).c_str(), 1);
+    auto* c = makeControl(0);
+    ASSERT_TRUE(login(c));
+    script.calls.clear();
+    ASSERT_EQ(call(c, "GetDevIPandPort", { num(1) }), S_OK);
+    EXPECT_TRUE(ui::RunUntil([&] { return hasEvent(208); }, 5000));
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    EXPECT_EQ(eventsWithCode(208), (std::vector<std::vector<Arg>> { { 208, std::string("127.0.0.1"), camera->Port() } }));
+}
+
 TEST_F(Contract, LoggingOutKeepsTheCameraToLocateAgain)
 {
     startCamera();
