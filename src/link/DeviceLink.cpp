@@ -542,12 +542,13 @@ void DeviceLink::ReportDirection(int index)
 
 void DeviceLink::stopWorkers()
 {
-    StopPtzWorker();
-    // Port queries end at once; all of them together get one bounded wait,
-    // and any still running is let go (it keeps its own state).
+    // Port queries end at once; they and the pan/tilt worker's stop share
+    // one bounded wait, and a query still running is let go (it keeps its
+    // own state).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs);
     for (auto& running : m_portQueries)
         running.query->End();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs);
+    m_ptz.Stop(deadline);
     for (auto& running : m_portQueries) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (!running.thread->Wait(static_cast<DWORD>(left > 0 ? left : 0)))

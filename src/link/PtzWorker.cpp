@@ -38,17 +38,24 @@ void PtzWorker::Start(CgiAccount account)
 
 bool PtzWorker::Stop()
 {
+    return Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs));
+}
+
+bool PtzWorker::Stop(std::chrono::steady_clock::time_point deadline)
+{
     if (!m_thread)
         return true;
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs);
+    auto until = [](Clock::time_point t) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+        return static_cast<DWORD>(left > 0 ? left : 0);
+    };
     m_thread->Post(sys::kQuitMessage);
-    bool ended = m_thread->Wait(kPtzWorkerStopMs - kPtzCutBeforeEndMs);
+    bool ended = m_thread->Wait(until(deadline - std::chrono::milliseconds(kPtzCutBeforeEndMs)));
     if (!ended) {
         // Stuck in an exchange: closing its socket ends it.
         m_link->client.Cancel();
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        ended = m_thread->Wait(static_cast<DWORD>(left > 0 ? left : 0));
+        ended = m_thread->Wait(until(deadline));
     }
     if (!ended)
         m_thread->Detach();

@@ -20,6 +20,7 @@
 #include "sys/Thread.h"
 #include "ui/Window.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -76,10 +77,12 @@ public:
 
     // Stops a running worker and starts a new one.
     void Start(CgiAccount account);
-    // Quit message and a bounded wait of kPtzWorkerStopMs in all: a worker
-    // still in an exchange near its end has the exchange's socket closed,
-    // and one still running at the end is let go (false).
+    // Quit message and a bounded wait of kPtzWorkerStopMs in all (or until
+    // `deadline`): a worker still in an exchange kPtzCutBeforeEndMs before
+    // the end has the exchange's socket closed, and one still running at
+    // the end is let go (false).
     bool Stop();
+    bool Stop(std::chrono::steady_clock::time_point deadline);
     bool IsRunning() const { return m_thread != nullptr; }
     // Posts a move (or its end) to the worker.
     void Move(bool stop);

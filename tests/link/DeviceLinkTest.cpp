@@ -242,8 +242,9 @@ TEST_F(PtzWorkerTest, AnOlderCameraMovesByCgiAndEachMoveIsReported)
 
 // A camera whose HTTP port takes no more connections than it has queued and
 // never answers: a CGI move hangs in its connect. Switching screen pan/tilt
-// off, and closing the page, hold the page's thread no longer than the
-// stop's bound: the exchange is cut short while it runs.
+// off, and closing the page (with a port query hanging too), hold the page's
+// thread no longer than the stop's bound: the exchanges are cut short while
+// they run.
 TEST_F(PtzWorkerTest, AStopNeverWaitsBeyondItsBoundForACameraThatNeverAnswers)
 {
     using Clock = std::chrono::steady_clock;
@@ -265,6 +266,9 @@ TEST_F(PtzWorkerTest, AStopNeverWaitsBeyondItsBoundForACameraThatNeverAnswers)
         if (closing) {
             link.StartPtzWorker();
             ASSERT_TRUE(link.IsPtzWorkerRunning());
+            // An HTTPS-port query hangs there too: both share the bound.
+            devlink::Credentials again { camera->Address(), camera->Port(), port, camera->User(), camera->Password(), 1, 1 };
+            link.Register(again, devlink::kDeviceTypeFull, 0);
         }
         const auto before = moves();
         link.PtzMove(false);
