@@ -54,6 +54,9 @@ struct CameraConfig {
     bool replyFormat = false;
     VideoSettings video;
     int audio = kz::kAudioPcm;
+    // The stream mode its device record (message 200) names. In raw-audio
+    // mode G.726 sound is sent already decoded, as 16-bit PCM.
+    std::uint8_t streamMode = kz::kStreamModePlain;
     int toneHz = 440;
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
     bool recordingsGiven = false; // set by the first recording option, which replaces the default

@@ -137,6 +137,8 @@ void MediaStreamer::RunLive()
             claims = m_state.claims;
             prePaced = m_state.preEncodedPaced;
             coding = m_state.audioCoding;
+            if (coding == kAudioG726 && m_state.config.streamMode == kStreamModeRawAudio)
+                coding = kAudioPcm; // raw mode: already decoded
             gen = m_state.liveGeneration;
             agen = m_state.audioGeneration;
             stall = m_state.stallUntil;
