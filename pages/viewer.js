@@ -10,6 +10,9 @@
 // A camera on the network:
 //   TIRAVEX_AUDIO=sdl tiravex-page --display --timeout 0 --arg address=192.168.1.20 \
 //       --arg port=88 --arg webport=88 --arg user=admin --arg password=secret pages/viewer.js
+// A camera of the standards (ONVIF and RTSP): its RTSP port as port, its HTTP
+// port as webport, for example --arg port=554 --arg webport=80; the simulated
+// one: tiravex-page --display --timeout 0 --camera onvif pages/viewer.js
 // Optional: --arg language=en (or zh, tw), --arg width=1280 --arg height=960.
 
 var args = host.args;
