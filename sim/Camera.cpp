@@ -92,6 +92,12 @@ std::string Camera::User() const { return m_state->config.accounts.empty() ? std
 std::string Camera::Password() const { return m_state->config.accounts.empty() ? std::string() : m_state->config.accounts[0].password; }
 const CameraConfig& Camera::Config() const { return m_state->config; }
 
+std::vector<std::string> Camera::OnvifLog() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->onvifLog;
+}
+
 void Camera::SendControl(int type, const std::vector<std::uint8_t>& bytes) { m_roads->SendToAll(type, bytes); }
 
 void Camera::StallVideo(int ms)

@@ -124,6 +124,9 @@ public:
     std::vector<kz::wire::MediaControl> MediaControls() const;
     // Media channel open requests, oldest first.
     std::vector<kz::wire::OpenRequest> Opens() const;
+    // Standards: the ONVIF operations an account was allowed, oldest first,
+    // with their arguments ("ContinuousMove 0.50 0.00", "Stop").
+    std::vector<std::string> OnvifLog() const;
     // Live video frames written to media channels since the start, all
     // channels together.
     std::uint64_t VideoFramesSent() const;

@@ -4,6 +4,7 @@
 #include <nettle/sha1.h>
 #include <pugixml.hpp>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -134,7 +135,7 @@ long CameraUtc(const CameraConfig& config)
 
 OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
 {
-    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath }) {
+    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath }) {
         http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
             Answer answer = Handle(path, request.body);
             response.status = answer.status;
@@ -191,6 +192,12 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
     }
     if (!ok)
         return notAuthorized();
+    auto log = [this](const std::string& entry) {
+        std::lock_guard lock(m_state.mutex);
+        m_state.onvifLog.push_back(entry);
+        m_state.Notify();
+    };
+    const bool ptz = config.ptFlag != 0;
 
     const std::string base = "http://" + config.address + ":" + std::to_string(m_state.webPort);
     if (path == kOnvifDevicePath && operation == "GetDeviceInformation") {
@@ -202,8 +209,9 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         return { kHttpOk, envelope("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + base + kOnvifDevicePath
                               + "</tt:XAddr></tt:Device><tt:Media><tt:XAddr>" + base + kOnvifMediaPath
                               + "</tt:XAddr><tt:StreamingCapabilities><tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
-                                "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media></tds:Capabilities>"
-                                "</tds:GetCapabilitiesResponse>") };
+                                "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
+                              + (ptz ? "<tt:PTZ><tt:XAddr>" + base + kOnvifPtzPath + "</tt:XAddr></tt:PTZ>" : std::string())
+                              + "</tds:Capabilities></tds:GetCapabilitiesResponse>") };
     }
     VideoSettings live;
     {
@@ -230,6 +238,22 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         return { kHttpOk, envelope("<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>rtsp://" + config.address + ":" + std::to_string(m_state.port)
                               + kRtspMountPath + "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
                                 "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri></trt:GetStreamUriResponse>") };
+    }
+    if (path == kOnvifPtzPath && ptz && (operation == "ContinuousMove" || operation == "Stop")) {
+        if (std::string(child(operationNode, "ProfileToken").child_value()) != kProfileToken)
+            return fault(kHttpBadRequest, "env:Sender", "ter:NoProfile", "No such profile");
+        if (operation == "Stop") {
+            log(operation);
+            return { kHttpOk, envelope("<tptz:StopResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
+        }
+        pugi::xml_node panTilt = child(child(operationNode, "Velocity"), "PanTilt");
+        double x = panTilt.attribute("x").as_double(), y = panTilt.attribute("y").as_double();
+        if (!panTilt || x < -1 || x > 1 || y < -1 || y > 1)
+            return fault(kHttpBadRequest, "env:Sender", "ter:InvalidArgVal", "Velocity out of range");
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "ContinuousMove %.2f %.2f", x, y);
+        log(entry);
+        return { kHttpOk, envelope("<tptz:ContinuousMoveResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
     }
     return fault(kHttpServerError, "env:Receiver", "ter:ActionNotSupported", "Not supported");
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The standards-mode camera's ONVIF device and media services: SOAP 1.2
-// over the camera's HTTP server (POST /onvif/device_service and
-// /onvif/media_service). Every request but GetSystemDateAndTime must carry
+// The standards-mode camera's ONVIF device, media and PTZ services: SOAP
+// 1.2 over the camera's HTTP server (POST /onvif/device_service,
+// /onvif/media_service, and /onvif/ptz_service on a pan/tilt camera). Every request but GetSystemDateAndTime must carry
 // a WS-Security UsernameToken whose digest matches an account and whose
 // creation time is within kTokenSkewSeconds of the camera's clock (which
 // runs `clockOffsetSeconds` ahead of the machine's); anything else gets a
@@ -23,6 +23,7 @@ namespace sim {
 
 constexpr const char* kOnvifDevicePath = "/onvif/device_service";
 constexpr const char* kOnvifMediaPath = "/onvif/media_service";
+constexpr const char* kOnvifPtzPath = "/onvif/ptz_service"; // served when the camera has pan/tilt (ptflag)
 constexpr const char* kRtspMountPath = "/stream1";
 constexpr const char* kProfileToken = "profile_1";
 constexpr int kTokenSkewSeconds = 300;

@@ -51,10 +51,12 @@ TEST(kznetSoap, EveryRequestParsesBackWithItsOperationFieldsAndToken)
         { Request::GetProfiles, "GetProfiles", "http://www.onvif.org/ver10/media/wsdl" },
         { Request::GetStreamUri, "GetStreamUri", "http://www.onvif.org/ver10/media/wsdl" },
         { Request::GetSnapshotUri, "GetSnapshotUri", "http://www.onvif.org/ver10/media/wsdl" },
+        { Request::ContinuousMove, "ContinuousMove", "http://www.onvif.org/ver20/ptz/wsdl" },
+        { Request::Stop, "Stop", "http://www.onvif.org/ver20/ptz/wsdl" },
     };
     const std::string profile = "pro\"file&<1>";
     for (auto& c : cases) {
-        std::string text = MakeRequest(c.request, { { "ProfileToken", profile } }, &token);
+        std::string text = MakeRequest(c.request, { { "ProfileToken", profile }, { "X", "-0.50" }, { "Y", "0.25" } }, &token);
         pugi::xml_document document;
         ASSERT_TRUE(document.load_string(text.c_str())) << c.operation;
         pugi::xml_node envelope = document.document_element();
@@ -67,6 +69,10 @@ TEST(kznetSoap, EveryRequestParsesBackWithItsOperationFieldsAndToken)
         EXPECT_STREQ(RequestAction(c.request), (std::string(c.service) + "/" + c.operation).c_str());
         if (pugi::xml_node field = childNamed(operation, "ProfileToken")) {
             EXPECT_EQ(field.child_value(), profile) << c.operation;
+        }
+        if (pugi::xml_node velocity = childNamed(childNamed(operation, "Velocity"), "PanTilt")) {
+            EXPECT_DOUBLE_EQ(velocity.attribute("x").as_double(), -0.5);
+            EXPECT_DOUBLE_EQ(velocity.attribute("y").as_double(), 0.25);
         }
 
         pugi::xml_node user = childNamed(childNamed(childNamed(childNamed(envelope, "Header"), "Security"), "UsernameToken"), "Username");

@@ -302,3 +302,57 @@ TEST_F(kznetStandards, AStalledStreamIsReportedOnceAsALinkLostByTimeOutAndARefus
     });
     EXPECT_EQ(streamRecorder.Locked([&] { return streamRecorder.CountStatus(kStatusLinkLost); }), 1);
 }
+
+TEST_F(kznetStandards, PanTiltAndOurCgiCommandsBecomePtzMovesAndAnswersOfOurCamera)
+{
+    auto cgiAnswer = [](Recorder& r, int type, std::size_t nth) {
+        return r.Locked([&] {
+            std::size_t seen = 0;
+            for (auto& c : r.controls)
+                if (c.type == type && seen++ == nth)
+                    return std::string(c.data.begin(), c.data.end());
+            return std::string();
+        });
+    };
+    auto waitAnswers = [](Recorder& r, int type, int count) {
+        return r.WaitFor([&] { return r.CountControls(type) >= count; });
+    };
+    for (int ptFlag : { 1, 0 }) {
+        sim::CameraConfig config = standardsCamera();
+        config.ptFlag = ptFlag;
+        auto camera = sim::Camera::Start(config);
+        ASSERT_TRUE(camera);
+        Recorder r;
+        LoginInfo info = MakeLogin("127.0.0.1", camera->Port(), "admin", kPassword, kAudioPcm, camera->WebPort());
+        KzHandle h = kz_open_ctrl_road(kRoadModeMedia, &info, &Recorder::OnControl, &r, 0);
+        ASSERT_TRUE(r.WaitFor([&] { return r.FindControl(kMsgLoginReply) != nullptr; }, 10000));
+        EXPECT_EQ(r.Locked([&] { return r.FindControl(kMsgLoginReply)->data.at(kReplyBytesAt + 1); }), ptFlag) << "the pan/tilt flag";
+
+        // The road's codes (screen pan/tilt) and the pages' CGI commands.
+        kz_post_ctrl_road_msg(h, kCmdPtz, 0, kPtzUpLeft);
+        kz_post_ctrl_road_msg(h, kCmdPtz, 0, kPtzStop);
+        kz_post_ctrl_road_msg(h, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("cmd=ptzMoveRight&usr=admin&pwd=x"));
+        kz_post_ctrl_road_msg(h, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("setMotionDetectConfig&isEnable=1"));
+        kz_post_ctrl_road_msg(h, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("cmd=getDevInfo"));
+        kz_post_ctrl_road_msg(h, kCmdCgi, 0, reinterpret_cast<std::intptr_t>("cmd=getProductAllInfo"));
+        ASSERT_TRUE(waitAnswers(r, kMsgCgiReply, 2) && waitAnswers(r, kMsgDevInfo, 1) && waitAnswers(r, kMsgProductInfo, 1)) << ptFlag;
+        std::string moved = cgi::kResultOpen + std::string("<result>") + std::to_string(ptFlag ? cgi::kResultOk : cgi::kResultUnsupported) + "</result>";
+        EXPECT_EQ(cgiAnswer(r, kMsgCgiReply, 0).rfind(moved, 0), 0u) << cgiAnswer(r, kMsgCgiReply, 0);
+        EXPECT_NE(cgiAnswer(r, kMsgCgiReply, 1).find("<result>" + std::to_string(cgi::kResultUnsupported) + "</result>"), std::string::npos);
+        std::string device = cgiAnswer(r, kMsgDevInfo, 0);
+        EXPECT_NE(device.find("<productName>" + config.model + "</productName>"), std::string::npos) << device;
+        EXPECT_NE(device.find("<serialNo>" + config.deviceId + "</serialNo>"), std::string::npos) << device;
+        EXPECT_NE(device.find("<firmwareVer>1.0.0.1</firmwareVer>"), std::string::npos) << device;
+        EXPECT_NE(cgiAnswer(r, kMsgProductInfo, 0).find("<ptFlag>" + std::to_string(ptFlag) + "</ptFlag>"), std::string::npos);
+
+        std::vector<std::string> moves;
+        for (auto& entry : camera->OnvifLog())
+            if (entry.rfind("ContinuousMove", 0) == 0 || entry == "Stop")
+                moves.push_back(entry);
+        if (ptFlag)
+            EXPECT_EQ(moves, (std::vector<std::string> { "ContinuousMove -0.50 0.50", "Stop", "ContinuousMove 0.50 0.00" }));
+        else
+            EXPECT_TRUE(moves.empty()) << "a camera without a PTZ service was asked to move";
+        kz_close_ctrl_road(h);
+    }
+}

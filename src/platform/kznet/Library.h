@@ -212,6 +212,11 @@ private:
     // camera sends after it, then the commands until the road closes.
     void RunStandards();
     void HandleStandardCommand(const wire::CommandRequest& command);
+    // Road pan/tilt code as a PTZ move or stop; false when the camera has
+    // no PTZ service or refuses.
+    bool MovePtz(int code);
+    // A CGI text as our camera would answer it (messages 14, 15, 115).
+    void AnswerCgi(const std::string& text);
 
     const int m_mode;
     const LoginInfo m_login;

@@ -6,6 +6,7 @@
 #include "kznet/Library.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -201,6 +202,8 @@ std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std:
     ServiceAddress media;
     if (!reach(m_capabilities.media, media))
         return kLoginUnreachable; // a camera without a media service has nothing to show
+    if (!reach(m_capabilities.ptz, m_ptz))
+        m_ptz = {};
 
     status = Call(media, Request::GetProfiles, {}, answer, deadline, cancel);
     if (status != SoapStatus::Ok || ReadProfiles(answer.data(), answer.size(), m_profiles) != SoapStatus::Ok)
@@ -214,6 +217,26 @@ std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std:
         return failed(status);
     m_streamUri = WithRtspPort(uri, rtspPort > 0 ? rtspPort : kDefaultRtspPort);
     return m_streamUri.empty() ? kLoginUnreachable : kLoginOk;
+}
+
+bool Session::Move(double pan, double tilt, Clock::time_point deadline, const std::atomic<bool>* cancel) const
+{
+    if (!HasPtz() || m_profiles.empty())
+        return false;
+    char x[16], y[16];
+    std::snprintf(x, sizeof x, "%.2f", pan);
+    std::snprintf(y, sizeof y, "%.2f", tilt);
+    std::string answer;
+    return Call(m_ptz, Request::ContinuousMove, { { "ProfileToken", m_profiles.front().token }, { "X", x }, { "Y", y } }, answer, deadline, cancel)
+        == SoapStatus::Ok;
+}
+
+bool Session::Stop(Clock::time_point deadline, const std::atomic<bool>* cancel) const
+{
+    if (!HasPtz() || m_profiles.empty())
+        return false;
+    std::string answer;
+    return Call(m_ptz, Request::Stop, { { "ProfileToken", m_profiles.front().token } }, answer, deadline, cancel) == SoapStatus::Ok;
 }
 
 void Register(const std::shared_ptr<Session>& session)

@@ -64,6 +64,12 @@ public:
     // kLoginBadAccount, kLoginUnreachable).
     std::int32_t LogIn(int rtspPort, Clock::time_point deadline, const std::atomic<bool>* cancel);
 
+    // Pan and tilt at speeds from -1 to 1 until Stop; false when the camera
+    // has no PTZ service or refuses.
+    bool Move(double pan, double tilt, Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    bool Stop(Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    bool HasPtz() const { return !m_ptz.host.empty(); }
+
     const std::string& Host() const { return m_host; }
     int WebPort() const { return m_webPort; }
     const std::string& User() const { return m_user; }
@@ -93,6 +99,7 @@ private:
     long m_clockOffset = 0; // camera's UTC minus ours, in seconds
     DeviceInformation m_device;
     Capabilities m_capabilities;
+    ServiceAddress m_ptz; // empty host: none
     std::vector<Profile> m_profiles;
     std::string m_streamUri;
 };

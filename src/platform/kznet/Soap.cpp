@@ -19,6 +19,7 @@ constexpr const char* kEnvelopeOpen =
     "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\""
     " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\""
     " xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
+    " xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\""
     " xmlns:tt=\"http://www.onvif.org/ver10/schema\">";
 constexpr const char* kEnvelopeClose = "</s:Envelope>";
 
@@ -53,6 +54,11 @@ constexpr Template kTemplates[] = {
         "</trt:StreamSetup><trt:ProfileToken>{ProfileToken}</trt:ProfileToken></trt:GetStreamUri>" },
     { Request::GetSnapshotUri, "http://www.onvif.org/ver10/media/wsdl/GetSnapshotUri",
         "<trt:GetSnapshotUri><trt:ProfileToken>{ProfileToken}</trt:ProfileToken></trt:GetSnapshotUri>" },
+    { Request::ContinuousMove, "http://www.onvif.org/ver20/ptz/wsdl/ContinuousMove",
+        "<tptz:ContinuousMove><tptz:ProfileToken>{ProfileToken}</tptz:ProfileToken><tptz:Velocity><tt:PanTilt x=\"{X}\" y=\"{Y}\"/>"
+        "</tptz:Velocity></tptz:ContinuousMove>" },
+    { Request::Stop, "http://www.onvif.org/ver20/ptz/wsdl/Stop",
+        "<tptz:Stop><tptz:ProfileToken>{ProfileToken}</tptz:ProfileToken><tptz:PanTilt>true</tptz:PanTilt><tptz:Zoom>false</tptz:Zoom></tptz:Stop>" },
 };
 
 const Template& templateOf(Request request)

@@ -31,6 +31,8 @@ enum class Request {
     GetProfiles,
     GetStreamUri,  // field ProfileToken
     GetSnapshotUri, // field ProfileToken
+    ContinuousMove, // fields ProfileToken, X and Y: pan and tilt speeds from -1 to 1
+    Stop,           // field ProfileToken: pan and tilt stop
 };
 
 // Named fields of a request template ("ProfileToken" -> "profile_1").
