@@ -212,9 +212,6 @@ private:
     // camera sends after it, then the commands until the road closes.
     void RunStandards();
     void HandleStandardCommand(const wire::CommandRequest& command);
-    // Road pan/tilt code as a PTZ move or stop; false when the camera has
-    // no PTZ service or refuses.
-    bool MovePtz(int code);
     // A CGI text as our camera would answer it (messages 14, 15, 115).
     void AnswerCgi(const std::string& text);
 
@@ -353,6 +350,10 @@ private:
     bool m_requestSent = false;
     bool m_haveBody = false;
     std::string m_body;
+    // A CGI request to the web port of a standard camera that is logged in
+    // is answered by the library for it (onvif::RelayCgi), without a connection.
+    std::shared_ptr<onvif::Session> m_relay;
+    std::string m_relayAnswer;
 };
 
 // Splits a received HTTP answer into status and body. False when the answer

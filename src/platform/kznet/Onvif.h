@@ -104,6 +104,29 @@ private:
     std::string m_streamUri;
 };
 
+// ---- our CGI on a standard camera ----------------------------------------------
+
+// A road pan/tilt code as a PTZ move of the first profile or a stop; false
+// when the camera has no PTZ service or refuses.
+bool MovePtz(const Session& session, int code, const std::atomic<bool>* cancel);
+
+// The command's name in a CGI text: the value of "cmd=", or the text up to
+// the first '&'.
+std::string CgiCommandName(const std::string& text);
+// The value of `key` in a request target's query ("+" a space, "%XX" the
+// byte); empty when absent.
+std::string QueryValue(const std::string& target, const std::string& key);
+
+// What our camera would answer to CGI command `command`: the control
+// message type (14, 15 or 115) and the CGI_Result text. Pan/tilt commands
+// move the camera; commands without a counterpart are answered "not
+// supported"; a wrong account gets our camera's refusal.
+struct CgiAnswer {
+    int type;
+    std::string text;
+};
+CgiAnswer RelayCgi(const Session& session, const std::string& command, bool accountOk, const std::atomic<bool>* cancel);
+
 // Sessions of logged-in standard cameras, by address and web port.
 void Register(const std::shared_ptr<Session>& session);
 void Unregister(const Session* session);

@@ -12,52 +12,6 @@ namespace kz {
 namespace {
 
 constexpr const char* kStandardsCodecText = "H264";
-// Pan and tilt speed of the road's moves, in ONVIF's generic space (-1..1).
-constexpr double kPtzSpeed = 0.5;
-// A PTZ request may take this long.
-constexpr int kPtzRequestTimeoutMs = 3000;
-
-// The pan and tilt speeds of a road pan/tilt code.
-struct PtzDirection {
-    int code;
-    double pan;
-    double tilt;
-};
-constexpr PtzDirection kPtzDirections[] = {
-    { kPtzUp, 0, kPtzSpeed }, { kPtzDown, 0, -kPtzSpeed }, { kPtzLeft, -kPtzSpeed, 0 }, { kPtzRight, kPtzSpeed, 0 },
-    { kPtzUpLeft, -kPtzSpeed, kPtzSpeed }, { kPtzUpRight, kPtzSpeed, kPtzSpeed }, { kPtzDownLeft, -kPtzSpeed, -kPtzSpeed },
-    { kPtzDownRight, kPtzSpeed, -kPtzSpeed },
-};
-
-// The CGI pan/tilt commands pages send, as road pan/tilt codes.
-struct CgiPtz {
-    const char* command;
-    int code;
-};
-constexpr CgiPtz kCgiPtz[] = {
-    { "ptzMoveUp", kPtzUp }, { "ptzMoveDown", kPtzDown }, { "ptzMoveLeft", kPtzLeft }, { "ptzMoveRight", kPtzRight },
-    { "ptzMoveTopLeft", kPtzUpLeft }, { "ptzMoveTopRight", kPtzUpRight }, { "ptzMoveBottomLeft", kPtzDownLeft },
-    { "ptzMoveBottomRight", kPtzDownRight }, { "ptzStopRun", kPtzStop },
-};
-
-// The command's name in a CGI text: the value of "cmd=", or the text up to
-// the first '&'.
-std::string cgiCommandName(const std::string& text)
-{
-    const std::string key = std::string(cgi::kCommandParam) + "=";
-    std::size_t at = text.find(key);
-    std::size_t start = at == std::string::npos ? 0 : at + key.size();
-    std::size_t end = text.find('&', start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-std::string cgiElement(const char* name, const std::string& value)
-{
-    std::string escaped;
-    for (char c : value)
-        escaped += c == '<' ? std::string("&lt;") : c == '&' ? std::string("&amp;") : std::string(1, c);
-    return std::string("<") + name + ">" + escaped + "</" + name + ">";
-}
 
 std::string text(const char* field, std::size_t size)
 {
@@ -321,7 +275,7 @@ void Road::HandleStandardCommand(const wire::CommandRequest& command)
         break;
     }
     case kCmdPtz:
-        MovePtz(command.b);
+        onvif::MovePtz(*m_session, command.b, &m_stopping);
         break;
     case kCmdCgi:
         AnswerCgi(command.text);
@@ -331,44 +285,11 @@ void Road::HandleStandardCommand(const wire::CommandRequest& command)
     }
 }
 
-bool Road::MovePtz(int code)
-{
-    auto deadline = net::Clock::now() + std::chrono::milliseconds(kPtzRequestTimeoutMs);
-    if (code == kPtzStop)
-        return m_session->Stop(deadline, &m_stopping);
-    for (const auto& direction : kPtzDirections)
-        if (direction.code == code)
-            return m_session->Move(direction.pan, direction.tilt, deadline, &m_stopping);
-    return false;
-}
 
 void Road::AnswerCgi(const std::string& text)
 {
-    // Our camera's CGI commands, translated where a standard camera has a
-    // counterpart; any other is answered "not supported".
-    using namespace cgi;
-    std::string name = cgiCommandName(text);
-    const onvif::DeviceInformation& device = m_session->Device();
-    int type = kMsgCgiReply;
-    int result = kResultUnsupported;
-    std::string fields;
-    if (name == kGetDevInfo) {
-        type = kMsgDevInfo;
-        result = kResultOk;
-        fields = cgiElement(kProductName, device.model) + cgiElement(kSerialNo, device.serial)
-            + cgiElement(kDevName, device.manufacturer.empty() ? device.model : device.manufacturer + " " + device.model)
-            + cgiElement(kFirmwareVer, device.firmware) + cgiElement(kHardwareVer, device.hardware);
-    } else if (name == kGetProductAllInfo) {
-        type = kMsgProductInfo;
-        result = kResultOk;
-        fields = cgiElement(kModelName, device.model) + cgiElement(kPtFlag, m_session->HasPtz() ? "1" : "0") + cgiElement(kRs485Flag, "0");
-    } else {
-        for (const auto& ptz : kCgiPtz)
-            if (name == ptz.command && m_session->HasPtz())
-                result = MovePtz(ptz.code) ? kResultOk : kResultUnsupported;
-    }
-    std::string answer = std::string(kResultOpen) + cgiElement(kResult, std::to_string(result)) + fields + kResultClose;
-    Deliver(type, reinterpret_cast<const std::uint8_t*>(answer.c_str()), answer.size());
+    onvif::CgiAnswer answer = onvif::RelayCgi(*m_session, onvif::CgiCommandName(text), true, &m_stopping);
+    Deliver(answer.type, reinterpret_cast<const std::uint8_t*>(answer.text.c_str()), answer.text.size());
 }
 
 void Road::Close()
