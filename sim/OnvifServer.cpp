@@ -1,5 +1,7 @@
 #include "sim/OnvifServer.h"
 
+#include "sim/VideoEncoder.h"
+
 #include <nettle/base64.h>
 #include <nettle/sha1.h>
 #include <pugixml.hpp>
@@ -17,6 +19,8 @@ constexpr int kHttpOk = 200;
 constexpr int kHttpBadRequest = 400;
 constexpr int kHttpServerError = 500;
 constexpr const char* kSoapType = "application/soap+xml; charset=utf-8";
+constexpr const char* kJpegType = "image/jpeg";
+constexpr const char* kVideoSourceToken = "video_source_1";
 
 constexpr const char* kEnvelopeOpen =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -135,6 +139,15 @@ long CameraUtc(const CameraConfig& config)
 
 OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
 {
+    http.Get(kSnapshotPath, [this](const httplib::Request&, httplib::Response& response) {
+        VideoSettings live;
+        {
+            std::lock_guard lock(m_state.mutex);
+            live = m_state.live;
+        }
+        auto picture = EncodeJpeg(static_cast<std::uint32_t>(m_state.videoFramesSent.load()), live.width, live.height);
+        response.set_content(std::string(picture.begin(), picture.end()), kJpegType);
+    });
     for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath }) {
         http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
             Answer answer = Handle(path, request.body);
@@ -221,7 +234,10 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
     if (path == kOnvifMediaPath && operation == "GetProfiles") {
         auto n = [](int v) { return std::to_string(v); };
         return { kHttpOk, envelope(std::string("<trt:GetProfilesResponse><trt:Profiles token=\"") + kProfileToken
-                              + "\" fixed=\"true\"><tt:Name>main</tt:Name><tt:VideoEncoderConfiguration token=\"video_1\"><tt:Name>video</tt:Name>"
+                              + "\" fixed=\"true\"><tt:Name>main</tt:Name><tt:VideoSourceConfiguration token=\"source_config_1\"><tt:Name>source</tt:Name>"
+                                "<tt:UseCount>1</tt:UseCount><tt:SourceToken>" + kVideoSourceToken + "</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\""
+                              + n(live.width) + "\" height=\"" + n(live.height) + "\"/></tt:VideoSourceConfiguration>"
+                                "<tt:VideoEncoderConfiguration token=\"video_1\"><tt:Name>video</tt:Name>"
                                 "<tt:UseCount>1</tt:UseCount><tt:Encoding>"
                               + (live.codec == Codec::H264 ? "H264" : "JPEG") + "</tt:Encoding><tt:Resolution><tt:Width>" + n(live.width)
                               + "</tt:Width><tt:Height>" + n(live.height) + "</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality>"
@@ -230,6 +246,19 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
                                 "<tt:AudioEncoderConfiguration token=\"audio_1\"><tt:Name>audio</tt:Name><tt:UseCount>1</tt:UseCount>"
                                 "<tt:Encoding>G711</tt:Encoding><tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate>"
                                 "</tt:AudioEncoderConfiguration></trt:Profiles></trt:GetProfilesResponse>") };
+    }
+    if (path == kOnvifMediaPath && operation == "GetVideoSources") {
+        auto n = [](int v) { return std::to_string(v); };
+        return { kHttpOk, envelope(std::string("<trt:GetVideoSourcesResponse><trt:VideoSources token=\"") + kVideoSourceToken + "\"><tt:Framerate>"
+                              + n(live.fps) + "</tt:Framerate><tt:Resolution><tt:Width>" + n(live.width) + "</tt:Width><tt:Height>" + n(live.height)
+                              + "</tt:Height></tt:Resolution></trt:VideoSources></trt:GetVideoSourcesResponse>") };
+    }
+    if (path == kOnvifMediaPath && operation == "GetSnapshotUri") {
+        if (std::string(child(operationNode, "ProfileToken").child_value()) != kProfileToken)
+            return fault(kHttpBadRequest, "env:Sender", "ter:NoProfile", "No such profile");
+        return { kHttpOk, envelope("<trt:GetSnapshotUriResponse><trt:MediaUri><tt:Uri>" + base + kSnapshotPath
+                              + "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
+                                "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri></trt:GetSnapshotUriResponse>") };
     }
     if (path == kOnvifMediaPath && operation == "GetStreamUri") {
         std::string wanted = child(operationNode, "ProfileToken").child_value();

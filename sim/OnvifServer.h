@@ -25,6 +25,8 @@ constexpr const char* kOnvifDevicePath = "/onvif/device_service";
 constexpr const char* kOnvifMediaPath = "/onvif/media_service";
 constexpr const char* kOnvifPtzPath = "/onvif/ptz_service"; // served when the camera has pan/tilt (ptflag)
 constexpr const char* kRtspMountPath = "/stream1";
+// A JPEG picture of the pattern (GetSnapshotUri's address), given without an account.
+constexpr const char* kSnapshotPath = "/snapshot.jpg";
 constexpr const char* kProfileToken = "profile_1";
 constexpr int kTokenSkewSeconds = 300;
 
