@@ -11,6 +11,7 @@
 // These two headers of 1.22 lack their C linkage block.
 extern "C" {
 #include <gst/rtsp-server/rtsp-onvif-media-factory.h>
+#include <gst/rtsp-server/rtsp-onvif-media.h>
 #include <gst/rtsp-server/rtsp-onvif-server.h>
 }
 
@@ -188,7 +189,9 @@ std::unique_ptr<RtspServer> RtspServer::Start(Camera::State& state)
     gst_rtsp_server_set_auth(impl.server, auth);
     g_object_unref(auth);
 
-    GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
+    // The ONVIF factory makes ONVIF medias only when told their type.
+    GstRTSPMediaFactory* factory = gst_rtsp_onvif_media_factory_new();
+    gst_rtsp_media_factory_set_media_gtype(factory, GST_TYPE_RTSP_ONVIF_MEDIA);
     gst_rtsp_media_factory_set_launch(factory, kLaunch);
     gst_rtsp_media_factory_set_shared(factory, FALSE);
     gst_rtsp_media_factory_add_role(factory, kViewerRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
