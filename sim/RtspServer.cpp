@@ -5,6 +5,7 @@
 #include "sim/Timing.h"
 #include "sim/VideoEncoder.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
@@ -41,6 +42,12 @@ constexpr const char* kLaunch =
     " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1"
     "  appsrc name=audio is-live=true format=time caps=audio/x-mulaw,rate=8000,channels=1"
     " ! rtppcmupay name=pay1 pt=0 )";
+
+// The ONVIF back channel a client may ask for: its G.711 mu-law voice,
+// counted by the camera (Camera::TalkBlocks, by RTP payload size).
+constexpr const char* kBackchannelLaunch =
+    "( capsfilter name=depay_backchannel caps=\"application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU\""
+    " ! rtppcmudepay ! appsink name=talk async=false sync=false )";
 
 void initGstreamer()
 {
@@ -117,12 +124,33 @@ void feed(Camera::State& state, GstAppSrc* video, GstAppSrc* audio)
     }
 }
 
+GstFlowReturn onTalk(GstAppSink* sink, gpointer data)
+{
+    auto* state = static_cast<Camera::State*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+        std::lock_guard lock(state->mutex);
+        ++state->talkBlocks[static_cast<int>(gst_buffer_get_size(buffer))];
+        state->Notify();
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
 void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data)
 {
     auto* state = static_cast<Camera::State*>(data);
     GstElement* element = gst_rtsp_media_get_element(media);
     GstElement* video = gst_bin_get_by_name_recurse_up(GST_BIN(element), "video");
     GstElement* audio = gst_bin_get_by_name_recurse_up(GST_BIN(element), "audio");
+    if (GstElement* talk = gst_bin_get_by_name(GST_BIN(element), "talk")) {
+        GstAppSinkCallbacks callbacks {};
+        callbacks.new_sample = &onTalk;
+        gst_app_sink_set_callbacks(GST_APP_SINK(talk), &callbacks, state, nullptr);
+        gst_object_unref(talk);
+    }
     gst_object_unref(element);
     if (!video || !audio) {
         if (video)
@@ -193,6 +221,7 @@ std::unique_ptr<RtspServer> RtspServer::Start(Camera::State& state)
     GstRTSPMediaFactory* factory = gst_rtsp_onvif_media_factory_new();
     gst_rtsp_media_factory_set_media_gtype(factory, GST_TYPE_RTSP_ONVIF_MEDIA);
     gst_rtsp_media_factory_set_launch(factory, kLaunch);
+    gst_rtsp_onvif_media_factory_set_backchannel_launch(GST_RTSP_ONVIF_MEDIA_FACTORY(factory), kBackchannelLaunch);
     gst_rtsp_media_factory_set_shared(factory, FALSE);
     gst_rtsp_media_factory_add_role(factory, kViewerRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
         GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);

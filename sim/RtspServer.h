@@ -5,7 +5,9 @@
 // kRtspMountPath the camera's own moving pattern (the simulator's H.264
 // encoder feeding an appsrc) and its tone as G.711 mu-law. Each RTSP
 // session gets its own pipeline and a feeder thread that pushes frames and
-// sound at real-time pace; a stall (Camera::StallVideo) holds both.
+// sound at real-time pace; a stall (Camera::StallVideo) holds both. A
+// session that asks for the ONVIF back channel also gets it (G.711 mu-law),
+// and the voice received is counted in Camera::TalkBlocks by RTP payload size.
 //
 // Ownership: one per camera, owned by the Camera. Threads: a GLib main
 // loop thread of its own, and one feeder per session (the camera's

@@ -1,6 +1,7 @@
 // End to end against the camera of the standards: an unchanged page logs
-// in through ONVIF, shows the RTSP picture moving and plays its G.711 tone,
-// although the page asked for G.726 sound, as pages of our camera do.
+// in through ONVIF, shows the RTSP picture moving and plays its G.711 tone
+// whether it asked for PCM or G.726 sound, and with PCM its voice reaches
+// the camera's ONVIF back channel.
 
 #include "support/PageFixture.h"
 #include "support/Sanitized.h"
@@ -11,15 +12,14 @@ namespace {
 
 // Time for the RTSP session to be set up and the first frames drawn.
 constexpr int kFirstShotMs = testing_support::kSanitized ? 6000 : 2500;
-constexpr int kPageCoding = 1; // G.726: the sound still arrives as PCM
 
-std::string standardsPage()
+std::string standardsPage(int coding)
 {
-    return "var coding = " + std::to_string(kPageCoding) + ", firstShot = " + std::to_string(kFirstShotMs) + ";\n" + R"JS(
+    return "var coding = " + std::to_string(coding) + ", firstShot = " + std::to_string(kFirstShotMs) + ";\n" + R"JS(
         function PluginCallBack(code, status) {
             if (code === 100) {
                 console.log("login " + status);
-                if (status === 0) { v.LoginSuc(); v.Open(""); v.OpenAudio(); }
+                if (status === 0) { v.LoginSuc(); v.Open(""); v.OpenAudio(); v.OpenTalk(); }
             }
         }
         var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
@@ -47,12 +47,16 @@ double wavFrequency(const std::string& path, std::size_t& samples)
 
 }
 
-TEST(Standards, AnUnchangedPageShowsTheMovingPictureAndPlaysTheToneOfACameraOfTheStandards)
+class Standards : public ::testing::TestWithParam<int> { };
+
+TEST_P(Standards, AnUnchangedPageShowsTheMovingPicturePlaysTheToneAndTalksToACameraOfTheStandards)
 {
-    std::string wav = ::testing::TempDir() + "/standards-sound.wav";
+    const int coding = GetParam();
+    const std::string name = "standards-" + std::to_string(coding);
+    std::string wav = ::testing::TempDir() + "/" + name + ".wav";
     std::remove(wav.c_str());
     setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
-    auto run = testing_support::RunPage("onvif,password=p4ss,width=640,height=480", standardsPage(), "standards");
+    auto run = testing_support::RunPage("onvif,password=p4ss,width=640,height=480", standardsPage(coding), name);
     unsetenv("TIRAVEX_AUDIO_OUT");
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_FALSE(run.console.empty());
@@ -73,4 +77,17 @@ TEST(Standards, AnUnchangedPageShowsTheMovingPictureAndPlaysTheToneOfACameraOfTh
     std::size_t samples = 0;
     EXPECT_NEAR(wavFrequency(wav, samples), 440.0, 15.0);
     EXPECT_GT(samples, 4000u) << "less than half a second of sound was played";
+
+    // The voice: PCM blocks coded as G.711 mu-law, half their size, on the
+    // back channel. G.726 talk is not sent to a standard camera.
+    auto blocks = run.camera->TalkBlocks();
+    if (coding == kz::kAudioPcm) {
+        ASSERT_EQ(blocks.size(), 1u);
+        EXPECT_EQ(blocks.begin()->first, kz::kTalkBlockPcm / 2);
+        EXPECT_GT(blocks.begin()->second, 5);
+    } else {
+        EXPECT_TRUE(blocks.empty());
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Codings, Standards, ::testing::Values(kz::kAudioPcm, kz::kAudioG726));

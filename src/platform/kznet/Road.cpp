@@ -277,6 +277,14 @@ void Road::HandleStandardCommand(const wire::CommandRequest& command)
     case kCmdPtz:
         onvif::MovePtz(*m_session, command.b, &m_stopping);
         break;
+    case kCmdTalk: {
+        // As our camera answers: talk started or stopped. The voice itself
+        // goes to the live channel, which opens the back channel.
+        std::vector<std::uint8_t> reply(sizeof(std::int32_t), 0);
+        put32(reply, 0, command.b == kCmdStart ? kTalkStarted : kTalkStopped);
+        Deliver(kMsgTalkReply, reply.data(), reply.size());
+        break;
+    }
     case kCmdCgi:
         AnswerCgi(command.text);
         break;

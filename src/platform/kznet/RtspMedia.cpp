@@ -6,14 +6,18 @@
 // units in Annex B with the parameter sets before every key frame,
 // Motion-JPEG pictures, and sound as 8 kHz 16-bit PCM in 960-byte blocks.
 // A stream that ends, fails or stays silent for the link time-out is
-// reported once as link lost, as ours is. GStreamer's types stay here.
+// reported once as link lost, as ours is. Talk blocks (PCM) go as G.711
+// mu-law RTP packets to the ONVIF back channel of a second RTSP session.
+// GStreamer's types stay here.
 
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/rtp/gstrtpbuffer.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <deque>
@@ -74,6 +78,25 @@ constexpr Branch kBranches[] = {
 };
 // A stream the channel does not play still has to be taken off rtspsrc.
 constexpr const char* kIgnoredBranch = "fakesink name=sink sync=false async=false";
+// The user's voice on the ONVIF back channel: G.711 mu-law, payload type 0.
+constexpr const char* kVoiceCaps = "application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU";
+constexpr std::uint8_t kPcmuPayloadType = 0;
+constexpr int kMuLawBias = 0x84;
+constexpr int kMuLawClip = 32635;
+
+// G.711 mu-law of one 16-bit sample.
+std::uint8_t muLaw(std::int16_t sample)
+{
+    int s = sample;
+    int sign = s < 0 ? 0x80 : 0;
+    if (sign)
+        s = -s;
+    s = std::min(s, kMuLawClip) + kMuLawBias;
+    int exponent = 7;
+    for (int mask = 0x4000; (s & mask) == 0 && exponent > 0; mask >>= 1)
+        --exponent;
+    return static_cast<std::uint8_t>(~(sign | (exponent << 4) | ((s >> (exponent + 3)) & 0x0F)));
+}
 
 void initGstreamer()
 {
@@ -107,7 +130,11 @@ public:
         , m_user(user)
     {
     }
-    ~RtspMedia() override { stopPipeline(); }
+    ~RtspMedia() override
+    {
+        stopPipeline();
+        stopTalk();
+    }
 
     bool Start()
     {
@@ -130,7 +157,43 @@ public:
         return 0;
     }
 
-    int Talk(const char*, int) override { return -1; }
+    // The voice goes out on a second RTSP session of its own that asks for
+    // the ONVIF back channel, made at the first block, so that a camera
+    // without one still streams the picture. Each PCM block becomes one RTP
+    // packet of mu-law; the other codings would have to be decoded first.
+    int Talk(const char* data, int size) override
+    {
+        if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock || m_request.streamType != kAudioPcm)
+            return -1;
+        std::lock_guard lock(m_talkMutex);
+        if (m_closing.load() || (!m_talk && !startTalk()))
+            return -1;
+        int id = m_backchannel.load();
+        if (id < 0)
+            return 0; // the session is still being set up: the block is dropped, as a late one would be
+        const std::size_t samples = static_cast<std::size_t>(size) / 2;
+        GstBuffer* packet = gst_rtp_buffer_new_allocate(static_cast<guint>(samples), 0, 0);
+        GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+        if (!gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp)) {
+            gst_buffer_unref(packet);
+            return -1;
+        }
+        gst_rtp_buffer_set_payload_type(&rtp, kPcmuPayloadType);
+        gst_rtp_buffer_set_seq(&rtp, m_talkSequence++);
+        gst_rtp_buffer_set_timestamp(&rtp, m_talkClock);
+        gst_rtp_buffer_set_ssrc(&rtp, m_talkSsrc);
+        auto* payload = static_cast<std::uint8_t*>(gst_rtp_buffer_get_payload(&rtp));
+        for (std::size_t i = 0; i < samples; ++i)
+            payload[i] = muLaw(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[2 * i]) | (static_cast<std::uint8_t>(data[2 * i + 1]) << 8)));
+        gst_rtp_buffer_unmap(&rtp);
+        m_talkClock += static_cast<std::uint32_t>(samples);
+        GstSample* sample = gst_sample_new(packet, m_voiceCaps, nullptr, nullptr);
+        gst_buffer_unref(packet);
+        GstFlowReturn result = GST_FLOW_OK;
+        g_signal_emit_by_name(m_talkSource, "push-backchannel-sample", static_cast<guint>(id), sample, &result);
+        gst_sample_unref(sample); // the action signal does not take it
+        return result == GST_FLOW_OK ? 0 : -1;
+    }
 
     void Close() override
     {
@@ -177,6 +240,78 @@ private:
         gst_bin_add(GST_BIN(m_pipeline), source);
         g_signal_connect(source, "pad-added", G_CALLBACK(&RtspMedia::onPadAdded), this);
         return true;
+    }
+
+    // The talk session: rtspsrc name=talk location=URL backchannel=onvif
+    // protocols=tcp, its streams to fakesinks. Called with m_talkMutex held.
+    bool startTalk()
+    {
+        initGstreamer();
+        m_talk = gst_pipeline_new("talk");
+        m_talkSource = gst_element_factory_make("rtspsrc", "talk");
+        m_voiceCaps = gst_caps_from_string(kVoiceCaps);
+        if (!m_talk || !m_talkSource || !m_voiceCaps || m_url.empty()) {
+            if (m_talkSource)
+                gst_object_unref(m_talkSource);
+            m_talkSource = nullptr;
+            stopTalk();
+            return false;
+        }
+        g_object_set(m_talkSource, "location", m_url.c_str(), "latency", kRtspLatencyMs, nullptr);
+        gst_util_set_object_arg(G_OBJECT(m_talkSource), "protocols", "tcp");
+        gst_util_set_object_arg(G_OBJECT(m_talkSource), "backchannel", "onvif");
+        if (!m_request.user.empty())
+            g_object_set(m_talkSource, "user-id", m_request.user.c_str(), "user-pw", m_request.password.c_str(), nullptr);
+        g_signal_connect(m_talkSource, "select-stream", G_CALLBACK(&RtspMedia::onSelectStream), this);
+        g_signal_connect(m_talkSource, "pad-added", G_CALLBACK(&RtspMedia::onTalkPadAdded), this);
+        gst_bin_add(GST_BIN(m_talk), m_talkSource);
+        m_talkSsrc = g_random_int();
+        if (gst_element_set_state(m_talk, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+            stopTalk();
+            return false;
+        }
+        return true;
+    }
+
+    // Called with m_talkMutex held (or when no other thread can talk).
+    void stopTalk()
+    {
+        if (m_voiceCaps) {
+            gst_caps_unref(m_voiceCaps);
+            m_voiceCaps = nullptr;
+        }
+        if (m_talk) {
+            gst_element_set_state(m_talk, GST_STATE_NULL);
+            gst_object_unref(m_talk);
+            m_talk = nullptr;
+            m_talkSource = nullptr; // owned by the pipeline
+        }
+    }
+
+    // rtspsrc asks for each stream of the SDP; the one the camera receives
+    // (a=sendonly on its side) is the back channel.
+    static gboolean onSelectStream(GstElement*, guint id, GstCaps* caps, gpointer data)
+    {
+        auto* media = static_cast<RtspMedia*>(data);
+        if (caps && gst_caps_get_size(caps) > 0 && gst_structure_has_field(gst_caps_get_structure(caps, 0), "a-sendonly"))
+            media->m_backchannel = static_cast<int>(id);
+        return TRUE;
+    }
+
+    static void onTalkPadAdded(GstElement* source, GstPad* pad, gpointer)
+    {
+        // The talk session's picture and sound are not played.
+        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+        if (!sink)
+            return;
+        g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+        GstObject* bin = gst_element_get_parent(source);
+        gst_bin_add(GST_BIN(bin), sink);
+        gst_object_unref(bin);
+        gst_element_sync_state_with_parent(sink);
+        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_link(pad, sinkPad);
+        gst_object_unref(sinkPad);
     }
 
     static void onPadAdded(GstElement*, GstPad* pad, gpointer data)
@@ -301,6 +436,10 @@ private:
         }
         gst_object_unref(bus);
         stopPipeline();
+        {
+            std::lock_guard lock(m_talkMutex);
+            stopTalk();
+        }
         reportLost(reason);
     }
 
@@ -442,6 +581,15 @@ private:
     sys::ThreadHandle m_thread;
 
     GstElement* m_pipeline = nullptr; // the worker's; built and torn down by it
+
+    std::mutex m_talkMutex; // guards the talk session's pipeline and voice source
+    GstElement* m_talk = nullptr;
+    GstElement* m_talkSource = nullptr; // the talk session's rtspsrc, owned by m_talk
+    GstCaps* m_voiceCaps = nullptr;
+    std::uint16_t m_talkSequence = 0;
+    std::uint32_t m_talkClock = 0;
+    std::uint32_t m_talkSsrc = 0;
+    std::atomic<int> m_backchannel { -1 }; // the back channel's stream id once rtspsrc has chosen it
 
     std::mutex m_branchMutex; // guards the branch fields (pad-added runs on GStreamer's threads)
     std::array<SinkContext, kMaxBranches> m_contexts {};
