@@ -16,7 +16,9 @@ namespace kz::onvif {
 namespace {
 
 constexpr std::size_t kNonceBytes = 16;
-constexpr int kReadSliceMs = 100; // a read waits this long before it looks at the cancel flag
+constexpr int kReadSliceMs = 100;
+constexpr std::size_t kReadChunkBytes = 4096;
+constexpr std::size_t kSpeedTextBytes = 16; // a read waits this long before it looks at the cancel flag
 constexpr int kHttpUnauthorized = 401;
 constexpr int kHttpOk = 200;
 constexpr int kDefaultHttpPort = 80;
@@ -87,7 +89,7 @@ Exchange Post(const std::string& host, int port, const std::string& path, Reques
     if (!socket.WriteAll(head.data(), head.size()) || !socket.WriteAll(envelope.data(), envelope.size()))
         return out;
     std::string raw;
-    char buffer[4096];
+    char buffer[kReadChunkBytes];
     while (!cancelled(cancel)) {
         auto now = Clock::now();
         if (now >= deadline)
@@ -223,7 +225,7 @@ bool Session::Move(double pan, double tilt, Clock::time_point deadline, const st
 {
     if (!HasPtz() || m_profiles.empty())
         return false;
-    char x[16], y[16];
+    char x[kSpeedTextBytes], y[kSpeedTextBytes];
     std::snprintf(x, sizeof x, "%.2f", pan);
     std::snprintf(y, sizeof y, "%.2f", tilt);
     std::string answer;

@@ -140,12 +140,15 @@ std::string text(const pugi::xml_node& node)
     return std::string(value.substr(0, kMaxAnswerText));
 }
 
+// Numbers of an answer (sizes, rates, parts of a date) are at most this.
+constexpr long kMaxAnswerNumber = 1000000;
+
 int number(const pugi::xml_node& node)
 {
     std::string value = text(node);
     char* end = nullptr;
     long n = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end || n < 0 || n > 1000000)
+    if (value.empty() || *end || n < 0 || n > kMaxAnswerNumber)
         return 0;
     return static_cast<int>(n);
 }
