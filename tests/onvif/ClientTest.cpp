@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <string>
 
 TEST(OnvifClient, TheThirdPartyClientConnectsReadsTheAddressesAndMovesPanTilt)
 {
+    ASSERT_EQ(access(TIRAVEX_ONVIF_CLIENT_DIR "/node_modules/onvif/package.json", R_OK), 0) << "npm did not install the onvif client";
     sim::CameraConfig config;
     config.dialect = sim::Dialect::Standards;
     config.accounts = { { "operator", "pa ss" } };
