@@ -10,7 +10,11 @@
 // A camera on the network:
 //   TIRAVEX_AUDIO=sdl tiravex-page --display --timeout 0 --arg address=192.168.1.20 \
 //       --arg port=88 --arg webport=88 --arg user=admin --arg password=secret pages/viewer.js
-// Optional: --arg language=en (or zh, tw), --arg width=1280 --arg height=960.
+// A camera of the standards (ONVIF and RTSP): its RTSP port as port, its HTTP
+// port as webport, for example --arg port=554 --arg webport=80; the simulated
+// one: tiravex-page --display --timeout 0 --camera onvif pages/viewer.js
+// Optional: --arg language=en (or zh, tw), --arg width=1280 --arg height=960,
+// --arg shot=FILE.png (a screenshot into --out after 3 s, then the page ends).
 
 var args = host.args;
 var sim = typeof camera !== "undefined";
@@ -37,6 +41,8 @@ function PluginCallBack(code, status) {
         view.Open("");
         view.OpenAudio();
         console.log("viewer: showing " + target.address + ":" + target.port + "; close the window to end");
+        if (args.shot) // --arg shot=FILE.png: a screenshot after 3 s, then the page ends
+            setTimeout(function () { host.screenshot(args.shot); host.exit(0); }, 3000);
     } else if (code === 217) {
         console.log("viewer: the link to the camera was lost");
     } else if (code === 301) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and runs the demo page
-# against the embedded simulated camera. Screenshots, the sound that was
+# against the embedded simulated camera, then the viewer page against the
+# simulated camera of the standards (ONVIF and RTSP). Screenshots, the sound that was
 # played and what the page received go to out/demo (or the folder given).
 # With a display (or under xvfb-run) the screen also appears in a window.
 # Then the viewer page (pages/web/viewer.html) runs in a browser through
@@ -24,6 +25,9 @@ fi
 echo "demo: running pages/demo.js against a simulated camera${display:+ (on the display)}"
 TIRAVEX_SETTINGS_DIR="$out/settings" TIRAVEX_AUDIO_OUT="$out/sound.wav" "$build/bin/tiravex-page" "${display[@]}" --camera sim --out "$out" --timeout 30 \
   "$root/pages/demo.js" | tee "$out/page.log"
+echo "demo: pages/viewer.js against the simulated camera of the standards (ONVIF services, RTSP from GStreamer's server)"
+"$build/bin/tiravex-page" --camera onvif --out "$out" --timeout 20 --arg shot=standard-camera.png "$root/pages/viewer.js" \
+  | tee "$out/standard-camera.log"
 echo
 echo "demo: done. In $out:"
 echo "  live-h264.png, live-mjpeg.png  the screen with the live picture"
@@ -32,6 +36,7 @@ echo "  full-screen.png                full screen after a double click"
 echo "  records/                       the recordings (AVI), one folder per camera address"
 echo "  sound.wav                      the camera's sound as played"
 echo "  page.log                       what the page received"
+echo "  standard-camera.png            the viewer showing a camera of the standards (ONVIF and RTSP)"
 echo "  browser-viewer.png             the viewer page in headless Chromium (below)"
 
 echo

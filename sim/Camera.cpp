@@ -5,7 +5,9 @@
 #include "sim/CameraState.h"
 #include "sim/CgiServer.h"
 #include "sim/MediaServer.h"
+#include "sim/OnvifServer.h"
 #include "sim/RoadServer.h"
+#include "sim/RtspServer.h"
 #include "sim/SearchResponder.h"
 #include "sim/Timing.h"
 
@@ -32,9 +34,20 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
     s.deaf = config.deaf;
 
     // Bind every port first: a camera that cannot have all of them does not start.
-    camera->m_cgi = CgiServer::Open(s);
+    const bool standards = config.dialect == Dialect::Standards;
+    camera->m_cgi = CgiServer::Open(s, standards ? CgiServer::Routes::None : CgiServer::Routes::Cgi);
     if (!camera->m_cgi)
         return nullptr;
+    if (standards) {
+        camera->m_onvif = std::make_unique<OnvifServer>(s, camera->m_cgi->Http());
+        camera->m_rtsp = RtspServer::Start(s);
+        if (!camera->m_rtsp)
+            return nullptr;
+        camera->m_roads = std::make_unique<RoadServer>(s, *camera->m_cgi);
+        camera->m_media = std::make_unique<MediaServer>(s);
+        camera->m_cgi->Start();
+        return camera;
+    }
     camera->m_roads = std::make_unique<RoadServer>(s, *camera->m_cgi);
     camera->m_media = std::make_unique<MediaServer>(s);
     camera->m_acceptor = Acceptor::Open(s, *camera->m_roads, *camera->m_media);
@@ -65,6 +78,8 @@ Camera::~Camera()
         m_acceptor->Stop();
     if (m_search)
         m_search->Stop();
+    if (m_rtsp)
+        m_rtsp->Stop();
     DropLink();
     m_state->JoinWorkers();
 }
@@ -76,6 +91,12 @@ int Camera::SearchPort() const { return m_state->searchPort; }
 std::string Camera::User() const { return m_state->config.accounts.empty() ? std::string() : m_state->config.accounts[0].user; }
 std::string Camera::Password() const { return m_state->config.accounts.empty() ? std::string() : m_state->config.accounts[0].password; }
 const CameraConfig& Camera::Config() const { return m_state->config; }
+
+std::vector<std::string> Camera::OnvifLog() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->onvifLog;
+}
 
 void Camera::SendControl(int type, const std::vector<std::uint8_t>& bytes) { m_roads->SendToAll(type, bytes); }
 

@@ -5,6 +5,12 @@
 // Motion-JPEG with a tone in one of the three audio codings, plays back its
 // recordings, and can be scripted from tests and pages.
 //
+// In the standards dialect (CameraConfig::dialect) it serves instead the
+// ONVIF device and media services on the web port (sim/OnvifServer.h) and
+// RTSP through GStreamer's server on the port (sim/RtspServer.h); the
+// scripting that applies (StallVideo, SetVideo for new sessions) and the
+// login counts work the same.
+//
 // Threads: the camera runs its own (accept, one per connection, one per
 // media stream, HTTP, search). Every public function may be called from any
 // thread. Destruction stops all of them and closes every connection.
@@ -34,7 +40,9 @@ namespace sim {
 class Acceptor;
 class CgiServer;
 class MediaServer;
+class OnvifServer;
 class RoadServer;
+class RtspServer;
 class SearchResponder;
 
 class Camera {
@@ -116,6 +124,9 @@ public:
     std::vector<kz::wire::MediaControl> MediaControls() const;
     // Media channel open requests, oldest first.
     std::vector<kz::wire::OpenRequest> Opens() const;
+    // Standards: the ONVIF operations an account was allowed, oldest first,
+    // with their arguments ("ContinuousMove 0.50 0.00", "Stop").
+    std::vector<std::string> OnvifLog() const;
     // Live video frames written to media channels since the start, all
     // channels together.
     std::uint64_t VideoFramesSent() const;
@@ -139,6 +150,8 @@ private:
     std::unique_ptr<MediaServer> m_media;
     std::unique_ptr<Acceptor> m_acceptor;
     std::unique_ptr<SearchResponder> m_search;
+    std::unique_ptr<OnvifServer> m_onvif; // standards only
+    std::unique_ptr<RtspServer> m_rtsp;   // standards only
 };
 
 // The CGI answer the camera gives for a command (used by HTTP and the road).

@@ -16,6 +16,11 @@ namespace sim {
 
 enum class Codec { H264, Mjpeg };
 
+// Which protocols the camera speaks: ours (road, media channels, CGI,
+// search), or the standards (ONVIF device and media services over HTTP,
+// RTSP through GStreamer's server), as a camera no one on the team wrote.
+enum class Dialect { Ours, Standards };
+
 struct Account {
     std::string user;
     std::string password;
@@ -65,9 +70,14 @@ struct CameraConfig {
     SizeClaims claims;
     bool deaf = false;
 
+    Dialect dialect = Dialect::Ours;
+    // Standards: the camera's clock runs this many seconds ahead of the
+    // machine's (UsernameTokens are checked against it).
+    int clockOffsetSeconds = 0;
+
     std::string address = "127.0.0.1";
-    int port = 0;       // control road and media channels; 0 = chosen by the system
-    int webPort = 0;    // CGI over HTTP; 0 = chosen by the system
+    int port = 0;       // control road and media channels (standards: RTSP); 0 = chosen by the system
+    int webPort = 0;    // CGI over HTTP (standards: the ONVIF services); 0 = chosen by the system
     int searchPort = 0; // search answers; 0 = chosen by the system, -1 = none
     std::size_t searchRecordBytes = kz::kRecordLong; // kz::kRecordShort, kRecordMedium or kRecordLong
 };

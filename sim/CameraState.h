@@ -52,6 +52,7 @@ struct Camera::State {
     std::vector<kz::wire::CommandRequest> commands;
     std::vector<kz::wire::MediaControl> mediaControls;
     std::vector<kz::wire::OpenRequest> opens;
+    std::vector<std::string> onvifLog; // standards: authorised ONVIF operations, with their arguments
     int accepted = 0, refused = 0;
     // open
     std::list<std::shared_ptr<Connection>> connections;

@@ -89,11 +89,12 @@ std::string CgiAnswer(const CameraConfig& config, int webPort, int port, const s
     return body + kResultClose;
 }
 
-std::unique_ptr<CgiServer> CgiServer::Open(Camera::State& state)
+std::unique_ptr<CgiServer> CgiServer::Open(Camera::State& state, Routes routes)
 {
     std::unique_ptr<CgiServer> server(new CgiServer(state));
     const CameraConfig& config = state.config;
-    server->m_http.Get(kz::cgi::kPath, [s = server.get()](const httplib::Request& request, httplib::Response& response) { s->OnRequest(request, response); });
+    if (routes == Routes::Cgi)
+        server->m_http.Get(kz::cgi::kPath, [s = server.get()](const httplib::Request& request, httplib::Response& response) { s->OnRequest(request, response); });
     if (config.webPort > 0)
         state.webPort = server->m_http.bind_to_port(config.address, config.webPort) ? config.webPort : -1;
     else

@@ -26,8 +26,12 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // Binds the web port (the configured one, or one the system chooses)
-    // and records it in the state; null when it cannot be bound.
-    static std::unique_ptr<CgiServer> Open(Camera::State& state);
+    // and records it in the state; null when it cannot be bound. A camera
+    // of the standards serves no CGI: its routes are the ONVIF services'.
+    enum class Routes { Cgi, None };
+    static std::unique_ptr<CgiServer> Open(Camera::State& state, Routes routes);
+    // The HTTP server, for more routes before Start.
+    httplib::Server& Http() { return m_http; }
     ~CgiServer();
     CgiServer(const CgiServer&) = delete;
     CgiServer& operator=(const CgiServer&) = delete;

@@ -50,6 +50,8 @@ bool isPort(int n) { return n >= 0 && n <= 65535; }
 const std::vector<OptionHelp>& CameraOptions()
 {
     static const std::vector<OptionHelp> options = {
+        { "dialect", "ours|onvif", "protocols: ours, or the standards (ONVIF services on the web port, RTSP on the port) (default ours)" },
+        { "clockoffset", "S", "standards: the camera's clock runs S seconds ahead of the machine's (default 0)" },
         { "address", "A", "address to serve on (default 127.0.0.1)" },
         { "port", "N", "control road and media port (0 = chosen by the system)" },
         { "webport", "N", "HTTP (CGI) port (0 = chosen by the system)" },
@@ -92,6 +94,13 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
 {
     int n = 0;
     bool isInt = toInt(value, n);
+    if (key == "dialect") {
+        if (value != "ours" && value != "onvif")
+            return false;
+        c.dialect = value == "ours" ? Dialect::Ours : Dialect::Standards;
+        return true;
+    }
+    if (key == "clockoffset") return isInt && ((c.clockOffsetSeconds = n), true);
     if (key == "address") { c.address = value; return !value.empty(); }
     if (key == "port") return isInt && isPort(n) && ((c.port = n), true);
     if (key == "webport") return isInt && isPort(n) && ((c.webPort = n), true);

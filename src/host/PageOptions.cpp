@@ -48,8 +48,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
         } else if (a == "--camera") {
             if (!value(out.camera))
                 return false;
-            if (out.camera.rfind("sim", 0) != 0) {
-                error = "--camera takes sim[,key=value...]";
+            if (out.camera.rfind("sim", 0) != 0 && out.camera.rfind("onvif", 0) != 0) {
+                error = "--camera takes sim[,key=value...] or onvif[,key=value...]";
                 return false;
             }
         } else if (a == "--screen") {

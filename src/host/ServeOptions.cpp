@@ -22,8 +22,8 @@ bool ParseServeCommandLine(int argc, char** argv, ServeCommandLine& out, std::st
         } else if (a == "--camera") {
             if (!value(out.options.camera))
                 return false;
-            if (out.options.camera.rfind("sim", 0) != 0) {
-                error = "--camera takes sim[,key=value...]";
+            if (out.options.camera.rfind("sim", 0) != 0 && out.options.camera.rfind("onvif", 0) != 0) {
+                error = "--camera takes sim[,key=value...] or onvif[,key=value...]";
                 return false;
             }
         } else if (a == "--bind") {

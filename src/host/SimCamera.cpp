@@ -56,7 +56,9 @@ bool configure(const std::string& description, sim::CameraConfig& config, std::s
 {
     std::stringstream parts(description);
     std::string part;
-    std::getline(parts, part, ','); // "sim"
+    std::getline(parts, part, ','); // "sim", or "onvif" for a camera of the standards
+    if (part == "onvif")
+        config.dialect = sim::Dialect::Standards;
     std::string user = config.accounts[0].user, password = config.accounts[0].password;
     while (std::getline(parts, part, ',')) {
         auto eq = part.find('=');

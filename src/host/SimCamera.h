@@ -14,7 +14,8 @@ class Camera;
 
 namespace host {
 
-// Starts the camera described by "sim[,key=value...]" on loopback; null,
+// Starts the camera described by "sim[,key=value...]" on loopback ("onvif"
+// in place of "sim": the camera of the standards, ONVIF and RTSP); null,
 // with a reason, when the text is wrong or the camera cannot start. A
 // device search of this process (and of the processes it starts) finds it,
 // unless TIRAVEX_SEARCH_TARGETS names other targets.

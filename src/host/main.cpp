@@ -1,6 +1,6 @@
 // tiravex-page: runs a page script against Tiravex controls.
 //
-//   tiravex-page [--camera sim[,key=value...]] [--display] [--screen WxH[,WxH...]]
+//   tiravex-page [--camera sim|onvif[,key=value...]] [--display] [--screen WxH[,WxH...]]
 //                [--out DIR] [--timeout SECONDS] page.js
 
 #include "host/PageHost.h"

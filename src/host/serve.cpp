@@ -1,7 +1,7 @@
 // tiravex-serve: camera pages in a current browser, the control running
 // natively beside it.
 //
-//   tiravex-serve [--camera sim[,key=value...]] [--bind ADDRESS] [--port N] [--root DIR] [--max-pages N]
+//   tiravex-serve [--camera sim|onvif[,key=value...]] [--bind ADDRESS] [--port N] [--root DIR] [--max-pages N]
 //
 // The same program, started with the worker switch, is one page's worker.
 

@@ -112,11 +112,12 @@ protected:
     }
     void TearDown() override { unsetenv("TIRAVEX_SETTINGS_DIR"); }
 
-    // Runs the page against "sim,<camera>" with the record folder given.
+    // Runs the page against "sim,<camera>" (or the camera of the standards,
+    // "onvif,...") with the record folder given.
     testing_support::PageRun recordWith(const std::string& camera, const std::string& page, unsigned timeoutMs = 30000)
     {
         std::string script = "host.args.records = " + std::string("\"") + folder + "/records\";\n" + page;
-        return testing_support::RunPage("sim," + camera, script, std::string("rec-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), timeoutMs);
+        return testing_support::RunPage(camera.rfind("onvif", 0) == 0 ? camera : "sim," + camera, script, std::string("rec-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), timeoutMs);
     }
 
     std::string folder;
@@ -161,7 +162,8 @@ TEST_P(TenSeconds, OfVideoAndSoundAreReadSilentlyByFfmpeg)
 }
 
 INSTANTIATE_TEST_SUITE_P(Codings, TenSeconds,
-    ::testing::Values(Case { "H264WithG726", "codec=h264,audio=1,keyint=5,fps=15", 1, 15 }, Case { "MjpegWithImaAdpcm", "codec=mjpeg,audio=2,fps=15", 2, 15 }),
+    ::testing::Values(Case { "H264WithG726", "codec=h264,audio=1,keyint=5,fps=15", 1, 15 }, Case { "MjpegWithImaAdpcm", "codec=mjpeg,audio=2,fps=15", 2, 15 },
+        Case { "StandardCameraH264WithG711", "onvif,keyint=5,fps=15", 0, 15 }),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(Recordings, APictureSizeChangeStartsANewFile)

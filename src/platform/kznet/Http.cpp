@@ -3,6 +3,7 @@
 // connect, request, response, content, close).
 
 #include "kznet/Library.h"
+#include "kznet/Onvif.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@ namespace {
 constexpr const char* kHeaderEnd = "\r\n\r\n";
 constexpr const char* kLineEnd = "\r\n";
 constexpr std::size_t kMaxChunkLine = 32;
+constexpr int kHttpOk = 200;
 
 bool iequalsPrefix(const std::string& text, std::size_t at, const char* word)
 {
@@ -132,6 +134,7 @@ int Http::CreateSocket()
     m_requestSent = false;
     m_haveBody = false;
     m_body.clear();
+    m_relay.reset();
     return 0;
 }
 
@@ -150,6 +153,11 @@ int Http::Connect(const char* address, int port)
     closeDescriptor();
     if (m_abort)
         return kHttpConnectFailed;
+    m_relay = m_path.rfind(cgi::kPath, 0) == 0 ? onvif::Find(address, port) : nullptr;
+    if (m_relay) {
+        m_connected = true;
+        return 0;
+    }
     // The wait for the connection gives up early once the exchange is aborted.
     switch (m_socket.Connect(address, port, kHttpConnectTimeoutMs, &m_abort)) {
     case net::ConnectResult::Ok: m_connected = true; return 0;
@@ -171,6 +179,12 @@ int Http::Request()
     std::string request = m_method + " " + m_path + " HTTP/1.1\r\nHost: " + m_host + "\r\nConnection: close\r\n\r\n";
     if (request.size() > kMaxHttpRequestBytes)
         return kHttpSocketClosed;
+    if (m_relay) {
+        bool accountOk = onvif::QueryValue(m_path, cgi::kUserParam) == m_relay->User() && onvif::QueryValue(m_path, cgi::kPasswordParam) == m_relay->Password();
+        m_relayAnswer = onvif::RelayCgi(*m_relay, onvif::QueryValue(m_path, cgi::kCommandParam), accountOk, &m_abort).text;
+        m_requestSent = true;
+        return 0;
+    }
     if (!m_socket.WriteAll(request.data(), request.size()))
         return kHttpSocketClosed;
     m_requestSent = true;
@@ -185,6 +199,11 @@ int Http::Response(int timeout)
     long waitMs = static_cast<long>(timeout) * kHttpResponseUnitMs;
     if (waitMs <= 0 || waitMs > kHttpResponseMaxMs)
         waitMs = kHttpResponseMaxMs;
+    if (m_relay) {
+        m_body = m_relayAnswer;
+        m_haveBody = true;
+        return kHttpOk;
+    }
     auto deadline = net::Clock::now() + std::chrono::milliseconds(waitMs);
     std::string raw;
     char buffer[4096];

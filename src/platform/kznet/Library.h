@@ -21,9 +21,14 @@
 #include <functional>
 #include <thread>
 #include <string>
+#include <deque>
 #include <vector>
 
 namespace kz {
+
+namespace onvif {
+class Session;
+}
 
 // Time limits (milliseconds).
 constexpr int kConnectTimeoutMs = 3000;       // TCP connect of a road or media channel
@@ -40,6 +45,17 @@ constexpr std::size_t kMaxSearchTargets = 64;
 constexpr std::size_t kMaxPendingCommands = 64;
 constexpr std::size_t kMaxHttpRequestBytes = 8192;
 constexpr std::size_t kMaxHttpResponseBytes = 1024 * 1024;
+
+// Reasons passed with media status 1, link lost (the 32-bit result the
+// status points to).
+constexpr int kLostClosed = 0;
+constexpr int kLostTimedOut = 1;
+constexpr int kLostMalformed = 2;
+constexpr int kLostUnreachable = 3;
+
+// The standards road: how long the ONVIF probe and the ONVIF login may take.
+constexpr int kStandardsProbeTimeoutMs = kLoginReplyTimeoutMs;
+constexpr int kStandardsLoginTimeoutMs = 10000;
 
 // Environment: the link time-out (TIRAVEX_LINK_TIMEOUT_MS, for tests) and
 // the search targets (TIRAVEX_SEARCH_TARGETS).
@@ -164,6 +180,13 @@ private:
 
 // ---- control road ----------------------------------------------------------
 
+// A road speaks one of two dialects, found out at login: ours, or the
+// standards (an ONVIF device service at the login's web port, RTSP media).
+// Both are tried at once: our login goes out on the road's port while a
+// probe asks the web port for the ONVIF clock. Whichever answers first in
+// its own dialect decides; our camera's reply is never held for the probe.
+// On the standards road the library makes the control messages itself, in
+// the same records our camera sends.
 class Road : public std::enable_shared_from_this<Road> {
 public:
     Road(int mode, const LoginInfo& login, KzCtrlCallback callback, void* user, unsigned char secure);
@@ -172,28 +195,62 @@ public:
     void Close();
 
 private:
+    enum class Dialect { Unknown, Ours, Standards, NotStandards };
+
     void Run();
     void Deliver(int type, const std::uint8_t* data, std::size_t n);
     void DeliverLoginFailure(std::int32_t status);
+    // The probe's thread: asks the web port for the ONVIF clock.
+    void Probe();
+    // Our road has read a message of ours: false when the probe has
+    // already decided for the standards.
+    bool ClaimOurs();
+    // Our road could not log in: waits for the probe's answer; true when
+    // an ONVIF device service answered.
+    bool WaitForStandards();
+    // The standards road: ONVIF login, the login reply and the records our
+    // camera sends after it, then the commands until the road closes.
+    void RunStandards();
+    void HandleStandardCommand(const wire::CommandRequest& command);
+    // A CGI text as our camera would answer it (messages 14, 15, 115).
+    void AnswerCgi(const std::string& text);
 
     const int m_mode;
     const LoginInfo m_login;
     const KzCtrlCallback m_callback;
     void* const m_user;
     const unsigned char m_secure;
+    const std::shared_ptr<onvif::Session> m_session; // the standards dialect's, registered once logged in
 
     Link m_link; // commands posted before the login went out wait in it
+    std::atomic<bool> m_stopping { false }; // set by Close: ends connects, probes and SOAP exchanges
+    sys::ThreadHandle m_probeThread;
+
+    std::mutex m_dialectMutex; // guards the fields below
+    std::condition_variable m_dialectChanged;
+    Dialect m_dialect = Dialect::Unknown;
+    bool m_probeDone = false;
+    std::deque<wire::CommandRequest> m_commands; // for the standards road's thread
 };
 
 // ---- media channel --------------------------------------------------------
 
-class Media : public std::enable_shared_from_this<Media> {
+// A media channel behind a handle, of either dialect.
+class Channel {
+public:
+    virtual ~Channel() = default;
+    virtual int Control(const wire::MediaControl& control) = 0;
+    virtual int Talk(const char* data, int size) = 0;
+    virtual void Close() = 0;
+};
+
+class Media : public Channel, public std::enable_shared_from_this<Media> {
 public:
     Media(const wire::OpenRequest& request, const LoginInfo& login, KzStatusCallback status, KzFrameCallback frame, void* user);
     bool Start();
-    int Control(const wire::MediaControl& control);
-    int Talk(const char* data, int size);
-    void Close();
+    int Control(const wire::MediaControl& control) override;
+    int Talk(const char* data, int size) override;
+    void Close() override;
 
 private:
     void Run();
@@ -211,6 +268,13 @@ private:
 
     Link m_link; // controls and talk sent before the open went out wait in it
 };
+
+// A standard camera's RTSP stream at `url` as a media channel, with the
+// login's account (Digest, or Basic where the camera asks for it); the
+// same status and frame callbacks as ours. `session` (may be null) is the
+// road's: its audio switch gates the sound. Null when it cannot start.
+std::shared_ptr<Channel> StartRtspMedia(const std::string& url, std::shared_ptr<onvif::Session> session, const wire::OpenRequest& request,
+    KzStatusCallback status, KzFrameCallback frame, void* user);
 
 // A media channel's Frame message as its callback gets it: the record of
 // `n` payload bytes, whose `payload` points into `data`. False for a payload
@@ -286,6 +350,10 @@ private:
     bool m_requestSent = false;
     bool m_haveBody = false;
     std::string m_body;
+    // A CGI request to the web port of a standard camera that is logged in
+    // is answered by the library for it (onvif::RelayCgi), without a connection.
+    std::shared_ptr<onvif::Session> m_relay;
+    std::string m_relayAnswer;
 };
 
 // Splits a received HTTP answer into status and body. False when the answer

@@ -9,16 +9,6 @@
 
 namespace kz {
 
-namespace {
-
-// Reasons passed with status 1 (the 32-bit result the status points to).
-constexpr int kLostClosed = 0;
-constexpr int kLostTimedOut = 1;
-constexpr int kLostMalformed = 2;
-constexpr int kLostUnreachable = 3;
-
-}
-
 int LinkTimeoutMs()
 {
     const char* text = std::getenv(kEnvLinkTimeout);

@@ -410,6 +410,7 @@ constexpr const char* kMediaPort = "mediaPort";
 // Values of <result>.
 constexpr int kResultOk = 0;
 constexpr int kResultBadAccount = -2; // wrong user or password
+constexpr int kResultUnsupported = -3; // a command a standard camera has no counterpart for
 }
 
 }

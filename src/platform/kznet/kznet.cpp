@@ -2,6 +2,7 @@
 // behind a handle and hands the call to it. No exception leaves here.
 
 #include "kznet/Library.h"
+#include "kznet/Onvif.h"
 
 #include <cstring>
 
@@ -14,9 +15,9 @@ HandleTable<Road>& roads()
     static HandleTable<Road> table(1);
     return table;
 }
-HandleTable<Media>& streams()
+HandleTable<Channel>& streams()
 {
-    static HandleTable<Media> table(2);
+    static HandleTable<Channel> table(2);
     return table;
 }
 HandleTable<Search>& searches()
@@ -130,6 +131,19 @@ KzHandle kz_open_device(int kind, const char* address, LoginInfo* login, int str
             if (n > wire::kMaxAddress)
                 return nullptr;
             request.address.assign(address, n);
+        }
+        // A stream address of its own, or a live stream of a camera whose
+        // road logged in through ONVIF, plays over RTSP.
+        const std::string host(login->ip, strnlen(login->ip, sizeof login->ip));
+        std::string url = onvif::WithRtspPort(request.address, login->port);
+        auto session = onvif::Find(host, login->webport);
+        if (url.empty() && session && wire::IsLiveAddress(request.address))
+            url = session->StreamUri();
+        if (!url.empty() || session) {
+            // A recording's path on a standard camera names no stream: the
+            // channel reports its loss at once, as for a camera that is gone.
+            auto channel = StartRtspMedia(url, session, request, status, frame, user);
+            return channel ? streams().Add(channel) : nullptr;
         }
         auto media = std::make_shared<Media>(request, *login, status, frame, user);
         KzHandle handle = streams().Add(media);

@@ -1,0 +1,290 @@
+#include "sim/OnvifServer.h"
+
+#include "sim/VideoEncoder.h"
+
+#include <nettle/base64.h>
+#include <nettle/sha1.h>
+#include <pugixml.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+namespace sim {
+
+namespace {
+
+constexpr int kHttpOk = 200;
+constexpr int kHttpBadRequest = 400;
+constexpr int kHttpServerError = 500;
+constexpr const char* kSoapType = "application/soap+xml; charset=utf-8";
+constexpr const char* kJpegType = "image/jpeg";
+constexpr const char* kVideoSourceToken = "video_source_1";
+
+constexpr const char* kEnvelopeOpen =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\""
+    " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\""
+    " xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
+    " xmlns:tt=\"http://www.onvif.org/ver10/schema\""
+    " xmlns:ter=\"http://www.onvif.org/ver10/error\">\n<env:Body>";
+constexpr const char* kEnvelopeClose = "</env:Body>\n</env:Envelope>\n";
+
+std::string_view localName(const pugi::xml_node& node)
+{
+    std::string_view name = node.name();
+    std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+pugi::xml_node child(const pugi::xml_node& node, std::string_view name)
+{
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && localName(c) == name)
+            return c;
+    return {};
+}
+
+pugi::xml_node firstElement(const pugi::xml_node& node)
+{
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element)
+            return c;
+    return {};
+}
+
+std::string escape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string envelope(const std::string& body)
+{
+    return kEnvelopeOpen + body + kEnvelopeClose;
+}
+
+OnvifServer::Answer fault(int status, const char* code, const char* subcode, const char* reason)
+{
+    return { status, envelope(std::string("<env:Fault><env:Code><env:Value>") + code + "</env:Value><env:Subcode><env:Value>" + subcode
+                         + "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" + reason
+                         + "</env:Text></env:Reason></env:Fault>") };
+}
+
+OnvifServer::Answer notAuthorized()
+{
+    return fault(kHttpBadRequest, "env:Sender", "ter:NotAuthorized", "The action requested requires authorization");
+}
+
+std::string base64Decode(const std::string& text)
+{
+    base64_decode_ctx context;
+    base64_decode_init(&context);
+    std::string out(BASE64_DECODE_LENGTH(text.size()), '\0');
+    std::size_t n = out.size();
+    if (!base64_decode_update(&context, &n, reinterpret_cast<std::uint8_t*>(out.data()), text.size(), text.data()) || !base64_decode_final(&context))
+        return {};
+    out.resize(n);
+    return out;
+}
+
+std::string digest(const std::string& nonce, const std::string& created, const std::string& password)
+{
+    sha1_ctx context;
+    sha1_init(&context);
+    std::string all = nonce + created + password;
+    sha1_update(&context, all.size(), reinterpret_cast<const std::uint8_t*>(all.data()));
+    std::uint8_t sum[SHA1_DIGEST_SIZE];
+    sha1_digest(&context, sizeof sum, sum);
+    std::string out(BASE64_ENCODE_RAW_LENGTH(sizeof sum), '\0');
+    base64_encode_raw(out.data(), sizeof sum, sum);
+    return out;
+}
+
+// "2026-12-09T17:30:05Z" (fractions and a zone other than Z are refused).
+bool parseUtc(const std::string& text, long& out)
+{
+    std::tm parts {};
+    const char* end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &parts);
+    if (!end)
+        return false;
+    if (*end == '.') {
+        ++end;
+        while (*end >= '0' && *end <= '9')
+            ++end;
+    }
+    if (std::strcmp(end, "Z") != 0)
+        return false;
+    out = static_cast<long>(timegm(&parts));
+    return true;
+}
+
+}
+
+long CameraUtc(const CameraConfig& config)
+{
+    return static_cast<long>(std::time(nullptr)) + config.clockOffsetSeconds;
+}
+
+OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
+{
+    http.Get(kSnapshotPath, [this](const httplib::Request&, httplib::Response& response) {
+        VideoSettings live;
+        {
+            std::lock_guard lock(m_state.mutex);
+            live = m_state.live;
+        }
+        auto picture = EncodeJpeg(static_cast<std::uint32_t>(m_state.videoFramesSent.load()), live.width, live.height);
+        response.set_content(std::string(picture.begin(), picture.end()), kJpegType);
+    });
+    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath }) {
+        http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
+            Answer answer = Handle(path, request.body);
+            response.status = answer.status;
+            response.set_content(answer.body, kSoapType);
+        });
+    }
+}
+
+OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::string& request)
+{
+    const CameraConfig& config = m_state.config;
+    pugi::xml_document document;
+    if (!document.load_buffer(request.data(), request.size()))
+        return fault(kHttpBadRequest, "env:Sender", "ter:WellFormed", "Not well-formed XML");
+    pugi::xml_node envelopeNode = document.document_element();
+    pugi::xml_node body = child(envelopeNode, "Body");
+    pugi::xml_node operationNode = firstElement(body);
+    if (localName(envelopeNode) != "Envelope" || !operationNode)
+        return fault(kHttpBadRequest, "env:Sender", "ter:InvalidArgs", "No SOAP body");
+    std::string operation(localName(operationNode));
+
+    if (path == kOnvifDevicePath && operation == "GetSystemDateAndTime") {
+        std::time_t now = CameraUtc(config);
+        std::tm t {};
+        gmtime_r(&now, &t);
+        auto n = [](int v) { return std::to_string(v); };
+        return { kHttpOk, envelope("<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime><tt:DateTimeType>NTP</tt:DateTimeType>"
+                                   "<tt:DaylightSavings>false</tt:DaylightSavings><tt:UTCDateTime><tt:Date><tt:Year>"
+                              + n(t.tm_year + 1900) + "</tt:Year><tt:Month>" + n(t.tm_mon + 1) + "</tt:Month><tt:Day>" + n(t.tm_mday)
+                              + "</tt:Day></tt:Date><tt:Time><tt:Hour>" + n(t.tm_hour) + "</tt:Hour><tt:Minute>" + n(t.tm_min)
+                              + "</tt:Minute><tt:Second>" + n(t.tm_sec)
+                              + "</tt:Second></tt:Time></tt:UTCDateTime></tds:SystemDateAndTime></tds:GetSystemDateAndTimeResponse>") };
+    }
+
+    // Everything else needs an account.
+    pugi::xml_node token = child(child(child(envelopeNode, "Header"), "Security"), "UsernameToken");
+    std::string user = child(token, "Username").child_value();
+    std::string given = child(token, "Password").child_value();
+    std::string nonce = base64Decode(child(token, "Nonce").child_value());
+    std::string created = child(token, "Created").child_value();
+    long createdUtc = 0;
+    bool ok = false;
+    if (token && parseUtc(created, createdUtc) && std::labs(createdUtc - CameraUtc(config)) <= kTokenSkewSeconds) {
+        for (const auto& account : config.accounts)
+            ok = ok || (account.user == user && digest(nonce, created, account.password) == given);
+    }
+    {
+        std::lock_guard lock(m_state.mutex);
+        if (!ok)
+            ++m_state.refused;
+        else if (operation == "GetDeviceInformation")
+            ++m_state.accepted;
+        m_state.Notify();
+    }
+    if (!ok)
+        return notAuthorized();
+    auto log = [this](const std::string& entry) {
+        std::lock_guard lock(m_state.mutex);
+        m_state.onvifLog.push_back(entry);
+        m_state.Notify();
+    };
+    const bool ptz = config.ptFlag != 0;
+
+    const std::string base = "http://" + config.address + ":" + std::to_string(m_state.webPort);
+    if (path == kOnvifDevicePath && operation == "GetDeviceInformation") {
+        return { kHttpOk, envelope("<tds:GetDeviceInformationResponse><tds:Manufacturer>Tiravex</tds:Manufacturer><tds:Model>" + escape(config.model)
+                              + "</tds:Model><tds:FirmwareVersion>1.0.0.1</tds:FirmwareVersion><tds:SerialNumber>" + escape(config.deviceId)
+                              + "</tds:SerialNumber><tds:HardwareId>1.0</tds:HardwareId></tds:GetDeviceInformationResponse>") };
+    }
+    if (path == kOnvifDevicePath && operation == "GetCapabilities") {
+        return { kHttpOk, envelope("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + base + kOnvifDevicePath
+                              + "</tt:XAddr></tt:Device><tt:Media><tt:XAddr>" + base + kOnvifMediaPath
+                              + "</tt:XAddr><tt:StreamingCapabilities><tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
+                                "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
+                              + (ptz ? "<tt:PTZ><tt:XAddr>" + base + kOnvifPtzPath + "</tt:XAddr></tt:PTZ>" : std::string())
+                              + "</tds:Capabilities></tds:GetCapabilitiesResponse>") };
+    }
+    VideoSettings live;
+    {
+        std::lock_guard lock(m_state.mutex);
+        live = m_state.live;
+    }
+    if (path == kOnvifMediaPath && operation == "GetProfiles") {
+        auto n = [](int v) { return std::to_string(v); };
+        return { kHttpOk, envelope(std::string("<trt:GetProfilesResponse><trt:Profiles token=\"") + kProfileToken
+                              + "\" fixed=\"true\"><tt:Name>main</tt:Name><tt:VideoSourceConfiguration token=\"source_config_1\"><tt:Name>source</tt:Name>"
+                                "<tt:UseCount>1</tt:UseCount><tt:SourceToken>" + kVideoSourceToken + "</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\""
+                              + n(live.width) + "\" height=\"" + n(live.height) + "\"/></tt:VideoSourceConfiguration>"
+                                "<tt:VideoEncoderConfiguration token=\"video_1\"><tt:Name>video</tt:Name>"
+                                "<tt:UseCount>1</tt:UseCount><tt:Encoding>"
+                              + (live.codec == Codec::H264 ? "H264" : "JPEG") + "</tt:Encoding><tt:Resolution><tt:Width>" + n(live.width)
+                              + "</tt:Width><tt:Height>" + n(live.height) + "</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality>"
+                              + "<tt:RateControl><tt:FrameRateLimit>" + n(live.fps) + "</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval>"
+                              + "<tt:BitrateLimit>1024</tt:BitrateLimit></tt:RateControl></tt:VideoEncoderConfiguration>"
+                                "<tt:AudioEncoderConfiguration token=\"audio_1\"><tt:Name>audio</tt:Name><tt:UseCount>1</tt:UseCount>"
+                                "<tt:Encoding>G711</tt:Encoding><tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate>"
+                                "</tt:AudioEncoderConfiguration></trt:Profiles></trt:GetProfilesResponse>") };
+    }
+    if (path == kOnvifMediaPath && operation == "GetVideoSources") {
+        auto n = [](int v) { return std::to_string(v); };
+        return { kHttpOk, envelope(std::string("<trt:GetVideoSourcesResponse><trt:VideoSources token=\"") + kVideoSourceToken + "\"><tt:Framerate>"
+                              + n(live.fps) + "</tt:Framerate><tt:Resolution><tt:Width>" + n(live.width) + "</tt:Width><tt:Height>" + n(live.height)
+                              + "</tt:Height></tt:Resolution></trt:VideoSources></trt:GetVideoSourcesResponse>") };
+    }
+    if (path == kOnvifMediaPath && operation == "GetSnapshotUri") {
+        if (std::string(child(operationNode, "ProfileToken").child_value()) != kProfileToken)
+            return fault(kHttpBadRequest, "env:Sender", "ter:NoProfile", "No such profile");
+        return { kHttpOk, envelope("<trt:GetSnapshotUriResponse><trt:MediaUri><tt:Uri>" + base + kSnapshotPath
+                              + "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
+                                "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri></trt:GetSnapshotUriResponse>") };
+    }
+    if (path == kOnvifMediaPath && operation == "GetStreamUri") {
+        std::string wanted = child(operationNode, "ProfileToken").child_value();
+        if (wanted != kProfileToken)
+            return fault(kHttpBadRequest, "env:Sender", "ter:NoProfile", "No such profile");
+        return { kHttpOk, envelope("<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>rtsp://" + config.address + ":" + std::to_string(m_state.port)
+                              + kRtspMountPath + "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
+                                "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri></trt:GetStreamUriResponse>") };
+    }
+    if (path == kOnvifPtzPath && ptz && (operation == "ContinuousMove" || operation == "Stop")) {
+        if (std::string(child(operationNode, "ProfileToken").child_value()) != kProfileToken)
+            return fault(kHttpBadRequest, "env:Sender", "ter:NoProfile", "No such profile");
+        if (operation == "Stop") {
+            log(operation);
+            return { kHttpOk, envelope("<tptz:StopResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
+        }
+        pugi::xml_node panTilt = child(child(operationNode, "Velocity"), "PanTilt");
+        double x = panTilt.attribute("x").as_double(), y = panTilt.attribute("y").as_double();
+        if (!panTilt || x < -1 || x > 1 || y < -1 || y > 1)
+            return fault(kHttpBadRequest, "env:Sender", "ter:InvalidArgVal", "Velocity out of range");
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "ContinuousMove %.2f %.2f", x, y);
+        log(entry);
+        return { kHttpOk, envelope("<tptz:ContinuousMoveResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
+    }
+    return fault(kHttpServerError, "env:Receiver", "ter:ActionNotSupported", "Not supported");
+}
+
+}

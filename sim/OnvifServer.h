@@ -1,0 +1,52 @@
+#pragma once
+// The standards-mode camera's ONVIF device, media and PTZ services: SOAP
+// 1.2 over the camera's HTTP server (POST /onvif/device_service,
+// /onvif/media_service, and /onvif/ptz_service on a pan/tilt camera). Every request but GetSystemDateAndTime must carry
+// a WS-Security UsernameToken whose digest matches an account and whose
+// creation time is within kTokenSkewSeconds of the camera's clock (which
+// runs `clockOffsetSeconds` ahead of the machine's); anything else gets a
+// SOAP Fault with the subcode ter:NotAuthorized.
+//
+// Written apart from the network library's client (its own templates and
+// its own reading of the requests), so that the two check each other.
+//
+// Ownership: one per camera, owned by the Camera; it refers to the state,
+// which outlives it. Threads: the HTTP server's.
+
+#include "sim/CameraState.h"
+
+#include <httplib.h>
+
+#include <string>
+
+namespace sim {
+
+constexpr const char* kOnvifDevicePath = "/onvif/device_service";
+constexpr const char* kOnvifMediaPath = "/onvif/media_service";
+constexpr const char* kOnvifPtzPath = "/onvif/ptz_service"; // served when the camera has pan/tilt (ptflag)
+constexpr const char* kRtspMountPath = "/stream1";
+// A JPEG picture of the pattern (GetSnapshotUri's address), given without an account.
+constexpr const char* kSnapshotPath = "/snapshot.jpg";
+constexpr const char* kProfileToken = "profile_1";
+constexpr int kTokenSkewSeconds = 300;
+
+class OnvifServer {
+public:
+    // Adds the services to `http` (before it starts serving).
+    OnvifServer(Camera::State& state, httplib::Server& http);
+
+    // The answer to one SOAP request body: HTTP status and envelope.
+    struct Answer {
+        int status;
+        std::string body;
+    };
+    Answer Handle(const std::string& path, const std::string& request);
+
+private:
+    Camera::State& m_state;
+};
+
+// The camera's clock: the machine's UTC plus the configured offset.
+long CameraUtc(const CameraConfig& config);
+
+}

@@ -1,0 +1,269 @@
+#include "sim/RtspServer.h"
+
+#include "sim/AudioCoder.h"
+#include "sim/OnvifServer.h"
+#include "sim/Timing.h"
+#include "sim/VideoEncoder.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
+// These two headers of 1.22 lack their C linkage block.
+extern "C" {
+#include <gst/rtsp-server/rtsp-onvif-media-factory.h>
+#include <gst/rtsp-server/rtsp-onvif-media.h>
+#include <gst/rtsp-server/rtsp-onvif-server.h>
+}
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr const char* kViewerRole = "viewer";
+constexpr int kToneAmplitude = 8000;
+constexpr std::uint64_t kNsPerSecond = 1000000000;
+constexpr std::uint64_t kNsPerMs = 1000000;
+constexpr auto kMaxBehind = std::chrono::seconds(1); // further behind than this, the feeder skips ahead
+constexpr int kMuLawBias = 0x84;
+constexpr int kMuLawClip = 32635;
+
+// One session's pipeline, read top to bottom: the pattern's H.264 and the
+// tone's mu-law, each from an appsrc with its caps fixed, to its payloader.
+constexpr const char* kLaunch =
+    "( appsrc name=video is-live=true format=time caps=video/x-h264,stream-format=byte-stream,alignment=au"
+    " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1"
+    "  appsrc name=audio is-live=true format=time caps=audio/x-mulaw,rate=8000,channels=1"
+    " ! rtppcmupay name=pay1 pt=0 )";
+
+// The ONVIF back channel a client may ask for: its G.711 mu-law voice,
+// counted by the camera (Camera::TalkBlocks, by RTP payload size).
+constexpr const char* kBackchannelLaunch =
+    "( capsfilter name=depay_backchannel caps=\"application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU\""
+    " ! rtppcmudepay ! appsink name=talk async=false sync=false )";
+
+void initGstreamer()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+GstBuffer* bufferOf(const std::uint8_t* data, std::size_t size, std::uint64_t pts, std::uint64_t duration, bool key)
+{
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+    gst_buffer_fill(buffer, 0, data, size);
+    GST_BUFFER_PTS(buffer) = pts;
+    GST_BUFFER_DURATION(buffer) = duration;
+    if (!key)
+        GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+    return buffer;
+}
+
+// Pushes the pattern and the tone into one session's appsrcs at real-time
+// pace until the session's pipeline stops taking them or the camera stops.
+void feed(Camera::State& state, GstAppSrc* video, GstAppSrc* audio)
+{
+    VideoSettings settings;
+    {
+        std::lock_guard lock(state.mutex);
+        settings = state.live;
+    }
+    settings.codec = Codec::H264; // the RTSP pipeline carries H.264
+    auto encoder = VideoEncoder::Create(settings);
+    ToneCoder tone(kz::kAudioPcm, state.config.toneHz, kToneAmplitude);
+    if (!encoder)
+        return;
+    const std::uint64_t frameNs = kNsPerSecond / static_cast<std::uint64_t>(settings.fps);
+    const std::uint64_t blockNs = static_cast<std::uint64_t>(tone.BlockMs()) * kNsPerMs;
+    auto start = Clock::now();
+    std::uint64_t videoAt = 0, audioAt = 0; // schedule, in ns from the start
+    std::uint32_t frame = 0;
+    while (!state.stopping.load()) {
+        std::uint64_t next = std::min(videoAt, audioAt);
+        auto due = start + std::chrono::nanoseconds(next);
+        if (!state.SleepUnlessStopped(due))
+            break;
+        auto now = Clock::now();
+        if (now - due > kMaxBehind) {
+            // Far behind (a busy machine): skip ahead rather than burst.
+            auto skip = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - due).count());
+            videoAt += skip;
+            audioAt += skip;
+        }
+        bool stalled;
+        {
+            std::lock_guard lock(state.mutex);
+            stalled = now < state.stallUntil;
+        }
+        if (videoAt <= next) {
+            EncodedFrame encoded;
+            if (!stalled && encoder->Encode(frame, encoded)) {
+                if (gst_app_src_push_buffer(video, bufferOf(encoded.data.data(), encoded.data.size(), videoAt, frameNs, encoded.key)) != GST_FLOW_OK)
+                    break;
+                ++state.videoFramesSent;
+            }
+            ++frame;
+            videoAt += frameNs;
+        }
+        if (audioAt <= next) {
+            auto block = tone.NextBlock();
+            std::vector<std::uint8_t> law(block.size() / 2);
+            for (std::size_t i = 0; i < law.size(); ++i)
+                law[i] = MuLawEncode(static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8)));
+            if (!stalled && gst_app_src_push_buffer(audio, bufferOf(law.data(), law.size(), audioAt, blockNs, true)) != GST_FLOW_OK)
+                break;
+            audioAt += blockNs;
+        }
+    }
+}
+
+GstFlowReturn onTalk(GstAppSink* sink, gpointer data)
+{
+    auto* state = static_cast<Camera::State*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+        std::lock_guard lock(state->mutex);
+        ++state->talkBlocks[static_cast<int>(gst_buffer_get_size(buffer))];
+        state->Notify();
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data)
+{
+    auto* state = static_cast<Camera::State*>(data);
+    GstElement* element = gst_rtsp_media_get_element(media);
+    GstElement* video = gst_bin_get_by_name_recurse_up(GST_BIN(element), "video");
+    GstElement* audio = gst_bin_get_by_name_recurse_up(GST_BIN(element), "audio");
+    if (GstElement* talk = gst_bin_get_by_name(GST_BIN(element), "talk")) {
+        GstAppSinkCallbacks callbacks {};
+        callbacks.new_sample = &onTalk;
+        gst_app_sink_set_callbacks(GST_APP_SINK(talk), &callbacks, state, nullptr);
+        gst_object_unref(talk);
+    }
+    gst_object_unref(element);
+    if (!video || !audio) {
+        if (video)
+            gst_object_unref(video);
+        if (audio)
+            gst_object_unref(audio);
+        return;
+    }
+    state->Reap();
+    state->Spawn([state, video, audio] {
+        feed(*state, GST_APP_SRC(video), GST_APP_SRC(audio));
+        gst_object_unref(video);
+        gst_object_unref(audio);
+    });
+}
+
+GstRTSPFilterResult dropClient(GstRTSPServer*, GstRTSPClient*, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+}
+
+std::uint8_t MuLawEncode(std::int16_t sample)
+{
+    int s = sample;
+    int sign = s < 0 ? 0x80 : 0;
+    if (sign)
+        s = -s;
+    s = std::min(s, kMuLawClip) + kMuLawBias;
+    int exponent = 7;
+    for (int mask = 0x4000; (s & mask) == 0 && exponent > 0; mask >>= 1)
+        --exponent;
+    int mantissa = (s >> (exponent + 3)) & 0x0F;
+    return static_cast<std::uint8_t>(~(sign | (exponent << 4) | mantissa));
+}
+
+struct RtspServer::Impl {
+    GMainContext* context = nullptr;
+    GMainLoop* loop = nullptr;
+    GstRTSPServer* server = nullptr;
+    guint source = 0;
+    std::thread thread;
+};
+
+std::unique_ptr<RtspServer> RtspServer::Start(Camera::State& state)
+{
+    initGstreamer();
+    const CameraConfig& config = state.config;
+    std::unique_ptr<RtspServer> rtsp(new RtspServer);
+    rtsp->m_impl = std::make_unique<Impl>();
+    Impl& impl = *rtsp->m_impl;
+    impl.server = gst_rtsp_onvif_server_new();
+    gst_rtsp_server_set_address(impl.server, config.address.c_str());
+    gst_rtsp_server_set_service(impl.server, std::to_string(std::max(config.port, 0)).c_str());
+
+    GstRTSPAuth* auth = gst_rtsp_auth_new();
+    gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+    for (const auto& account : config.accounts) {
+        GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kViewerRole, nullptr);
+        gst_rtsp_auth_add_digest(auth, account.user.c_str(), account.password.c_str(), token);
+        gst_rtsp_token_unref(token);
+    }
+    gst_rtsp_server_set_auth(impl.server, auth);
+    g_object_unref(auth);
+
+    // The ONVIF factory makes ONVIF medias only when told their type.
+    GstRTSPMediaFactory* factory = gst_rtsp_onvif_media_factory_new();
+    gst_rtsp_media_factory_set_media_gtype(factory, GST_TYPE_RTSP_ONVIF_MEDIA);
+    gst_rtsp_media_factory_set_launch(factory, kLaunch);
+    gst_rtsp_onvif_media_factory_set_backchannel_launch(GST_RTSP_ONVIF_MEDIA_FACTORY(factory), kBackchannelLaunch);
+    gst_rtsp_media_factory_set_shared(factory, FALSE);
+    gst_rtsp_media_factory_add_role(factory, kViewerRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
+        GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
+    g_signal_connect(factory, "media-configure", G_CALLBACK(onMediaConfigure), &state);
+    GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(impl.server);
+    gst_rtsp_mount_points_add_factory(mounts, kRtspMountPath, factory);
+    g_object_unref(mounts);
+
+    impl.context = g_main_context_new();
+    impl.source = gst_rtsp_server_attach(impl.server, impl.context);
+    if (impl.source == 0)
+        return nullptr;
+    state.port = gst_rtsp_server_get_bound_port(impl.server);
+    impl.loop = g_main_loop_new(impl.context, FALSE);
+    impl.thread = std::thread([loop = impl.loop] { g_main_loop_run(loop); });
+    return rtsp;
+}
+
+void RtspServer::Stop()
+{
+    if (!m_impl || !m_impl->thread.joinable())
+        return;
+    gst_rtsp_server_client_filter(m_impl->server, dropClient, nullptr);
+    g_main_loop_quit(m_impl->loop);
+    m_impl->thread.join();
+}
+
+RtspServer::~RtspServer()
+{
+    if (!m_impl)
+        return;
+    Stop();
+    if (m_impl->source) {
+        if (GSource* source = g_main_context_find_source_by_id(m_impl->context, m_impl->source))
+            g_source_destroy(source);
+    }
+    if (m_impl->loop)
+        g_main_loop_unref(m_impl->loop);
+    if (m_impl->server)
+        g_object_unref(m_impl->server);
+    if (m_impl->context)
+        g_main_context_unref(m_impl->context);
+}
+
+}

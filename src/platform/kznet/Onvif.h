@@ -1,0 +1,135 @@
+#pragma once
+// The library's standards dialect: a standard camera's ONVIF session. A
+// road finds out whether an ONVIF device service answers at the page's web
+// port (Probe), logs in through it (LogIn) and registers the session, so
+// that media channels opened with the same login play its RTSP stream.
+//
+// Threads: Probe and LogIn run on the road's threads; the registry and a
+// session's flags may be used from any thread. A session is shared: the
+// registry, its road and its channels each hold it.
+
+#include "kznet/Soap.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kz::onvif {
+
+using Clock = std::chrono::steady_clock;
+
+// Where the device service answers.
+constexpr const char* kDevicePath = "/onvif/device_service";
+// Time limits of one SOAP exchange (milliseconds).
+constexpr int kSoapConnectTimeoutMs = 2000;
+constexpr int kSoapAnswerTimeoutMs = 4000;
+// The RTSP port of a stream address that names none.
+constexpr int kDefaultRtspPort = 554;
+
+// One HTTP POST of a SOAP envelope; the answer's HTTP status and body.
+struct Exchange {
+    bool answered = false; // a whole HTTP answer came back
+    int status = 0;
+    std::string body;
+};
+Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
+    const std::atomic<bool>* cancel);
+
+// A service address split into what a connection needs.
+struct ServiceAddress {
+    std::string host;
+    int port = 0;
+    std::string path;
+};
+// "http://host[:port]/path"; false for anything else. A missing port is 80.
+bool SplitHttpAddress(const std::string& address, ServiceAddress& out);
+// An "rtsp://" address with `port` put in when it names none; empty for an
+// address that is not rtsp://.
+std::string WithRtspPort(const std::string& address, int port);
+
+class Session {
+public:
+    Session(std::string host, int webPort, std::string user, std::string password);
+
+    // Whether an ONVIF device service answers GetSystemDateAndTime at the
+    // web port; on true the camera's clock offset is kept.
+    bool Probe(Clock::time_point deadline, const std::atomic<bool>* cancel);
+    // The login after a successful Probe: device information,
+    // capabilities, profiles and the first profile's stream address.
+    // A stream address that names no port gets `rtspPort` (554 when 0).
+    // Returns the login status the control gets (kz::kLoginOk,
+    // kLoginBadAccount, kLoginUnreachable).
+    std::int32_t LogIn(int rtspPort, Clock::time_point deadline, const std::atomic<bool>* cancel);
+
+    // Pan and tilt at speeds from -1 to 1 until Stop; false when the camera
+    // has no PTZ service or refuses.
+    bool Move(double pan, double tilt, Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    bool Stop(Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    bool HasPtz() const { return !m_ptz.host.empty(); }
+
+    const std::string& Host() const { return m_host; }
+    int WebPort() const { return m_webPort; }
+    const std::string& User() const { return m_user; }
+    const std::string& Password() const { return m_password; }
+    const DeviceInformation& Device() const { return m_device; }
+    const std::vector<Profile>& Profiles() const { return m_profiles; }
+    // The first profile's RTSP address (with the port filled in).
+    const std::string& StreamUri() const { return m_streamUri; }
+    long ClockOffsetSeconds() const { return m_clockOffset; }
+
+    // The road's video and sound switches (road commands 1 and 2); live
+    // channels deliver sound only while audio is on.
+    std::atomic<bool> audioOn { false };
+    std::atomic<bool> videoOn { true };
+
+private:
+    UsernameToken Token() const;
+    // One authenticated request to the service at `address`; the status
+    // of its answer (NotAuthorized also for HTTP 401).
+    SoapStatus Call(const ServiceAddress& address, Request request, const Fields& fields, std::string& answer, Clock::time_point deadline,
+        const std::atomic<bool>* cancel) const;
+
+    const std::string m_host;
+    const int m_webPort;
+    const std::string m_user;
+    const std::string m_password;
+    long m_clockOffset = 0; // camera's UTC minus ours, in seconds
+    DeviceInformation m_device;
+    Capabilities m_capabilities;
+    ServiceAddress m_ptz; // empty host: none
+    std::vector<Profile> m_profiles;
+    std::string m_streamUri;
+};
+
+// ---- our CGI on a standard camera ----------------------------------------------
+
+// A road pan/tilt code as a PTZ move of the first profile or a stop; false
+// when the camera has no PTZ service or refuses.
+bool MovePtz(const Session& session, int code, const std::atomic<bool>* cancel);
+
+// The command's name in a CGI text: the value of "cmd=", or the text up to
+// the first '&'.
+std::string CgiCommandName(const std::string& text);
+// The value of `key` in a request target's query ("+" a space, "%XX" the
+// byte); empty when absent.
+std::string QueryValue(const std::string& target, const std::string& key);
+
+// What our camera would answer to CGI command `command`: the control
+// message type (14, 15 or 115) and the CGI_Result text. Pan/tilt commands
+// move the camera; commands without a counterpart are answered "not
+// supported"; a wrong account gets our camera's refusal.
+struct CgiAnswer {
+    int type;
+    std::string text;
+};
+CgiAnswer RelayCgi(const Session& session, const std::string& command, bool accountOk, const std::atomic<bool>* cancel);
+
+// Sessions of logged-in standard cameras, by address and web port.
+void Register(const std::shared_ptr<Session>& session);
+void Unregister(const Session* session);
+std::shared_ptr<Session> Find(const std::string& host, int webPort);
+
+}

@@ -1,0 +1,630 @@
+// A standard camera's RTSP stream as a media channel. GStreamer's rtspsrc
+// fetches it with the login's account; each RTP stream it announces gets a
+// branch (depayloader, parser or decoder, appsink) chosen by its encoding;
+// the appsinks queue their samples, and the channel's worker thread turns
+// them into the frame records our camera's channels deliver: H.264 access
+// units in Annex B with the parameter sets before every key frame,
+// Motion-JPEG pictures, and sound as 8 kHz 16-bit PCM in 960-byte blocks.
+// A stream that ends, fails or stays silent for the link time-out is
+// reported once as link lost, as ours is. Talk blocks (PCM) go as G.711
+// mu-law RTP packets to the ONVIF back channel of a second RTSP session.
+// GStreamer's types stay here.
+
+#include "kznet/Library.h"
+#include "kznet/Onvif.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/rtp/gstrtpbuffer.h>
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+namespace kz {
+
+namespace {
+
+constexpr int kRtspLatencyMs = 100;
+constexpr int kWaitSliceMs = 100;               // the worker looks at the bus and the clock this often
+constexpr std::size_t kMaxQueuedSamples = 256;  // past this the newest video waits for the next key frame
+constexpr std::size_t kPcmBlockBytes = kTalkBlockPcm; // sound goes out in the blocks our camera sends
+constexpr std::uint64_t kNsPerMs = 1000000;
+constexpr std::uint64_t kNsPerSecond = 1000000000;
+constexpr int kBitRateWindowMs = 1000;
+constexpr std::uint8_t kStartCode[] = { 0, 0, 0, 1 };
+constexpr std::uint8_t kNalTypeMask = 0x1F;
+constexpr std::uint8_t kNalAccessUnitDelimiter = 9;
+
+// The access unit without the delimiter h264parse puts first: our records
+// begin with the unit's first real NAL (the parameter sets on a key frame).
+// A delimiter is its header and one byte; it is left out only when a
+// four-byte start code follows it.
+void skipDelimiter(const std::uint8_t*& data, std::size_t& size)
+{
+    constexpr std::size_t kCode = sizeof kStartCode;
+    constexpr std::size_t kDelimiterBytes = kCode + 2;
+    if (size <= kDelimiterBytes + kCode || std::memcmp(data, kStartCode, kCode) != 0 || (data[kCode] & kNalTypeMask) != kNalAccessUnitDelimiter
+        || std::memcmp(data + kDelimiterBytes, kStartCode, kCode) != 0)
+        return;
+    data += kDelimiterBytes;
+    size -= kDelimiterBytes;
+}
+
+enum class Track { Video, Audio, Ignored };
+
+// The branch of one RTP stream, as a gst-launch description whose last
+// element is the appsink "sink" (with its caps fixed just before it).
+struct Branch {
+    const char* encoding; // the SDP's encoding name
+    Track track;
+    int frameKind;
+    const char* description;
+};
+
+constexpr Branch kBranches[] = {
+    { "H264", Track::Video, kFrameH264,
+        "rtph264depay name=depay ! h264parse name=parse config-interval=-1"
+        " ! video/x-h264,stream-format=byte-stream,alignment=au ! appsink name=sink" },
+    { "JPEG", Track::Video, kFrameMjpeg, "rtpjpegdepay name=depay ! image/jpeg ! appsink name=sink" },
+    { "PCMU", Track::Audio, kFrameAudio,
+        "rtppcmudepay name=depay ! mulawdec name=decode ! audioconvert ! audioresample"
+        " ! audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved ! appsink name=sink" },
+    { "PCMA", Track::Audio, kFrameAudio,
+        "rtppcmadepay name=depay ! alawdec name=decode ! audioconvert ! audioresample"
+        " ! audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved ! appsink name=sink" },
+};
+// A stream the channel does not play still has to be taken off rtspsrc.
+constexpr const char* kIgnoredBranch = "fakesink name=sink sync=false async=false";
+// The user's voice on the ONVIF back channel: G.711 mu-law, payload type 0.
+constexpr const char* kVoiceCaps = "application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU";
+constexpr std::uint8_t kPcmuPayloadType = 0;
+constexpr int kMuLawBias = 0x84;
+constexpr int kMuLawClip = 32635;
+
+// G.711 mu-law of one 16-bit sample.
+std::uint8_t muLaw(std::int16_t sample)
+{
+    int s = sample;
+    int sign = s < 0 ? 0x80 : 0;
+    if (sign)
+        s = -s;
+    s = std::min(s, kMuLawClip) + kMuLawBias;
+    int exponent = 7;
+    for (int mask = 0x4000; (s & mask) == 0 && exponent > 0; mask >>= 1)
+        --exponent;
+    return static_cast<std::uint8_t>(~(sign | (exponent << 4) | ((s >> (exponent + 3)) & 0x0F)));
+}
+
+void initGstreamer()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+int lostReason(GstMessage* message, bool hadData)
+{
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
+        return kLostClosed;
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    // A refused account ends the channel as our camera's refusal does (it
+    // closes); a camera that cannot be reached is reported as such.
+    bool unreachable = !hadData && error && error->domain == GST_RESOURCE_ERROR && error->code != GST_RESOURCE_ERROR_NOT_AUTHORIZED;
+    g_clear_error(&error);
+    return unreachable ? kLostUnreachable : kLostClosed;
+}
+
+class RtspMedia : public Channel, public std::enable_shared_from_this<RtspMedia> {
+public:
+    RtspMedia(std::string url, std::shared_ptr<onvif::Session> session, const wire::OpenRequest& request, KzStatusCallback status,
+        KzFrameCallback frame, void* user)
+        : m_url(std::move(url))
+        , m_session(std::move(session))
+        , m_request(request)
+        , m_id(static_cast<std::int16_t>(request.tag & kTagIdMask))
+        , m_status(status)
+        , m_frame(frame)
+        , m_user(user)
+    {
+    }
+    ~RtspMedia() override
+    {
+        stopPipeline();
+        stopTalk();
+    }
+
+    bool Start()
+    {
+        auto self = shared_from_this();
+        m_thread = sys::Thread::Start("kz_rtsp", [self] { self->Run(); });
+        return m_thread != nullptr;
+    }
+
+    int Control(const wire::MediaControl& control) override
+    {
+        if (m_closing.load())
+            return -1;
+        bool audio = control.a == kMediaAudio || (control.a >= kMediaAudioVariant9 && control.a <= kMediaAudioVariant12);
+        if (control.op == wire::MediaOp::Start && audio)
+            m_audioStarted = true;
+        else if (control.op == wire::MediaOp::Stop && audio)
+            m_audioStarted = false;
+        else if (control.op == wire::MediaOp::Start && control.a == kMediaTalk)
+            reportStatus(kStatusTalkStart, kTalkBusy, m_id); // no back channel on this channel
+        return 0;
+    }
+
+    // The voice goes out on a second RTSP session of its own that asks for
+    // the ONVIF back channel, made at the first block, so that a camera
+    // without one still streams the picture. Each PCM block becomes one RTP
+    // packet of mu-law; the other codings would have to be decoded first.
+    int Talk(const char* data, int size) override
+    {
+        if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock || m_request.streamType != kAudioPcm)
+            return -1;
+        std::lock_guard lock(m_talkMutex);
+        if (m_closing.load() || (!m_talk && !startTalk()))
+            return -1;
+        int id = m_backchannel.load();
+        if (id < 0)
+            return 0; // the session is still being set up: the block is dropped, as a late one would be
+        const std::size_t samples = static_cast<std::size_t>(size) / 2;
+        GstBuffer* packet = gst_rtp_buffer_new_allocate(static_cast<guint>(samples), 0, 0);
+        GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+        if (!gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp)) {
+            gst_buffer_unref(packet);
+            return -1;
+        }
+        gst_rtp_buffer_set_payload_type(&rtp, kPcmuPayloadType);
+        gst_rtp_buffer_set_seq(&rtp, m_talkSequence++);
+        gst_rtp_buffer_set_timestamp(&rtp, m_talkClock);
+        gst_rtp_buffer_set_ssrc(&rtp, m_talkSsrc);
+        auto* payload = static_cast<std::uint8_t*>(gst_rtp_buffer_get_payload(&rtp));
+        for (std::size_t i = 0; i < samples; ++i)
+            payload[i] = muLaw(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[2 * i]) | (static_cast<std::uint8_t>(data[2 * i + 1]) << 8)));
+        gst_rtp_buffer_unmap(&rtp);
+        m_talkClock += static_cast<std::uint32_t>(samples);
+        GstSample* sample = gst_sample_new(packet, m_voiceCaps, nullptr, nullptr);
+        gst_buffer_unref(packet);
+        GstFlowReturn result = GST_FLOW_OK;
+        g_signal_emit_by_name(m_talkSource, "push-backchannel-sample", static_cast<guint>(id), sample, &result);
+        gst_sample_unref(sample); // the action signal does not take it
+        return result == GST_FLOW_OK ? 0 : -1;
+    }
+
+    void Close() override
+    {
+        m_closing = true;
+        m_gate.Close();
+        {
+            std::lock_guard lock(m_queueMutex);
+            m_queued.notify_all();
+        }
+        StopWorker(m_thread);
+    }
+
+private:
+    struct Item {
+        Track track;
+        int kind;
+        GstSample* sample;
+    };
+    // What an appsink's callback needs; one per branch, at a fixed address.
+    struct SinkContext {
+        RtspMedia* media = nullptr;
+        Track track = Track::Ignored;
+        int kind = 0;
+    };
+    static constexpr std::size_t kMaxBranches = 8;
+
+    // The pipeline, read top to bottom:
+    //   rtspsrc name=source location=URL user-id=U user-pw=P protocols=tcp latency=100
+    //   source. ! <the branch of each stream's encoding> ! appsink name=sink
+    bool buildPipeline()
+    {
+        m_pipeline = gst_pipeline_new("rtsp");
+        GstElement* source = gst_element_factory_make("rtspsrc", "source");
+        if (!m_pipeline || !source) {
+            if (source)
+                gst_object_unref(source);
+            return false;
+        }
+        g_object_set(source, "location", m_url.c_str(), "latency", kRtspLatencyMs, nullptr);
+        gst_util_set_object_arg(G_OBJECT(source), "protocols", "tcp");
+        if (!m_request.user.empty()) {
+            g_object_set(source, "user-id", m_request.user.c_str(), "user-pw", m_request.password.c_str(), nullptr);
+        }
+        gst_bin_add(GST_BIN(m_pipeline), source);
+        g_signal_connect(source, "pad-added", G_CALLBACK(&RtspMedia::onPadAdded), this);
+        return true;
+    }
+
+    // The talk session: rtspsrc name=talk location=URL backchannel=onvif
+    // protocols=tcp, its streams to fakesinks. Called with m_talkMutex held.
+    bool startTalk()
+    {
+        initGstreamer();
+        m_talk = gst_pipeline_new("talk");
+        m_talkSource = gst_element_factory_make("rtspsrc", "talk");
+        m_voiceCaps = gst_caps_from_string(kVoiceCaps);
+        if (!m_talk || !m_talkSource || !m_voiceCaps || m_url.empty()) {
+            if (m_talkSource)
+                gst_object_unref(m_talkSource);
+            m_talkSource = nullptr;
+            stopTalk();
+            return false;
+        }
+        g_object_set(m_talkSource, "location", m_url.c_str(), "latency", kRtspLatencyMs, nullptr);
+        gst_util_set_object_arg(G_OBJECT(m_talkSource), "protocols", "tcp");
+        gst_util_set_object_arg(G_OBJECT(m_talkSource), "backchannel", "onvif");
+        if (!m_request.user.empty())
+            g_object_set(m_talkSource, "user-id", m_request.user.c_str(), "user-pw", m_request.password.c_str(), nullptr);
+        g_signal_connect(m_talkSource, "select-stream", G_CALLBACK(&RtspMedia::onSelectStream), this);
+        g_signal_connect(m_talkSource, "pad-added", G_CALLBACK(&RtspMedia::onTalkPadAdded), this);
+        gst_bin_add(GST_BIN(m_talk), m_talkSource);
+        m_talkSsrc = g_random_int();
+        if (gst_element_set_state(m_talk, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+            stopTalk();
+            return false;
+        }
+        return true;
+    }
+
+    // Called with m_talkMutex held (or when no other thread can talk).
+    void stopTalk()
+    {
+        if (m_voiceCaps) {
+            gst_caps_unref(m_voiceCaps);
+            m_voiceCaps = nullptr;
+        }
+        if (m_talk) {
+            gst_element_set_state(m_talk, GST_STATE_NULL);
+            gst_object_unref(m_talk);
+            m_talk = nullptr;
+            m_talkSource = nullptr; // owned by the pipeline
+        }
+    }
+
+    // rtspsrc asks for each stream of the SDP; the one the camera receives
+    // (a=sendonly on its side) is the back channel.
+    static gboolean onSelectStream(GstElement*, guint id, GstCaps* caps, gpointer data)
+    {
+        auto* media = static_cast<RtspMedia*>(data);
+        if (caps && gst_caps_get_size(caps) > 0 && gst_structure_has_field(gst_caps_get_structure(caps, 0), "a-sendonly"))
+            media->m_backchannel = static_cast<int>(id);
+        return TRUE;
+    }
+
+    static void onTalkPadAdded(GstElement* source, GstPad* pad, gpointer)
+    {
+        // The talk session's picture and sound are not played.
+        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+        if (!sink)
+            return;
+        g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+        GstObject* bin = gst_element_get_parent(source);
+        gst_bin_add(GST_BIN(bin), sink);
+        gst_object_unref(bin);
+        gst_element_sync_state_with_parent(sink);
+        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_link(pad, sinkPad);
+        gst_object_unref(sinkPad);
+    }
+
+    static void onPadAdded(GstElement*, GstPad* pad, gpointer data)
+    {
+        static_cast<RtspMedia*>(data)->addBranch(pad);
+    }
+
+    void addBranch(GstPad* pad)
+    {
+        GstCaps* caps = gst_pad_get_current_caps(pad);
+        if (!caps)
+            caps = gst_pad_query_caps(pad, nullptr);
+        const Branch* branch = nullptr;
+        if (caps && gst_caps_get_size(caps) > 0) {
+            const char* encoding = gst_structure_get_string(gst_caps_get_structure(caps, 0), "encoding-name");
+            for (const auto& b : kBranches)
+                if (encoding && g_ascii_strcasecmp(encoding, b.encoding) == 0)
+                    branch = &b;
+        }
+        if (caps)
+            gst_caps_unref(caps);
+        std::lock_guard lock(m_branchMutex);
+        // One stream of each kind is played; a second one is taken off.
+        if (branch && (branch->track == Track::Video ? m_haveVideo : m_haveAudio))
+            branch = nullptr;
+        if (m_branches >= kMaxBranches)
+            return;
+        GError* error = nullptr;
+        GstElement* bin = gst_parse_bin_from_description(branch ? branch->description : kIgnoredBranch, TRUE, &error);
+        if (!bin) {
+            g_clear_error(&error);
+            return;
+        }
+        if (branch) {
+            SinkContext& context = m_contexts[m_branches];
+            context = { this, branch->track, branch->frameKind };
+            GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
+            g_object_set(sink, "sync", FALSE, "emit-signals", FALSE, nullptr);
+            GstAppSinkCallbacks callbacks {};
+            callbacks.new_sample = &RtspMedia::onSample;
+            gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &context, nullptr);
+            gst_object_unref(sink);
+            (branch->track == Track::Video ? m_haveVideo : m_haveAudio) = true;
+        }
+        ++m_branches;
+        gst_bin_add(GST_BIN(m_pipeline), bin);
+        gst_element_sync_state_with_parent(bin);
+        GstPad* sinkPad = gst_element_get_static_pad(bin, "sink");
+        if (sinkPad) {
+            gst_pad_link(pad, sinkPad);
+            gst_object_unref(sinkPad);
+        }
+    }
+
+    static GstFlowReturn onSample(GstAppSink* sink, gpointer data)
+    {
+        auto* context = static_cast<SinkContext*>(data);
+        GstSample* sample = gst_app_sink_pull_sample(sink);
+        if (sample)
+            context->media->queue(context->track, context->kind, sample);
+        return GST_FLOW_OK;
+    }
+
+    void queue(Track track, int kind, GstSample* sample)
+    {
+        std::lock_guard lock(m_queueMutex);
+        bool key = false;
+        if (track == Track::Video) {
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            key = buffer && !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        }
+        if (m_queue.size() >= kMaxQueuedSamples || (track == Track::Video && m_videoWaitsForKey && !key)) {
+            // A picture lost here makes the ones after it undecodable until
+            // the next key frame, so they are left out with it.
+            if (track == Track::Video)
+                m_videoWaitsForKey = true;
+            gst_sample_unref(sample);
+            return;
+        }
+        if (track == Track::Video && key)
+            m_videoWaitsForKey = false;
+        m_queue.push_back({ track, kind, sample });
+        m_queued.notify_all();
+    }
+
+    void Run()
+    {
+        initGstreamer();
+        m_opened = net::Clock::now();
+        if (m_url.empty() || !buildPipeline() || gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+            stopPipeline();
+            reportLost(kLostUnreachable);
+            return;
+        }
+        const auto timeout = std::chrono::milliseconds(LinkTimeoutMs());
+        auto lastData = net::Clock::now();
+        GstBus* bus = gst_element_get_bus(m_pipeline);
+        int reason = kLostClosed;
+        while (!m_closing.load()) {
+            std::deque<Item> items;
+            {
+                std::unique_lock lock(m_queueMutex);
+                m_queued.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), [this] { return m_closing.load() || !m_queue.empty(); });
+                items.swap(m_queue);
+            }
+            if (!items.empty())
+                lastData = net::Clock::now();
+            for (Item& item : items) {
+                if (!m_closing.load())
+                    deliver(item);
+                gst_sample_unref(item.sample);
+            }
+            if (GstMessage* message = gst_bus_pop_filtered(bus, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
+                reason = lostReason(message, m_hadData);
+                gst_message_unref(message);
+                break;
+            }
+            if (net::Clock::now() - lastData > timeout) {
+                reason = kLostTimedOut;
+                break;
+            }
+        }
+        gst_object_unref(bus);
+        stopPipeline();
+        {
+            std::lock_guard lock(m_talkMutex);
+            stopTalk();
+        }
+        reportLost(reason);
+    }
+
+    void stopPipeline()
+    {
+        if (!m_pipeline)
+            return;
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        gst_object_unref(m_pipeline);
+        m_pipeline = nullptr;
+        std::lock_guard lock(m_queueMutex);
+        for (Item& item : m_queue)
+            gst_sample_unref(item.sample);
+        m_queue.clear();
+    }
+
+    void reportStatus(int type, int result, int value)
+    {
+        if (!m_status)
+            return;
+        m_gate.Deliver([&] { m_status(type, &result, m_user, value); });
+    }
+
+    void reportLost(int reason) { reportStatus(kStatusLinkLost, reason, m_id); }
+
+    bool audioOn() const { return m_audioStarted.load() || (m_session && m_session->audioOn.load()); }
+    bool videoOn() const { return !m_session || m_session->videoOn.load(); }
+
+    void deliver(const Item& item)
+    {
+        if (!m_hadData) {
+            m_hadData = true;
+            reportStatus(kStatusOpen, 0, m_id);
+        }
+        GstBuffer* buffer = gst_sample_get_buffer(item.sample);
+        GstMapInfo map;
+        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return;
+        if (item.track == Track::Video)
+            deliverVideo(item, buffer, map.data, map.size);
+        else
+            deliverAudio(map.data, map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+
+    void deliverVideo(const Item& item, GstBuffer* buffer, const std::uint8_t* data, std::size_t size)
+    {
+        if (item.kind == kFrameH264)
+            skipDelimiter(data, size);
+        if (size == 0 || !videoOn())
+            return;
+        if (GstCaps* caps = gst_sample_get_caps(item.sample); caps && gst_caps_get_size(caps) > 0) {
+            const GstStructure* s = gst_caps_get_structure(caps, 0);
+            int width = 0, height = 0, num = 0, den = 0;
+            if (gst_structure_get_int(s, "width", &width) && gst_structure_get_int(s, "height", &height) && width > 0 && height > 0) {
+                m_width = static_cast<std::uint32_t>(width);
+                m_height = static_cast<std::uint32_t>(height);
+            }
+            if (gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0)
+                m_frameRate = (num + den / 2) / den;
+        }
+        std::uint64_t pts = GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : 0;
+        if (m_frameRate <= 0) {
+            // Neither the stream nor its caps say: the profile does, or the
+            // spacing of the pictures.
+            if (m_session && !m_session->Profiles().empty() && m_session->Profiles().front().frameRate > 0)
+                m_frameRate = m_session->Profiles().front().frameRate;
+            else if (pts > m_lastPts && m_lastPts != 0)
+                m_frameRate = static_cast<int>((kNsPerSecond + (pts - m_lastPts) / 2) / (pts - m_lastPts));
+        }
+        m_lastPts = pts;
+        auto now = net::Clock::now();
+        m_windowBytes += size;
+        auto windowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_windowStart).count();
+        if (windowMs >= kBitRateWindowMs) {
+            m_bitRate = static_cast<std::int32_t>(m_windowBytes * 8 * 1000 / static_cast<std::uint64_t>(windowMs));
+            m_windowBytes = 0;
+            m_windowStart = now;
+        }
+        FrameRecord record {};
+        record.kind = static_cast<std::uint32_t>(item.kind);
+        record.sequence = m_sequence++;
+        record.timestamp = elapsedMs();
+        record.passThrough1 = m_videoFrames++;
+        record.passThrough2 = static_cast<std::uint32_t>(pts / kNsPerMs);
+        record.frameRate = m_frameRate;
+        record.size = static_cast<std::int32_t>(size);
+        record.keyFrame = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT) ? 0 : 1;
+        record.bitRate = m_bitRate;
+        record.width = m_width;
+        record.height = m_height;
+        record.payload = data;
+        if (m_frame)
+            m_gate.Deliver([&] { m_frame(item.kind, &record, m_user, m_id); });
+    }
+
+    void deliverAudio(const std::uint8_t* data, std::size_t size)
+    {
+        if (!audioOn()) {
+            m_pcmFill = 0;
+            return;
+        }
+        while (size > 0) {
+            std::size_t take = std::min(size, kPcmBlockBytes - m_pcmFill);
+            std::memcpy(m_pcm.data() + m_pcmFill, data, take);
+            m_pcmFill += take;
+            data += take;
+            size -= take;
+            if (m_pcmFill < kPcmBlockBytes)
+                break;
+            m_pcmFill = 0;
+            FrameRecord record {};
+            record.kind = static_cast<std::uint32_t>(kFrameAudio);
+            record.sequence = m_sequence++;
+            record.timestamp = elapsedMs();
+            record.size = static_cast<std::int32_t>(kPcmBlockBytes);
+            record.payload = m_pcm.data();
+            if (m_frame)
+                m_gate.Deliver([&] { m_frame(kFrameAudio, &record, m_user, m_id); });
+        }
+    }
+
+    std::uint32_t elapsedMs() const
+    {
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(net::Clock::now() - m_opened).count());
+    }
+
+    const std::string m_url;
+    const std::shared_ptr<onvif::Session> m_session;
+    const wire::OpenRequest m_request;
+    const int m_id;
+    const KzStatusCallback m_status;
+    const KzFrameCallback m_frame;
+    void* const m_user;
+
+    std::atomic<bool> m_closing { false };
+    std::atomic<bool> m_audioStarted { false };
+    DeliveryGate m_gate;
+    sys::ThreadHandle m_thread;
+
+    GstElement* m_pipeline = nullptr; // the worker's; built and torn down by it
+
+    std::mutex m_talkMutex; // guards the talk session's pipeline and voice source
+    GstElement* m_talk = nullptr;
+    GstElement* m_talkSource = nullptr; // the talk session's rtspsrc, owned by m_talk
+    GstCaps* m_voiceCaps = nullptr;
+    std::uint16_t m_talkSequence = 0;
+    std::uint32_t m_talkClock = 0;
+    std::uint32_t m_talkSsrc = 0;
+    std::atomic<int> m_backchannel { -1 }; // the back channel's stream id once rtspsrc has chosen it
+
+    std::mutex m_branchMutex; // guards the branch fields (pad-added runs on GStreamer's threads)
+    std::array<SinkContext, kMaxBranches> m_contexts {};
+    std::size_t m_branches = 0;
+    bool m_haveVideo = false;
+    bool m_haveAudio = false;
+
+    std::mutex m_queueMutex; // guards the queue and the key-frame wait
+    std::condition_variable m_queued;
+    std::deque<Item> m_queue;
+    bool m_videoWaitsForKey = false;
+
+    // worker thread only
+    net::Clock::time_point m_opened;
+    bool m_hadData = false;
+    std::uint32_t m_sequence = 0;
+    std::uint32_t m_videoFrames = 0;
+    std::uint32_t m_width = 0;
+    std::uint32_t m_height = 0;
+    int m_frameRate = 0;
+    std::uint64_t m_lastPts = 0;
+    std::int32_t m_bitRate = 0;
+    std::uint64_t m_windowBytes = 0;
+    net::Clock::time_point m_windowStart = net::Clock::now();
+    std::array<std::uint8_t, kPcmBlockBytes> m_pcm {};
+    std::size_t m_pcmFill = 0;
+};
+
+}
+
+std::shared_ptr<Channel> StartRtspMedia(const std::string& url, std::shared_ptr<onvif::Session> session, const wire::OpenRequest& request,
+    KzStatusCallback status, KzFrameCallback frame, void* user)
+{
+    auto media = std::make_shared<RtspMedia>(url, std::move(session), request, status, frame, user);
+    return media->Start() ? media : nullptr;
+}
+
+}

@@ -1,0 +1,39 @@
+// The npm `onvif` client, a client no one on the team wrote, against the
+// simulated camera's ONVIF services: it connects with the account, reads
+// the device information, the stream and snapshot addresses, and moves and
+// stops pan/tilt, which the camera must have received.
+
+#include "sim/Camera.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <string>
+
+TEST(OnvifClient, TheThirdPartyClientConnectsReadsTheAddressesAndMovesPanTilt)
+{
+    ASSERT_EQ(access(TIRAVEX_ONVIF_CLIENT_DIR "/node_modules/onvif/package.json", R_OK), 0) << "npm did not install the onvif client";
+    sim::CameraConfig config;
+    config.dialect = sim::Dialect::Standards;
+    config.accounts = { { "operator", "pa ss" } };
+    config.clockOffsetSeconds = 600; // the client must correct its tokens' time
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    std::string command = std::string("NODE_PATH='") + TIRAVEX_ONVIF_CLIENT_DIR + "/node_modules' '" + TIRAVEX_NODE + "' '" + TIRAVEX_ONVIF_CLIENT_SCRIPT
+        + "' 127.0.0.1 " + std::to_string(camera->WebPort()) + " operator 'pa ss' " + std::to_string(camera->Port()) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    std::string output;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe))
+        output += line;
+    int status = pclose(pipe);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("onvif client: 8 passed, 0 failed"), std::string::npos) << output;
+    auto log = camera->OnvifLog();
+    auto has = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry) != log.end(); };
+    EXPECT_TRUE(has("ContinuousMove 0.50 -0.25")) << output;
+    EXPECT_TRUE(has("Stop")) << output;
+}
