@@ -533,9 +533,13 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         return;
     }
     if (op == "destroy" && c) {
+        // The page released the object: what the control said while it
+        // closed reaches the page with the answer, before anything of the
+        // control that the page makes next.
+        const std::uint64_t have = request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : m_lastEvent;
         m_controls.erase(request["control"].get<std::uint32_t>());
         c->Release();
-        reply(id, json { { "ok", true } });
+        reply(id, json { { "ok", true }, { "events", eventsSince(have) } });
         return;
     }
     reply(id, json { { "error", "unknown request" } });

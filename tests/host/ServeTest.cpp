@@ -600,3 +600,74 @@ TEST(StreamPeer, APageWhoseBrowserStopsAnsweringEndsWhileItsStreamIsOpen)
     EXPECT_EQ(server.Stop(), 0);
 }
 }
+
+// The project's own camera page, as a person uses it all day.
+class Viewer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (testing_support::ChromiumProgram().empty())
+            GTEST_SKIP() << "no Chromium";
+        ASSERT_TRUE(server.Start(TIRAVEX_PAGES_WEB, "sim"));
+        ASSERT_TRUE(browser.Start()) << "Chromium did not start";
+        ASSERT_TRUE(browser.Open(server.Url() + "viewer.html", page));
+        ASSERT_TRUE(page.WaitFor("/viewer/.test(location.pathname) && document.readyState == 'complete'", kLoginMs));
+        // The tests' measures of the picture.
+        std::ifstream probe(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
+        std::stringstream text;
+        text << probe.rdbuf();
+        ASSERT_FALSE(page.Eval(text.str() + "\n; true").is_null());
+    }
+    void TearDown() override
+    {
+        browser.Stop();
+        EXPECT_EQ(server.Stop(), 0) << "tiravex-serve did not end cleanly";
+    }
+
+    // A person's click on the middle of the element `selector`.
+    void click(const std::string& selector)
+    {
+        Json at = page.Eval("(function () { var e = document.querySelector(\"" + selector + "\"); e.scrollIntoView({ block: 'center' });"
+                            " var r = e.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+        ASSERT_TRUE(at.is_array()) << selector;
+        page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left");
+        page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left");
+    }
+    // Types `text` into the field `selector`, replacing what it held.
+    void type(const std::string& selector, const std::string& text)
+    {
+        click(selector);
+        page.Eval("document.querySelector(\"" + selector + "\").select(), 1");
+        page.Call("Input.insertText", Json { { "text", text } });
+    }
+    std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
+
+    ServeProcess server;
+    Chromium browser;
+    CdpPage page;
+};
+
+TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfterTheLinkDropsItComesBackByItself)
+{
+    type("#password", "not-the-password");
+    click("input[value=Login]");
+    ASSERT_TRUE(page.WaitFor("/password/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    EXPECT_EQ(status().find("status"), std::string::npos) << status();
+    page.Screenshot(outputFolder() + "/viewer-wrong-password.png");
+
+    type("#password", server.Camera("account")["password"].get<std::string>());
+    click("input[value=Login]");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture after the right password: " << status();
+    page.Screenshot(outputFolder() + "/viewer-live.png");
+
+    // The camera drops the link: the page says so, tries again after a
+    // wait it shows, and the picture comes back by itself.
+    page.Eval("IPCam.markedOld = true");
+    server.Camera("dropLink");
+    ASSERT_TRUE(page.WaitFor("/again/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    page.Screenshot(outputFolder() + "/viewer-reconnecting.png");
+    EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", 30000)) << "the picture did not come back: " << status() << page.Eval("document.getElementById('events').value");
+    page.Screenshot(outputFolder() + "/viewer-back.png");
+    // Only the fresh control holds the camera: the released ones let go.
+    EXPECT_LE(server.Camera("roadsOpen").get<int>(), 1);
+}
