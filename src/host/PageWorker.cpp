@@ -2,6 +2,7 @@
 
 #include "host/BridgeProtocol.h"
 #include "host/BridgeRequest.h"
+#include "host/PageDownloads.h"
 #include "host/PageSite.h"
 #include "host/WorkerLink.h"
 
@@ -229,6 +230,8 @@ private:
     void updateLayout();
     // Tells the page when the pointer's shape changed.
     void updateCursor();
+    // Hands what a control saved to the page as a download.
+    void sendDownloads();
     std::uint32_t windowView(HWND window);
     void sendPicture(present::StreamPicture&& picture);
     void sendSound(int device, const std::int16_t* samples, std::size_t count);
@@ -257,6 +260,7 @@ private:
     std::string m_lastLayout;
     std::string m_lastCursor; // what the page was told: a picture's serial or a shape's name
     std::unique_ptr<present::StreamPresenter> m_presenter;
+    PageDownloads m_downloads;
 
     // Pictures sent and not yet written to the page (presenter's thread and reader).
     std::mutex m_flowMutex;
@@ -362,6 +366,7 @@ bool PageWorker::start()
         m_microphone = on;
         m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Microphone, 0, on ? "1" : "0"));
     });
+    m_downloads.Arm();
     ui::SetTimer(m_mailbox, kLayoutTimer, kLayoutTimerMs);
     m_reader = std::thread([this] { readLoop(); });
     reply(id, json { { "ok", true } });
@@ -425,6 +430,7 @@ LRESULT PageWorker::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             answerWaitingCalls();
             updateLayout();
             updateCursor();
+            sendDownloads();
         }
         return 0;
     default:
@@ -485,6 +491,13 @@ void PageWorker::RaiseEvent(const std::string& name, json arguments)
         m_events.pop_front();
 }
 
+void PageWorker::sendDownloads()
+{
+    if (auto file = m_downloads.Take())
+        m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Download, static_cast<std::uint32_t>(file->name.size()), file->name + file->bytes));
+    m_downloads.Arm();
+}
+
 json PageWorker::eventsSince(std::uint64_t have) const
 {
     json events = json::array();
@@ -514,7 +527,9 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
             throw std::domain_error("not a count");
         RunningCall call { id, ui::ModalLoopDepth(), request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : 0 };
         m_calls.push_back(&call);
+        m_downloads.Cancel(); // a member's chooser would ask on the server's display
         json answer = invokeMember(request);
+        m_downloads.Arm();
         m_calls.pop_back();
         if (!call.answered) {
             answer["events"] = eventsSince(call.have);

@@ -671,3 +671,49 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
     // Only the fresh control holds the camera: the released ones let go.
     EXPECT_LE(server.Camera("roadsOpen").get<int>(), 1);
 }
+
+TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
+{
+    const std::string folder = outputFolder() + "/downloads-" + std::to_string(::getpid());
+    ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
+    ASSERT_FALSE(page.Call("Page.setDownloadBehavior", Json { { "behavior", "allow" }, { "downloadPath", folder } }).contains("error"));
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    click("input[value=Snapshot]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
+    Json centre = page.Eval("(function () { var w = " + windows + "[0]; w.scrollIntoView({ block: 'center' }); var r = w.getBoundingClientRect();"
+                            " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    ASSERT_TRUE(centre.is_array());
+    page.Mouse("mousePressed", centre[0].get<double>(), centre[1].get<double>(), "right");
+    page.Mouse("mouseReleased", centre[0].get<double>(), centre[1].get<double>(), "right");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 2", 5000)) << "no menu on the snapshot window";
+    Json item = page.Eval("(function () { var r = " + windows + "[1].getBoundingClientRect(); return [r.left + 20, r.top + Math.min(r.height / 2, 10)]; })()");
+    page.Screenshot(outputFolder() + "/viewer-snapshot-menu.png");
+    page.Mouse("mouseMoved", item[0].get<double>(), item[1].get<double>());
+    page.Mouse("mousePressed", item[0].get<double>(), item[1].get<double>(), "left");
+    page.Mouse("mouseReleased", item[0].get<double>(), item[1].get<double>(), "left");
+
+    // The picture lands in the browser's downloads as a JPEG file.
+    std::string saved;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    while (saved.empty() && std::chrono::steady_clock::now() < until) {
+        if (DIR* dir = ::opendir(folder.c_str())) {
+            while (dirent* entry = ::readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
+                    saved = folder + "/" + name;
+            }
+            ::closedir(dir);
+        }
+        if (saved.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(saved.empty()) << "no download in " << folder;
+    std::ifstream file(saved, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 1000u);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xD8")) << "not a JPEG";
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\xFF\xD9")) << "not a whole JPEG";
+}

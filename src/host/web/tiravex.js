@@ -17,7 +17,8 @@
 // An <object> taken out of the page releases its control. A page that logs
 // in again makes a fresh control: it adds a new <object> (Tiravex.attach(o)
 // makes its members usable at once) and removes or releases the old one
-// (Tiravex.release(o)).
+// (Tiravex.release(o)). What a control saves through a chooser (a snapshot
+// window's "Save") is the browser's download.
 //
 // window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
 // and their latencies), Tiravex.onsound(device, samples) and
@@ -30,7 +31,8 @@
     var TYPE = 'application/x-tiravex';
     var CALLBACKS = ['PluginCallBack', 'PluginCallBackCGI'];
     var ITEM_HEADER = 12, PICTURE_HEADER = 40;
-    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8 };
+    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8, download: 9 };
+    var DOWNLOAD_URL_MS = 60000;
     var SAMPLE_RATE = 8000;
     var MOD_SHIFT = 1, MOD_CONTROL = 2;
     var VK_ESCAPE = 27;
@@ -332,6 +334,7 @@
         case ITEM.sound: playSound(number, payload); break;
         case ITEM.microphone: microphone(decoder.decode(payload) === '1'); break;
         case ITEM.cursor: showCursor(JSON.parse(decoder.decode(payload))); break;
+        case ITEM.download: download(decoder.decode(payload.subarray(0, number)), payload.slice(number)); break;
         case ITEM.end: end(decoder.decode(payload)); break;
         default: break;
         }
@@ -371,6 +374,19 @@
                 s.workUs.push(workUs);
             }
         }).catch(function () { });
+    }
+
+    // ---- what a control saves (a snapshot) is the browser's download ----
+    function download(name, bytes) {
+        var url = URL.createObjectURL(new Blob([bytes], { type: /\.jpg$/i.test(name) ? 'image/jpeg' : 'application/octet-stream' }));
+        var link = document.createElement('a');
+        link.href = url;
+        link.download = name;
+        link.style.display = 'none';
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+        setTimeout(function () { URL.revokeObjectURL(url); }, DOWNLOAD_URL_MS);
     }
 
     // ---- the pointer's shape, as the control sets it ----
