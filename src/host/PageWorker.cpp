@@ -3,6 +3,7 @@
 #include "host/BridgeProtocol.h"
 #include "host/BridgeRequest.h"
 #include "host/PageDownloads.h"
+#include "host/PageRecordings.h"
 #include "host/PageSite.h"
 #include "host/WorkerLink.h"
 
@@ -18,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -226,6 +229,8 @@ private:
     json eventsSince(std::uint64_t have) const;
     json createControl(const json& request);
     json invokeMember(const json& request);
+    // Remembers what the page's recordings need of a member call.
+    void noteMember(const json& request);
     void answerWaitingCalls();
     void updateLayout();
     // Tells the page when the pointer's shape changed.
@@ -261,6 +266,8 @@ private:
     std::string m_lastCursor; // what the page was told: a picture's serial or a shape's name
     std::unique_ptr<present::StreamPresenter> m_presenter;
     PageDownloads m_downloads;
+    PageRecordings m_recordings;
+    std::map<std::uint32_t, std::string> m_cameraAddresses; // control -> the address it logs in to
 
     // Pictures sent and not yet written to the page (presenter's thread and reader).
     std::mutex m_flowMutex;
@@ -530,6 +537,7 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         m_downloads.Cancel(); // a member's chooser would ask on the server's display
         json answer = invokeMember(request);
         m_downloads.Arm();
+        noteMember(request);
         m_calls.pop_back();
         if (!call.answered) {
             answer["events"] = eventsSince(call.have);
@@ -547,17 +555,41 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         reply(id, json { { "ok", true } });
         return;
     }
+    if (op == "recordings") {
+        reply(id, json { { "recordings", m_recordings.List() } });
+        return;
+    }
+    if (op == "recording" && request.contains("id") && IntegerIn(request["id"], 0, kMaxCount)) {
+        auto path = m_recordings.PathOf(static_cast<std::uint64_t>(request["id"].get<double>()));
+        reply(id, path ? json { { "path", *path } } : json { { "error", "no such recording" } });
+        return;
+    }
     if (op == "destroy" && c) {
         // The page released the object: what the control said while it
         // closed reaches the page with the answer, before anything of the
         // control that the page makes next.
         const std::uint64_t have = request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : m_lastEvent;
         m_controls.erase(request["control"].get<std::uint32_t>());
+        m_cameraAddresses.erase(request["control"].get<std::uint32_t>());
         c->Release();
         reply(id, json { { "ok", true }, { "events", eventsSince(have) } });
         return;
     }
     reply(id, json { { "error", "unknown request" } });
+}
+
+void PageWorker::noteMember(const json& request)
+{
+    if (!controlOf(request) || request.value("op", "") != "call" || !request.contains("args") || !request["args"].is_array() || request["args"].empty())
+        return;
+    std::string name = request.value("name", "");
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    const std::uint32_t handle = request["control"].get<std::uint32_t>();
+    const json& first = request["args"][0];
+    if ((name == "login" || name == "regmy") && first.is_string())
+        m_cameraAddresses[handle] = first.get<std::string>();
+    else if (name == "record" && ((first.is_boolean() && first.get<bool>()) || (first.is_number() && first.get<double>() != 0)))
+        m_recordings.Recorded(m_cameraAddresses[handle]);
 }
 
 json PageWorker::createControl(const json& request)

@@ -608,7 +608,16 @@ protected:
     {
         if (testing_support::ChromiumProgram().empty())
             GTEST_SKIP() << "no Chromium";
-        ASSERT_TRUE(server.Start(TIRAVEX_PAGES_WEB, "sim"));
+        // The server's controls record into a home and settings of this test's own.
+        home = outputFolder() + "/home-" + std::to_string(::getpid());
+        ASSERT_EQ(std::system(("rm -rf '" + home + "' && mkdir -p '" + home + "/settings'").c_str()), 0);
+        const std::string ownHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("TIRAVEX_SETTINGS_DIR", (home + "/settings").c_str(), 1);
+        const bool started = server.Start(TIRAVEX_PAGES_WEB, "sim");
+        ::setenv("HOME", ownHome.c_str(), 1);
+        ::unsetenv("TIRAVEX_SETTINGS_DIR");
+        ASSERT_TRUE(started);
         ASSERT_TRUE(browser.Start()) << "Chromium did not start";
         ASSERT_TRUE(browser.Open(server.Url() + "viewer.html", page));
         ASSERT_TRUE(page.WaitFor("/viewer/.test(location.pathname) && document.readyState == 'complete'", kLoginMs));
@@ -642,6 +651,44 @@ protected:
     }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
 
+    // The first file named *`ending` that appears in `folder` within `timeoutMs`.
+    static std::string fileIn(const std::string& folder, const std::string& ending, int timeoutMs)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        do {
+            if (DIR* dir = ::opendir(folder.c_str())) {
+                std::string found;
+                while (dirent* entry = ::readdir(dir)) {
+                    const std::string name = entry->d_name;
+                    if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+                        found = folder + "/" + name;
+                }
+                ::closedir(dir);
+                if (!found.empty())
+                    return found;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } while (std::chrono::steady_clock::now() < until);
+        return {};
+    }
+    static std::string contents(const std::string& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+    // The browser's downloads land in a fresh folder.
+    std::string downloadsFolder()
+    {
+        const std::string folder = home + "/downloads";
+        if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0)
+            return {};
+        if (page.Call("Page.setDownloadBehavior", Json { { "behavior", "allow" }, { "downloadPath", folder } }).contains("error"))
+            return {};
+        return folder;
+    }
+
+    std::string home;
+
     ServeProcess server;
     Chromium browser;
     CdpPage page;
@@ -674,9 +721,8 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
 
 TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
 {
-    const std::string folder = outputFolder() + "/downloads-" + std::to_string(::getpid());
-    ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
-    ASSERT_FALSE(page.Call("Page.setDownloadBehavior", Json { { "behavior", "allow" }, { "downloadPath", folder } }).contains("error"));
+    const std::string folder = downloadsFolder();
+    ASSERT_FALSE(folder.empty());
     click("#login");
     ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
 
@@ -696,24 +742,69 @@ TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
     page.Mouse("mouseReleased", item[0].get<double>(), item[1].get<double>(), "left");
 
     // The picture lands in the browser's downloads as a JPEG file.
-    std::string saved;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
-    while (saved.empty() && std::chrono::steady_clock::now() < until) {
-        if (DIR* dir = ::opendir(folder.c_str())) {
-            while (dirent* entry = ::readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
-                    saved = folder + "/" + name;
-            }
-            ::closedir(dir);
-        }
-        if (saved.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    const std::string saved = fileIn(folder, ".jpg", kPictureMs);
     ASSERT_FALSE(saved.empty()) << "no download in " << folder;
-    std::ifstream file(saved, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes = contents(saved);
     ASSERT_GT(bytes.size(), 1000u);
     EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xD8")) << "not a JPEG";
     EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\xFF\xD9")) << "not a whole JPEG";
+}
+
+TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
+{
+    const std::string folder = downloadsFolder();
+    ASSERT_FALSE(folder.empty());
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    click("#record");
+    const std::string recorded = home + "/IPCamRecord/" + server.Camera("account")["address"].get<std::string>();
+    ASSERT_FALSE(fileIn(recorded, ".avi", kPictureMs).empty()) << "nothing recorded in " << recorded;
+    // Two seconds of pictures, as the page shows them.
+    page.Eval("window.recordedFrom = Tiravex.stats.pictures, 1");
+    ASSERT_TRUE(page.WaitFor("Tiravex.stats.pictures > recordedFrom + 40", kPictureMs));
+    click("#record");
+    ASSERT_TRUE(page.WaitFor("document.getElementById('recordings').rows.length == 2 && /[1-9]/.test(document.getElementById('recordings').rows[1].cells[2].textContent)", kPictureMs))
+        << page.Eval("document.getElementById('recordings').innerText");
+    page.Screenshot(outputFolder() + "/viewer-recordings.png");
+    const Json row = page.Eval("Array.prototype.map.call(document.getElementById('recordings').rows[1].cells, function (c) { return c.textContent; })");
+    EXPECT_TRUE(row[0].get<std::string>().rfind("manual_", 0) == 0) << row;
+    EXPECT_EQ(row[1].get<std::string>().size(), 19u) << row; // YYYY-MM-DD hh:mm:ss
+    EXPECT_NE(row[3].get<std::string>().find("B"), std::string::npos) << row;
+
+    click("#recordings a");
+    const std::string downloaded = fileIn(folder, ".avi", kPictureMs);
+    ASSERT_FALSE(downloaded.empty()) << "no download in " << folder;
+    const std::string original = fileIn(recorded, ".avi", 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    while (contents(downloaded).size() < contents(original).size() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(contents(downloaded) == contents(original)) << "the download is not the recording";
+
+    // Only this page, by the number its list gave: not another session, not
+    // another site, not a path.
+    const std::string link = page.Eval("document.querySelector('#recordings a').getAttribute('href')").get<std::string>();
+    httplib::Client client("127.0.0.1", server.Port());
+    auto other = client.Post("/tiravex/session", R"({"screen":[1280,720],"callbacks":[]})", "application/json");
+    ASSERT_TRUE(other && other->status == 200);
+    const std::string otherSession = Json::parse(other->body)["session"].get<std::string>();
+    const std::string number = link.substr(link.rfind('/') + 1);
+    auto fromOther = client.Get("/tiravex/s/" + otherSession + "/recording/" + number);
+    ASSERT_TRUE(fromOther);
+    EXPECT_EQ(fromOther->status, 404);
+    auto otherList = client.Get("/tiravex/s/" + otherSession + "/recordings");
+    ASSERT_TRUE(otherList && otherList->status == 200);
+    EXPECT_EQ(Json::parse(otherList->body)["recordings"], Json::array());
+    auto crossSite = client.Get(link, httplib::Headers { { "Sec-Fetch-Site", "cross-site" } });
+    ASSERT_TRUE(crossSite);
+    EXPECT_EQ(crossSite->status, 403);
+    const std::string session = link.substr(0, link.rfind('/'));
+    for (const std::string& path : { session + "/../../../../etc/passwd", session + "/" + original, session + "/99", session + "/0" }) {
+        auto answer = client.Get(path);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->status, 404) << path;
+    }
+    auto ours = client.Get(link);
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->status, 200);
+    EXPECT_TRUE(ours->body == contents(original));
 }

@@ -18,7 +18,8 @@
 // in again makes a fresh control: it adds a new <object> (Tiravex.attach(o)
 // makes its members usable at once) and removes or releases the old one
 // (Tiravex.release(o)). What a control saves through a chooser (a snapshot
-// window's "Save") is the browser's download.
+// window's "Save") is the browser's download; Tiravex.recordings(callback)
+// lists the page's recordings, and Tiravex.recordingUrl(id) fetches one.
 //
 // window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
 // and their latencies), Tiravex.onsound(device, samples) and
@@ -245,6 +246,17 @@
     // and may use it at once, before the browser reports the addition.
     Tiravex.attach = function (element) { return isControl(element) && upgrade(element); };
     Tiravex.release = release;
+
+    // The recordings this page's controls made, and those of the same
+    // cameras: callback(list, error), each {id, name, camera, time, ms, bytes};
+    // Tiravex.recordingUrl(id) downloads one.
+    Tiravex.recordings = function (callback) {
+        if (!base) { callback([], 'no session'); return; }
+        fetch(base + '/recordings', { cache: 'no-store' }).then(function (r) { return r.json(); }).then(function (answer) {
+            callback(answer.recordings || [], answer.error || null);
+        }).catch(function (e) { callback([], String(e)); });
+    };
+    Tiravex.recordingUrl = function (id) { return base ? base + '/recording/' + Number(id) : null; };
 
     // The controls lie on their page's screen where their pictures lie on
     // the page, so that what they open (menus, snapshot windows) opens
