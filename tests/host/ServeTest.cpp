@@ -619,8 +619,9 @@ protected:
         ::unsetenv("TIRAVEX_SETTINGS_DIR");
         ASSERT_TRUE(started);
         ASSERT_TRUE(browser.Start()) << "Chromium did not start";
-        ASSERT_TRUE(browser.Open(server.Url() + "viewer.html", page));
-        ASSERT_TRUE(page.WaitFor("/viewer/.test(location.pathname) && document.readyState == 'complete'", kLoginMs));
+        ASSERT_TRUE(browser.Open(server.Url() + pageName(), page));
+        const std::string path = "/" + pageName().substr(0, pageName().find('?'));
+        ASSERT_TRUE(page.WaitFor("location.pathname == '" + path + "' && document.readyState == 'complete'", kLoginMs));
         // The tests' measures of the picture.
         std::ifstream probe(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
         std::stringstream text;
@@ -649,6 +650,7 @@ protected:
         page.Eval("document.querySelector(\"" + selector + "\").select(), 1");
         page.Call("Input.insertText", Json { { "text", text } });
     }
+    virtual std::string pageName() const { return "viewer.html"; }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
 
     // The first file named *`ending` that appears in `folder` within `timeoutMs`.
@@ -808,3 +810,26 @@ TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
     EXPECT_EQ(ours->status, 200);
     EXPECT_TRUE(ours->body == contents(original));
 }
+
+class Grid : public Viewer, public ::testing::WithParamInterface<int> {
+protected:
+    std::string pageName() const override { return "grid.html?cameras=" + std::to_string(GetParam()); }
+};
+
+TEST_P(Grid, EveryTileShowsItsLivePictureAndHoldsItsCamerasRatio)
+{
+    const int cameras = GetParam();
+    // Tiles whose picture is mostly lit, of the frames that hold one.
+    const std::string lit = "(function () { var n = 0; for (var i = 0; i < " + std::to_string(cameras) +
+        "; i++) { var f = document.getElementById('tile' + i); var d = f && f.contentDocument; var c = d && d.querySelector('#IPCam canvas');"
+        " if (!c || !c.width) continue; var x = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, b = 0, all = 0;"
+        " for (var j = 0; j < x.length; j += 64) { ++all; if (x[j] + x[j + 1] + x[j + 2] > 96) ++b; } if (b > all / 3) ++n; } return n; })()";
+    EXPECT_TRUE(page.WaitFor(lit + " == " + std::to_string(cameras), kLoginMs * 2)) << page.Eval(lit) << " of " << cameras << " tiles show a picture";
+    page.Screenshot(outputFolder() + "/grid-" + std::to_string(cameras) + ".png");
+    const Json ratio = page.Eval("(function () { var c = document.getElementById('tile0').contentDocument.querySelector('#IPCam canvas').getBoundingClientRect();"
+                                 " return c.height / c.width; })()");
+    ASSERT_TRUE(ratio.is_number());
+    EXPECT_NEAR(ratio.get<double>(), 0.75, 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cameras, Grid, ::testing::Values(4, 9));
