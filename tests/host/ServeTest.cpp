@@ -698,10 +698,18 @@ protected:
 
 TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfterTheLinkDropsItComesBackByItself)
 {
+    // Nothing listens on port 1 here: the page says so in words.
+    const std::string port = page.Eval("document.getElementById('port').value").get<std::string>();
+    type("#port", "1");
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("/cannot be reached/.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    type("#port", port);
+
     type("#password", "not-the-password");
     click("input[value=Login]");
     ASSERT_TRUE(page.WaitFor("/password/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
     EXPECT_EQ(status().find("status"), std::string::npos) << status();
+    EXPECT_EQ(status().find("again"), std::string::npos) << "a refused password is not tried again: " << status();
     page.Screenshot(outputFolder() + "/viewer-wrong-password.png");
 
     type("#password", server.Camera("account")["password"].get<std::string>());
@@ -727,6 +735,8 @@ TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
     ASSERT_FALSE(folder.empty());
     click("#login");
     ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    // A member's chooser opens nothing on the server's display: it is cancelled.
+    EXPECT_EQ(page.Eval("IPCam.ManualRecordPath"), Json(""));
 
     const std::string windows = "document.querySelectorAll('.tiravex-window')";
     click("input[value=Snapshot]");
