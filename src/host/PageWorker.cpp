@@ -31,6 +31,7 @@
 #include <mutex>
 #include <limits>
 #include <set>
+#include <vector>
 #include <stdexcept>
 #include <thread>
 
@@ -268,6 +269,7 @@ private:
     PageDownloads m_downloads;
     PageRecordings m_recordings;
     std::map<std::uint32_t, std::string> m_cameraAddresses; // control -> the address it logs in to
+    std::vector<control::CTiravexCtrl*> m_releasing; // released by the page while a modal loop ran
 
     // Pictures sent and not yet written to the page (presenter's thread and reader).
     std::mutex m_flowMutex;
@@ -313,6 +315,9 @@ PageWorker::~PageWorker()
     for (auto& [handle, c] : m_controls)
         c->Release();
     m_controls.clear();
+    for (auto* c : m_releasing)
+        c->Release();
+    m_releasing.clear();
     m_presenter.reset();
     if (m_site)
         m_site->SetScript(nullptr);
@@ -438,6 +443,11 @@ LRESULT PageWorker::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             updateLayout();
             updateCursor();
             sendDownloads();
+            if (!m_releasing.empty() && ui::ModalLoopDepth() == 0) {
+                for (auto* c : m_releasing)
+                    c->Release();
+                m_releasing.clear();
+            }
         }
         return 0;
     default:
@@ -568,10 +578,17 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         // The page released the object: what the control said while it
         // closed reaches the page with the answer, before anything of the
         // control that the page makes next.
+        if (request.contains("have") && !IntegerIn(request["have"], 0, kMaxCount))
+            throw std::domain_error("not a count");
         const std::uint64_t have = request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : m_lastEvent;
         m_controls.erase(request["control"].get<std::uint32_t>());
         m_cameraAddresses.erase(request["control"].get<std::uint32_t>());
-        c->Release();
+        // A modal loop (a dialog, a menu) may run inside the control's own
+        // code: it goes once no modal loop runs.
+        if (ui::ModalLoopDepth() > 0)
+            m_releasing.push_back(c);
+        else
+            c->Release();
         reply(id, json { { "ok", true }, { "events", eventsSince(have) } });
         return;
     }

@@ -650,6 +650,12 @@ protected:
         page.Eval("document.querySelector(\"" + selector + "\").select(), 1");
         page.Call("Input.insertText", Json { { "text", text } });
     }
+    // Whether the page's window `box` shows something other than black.
+    static std::string drawn(const std::string& box)
+    {
+        return "(function () { var c = " + box + ".firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+               " for (var i = 0; i < d.length; i += 16) if (d[i] + d[i + 1] + d[i + 2] > 96) return true; return false; })()";
+    }
     virtual std::string pageName() const { return "viewer.html"; }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
 
@@ -741,12 +747,13 @@ TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
     const std::string windows = "document.querySelectorAll('.tiravex-window')";
     click("input[value=Snapshot]");
     ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
+    ASSERT_TRUE(page.WaitFor(drawn(windows + "[0]"), 5000)) << "the snapshot window shows no picture";
     Json centre = page.Eval("(function () { var w = " + windows + "[0]; w.scrollIntoView({ block: 'center' }); var r = w.getBoundingClientRect();"
                             " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
     ASSERT_TRUE(centre.is_array());
     page.Mouse("mousePressed", centre[0].get<double>(), centre[1].get<double>(), "right");
     page.Mouse("mouseReleased", centre[0].get<double>(), centre[1].get<double>(), "right");
-    ASSERT_TRUE(page.WaitFor(windows + ".length == 2", 5000)) << "no menu on the snapshot window";
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 2 && " + drawn(windows + "[1]"), 5000)) << "no menu on the snapshot window";
     Json item = page.Eval("(function () { var r = " + windows + "[1].getBoundingClientRect(); return [r.left + 20, r.top + Math.min(r.height / 2, 10)]; })()");
     page.Screenshot(outputFolder() + "/viewer-snapshot-menu.png");
     page.Mouse("mouseMoved", item[0].get<double>(), item[1].get<double>());
@@ -843,3 +850,27 @@ TEST_P(Grid, EveryTileShowsItsLivePictureAndHoldsItsCamerasRatio)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cameras, Grid, ::testing::Values(4, 9));
+
+TEST_F(Viewer, LoggingInAgainWhileTheAboutBoxWaitsKeepsThePageAndItsPicture)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    click("input[value=About]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no About box";
+    // The old control's dialog still runs when the page lets the control go.
+    page.Eval("IPCam.markedOld = true");
+    click("#login");
+    EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", kLoginMs)) << "no picture from the fresh control: " << status();
+    // Return on the About box (the keyboard goes where the person clicked).
+    page.Eval(windows + "[0].firstChild.focus(), 1");
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the About box stays";
+    // The page's controls still answer, and only the fresh one holds the camera.
+    EXPECT_TRUE(page.Eval("typeof IPCam.GetCGIResult('getDevInfo', 0)") == Json("string"));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseMs);
+    while (server.Camera("roadsOpen").get<int>() > 1 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.Camera("roadsOpen"), Json(1));
+}
