@@ -27,6 +27,7 @@ struct VideoSettings {
     int height = 480;
     int fps = 15;
     int keyInterval = 30; // frames between key frames
+    bool saysRate = true; // frame headers carry fps; false: 0, as from a camera that does not know its rate
 };
 
 // A recording stored on the camera: played back from the same moving
@@ -53,6 +54,9 @@ struct CameraConfig {
     bool replyFormat = false;
     VideoSettings video;
     int audio = kz::kAudioPcm;
+    // The stream mode its device record (message 200) names. In raw-audio
+    // mode G.726 sound is sent already decoded, as 16-bit PCM.
+    std::uint8_t streamMode = kz::kStreamModePlain;
     int toneHz = 440;
     std::vector<Recording> recordings { Recording { "/record/clip1.avi" } };
     bool recordingsGiven = false; // set by the first recording option, which replaces the default

@@ -26,7 +26,7 @@ FrameHeader videoHeader(const VideoSettings& v, const EncodedFrame& frame, std::
     h.kind = frameKind(v.codec);
     h.sequence = sequence;
     h.timestamp = timestamp;
-    h.frameRate = v.fps;
+    h.frameRate = v.saysRate ? v.fps : 0;
     h.keyFrame = frame.key ? 1 : 0;
     h.bitRate = bitRate;
     h.width = static_cast<std::uint32_t>(v.width);
@@ -137,6 +137,8 @@ void MediaStreamer::RunLive()
             claims = m_state.claims;
             prePaced = m_state.preEncodedPaced;
             coding = m_state.audioCoding;
+            if (coding == kAudioG726 && m_state.config.streamMode == kStreamModeRawAudio)
+                coding = kAudioPcm; // raw mode: already decoded
             gen = m_state.liveGeneration;
             agen = m_state.audioGeneration;
             stall = m_state.stallUntil;

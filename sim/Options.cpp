@@ -74,7 +74,9 @@ const std::vector<OptionHelp>& CameraOptions()
         { "height", "N", "live picture height, even (default 480)" },
         { "fps", "N", "live frames per second (default 15)" },
         { "keyint", "N", "frames between key frames (default 30)" },
+        { "saysrate", "0|1", "frame headers carry the frame rate; 0 gives 0, as a camera that does not know it (default 1)" },
         { "audio", "0|1|2", "audio coding: 0 PCM, 1 G.726 at 16 kbit/s, 2 IMA ADPCM (default 0)" },
+        { "streammode", "0|2|4|8", "the device record's stream mode; 4 sends G.726 sound already decoded (default 0)" },
         { "tone", "HZ", "frequency of the audio tone (default 440)" },
         { "cgidelay", "MS", "hold every CGI answer (HTTP and road) this many milliseconds (default 0)" },
         { "claims", "WxH[:WxH...]", "hostile: live video is H.264 key frames claiming these sizes in turn, even sides up to 65536 (default none)" },
@@ -127,6 +129,10 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "height") return isInt && positiveEven(n) && ((c.video.height = n), true);
     if (key == "fps") return isInt && n > 0 && n <= 120 && ((c.video.fps = n), true);
     if (key == "keyint") return isInt && n > 0 && ((c.video.keyInterval = n), true);
+    if (key == "saysrate") return isInt && (n == 0 || n == 1) && ((c.video.saysRate = n == 1), true);
+    if (key == "streammode")
+        return isInt && (n == kz::kStreamModePlain || n == kz::kStreamModeVariant10 || n == kz::kStreamModeRawAudio || n == kz::kStreamModeVariant12)
+            && ((c.streamMode = static_cast<std::uint8_t>(n)), true);
     if (key == "audio") return isInt && (n == kz::kAudioPcm || n == kz::kAudioG726 || n == kz::kAudioAdpcm) && ((c.audio = n), true);
     if (key == "tone") return isInt && n > 0 && n < 4000 && ((c.toneHz = n), true);
     if (key == "cgidelay") return isInt && n >= 0 && ((c.cgiDelayMs = n), true);

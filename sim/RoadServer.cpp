@@ -88,7 +88,7 @@ void RoadServer::LoggedIn(Connection& connection)
         connection.Send(controlMessage(kMsgDeviceKind, kind));
     }
     std::vector<std::uint8_t> record(m_state.ControlBytes(kMsgDeviceRecord), 0);
-    record[kStreamModeAt] = kStreamModePlain;
+    record[kStreamModeAt] = config.streamMode;
     connection.Send(controlMessage(kMsgDeviceRecord, record));
 }
 

@@ -60,14 +60,17 @@ void CTiravexCtrl::RegMy(const devlink::Credentials& login, std::int32_t deviceT
 
 void CTiravexCtrl::UNRegMy()
 {
-    if (m_link.HasRoad())
-        m_live.CloseStream();
+    // Without a road the login stays as it is (one on its way keeps its
+    // record); only the view forgets the registration.
+    m_live.m_registered = false;
+    if (!m_link.HasRoad())
+        return;
+    m_live.CloseStream();
     m_link.Unregister();
     m_postLoginDone = 0;
     m_reports.deviceRecord = {};
     m_reports.settingsReceived = false;
     m_live.m_streamMode = kz::kStreamModePlain;
-    m_live.m_registered = false;
 }
 
 void CTiravexCtrl::showOnly(CNPWnd& shown)
@@ -126,10 +129,11 @@ void CTiravexCtrl::buildDispatchMap()
     });
     m.Method("Record", kDispRecord, { P::Bool, P::Text }, [this](const DispArgs& a) {
         if (a.Bool(0)) {
-            std::string folder = ReadRecordFolder();
-            if (m_link.Record().ip[0])
-                m_live.CheckRecordPath(folder + "/" + m_link.Record().ip);
-            m_live.m_alarmRecording = a.Text(1) == kAlarmPath;
+            // Without a camera address nothing records, and nothing is armed.
+            if (m_link.Record().ip[0]) {
+                m_live.CheckRecordPath(ReadRecordFolder() + "/" + m_link.Record().ip);
+                m_live.m_alarmRecording = a.Text(1) == kAlarmPath;
+            }
         } else {
             m_live.m_alarmRecording = false;
             m_live.StopRecord();

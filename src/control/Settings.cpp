@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,9 @@ namespace control {
 namespace {
 
 constexpr int kValidAlarmTimes[] = { 10, 20, 30, 40, 50, 60 };
-constexpr const char* kProbeFile = "test.ts";
+// The writability probe: a name of our own, made unique and created
+// exclusively, so no file of the user's is ever opened or deleted.
+constexpr const char* kProbeFile = ".tiravex-write-probe-XXXXXX";
 
 std::string home()
 {
@@ -127,10 +130,10 @@ SettingResult WriteRecordFolder(const std::string& path)
     if (!sys::MakeDirTree(path))
         return SettingResult::Failed;
     std::string probe = path + "/" + kProbeFile;
-    std::FILE* f = std::fopen(probe.c_str(), "wb+");
-    if (!f)
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
         return SettingResult::Failed;
-    std::fclose(f);
+    ::close(fd);
     ::unlink(probe.c_str());
     return writeWhole(filePath(kRecordFolderFile), path) ? SettingResult::Stored : SettingResult::Failed;
 }

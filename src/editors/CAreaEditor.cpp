@@ -137,6 +137,7 @@ LRESULT CAreaEditor::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     const POINT p { GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam) };
     switch (message) {
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: // the second press of a quick pair starts a drag too
         if (!m_dragging) {
             m_dragging = 1;
             ui::SetCapture(window);

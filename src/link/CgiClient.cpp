@@ -87,8 +87,8 @@ void CgiClient::Cancel()
 
 bool CgiClient::HasParser() const
 {
-    sys::Locker lock(m_lock);
-    return m_http != nullptr;
+    // Without the lock: an exchange in progress holds it.
+    return m_http.load() != nullptr;
 }
 
 std::optional<std::string> CgiClient::Request(const char* address, const char* username, int port, const char* passwd, const char* command, int mode, bool replyFormat)
@@ -146,6 +146,10 @@ bool CgiClient::Send(const char* address, const char* username, int port, const 
     kz_create_HttpSocket(m_http);
     if (!kz_httpIsConnected(m_http))
         return false;
+    if (m_cancelled) {
+        kz_closeHttpSocket(m_http);
+        return false;
+    }
     int r = kz_httpConnect(m_http, address, port);
     if (r == kz::kHttpConnectFailed || r == kz::kHttpConnectRefused || r == kz::kHttpSocketClosed) {
         kz_closeHttpSocket(m_http);

@@ -67,11 +67,22 @@ bool ElementText(std::string_view text, std::string_view open, std::string_view 
     return true;
 }
 
+namespace {
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+}
+
 int ElementNumber(std::string_view text, std::string_view open, std::string_view close, int fallback)
 {
-    std::string inner;
-    if (!ElementText(text, open, close, kMaxDigits + 1, inner))
+    std::string found;
+    // Room for the digits and some spaces around them.
+    constexpr std::size_t kLimit = 64;
+    if (!ElementText(text, open, close, kLimit + 1, found) || found.size() > kLimit)
         return fallback;
+    std::string_view inner = found;
+    while (!inner.empty() && isSpace(inner.front()))
+        inner.remove_prefix(1);
+    while (!inner.empty() && isSpace(inner.back()))
+        inner.remove_suffix(1);
     if (inner.empty() || inner.size() > kMaxDigits)
         return fallback;
     int value = 0;
@@ -89,6 +100,8 @@ int ElementDigit(std::string_view text, std::string_view open, int fallback)
     if (start == std::string_view::npos)
         return fallback;
     start += open.size();
+    while (start < text.size() && isSpace(text[start]))
+        ++start;
     if (start >= text.size() || !std::isdigit(static_cast<unsigned char>(text[start])))
         return fallback;
     return text[start] - '0';

@@ -20,12 +20,13 @@ CgiExtract ExtractCgiResult(std::string_view body, char* out, std::size_t size);
 // is not found), at most `limit` characters. False when `open` is absent.
 bool ElementText(std::string_view text, std::string_view open, std::string_view close, std::size_t limit, std::string& out);
 
-// The decimal number inside an element, or `fallback` when the element is
-// absent or does not hold a number of at most four digits.
+// The decimal number inside an element, spaces around it allowed, or
+// `fallback` when the element is absent or does not hold a number of at
+// most four digits.
 int ElementNumber(std::string_view text, std::string_view open, std::string_view close, int fallback);
 
-// The one digit after `open`, or `fallback` when the element is absent or
-// the character after it is not a digit.
+// The one digit after `open` and any spaces, or `fallback` when the
+// element is absent or no digit follows.
 int ElementDigit(std::string_view text, std::string_view open, int fallback);
 
 // Copies `text` into a fixed field, cut to size - 1 characters, zero-terminated.

@@ -19,6 +19,9 @@ constexpr UINT kMsgControlMessage = 1124; // heap {type, length}, heap payload w
 constexpr UINT kMsgOpenRoad = 1234;       // road mode, connection kind
 constexpr UINT kMsgPtzDirection = 1329;   // direction 0..8, 0
 constexpr UINT kMsgHttpsPort = 1330;      // port, the instance's Self
+constexpr UINT kMsgHttpsPortReport = 1331; // the same, reported but not kept (a superseded or failed query)
+// The port a failed query reports.
+constexpr std::int32_t kHttpsPortNone = 0;
 
 constexpr const char* kMailboxClass = "TiravexLink";
 
@@ -128,10 +131,11 @@ LRESULT DeviceLink::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case kMsgPtzDirection:
         m_sink.OnLinkEvent(PtzDirection { static_cast<int>(wParam) });
         return 0;
-    case kMsgHttpsPort: {
+    case kMsgHttpsPort:
+    case kMsgHttpsPortReport: {
         auto self = static_cast<std::int32_t>(lParam);
         auto port = static_cast<std::int32_t>(wParam);
-        if (hasHttpsSlot(self))
+        if (message == kMsgHttpsPort && hasHttpsSlot(self))
             m_httpsPorts[static_cast<std::size_t>(self)] = port;
         m_sink.OnLinkEvent(HttpsPort { self, port });
         return 0;
@@ -202,12 +206,13 @@ std::optional<int> DeviceLink::Register(const Credentials& login, std::int32_t d
     return resent;
 }
 
-void DeviceLink::Unregister()
+bool DeviceLink::Unregister()
 {
-    if (KzHandle road = m_road.exchange(nullptr)) {
-        kz_post_ctrl_road_msg(road, kz::kCmdUnregister, 0, 0);
-        kz_close_ctrl_road(road);
-    }
+    KzHandle road = m_road.exchange(nullptr);
+    if (!road)
+        return false;
+    kz_post_ctrl_road_msg(road, kz::kCmdUnregister, 0, 0);
+    kz_close_ctrl_road(road);
     std::memset(m_login.get(), 0, sizeof *m_login);
     // The reply and the device name before it; the device identifier stays.
     std::memset(m_reply.deviceName, 0, sizeof m_reply.deviceName);
@@ -216,6 +221,7 @@ void DeviceLink::Unregister()
     publishDeviceKind();
     std::memset(m_modelName, 0, sizeof m_modelName);
     std::memset(m_productInfo, 0, sizeof m_productInfo);
+    return true;
 }
 
 bool DeviceLink::SendCommand(int command, std::intptr_t a, std::intptr_t b)
@@ -431,22 +437,29 @@ std::string DeviceLink::PageCgiRequest(const std::string& command, std::int32_t 
     return result;
 }
 
-// What a port query keeps alive itself: its own HTTP client, and whether it
-// has been superseded (by a newer query, or the link's end).
+// What a port query keeps alive itself: its own HTTP client, and whether a
+// newer query superseded it or the link ended it.
 struct DeviceLink::PortQuery {
     CgiClient client;
     sys::CriticalSection lock;
-    bool superseded = false; // guarded by lock; once set, the query posts nothing
+    bool superseded = false; // guarded by lock; its port is reported, not kept
+    bool ended = false;      // guarded by lock; once set, the query posts nothing
 
+    // Page's thread.
+    void Supersede()
+    {
+        sys::Locker hold(lock);
+        superseded = true;
+    }
     // Page's thread: ends the exchange at once; no report follows. Once is
     // enough (ending an exchange may wait up to one connect slice).
-    void Supersede()
+    void End()
     {
         {
             sys::Locker hold(lock);
-            if (superseded)
+            if (ended)
                 return;
-            superseded = true;
+            ended = true;
         }
         client.Cancel();
     }
@@ -454,7 +467,8 @@ struct DeviceLink::PortQuery {
 
 void DeviceLink::startPortQuery(std::int32_t self)
 {
-    // The queries before this one are superseded; those that have ended are forgotten.
+    // The queries before this one are superseded: they still report, but
+    // only this one's port is kept. Those that have ended are forgotten.
     for (auto& running : m_portQueries)
         running.query->Supersede();
     std::erase_if(m_portQueries, [](RunningQuery& running) { return running.thread->HasEnded(); });
@@ -462,21 +476,24 @@ void DeviceLink::startPortQuery(std::int32_t self)
     auto query = std::make_shared<PortQuery>();
     HWND mailbox = m_mailbox.load();
     // The query runs on its own thread with copies of what it needs; it
-    // never touches the link.
+    // never touches the link. Every query reports once: its port, or
+    // kHttpsPortNone when the camera gave none.
     LoginInfo login = *m_login;
     std::int32_t webPort = m_webPort;
     bool replyFormat = ReplyFormat() != 0;
     auto worker = sys::Thread::Start("https_port", [query, mailbox, login, webPort, replyFormat, self] {
         auto text = query->client.Request(login.ip, login.username, webPort, login.passwd, kz::cgi::kGetPortInfo, kCgiModeNetwork, replyFormat);
-        if (!text || text->empty() || text->size() >= kReplyLimit)
-            return;
-        std::optional<int> port = HttpsPortOf(*text);
-        if (!port || !hasHttpsSlot(self))
+        std::optional<int> port;
+        if (text && !text->empty() && text->size() < kReplyLimit)
+            port = HttpsPortOf(*text);
+        if (!hasHttpsSlot(self))
             return;
         // Kept when the mailbox takes the report.
         sys::Locker hold(query->lock);
-        if (!query->superseded)
-            ui::PostMessage(mailbox, kMsgHttpsPort, static_cast<WPARAM>(*port), self);
+        if (query->ended)
+            return;
+        UINT message = port && !query->superseded ? kMsgHttpsPort : kMsgHttpsPortReport;
+        ui::PostMessage(mailbox, message, static_cast<WPARAM>(port.value_or(kHttpsPortNone)), self);
     });
     if (worker)
         m_portQueries.push_back({ query, worker });
@@ -504,29 +521,18 @@ void DeviceLink::StartPtzWorker()
     StopPtzWorker();
     // What the worker moves with is taken now: host text from the media
     // port, requests to the HTTP port.
-    m_ptzLogin = *m_login;
-    m_ptzLogin.webport = static_cast<std::uint16_t>(m_webPort);
-    m_ptzHost = CgiClient::HostText(m_login->ip, m_login->port);
-    m_ptz.Start();
+    m_ptz.Start({ m_login->ip, m_login->username, m_login->passwd, m_webPort, CgiClient::HostText(m_login->ip, m_login->port) });
 }
 
 void DeviceLink::StopPtzWorker()
 {
-    if (!m_ptz.IsRunning())
-        return;
-    if (!m_ptz.Stop())
-        m_cgi.CloseSocket(); // it is stuck in an exchange: closing the socket ends it
+    m_ptz.Stop();
 }
 
 void DeviceLink::SendRoadMove(int code)
 {
     if (KzHandle road = m_road.load())
         kz_post_ctrl_road_msg(road, kz::kCmdPtz, 0, code);
-}
-
-bool DeviceLink::SendCgiMove(const char* command)
-{
-    return m_cgi.Send(m_ptzLogin.ip, m_ptzLogin.username, m_ptzLogin.webport, m_ptzLogin.passwd, command, m_ptzHost);
 }
 
 void DeviceLink::ReportDirection(int index)
@@ -536,12 +542,13 @@ void DeviceLink::ReportDirection(int index)
 
 void DeviceLink::stopWorkers()
 {
-    StopPtzWorker();
-    // Superseded port queries end at once; all of them together get one
-    // bounded wait, and any still running is let go (it keeps its own state).
-    for (auto& running : m_portQueries)
-        running.query->Supersede();
+    // Port queries end at once; they and the pan/tilt worker's stop share
+    // one bounded wait, and a query still running is let go (it keeps its
+    // own state).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPtzWorkerStopMs);
+    for (auto& running : m_portQueries)
+        running.query->End();
+    m_ptz.Stop(deadline);
     for (auto& running : m_portQueries) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (!running.thread->Wait(static_cast<DWORD>(left > 0 ? left : 0)))

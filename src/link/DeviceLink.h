@@ -116,10 +116,11 @@ public:
     // 1025 (1026 without an address) on it and returns the connection kind
     // the live view must take; then starts an HTTPS-port query for `self`.
     std::optional<int> Register(const Credentials& login, std::int32_t deviceType, std::int32_t self);
-    // Sends 1026, closes the road, and clears the login record, the stored
-    // reply (keeping the device identifier, so that the camera last logged
-    // in to can still be found), the model name and the product text.
-    void Unregister();
+    // With a road open: sends 1026, closes the road, and clears the login
+    // record, the stored reply (keeping the device identifier, so that the
+    // camera last logged in to can still be found), the model name and the
+    // product text. Without one nothing changes. True when a road was open.
+    bool Unregister();
     bool HasRoad() const { return m_road.load() != nullptr; }
     // Sends a road command; false, sending nothing, without a road.
     bool SendCommand(int command, std::intptr_t a, std::intptr_t b);
@@ -185,8 +186,7 @@ public:
 
     // ---- screen pan/tilt ----
     void StartPtzWorker();
-    // Stops the worker; when it had to be let go, its exchange is ended by
-    // closing the HTTP client's socket.
+    // Stops the worker within its bound (an exchange in progress is cut short).
     void StopPtzWorker();
     bool IsPtzWorkerRunning() const { return m_ptz.IsRunning(); }
     // A move in the live window's direction, or (stop) its end, for the worker.
@@ -214,7 +214,6 @@ private:
     void EndPtzMove() override { m_live.EndPtzMove(); }
     bool MovesOverRoad() const override { return m_sharedDeviceKind.load() >= kz::kFirstRoadDeviceKind; }
     void SendRoadMove(int code) override;
-    bool SendCgiMove(const char* command) override;
     bool HasHttpClient() const override { return m_cgi.HasParser(); }
     void ReportDirection(int index) override;
 
@@ -250,8 +249,6 @@ private:
     std::atomic<std::uint8_t> m_replyFormat { 0 }; // written by the road callback
     std::atomic<int> m_sharedDeviceKind { 0 };     // the device kind, for the pan/tilt worker
     CgiClient m_cgi;
-    LoginInfo m_ptzLogin {}; // what the pan/tilt worker moves with, taken when it starts
-    std::string m_ptzHost;
     PtzWorker m_ptz { *this };
 };
 

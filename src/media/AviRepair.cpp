@@ -6,7 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include <dirent.h>
+#include <sys/file.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,12 +25,6 @@ using namespace riff;
 
 namespace {
 
-// Fields of the headers' 56-byte payloads the repair sets.
-constexpr std::uint32_t kMainTotalFramesOffset = 16;
-constexpr std::uint32_t kMainMicroSecPerFrameOffset = 0;
-constexpr std::uint32_t kStreamScaleOffset = 20;
-constexpr std::uint32_t kStreamRateOffset = 24;
-constexpr std::uint32_t kStreamLengthOffset = 32;
 constexpr std::uint32_t kMicrosecondsPerSecond = 1'000'000;
 constexpr std::uint32_t kDefaultFrameRate = 25;
 
@@ -175,17 +176,40 @@ bool isComplete(const File& file, std::uint64_t size, std::uint32_t riffSize)
 
 }
 
-void AviRepair(const std::string& path, AviRepairReport& report)
+namespace {
+
+// What a file must be to be repaired: a regular file (never a FIFO, whose
+// open must not wait for a writer: every open is non-blocking), and in a
+// record folder one of this user's with no other name, reached without a
+// symbolic link.
+enum class Scope { Named, InFolder };
+
+int openFlags(Scope scope, int access)
+{
+    return access | O_NONBLOCK | O_CLOEXEC | (scope == Scope::InFolder ? O_NOFOLLOW : 0);
+}
+
+bool acceptable(const struct stat& st, Scope scope)
+{
+    return S_ISREG(st.st_mode) && (scope == Scope::Named || (st.st_uid == ::geteuid() && st.st_nlink == 1));
+}
+
+void repairAt(int dirFd, const std::string& path, Scope scope, AviRepairReport& report)
 {
     report = AviRepairReport {};
-    File file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    File file(::openat(dirFd, path.c_str(), openFlags(scope, O_RDWR)));
     if (file.fd() < 0) {
-        refuse(report, AviRepairResult::Failed, std::string("cannot open: ") + std::strerror(errno));
+        refuse(report, errno == ELOOP ? AviRepairResult::Refused : AviRepairResult::Failed, std::string("cannot open: ") + std::strerror(errno));
         return;
     }
     struct stat st {};
-    if (::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        refuse(report, AviRepairResult::Refused, "not a regular file");
+    if (::fstat(file.fd(), &st) != 0 || !acceptable(st, scope)) {
+        refuse(report, AviRepairResult::Refused, scope == Scope::Named ? "not a regular file" : "not a regular file of this user with one name");
+        return;
+    }
+    // A recorder holds its file locked while it writes it.
+    if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
+        refuse(report, AviRepairResult::Refused, "being written by a recorder");
         return;
     }
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -273,11 +297,13 @@ void AviRepair(const std::string& path, AviRepairReport& report)
         return pos + kAviChunkHeaderSize + chunkSize <= size; // a chunk cut short is not one
     };
     const std::string companionPath = path + kAviIndexSuffix;
-    if (int fd = ::open(companionPath.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    bool companionUsed = false;
+    if (int fd = ::openat(dirFd, companionPath.c_str(), openFlags(scope, O_RDONLY)); fd >= 0) {
         File companion(fd);
         struct stat cst {};
         const std::uint64_t most = (size - std::min(size, moviData)) / kAviChunkHeaderSize;
-        if (::fstat(fd, &cst) == 0) {
+        if (::fstat(fd, &cst) == 0 && acceptable(cst, scope)) {
+            companionUsed = true;
             const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(cst.st_size) / kAviIndexEntrySize, most);
             std::vector<std::uint8_t> raw(static_cast<std::size_t>(count) * kAviIndexEntrySize);
             if (companion.read(0, raw.data(), raw.size())) {
@@ -345,9 +371,9 @@ void AviRepair(const std::string& path, AviRepairReport& report)
     if (haveMain) {
         const std::uint64_t fields = mainPos + kAviChunkHeaderSize;
         std::uint8_t v[sizeof(std::uint32_t)];
-        if (file.read(fields + kMainMicroSecPerFrameOffset, v, sizeof v))
+        if (file.read(fields + kAviMainMicroSecPerFrameOffset, v, sizeof v))
             microSecPerFrame = rl32(v);
-        ok = ok && file.write32(fields + kMainTotalFramesOffset, report.videoFrames);
+        ok = ok && file.write32(fields + kAviMainTotalFramesOffset, report.videoFrames);
     }
     const Stream* audio = nullptr;
     for (const Stream& s : streams)
@@ -356,7 +382,7 @@ void AviRepair(const std::string& path, AviRepairReport& report)
     for (const Stream& s : streams) {
         const std::uint64_t fields = s.headerPos + kAviChunkHeaderSize;
         if (s.header.fccType == kFourccVids) {
-            ok = ok && file.write32(fields + kStreamLengthOffset, report.videoFrames);
+            ok = ok && file.write32(fields + kAviStreamLengthOffset, report.videoFrames);
             if (s.header.rate == 0) {
                 std::uint32_t scale = 1, rate = kDefaultFrameRate;
                 if (microSecPerFrame) {
@@ -366,10 +392,10 @@ void AviRepair(const std::string& path, AviRepairReport& report)
                     rate = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(
                         (std::uint64_t { report.videoFrames } * audio->wave.avgBytesPerSec + report.audioBytes / 2) / report.audioBytes));
                 }
-                ok = ok && file.write32(fields + kStreamScaleOffset, scale) && file.write32(fields + kStreamRateOffset, rate);
+                ok = ok && file.write32(fields + kAviStreamScaleOffset, scale) && file.write32(fields + kAviStreamRateOffset, rate);
             }
         } else if (s.header.fccType == kFourccAuds && s.header.sampleSize) {
-            ok = ok && file.write32(fields + kStreamLengthOffset, static_cast<std::uint32_t>(report.audioBytes / s.header.sampleSize));
+            ok = ok && file.write32(fields + kAviStreamLengthOffset, static_cast<std::uint32_t>(report.audioBytes / s.header.sampleSize));
         }
     }
     if (!ok) {
@@ -379,7 +405,101 @@ void AviRepair(const std::string& path, AviRepairReport& report)
     report.result = AviRepairResult::Done;
     report.entries = static_cast<std::uint32_t>(entries.size());
     report.bytesDropped = size > end ? size - end : 0;
-    ::unlink(companionPath.c_str());
+    if (companionUsed)
+        ::unlinkat(dirFd, companionPath.c_str(), 0);
+}
+
+}
+
+void AviRepair(const std::string& path, AviRepairReport& report)
+{
+    repairAt(AT_FDCWD, path, Scope::Named, report);
+}
+
+void RepairLeftovers(const std::string& directory)
+{
+    // Recordings left open have their companion index beside them. Names are
+    // taken from the folder once it is open, and every file is opened
+    // relative to it.
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    File folder(dirFd);
+    std::vector<std::string> open;
+    if (DIR* listing = ::fdopendir(::dup(dirFd))) {
+        const std::size_t suffix = std::char_traits<char>::length(kAviIndexSuffix);
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name.size() > suffix && name.ends_with(kAviIndexSuffix))
+                open.push_back(name.substr(0, name.size() - suffix));
+        }
+        ::closedir(listing);
+    }
+    for (const std::string& name : open) {
+        AviRepairReport report;
+        repairAt(dirFd, name, Scope::InFolder, report);
+    }
+}
+
+namespace {
+
+// One thread for the whole process finishes the leftovers of the folders
+// asked for, one folder after the other.
+class LeftoverWorker {
+public:
+    ~LeftoverWorker()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void Queue(const std::string& directory)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (std::find(m_folders.begin(), m_folders.end(), directory) != m_folders.end())
+                return;
+            m_folders.push_back(directory);
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { run(); });
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || !m_folders.empty(); });
+            if (m_stop)
+                return;
+            const std::string directory = m_folders.front();
+            m_folders.pop_front();
+            lock.unlock();
+            RepairLeftovers(directory);
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::string> m_folders; // guarded by m_mutex
+    bool m_stop = false;               // guarded by m_mutex
+    std::thread m_thread;
+};
+
+}
+
+void RepairLeftoversInBackground(const std::string& directory)
+{
+    static LeftoverWorker worker;
+    worker.Queue(directory);
 }
 
 }

@@ -27,7 +27,21 @@ struct AviRepairReport {
     std::uint64_t bytesDropped = 0;     // cut from the end of the file
 };
 
-// After Done the companion index is deleted.
+// After Done the companion index is deleted. A file a recorder still holds
+// (AviOpen's lock) is refused, whichever process writes it; so is anything
+// but a regular file.
 void AviRepair(const std::string& path, AviRepairReport& report);
+
+// Finishes every recording in `directory` that has its companion index
+// beside it and that no recorder holds. Only the folder's own regular files
+// of this user with one name are touched, opened without following a
+// symbolic link and without waiting (a FIFO is passed over); a companion
+// that is not such a file is ignored and the recording walked.
+void RepairLeftovers(const std::string& directory);
+
+// RepairLeftovers on the process's clean-up thread; returns at once. The
+// folders asked for are done one after the other, each once however often
+// it is asked for while it waits.
+void RepairLeftoversInBackground(const std::string& directory);
 
 }

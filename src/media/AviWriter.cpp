@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -39,6 +41,11 @@ constexpr std::uint32_t kChunkSuffixVideo = Fourcc("\0\0dc");
 constexpr std::uint32_t kChunkSuffixAudio = Fourcc("\0\0wb");
 constexpr std::uint32_t kChunkSuffixOther = Fourcc("\0\0gm");
 
+// A close on a full disk gives up the last chunks for room for the index
+// (and this much more, a page of the file system) at most this many times.
+constexpr std::uint64_t kRoomSlack = 4096;
+constexpr int kRoomRounds = 4;
+
 // Where a header chunk's stream type stands.
 constexpr std::size_t kStreamTypeOffset = kAviChunkHeaderSize;
 
@@ -46,10 +53,8 @@ constexpr std::size_t kStreamTypeOffset = kAviChunkHeaderSize;
 }
 
 struct AviWriter {
-    std::FILE* file = nullptr;  // the recording
-    std::FILE* index = nullptr; // the companion index
-    int fd = -1;                // their descriptors: every read and write is positioned
-    int indexFd = -1;
+    int fd = -1;      // the recording, locked (flock) for the writer's life
+    int indexFd = -1; // the companion index; every read and write is positioned
     AviWriteFunction write = ::pwritev;
 
     // Positions, remembered as they are written; the sizes are patched at close.
@@ -297,10 +302,67 @@ int appendIndex(AviWriter& w, std::uint64_t end)
 
 void closeFiles(AviWriter& w)
 {
-    if (w.file)
-        std::fclose(w.file);
-    if (w.index)
-        std::fclose(w.index);
+    if (w.fd >= 0)
+        ::close(w.fd);
+    if (w.indexFd >= 0)
+        ::close(w.indexFd);
+    w.fd = w.indexFd = -1;
+}
+
+// A file of the recorder's own, opened without following a symbolic link
+// left in its place.
+int openOwn(const char* path, int flags)
+{
+    constexpr mode_t kFileMode = 0644;
+    return ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | flags, kFileMode);
+}
+
+
+// Index entry `i`: in the companion or still pending.
+bool entryAt(const AviWriter& w, std::uint32_t i, std::uint8_t (&entry)[kAviIndexEntrySize])
+{
+    const std::uint64_t pos = std::uint64_t { i } * kAviIndexEntrySize;
+    if (pos < w.companionLength)
+        return readAt(w.indexFd, pos, entry, sizeof entry);
+    const std::uint64_t at = pos - w.companionLength;
+    if (at + sizeof entry > w.pendingIndex.size())
+        return false;
+    std::memcpy(entry, w.pendingIndex.data() + at, sizeof entry);
+    return true;
+}
+
+// Takes index entries [first, last) out of the headers' counts: the main
+// header's total frames, each stream's length (frames, or audio bytes /
+// sample size).
+void uncount(AviWriter& w, std::uint32_t first, std::uint32_t last)
+{
+    for (std::uint32_t i = first; i < last; ++i) {
+        std::uint8_t entry[kAviIndexEntrySize];
+        if (!entryAt(w, i, entry))
+            continue;
+        const auto c0 = static_cast<std::uint32_t>(entry[0] - kDigitZero), c1 = static_cast<std::uint32_t>(entry[1] - kDigitZero);
+        const std::uint32_t stream = c0 * kDecimal + c1;
+        if (c0 >= kDecimal || c1 >= kDecimal || stream >= w.streamCount)
+            continue;
+        const std::uint64_t fields = w.firstStreamListPos + std::uint64_t { stream } * kAviStreamListBytes + kAviListHeaderSize + kAviChunkHeaderSize;
+        std::uint8_t header[kAviHeaderPayloadSize];
+        if (!readHeader(w, fields, header, sizeof header))
+            continue;
+        const std::uint32_t sampleSize = rl32(header + kAviStreamSampleSizeOffset);
+        const std::uint32_t units = rl32(header + kAviStreamTypeOffset) == kFourccAuds && sampleSize ? rl32(entry + kAviIndexSizeOffset) / sampleSize : 1;
+        Block<sizeof(std::uint32_t)> length;
+        wl32(length, rl32(header + kAviStreamLengthOffset) - std::min(units, rl32(header + kAviStreamLengthOffset))); // dwLength
+        writeHeaderBlock(w, fields + kAviStreamLengthOffset, length);
+        if (rl32(header + kAviStreamTypeOffset) == kFourccVids) {
+            std::uint8_t total[sizeof(std::uint32_t)];
+            const std::uint64_t at = w.mainHeaderPos + kAviChunkHeaderSize + kAviMainTotalFramesOffset;
+            if (readHeader(w, at, total, sizeof total)) {
+                Block<sizeof(std::uint32_t)> frames;
+                wl32(frames, rl32(total) - std::min(1u, rl32(total))); // dwTotalFrames
+                writeHeaderBlock(w, at, frames);
+            }
+        }
+    }
 }
 
 }
@@ -459,30 +521,32 @@ BitmapInfoHeader ParseBitmapInfo(const std::uint8_t* p)
 
 AviWriter* AviOpen(const char* path)
 {
-    std::FILE* file = path ? std::fopen(path, "wb+") : nullptr;
-    if (!file) {
+    // The recording is locked before it is emptied and before its companion
+    // exists: a leftover clean-up that finds the companion cannot take it.
+    const int fd = path ? openOwn(path, 0) : -1;
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+        if (fd >= 0)
+            ::close(fd);
         std::fputs("Open2", stdout);
         return nullptr;
     }
     const std::string indexPath = std::string(path) + kAviIndexSuffix;
-    std::FILE* index = std::fopen(indexPath.c_str(), "wb+");
-    if (!index) {
+    const int indexFd = openOwn(indexPath.c_str(), O_TRUNC);
+    if (indexFd < 0) {
         std::fputs("Open1", stdout);
-        std::fclose(file);
+        ::close(fd);
         return nullptr;
     }
     auto* w = new (std::nothrow) AviWriter;
     if (!w) {
         std::fputs("AVI malloc fail!\n", stdout);
         std::fflush(stdout);
-        std::fclose(file);
-        std::fclose(index);
+        ::close(fd);
+        ::close(indexFd);
         return nullptr;
     }
-    w->file = file;
-    w->index = index;
-    w->fd = fileno(file);
-    w->indexFd = fileno(index);
+    w->fd = fd;
+    w->indexFd = indexFd;
     w->behind.reserve(kAviWriteBehindBytes);
     w->pendingIndex.reserve(kIndexBatchBytes);
 
@@ -588,8 +652,10 @@ int AviWriteMainHeader(AviWriter* w, const std::uint8_t* mainHeader64)
     return writeHeader(*w, w->mainHeaderPos, mainHeader64, kAviHeaderChunkSize);
 }
 
-int AviClose(AviWriter* w)
+int AviClose(AviWriter* w, bool* finished)
 {
+    if (finished)
+        *finished = false;
     if (!w)
         return kAviBadArgument;
     if (w->streamCount == 0) {
@@ -597,39 +663,79 @@ int AviClose(AviWriter* w)
         putMoviList(*w, b, w->firstStreamListPos);
         writeBlock(*w, w->fd, w->firstStreamListPos, b);
     }
+    // On a full disk the companion's entries move into memory and its space
+    // goes to the chunks held behind and to idx1, which needs as much.
+    bool companionFreed = false;
+    auto freeCompanion = [&] {
+        if (companionFreed || w->companionLength == 0)
+            return false;
+        companionFreed = true;
+        std::vector<std::uint8_t> entries(static_cast<std::size_t>(w->companionLength));
+        if (!readAt(w->indexFd, 0, entries.data(), entries.size()) || ::ftruncate(w->indexFd, 0) != 0)
+            return false;
+        w->pendingIndex.insert(w->pendingIndex.begin(), entries.begin(), entries.end());
+        w->companionLength = 0;
+        return true;
+    };
+    // Bytes of a write that failed part way lie beyond what the file holds.
+    auto cutAtDiskEnd = [&] { return ::ftruncate(w->fd, static_cast<off_t>(diskEnd(*w))) == 0; };
     int rc = flushBehind(*w);
+    if (rc == kAviDiskFull && cutAtDiskEnd() && freeCompanion())
+        rc = flushBehind(*w);
     if (rc != kAviOk) {
-        // The chunks that did not reach the file leave the index.
+        // The chunks that did not reach the file leave the index and the counts.
+        uncount(*w, w->indexCount - w->behindChunks, w->indexCount);
         w->moviLength = w->behindFirstChunk;
         w->indexCount -= w->behindChunks;
+        w->behind.clear();
+        w->behindChunks = 0;
     }
-    flushIndex(*w);
-    const std::uint64_t end = w->moviDataPos + w->moviLength;
-    const int indexRc = appendIndex(*w, end);
+    std::uint64_t end = w->moviDataPos + w->moviLength;
+    int indexRc = ::ftruncate(w->fd, static_cast<off_t>(end)) == 0 ? appendIndex(*w, end) : writeError();
+    if (indexRc == kAviDiskFull && freeCompanion() && ::ftruncate(w->fd, static_cast<off_t>(end)) == 0)
+        indexRc = appendIndex(*w, end);
+    // Still no room: the last chunks make way for the index of the others.
+    for (int round = 0; indexRc == kAviDiskFull && w->indexCount > 0 && round < kRoomRounds; ++round) {
+        const std::uint64_t need = kAviChunkHeaderSize + std::uint64_t { w->indexCount } * kAviIndexEntrySize + kRoomSlack;
+        std::uint32_t keep = w->indexCount;
+        std::uint64_t length = w->moviLength;
+        std::uint8_t entry[kAviIndexEntrySize];
+        while (keep > 0 && w->moviLength - length < need && entryAt(*w, keep - 1, entry)) {
+            length = rl32(entry + kAviIndexOffsetOffset) - sizeof kFourccMovi;
+            --keep;
+        }
+        if (keep == w->indexCount || length > w->moviLength)
+            break;
+        uncount(*w, keep, w->indexCount);
+        w->indexCount = keep;
+        w->moviLength = length;
+        end = w->moviDataPos + w->moviLength;
+        indexRc = ::ftruncate(w->fd, static_cast<off_t>(end)) == 0 ? appendIndex(*w, end) : writeError();
+        if (rc == kAviOk)
+            rc = kAviDiskFull; // chunks were given up
+    }
     const std::uint64_t fileSize = end + kAviChunkHeaderSize + std::uint64_t { w->indexCount } * kAviIndexEntrySize;
-    if (rc == kAviOk)
-        rc = indexRc;
-    // A chunk whose write failed may have left bytes beyond the index.
-    if (rc == kAviOk && ::ftruncate(w->fd, static_cast<off_t>(fileSize)) != 0)
-        rc = writeError();
 
     // The sizes the header left open.
     Block<sizeof(std::uint32_t)> riffSize, hdrlSize, moviSize;
     wl32(riffSize, static_cast<std::uint32_t>(fileSize - kAviChunkHeaderSize));                      // RIFF size
     wl32(hdrlSize, w->moviSizePos - sizeof kFourccList - w->hdrlSizePos - sizeof(std::uint32_t));  // hdrl size
     wl32(moviSize, static_cast<std::uint32_t>(w->moviLength + sizeof kFourccMovi));                 // movi size
-    if (rc == kAviOk)
-        rc = writeHeaderBlock(*w, w->riffSizePos, riffSize);
-    if (rc == kAviOk)
-        rc = writeHeaderBlock(*w, w->hdrlSizePos, hdrlSize);
-    if (rc == kAviOk)
-        rc = writeHeaderBlock(*w, w->moviSizePos, moviSize);
+    if (indexRc == kAviOk)
+        indexRc = writeHeaderBlock(*w, w->riffSizePos, riffSize);
+    if (indexRc == kAviOk)
+        indexRc = writeHeaderBlock(*w, w->hdrlSizePos, hdrlSize);
+    if (indexRc == kAviOk)
+        indexRc = writeHeaderBlock(*w, w->moviSizePos, moviSize);
     unmapHeader(*w);
-    if (std::fclose(w->file) != 0 && rc == kAviOk)
-        rc = writeError();
-    std::fclose(w->index);
+    if (::close(w->fd) != 0 && indexRc == kAviOk)
+        indexRc = writeError();
+    w->fd = -1;
+    if (finished)
+        *finished = indexRc == kAviOk;
+    closeFiles(*w);
     delete w;
-    return rc;
+    return rc != kAviOk ? rc : indexRc;
 }
 
 void AviSetWriteFunction(AviWriter* w, AviWriteFunction write)

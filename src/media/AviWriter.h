@@ -25,6 +25,10 @@
 // Threads: a writer is not thread-safe; callers hold their own lock around
 // every call on one writer. Ownership: AviOpen's writer is freed by AviClose.
 // Deleting the companion file after AviClose is the caller's task.
+//
+// The writer holds an advisory lock (flock, exclusive) on the recording from
+// AviOpen to AviClose: a clean-up of leftovers (AviRepair) leaves alone any
+// file it cannot lock, whichever process writes it.
 
 #include <array>
 #include <cstddef>
@@ -82,6 +86,16 @@ constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
 constexpr std::uint32_t kAviStreamListSize = 4 + kAviHeaderChunkSize + kAviChunkHeaderSize + kAviStreamFormatSize; // 116
 constexpr std::uint32_t kAviStreamListBytes = kAviChunkHeaderSize + kAviStreamListSize; // 124
 constexpr std::uint32_t kAviIndexEntrySize = 16;
+// Fields within the avih and strh payloads, and within an index entry.
+constexpr std::uint32_t kAviMainMicroSecPerFrameOffset = 0;
+constexpr std::uint32_t kAviMainTotalFramesOffset = 16;
+constexpr std::uint32_t kAviStreamTypeOffset = 0;
+constexpr std::uint32_t kAviStreamScaleOffset = 20;
+constexpr std::uint32_t kAviStreamRateOffset = 24;
+constexpr std::uint32_t kAviStreamLengthOffset = 32;
+constexpr std::uint32_t kAviStreamSampleSizeOffset = 44;
+constexpr std::uint32_t kAviIndexOffsetOffset = 8;
+constexpr std::uint32_t kAviIndexSizeOffset = 12;
 
 // Where the recorder's file keeps its parts.
 constexpr std::uint32_t kAviRiffSizePos = 4;
@@ -214,9 +228,14 @@ int AviWriteMainHeader(AviWriter*, const std::uint8_t* mainHeader64);
 
 // Writes the chunks still held, appends idx1, sets the RIFF, hdrl and movi
 // sizes, closes both files and frees the writer. When the held chunks cannot
-// be written they are left out of the movi list and the index, and the
-// write's error is returned.
-int AviClose(AviWriter*);
+// be written they are left out of the movi list, the index and the headers'
+// counts, and the write's error is returned. On a full disk the companion's
+// space is given up for idx1 (its entries are kept in memory), and when
+// that is not enough the last chunks are, as if never written. `finished`
+// (when given) says whether the file was finished all the same: then it
+// plays and the companion may go; otherwise the companion is what
+// AviRepair needs and must stay.
+int AviClose(AviWriter*, bool* finished = nullptr);
 
 // Test seams, not for the recorder: the positioned write every write of the
 // writer goes through (to make a disk full or fail), and the movi list's

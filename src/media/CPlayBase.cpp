@@ -295,8 +295,9 @@ void CPlayBase::OnAudioData(const std::uint8_t* data, std::size_t size, int id)
     }
     if (!pcm || pcmBytes == 0)
         return;
-    // The sound is recorded whether it is played or not.
-    if (m_recordingArmed)
+    // The sound is recorded whether it is played or not, from the file's
+    // first key frame on.
+    if (m_recordingArmed && m_gotKeyFrame)
         WriteAudioSample(pcm, static_cast<std::uint32_t>(pcmBytes));
     if (id == m_hub->ActiveWindow())
         m_hub->PlayAudioPcm(pcm, pcmBytes);
@@ -328,7 +329,7 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
         // A change of coding starts one too: a file holds one coding only.
         const bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
         const bool codingChanged = m_recordKind.exchange(kind) != kind;
-        const bool newFile = m_recordFrameRate == 0 || codingChanged || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
+        const bool newFile = !m_recordFileOpen || codingChanged || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
         if (newFile && StartRecordFile(frame.frameRate))
             m_restartFile = false;
         if (m_restartFile.exchange(false))

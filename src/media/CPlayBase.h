@@ -109,10 +109,13 @@ public:
     void StopTalkCapture();
     // Arms recording into `directory` when a channel is open, more than
     // 256 MiB are free there (else 1526) and the folder can be made (else
-    // 1527); recordings a crash left open there are finished first. The
-    // file begins at the next video frame.
+    // 1527); recordings a crash left open there are finished on the
+    // clean-up thread (media/AviRepair.h). The file begins at the next
+    // video frame.
     bool CheckRecordPath(const std::string& directory);
-    // Finishes the open file (1525) and disarms; true.
+    // Finishes the open file (1525) and disarms; true. A stop during a
+    // rollover wins over the new file, and 1525 follows every recording
+    // the page was told of (1524) or that was written.
     bool StopRecord();
     // The file being written ("" when none).
     std::string RecordFileName() const;
@@ -215,11 +218,14 @@ protected:
     virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
     // Recording, under the record lock. A new file named by time and kind
-    // (1524 for a manual one); false only when a rollover finds too little
-    // space.
+    // (1524 for a manual one); false when a rollover finds too little space
+    // (1526, then 1525) or recording was stopped meanwhile.
     bool StartRecordFile(int frameRate);
     // One video frame or block of 8 kHz 16-bit PCM into the open file, with
-    // its headers brought up to date: 0 written, 1 not written.
+    // its headers brought up to date: 0 written, 1 not written. A chunk
+    // refused at the size limit or on a full disk returns 0 but counts
+    // nothing; after a refused picture, pictures wait for a key frame. Sound
+    // waits for the file's first key frame.
     int WriteVideoSample(int width, int height, int frameRate, int bitRate, const std::uint8_t* payload, std::uint32_t size, bool keyFrame);
     int WriteAudioSample(const std::uint8_t* pcm, std::uint32_t size);
 
@@ -232,13 +238,22 @@ protected:
 private:
     // Recording helpers, under the record lock.
     std::string recordBaseName() const;
-    void repairLeftovers(const std::string& directory);
     void fillHeaders(int frameRate);
+    // Closes the open file; its companion goes only when the file was
+    // finished (else the repair needs it). A full disk is told (1526).
     void closeRecordFile();
-    // What a written chunk means for the recording: 0 written (also at the
-    // size limit, which starts a new file, and on a full disk, which asks
-    // the watchdog to free space), 1 refused.
-    int chunkWritten(int result);
+    // Disarms after a failed rollover; true when 1525 is owed to the page.
+    bool endRecording();
+    // 1526, once a file.
+    void tellDiskFull();
+    // More than 256 MiB free in `directory` (else 1526) and the folder made
+    // (else 1527). Without the record lock.
+    bool recordRoom(const std::string& directory);
+    // What a chunk's write means for the recording: written; refused at the
+    // size limit (which starts a new file) or on a full disk (which asks the
+    // watchdog to free space and tells the page once); failed.
+    enum class Chunk { Written, Refused, Failed };
+    Chunk chunkWritten(int result);
 
 protected:
 
@@ -283,11 +298,24 @@ protected:
     media::PixelFormat m_outputFormat = media::PixelFormat::Yuv420p;
     RECT m_displayRect {};             // guarded by m_geometryLock
     std::atomic<bool> m_gotKeyFrame { false };
+    // A file is open and takes the frames; cleared when none is, or the open
+    // one must be replaced (the size limit). Written under the record lock,
+    // read by the frame thread to decide whether a frame starts a new file.
+    std::atomic<bool> m_recordFileOpen { false };
+    // Guarded by m_recordLock: the open file holds its first key frame; the
+    // page was told of a recording (1524, or a file opened) and is owed its
+    // 1525; stops so far (a rollover that sees a new one gives way); the
+    // open file's full disk was told (1526).
+    bool m_fileHasKeyFrame = false;
+    bool m_stopOwed = false;
+    std::uint32_t m_recordStops = 0;
+    bool m_diskFullTold = false;
     // Cleared by closing an open channel, set by opening one: frames that
     // arrive in between are not decoded. Guarded by m_decoderLock.
     bool m_acceptFrames = true;
+    // The rate the open file was started with (0: the camera gave none).
     // Written under the record lock; the media thread reads it without, to
-    // decide whether a frame starts a new file.
+    // decide whether a Motion-JPEG frame starts a new file.
     std::atomic<std::int32_t> m_recordFrameRate { 0 };
     std::atomic<int> m_decoderOpens { 0 };
     std::atomic<int> m_drawnFrames { 0 };

@@ -193,7 +193,11 @@ bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& wid
 
 bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height)
 {
-    constexpr std::uint8_t kMarker = 0xFF, kSoi = 0xD8, kSof0 = 0xC0;
+    constexpr std::uint8_t kMarker = 0xFF, kSoi = 0xD8, kSos = 0xDA, kTem = 0x01;
+    constexpr std::uint8_t kSof0 = 0xC0, kSof15 = 0xCF, kDht = 0xC4, kJpg = 0xC8, kDac = 0xCC;
+    constexpr std::uint8_t kRst0 = 0xD0, kRst7 = 0xD7;
+    // A start-of-frame segment: length, precision, then the height and the width.
+    constexpr std::size_t kHeightAt = 5, kWidthAt = 7, kSofBytes = 9;
     if (!data || size < 4 || data[0] != kMarker || data[1] != kSoi)
         return false;
     std::size_t i = 2;
@@ -202,15 +206,22 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
             ++i;
             continue;
         }
-        if (data[i + 1] == kSof0) {
-            if (i + 9 > size)
+        const std::uint8_t code = data[i + 1];
+        if (code >= kSof0 && code <= kSof15 && code != kDht && code != kJpg && code != kDac) {
+            if (i + kSofBytes > size)
                 return false;
-            height = be16(data + i + 5);
-            width = be16(data + i + 7);
+            height = be16(data + i + kHeightAt);
+            width = be16(data + i + kWidthAt);
             return true;
         }
-        if (data[i + 1] == kMarker) { // fill bytes
+        if (code == kSos)
+            return false; // a scan before any frame header
+        if (code == kMarker) { // fill bytes
             ++i;
+            continue;
+        }
+        if (code == kTem || code == kSoi || (code >= kRst0 && code <= kRst7)) { // no length
+            i += 2;
             continue;
         }
         if (i + 4 > size)
@@ -242,6 +253,8 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         d.context = avcodec_alloc_context3(decoder);
         if (d.context) {
             d.context->thread_count = DecoderThreads(width, height);
+            // What the stream itself claims is held to the same bound as its header.
+            d.context->max_pixels = static_cast<std::int64_t>(kMaxPictureSide) * kMaxPictureSide;
             d.context->thread_type = FF_THREAD_SLICE;
             avcodec_open2(d.context, decoder, nullptr);
         }

@@ -69,8 +69,11 @@ struct DecoderState {
 // byte after the NAL header 0x67. False when the set ends before the size.
 bool ProbeH264Size(const std::uint8_t* sps, std::size_t size, std::uint32_t& width, std::uint32_t& height);
 
-// The picture size of a JPEG's SOF0 marker. False without one, or when the
-// data is not a JPEG.
+// The picture size of a JPEG's first start-of-frame marker (baseline,
+// extended, progressive, lossless and the other codings: SOF0 to SOF15
+// without DHT, JPG and DAC). False without one before the scan, or when
+// the data is not a JPEG; whether the decoder reads that coding is for it
+// to say.
 bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height);
 
 // The process-wide lock around opening and closing decoder contexts

@@ -90,10 +90,8 @@ std::string CPlayBase::FreeRecordName(const std::string& base)
     return base;
 }
 
-bool CPlayBase::CheckRecordPath(const std::string& directory)
+bool CPlayBase::recordRoom(const std::string& directory)
 {
-    if (!m_channel.load())
-        return false;
     std::optional<std::uint64_t> free = sys::DiskFreeBytes(directory);
     if (!free || *free <= kRecordSpaceThreshold) {
         ui::PostMessage(m_notifyWindow, media::kNotifyDiskFull, 0, 0);
@@ -103,31 +101,22 @@ bool CPlayBase::CheckRecordPath(const std::string& directory)
         ui::PostMessage(m_notifyWindow, media::kNotifyRecordPathFailed, 0, 0);
         return false;
     }
-    sys::Locker lock(m_recordLock);
-    if (directory != m_recordDirectory || !m_avi)
-        repairLeftovers(directory);
-    m_recordDirectory = directory;
-    m_recordingArmed = true;
     return true;
 }
 
-void CPlayBase::repairLeftovers(const std::string& directory)
+bool CPlayBase::CheckRecordPath(const std::string& directory)
 {
-    // Recordings that a crash left open have their index file beside them.
-    std::error_code error;
-    std::vector<std::string> open;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-        std::string path = entry.path().string();
-        if (path.size() > std::char_traits<char>::length(media::kAviIndexSuffix) && path.ends_with(media::kAviIndexSuffix)) {
-            std::string recording = path.substr(0, path.size() - std::char_traits<char>::length(media::kAviIndexSuffix));
-            if (recording != m_recordFileName && exists(recording))
-                open.push_back(recording);
-        }
-    }
-    for (const std::string& recording : open) {
-        media::AviRepairReport report;
-        media::AviRepair(recording, report);
-    }
+    if (!m_channel.load())
+        return false;
+    if (!recordRoom(directory))
+        return false;
+    // Recordings a crash left open there are finished on the clean-up
+    // thread: a large one is never walked on the page's or a frame's thread.
+    media::RepairLeftoversInBackground(directory);
+    sys::Locker lock(m_recordLock);
+    m_recordDirectory = directory;
+    m_recordingArmed = true;
+    return true;
 }
 
 void CPlayBase::fillHeaders(int frameRate)
@@ -138,22 +127,23 @@ void CPlayBase::fillHeaders(int frameRate)
     const std::uint32_t width = mjpeg ? kNominalMjpegWidth : kNominalH264Width;
     const std::uint32_t height = mjpeg ? kNominalMjpegHeight : kNominalH264Height;
     const std::uint32_t codec = mjpeg ? media::kFourccMjpg : media::kFourccH264;
+    // A camera that gives no rate (0) has one taken until the frames'
+    // arrival tells the real one.
+    const auto rate = static_cast<std::uint32_t>(frameRate > 0 ? frameRate : kFallbackFrameRate);
     RecordHeaders& h = m_aviHeaders;
-    if (frameRate != 0) {
-        h.main = {};
-        h.main.microSecPerFrame = kMicrosecondsPerSecond / static_cast<std::uint32_t>(frameRate);
-        h.main.maxBytesPerSec = kMaxBytesPerSecond;
-        h.main.flags = media::kAviRecordingFlags;
-        h.main.streams = kStreamCount;
-        h.main.suggestedBufferSize = width * height * kBytesPerPixel;
-        h.main.width = width;
-        h.main.height = height;
-    }
+    h.main = {};
+    h.main.microSecPerFrame = kMicrosecondsPerSecond / rate;
+    h.main.maxBytesPerSec = kMaxBytesPerSecond;
+    h.main.flags = media::kAviRecordingFlags;
+    h.main.streams = kStreamCount;
+    h.main.suggestedBufferSize = width * height * kBytesPerPixel;
+    h.main.width = width;
+    h.main.height = height;
     h.video = {};
     h.video.fccType = media::kFourccVids;
     h.video.fccHandler = codec;
     h.video.scale = 1;
-    h.video.rate = static_cast<std::uint32_t>(frameRate);
+    h.video.rate = rate;
     h.video.suggestedBufferSize = width * height * kBytesPerPixel;
     h.video.quality = kQualityDefault;
     h.video.right = static_cast<std::uint16_t>(width);
@@ -179,14 +169,44 @@ void CPlayBase::fillHeaders(int frameRate)
     h.audioFormat.bitsPerSample = kAudioBits;
 }
 
+void CPlayBase::tellDiskFull()
+{
+    // Under the record lock; once a file.
+    if (m_diskFullTold)
+        return;
+    m_diskFullTold = true;
+    ui::PostMessage(m_notifyWindow, media::kNotifyDiskFull, 0, 0);
+}
+
 void CPlayBase::closeRecordFile()
 {
     // Under the record lock.
     if (!m_avi)
         return;
-    media::AviClose(m_avi);
+    bool finished = false;
+    const int result = media::AviClose(m_avi, &finished);
     m_avi = nullptr;
-    std::remove((m_recordFileName + media::kAviIndexSuffix).c_str());
+    m_recordFileOpen = false;
+    if (finished) {
+        std::remove((m_recordFileName + media::kAviIndexSuffix).c_str());
+    } else {
+        // The companion stays for the repair, which is tried at once and
+        // again whenever recording starts in this folder.
+        media::RepairLeftoversInBackground(m_recordDirectory);
+    }
+    if (result == media::kAviDiskFull)
+        tellDiskFull();
+}
+
+bool CPlayBase::endRecording()
+{
+    // Under the record lock: recording ended by itself (a failed rollover).
+    m_recordingArmed = false;
+    m_recordFileOpen = false;
+    m_recordFrameRate = 0;
+    const bool owed = m_stopOwed;
+    m_stopOwed = false;
+    return owed;
 }
 
 bool CPlayBase::StartRecordFile(int frameRate)
@@ -194,33 +214,50 @@ bool CPlayBase::StartRecordFile(int frameRate)
     if (!m_channel.load())
         return true;
     std::unique_lock lock(m_recordLock);
+    if (!m_recordingArmed)
+        return false; // a stop came between the frame's look and here
     if (m_avi) {
-        // Rollover: the open file is finished and the space asked for again.
+        // Rollover: the open file is finished and the space asked for again,
+        // without the lock. A stop meanwhile wins: it told the page (1525)
+        // and no new file begins.
         closeRecordFile();
         m_gotKeyFrame = false;
-        std::string directory = m_recordDirectory;
+        const std::uint32_t stops = m_recordStops;
+        const std::string directory = m_recordDirectory;
         lock.unlock();
-        bool armed = CheckRecordPath(directory);
+        const bool room = recordRoom(directory);
         lock.lock();
-        if (!armed) {
-            m_recordingArmed = false;
-            m_recordFrameRate = 0;
+        if (m_recordStops != stops || !m_recordingArmed)
+            return false;
+        if (!room) {
+            const bool owed = endRecording();
+            lock.unlock();
+            if (owed)
+                ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
             return false;
         }
     }
     // The name is claimed by creating the file: views of cameras at one
     // address record into one folder, and two of them starting in the same
-    // second must not both take the same free name and write one file.
+    // second must not both take the same free name and write one file. When
+    // every name is taken, the base name is used only if it is free: an
+    // existing file is never overwritten.
     const std::string base = recordBaseName();
-    std::string name = FreeRecordName(base);
-    for (int tries = kFirstNameCounter; tries <= kLastNameCounter && !sys::CreateNewFile(name) && name != base; ++tries)
+    std::string name;
+    bool claimed = false;
+    for (int tries = kFirstNameCounter; tries <= kLastNameCounter && !claimed; ++tries) {
         name = FreeRecordName(base);
-    m_avi = media::AviOpen(name.c_str());
+        claimed = sys::CreateNewFile(name);
+        if (name == base)
+            break;
+    }
+    m_avi = claimed ? media::AviOpen(name.c_str()) : nullptr;
     if (!m_avi) {
-        m_recordFrameRate = 0;
-        m_recordingArmed = false;
+        const bool owed = endRecording();
         lock.unlock();
         ui::PostMessage(m_notifyWindow, media::kNotifyRecordPathFailed, 0, 0);
+        if (owed)
+            ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
         return true;
     }
     m_recordFileName = name;
@@ -229,7 +266,11 @@ bool CPlayBase::StartRecordFile(int frameRate)
     media::AviAddStream(media::SerializeBitmapInfo(m_aviHeaders.videoFormat).data(), m_avi, media::SerializeStreamHeader(m_aviHeaders.video).data(), &m_videoChunkId);
     media::AviAddStream(media::SerializeWaveFormat(m_aviHeaders.audioFormat).data(), m_avi, media::SerializeStreamHeader(m_aviHeaders.audio).data(), &m_audioChunkId);
     m_recordFrameRate = frameRate;
-    m_recordingArmed = true;
+    m_recordFileOpen = true;
+    m_gotKeyFrame = false; // frames (and sound) from the file's first key frame on
+    m_fileHasKeyFrame = false;
+    m_diskFullTold = false;
+    m_stopOwed = true;
     m_recordStartTick = sys::GetTickCount();
     const bool manual = !m_alarmRecording;
     lock.unlock();
@@ -238,19 +279,20 @@ bool CPlayBase::StartRecordFile(int frameRate)
     return true;
 }
 
-int CPlayBase::chunkWritten(int result)
+CPlayBase::Chunk CPlayBase::chunkWritten(int result)
 {
     // Under the record lock.
     if (result == media::kAviTooLarge) {
-        m_recordFrameRate = 0; // the next video frame starts a new file
-        return 0;
+        m_recordFileOpen = false; // the next video frame starts a new file
+        return Chunk::Refused;
     }
     if (result == media::kAviDiskFull) {
+        tellDiskFull();
         if (m_hub)
             m_hub->Request(m_id, CMediaHub::WatchdogRequest::DiskFull);
-        return 0;
+        return Chunk::Refused;
     }
-    return result < 0 ? 1 : 0;
+    return result < 0 ? Chunk::Failed : Chunk::Written;
 }
 
 int CPlayBase::WriteVideoSample(int width, int height, int frameRate, int bitRate, const std::uint8_t* payload, std::uint32_t size, bool keyFrame)
@@ -258,39 +300,56 @@ int CPlayBase::WriteVideoSample(int width, int height, int frameRate, int bitRat
     sys::Locker lock(m_recordLock);
     if (!m_avi)
         return 1;
-    int written = chunkWritten(media::AviWriteChunk(keyFrame ? 1 : 0, m_avi, size, m_videoChunkId, payload));
-    if (written != 0)
-        return written;
-    media::AviMainHeader& main = m_aviHeaders.main;
-    ++main.totalFrames;
-    main.width = static_cast<std::uint32_t>(width);
-    main.height = static_cast<std::uint32_t>(height);
-    main.microSecPerFrame = kMicrosecondsPerSecond / static_cast<std::uint32_t>(frameRate > 0 ? frameRate : kFallbackFrameRate);
-    main.maxBytesPerSec = static_cast<std::uint32_t>(bitRate / kBitsPerByte);
-    media::AviWriteMainHeader(m_avi, media::SerializeMainHeader(main).data());
-
+    switch (chunkWritten(media::AviWriteChunk(keyFrame ? 1 : 0, m_avi, size, m_videoChunkId, payload))) {
+    case Chunk::Failed:
+        return 1;
+    case Chunk::Refused:
+        // Not in the file, so not counted; the pictures after it refer to
+        // it: writing goes on at the next key frame.
+        m_gotKeyFrame = false;
+        return 0;
+    case Chunk::Written:
+        break;
+    }
+    if (keyFrame)
+        m_fileHasKeyFrame = true;
     media::AviStreamHeader& video = m_aviHeaders.video;
     ++video.length;
     const DWORD elapsed = sys::TicksBetween(m_recordStartTick, sys::GetTickCount());
     if (elapsed > 0)
         video.rate = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(static_cast<std::uint64_t>(video.length) * kMillisecondsPerSecond / elapsed));
-    else
+    else if (frameRate > 0)
         video.rate = static_cast<std::uint32_t>(frameRate) * video.scale;
     video.right = static_cast<std::uint16_t>(width);
     video.bottom = static_cast<std::uint16_t>(height);
     m_aviHeaders.videoFormat.width = width;
     m_aviHeaders.videoFormat.height = height;
+
+    media::AviMainHeader& main = m_aviHeaders.main;
+    ++main.totalFrames;
+    main.width = static_cast<std::uint32_t>(width);
+    main.height = static_cast<std::uint32_t>(height);
+    // Without a rate from the camera, the one of the frames' arrival.
+    main.microSecPerFrame = kMicrosecondsPerSecond / (frameRate > 0 ? static_cast<std::uint32_t>(frameRate) : std::max<std::uint32_t>(1, video.rate / std::max<std::uint32_t>(1, video.scale)));
+    main.maxBytesPerSec = static_cast<std::uint32_t>(bitRate / kBitsPerByte);
+    media::AviWriteMainHeader(m_avi, media::SerializeMainHeader(main).data());
     return media::AviRewriteStream(0, m_avi, media::SerializeStreamHeader(video).data(), media::SerializeBitmapInfo(m_aviHeaders.videoFormat).data()) == media::kAviOk ? 0 : 1;
 }
 
 int CPlayBase::WriteAudioSample(const std::uint8_t* pcm, std::uint32_t size)
 {
     sys::Locker lock(m_recordLock);
-    if (!m_avi)
+    // Sound waits for the file's first picture, which is a key frame.
+    if (!m_avi || !m_fileHasKeyFrame)
         return 1;
-    int written = chunkWritten(media::AviWriteChunk(0, m_avi, size, m_audioChunkId, pcm));
-    if (written != 0)
-        return written;
+    switch (chunkWritten(media::AviWriteChunk(0, m_avi, size, m_audioChunkId, pcm))) {
+    case Chunk::Failed:
+        return 1;
+    case Chunk::Refused:
+        return 0;
+    case Chunk::Written:
+        break;
+    }
     m_aviHeaders.audio.length += size / kAudioSampleBytes;
     return media::AviRewriteStream(1, m_avi, media::SerializeStreamHeader(m_aviHeaders.audio).data(), media::SerializeWaveFormat(m_aviHeaders.audioFormat).data()) == media::kAviOk ? 0 : 1;
 }
@@ -300,8 +359,12 @@ bool CPlayBase::StopRecord()
     {
         sys::Locker lock(m_recordLock);
         m_recordingArmed = false;
-        if (!m_avi)
+        m_recordFileOpen = false;
+        // During a rollover no file is open, yet the page was told of one.
+        if (!m_avi && !m_stopOwed)
             return true;
+        ++m_recordStops;
+        m_stopOwed = false;
         m_recordFrameRate = 0;
         m_gotKeyFrame = false;
         m_recordStartTick = 0;

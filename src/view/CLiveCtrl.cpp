@@ -162,6 +162,10 @@ void CLiveCtrl::drawDots(int w, int h)
 void CLiveCtrl::finishFrame(int w, int h)
 {
     drawDots(w, h);
+    // The picture and the marker over it reach the composition surface
+    // under one hold of the window lock, so no present shows one without
+    // the other.
+    sys::Locker lock(m_windowLock);
     compose();
     drawMarker();
 }
@@ -188,14 +192,14 @@ void CLiveCtrl::composePicture(const gfx::YuvPicture& picture, int w, int h)
             drawDots(w, h);
             m_view->ComposeWithin(m_back, zoom, shown, box);
         }
+        drawMarker();
     }
-    drawMarker();
 }
 
+// Under the window lock.
 void CLiveCtrl::drawMarker()
 {
     if (m_screenPtz && m_marker) {
-        sys::Locker lock(m_windowLock);
         if (gfx::Surface* composition = m_view->Composition())
             composition->BltFast(static_cast<DWORD>(m_markerX.load()), static_cast<DWORD>(m_markerY.load()), m_marker, nullptr, gfx::DDBLTFAST_WAIT | gfx::DDBLTFAST_SRCCOLORKEY);
     }

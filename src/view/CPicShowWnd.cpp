@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -33,6 +34,19 @@ constexpr int kGripLines = 3;
 constexpr int kBytesPerPixel = 4;
 constexpr WORD kBitsPerPixel = 32;
 constexpr UINT kTitleCodePage = 936;
+
+// The save chooser's one kind of file, and the question before a file is
+// replaced (UTF-8): in Chinese for the Simplified Chinese base, in English
+// for the others, as the menu item.
+constexpr const char* kJpegFilterName = "jpg";
+constexpr const char* kJpegFilterPattern = "*.jpg";
+struct ReplaceQuestion {
+    const char* caption;
+    const char* text; // the file's path follows
+    const char* button;
+};
+constexpr ReplaceQuestion kReplaceChinese { "保存", "文件已存在，是否替换？\n", "替换" };
+constexpr ReplaceQuestion kReplaceEnglish { "Save", "The file already exists. Replace it?\n", "Replace" };
 
 // The open windows in opening order; free entries (null) at the end.
 std::array<CPicShowWnd*, CPicShowWnd::kMaxOpen> g_open {};
@@ -86,7 +100,7 @@ HWND CPicShowWnd::Create(HWND owner, const std::string& title, const RECT& rect)
     if (!Register(kClassName))
         return nullptr;
     // Top-level: an owned window is no child of its owner.
-    HWND window = CreateEx(kExStyle, kClassName, title.c_str(), kStyle, rect, nullptr, kNoBackground);
+    HWND window = CreateEx(kExStyle, kClassName, title.c_str(), kStyle, rect, nullptr, kBackground);
     if (window)
         enterList(this);
     return window;
@@ -188,24 +202,22 @@ void CPicShowWnd::paintCaption(HDC dc)
 }
 
 // The whole picture stretched to `area`, without keeping its aspect ratio.
-// Nothing is drawn for a picture that does not decode.
+// A picture that does not decode, or that claims more than the largest
+// picture side, leaves the area in the window's background (the size is
+// checked before anything is made for the picture).
 void CPicShowWnd::paintPicture(HDC dc, const RECT& area)
 {
-    if (!m_hasPicture || ui::IsEmpty(area))
+    if (ui::IsEmpty(area))
         return;
+    std::vector<std::uint8_t> pixels;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    if (!media::ProbeJpegSize(m_picture.data(), m_picture.size(), width, height) || !width || !height)
+    if (!m_hasPicture || !decodePicture(pixels, width, height)) {
+        gfx::HBRUSH brush = gfx::CreateSolidBrush(kBackground);
+        gfx::FillRect(dc, &area, brush);
+        gfx::DeleteObject(object(brush));
         return;
-    media::DecoderState decoder;
-    if (!media::DecoderOpen(decoder, media::Codec::Mjpeg, static_cast<int>(width), static_cast<int>(height), media::PixelFormat::Bgra))
-        return;
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * kBytesPerPixel);
-    bool decoded = static_cast<std::size_t>(decoder.outputSize) == pixels.size()
-        && media::DecoderDecode(decoder, m_picture.data(), m_picture.size(), pixels.data());
-    media::DecoderClose(decoder);
-    if (!decoded)
-        return;
+    }
     gfx::BITMAPINFO info {};
     info.bmiHeader.biSize = gfx::kBitmapInfoHeaderSize;
     info.bmiHeader.biWidth = static_cast<LONG>(width);
@@ -215,6 +227,19 @@ void CPicShowWnd::paintPicture(HDC dc, const RECT& area)
     info.bmiHeader.biCompression = gfx::BI_RGB;
     gfx::StretchDIBits(dc, area.left, area.top, ui::Width(area), ui::Height(area), 0, 0, static_cast<int>(width), static_cast<int>(height), pixels.data(),
         &info, gfx::DIB_RGB_COLORS, gfx::SRCCOPY);
+}
+
+bool CPicShowWnd::decodePicture(std::vector<std::uint8_t>& pixels, std::uint32_t& width, std::uint32_t& height) const
+{
+    if (!media::ProbeJpegSize(m_picture.data(), m_picture.size(), width, height) || !width || !height)
+        return false;
+    if (width > media::kMaxPictureSide || height > media::kMaxPictureSide)
+        return false;
+    media::DecoderState decoder;
+    if (!media::DecoderOpen(decoder, media::Codec::Mjpeg, static_cast<int>(width), static_cast<int>(height), media::PixelFormat::Bgra))
+        return false;
+    pixels.resize(static_cast<std::size_t>(width) * height * kBytesPerPixel);
+    return static_cast<std::size_t>(decoder.outputSize) == pixels.size() && media::DecoderDecode(decoder, m_picture.data(), m_picture.size(), pixels.data());
 }
 
 // ---- menu, saving, closing ----
@@ -231,15 +256,22 @@ void CPicShowWnd::showMenu(POINT client)
     ui::TrackPopupMenu(m_menu, TPM_LEFTBUTTON, client.x, client.y, 0, m_hWnd, nullptr);
 }
 
-// Every failure ends the save silently.
+// Every failure ends the save silently; an existing file is replaced only
+// when the person agrees.
 void CPicShowWnd::savePicture()
 {
-    std::string path = ui::ChooseSaveFile("");
+    std::string path = ui::ChooseSaveFile({ "", { { kJpegFilterName, kJpegFilterPattern } } });
     if (path.empty() || m_picture.empty())
         return;
     const std::string extension = kExtension;
     if (path.size() < extension.size() || path.compare(path.size() - extension.size(), extension.size(), extension) != 0)
         path += extension;
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        const ReplaceQuestion& q = m_language == resources::kLanguageSimplifiedChinese ? kReplaceChinese : kReplaceEnglish;
+        if (!ui::AskQuestion({ q.caption, q.text + path, q.button }))
+            return;
+    }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return;

@@ -1,7 +1,8 @@
 #pragma once
 // The snapshot window: a top-level tool window of class "SHOWPIC" that shows
 // one JPEG picture from the camera stretched to its client area, decoded
-// again on every paint, with a one-item context menu that saves the picture
+// again on every paint (one it cannot read, or larger than the live
+// pictures' bound, leaves its background), with a one-item context menu that saves the picture
 // as a ".jpg" file. The control holds fifty of these objects; the open ones
 // are kept in a module-wide list in opening order, and a window that closes
 // sends message 2046 to its owner (the control window) and leaves the list.
@@ -34,6 +35,9 @@ public:
     static constexpr UINT kCommandSave = 1331;
     // The extension a saved picture's name ends in.
     static constexpr const char* kExtension = ".jpg";
+
+    // What the window shows where there is no picture, or one it cannot read.
+    static constexpr COLORREF kBackground = RGB(64, 64, 64);
 
     // The title bar, the close box (a square at its right end) and the grip.
     static constexpr int kCaptionHeight = 24;
@@ -74,6 +78,8 @@ private:
 
     void paint(HDC dc);
     void paintPicture(HDC dc, const RECT& area);
+    // The picture as top-down BGRA rows; false when it does not decode.
+    bool decodePicture(std::vector<std::uint8_t>& pixels, std::uint32_t& width, std::uint32_t& height) const;
     void paintCaption(HDC dc);
     void showMenu(POINT client);
     void savePicture();

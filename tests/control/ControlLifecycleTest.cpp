@@ -160,7 +160,9 @@ TEST_F(Lifecycle, WithoutAKeptSizeTheStartupUsesThePrimaryScreen)
 TEST_F(Lifecycle, ThePostLoginStartupRunsOncePerLogin)
 {
     ui::SetMonitorSizes({ { 1280, 720 } });
+    startCamera();
     auto* c = makeControl(0);
+    ASSERT_TRUE(login(c));
     c->postLoginStartup();
     EXPECT_TRUE(c->PostLoginDone());
     EXPECT_TRUE(c->Hub().IsStarted());
@@ -169,7 +171,7 @@ TEST_F(Lifecycle, ThePostLoginStartupRunsOncePerLogin)
     ui::SetMonitorSizes({ { 1920, 1080 } });
     c->postLoginStartup();
     EXPECT_EQ(c->Hub().GetScreenWidth(), 1280) << "the second run did something";
-    ASSERT_EQ(call(c, "UNRegMy", {}), S_OK); // logging out allows it again
+    ASSERT_EQ(call(c, "UNRegMy", {}), S_OK); // logging out of the road allows it again
     EXPECT_FALSE(c->PostLoginDone());
     c->postLoginStartup();
     EXPECT_EQ(c->Hub().GetScreenWidth(), 1920);

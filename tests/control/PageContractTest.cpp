@@ -341,6 +341,34 @@ TEST_F(Contract, MotionAreasKeepTheRowsTheGridHas)
     EXPECT_EQ(c->Motion().Mask(3), 0) << "a row beyond the grid was stored";
 }
 
+// An older camera sends the sound its device record's stream mode names:
+// OpenAudio asks its media channel for that variant (the wrong one leaves
+// the page silent).
+TEST_F(Contract, TheStreamModeChoosesTheSoundAnOlderCameraIsAskedFor)
+{
+    sim::CameraConfig config;
+    config.deviceKind = 0;
+    auto* c = loggedIn(0, config);
+    ASSERT_EQ(call(c, "LoginSuc", {}), S_OK);
+    ASSERT_EQ(call(c, "Open", { str("") }), S_OK);
+    ASSERT_TRUE(camera->WaitUntil([&] { return camera->ChannelsOpen() > 0; }, 5000));
+    const std::pair<std::uint8_t, int> modes[] = { { kz::kStreamModePlain, kz::kMediaAudio }, { kz::kStreamModeVariant10, kz::kMediaAudioVariant10 },
+        { kz::kStreamModeRawAudio, kz::kMediaAudioVariant11 }, { kz::kStreamModeVariant12, kz::kMediaAudioVariant12 }, { 6, kz::kMediaAudioVariant9 } };
+    for (auto [mode, selector] : modes) {
+        std::vector<std::uint8_t> record(342, 0);
+        record[kz::kStreamModeAt] = mode;
+        send(kz::kMsgDeviceRecord, record);
+        const std::size_t before = camera->MediaControls().size();
+        ASSERT_EQ(call(c, "OpenAudio", {}), S_OK);
+        ASSERT_TRUE(camera->WaitUntil([&] { return camera->MediaControls().size() > before; }, 5000)) << int(mode);
+        auto asked = camera->MediaControls()[before];
+        EXPECT_EQ(asked.op, kz::wire::MediaOp::Start) << int(mode);
+        EXPECT_EQ(asked.a, selector) << "stream mode " << int(mode);
+        ASSERT_EQ(call(c, "CloseAudio", {}), S_OK);
+        ASSERT_TRUE(camera->WaitUntil([&] { return camera->MediaControls().size() > before + 1; }, 5000));
+    }
+}
+
 TEST_F(Contract, TheConnectionFailureOfTheViewIsReported)
 {
     startCamera();
@@ -377,6 +405,51 @@ TEST_F(Contract, AnHttpsPortQueryRunningAtLoginSucKeepsItsAnswer)
     EXPECT_TRUE(ui::RunUntil([&] { return hasEvent(220); }, 5000)) << "the port query's answer was lost";
     EXPECT_EQ(eventsWithCode(220), (std::vector<std::vector<Arg>> { { 220, 0, 443 } }));
     EXPECT_EQ(c->Link().KnownHttpsPort(0), 443);
+}
+
+// Before the road is open there is nothing to log out of: the login on its
+// way goes on, and without a camera address Record arms nothing.
+TEST_F(Contract, WithoutARoadLoggingOutAndAlarmRecordingLeaveTheStateAlone)
+{
+    startCamera();
+    auto* c = makeControl(0);
+    ASSERT_EQ(call(c, "Record", { num(1), str("alarm") }), S_OK);
+    EXPECT_FALSE(c->Live().m_alarmRecording) << "no address, yet armed for an alarm";
+    ASSERT_EQ(call(c, "Login", { str(camera->Address().c_str()), num(camera->Port()), num(camera->WebPort()), str(camera->User().c_str()),
+                                    str(camera->Password().c_str()), num(1), num(7) }),
+        S_OK);
+    ASSERT_FALSE(c->Link().HasRoad());
+    ASSERT_EQ(call(c, "UNRegMy", {}), S_OK);
+    EXPECT_STREQ(c->Link().Record().ip, camera->Address().c_str());
+    EXPECT_TRUE(ui::RunUntil([&] { return c->Link().LoginStatus() == 0; }, 5000)) << "the login was undone before its road opened";
+}
+
+// Locating the camera last logged in to: other cameras that answer the
+// search too (most of them before it), each with its own identifier, are
+// not taken for it.
+TEST_F(Contract, LocatingTheCameraPassesOverOthersThatAnswer)
+{
+    sim::CameraConfig mine;
+    mine.deviceId = "TVXAAAAAAAAA";
+    camera = sim::Camera::Start(mine);
+    ASSERT_TRUE(camera);
+    std::vector<std::unique_ptr<sim::Camera>> strangers;
+    std::string targets;
+    for (char id = 'B'; id <= 'F'; ++id) {
+        sim::CameraConfig other;
+        other.deviceId = "TVX" + std::string(9, id);
+        strangers.push_back(sim::Camera::Start(other));
+        ASSERT_TRUE(strangers.back());
+        targets += "127.0.0.1:" + std::to_string(strangers.back()->SearchPort()) + ",";
+    }
+    setenv("TIRAVEX_SEARCH_TARGETS", (targets + "127.0.0.1:" + std::to_string(camera->SearchPort())).c_str(), 1);
+    auto* c = makeControl(0);
+    ASSERT_TRUE(login(c));
+    script.calls.clear();
+    ASSERT_EQ(call(c, "GetDevIPandPort", { num(1) }), S_OK);
+    EXPECT_TRUE(ui::RunUntil([&] { return hasEvent(208); }, 5000));
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    EXPECT_EQ(eventsWithCode(208), (std::vector<std::vector<Arg>> { { 208, std::string("127.0.0.1"), camera->Port() } }));
 }
 
 TEST_F(Contract, LoggingOutKeepsTheCameraToLocateAgain)

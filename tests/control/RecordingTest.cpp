@@ -9,9 +9,12 @@
 #include "sys/Time.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -130,37 +133,158 @@ TEST_F(Recording, AlarmRecordingsAreNamedByTheirKindAndStartSilently)
     EXPECT_EQ(count(214), 5);
 }
 
+// A recording whose writer never closed it, at `path` with its index file:
+// the two files as they stood, copied aside while `scratch` was written.
+void leaveOpen(const std::string& scratch, const std::string& path)
+{
+    media::AviWriter* w = media::AviOpen(scratch.c_str());
+    ASSERT_NE(w, nullptr);
+    media::AviStreamHeader video {}, audio {};
+    video.fccType = media::kFourccVids;
+    audio.fccType = media::kFourccAuds;
+    std::uint32_t videoId = 0, audioId = 0;
+    media::AviAddStream(media::SerializeBitmapInfo({}).data(), w, media::SerializeStreamHeader(video).data(), &videoId);
+    media::AviAddStream(media::SerializeWaveFormat({}).data(), w, media::SerializeStreamHeader(audio).data(), &audioId);
+    std::vector<std::uint8_t> payload(40000, 7);
+    for (int i = 0; i < 20; ++i)
+        media::AviWriteChunk(1, w, static_cast<std::uint32_t>(payload.size()), videoId, payload.data());
+    fs::copy_file(scratch, path, fs::copy_options::overwrite_existing);
+    fs::copy_file(scratch + "_idx", path + "_idx", fs::copy_options::overwrite_existing);
+    media::AviClose(w);
+}
+
+bool finished(const std::string& path)
+{
+    auto bytes = bytesOf(path);
+    return bytes.size() > 348u && le32(bytes, 4) == bytes.size() - 8;
+}
+
 TEST_F(Recording, ARecordingACrashLeftOpenIsFinishedWhenRecordingStartsThere)
 {
     auto* c = watching();
-    // A recording whose writer never closed it: its file and index file as
-    // they stood, copied aside while it was being written.
     const std::string dir = cameraFolder();
     fs::create_directories(dir);
     const std::string left = dir + "/manual_20250101100000.avi";
-    {
-        const std::string scratch = folder + "/scratch.avi";
-        media::AviWriter* w = media::AviOpen(scratch.c_str());
-        ASSERT_NE(w, nullptr);
-        media::AviStreamHeader video {}, audio {};
-        video.fccType = media::kFourccVids;
-        audio.fccType = media::kFourccAuds;
-        std::uint32_t videoId = 0, audioId = 0;
-        media::AviAddStream(media::SerializeBitmapInfo({}).data(), w, media::SerializeStreamHeader(video).data(), &videoId);
-        media::AviAddStream(media::SerializeWaveFormat({}).data(), w, media::SerializeStreamHeader(audio).data(), &audioId);
-        std::vector<std::uint8_t> payload(40000, 7);
-        for (int i = 0; i < 20; ++i)
-            media::AviWriteChunk(1, w, static_cast<std::uint32_t>(payload.size()), videoId, payload.data());
-        fs::copy_file(scratch, left);
-        fs::copy_file(scratch + "_idx", left + "_idx");
-        media::AviClose(w);
-    }
+    leaveOpen(folder + "/scratch.avi", left);
     ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
-    EXPECT_FALSE(fs::exists(left + "_idx")) << "finished: its index file is gone";
-    auto bytes = bytesOf(left);
-    ASSERT_GT(bytes.size(), 348u);
-    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "the RIFF size is set";
+    EXPECT_TRUE(ui::RunUntil([&] { return !fs::exists(left + "_idx"); }, 5000)) << "finished: its index file is gone";
+    EXPECT_TRUE(finished(left)) << "the RIFF size is set";
     ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+}
+
+// Among the leftovers: a link to an unfinished recording outside the
+// folder, a FIFO as an index file and as a recording, and a recording
+// another writer still holds. Recording starts at once, the clean-up
+// finishes what it may, and nothing else changes.
+TEST_F(Recording, TheLeftoverCleanUpTouchesOnlyTheFoldersOwnFreeFilesAndNeverWaits)
+{
+    auto* c = watching();
+    const std::string dir = cameraFolder();
+    fs::create_directories(dir);
+    const std::string outside = folder + "/elsewhere.avi";
+    leaveOpen(folder + "/scratch.avi", outside);
+    const auto outsideBytes = bytesOf(outside);
+    fs::create_symlink(outside, dir + "/manual_20250101100001.avi");
+    std::ofstream(dir + "/manual_20250101100001.avi_idx").flush();
+    leaveOpen(folder + "/scratch.avi", dir + "/manual_20250101100002.avi");
+    fs::remove(dir + "/manual_20250101100002.avi_idx");
+    ASSERT_EQ(::mkfifo((dir + "/manual_20250101100002.avi_idx").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir + "/manual_20250101100003.avi").c_str(), 0644), 0);
+    std::ofstream(dir + "/manual_20250101100003.avi_idx").flush();
+    // Another view's recording, being written.
+    const std::string held = dir + "/manual_20250101100004.avi";
+    media::AviWriter* writer = media::AviOpen(held.c_str());
+    ASSERT_NE(writer, nullptr);
+    media::AviStreamHeader video {};
+    video.fccType = media::kFourccVids;
+    std::uint32_t videoId = 0;
+    media::AviAddStream(media::SerializeBitmapInfo({}).data(), writer, media::SerializeStreamHeader(video).data(), &videoId);
+    std::vector<std::uint8_t> payload(40000, 7);
+    for (int i = 0; i < 5; ++i)
+        media::AviWriteChunk(1, writer, static_cast<std::uint32_t>(payload.size()), videoId, payload.data());
+    const std::string plain = dir + "/manual_20250101100005.avi";
+    leaveOpen(folder + "/scratch.avi", plain);
+
+    const DWORD before = sys::GetTickCount();
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    EXPECT_LT(sys::GetTickCount() - before, 1000u) << "Record does not wait for the clean-up";
+    ASSERT_TRUE(ui::RunUntil([&] { return !fs::exists(plain + "_idx") && finished(dir + "/manual_20250101100002.avi"); }, 5000))
+        << "the clean-up finishes a plain leftover, and one whose index file is a FIFO by walking it";
+    EXPECT_EQ(bytesOf(outside), outsideBytes) << "nothing outside the folder changes";
+    EXPECT_TRUE(fs::is_symlink(dir + "/manual_20250101100001.avi"));
+    EXPECT_TRUE(fs::is_fifo(dir + "/manual_20250101100002.avi_idx"));
+    EXPECT_TRUE(fs::is_fifo(dir + "/manual_20250101100003.avi"));
+    EXPECT_TRUE(fs::exists(held + "_idx")) << "the held recording keeps its index file";
+    EXPECT_EQ(le32(bytesOf(held), 4), 0u) << "and is not finished under its writer";
+    EXPECT_EQ(media::AviClose(writer), media::kAviOk);
+    EXPECT_TRUE(finished(held));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+}
+
+// The second check of the space, at a new file, runs without the record
+// lock: a stop meanwhile is final, and every recording the page was told
+// of ends with its 214, also when the second check finds no room.
+TEST_F(Recording, AStopDuringARolloverWinsAndEveryRecordingEndsWith214)
+{
+    auto* c = watching();
+    const auto page = std::this_thread::get_id();
+    std::atomic<bool> checking { false }, released { false }, roomy { true };
+    sys::SetDiskFreeQuery([&](const std::string&) {
+        if (std::this_thread::get_id() != page) {
+            checking = true;
+            while (!released)
+                std::this_thread::yield();
+        }
+        return std::optional<std::uint64_t>(roomy ? kThreshold * 4 : kThreshold);
+    });
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return count(213) == 1; }, 5000));
+    camera->SetVideo({ sim::Codec::H264, 320, 240, 15, 5 }); // a new size: a new file
+    ASSERT_TRUE(ui::RunUntil([&] { return checking.load(); }, 5000)) << "the rollover checks the space";
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    released = true;
+    int frames = c->Live().DrawnFrames();
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() >= frames + 5; }, 5000));
+    ui::PumpPending();
+    EXPECT_FALSE(c->Live().m_recordingArmed);
+    EXPECT_EQ(c->Live().RecordFileName(), "");
+    EXPECT_EQ(count(213), 1) << "no new file after the stop";
+    EXPECT_EQ(count(214), 1);
+
+    // A rollover that finds no room ends the recording: 215, then 214.
+    checking = false;
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return count(213) == 2; }, 5000));
+    roomy = false;
+    camera->SetVideo({ sim::Codec::H264, 640, 480, 15, 5 });
+    ASSERT_TRUE(ui::RunUntil([&] { return count(214) == 2; }, 5000));
+    EXPECT_EQ(count(215), 1);
+    EXPECT_FALSE(c->Live().m_recordingArmed);
+}
+
+// A camera whose frames say rate 0 does not know it: one file, its rate
+// taken from the frames' arrival.
+TEST_F(Recording, ACameraThatSaysRate0RecordsOneFileAtTheRateOfArrival)
+{
+    sim::CameraConfig config;
+    config.video = { sim::Codec::Mjpeg, 320, 240, 15, 5, false };
+    auto* c = watching(config);
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+    const std::string file = c->Live().RecordFileName();
+    int frames = c->Live().DrawnFrames();
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() >= frames + 15; }, 5000));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    ui::PumpPending();
+    EXPECT_EQ(count(213), 1);
+    EXPECT_EQ(recordings(), std::vector<std::string> { fs::path(file).filename().string() });
+    auto bytes = bytesOf(file);
+    ASSERT_GT(bytes.size(), 348u);
+    const std::size_t strh = 88 + 12 + 8;
+    EXPECT_GE(le32(bytes, strh + 32), 15u) << "the frames are in the file";
+    EXPECT_NEAR(le32(bytes, strh + 24), 15.0, 5.0) << "the video rate is the arrival's";
+    EXPECT_NEAR(1e6 / le32(bytes, 24 + 8), 15.0, 5.0) << "and so is the main header's frame time";
+    EXPECT_EQ(le32(bytes, 24 + 8 + 24), 2u) << "streams";
 }
 
 TEST_F(Recording, ATakenNameGetsACounter)
@@ -172,6 +296,47 @@ TEST_F(Recording, ATakenNameGetsACounter)
     for (int i = 2; i <= 1000; ++i)
         std::ofstream(base + "_" + std::to_string(i) + ".avi").put('x');
     EXPECT_EQ(CPlayBase::FreeRecordName(base), base) << "all taken: the base name itself";
+}
+
+// Every name of the second taken, the base name too: no file is
+// overwritten, and the page hears that no file could be made.
+TEST_F(Recording, WhenEveryNameOfTheSecondIsTakenNoFileIsOverwritten)
+{
+    auto* c = watching();
+    const std::string dir = cameraFolder();
+    fs::create_directories(dir);
+    const SYSTEMTIME now = sys::GetLocalTime();
+    std::tm start {};
+    start.tm_year = now.wYear - 1900;
+    start.tm_mon = now.wMonth - 1;
+    start.tm_mday = now.wDay;
+    start.tm_hour = now.wHour;
+    start.tm_min = now.wMinute;
+    start.tm_sec = now.wSecond;
+    start.tm_isdst = -1;
+    const std::time_t first = std::mktime(&start);
+    std::vector<std::string> bases;
+    for (int s = 0; s < 4; ++s) { // this second and the next ones
+        const std::time_t at = first + s;
+        std::tm t {};
+        ::localtime_r(&at, &t);
+        char name[64];
+        std::snprintf(name, sizeof name, "manual_%4d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+        const std::string base = dir + "/" + name;
+        bases.push_back(base);
+        std::ofstream(base) << "the user's";
+        std::ofstream(base + ".avi").put('x');
+        for (int i = 2; i <= 1000; ++i)
+            std::ofstream(base + "_" + std::to_string(i) + ".avi").put('x');
+    }
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return count(216) == 1; }, 3000));
+    EXPECT_FALSE(c->Live().m_recordingArmed);
+    EXPECT_EQ(count(213), 0);
+    for (const auto& base : bases) {
+        auto kept = bytesOf(base);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "the user's") << base;
+    }
 }
 
 TEST_F(Recording, TheVideoRateIsFramesPerSecondSinceTheFileBegan)
@@ -296,6 +461,83 @@ TEST_F(FullDisk, FillingUpDeletesTheOldestRecordingsAndRecordingGoesOn)
     ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
     ui::PumpPending();
     EXPECT_EQ(count(214), 1) << "stopped only by the page";
+}
+
+// The whole disk goes to another program's file while recording, with no
+// older recording to delete: the page is told (215), and the recording,
+// closed on the full disk, plays without an error, its headers counting
+// only what it holds.
+TEST_F(FullDisk, WithNothingToDeleteThePageIsToldAndTheRecordingStillPlays)
+{
+    if (!mounted)
+        GTEST_SKIP() << "cannot mount a file system here";
+    sim::CameraConfig config;
+    config.video.keyInterval = 5;
+    auto* c = watching(config);
+    ASSERT_EQ(call(c, "OpenAudio", {}), S_OK);
+    ASSERT_EQ(putText(c, "RecordPath", mount.c_str()), S_OK);
+    ASSERT_EQ(call(c, "Record", { num(1), str("") }), S_OK);
+    ASSERT_TRUE(ui::RunUntil([&] { return !c->Live().RecordFileName().empty(); }, 5000));
+    const std::string writing = c->Live().RecordFileName();
+    ASSERT_TRUE(ui::RunUntil([&] { return fs::file_size(writing) > 200000; }, 5000));
+    {
+        std::ofstream fill(mount + "/filler", std::ios::binary);
+        std::vector<char> block(1 << 16, 'x');
+        while (fill.write(block.data(), static_cast<std::streamsize>(block.size())))
+            ;
+    }
+    ASSERT_TRUE(ui::RunUntil([&] { return count(215) == 1; }, 5000)) << "a refused chunk tells the page";
+    const int frames = c->Live().DrawnFrames();
+    ASSERT_TRUE(ui::RunUntil([&] { return c->Live().DrawnFrames() >= frames + 10; }, 5000));
+    ASSERT_EQ(call(c, "Record", { num(0), str("") }), S_OK);
+    ui::PumpPending();
+    EXPECT_EQ(count(214), 1);
+    EXPECT_EQ(count(215), 1) << "once for the file";
+    EXPECT_FALSE(fs::exists(writing + "_idx")) << "the file was finished";
+    int files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(mount)) {
+        if (e.path().extension() != ".avi")
+            continue;
+        ++files;
+        std::string out;
+        if (FILE* p = ::popen(("ffmpeg -v error -i '" + e.path().string() + "' -f null - 2>&1").c_str(), "r")) {
+            char buffer[4096];
+            while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p))
+                out.append(buffer, n);
+            ::pclose(p);
+        }
+        EXPECT_EQ(out, "") << e.path();
+    }
+    EXPECT_EQ(files, 1);
+    // The counts: the main header's total frames and each stream's length
+    // against the chunks idx1 lists.
+    auto bytes = bytesOf(writing);
+    ASSERT_TRUE(finished(writing));
+    const std::size_t idx1 = 336 + 8 + le32(bytes, 340);
+    ASSERT_EQ(std::string(bytes.data() + idx1, 4), "idx1");
+    std::uint32_t videoChunks = 0, audioBytes = 0;
+    for (std::size_t at = idx1 + 8; at + 16 <= bytes.size(); at += 16) {
+        videoChunks += std::string(bytes.data() + at, 4) == "00dc";
+        audioBytes += std::string(bytes.data() + at, 4) == "01wb" ? le32(bytes, at + 12) : 0;
+    }
+    EXPECT_GT(videoChunks, 10u);
+    EXPECT_EQ(le32(bytes, 24 + 8 + 16), videoChunks) << "total frames";
+    EXPECT_EQ(le32(bytes, 88 + 20 + 32), videoChunks) << "the video stream's length";
+    EXPECT_EQ(le32(bytes, 88 + 124 + 20 + 32), audioBytes / 2) << "the sound's length in samples";
+}
+
+// The folder's files are the user's: the check that a record folder can be
+// written in opens none of them.
+TEST_F(Recording, TheWritabilityCheckLeavesTheFoldersFilesAlone)
+{
+    auto* c = makeControl(0);
+    fs::create_directories(folder + "/mine");
+    std::ofstream(folder + "/mine/test.ts") << "a recording of the user's";
+    ASSERT_EQ(putText(c, "RecordPath", (folder + "/mine").c_str()), S_OK);
+    EXPECT_EQ(getText(c, "RecordPath"), folder + "/mine");
+    auto kept = bytesOf(folder + "/mine/test.ts");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "a recording of the user's");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder + "/mine"), fs::directory_iterator {}), 1) << "the probe is gone";
 }
 
 // ---- the settings files ---------------------------------------------------------------------------

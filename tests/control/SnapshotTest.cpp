@@ -1,8 +1,12 @@
 // Snapshot windows against the simulated camera: the pictures it sends
 // (message 116) open windows that show them stretched and follow the mouse
 // on their title bar, close box and grip; closing keeps the others in
-// opening order, fifty at most are open; saving through the chooser and the
-// menu, with the ".jpg" rule; the title and the menu item per language.
+// opening order, fifty at most are open; every JPEG the decoder reads is
+// shown (progressive and extended ones too), and one it cannot read or that
+// claims a hostile size shows the window's background without costing its
+// memory; saving through the chooser and the menu, with the ".jpg" rule,
+// the ".jpg" filter and a question before a file is replaced; the title and
+// the menu item per language.
 
 #include "support/PageFixture.h"
 
@@ -14,9 +18,12 @@
 #include "gfx/Screen.h"
 #include "ui/Dialogs.h"
 
+#include <turbojpeg.h>
+
 #include <filesystem>
 #include <fstream>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -140,6 +147,22 @@ protected:
             }
     }
 
+    // The window's picture area shows its background colour all over.
+    static void expectBackground(const CPicShowWnd* w)
+    {
+        ui::PumpPending();
+        RECT area = w->PictureRect();
+        POINT origin { area.left, area.top };
+        ui::ClientToScreen(w->GetHwnd(), &origin);
+        const COLORREF b = CPicShowWnd::kBackground;
+        const std::uint32_t rgb = (static_cast<std::uint32_t>(b & 0xFF) << 16) | (b & 0xFF00) | ((b >> 16) & 0xFF);
+        int other = 0;
+        for (int y = 8; y < ui::Height(area) - CPicShowWnd::kGripSize; y += 37)
+            for (int x = 8; x < ui::Width(area) - CPicShowWnd::kGripSize; x += 37)
+                other += gfx::Screen::Get().PixelAt(origin.x + x, origin.y + y) != rgb;
+        EXPECT_EQ(other, 0) << "points not in the background";
+    }
+
     static std::string inCodePage936(const char16_t* text) { return com::WideToMultiByte(text, 936); }
 
     CTiravexCtrl* control = nullptr;
@@ -240,6 +263,80 @@ TEST_F(Snapshots, ClosingKeepsTheOthersInOpeningOrderAndFiftyAtMostAreOpen)
     EXPECT_TRUE(open().empty());
 }
 
+// The same picture coded progressively (SOF2) by TurboJPEG; empty on failure.
+std::vector<std::uint8_t> progressive(const std::vector<std::uint8_t>& baseline)
+{
+    tjhandle transformer = tjInitTransform();
+    if (!transformer)
+        return {};
+    tjtransform transform {};
+    transform.op = TJXOP_NONE;
+    transform.options = TJXOPT_PROGRESSIVE;
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    std::vector<std::uint8_t> result;
+    if (tjTransform(transformer, baseline.data(), baseline.size(), 1, &out, &outSize, &transform, 0) == 0)
+        result.assign(out, out + outSize);
+    tjFree(out);
+    tjDestroy(transformer);
+    return result;
+}
+
+// The offset of the first start-of-frame marker of a JPEG (0 when none).
+std::size_t frameMarkerAt(const std::vector<std::uint8_t>& jpeg)
+{
+    for (std::size_t i = 2; i + 9 < jpeg.size(); i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]))
+        if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xC0 && jpeg[i + 1] <= 0xC2)
+            return i;
+    return 0;
+}
+
+std::size_t peakMemory()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+}
+
+TEST_F(Snapshots, EveryJpegTheDecoderReadsIsShownAndTheOthersLeaveTheBackground)
+{
+    snapshot();
+    ASSERT_EQ(open().size(), 1u);
+    const std::vector<std::uint8_t> baseline = open()[0]->Picture();
+    ASSERT_NE(frameMarkerAt(baseline), 0u);
+
+    // Progressive (SOF2), and extended sequential (SOF1, coded as baseline).
+    std::vector<std::uint8_t> sof2 = progressive(baseline);
+    ASSERT_NE(frameMarkerAt(sof2), 0u);
+    ASSERT_EQ(sof2[frameMarkerAt(sof2) + 1], 0xC2);
+    std::vector<std::uint8_t> sof1 = baseline;
+    sof1[frameMarkerAt(sof1) + 1] = 0xC1;
+    for (const auto& picture : { sof2, sof1 }) {
+        send(kz::kMsgSnapshot, picture);
+        ASSERT_EQ(open().back()->Picture(), picture);
+        expectStretched(open().back());
+    }
+
+    // Each of these opens over the last picture, which must not show through.
+    std::vector<std::uint8_t> broken = baseline;
+    std::fill(broken.begin() + static_cast<std::ptrdiff_t>(frameMarkerAt(broken) + 20), broken.end(), 0x5A);
+    std::vector<std::uint8_t> huge = baseline; // claims 16000 x 16000: a gigabyte as BGRA
+    const std::size_t sof = frameMarkerAt(huge);
+    huge[sof + 5] = huge[sof + 7] = 16000 >> 8;
+    huge[sof + 6] = huge[sof + 8] = 16000 & 0xFF;
+    const std::size_t before = peakMemory();
+    for (const auto& picture : { broken, huge, std::vector<std::uint8_t> { 0xFF, 0xD8, 0xFF } }) {
+        send(kz::kMsgSnapshot, picture);
+        ASSERT_EQ(open().back()->Picture(), picture);
+        expectBackground(open().back());
+        // Painted again as a person drags it: the size is never paid for.
+        ui::InvalidateRect(open().back()->GetHwnd(), nullptr, FALSE);
+        ui::PumpPending();
+    }
+    EXPECT_LT(peakMemory() - before, std::size_t { 256 } << 20) << "a hostile size was allocated";
+    EXPECT_EQ(open().size(), 6u);
+}
+
 TEST_F(Snapshots, SavingWritesThePictureAndAddsJpgUnlessTheNameEndsInIt)
 {
     snapshot();
@@ -260,7 +357,29 @@ TEST_F(Snapshots, SavingWritesThePictureAndAddsJpgUnlessTheNameEndsInIt)
         EXPECT_EQ(bytesOf(folder / written), picture) << chosen;
     }
     EXPECT_EQ(ui::LastShownMenu(), (std::vector<ui::MenuItem> { { MF_STRING, CPicShowWnd::kCommandSave, u"保存" } }));
+    EXPECT_EQ(ui::LastSaveChooser(), (ui::SaveChooser { "", { { "jpg", "*.jpg" } } })) << "the chooser offers JPEG files";
     EXPECT_FALSE(fs::exists(folder / "upper.JPG"));
+
+    // A file that is there is replaced only when the person agrees; with
+    // nobody to ask, it stays.
+    const std::vector<std::uint8_t> mine { 'm', 'i', 'n', 'e' };
+    std::ofstream(folder / "plain.jpg", std::ios::binary | std::ios::trunc) << "mine";
+    for (std::optional<int> answer : { std::optional<int> { ui::IDCANCEL }, std::optional<int> {} }) {
+        if (answer)
+            ui::SetNextDialogAnswer(*answer);
+        ui::SetNextChooserAnswer((folder / "plain").string());
+        menu(w, CPicShowWnd::kCommandSave);
+        ui::PumpPending();
+        EXPECT_EQ(bytesOf(folder / "plain.jpg"), mine);
+    }
+    auto asked = ui::LastMessageBox();
+    ASSERT_TRUE(asked);
+    EXPECT_NE(asked->text.find((folder / "plain.jpg").string()), std::string::npos) << "the question names the file";
+    ui::SetNextDialogAnswer(ui::IDOK);
+    ui::SetNextChooserAnswer((folder / "plain").string());
+    menu(w, CPicShowWnd::kCommandSave);
+    ASSERT_TRUE(ui::RunUntil([&] { return fs::file_size(folder / "plain.jpg") == picture.size(); }, kWaitMs));
+    EXPECT_EQ(bytesOf(folder / "plain.jpg"), picture);
 
     // A cancelled chooser writes nothing; so does a dismissed menu.
     ui::SetNextChooserAnswer(std::nullopt);

@@ -44,6 +44,58 @@ TEST(Contract, ARepliedCgiRequestGetsItsAnswerAndNoTimeOut)
     EXPECT_EQ(run.console.back(), "1 true");
 }
 
+// The camera relays device-information answers over the road (messages 14,
+// 15, 16). On a configuration page they go to the page, the secondary view
+// only passing successes on, and an answer ends the page's pending request
+// without a time-out; on the live page they set the motion grid (spaces
+// around the digits and all), raise event 502 in the main view and event 220
+// in both, and never reach PluginCallBackCGI.
+TEST(Contract, RelayedDeviceAnswersGoToConfigurationPagesOrSetTheLiveViewsState)
+{
+    auto run = testing_support::RunPage("sim", R"JS(
+        var cgi = [], events = [];
+        function PluginCallBackCGI(text, length) { cgi.push(text); }
+        function PluginCallBack(code, a, b) {
+            // The inactive second view reports no login: both have logged in a moment later.
+            if (code === 100 && a === 0) setTimeout(configPages, 1000);
+            if (code === 502) events.push("502 rows:" + (a.indexOf("<motionAreaRows> 8") >= 0));
+            if (code === 220) events.push("220 " + a + ":" + b);
+        }
+        function bytes(text) { var out = []; for (var i = 0; i < text.length; ++i) out.push(text.charCodeAt(i)); return out; }
+        var main = createControl({ Self: 0, x: 0, y: 0, width: 322, height: 242 });
+        var second = createControl({ Self: 1, x: 330, y: 0, width: 322, height: 242 });
+        main.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+        second.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+        function configPages() {
+            main.EnterConfigPage(1);
+            second.EnterConfigPage(2);
+            camera.ignoreCgi(true);
+            second.SendCgiToPlugin("cmd=getDevInfo", 400, 0);
+            camera.sendControl(14, bytes("<CGI_Result><result>0</result><productName>Z1</productName></CGI_Result>"));
+            camera.sendControl(15, bytes("<CGI_Result><result>-2</result></CGI_Result>"));
+            setTimeout(livePage, 800); // past the request's time-out
+        }
+        function livePage() {
+            main.EnterConfigPage(0);
+            second.EnterConfigPage(0);
+            camera.sendControl(15, bytes("<CGI_Result><result>0</result><motionAreaRows> 8</motionAreaRows><motionAreaCols>12 </motionAreaCols></CGI_Result>"));
+            camera.sendControl(16, bytes("<CGI_Result><result>0</result><httpsPort>8443</httpsPort></CGI_Result>"));
+            setTimeout(function () {
+                cgi.sort();
+                events.sort();
+                console.log(JSON.stringify({ cgi: cgi, events: events, rows: main.MotionAreas.split("&area").length - 1 }));
+                host.exit(0);
+            }, 500);
+        }
+    )JS", "relayed-answers");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.console.empty());
+    EXPECT_EQ(run.console.back(), R"({"cgi":["<CGI_Result><result>-2</result></CGI_Result>",)"
+                                  R"("<CGI_Result><result>0</result><productName>Z1</productName></CGI_Result>",)"
+                                  R"("<CGI_Result><result>0</result><productName>Z1</productName></CGI_Result>"],)"
+                                  R"("events":["220 0:8443","220 1:8443","502 rows:true"],"rows":8})");
+}
+
 TEST(Contract, RegisteringWithAWrongPasswordShowsConnectFail)
 {
     auto run = testing_support::RunPage("sim", R"JS(
@@ -90,7 +142,8 @@ namespace {
 TEST(Search, ThePageFindsTheCameraAndTheLoggedInCameraByItsIdentifier)
 {
     unsetenv("TIRAVEX_SEARCH_TARGETS");
-    auto run = testing_support::RunPage("sim,name=Porch", R"JS(
+    // The camera sends its name in UTF-8; the page gets the same characters.
+    auto run = testing_support::RunPage("sim,name=前门 Porch", R"JS(
         function PluginCallBack(code) {
             var args = Array.prototype.slice.call(arguments);
             if (code === 211) console.log("found " + args.slice(1).join("|"));
@@ -105,7 +158,7 @@ TEST(Search, ThePageFindsTheCameraAndTheLoggedInCameraByItsIdentifier)
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_GE(run.console.size(), 2u);
     std::string port = std::to_string(run.camera->Port());
-    EXPECT_EQ(run.console[0], "found Porch|127.0.0.1|" + port + "|101");
+    EXPECT_EQ(run.console[0], "found 前门 Porch|127.0.0.1|" + port + "|101");
     EXPECT_EQ(run.console.back(), "located 127.0.0.1|" + port);
     // The camera sees the road's end when its socket closes, a moment after the page.
     EXPECT_TRUE(run.camera->WaitUntil([&] { return run.camera->RoadsOpen() == 0; }, 2000)) << "locating the camera closes the road";

@@ -107,4 +107,45 @@ TEST_P(Sound, TheCamerasToneIsPlayedAndTheVoiceArrivesInBlocksOfTheCoding)
 
 INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
 
+// A G.726 camera in raw-audio mode (its device record says 4) sends its sound
+// already decoded: it is played as it comes, not decoded again.
+TEST(Sound, AG726CameraInRawModeIsPlayedAsItsPcm)
+{
+    std::string wav = ::testing::TempDir() + "/sound-raw.wav";
+    std::remove(wav.c_str());
+    setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
+    auto run = testing_support::RunPage("sim,audio=1,streammode=4", livePage(1), "sound-raw");
+    unsetenv("TIRAVEX_AUDIO_OUT");
+    ASSERT_EQ(run.exitCode, 0);
+    std::size_t samples = 0;
+    double frequency = wavFrequency(wav, samples);
+    EXPECT_GT(samples, 8000u) << "less than a second of sound was played";
+    EXPECT_NEAR(frequency, 440.0, 15.0);
+}
+
+// A microphone that cannot deliver stops talk: the camera is told (its
+// talk-stop status comes back as event 207), the page hears of the failure
+// (event 300) and no voice was sent. A lost link is reported as event 217.
+TEST(Talk, AFailingMicrophoneStopsTalkAndALostLinkIsReported)
+{
+    setenv("TIRAVEX_AUDIO_IN", (::testing::TempDir() + "/no-such-microphone.wav").c_str(), 1);
+    auto run = testing_support::RunPage("sim", R"JS(
+        var events = [];
+        function PluginCallBack(code, a) {
+            if (code === 207 || code === 217 || code === 300) events.push(code + (code === 217 || code === 300 ? "" : ":" + a));
+            if (code === 100 && a === 0) {
+                v.LoginSuc(); v.Open(""); v.OpenTalk();
+                setTimeout(function () { camera.dropLink(); }, 1500);
+                setTimeout(function () { console.log(events.join(" ") + " " + JSON.stringify(camera.talkBlocks())); host.exit(0); }, 2500);
+            }
+        }
+        var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
+        v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+    )JS", "talk-failing-microphone");
+    unsetenv("TIRAVEX_AUDIO_IN");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.console.empty());
+    EXPECT_EQ(run.console.back(), "300 207:0 217 {}");
+}
+
 }

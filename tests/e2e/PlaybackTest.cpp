@@ -1,9 +1,11 @@
 // End to end: a page plays a recording stored on the simulated camera with
 // its sound, pauses it (the red "PAUSE" in the middle of the picture),
-// resumes, seeks, and the playback ends with its events.
+// resumes, goes full screen by a double click and back with Escape, seeks,
+// and the playback ends with its events.
 
 #include "support/PageFixture.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -28,7 +30,12 @@ constexpr const char* kPage = R"JS(
     }
     function PluginCallBackCGI(text, length) { }
     function pause() { v.PlaybackPause(); setTimeout(shot, 700); }
-    function shot() { host.screenshot("paused.png"); v.PlaybackResume(); setTimeout(seek, 500); }
+    function shot() { host.screenshot("paused.png"); v.PlaybackResume(); setTimeout(full, 300); }
+    function full() {
+        host.mouse("down", 300, 200); host.mouse("up", 300, 200); host.mouse("down", 300, 200); host.mouse("up", 300, 200);
+        setTimeout(function () { host.screenshot("full.png"); host.key("down", "Escape"); host.key("up", "Escape"); setTimeout(back, 300); }, 400);
+    }
+    function back() { host.screenshot("back.png"); setTimeout(seek, 100); }
     function seek() { v.PlaybackSeek(3); }
     v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
 )JS";
@@ -79,6 +86,24 @@ TEST(Playback, ARecordingPlaysWithItsSoundPausesResumesSeeksAndEnds)
     EXPECT_NEAR((left + right) / 2, 321, 40) << "\"PAUSE\" in the middle";
     EXPECT_NEAR((top + bottom) / 2, 241, 50);
     EXPECT_LT(right - left, 200) << "one short word";
+
+    // A double click covered the monitor: the page around the control gave
+    // way to the window, with the picture in the middle; Escape brought the
+    // page back as it was.
+    testing_support::Image full, back;
+    ASSERT_TRUE(full.read(run.folder + "/full.png"));
+    ASSERT_TRUE(back.read(run.folder + "/back.png"));
+    int pageShowing = 0, same = 0, all = 0;
+    for (int y = 500; y < 1080; y += 9)
+        for (int x = 660; x < 1920; x += 9, ++all) {
+            const bool inPicture = std::abs(x - 960) < 260 && std::abs(y - 540) < 200; // may match by chance
+            pageShowing += !inPicture && full.at(x, y) == paused.at(x, y);
+            same += back.at(x, y) == paused.at(x, y);
+        }
+    EXPECT_EQ(pageShowing, 0) << "the page still shows beside the window";
+    const std::uint32_t middle = full.at(960, 540);
+    EXPECT_GT(0.299 * ((middle >> 16) & 0xFF) + 0.587 * ((middle >> 8) & 0xFF) + 0.114 * (middle & 0xFF), 10) << "the picture in the monitor's middle";
+    EXPECT_EQ(same, all) << "the page around the control is as it was";
 }
 
 }

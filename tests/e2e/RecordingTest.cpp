@@ -5,12 +5,15 @@
 
 #include "support/PageFixture.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -252,6 +255,93 @@ TEST_F(Recordings, AKilledPageHostLeavesAFileThatTheToolFinishes)
     std::string why = run(TIRAVEX_BIN_DIR "/tiravex-avifix '" + folder + "/not.avi'", &refused);
     EXPECT_NE(refused, 0);
     EXPECT_FALSE(why.empty());
+}
+
+// The chunk ids idx1 lists, in order ("00dc" pictures, "01wb" sound).
+std::vector<std::string> indexed(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto le32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    std::vector<std::string> ids;
+    constexpr std::size_t kMoviList = 336;
+    if (b.size() < kMoviList + 12)
+        return ids;
+    const std::size_t idx1 = kMoviList + 8 + le32(kMoviList + 4);
+    if (idx1 + 8 > b.size() || std::string(b.data() + idx1, 4) != "idx1")
+        return ids;
+    for (std::size_t at = idx1 + 8; at + 16 <= b.size(); at += 16)
+        ids.emplace_back(b.data() + at, 4);
+    return ids;
+}
+
+// A page host as a program of its own, its standard output to `out`.
+pid_t startHost(const std::string& camera, const std::string& pageFile, const std::string& records, const std::string& out)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::freopen(out.c_str(), "w", stdout);
+        ::execl(TIRAVEX_BIN_DIR "/tiravex-page", "tiravex-page", "--timeout", "60", "--camera", camera.c_str(), "--arg", ("records=" + records).c_str(),
+            "--out", fs::path(out).parent_path().c_str(), pageFile.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+// Two page hosts, each with its own camera on 127.0.0.1, record into one
+// folder, the second starting 6 s after the first. The cameras give a key
+// frame every 3 s (the first) and every 1/3 s, with G.726 sound.
+TEST_F(Recordings, TwoPageHostsRecordIntoOneFolderAndEachFileStartsWithItsPicture)
+{
+    const std::string records = folder + "/records", own = records + "/127.0.0.1";
+    std::ofstream(folder + "/long.js") << recordingPage(1, 14);
+    std::ofstream(folder + "/short.js") << recordingPage(1, 2);
+    const pid_t first = startHost("sim,codec=h264,audio=1,keyint=45,fps=15", folder + "/long.js", records, folder + "/first.out");
+    ASSERT_GT(first, 0);
+    std::string firstFile;
+    for (int i = 0; i < 400 && firstFile.empty(); ++i) {
+        ::usleep(50000);
+        for (const auto& f : aviFiles(records))
+            if (fs::exists(f + "_idx"))
+                firstFile = f;
+    }
+    ASSERT_FALSE(firstFile.empty()) << "the first recording began";
+    // Six seconds into the first recording (the scenario's delay, not a wait
+    // for anything), the second host starts and records for two seconds.
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(6));
+    const pid_t second = startHost("sim,codec=h264,audio=1,keyint=5,fps=15", folder + "/short.js", records, folder + "/second.out");
+    ASSERT_GT(second, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(second, &status, 0), second);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(::waitpid(first, &status, WNOHANG), 0) << "the first still records";
+    EXPECT_TRUE(fs::exists(firstFile + "_idx")) << "its index file stays while it records";
+    ASSERT_EQ(::waitpid(first, &status, 0), first);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const char* out : { "/first.out", "/second.out" }) {
+        std::ifstream in(folder + out);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("events [213,214]"), std::string::npos) << out << ": " << text;
+    }
+
+    auto files = aviFiles(own);
+    ASSERT_EQ(files.size(), 2u);
+    for (const auto& f : files) {
+        SCOPED_TRACE(f);
+        EXPECT_FALSE(fs::exists(f + "_idx"));
+        EXPECT_EQ(run("ffprobe -v error '" + f + "'"), "");
+        EXPECT_EQ(run("ffmpeg -v error -i '" + f + "' -f null -"), "") << "FFmpeg reads it silently";
+        const auto ids = indexed(f);
+        const auto picture = std::find(ids.begin(), ids.end(), "00dc");
+        ASSERT_NE(picture, ids.end()) << "it holds pictures";
+        EXPECT_LE(std::count(ids.begin(), picture, "01wb"), 1) << "sound chunks before the first picture";
+        EXPECT_GT(std::count(picture, ids.end(), "01wb"), 10) << "and sound after it";
+    }
 }
 
 }

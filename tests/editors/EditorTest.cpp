@@ -74,7 +74,7 @@ protected:
         ui::PumpPending();
         ++m_drags;
     }
-    // A click, kept apart from the last one so that no two make a double click.
+    // A click; two quick ones at one point make a double click.
     void click(HWND window, POINT at) { drag(window, at, at); }
 
     void showFrame(CPlayBase& player, int id)
@@ -109,6 +109,13 @@ TEST_F(Editor, ADragFlipsTheCellsItCovers)
     for (int row = 0; row < 10; ++row)
         EXPECT_EQ(motion.Mask(row), 0) << "the same drag, backwards, clears them";
     EXPECT_EQ(motion.MaskString(), "&area0=0&area1=0&area2=0&area3=0&area4=0&area5=0&area6=0&area7=0&area8=0&area9=0");
+
+    // Two quick clicks on a cell, a double click to the window system, are
+    // two presses: the cell flips and flips back.
+    click(motion.GetHwnd(), { 110, 100 });
+    EXPECT_EQ(motion.Mask(3), 0b100);
+    click(motion.GetHwnd(), { 110, 100 });
+    EXPECT_EQ(motion.Mask(3), 0);
 
     motion.SetGridSize(3, 10);
     EXPECT_EQ(motion.MaskString(), "&area0=0&area1=0&area2=0") << "exactly the grid's rows, from 0";

@@ -42,6 +42,12 @@ TEST(CgiText, ElementsAreReadWithinTheirLimits)
     EXPECT_EQ(devlink::ElementDigit(reply, "<ptFlag>", 0), 1);
     EXPECT_EQ(devlink::ElementDigit(reply, "<rs485Flag>", 4), 4);
     EXPECT_EQ(devlink::ElementDigit("<ptFlag>", "<ptFlag>", 0), 0) << "nothing after the tag";
+    // Cameras that pad their values with spaces or line breaks.
+    EXPECT_EQ(devlink::ElementNumber("<motionAreaRows> 8</motionAreaRows>", "<motionAreaRows>", "</motionAreaRows>", 10), 8);
+    EXPECT_EQ(devlink::ElementNumber("<a>\n 12 \t</a>", "<a>", "</a>", 10), 12);
+    EXPECT_EQ(devlink::ElementNumber("<a> 1 2 </a>", "<a>", "</a>", 10), 10) << "spaces inside a number";
+    EXPECT_EQ(devlink::ElementNumber("<a>   </a>", "<a>", "</a>", 10), 10);
+    EXPECT_EQ(devlink::ElementDigit("<ptFlag> 1</ptFlag>", "<ptFlag>", 0), 1);
 }
 
 TEST(CgiText, AccountTextsArePercentEncodedButUnreservedCharactersStay)

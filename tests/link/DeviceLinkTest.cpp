@@ -5,6 +5,9 @@
 
 #include "link/DeviceLink.h"
 
+#include "support/Loopback.h"
+#include "support/Sanitized.h"
+
 #include "sim/Camera.h"
 #include "sys/Thread.h"
 #include "ui/Window.h"
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -111,17 +115,17 @@ TEST_F(DeviceLinkTest, TheDeviceKindOverlaysTheStoredLoginReply)
     EXPECT_EQ(link.DeviceKind(), 100) << "read back from the stored reply's bytes";
 }
 
-TEST_F(DeviceLinkTest, LoggingOutKeepsTheDeviceIdentifierButClearsTheReply)
+// With a road, logging out clears the reply but keeps the identifier (the
+// control's contract tests); without one there is nothing to log out of.
+TEST_F(DeviceLinkTest, LoggingOutWithoutARoadKeepsTheReply)
 {
     link.Open();
     deliver({ { 100, reply(2219, 0, 101, "ABCDEF123456") } });
     ASSERT_EQ(link.LoginStatus(), 0);
-    link.Unregister();
-    EXPECT_EQ(link.LoginStatus(), -1);
-    EXPECT_EQ(link.DeviceKind(), 0);
-    EXPECT_STREQ(link.DeviceNameField(), "");
-    EXPECT_EQ(link.Record().ip[0], 0);
-    EXPECT_STREQ(link.DeviceId(), "ABCDEF123456") << "the camera last logged in to can still be found";
+    EXPECT_FALSE(link.Unregister());
+    EXPECT_EQ(link.LoginStatus(), 0);
+    EXPECT_EQ(link.DeviceKind(), 101);
+    EXPECT_STREQ(link.DeviceId(), "ABCDEF123456");
 }
 
 TEST_F(DeviceLinkTest, WithoutAMailboxMessagesAreDroppedAndFreed)
@@ -178,7 +182,8 @@ namespace {
 // kinds from 100 up, as CGI requests (each reported) below.
 class PtzWorkerTest : public DeviceLinkTest {
 protected:
-    void loginTo(int kind)
+    // `webPort` 0: the camera's own.
+    void loginTo(int kind, int webPort = 0)
     {
         sim::CameraConfig config;
         config.deviceKind = kind;
@@ -186,7 +191,7 @@ protected:
         camera = sim::Camera::Start(config);
         ASSERT_TRUE(camera);
         link.Open();
-        devlink::Credentials login { camera->Address(), camera->Port(), camera->WebPort(), camera->User(), camera->Password(), 1, 1 };
+        devlink::Credentials login { camera->Address(), camera->Port(), webPort ? webPort : camera->WebPort(), camera->User(), camera->Password(), 1, 1 };
         ASSERT_TRUE(link.Login(login));
         ASSERT_TRUE(ui::RunUntil([&] { return link.LoginStatus() == 0 && (kind == 0 || link.DeviceKind() == kind); }, 10000));
         link.ReplaceHttpClient();
@@ -233,6 +238,54 @@ TEST_F(PtzWorkerTest, AnOlderCameraMovesByCgiAndEachMoveIsReported)
                 return d->index == 4;
         return false;
     }, 5000));
+}
+
+
+// A camera whose HTTP port takes no more connections than it has queued and
+// never answers: a CGI move hangs in its connect. Switching screen pan/tilt
+// off, and closing the page (with a port query hanging too), hold the page's
+// thread no longer than the stop's bound: the exchanges are cut short while
+// they run.
+TEST_F(PtzWorkerTest, AStopNeverWaitsBeyondItsBoundForACameraThatNeverAnswers)
+{
+    using Clock = std::chrono::steady_clock;
+    // A queue of one connection, filled: the next connect waits.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = testing_support::LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    int queued = testing_support::ConnectLoopback(port);
+    ASSERT_GE(queued, 0);
+
+    loginTo(0, port);
+    auto moves = [&] { return std::count_if(sink.events.begin(), sink.events.end(), [](const auto& e) { return std::holds_alternative<devlink::PtzDirection>(e); }); };
+    // The bound, and room for a loaded machine (more under a sanitizer).
+    const auto bound = std::chrono::milliseconds(devlink::kPtzWorkerStopMs + (testing_support::kSanitized ? 300 : 100));
+    for (bool closing : { false, true }) {
+        if (closing) {
+            link.StartPtzWorker();
+            ASSERT_TRUE(link.IsPtzWorkerRunning());
+            // An HTTPS-port query hangs there too: both share the bound.
+            devlink::Credentials again { camera->Address(), camera->Port(), port, camera->User(), camera->Password(), 1, 1 };
+            link.Register(again, devlink::kDeviceTypeFull, 0);
+        }
+        const auto before = moves();
+        link.PtzMove(false);
+        // Reported just before the request: the worker is on its way into the connect.
+        ASSERT_TRUE(ui::RunUntil([&] { return moves() > before; }, 5000));
+        auto start = Clock::now();
+        if (closing)
+            link.Close();
+        else
+            link.StopPtzWorker();
+        EXPECT_LT(Clock::now() - start, bound) << (closing ? "closing the page" : "switching screen pan/tilt off") << " waited for the camera";
+        EXPECT_FALSE(link.IsPtzWorkerRunning());
+    }
+    ::close(queued);
+    ::close(listener);
 }
 
 }

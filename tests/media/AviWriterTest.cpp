@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/uio.h>
@@ -330,6 +331,48 @@ TEST(AviWriter, FailedWriteIndexesNothingAndTheNextChunkTakesItsPlace)
         EXPECT_EQ(at32(f, idx1 + 4), 2 * kAviIndexEntrySize);
         EXPECT_EQ(at32(f, idx1 + 8 + 16 + 8), nextPos - (kAviMoviDataPos - 4));
         EXPECT_EQ(f.size(), idx1 + 8 + 2 * kAviIndexEntrySize);
+        std::remove(path.c_str());
+        std::remove((path + kAviIndexSuffix).c_str());
+    }
+}
+
+// The seam: the first write fails with g_failOnceErrno, the others go through.
+int g_failOnceErrno = 0;
+ssize_t failOnce(int fd, const iovec* parts, int count, off_t offset)
+{
+    if (g_failOnceErrno) {
+        errno = std::exchange(g_failOnceErrno, 0);
+        return -1;
+    }
+    return ::pwritev(fd, parts, count, offset);
+}
+
+TEST(AviWriter, ChunksACloseCannotWriteLeaveTheIndexAndTheCounts)
+{
+    for (int error : { EIO, ENOSPC }) {
+        SCOPED_TRACE(error);
+        const std::string path = tempPath("close-fault");
+        Recording r(path);
+        const Bytes small(100, 1), large(kAviWriteBehindBytes, 2), block(kAudioBlock, 3);
+        ASSERT_EQ(r.frame(small, true), kAviOk);
+        ASSERT_EQ(r.frame(large, false), kAviOk); // both written
+        ASSERT_EQ(r.frame(small, false), kAviOk); // held behind, with the sound
+        ASSERT_EQ(r.sound(block), kAviOk);
+        g_failOnceErrno = error;
+        AviSetWriteFunction(r.w, failOnce);
+        bool finished = false;
+        EXPECT_EQ(AviClose(r.w, &finished), error == EIO ? kAviWriteFailed : kAviDiskFull);
+        EXPECT_TRUE(finished) << "the file is whole without them";
+        const Bytes f = readFile(path);
+        const std::size_t idx1 = kAviMoviDataPos + 8 + small.size() + 8 + large.size();
+        EXPECT_EQ(at32(f, idx1), kFourccIdx1);
+        EXPECT_EQ(at32(f, idx1 + 4), 2 * kAviIndexEntrySize);
+        EXPECT_EQ(f.size(), idx1 + 8 + 2 * kAviIndexEntrySize);
+        EXPECT_EQ(at32(f, kAviRiffSizePos), f.size() - 8);
+        EXPECT_EQ(at32(f, kAviMainHeaderPos + 8 + kAviMainTotalFramesOffset), 2u) << "total frames";
+        const std::size_t strh = kAviFirstStreamListPos + kAviListHeaderSize + 8;
+        EXPECT_EQ(at32(f, strh + kAviStreamLengthOffset), 2u) << "video length";
+        EXPECT_EQ(at32(f, strh + kAviStreamListBytes + kAviStreamLengthOffset), 0u) << "audio length";
         std::remove(path.c_str());
         std::remove((path + kAviIndexSuffix).c_str());
     }

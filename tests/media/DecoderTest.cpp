@@ -203,7 +203,7 @@ TEST(ProbeH264Size, AgreesWithARealEncoder)
     }
 }
 
-TEST(ProbeJpegSize, FindsSof0BehindOtherSegmentsAndNothingElse)
+TEST(ProbeJpegSize, FindsTheFrameHeaderBehindOtherSegmentsAndNothingElse)
 {
     auto jpeg = testing_support::EncodeJpeg(176, 144, 0);
     ASSERT_GT(jpeg.size(), 100u);
@@ -221,7 +221,12 @@ TEST(ProbeJpegSize, FindsSof0BehindOtherSegmentsAndNothingElse)
 
     std::vector<std::uint8_t> progressive = manual;
     progressive[14] = 0xC2;
-    EXPECT_FALSE(ProbeJpegSize(progressive.data(), progressive.size(), w, h));
+    w = h = 0;
+    EXPECT_TRUE(ProbeJpegSize(progressive.data(), progressive.size(), w, h)) << "a progressive picture's size";
+    EXPECT_EQ(w, 640u);
+    std::vector<std::uint8_t> table = manual;
+    table[14] = 0xC4; // a Huffman table in the frame markers' range
+    EXPECT_FALSE(ProbeJpegSize(table.data(), table.size(), w, h));
     std::vector<std::uint8_t> notJpeg = manual;
     notJpeg[1] = 0xD9;
     EXPECT_FALSE(ProbeJpegSize(notJpeg.data(), notJpeg.size(), w, h));

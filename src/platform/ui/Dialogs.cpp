@@ -18,6 +18,7 @@ struct DialogState {
     bool preset = false;
     std::optional<std::string> answer;
     std::optional<MessageBoxRecord> lastBox;
+    std::optional<SaveChooser> lastSaveChooser;
     std::optional<int> nextDialogAnswer;
     bool answerable = false;
 };
@@ -38,10 +39,12 @@ bool takePreset(std::optional<std::string>& out)
     return true;
 }
 
-// Runs zenity with the given arguments when a display is there.
+bool zenityThere() { return std::getenv("DISPLAY") && std::system("command -v zenity > /dev/null 2>&1") == 0; }
+
+// Runs zenity's file chooser with the given arguments when a display is there.
 std::string askZenity(const std::string& arguments)
 {
-    if (!std::getenv("DISPLAY") || std::system("command -v zenity > /dev/null 2>&1") != 0)
+    if (!zenityThere())
         return {};
     std::string command = "zenity --file-selection " + arguments + " 2>/dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -111,7 +114,36 @@ bool DialogsAnswerable()
 
 std::string ChooseFolder() { return choose("--directory"); }
 std::string ChooseOpenFile() { return choose(""); }
-std::string ChooseSaveFile(const std::string& suggestedName) { return choose("--save --filename=" + quoted(suggestedName)); }
+std::string ChooseSaveFile(const SaveChooser& chooser)
+{
+    {
+        std::lock_guard lock(dialogs().mutex);
+        dialogs().lastSaveChooser = chooser;
+    }
+    std::string arguments = "--save --filename=" + quoted(chooser.suggestedName);
+    for (const FileFilter& filter : chooser.filters)
+        arguments += " --file-filter=" + quoted(filter.name + " | " + filter.pattern);
+    return choose(arguments);
+}
+
+std::optional<SaveChooser> LastSaveChooser()
+{
+    std::lock_guard lock(dialogs().mutex);
+    return dialogs().lastSaveChooser;
+}
+
+bool AskQuestion(const MessageBoxRecord& question)
+{
+    ShowMessageBox(question);
+    if (std::optional<int> answer = TakeNextDialogAnswer())
+        return *answer == IDOK;
+    if (!DialogsAnswerable() || !zenityThere())
+        return false;
+    std::string command = "zenity --question --no-markup --title=" + quoted(question.caption) + " --text=" + quoted(question.text) + " --ok-label=" + quoted(question.button)
+        + " > /dev/null 2>&1";
+    int status = std::system(command.c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 void ShowMessageBox(const MessageBoxRecord& box)
 {

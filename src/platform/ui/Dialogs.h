@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -44,8 +45,25 @@ void SetNextChooserAnswer(std::optional<std::string> answer);
 std::string ChooseFolder();
 // An existing file to open, or "" when cancelled.
 std::string ChooseOpenFile();
-// A file name to save to, or "" when cancelled.
-std::string ChooseSaveFile(const std::string& suggestedName);
+// A kind of file a chooser offers: its name and its pattern ("jpg", "*.jpg").
+struct FileFilter {
+    std::string name;
+    std::string pattern;
+    bool operator==(const FileFilter&) const = default;
+};
+// What a save chooser offers: a suggested name and the kinds of file, the
+// first chosen at the start.
+struct SaveChooser {
+    std::string suggestedName;
+    std::vector<FileFilter> filters;
+    bool operator==(const SaveChooser&) const = default;
+};
+// A file name to save to, or "" when cancelled. The chooser does not ask
+// about an existing file: the caller knows the final name (AskQuestion).
+std::string ChooseSaveFile(const SaveChooser& chooser);
+// The last save chooser asked for (shown, answered in advance or
+// cancelled), for checks.
+std::optional<SaveChooser> LastSaveChooser();
 
 // What a dialog showed (or would have shown), for checks.
 struct MessageBoxRecord {
@@ -56,5 +74,13 @@ struct MessageBoxRecord {
 // Records the box as the last one.
 void ShowMessageBox(const MessageBoxRecord& box);
 std::optional<MessageBoxRecord> LastMessageBox();
+
+// A question with two answers (`button` names the one that agrees): true
+// when the person agrees. A preset answer of the next dialog
+// (SetNextDialogAnswer: IDOK agrees) wins and nothing is shown; otherwise
+// zenity asks when a person is at the screen (DialogsAnswerable) and it is
+// there; with nobody to ask the answer is no. Recorded as the last message
+// box.
+bool AskQuestion(const MessageBoxRecord& question);
 
 }

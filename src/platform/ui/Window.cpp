@@ -64,7 +64,9 @@ State& state()
 {
     static State* s = [] {
         auto* created = new State;
+        // The system's static class takes double clicks.
         WNDCLASS plain;
+        plain.style = CS_DBLCLKS;
         plain.lpszClassName = "static";
         created->classes["static"] = plain;
         return created;

@@ -72,7 +72,8 @@ protected:
 bool RegisterClass(const WNDCLASS& windowClass);
 bool IsClassRegistered(const std::string& className);
 
-// Makes a window of a registered class ("static" always exists). Sends
+// Makes a window of a registered class ("static" always exists and, as the
+// system's, takes double clicks). Sends
 // WM_CREATE (-1 from it fails the creation: the window is destroyed and null
 // returned) and then WM_SIZE. `handler` may be null.
 HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::string& windowName, DWORD style, int x, int y, int width, int height, HWND parent, WindowHandler* handler = nullptr);
