@@ -26,6 +26,7 @@ enum class ItemType : std::uint8_t {
     End = 6, // the session ended; text: why
     Microphone = 7, // "1": the controls want the microphone now, "0": no more
     Cursor = 8, // JSON {"css": name, "width", "height", "hot": [x, y], "argb": [words]}: the pointer's shape
+    Download = 9, // a file a control saved, for the browser to download: its name (the item's number is its length), then its bytes
 };
 constexpr std::size_t kItemHeaderBytes = 12;
 

@@ -88,6 +88,9 @@ constexpr std::pair<const char*, const char*> kFileTypes[] = {
     { ".wasm", "application/wasm" },
 };
 constexpr const char* kOtherFileType = "application/octet-stream";
+constexpr const char* kRecordingType = "video/x-msvideo";
+// A recording is read and sent this much at a time.
+constexpr std::size_t kRecordingChunk = 256 * 1024;
 
 std::string randomHex(int bytes)
 {
@@ -266,6 +269,32 @@ struct BridgeServer::Session {
         std::optional<std::string> answer = std::move(replies[id]);
         replies.erase(id);
         return answer;
+    }
+
+    // Ask, within the page's share of waiting requests; false (and the
+    // refusal sent) when the page has too many waiting or the worker does
+    // not answer.
+    bool AskForPage(const json& request, httplib::Response& res, std::string& answer)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (asking >= kMaxAsking) {
+                refuse(res, 503, "too many requests of this page at once");
+                return false;
+            }
+            ++asking;
+        }
+        auto reply = Ask(request, std::chrono::duration_cast<std::chrono::seconds>(kReplyTimeout));
+        {
+            std::lock_guard lock(mutex);
+            --asking;
+        }
+        if (!reply) {
+            refuse(res, 504, "the page's controls did not answer");
+            return false;
+        }
+        answer = std::move(*reply);
+        return true;
     }
 
     void ReadWorker()
@@ -527,8 +556,9 @@ void BridgeServer::routes()
                 res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + m_token + "; Path=/; HttpOnly; SameSite=Strict");
         }
         const bool changesState = req.method != "GET" && req.method != "HEAD";
-        const bool isStream = req.path.size() > 7 && req.path.compare(req.path.size() - 7, 7, "/stream") == 0;
-        if (changesState || isStream) {
+        // The stream and a page's recordings are read only by the page itself.
+        const bool ofSession = req.path.rfind("/tiravex/s/", 0) == 0;
+        if (changesState || ofSession) {
             const std::string origin = req.get_header_value("Origin");
             const std::string site = req.get_header_value("Sec-Fetch-Site");
             if ((!origin.empty() && origin != "http://" + host) || (!site.empty() && site != "same-origin" && site != "none")) {
@@ -617,25 +647,66 @@ void BridgeServer::routes()
         }
         if (what != "call")
             request["op"] = what;
-        {
-            std::lock_guard lock(session->mutex);
-            if (session->asking >= kMaxAsking) {
-                refuse(res, 503, "too many requests of this page at once");
-                return;
-            }
-            ++session->asking;
-        }
-        auto answer = session->Ask(request, std::chrono::duration_cast<std::chrono::seconds>(kReplyTimeout));
-        {
-            std::lock_guard lock(session->mutex);
-            --session->asking;
-        }
-        if (!answer) {
-            refuse(res, 504, "the page's controls did not answer");
+        std::string answer;
+        if (!session->AskForPage(request, res, answer))
+            return;
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(answer, kJson);
+    });
+
+    // The page's recordings (host/PageRecordings.h): the list, and one of
+    // them by the number the list gave it. The path comes from the worker,
+    // which checked that it lies under the record folder; it is opened
+    // without following a link.
+    http.Get(R"(/tiravex/s/([0-9a-f]+)/recordings)", [this](const httplib::Request& req, httplib::Response& res) {
+        auto session = findSession(req.matches[1]);
+        if (!session) {
+            refuse(res, 404, "no such session");
             return;
         }
+        std::string answer;
+        if (!session->AskForPage(json { { "op", "recordings" } }, res, answer))
+            return;
         res.set_header("Cache-Control", "no-store");
-        res.set_content(*answer, kJson);
+        res.set_content(answer, kJson);
+    });
+    http.Get(R"(/tiravex/s/([0-9a-f]+)/recording/([0-9]{1,15}))", [this](const httplib::Request& req, httplib::Response& res) {
+        auto session = findSession(req.matches[1]);
+        if (!session) {
+            refuse(res, 404, "no such session");
+            return;
+        }
+        std::string answer;
+        if (!session->AskForPage(json { { "op", "recording" }, { "id", std::stoull(req.matches[2]) } }, res, answer))
+            return;
+        const json found = json::parse(answer, nullptr, false);
+        if (!found.is_object() || !found.contains("path") || !found["path"].is_string()) {
+            refuse(res, 404, "no such recording");
+            return;
+        }
+        const std::string path = found["path"].get<std::string>();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            if (fd >= 0)
+                ::close(fd);
+            refuse(res, 404, "no such recording");
+            return;
+        }
+        const std::string name = path.substr(path.rfind('/') + 1);
+        res.set_header("Cache-Control", "no-store");
+        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+        auto file = std::make_shared<int>(fd);
+        res.set_content_provider(
+            static_cast<std::size_t>(info.st_size), kRecordingType,
+            [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                std::string chunk(std::min(length, kRecordingChunk), '\0');
+                const ssize_t n = ::pread(*file, chunk.data(), chunk.size(), static_cast<off_t>(offset));
+                if (n <= 0)
+                    return false; // the file shrank: the download ends short
+                return sink.write(chunk.data(), static_cast<std::size_t>(n));
+            },
+            [file](bool) { ::close(*file); });
     });
 
     http.Post(R"(/tiravex/s/([0-9a-f]+)/(input|talk|close))", [this](const httplib::Request& req, httplib::Response& res) {

@@ -2,6 +2,8 @@
 
 #include "host/BridgeProtocol.h"
 #include "host/BridgeRequest.h"
+#include "host/PageDownloads.h"
+#include "host/PageRecordings.h"
 #include "host/PageSite.h"
 #include "host/WorkerLink.h"
 
@@ -17,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -27,6 +31,7 @@
 #include <mutex>
 #include <limits>
 #include <set>
+#include <vector>
 #include <stdexcept>
 #include <thread>
 
@@ -225,10 +230,14 @@ private:
     json eventsSince(std::uint64_t have) const;
     json createControl(const json& request);
     json invokeMember(const json& request);
+    // Remembers what the page's recordings need of a member call.
+    void noteMember(const json& request);
     void answerWaitingCalls();
     void updateLayout();
     // Tells the page when the pointer's shape changed.
     void updateCursor();
+    // Hands what a control saved to the page as a download.
+    void sendDownloads();
     std::uint32_t windowView(HWND window);
     void sendPicture(present::StreamPicture&& picture);
     void sendSound(int device, const std::int16_t* samples, std::size_t count);
@@ -257,6 +266,10 @@ private:
     std::string m_lastLayout;
     std::string m_lastCursor; // what the page was told: a picture's serial or a shape's name
     std::unique_ptr<present::StreamPresenter> m_presenter;
+    PageDownloads m_downloads;
+    PageRecordings m_recordings;
+    std::map<std::uint32_t, std::string> m_cameraAddresses; // control -> the address it logs in to
+    std::vector<control::CTiravexCtrl*> m_releasing; // released by the page while a modal loop ran
 
     // Pictures sent and not yet written to the page (presenter's thread and reader).
     std::mutex m_flowMutex;
@@ -302,6 +315,9 @@ PageWorker::~PageWorker()
     for (auto& [handle, c] : m_controls)
         c->Release();
     m_controls.clear();
+    for (auto* c : m_releasing)
+        c->Release();
+    m_releasing.clear();
     m_presenter.reset();
     if (m_site)
         m_site->SetScript(nullptr);
@@ -362,6 +378,7 @@ bool PageWorker::start()
         m_microphone = on;
         m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Microphone, 0, on ? "1" : "0"));
     });
+    m_downloads.Arm();
     ui::SetTimer(m_mailbox, kLayoutTimer, kLayoutTimerMs);
     m_reader = std::thread([this] { readLoop(); });
     reply(id, json { { "ok", true } });
@@ -425,6 +442,12 @@ LRESULT PageWorker::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             answerWaitingCalls();
             updateLayout();
             updateCursor();
+            sendDownloads();
+            if (!m_releasing.empty() && ui::ModalLoopDepth() == 0) {
+                for (auto* c : m_releasing)
+                    c->Release();
+                m_releasing.clear();
+            }
         }
         return 0;
     default:
@@ -485,6 +508,13 @@ void PageWorker::RaiseEvent(const std::string& name, json arguments)
         m_events.pop_front();
 }
 
+void PageWorker::sendDownloads()
+{
+    if (auto file = m_downloads.Take())
+        m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Download, static_cast<std::uint32_t>(file->name.size()), file->name + file->bytes));
+    m_downloads.Arm();
+}
+
 json PageWorker::eventsSince(std::uint64_t have) const
 {
     json events = json::array();
@@ -514,7 +544,10 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
             throw std::domain_error("not a count");
         RunningCall call { id, ui::ModalLoopDepth(), request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : 0 };
         m_calls.push_back(&call);
+        m_downloads.Cancel(); // a member's chooser would ask on the server's display
         json answer = invokeMember(request);
+        m_downloads.Arm();
+        noteMember(request);
         m_calls.pop_back();
         if (!call.answered) {
             answer["events"] = eventsSince(call.have);
@@ -532,13 +565,48 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         reply(id, json { { "ok", true } });
         return;
     }
+    if (op == "recordings") {
+        reply(id, json { { "recordings", m_recordings.List() } });
+        return;
+    }
+    if (op == "recording" && request.contains("id") && IntegerIn(request["id"], 0, kMaxCount)) {
+        auto path = m_recordings.PathOf(static_cast<std::uint64_t>(request["id"].get<double>()));
+        reply(id, path ? json { { "path", *path } } : json { { "error", "no such recording" } });
+        return;
+    }
     if (op == "destroy" && c) {
+        // The page released the object: what the control said while it
+        // closed reaches the page with the answer, before anything of the
+        // control that the page makes next.
+        if (request.contains("have") && !IntegerIn(request["have"], 0, kMaxCount))
+            throw std::domain_error("not a count");
+        const std::uint64_t have = request.contains("have") ? static_cast<std::uint64_t>(request["have"].get<double>()) : m_lastEvent;
         m_controls.erase(request["control"].get<std::uint32_t>());
-        c->Release();
-        reply(id, json { { "ok", true } });
+        m_cameraAddresses.erase(request["control"].get<std::uint32_t>());
+        // A modal loop (a dialog, a menu) may run inside the control's own
+        // code: it goes once no modal loop runs.
+        if (ui::ModalLoopDepth() > 0)
+            m_releasing.push_back(c);
+        else
+            c->Release();
+        reply(id, json { { "ok", true }, { "events", eventsSince(have) } });
         return;
     }
     reply(id, json { { "error", "unknown request" } });
+}
+
+void PageWorker::noteMember(const json& request)
+{
+    if (!controlOf(request) || request.value("op", "") != "call" || !request.contains("args") || !request["args"].is_array() || request["args"].empty())
+        return;
+    std::string name = request.value("name", "");
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    const std::uint32_t handle = request["control"].get<std::uint32_t>();
+    const json& first = request["args"][0];
+    if ((name == "login" || name == "regmy") && first.is_string())
+        m_cameraAddresses[handle] = first.get<std::string>();
+    else if (name == "record" && ((first.is_boolean() && first.get<bool>()) || (first.is_number() && first.get<double>() != 0)))
+        m_recordings.Recorded(m_cameraAddresses[handle]);
 }
 
 json PageWorker::createControl(const json& request)

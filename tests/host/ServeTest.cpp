@@ -600,3 +600,283 @@ TEST(StreamPeer, APageWhoseBrowserStopsAnsweringEndsWhileItsStreamIsOpen)
     EXPECT_EQ(server.Stop(), 0);
 }
 }
+
+// The project's own camera page, as a person uses it all day.
+class Viewer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (testing_support::ChromiumProgram().empty())
+            GTEST_SKIP() << "no Chromium";
+        // The server's controls record into a home and settings of this test's own.
+        home = outputFolder() + "/home-" + std::to_string(::getpid());
+        ASSERT_EQ(std::system(("rm -rf '" + home + "' && mkdir -p '" + home + "/settings'").c_str()), 0);
+        const std::string ownHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("TIRAVEX_SETTINGS_DIR", (home + "/settings").c_str(), 1);
+        const bool started = server.Start(TIRAVEX_PAGES_WEB, "sim");
+        ::setenv("HOME", ownHome.c_str(), 1);
+        ::unsetenv("TIRAVEX_SETTINGS_DIR");
+        ASSERT_TRUE(started);
+        ASSERT_TRUE(browser.Start()) << "Chromium did not start";
+        ASSERT_TRUE(browser.Open(server.Url() + pageName(), page));
+        const std::string path = "/" + pageName().substr(0, pageName().find('?'));
+        ASSERT_TRUE(page.WaitFor("location.pathname == '" + path + "' && document.readyState == 'complete'", kLoginMs));
+        // The tests' measures of the picture.
+        std::ifstream probe(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
+        std::stringstream text;
+        text << probe.rdbuf();
+        ASSERT_FALSE(page.Eval(text.str() + "\n; true").is_null());
+    }
+    void TearDown() override
+    {
+        browser.Stop();
+        EXPECT_EQ(server.Stop(), 0) << "tiravex-serve did not end cleanly";
+    }
+
+    // A person's click on the middle of the element `selector`.
+    void click(const std::string& selector)
+    {
+        Json at = page.Eval("(function () { var e = document.querySelector(\"" + selector + "\"); e.scrollIntoView({ block: 'center' });"
+                            " var r = e.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+        ASSERT_TRUE(at.is_array()) << selector;
+        page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left");
+        page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left");
+    }
+    // Types `text` into the field `selector`, replacing what it held.
+    void type(const std::string& selector, const std::string& text)
+    {
+        click(selector);
+        page.Eval("document.querySelector(\"" + selector + "\").select(), 1");
+        page.Call("Input.insertText", Json { { "text", text } });
+    }
+    // Whether the page's window `box` shows something other than black.
+    static std::string drawn(const std::string& box)
+    {
+        return "(function () { var c = " + box + ".firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+               " for (var i = 0; i < d.length; i += 16) if (d[i] + d[i + 1] + d[i + 2] > 96) return true; return false; })()";
+    }
+    virtual std::string pageName() const { return "viewer.html"; }
+    std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
+
+    // The first file named *`ending` that appears in `folder` within `timeoutMs`.
+    static std::string fileIn(const std::string& folder, const std::string& ending, int timeoutMs)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        do {
+            if (DIR* dir = ::opendir(folder.c_str())) {
+                std::string found;
+                while (dirent* entry = ::readdir(dir)) {
+                    const std::string name = entry->d_name;
+                    if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+                        found = folder + "/" + name;
+                }
+                ::closedir(dir);
+                if (!found.empty())
+                    return found;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } while (std::chrono::steady_clock::now() < until);
+        return {};
+    }
+    static std::string contents(const std::string& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+    // The browser's downloads land in a fresh folder.
+    std::string downloadsFolder()
+    {
+        const std::string folder = home + "/downloads";
+        if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0)
+            return {};
+        if (page.Call("Page.setDownloadBehavior", Json { { "behavior", "allow" }, { "downloadPath", folder } }).contains("error"))
+            return {};
+        return folder;
+    }
+
+    std::string home;
+
+    ServeProcess server;
+    Chromium browser;
+    CdpPage page;
+};
+
+TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfterTheLinkDropsItComesBackByItself)
+{
+    // Nothing listens on port 1 here: the page says so in words.
+    const std::string port = page.Eval("document.getElementById('port').value").get<std::string>();
+    type("#port", "1");
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("/cannot be reached/.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    type("#port", port);
+
+    type("#password", "not-the-password");
+    click("input[value=Login]");
+    ASSERT_TRUE(page.WaitFor("/password/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    EXPECT_EQ(status().find("status"), std::string::npos) << status();
+    EXPECT_EQ(status().find("again"), std::string::npos) << "a refused password is not tried again: " << status();
+    page.Screenshot(outputFolder() + "/viewer-wrong-password.png");
+
+    type("#password", server.Camera("account")["password"].get<std::string>());
+    click("input[value=Login]");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture after the right password: " << status();
+    page.Screenshot(outputFolder() + "/viewer-live.png");
+
+    // The camera drops the link: the page says so, tries again after a
+    // wait it shows, and the picture comes back by itself.
+    page.Eval("IPCam.markedOld = true");
+    server.Camera("dropLink");
+    ASSERT_TRUE(page.WaitFor("/again/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
+    page.Screenshot(outputFolder() + "/viewer-reconnecting.png");
+    EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", 30000)) << "the picture did not come back: " << status() << page.Eval("document.getElementById('events').value");
+    page.Screenshot(outputFolder() + "/viewer-back.png");
+    // Only the fresh control holds the camera: the released ones let go.
+    EXPECT_LE(server.Camera("roadsOpen").get<int>(), 1);
+}
+
+TEST_F(Viewer, ASnapshotSavedFromItsWindowIsTheBrowsersDownload)
+{
+    const std::string folder = downloadsFolder();
+    ASSERT_FALSE(folder.empty());
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    // A member's chooser opens nothing on the server's display: it is cancelled.
+    EXPECT_EQ(page.Eval("IPCam.ManualRecordPath"), Json(""));
+
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    click("input[value=Snapshot]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
+    ASSERT_TRUE(page.WaitFor(drawn(windows + "[0]"), 5000)) << "the snapshot window shows no picture";
+    Json centre = page.Eval("(function () { var w = " + windows + "[0]; w.scrollIntoView({ block: 'center' }); var r = w.getBoundingClientRect();"
+                            " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    ASSERT_TRUE(centre.is_array());
+    page.Mouse("mousePressed", centre[0].get<double>(), centre[1].get<double>(), "right");
+    page.Mouse("mouseReleased", centre[0].get<double>(), centre[1].get<double>(), "right");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 2 && " + drawn(windows + "[1]"), 5000)) << "no menu on the snapshot window";
+    Json item = page.Eval("(function () { var r = " + windows + "[1].getBoundingClientRect(); return [r.left + 20, r.top + Math.min(r.height / 2, 10)]; })()");
+    page.Screenshot(outputFolder() + "/viewer-snapshot-menu.png");
+    page.Mouse("mouseMoved", item[0].get<double>(), item[1].get<double>());
+    page.Mouse("mousePressed", item[0].get<double>(), item[1].get<double>(), "left");
+    page.Mouse("mouseReleased", item[0].get<double>(), item[1].get<double>(), "left");
+
+    // The picture lands in the browser's downloads as a JPEG file.
+    const std::string saved = fileIn(folder, ".jpg", kPictureMs);
+    ASSERT_FALSE(saved.empty()) << "no download in " << folder;
+    const std::string bytes = contents(saved);
+    ASSERT_GT(bytes.size(), 1000u);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xD8")) << "not a JPEG";
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\xFF\xD9")) << "not a whole JPEG";
+}
+
+TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
+{
+    const std::string folder = downloadsFolder();
+    ASSERT_FALSE(folder.empty());
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    click("#record");
+    const std::string recorded = home + "/IPCamRecord/" + server.Camera("account")["address"].get<std::string>();
+    ASSERT_FALSE(fileIn(recorded, ".avi", kPictureMs).empty()) << "nothing recorded in " << recorded;
+    // Two seconds of pictures, as the page shows them.
+    page.Eval("window.recordedFrom = Tiravex.stats.pictures, 1");
+    ASSERT_TRUE(page.WaitFor("Tiravex.stats.pictures > recordedFrom + 40", kPictureMs));
+    click("#record");
+    ASSERT_TRUE(page.WaitFor("document.getElementById('recordings').rows.length == 2 && /[1-9]/.test(document.getElementById('recordings').rows[1].cells[2].textContent)", kPictureMs))
+        << page.Eval("document.getElementById('recordings').innerText");
+    page.Screenshot(outputFolder() + "/viewer-recordings.png");
+    const Json row = page.Eval("Array.prototype.map.call(document.getElementById('recordings').rows[1].cells, function (c) { return c.textContent; })");
+    EXPECT_TRUE(row[0].get<std::string>().rfind("manual_", 0) == 0) << row;
+    EXPECT_EQ(row[1].get<std::string>().size(), 19u) << row; // YYYY-MM-DD hh:mm:ss
+    EXPECT_NE(row[3].get<std::string>().find("B"), std::string::npos) << row;
+
+    click("#recordings a");
+    const std::string downloaded = fileIn(folder, ".avi", kPictureMs);
+    ASSERT_FALSE(downloaded.empty()) << "no download in " << folder;
+    const std::string original = fileIn(recorded, ".avi", 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    while (contents(downloaded).size() < contents(original).size() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(contents(downloaded) == contents(original)) << "the download is not the recording";
+
+    // Only this page, by the number its list gave: not another session, not
+    // another site, not a path.
+    const std::string link = page.Eval("document.querySelector('#recordings a').getAttribute('href')").get<std::string>();
+    httplib::Client client("127.0.0.1", server.Port());
+    auto other = client.Post("/tiravex/session", R"({"screen":[1280,720],"callbacks":[]})", "application/json");
+    ASSERT_TRUE(other && other->status == 200);
+    const std::string otherSession = Json::parse(other->body)["session"].get<std::string>();
+    const std::string number = link.substr(link.rfind('/') + 1);
+    auto fromOther = client.Get("/tiravex/s/" + otherSession + "/recording/" + number);
+    ASSERT_TRUE(fromOther);
+    EXPECT_EQ(fromOther->status, 404);
+    auto otherList = client.Get("/tiravex/s/" + otherSession + "/recordings");
+    ASSERT_TRUE(otherList && otherList->status == 200);
+    EXPECT_EQ(Json::parse(otherList->body)["recordings"], Json::array());
+    auto crossSite = client.Get(link, httplib::Headers { { "Sec-Fetch-Site", "cross-site" } });
+    ASSERT_TRUE(crossSite);
+    EXPECT_EQ(crossSite->status, 403);
+    const std::string session = link.substr(0, link.rfind('/'));
+    for (const std::string& path : { session + "/../../../../etc/passwd", session + "/" + original, session + "/99", session + "/0" }) {
+        auto answer = client.Get(path);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->status, 404) << path;
+    }
+    auto ours = client.Get(link);
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->status, 200);
+    EXPECT_TRUE(ours->body == contents(original));
+}
+
+class Grid : public Viewer, public ::testing::WithParamInterface<int> {
+protected:
+    std::string pageName() const override { return "grid.html?cameras=" + std::to_string(GetParam()); }
+};
+
+TEST_P(Grid, EveryTileShowsItsLivePictureAndHoldsItsCamerasRatio)
+{
+    const int cameras = GetParam();
+    // Tiles whose picture is mostly lit, of the frames that hold one.
+    const std::string lit = "(function () { var n = 0; for (var i = 0; i < " + std::to_string(cameras) +
+        "; i++) { var f = document.getElementById('tile' + i); var d = f && f.contentDocument; var c = d && d.querySelector('#IPCam canvas');"
+        " if (!c || !c.width) continue; var x = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, b = 0, all = 0;"
+        " for (var j = 0; j < x.length; j += 64) { ++all; if (x[j] + x[j + 1] + x[j + 2] > 96) ++b; } if (b > all / 3) ++n; } return n; })()";
+    // The last tile has an address of its own, where nothing listens.
+    const std::string last = "tile" + std::to_string(cameras - 1);
+    type("#" + last + "-address", "127.0.0.1:1:1");
+    click("#show");
+    EXPECT_TRUE(page.WaitFor(lit + " == " + std::to_string(cameras - 1), kLoginMs * 2)) << page.Eval(lit) << " of " << cameras - 1 << " tiles show a picture";
+    EXPECT_TRUE(page.WaitFor("/127.0.0.1:1 cannot be reached/.test(document.getElementById('" + last + "').contentDocument.getElementById('status').textContent)", kLoginMs))
+        << page.Eval("document.getElementById('" + last + "').contentDocument.getElementById('status').textContent");
+    page.Screenshot(outputFolder() + "/grid-" + std::to_string(cameras) + ".png");
+    const Json ratio = page.Eval("(function () { var c = document.getElementById('tile0').contentDocument.querySelector('#IPCam canvas').getBoundingClientRect();"
+                                 " return c.height / c.width; })()");
+    ASSERT_TRUE(ratio.is_number());
+    EXPECT_NEAR(ratio.get<double>(), 0.75, 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cameras, Grid, ::testing::Values(4, 9));
+
+TEST_F(Viewer, LoggingInAgainWhileTheAboutBoxWaitsKeepsThePageAndItsPicture)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    click("input[value=About]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no About box";
+    // The old control's dialog still runs when the page lets the control go.
+    page.Eval("IPCam.markedOld = true");
+    click("#login");
+    EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", kLoginMs)) << "no picture from the fresh control: " << status();
+    // Return on the About box (the keyboard goes where the person clicked).
+    page.Eval(windows + "[0].firstChild.focus(), 1");
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the About box stays";
+    // The page's controls still answer, and only the fresh one holds the camera.
+    EXPECT_TRUE(page.Eval("typeof IPCam.GetCGIResult('getDevInfo', 0)") == Json("string"));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseMs);
+    while (server.Camera("roadsOpen").get<int>() > 1 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.Camera("roadsOpen"), Json(1));
+}

@@ -14,6 +14,13 @@
 // by the control while it talks. Windows the control opens (snapshots, the
 // About box, full screen) open on the page; full screen uses the browser's.
 //
+// An <object> taken out of the page releases its control. A page that logs
+// in again makes a fresh control: it adds a new <object> (Tiravex.attach(o)
+// makes its members usable at once) and removes or releases the old one
+// (Tiravex.release(o)). What a control saves through a chooser (a snapshot
+// window's "Save") is the browser's download; Tiravex.recordings(callback)
+// lists the page's recordings, and Tiravex.recordingUrl(id) fetches one.
+//
 // window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
 // and their latencies), Tiravex.onsound(device, samples) and
 // Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
@@ -25,7 +32,8 @@
     var TYPE = 'application/x-tiravex';
     var CALLBACKS = ['PluginCallBack', 'PluginCallBackCGI'];
     var ITEM_HEADER = 12, PICTURE_HEADER = 40;
-    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8 };
+    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8, download: 9 };
+    var DOWNLOAD_URL_MS = 60000;
     var SAMPLE_RATE = 8000;
     var MOD_SHIFT = 1, MOD_CONTROL = 2;
     var VK_ESCAPE = 27;
@@ -175,7 +183,7 @@
     }
 
     function upgrade(element) {
-        if (element.__tiravex || !ensureSession()) return;
+        if (element.__tiravex || !ensureSession()) return !!element.__tiravexHandle;
         element.__tiravex = true;
         var params = {};
         Array.prototype.forEach.call(element.getElementsByTagName('param'), function (p) {
@@ -199,20 +207,56 @@
         var answer = syncJson(base + '/create', { params: params, rect: [x, y, width, height] });
         if (answer.error || !answer.control) {
             console.error('tiravex: the control could not be made: ' + answer.error);
-            return;
+            return false;
         }
         var handle = answer.control;
-        controls[handle] = { element: element, canvas: canvas, sent: [x, y, width, height].join() };
-        views[handle] = { canvas: canvas, rect: [x, y, width, height], chain: Promise.resolve() };
-        defineMembers(element, handle, answer.members || []);
-        takeInput(canvas, handle);
-        new MutationObserver(function () {
+        var sizes = new MutationObserver(function () {
             var w = lengthOf(element, 'width', parentWidth), h = lengthOf(element, 'height', parentHeight);
             canvas.style.width = w + 'px';
             canvas.style.height = h + 'px';
             followPage();
-        }).observe(element, { attributes: true, attributeFilter: ['width', 'height'] });
+        });
+        controls[handle] = { element: element, canvas: canvas, sent: [x, y, width, height].join(), sizes: sizes };
+        views[handle] = { canvas: canvas, rect: [x, y, width, height], chain: Promise.resolve() };
+        element.__tiravexHandle = handle;
+        defineMembers(element, handle, answer.members || []);
+        takeInput(canvas, handle);
+        sizes.observe(element, { attributes: true, attributeFilter: ['width', 'height'] });
+        return true;
     }
+
+    // The page let the object go (removed it, or said so): its control
+    // closes, and what it said while closing is delivered now. The element's
+    // members answer nothing afterwards.
+    function release(element) {
+        var handle = element && element.__tiravexHandle;
+        if (!handle || !controls[handle]) return false;
+        var c = controls[handle];
+        c.sizes.disconnect();
+        if (c.canvas.parentNode) c.canvas.parentNode.removeChild(c.canvas);
+        delete controls[handle];
+        delete views[handle];
+        element.__tiravexHandle = 0;
+        var answer = syncJson(base + '/destroy', { control: Number(handle), have: delivered });
+        (answer.events || []).forEach(deliver);
+        return !answer.error;
+    }
+
+    // A page that makes a fresh control (a new login) adds a new <object>
+    // and may use it at once, before the browser reports the addition.
+    Tiravex.attach = function (element) { return isControl(element) && upgrade(element); };
+    Tiravex.release = release;
+
+    // The recordings this page's controls made, and those of the same
+    // cameras: callback(list, error), each {id, name, camera, time, ms, bytes};
+    // Tiravex.recordingUrl(id) downloads one.
+    Tiravex.recordings = function (callback) {
+        if (!base) { callback([], 'no session'); return; }
+        fetch(base + '/recordings', { cache: 'no-store' }).then(function (r) { return r.json(); }).then(function (answer) {
+            callback(answer.recordings || [], answer.error || null);
+        }).catch(function (e) { callback([], String(e)); });
+    };
+    Tiravex.recordingUrl = function (id) { return base ? base + '/recording/' + Number(id) : null; };
 
     // The controls lie on their page's screen where their pictures lie on
     // the page, so that what they open (menus, snapshot windows) opens
@@ -239,8 +283,18 @@
     }
 
     // Objects are made as the parser meets them, before the scripts after them run.
+    // Objects taken out of the page release their controls.
+    function dropRemoved(root) {
+        Object.keys(controls).forEach(function (handle) {
+            var element = controls[handle] && controls[handle].element;
+            if (element && (element === root || (root.contains && root.contains(element))) && !document.contains(element)) release(element);
+        });
+    }
     new MutationObserver(function (records) {
-        records.forEach(function (r) { Array.prototype.forEach.call(r.addedNodes, scan); });
+        records.forEach(function (r) {
+            Array.prototype.forEach.call(r.removedNodes, dropRemoved);
+            Array.prototype.forEach.call(r.addedNodes, scan);
+        });
     }).observe(document, { childList: true, subtree: true });
     scan(document);
     document.addEventListener('DOMContentLoaded', function () { scan(document); });
@@ -292,6 +346,7 @@
         case ITEM.sound: playSound(number, payload); break;
         case ITEM.microphone: microphone(decoder.decode(payload) === '1'); break;
         case ITEM.cursor: showCursor(JSON.parse(decoder.decode(payload))); break;
+        case ITEM.download: download(decoder.decode(payload.subarray(0, number)), payload.slice(number)); break;
         case ITEM.end: end(decoder.decode(payload)); break;
         default: break;
         }
@@ -331,6 +386,19 @@
                 s.workUs.push(workUs);
             }
         }).catch(function () { });
+    }
+
+    // ---- what a control saves (a snapshot) is the browser's download ----
+    function download(name, bytes) {
+        var url = URL.createObjectURL(new Blob([bytes], { type: /\.jpg$/i.test(name) ? 'image/jpeg' : 'application/octet-stream' }));
+        var link = document.createElement('a');
+        link.href = url;
+        link.download = name;
+        link.style.display = 'none';
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+        setTimeout(function () { URL.revokeObjectURL(url); }, DOWNLOAD_URL_MS);
     }
 
     // ---- the pointer's shape, as the control sets it ----
