@@ -2,7 +2,8 @@
 # Builds the Debian package of Tiravex: build-package/tiravex_<version>_amd64.deb
 # (the version is the project's, from CMakeLists.txt). It configures its own
 # Release build folder without the tests and benches, builds the programs
-# and their manual pages, and runs CPack.
+# and their manual pages, runs CPack, and checks the package with lintian
+# when it is installed (a lintian error fails the script).
 #
 #   scripts/package.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
@@ -17,3 +18,6 @@ ninja -C "$build" -j"${JOBS:-2}"
 (cd "$build" && cpack -G DEB > cpack.log) || { cat "$build/cpack.log" >&2; exit 1; }
 package="$(ls -t "$build"/tiravex_*_amd64.deb | head -n 1)"
 echo "package: $package"
+if command -v lintian > /dev/null; then
+  lintian "$package"
+fi
