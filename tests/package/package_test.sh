@@ -8,12 +8,18 @@
 # against its simulated camera (screenshots taken, exit status 0), and the
 # unpacked tiravex-serve serves the installed viewer by default.
 #
-#   package_test.sh CPACK BUILD-DIR SOURCE-DIR VERSION
+# With TIRAVEX_PACKAGE_INSTALL=1 it also installs the package on this
+# machine with apt-get (as root, or through sudo), runs the user service's
+# command with a simulated camera, loads the viewer in headless Chromium
+# until the live picture arrives, and removes the package again, checking
+# that every file it installed is gone.
+#
+#   package_test.sh CPACK BUILD-DIR SOURCE-DIR VERSION BROWSER-SHOT
 # Exit status 77 (skipped) when dpkg-deb is missing.
 set -euo pipefail
-cpack="$1" build="$2" source="$3" version="$4"
+cpack="$1" build="$2" source="$3" version="$4" browser_shot="$5"
 programs=(tiravex-page tiravex-serve tiravex-camsim tiravex-avifix tiravex-register)
-readonly kPageTimeoutSeconds=30 kServeStartSeconds=20 kSkipped=77
+readonly kPageTimeoutSeconds=30 kServeStartSeconds=20 kPictureSeconds=30 kPicturesShown=25 kSkipped=77
 
 if ! command -v dpkg-deb > /dev/null; then
   echo "SKIPPED: dpkg-deb is missing (the package test needs Debian's dpkg)"
@@ -23,8 +29,15 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 
 work="$(mktemp -d)"
 serve_pid=""
+installed=""
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
 cleanup() {
-  [[ -n "$serve_pid" ]] && kill "$serve_pid" 2> /dev/null && wait "$serve_pid" 2> /dev/null
+  if [[ -n "$serve_pid" ]]; then
+    kill "$serve_pid" 2> /dev/null || true
+    wait "$serve_pid" 2> /dev/null || true
+  fi
+  [[ -n "$installed" ]] && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq tiravex > /dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -53,8 +66,10 @@ for file in usr/share/tiravex/pages/web/viewer.html usr/share/tiravex/pages/demo
   [[ -f "$root/$file" ]] || fail "no /$file"
 done
 
-# Every library resolves; ours from the unpacked private folder only.
-for file in "$root"/usr/bin/* "$root"/usr/lib/tiravex/*.so; do
+# Every program's libraries resolve, ours from the unpacked private folder
+# only; ldd lists them transitively, so every library shipped is among them.
+declare -A resolved=()
+for file in "$root"/usr/bin/*; do
   listing="$(ldd "$file")" || fail "ldd $file"
   if grep -q "not found" <<< "$listing"; then
     echo "$listing"
@@ -63,9 +78,13 @@ for file in "$root"/usr/bin/* "$root"/usr/lib/tiravex/*.so; do
   while read -r name _ path _; do
     case "$name" in
       libtv_* | libtiravex* | libkz*)
-        [[ "$(realpath -m "$path")" == "$root/usr/lib/tiravex/"* ]] || fail "$(basename "$file") takes $name from $path" ;;
+        [[ "$(realpath -m "$path")" == "$root/usr/lib/tiravex/"* ]] || fail "$(basename "$file") takes $name from $path"
+        resolved[$name]=1 ;;
     esac
   done <<< "$listing"
+done
+for library in "$root"/usr/lib/tiravex/*.so; do
+  [[ -n "${resolved[$(basename "$library")]:-}" ]] || fail "no program loads $(basename "$library")"
 done
 
 # Nothing installed names the source or build tree.
@@ -105,4 +124,38 @@ exec 3>&-
 [[ "$answer" == "HTTP/1.1 200"* ]] || fail "GET /viewer.html: ${answer%%$'\r'*}"
 grep -qF '/tiravex.js' <<< "$answer" || fail "the viewer page does not load /tiravex.js"
 echo "tiravex-serve: serves the installed viewer on port $port"
+kill "$serve_pid"
+wait "$serve_pid" 2> /dev/null || true
+serve_pid=""
+
+if [[ "${TIRAVEX_PACKAGE_INSTALL:-0}" == 1 ]]; then
+  # Installed on this machine: the user service's command (with a simulated
+  # camera and any free port added) shows the live picture in Chromium.
+  installed=1
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "$(realpath "$deb")" > "$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log"; fail "apt-get install"; }
+  unit=/usr/lib/systemd/user/tiravex-serve.service
+  command="$(sed -n 's/^ExecStart=//p' "$unit")"
+  [[ "$command" == tiravex-serve* ]] || fail "$unit starts $command"
+  read -r -a words <<< "$command"
+  coproc SERVE { exec "${clean_env[@]}" "${words[@]}" --camera sim --port 0 2>&1; }
+  serve_pid=$SERVE_PID
+  read -r -t $kServeStartSeconds line <&"${SERVE[0]}" || fail "the installed tiravex-serve did not start"
+  [[ "$line" =~ serving\ /usr/share/tiravex/pages/web\ on\ (http://127\.0\.0\.1:[0-9]+/) ]] ||
+    fail "the installed tiravex-serve said: $line"
+  "$browser_shot" "${BASH_REMATCH[1]}viewer.html?connect=1" "$work/viewer.png" \
+    --wait-for "Tiravex.stats.pictures > $kPicturesShown" --seconds $kPictureSeconds ||
+    fail "the installed viewer showed no live picture"
+  kill "$serve_pid"
+  wait "$serve_pid" 2> /dev/null || true
+  serve_pid=""
+  dpkg -L tiravex > "$work/files"
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq tiravex > "$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log"; fail "apt-get remove"; }
+  installed=""
+  while read -r file; do
+    [[ -e "$file" && ! -d "$file" ]] && fail "apt-get remove left $file"
+  done < "$work/files"
+  echo "installed: the viewer showed the live picture; apt-get remove left nothing (${SECONDS} s)"
+fi
 echo "package test passed (${SECONDS} s)"
