@@ -29,7 +29,8 @@ int main(int argc, char** argv)
     }
     const bool unregister = argc == 2 && std::strcmp(argv[1], "--unregister") == 0;
     if (argc > 2 || (argc == 2 && !unregister)) {
-        std::fprintf(stderr, "%s", kUsage);
+        const char* unexpected = std::strcmp(argv[1], "--unregister") == 0 ? argv[2] : argv[1];
+        std::fprintf(stderr, "tiravex-register: unexpected argument %s\n\n%s", unexpected, kUsage);
         return 2;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
