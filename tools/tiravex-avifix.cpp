@@ -6,11 +6,31 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tiravex-avifix FILE.avi...\n"
+    "\n"
+    "Finishes recordings that a crash or a power cut left open: rebuilds each file's index from its\n"
+    "companion index (FILE.avi_idx) or, without it, by walking the file's chunks, cuts the file after\n"
+    "its last complete chunk, sets the sizes and counts a close would have set, and says what it did.\n"
+    "A complete file is left as it is; a file a recorder still writes is refused.\n"
+    "Exit status 0 when every file is complete afterwards, 1 otherwise.\n"
+    "\n"
+    "  --help                       this text\n";
+
+}
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s", kUsage);
+        return EXIT_SUCCESS;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FILE.avi...\n", argv[0]);
+        std::fprintf(stderr, "%s", kUsage);
         return EXIT_FAILURE;
     }
     int status = EXIT_SUCCESS;

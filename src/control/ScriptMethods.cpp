@@ -24,7 +24,8 @@ namespace {
 
 using P = ParamKind;
 
-constexpr const char* kVersion = "3.1.0.9";
+// The project's one version string (CMake's project VERSION).
+constexpr const char* kVersion = TIRAVEX_VERSION;
 constexpr const char* kAlarmPath = "alarm";
 constexpr const char* kFileManager = "xdg-open";
 constexpr const char* kStoragePort = "50021";

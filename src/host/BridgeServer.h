@@ -45,7 +45,7 @@ class GatedServer;
 struct ServeOptions {
     std::string camera; // "" or "sim[,key=value...]"
     std::string bind = "127.0.0.1";
-    int port = 8088; // 0: any free port
+    int port = TIRAVEX_SERVE_PORT; // 0: any free port
     std::string root; // the pages served
     std::string workerProgram; // the program run as a page worker (this one)
     // A page whose stream broke is ended after this long without a new one.

@@ -11,10 +11,12 @@
 namespace host {
 
 inline constexpr const char* kUsage =
-    "usage: tiravex-page [options] page.js\n"
+    "Usage: tiravex-page [options] page.js\n"
     "\n"
     "Runs a page script (ES5) that creates Tiravex controls with createControl({Self, x, y, width, height}),\n"
     "calls their members by name and receives PluginCallBack and PluginCallBackCGI.\n"
+    "A page named without a folder that is not in the current folder is taken from the installed\n"
+    "pages (share/tiravex/pages beside the program's folder): login.js, viewer.js, demo.js.\n"
     "\n"
     "  --camera sim[,key=value...]  start a simulated camera on loopback; the page scripts it as `camera`\n"
     "  --display                    show the screen in a window (needs a display)\n"

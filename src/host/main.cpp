@@ -5,6 +5,7 @@
 
 #include "host/PageHost.h"
 #include "host/PageOptions.h"
+#include "host/Paths.h"
 
 #include "ui/Monitor.h"
 
@@ -31,5 +32,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tiravex-page: %s\n", error.c_str());
         return 69;
     }
-    return page.RunFile(line.script);
+    return page.RunFile(host::ResolvePageScript(line.script));
 }

@@ -7,11 +7,30 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tiravex-register [--unregister]\n"
+    "\n"
+    "Registers the Tiravex control in the registration store (its class, type library, interfaces and\n"
+    "categories), or with --unregister removes it, and prints the result: 0x00000000 on success.\n"
+    "The store is ${XDG_CONFIG_HOME:-~/.config}/tiravex/registry, or the file named by TIRAVEX_REGISTRY.\n"
+    "\n"
+    "  --unregister                 remove the control's entries instead\n"
+    "  --help                       this text\n";
+
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s", kUsage);
+        return 0;
+    }
     const bool unregister = argc == 2 && std::strcmp(argv[1], "--unregister") == 0;
     if (argc > 2 || (argc == 2 && !unregister)) {
-        std::fprintf(stderr, "usage: tiravex-register [--unregister]\n");
+        const char* unexpected = std::strcmp(argv[1], "--unregister") == 0 ? argv[2] : argv[1];
+        std::fprintf(stderr, "tiravex-register: unexpected argument %s\n\n%s", unexpected, kUsage);
         return 2;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";

@@ -9,6 +9,7 @@
 #include "host/BridgeRequest.h"
 #include "host/BridgeServer.h"
 #include "host/PageWorker.h"
+#include "host/Paths.h"
 #include "host/ServeOptions.h"
 
 #include <SDL.h>
@@ -18,7 +19,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstddef>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -71,6 +75,31 @@ host::bridge::ScreenLimit largestMonitor()
     return limit;
 }
 
+// Under systemd (a Type=notify service) says that the server listens, so
+// that `systemctl --user start` returns only once pages can be opened.
+void notifyServiceReady()
+{
+    const char* path = std::getenv("NOTIFY_SOCKET");
+    if (!path || (path[0] != '/' && path[0] != '@'))
+        return;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(path);
+    if (length >= sizeof address.sun_path)
+        return;
+    std::memcpy(address.sun_path, path, length);
+    if (address.sun_path[0] == '@')
+        address.sun_path[0] = '\0'; // an abstract socket
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    static constexpr char kReady[] = "READY=1";
+    ::sendto(fd, kReady, sizeof kReady - 1, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+    ::close(fd);
+    ::unsetenv("NOTIFY_SOCKET"); // the page workers are not the service
+}
+
 }
 
 int main(int argc, char** argv)
@@ -89,7 +118,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (line.options.root.empty())
-        line.options.root = isFolder("pages/web") ? "pages/web" : std::string(TIRAVEX_SOURCE_DIR) + "/pages/web";
+        line.options.root = host::DefaultWebRoot();
     if (!isFolder(line.options.root)) {
         std::fprintf(stderr, "tiravex-serve: no folder %s\n", line.options.root.c_str());
         return 66;
@@ -122,6 +151,7 @@ int main(int argc, char** argv)
     if (!server.Token().empty())
         std::printf("tiravex-serve: requests need the token %s (open the address above once; it sets a cookie)\n", server.Token().c_str());
     std::fflush(stdout);
+    notifyServiceReady();
     std::thread http([&] { server.Run(); });
     int signal = 0;
     sigwait(&stopSignals, &signal);
