@@ -24,11 +24,17 @@ case "$kind" in
     option=-DTIRAVEX_ASAN=ON
     runs=(":2")
     targets=(all)
+    exclude=""
     ;;
   tsan)
     option=-DTIRAVEX_TSAN=ON
     runs=("^(media|link)$:2" "^e2e$:1")
     targets=(media_tests link_tests e2e_tests tiravex-page tiravex-avifix)
+    # The end-to-end tests with a camera of the standards are left out here:
+    # GStreamer and GLib hand buffers between their threads through their own
+    # uninstrumented queues and allocators, so ThreadSanitizer reports every
+    # reuse of such memory as a race. They run under AddressSanitizer.
+    exclude="Standard"
     ;;
   *)
     echo "sanitize: asan or tsan, not $kind" >&2
@@ -54,5 +60,6 @@ for run in "${runs[@]}"; do
   labels="${run%:*}"
   ctest_args=(--test-dir "$build" --output-on-failure -j"${run##*:}")
   [[ -n "$labels" ]] && ctest_args+=(-L "$labels")
+  [[ -n "$exclude" ]] && ctest_args+=(-E "$exclude")
   "${display[@]}" ctest "${ctest_args[@]}"
 done

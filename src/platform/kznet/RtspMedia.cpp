@@ -191,7 +191,7 @@ public:
         gst_buffer_unref(packet);
         GstFlowReturn result = GST_FLOW_OK;
         g_signal_emit_by_name(m_talkSource, "push-backchannel-sample", static_cast<guint>(id), sample, &result);
-        gst_sample_unref(sample); // the action signal does not take it
+        // rtspsrc 1.22 takes the sample: its push-backchannel-sample unrefs what it is given
         return result == GST_FLOW_OK ? 0 : -1;
     }
 
