@@ -67,7 +67,9 @@ bool exists(const std::string& path)
 // Runs a command; its standard error, or "exit N" when it failed silently.
 std::string run(const std::string& command, std::string* out = nullptr)
 {
-    const std::string errPath = ::testing::TempDir() + "/avi-command-stderr.txt";
+    // Tests of this file run side by side in their own processes: each has
+    // a standard error file of its own.
+    const std::string errPath = ::testing::TempDir() + "/avi-command-stderr-" + std::to_string(::getpid()) + ".txt";
     FILE* p = ::popen((command + " 2>" + errPath).c_str(), "r");
     std::string text;
     char buf[4096];
