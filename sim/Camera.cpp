@@ -250,6 +250,11 @@ std::uint64_t Camera::VideoFramesSent() const
     return m_state->videoFramesSent.load();
 }
 
+std::uint64_t Camera::SoundMsSent() const
+{
+    return m_state->soundMsSent.load();
+}
+
 std::vector<std::string> Camera::CgiLog() const
 {
     std::lock_guard lock(m_state->mutex);

@@ -130,6 +130,8 @@ public:
     // Live video frames written to media channels since the start, all
     // channels together.
     std::uint64_t VideoFramesSent() const;
+    // Milliseconds of live sound sent, over every media session.
+    std::uint64_t SoundMsSent() const;
     int LoginsAccepted() const;
     int LoginsRefused() const;
     // Road connections that completed a login and are still open.

@@ -39,6 +39,7 @@ struct Camera::State {
     std::atomic<bool> stopping { false };
     // Live video frames written to media channels, all channels together.
     std::atomic<std::uint64_t> videoFramesSent { 0 };
+    std::atomic<std::uint64_t> soundMsSent { 0 };
     // While set, no connection reads (Camera::StopReading).
     std::atomic<bool> deaf { false };
     // Raw sends finished, one per connection (Camera::SendRaw).

@@ -85,6 +85,7 @@ bool MediaStreamer::SendAudio(ToneCoder& tone, Clock::time_point now)
     auto message = FrameMessage(audioHeader(block.size(), tone.BlockMs(), m_sequence++, Timestamp(now), m_audioBlocks++), block.data(), block.size());
     if (!m_session->connection->Send(message))
         return false;
+    m_state.soundMsSent.fetch_add(static_cast<std::uint64_t>(tone.BlockMs()));
     m_pacer.Sent(now);
     m_pacer.NextAudio(now, tone.BlockMs());
     return true;

@@ -310,6 +310,12 @@ int jsChannelsOpen(duk_context* ctx)
     return 1;
 }
 
+int jsSoundMsSent(duk_context* ctx)
+{
+    duk_push_number(ctx, static_cast<double>(cameraOf(ctx)->SoundMsSent()));
+    return 1;
+}
+
 int jsTalkBlocks(duk_context* ctx)
 {
     auto blocks = cameraOf(ctx)->TalkBlocks();
@@ -373,7 +379,7 @@ std::shared_ptr<sim::Camera> InstallSimCamera(PageHost& page, const std::string&
             { "sendControl", jsSendControl, 2 }, { "stallVideo", jsStallVideo, 1 }, { "dropLink", jsDropLink, 0 },
             { "setVideo", jsSetVideo, 1 }, { "setAudio", jsSetAudio, 1 }, { "alarm", jsAlarm, 1 }, { "snapshot", jsSnapshot, 0 },
             { "ignoreCgi", jsIgnoreCgi, 1 }, { "delayCgi", jsDelayCgi, 1 }, { "cgiLog", jsCgiLog, 0 },
-            { "claimSizes", jsClaimSizes, 3 }, { "sendRaw", jsSendRaw, 4 }, { "stopReading", jsStopReading, 1 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 },
+            { "claimSizes", jsClaimSizes, 3 }, { "sendRaw", jsSendRaw, 4 }, { "stopReading", jsStopReading, 1 }, { "roadLog", jsRoadLog, 0 }, { "talkBlocks", jsTalkBlocks, 0 }, { "soundMsSent", jsSoundMsSent, 0 },
             { "roadsOpen", jsRoadsOpen, 0 }, { "channelsOpen", jsChannelsOpen, 0 },
         };
         for (const auto& m : methods) {
