@@ -41,7 +41,7 @@ bool haveDisplay()
 
 void paintScreen(const RECT& r, COLORREF color)
 {
-    HWND window = ui::CreateWindowEx(0, "static", "paint", WS_POPUP | WS_VISIBLE, 0, 0, 640, 360, nullptr);
+    HWND window = ui::CreateWindowEx(0, "static", "paint", WS_POPUP | WS_VISIBLE, 0, 0, gfx::Screen::Get().Width(), gfx::Screen::Get().Height(), nullptr);
     HDC dc = gfx::GetDC(window);
     gfx::HBRUSH brush = gfx::CreateSolidBrush(color);
     gfx::FillRect(dc, &r, brush);
@@ -323,6 +323,48 @@ void expectWindowIsScreen(present::SdlPresenter& presenter, const std::string& p
         for (int x = 0; x < w; ++x)
             wrong += shown[static_cast<std::size_t>(y * w + x)] != gfx::Screen::Get().PixelAt(x, y);
     EXPECT_EQ(wrong, 0) << "pixels of the window that are not the screen's";
+}
+
+TEST_F(PresenterTest, AScreenLargerThanTheDisplayShowsScaledAndItsChangesLeaveNoSeams)
+{
+    if (!haveDisplay())
+        GTEST_SKIP() << "no display (run under xvfb-run)";
+    constexpr LONG kLargeWidth = 4000; // wider and taller than any display the tests run on
+    constexpr LONG kLargeHeight = 2500;
+    ui::SetMonitorSizes({ SIZE { kLargeWidth, kLargeHeight } });
+    gfx::Screen::Get().SyncToMonitors();
+    HWND page = ui::CreateWindowEx(0, "static", "page", WS_POPUP | WS_VISIBLE, 0, 0, kLargeWidth, kLargeHeight, nullptr);
+    auto presenter = present::SdlPresenter::Create();
+    ASSERT_NE(presenter, nullptr);
+    paintScreen(RECT { 0, 0, kLargeWidth, kLargeHeight }, RGB(10, 20, 30));
+    const std::string path = ::testing::TempDir() + "tiravex-window-scaled.png";
+    ASSERT_TRUE(presenter->SaveWindowShot(path));
+    // Changes at odd places and sizes, some a pixel wide, go to the window
+    // as parts of the scaled picture.
+    const std::uint64_t before = presenter->FramesShown();
+    {
+        std::lock_guard together(gfx::Screen::Get().Mutex());
+        paintScreen(RECT { 1, 1, 2, 2500 }, RGB(255, 0, 0));
+        paintScreen(RECT { 777, 333, 1999, 1001 }, RGB(0, 255, 0));
+        paintScreen(RECT { 3001, 2101, 4000, 2500 }, RGB(0, 0, 255));
+    }
+    ASSERT_TRUE(ui::RunUntil([&] { return presenter->FramesShown() > before; }, kWaitMs));
+    std::vector<std::uint32_t> shown;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(presenter->SaveWindowShot(path));
+    ASSERT_TRUE(present::ReadPng(path, shown, w, h));
+    ASSERT_LT(w, kLargeWidth);
+    ASSERT_LT(h, kLargeHeight);
+    EXPECT_NEAR(static_cast<double>(w) / h, static_cast<double>(kLargeWidth) / kLargeHeight, 0.01) << "the window keeps the screen's shape";
+    // Each window pixel is the screen's nearest one, as a whole redraw gives.
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            wrong += shown[static_cast<std::size_t>(y * w + x)] != gfx::Screen::Get().PixelAt(static_cast<int>(static_cast<long long>(x) * kLargeWidth / w), static_cast<int>(static_cast<long long>(y) * kLargeHeight / h));
+    EXPECT_EQ(wrong, 0);
+    presenter.reset();
+    ui::DestroyWindow(page);
 }
 
 TEST_F(PresenterTest, TheWindowIsThePagesSizeAndShowsEachChangeAndMenuAsTheScreenHasThem)

@@ -158,7 +158,8 @@ bool saveSurfacePng(SDL_Surface* surface, const std::string& path)
 // The part of the screen the window shows: from the screen's origin to the
 // far corner of the visible top-level windows and the overlay (the page's
 // controls, a full-screen view, an open menu), so that the window is as
-// large as what the page put on the screen. `current` when nothing is shown.
+// large as what the page put on the screen. While nothing is shown, the
+// `current` area as far as it is on the screen (else the whole screen).
 RECT shownArea(const RECT& screenBounds, const RECT& overlay, const RECT& current)
 {
     RECT used = overlay;
@@ -166,7 +167,9 @@ RECT shownArea(const RECT& screenBounds, const RECT& overlay, const RECT& curren
         used = ui::Union(used, ui::GetVisibleScreenRect(top));
     used = ui::Intersect(used, screenBounds);
     if (ui::IsEmpty(used))
-        return current;
+        used = ui::Intersect(current, screenBounds);
+    if (ui::IsEmpty(used))
+        used = screenBounds;
     return RECT { 0, 0, used.right, used.bottom };
 }
 
