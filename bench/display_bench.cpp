@@ -9,6 +9,10 @@
 //
 //   display_bench [--seconds N]
 //
+// The one view is also measured on a page of the whole screen (as
+// tiravex-page's page is): what it costs should follow the picture, not
+// the screen.
+//
 // Last line: "display one R1 of playbin, eight R8 of playbin, min fps F",
 // R the CPU a shown frame (with the X server's) against the baseline's, F
 // the lowest frame rate of any of the control's views.
@@ -262,7 +266,11 @@ pid_t startCameras(const std::vector<sim::EncodedFrame>& loop, int views, std::v
     return pid;
 }
 
-int runControl(int views, int seconds)
+// How large the control's page is: as its views, or the whole screen (as
+// tiravex-page's page is, a view in its corner).
+enum class Page { OfTheViews, WholeScreen };
+
+int runControl(int views, int seconds, Page pageSize)
 {
     auto loop = encodeLoop();
     if (loop.empty())
@@ -275,6 +283,8 @@ int runControl(int views, int seconds)
     RECT page {};
     for (int i = 0; i < views; ++i)
         page = ui::Union(page, tileOf(i, views));
+    if (pageSize == Page::WholeScreen)
+        page = RECT { 0, 0, kScreenWidth, kScreenHeight };
     int result = 1;
     {
         bench::ControlPage host("DisplayBenchPage", static_cast<int>(page.right), static_cast<int>(page.bottom));
@@ -508,8 +518,8 @@ int fail(const char* what)
 int main(int argc, char** argv)
 {
     // The measured sides, run by the measuring process below.
-    if (argc == 4 && std::strcmp(argv[1], "--control") == 0)
-        return runControl(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])));
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--control") == 0)
+        return runControl(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])), argc == 5 ? Page::WholeScreen : Page::OfTheViews);
     if (argc == 5 && std::strcmp(argv[1], "--playbin") == 0)
         return runPlaybin(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])), argv[4]);
 
@@ -545,6 +555,10 @@ int main(int argc, char** argv)
     printMeasured("control", 1, controlOne);
     const Measured playbinOne = measure(argv[0], { "--playbin", "1", secondsText, file }, server);
     printMeasured("playbin", 1, playbinOne);
+    // The same view in the corner of a page as large as the screen.
+    const Measured controlOnScreen = measure(argv[0], { "--control", "1", secondsText, "--whole-screen" }, server);
+    printMeasured("control", 1, controlOnScreen);
+    std::printf("          (the view above on a page of the whole %dx%d screen)\n", kScreenWidth, kScreenHeight);
     const std::string eight = std::to_string(kMaxViews);
     const Measured controlEight = measure(argv[0], { "--control", eight, secondsText }, server);
     printMeasured("control", kMaxViews, controlEight);
