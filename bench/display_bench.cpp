@@ -547,7 +547,9 @@ int main(int argc, char** argv)
     const pid_t server = startXvfb(displayNumber);
     if (server < 0)
         return fail("Xvfb did not start");
-    setenv("DISPLAY", (":" + std::to_string(displayNumber)).c_str(), 1);
+    char displayName[16];
+    std::snprintf(displayName, sizeof displayName, ":%d", displayNumber);
+    setenv("DISPLAY", displayName, 1);
 
     const std::string secondsText = std::to_string(seconds);
     std::printf("%dx%d H.264 at %d fps, %d s a side, on Xvfb %dx%d\n", kWidth, kHeight, kFps, seconds, kScreenWidth, kScreenHeight);
