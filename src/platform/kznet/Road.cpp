@@ -229,6 +229,12 @@ void Road::RunStandards()
         return;
     }
     onvif::Register(m_session);
+    // A snapshot the relay fetched (road or HTTP CGI) arrives as our camera's picture message.
+    std::weak_ptr<Road> weak = weak_from_this();
+    m_session->SetPictureSink([weak](const std::string& jpeg) {
+        if (auto road = weak.lock())
+            road->Deliver(kMsgSnapshot, reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size());
+    });
     auto reply = standardsLoginReply(*m_session);
     Deliver(kMsgLoginReply, reply.data(), reply.size());
     // What our camera sends right after a login: its family, then its
@@ -252,6 +258,7 @@ void Road::RunStandards()
         }
     }
     lock.unlock();
+    m_session->SetPictureSink(nullptr);
     onvif::Unregister(m_session.get());
 }
 
@@ -309,6 +316,7 @@ void Road::Close()
     }
     m_link.Close();
     StopWorker(m_probeThread);
+    m_session->SetPictureSink(nullptr);
     onvif::Unregister(m_session.get());
 }
 
