@@ -2,6 +2,7 @@
 // control messages to the caller's callback on the road's own thread, and
 // carries the caller's commands.
 
+#include "kznet/Discovery.h"
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
 
@@ -229,6 +230,8 @@ void Road::RunStandards()
         return;
     }
     onvif::Register(m_session);
+    // A search lists this camera under the identifier this login reports.
+    onvif::RememberIdentifier(m_session->Host(), m_session->WebPort(), m_session->Device().serial.substr(0, kReplyDeviceIdBytes));
     // A snapshot the relay fetched (road or HTTP CGI) arrives as our camera's picture message.
     std::weak_ptr<Road> weak = weak_from_this();
     m_session->SetPictureSink([weak](const std::string& jpeg) {
