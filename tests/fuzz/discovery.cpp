@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace kz::onvif;
     const char* text = reinterpret_cast<const char*>(data);
-    for (const auto& match : ReadProbeMatches(text, size, kFuzzMessageId)) {
+    for (const auto& match : ReadProbeMatches(text, size, { kFuzzMessageId })) {
         auto record = DiscoveryRecord(match, EndpointIdentifier(match.endpoint));
         if (!kz::IsRecordLength(record.size()) || match.port <= 0 || match.port > 65535)
             std::abort();

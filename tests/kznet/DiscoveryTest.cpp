@@ -46,7 +46,7 @@ TEST(kznetDiscovery, AProbeMatchOfOurProbeIsReadAndAnyOtherAnswerIsDropped)
     // An IPv6 address first: the first http:// one with an IPv4 address counts.
     const std::string good = probeMatches(id, "http://[fe80::1]/onvif/device_service http://192.0.2.7:8899/onvif/device_service",
         "onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/name/%E5%89%8D%E9%97%A8%20Porch onvif://www.onvif.org/hardware/X1");
-    auto matches = ReadProbeMatches(good.data(), good.size(), id);
+    auto matches = ReadProbeMatches(good.data(), good.size(), { NewMessageId(), id });
     ASSERT_EQ(matches.size(), 1u);
     EXPECT_EQ(matches[0].host, "192.0.2.7");
     EXPECT_EQ(matches[0].port, 8899);
@@ -74,7 +74,7 @@ TEST(kznetDiscovery, AProbeMatchOfOurProbeIsReadAndAnyOtherAnswerIsDropped)
         { "empty", "" },
     };
     for (const auto& c : dropped)
-        EXPECT_TRUE(ReadProbeMatches(c.text.data(), c.text.size(), id).empty()) << c.what;
+        EXPECT_TRUE(ReadProbeMatches(c.text.data(), c.text.size(), { id }).empty()) << c.what;
 }
 
 TEST(kznetHttpAuth, DigestAnswersRfc2617sExampleAndTheCamerasChallengeIsReadAsWritten)

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -145,10 +146,10 @@ std::string MakeProbe(const std::string& messageId)
     return probe;
 }
 
-std::vector<ProbeMatch> ReadProbeMatches(const char* data, std::size_t n, const std::string& messageId)
+std::vector<ProbeMatch> ReadProbeMatches(const char* data, std::size_t n, const std::vector<std::string>& messageIds)
 {
     std::vector<ProbeMatch> out;
-    if (!data || n == 0 || n > kMaxProbeMatchesBytes || messageId.empty())
+    if (!data || n == 0 || n > kMaxProbeMatchesBytes || messageIds.empty())
         return out;
     pugi::xml_document document;
     if (!document.load_buffer(data, n, pugi::parse_default & ~pugi::parse_doctype))
@@ -156,7 +157,8 @@ std::vector<ProbeMatch> ReadProbeMatches(const char* data, std::size_t n, const 
     pugi::xml_node envelope = document.document_element();
     if (localName(envelope) != "Envelope")
         return out;
-    if (text(child(child(envelope, "Header"), "RelatesTo")) != messageId)
+    const std::string relatesTo = text(child(child(envelope, "Header"), "RelatesTo"));
+    if (relatesTo.empty() || std::find(messageIds.begin(), messageIds.end(), relatesTo) == messageIds.end())
         return out; // an answer to someone else's probe
     pugi::xml_node matches = child(child(envelope, "Body"), "ProbeMatches");
     for (pugi::xml_node node = matches.first_child(); node && out.size() < kMaxProbeMatches; node = node.next_sibling()) {

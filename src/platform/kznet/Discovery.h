@@ -33,9 +33,10 @@ struct ProbeMatch {
     int port = 0;         // its port (80 when it names none)
     std::string name;     // the "onvif://www.onvif.org/name/" scope, decoded; empty when none
 };
-// The matches of a ProbeMatches message whose RelatesTo is `messageId`;
-// matches without a usable http:// XAddr are left out.
-std::vector<ProbeMatch> ReadProbeMatches(const char* data, std::size_t n, const std::string& messageId);
+// The matches of a ProbeMatches message whose RelatesTo is one of
+// `messageIds` (the probes a search has sent); matches without a usable
+// http:// XAddr are left out.
+std::vector<ProbeMatch> ReadProbeMatches(const char* data, std::size_t n, const std::vector<std::string>& messageIds);
 
 // Our search record (the long one) of a match: identifier `id`, the name
 // (or the model text "ONVIF" when the camera names none), the address, device

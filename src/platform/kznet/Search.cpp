@@ -126,7 +126,7 @@ void Search::Run()
     int seconds = m_parameter <= 0 ? kDefaultSearchSeconds : m_parameter > kMaxSearchSeconds ? kMaxSearchSeconds : m_parameter;
     auto end = net::Clock::now() + std::chrono::seconds(seconds);
     std::uint32_t nonce = std::random_device {}();
-    const std::string messageId = onvif::NewMessageId(); // of this search's discovery probes
+    std::vector<std::string> messageIds; // of this search's discovery probes, one each
     std::vector<char> buffer(onvif::kMaxProbeMatchesBytes + 1);
     auto nextProbe = net::Clock::now();
     std::set<std::string> seen;
@@ -134,7 +134,8 @@ void Search::Run()
 
     while (!m_closing.load() && net::Clock::now() < end) {
         if (net::Clock::now() >= nextProbe) {
-            Probe(fd, nonce, messageId);
+            messageIds.push_back(onvif::NewMessageId());
+            Probe(fd, nonce, messageIds.back());
             nextProbe = net::Clock::now() + std::chrono::milliseconds(kSearchProbeIntervalMs);
         }
         pollfd p { fd, POLLIN, 0 };
@@ -152,7 +153,7 @@ void Search::Run()
         if (ReadSearchAnswer(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(n), nonce, record, length)) {
             records.emplace_back(record, record + length);
         } else {
-            for (const auto& match : onvif::ReadProbeMatches(buffer.data(), static_cast<std::size_t>(n), messageId)) {
+            for (const auto& match : onvif::ReadProbeMatches(buffer.data(), static_cast<std::size_t>(n), messageIds)) {
                 std::string id = onvif::RememberedIdentifier(match.host, match.port);
                 records.push_back(onvif::DiscoveryRecord(match, id.empty() ? onvif::EndpointIdentifier(match.endpoint) : id));
             }
