@@ -119,17 +119,20 @@ TEST(StandardsSearch, APagesSearchFindsACameraOfTheStandardsByDiscoveryAndLocate
         GTEST_SKIP() << "no network namespace of our own with multicast on loopback (needs CAP_SYS_ADMIN and CAP_NET_ADMIN, and ip)";
     setenv("TIRAVEX_SEARCH_TARGETS", "127.0.0.1,239.255.255.250", 1);
     auto run = testing_support::RunPage("onvif,name=前门 Porch", R"JS(
+        var loggingIn = false;
         function PluginCallBack(code) {
             var args = Array.prototype.slice.call(arguments);
-            if (code === 211) console.log("found " + args.slice(1).join("|"));
+            if (code === 211) {
+                console.log("found " + args.slice(1).join("|"));
+                if (!loggingIn) { loggingIn = true; v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1); }
+            }
             if (code === 208) { console.log("located " + args.slice(1).join("|")); host.exit(0); }
             if (code === 100) console.log("login " + args[1]);
             if (code === 100 && args[1] === 0) v.GetDevIPandPort(2);
         }
         var v = createControl({ Self: 0 });
-        v.SearchDev(1);
-        setTimeout(function () { v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1); }, 1500);
-        setTimeout(function () { console.log("not located"); host.exit(3); }, 8000);
+        v.SearchDev(3);
+        setTimeout(function () { console.log("not found or not located"); host.exit(3); }, 10000);
     )JS", "standards-search");
     unsetenv("TIRAVEX_SEARCH_TARGETS");
     ASSERT_FALSE(run.console.empty());
