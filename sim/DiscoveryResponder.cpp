@@ -80,7 +80,7 @@ std::unique_ptr<DiscoveryResponder> DiscoveryResponder::Open(Camera::State& stat
         || inet_pton(AF_INET, state.config.address.c_str(), &membership.imr_interface) != 1
         || ::setsockopt(socket->Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
         return nullptr;
-    return std::unique_ptr<DiscoveryResponder>(new DiscoveryResponder(state, std::move(socket), uuid()));
+    return std::unique_ptr<DiscoveryResponder>(new DiscoveryResponder(state, std::move(socket), CameraEndpoint(state.config)));
 }
 
 std::string DiscoveryResponder::AnswerTo(const char* data, std::size_t n) const

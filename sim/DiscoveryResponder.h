@@ -42,7 +42,7 @@ private:
 
     Camera::State& m_state;
     const std::unique_ptr<Listener> m_socket;
-    const std::string m_endpoint; // this camera's "urn:uuid:..."
+    const std::string m_endpoint; // this camera's "urn:uuid:..." (CameraEndpoint)
 };
 
 }

@@ -193,6 +193,21 @@ long CameraUtc(const CameraConfig& config)
     return static_cast<long>(std::time(nullptr)) + config.clockOffsetSeconds;
 }
 
+std::string CameraEndpoint(const CameraConfig& config)
+{
+    // The identifier's last bytes as the uuid's last 12 hex digits.
+    constexpr std::size_t kNodeBytes = 6;
+    std::string last = config.deviceId.size() > kNodeBytes ? config.deviceId.substr(config.deviceId.size() - kNodeBytes) : config.deviceId;
+    last.insert(0, kNodeBytes - last.size(), '\0');
+    std::string node;
+    for (unsigned char c : last) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        node += hex;
+    }
+    return "urn:uuid:7a1e0000-0000-4000-8000-" + node;
+}
+
 OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
 {
     std::random_device random;
@@ -303,6 +318,9 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         return { kHttpOk, envelope("<tds:GetDeviceInformationResponse><tds:Manufacturer>Tiravex</tds:Manufacturer><tds:Model>" + escape(config.model)
                               + "</tds:Model><tds:FirmwareVersion>1.0.0.1</tds:FirmwareVersion><tds:SerialNumber>" + escape(config.deviceId)
                               + "</tds:SerialNumber><tds:HardwareId>1.0</tds:HardwareId></tds:GetDeviceInformationResponse>") };
+    }
+    if (path == kOnvifDevicePath && operation == "GetEndpointReference") {
+        return { kHttpOk, envelope("<tds:GetEndpointReferenceResponse><tds:GUID>" + CameraEndpoint(config) + "</tds:GUID></tds:GetEndpointReferenceResponse>") };
     }
     if (path == kOnvifDevicePath && operation == "GetCapabilities") {
         return { kHttpOk, envelope("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + base + kOnvifDevicePath

@@ -53,5 +53,8 @@ private:
 
 // The camera's clock: the machine's UTC plus the configured offset.
 long CameraUtc(const CameraConfig& config);
+// The camera's endpoint reference ("urn:uuid:..."), the same for every
+// camera with its device identifier, as a real camera's stays with it.
+std::string CameraEndpoint(const CameraConfig& config);
 
 }

@@ -115,7 +115,7 @@ std::mutex& rememberedLock()
 
 std::vector<std::pair<std::string, std::string>>& remembered()
 {
-    static std::vector<std::pair<std::string, std::string>> entries; // "host:port" -> identifier, oldest first
+    static std::vector<std::pair<std::string, std::string>> entries; // endpoint or "host:port" -> identifier, oldest first
     return entries;
 }
 
@@ -219,24 +219,33 @@ std::vector<std::uint8_t> DiscoveryRecord(const ProbeMatch& match, const std::st
     return record;
 }
 
-void RememberIdentifier(const std::string& host, int webPort, const std::string& id)
+void RememberIdentifier(const std::string& endpoint, const std::string& host, int webPort, const std::string& id)
 {
-    std::string key = host + ":" + std::to_string(webPort);
+    std::vector<std::string> keys { host + ":" + std::to_string(webPort) };
+    if (!endpoint.empty())
+        keys.push_back(endpoint);
     std::lock_guard lock(rememberedLock());
     auto& entries = remembered();
-    std::erase_if(entries, [&](const auto& entry) { return entry.first == key; });
-    if (entries.size() >= kMaxRemembered)
-        entries.erase(entries.begin());
-    entries.emplace_back(key, id);
+    for (const auto& key : keys) {
+        std::erase_if(entries, [&](const auto& entry) { return entry.first == key; });
+        if (entries.size() >= kMaxRemembered)
+            entries.erase(entries.begin());
+        entries.emplace_back(key, id);
+    }
 }
 
-std::string RememberedIdentifier(const std::string& host, int webPort)
+std::string RememberedIdentifier(const ProbeMatch& match)
 {
-    std::string key = host + ":" + std::to_string(webPort);
+    const std::string address = match.host + ":" + std::to_string(match.port);
     std::lock_guard lock(rememberedLock());
-    for (const auto& entry : remembered())
-        if (entry.first == key)
-            return entry.second;
+    const auto& entries = remembered();
+    for (const std::string& key : { match.endpoint, address }) {
+        if (key.empty())
+            continue;
+        for (const auto& entry : entries)
+            if (entry.first == key)
+                return entry.second;
+    }
     return {};
 }
 

@@ -47,9 +47,10 @@ std::vector<std::uint8_t> DiscoveryRecord(const ProbeMatch& match, const std::st
 std::string EndpointIdentifier(const std::string& endpoint);
 
 // Identifiers that logins to cameras of the standards reported, by the
-// address and web port they were reached at, so that a search finds the
-// camera under the identifier its login gave. Any thread.
-void RememberIdentifier(const std::string& host, int webPort, const std::string& id);
-std::string RememberedIdentifier(const std::string& host, int webPort);
-
+// camera's endpoint reference (when it gave one) and by the address and
+// web port it was reached at, so that a search finds the camera under the
+// identifier its login gave, also after it has moved. Any thread.
+void RememberIdentifier(const std::string& endpoint, const std::string& host, int webPort, const std::string& id);
+// The identifier of a match: by its endpoint, else by its address.
+std::string RememberedIdentifier(const ProbeMatch& match);
 }

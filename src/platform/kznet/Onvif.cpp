@@ -242,6 +242,12 @@ std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std:
     if (status != SoapStatus::Ok || ReadDeviceInformation(answer.data(), answer.size(), m_device) != SoapStatus::Ok)
         return failed(status);
 
+    // Optional (older cameras lack it): what names the camera in its
+    // discovery answers wherever it moves.
+    if (Call(device, Request::GetEndpointReference, {}, answer, deadline, cancel) != SoapStatus::Ok
+        || ReadEndpointReference(answer.data(), answer.size(), m_endpoint) != SoapStatus::Ok)
+        m_endpoint.clear();
+
     status = Call(device, Request::GetCapabilities, {}, answer, deadline, cancel);
     if (status != SoapStatus::Ok || ReadCapabilities(answer.data(), answer.size(), m_capabilities) != SoapStatus::Ok)
         return failed(status);

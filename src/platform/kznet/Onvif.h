@@ -100,6 +100,8 @@ public:
     const std::string& User() const { return m_user; }
     const std::string& Password() const { return m_password; }
     const DeviceInformation& Device() const { return m_device; }
+    // The device's endpoint reference; empty when it does not say.
+    const std::string& Endpoint() const { return m_endpoint; }
     const std::vector<Profile>& Profiles() const { return m_profiles; }
     // The first profile's RTSP address (with the port filled in).
     const std::string& StreamUri() const { return m_streamUri; }
@@ -123,6 +125,7 @@ private:
     const std::string m_password;
     long m_clockOffset = 0; // camera's UTC minus ours, in seconds
     DeviceInformation m_device;
+    std::string m_endpoint;
     Capabilities m_capabilities;
     ServiceAddress m_media;
     ServiceAddress m_ptz; // empty host: none

@@ -231,7 +231,7 @@ void Road::RunStandards()
     }
     onvif::Register(m_session);
     // A search lists this camera under the identifier this login reports.
-    onvif::RememberIdentifier(m_session->Host(), m_session->WebPort(), m_session->Device().serial.substr(0, kReplyDeviceIdBytes));
+    onvif::RememberIdentifier(m_session->Endpoint(), m_session->Host(), m_session->WebPort(), m_session->Device().serial.substr(0, kReplyDeviceIdBytes));
     // A snapshot the relay fetched (road or HTTP CGI) arrives as our camera's picture message.
     std::weak_ptr<Road> weak = weak_from_this();
     m_session->SetPictureSink([weak](const std::string& jpeg) {

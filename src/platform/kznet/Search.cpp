@@ -154,7 +154,7 @@ void Search::Run()
             records.emplace_back(record, record + length);
         } else {
             for (const auto& match : onvif::ReadProbeMatches(buffer.data(), static_cast<std::size_t>(n), messageIds)) {
-                std::string id = onvif::RememberedIdentifier(match.host, match.port);
+                std::string id = onvif::RememberedIdentifier(match);
                 records.push_back(onvif::DiscoveryRecord(match, id.empty() ? onvif::EndpointIdentifier(match.endpoint) : id));
             }
         }
