@@ -9,6 +9,7 @@
 #include "sim/RoadServer.h"
 #include "sim/RtspServer.h"
 #include "sim/SearchResponder.h"
+#include "sim/DiscoveryResponder.h"
 #include "sim/Timing.h"
 
 #include <algorithm>
@@ -45,7 +46,12 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
             return nullptr;
         camera->m_roads = std::make_unique<RoadServer>(s, *camera->m_cgi);
         camera->m_media = std::make_unique<MediaServer>(s);
+        // Found by WS-Discovery where the group can be joined on the camera's interface.
+        if (config.searchPort >= 0)
+            camera->m_discovery = DiscoveryResponder::Open(s);
         camera->m_cgi->Start();
+        if (camera->m_discovery)
+            camera->m_discovery->Start();
         return camera;
     }
     camera->m_roads = std::make_unique<RoadServer>(s, *camera->m_cgi);
@@ -78,6 +84,8 @@ Camera::~Camera()
         m_acceptor->Stop();
     if (m_search)
         m_search->Stop();
+    if (m_discovery)
+        m_discovery->Stop();
     if (m_rtsp)
         m_rtsp->Stop();
     DropLink();

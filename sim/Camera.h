@@ -44,6 +44,7 @@ class OnvifServer;
 class RoadServer;
 class RtspServer;
 class SearchResponder;
+class DiscoveryResponder;
 
 class Camera {
 public:
@@ -152,6 +153,7 @@ private:
     std::unique_ptr<MediaServer> m_media;
     std::unique_ptr<Acceptor> m_acceptor;
     std::unique_ptr<SearchResponder> m_search;
+    std::unique_ptr<DiscoveryResponder> m_discovery; // standards only, when the discovery group could be joined
     std::unique_ptr<OnvifServer> m_onvif; // standards only
     std::unique_ptr<RtspServer> m_rtsp;   // standards only
 };

@@ -3,11 +3,14 @@
 #include "sim/VideoEncoder.h"
 
 #include <nettle/base64.h>
+#include <nettle/md5.h>
 #include <nettle/sha1.h>
 #include <pugixml.hpp>
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <random>
 #include <ctime>
 #include <string_view>
 
@@ -21,6 +24,9 @@ constexpr int kHttpServerError = 500;
 constexpr const char* kSoapType = "application/soap+xml; charset=utf-8";
 constexpr const char* kJpegType = "image/jpeg";
 constexpr const char* kVideoSourceToken = "video_source_1";
+constexpr int kHttpUnauthorized = 401;
+constexpr const char* kDigestRealm = "camera";
+constexpr std::size_t kServerNonceBytes = 16;
 
 constexpr const char* kEnvelopeOpen =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -112,6 +118,56 @@ std::string digest(const std::string& nonce, const std::string& created, const s
     return out;
 }
 
+std::string md5Hex(const std::string& text)
+{
+    md5_ctx context;
+    md5_init(&context);
+    md5_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
+    std::uint8_t sum[MD5_DIGEST_SIZE];
+    md5_digest(&context, sizeof sum, sum);
+    char out[2 * MD5_DIGEST_SIZE + 1];
+    for (std::size_t i = 0; i < sizeof sum; ++i)
+        std::snprintf(out + 2 * i, 3, "%02x", sum[i]);
+    return out;
+}
+
+// The parameters of an "Authorization: Digest a=b, c="d"" header.
+std::map<std::string, std::string> digestParameters(const std::string& header)
+{
+    std::map<std::string, std::string> out;
+    if (header.rfind("Digest ", 0) != 0)
+        return out;
+    std::size_t at = 7;
+    while (at < header.size()) {
+        while (at < header.size() && (header[at] == ' ' || header[at] == ','))
+            ++at;
+        std::size_t equals = header.find('=', at);
+        if (equals == std::string::npos)
+            break;
+        std::string name = header.substr(at, equals - at);
+        std::string value;
+        at = equals + 1;
+        if (at < header.size() && header[at] == '"') {
+            std::size_t close = ++at;
+            while (close < header.size() && header[close] != '"')
+                close += header[close] == '\\' ? 2 : 1;
+            for (std::size_t i = at; i < close && i < header.size(); ++i) {
+                if (header[i] == '\\')
+                    ++i;
+                if (i < header.size())
+                    value += header[i];
+            }
+            at = close + 1;
+        } else {
+            std::size_t comma = header.find(',', at);
+            value = header.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+            at = comma == std::string::npos ? header.size() : comma;
+        }
+        out[name] = value;
+    }
+    return out;
+}
+
 // "2026-12-09T17:30:05Z" (fractions and a zone other than Z are refused).
 bool parseUtc(const std::string& text, long& out)
 {
@@ -137,9 +193,33 @@ long CameraUtc(const CameraConfig& config)
     return static_cast<long>(std::time(nullptr)) + config.clockOffsetSeconds;
 }
 
+std::string CameraEndpoint(const CameraConfig& config)
+{
+    // The identifier's last bytes as the uuid's last 12 hex digits.
+    constexpr std::size_t kNodeBytes = 6;
+    std::string last = config.deviceId.size() > kNodeBytes ? config.deviceId.substr(config.deviceId.size() - kNodeBytes) : config.deviceId;
+    last.insert(0, kNodeBytes - last.size(), '\0');
+    std::string node;
+    for (unsigned char c : last) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        node += hex;
+    }
+    return "urn:uuid:7a1e0000-0000-4000-8000-" + node;
+}
+
 OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
 {
-    http.Get(kSnapshotPath, [this](const httplib::Request&, httplib::Response& response) {
+    std::random_device random;
+    for (std::size_t i = 0; i < kServerNonceBytes; ++i)
+        m_nonce += "0123456789abcdef"[random() % 16];
+    http.Get(kSnapshotPath, [this](const httplib::Request& request, httplib::Response& response) {
+        if (!SnapshotAccountOk(request.method, request.target, request.get_header_value("Authorization"))) {
+            response.status = kHttpUnauthorized;
+            response.set_header("WWW-Authenticate",
+                std::string("Digest realm=\"") + kDigestRealm + "\", qop=\"auth\", algorithm=MD5, nonce=\"" + m_nonce + "\"");
+            return;
+        }
         VideoSettings live;
         {
             std::lock_guard lock(m_state.mutex);
@@ -155,6 +235,27 @@ OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(
             response.set_content(answer.body, kSoapType);
         });
     }
+}
+
+bool OnvifServer::SnapshotAccountOk(const std::string& method, const std::string& target, const std::string& authorization) const
+{
+    auto given = digestParameters(authorization);
+    if (given["realm"] != kDigestRealm || given["nonce"] != m_nonce || given["uri"] != target)
+        return false;
+    const bool qop = given["qop"] == "auth";
+    if (!qop && given.count("qop"))
+        return false;
+    for (const auto& account : m_state.config.accounts) {
+        if (account.user != given["username"])
+            continue;
+        std::string ha1 = md5Hex(account.user + ":" + kDigestRealm + ":" + account.password);
+        std::string ha2 = md5Hex(method + ":" + target);
+        std::string expected = qop ? md5Hex(ha1 + ":" + m_nonce + ":" + given["nc"] + ":" + given["cnonce"] + ":auth:" + ha2)
+                                   : md5Hex(ha1 + ":" + m_nonce + ":" + ha2);
+        if (expected == given["response"])
+            return true;
+    }
+    return false;
 }
 
 OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::string& request)
@@ -217,6 +318,9 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         return { kHttpOk, envelope("<tds:GetDeviceInformationResponse><tds:Manufacturer>Tiravex</tds:Manufacturer><tds:Model>" + escape(config.model)
                               + "</tds:Model><tds:FirmwareVersion>1.0.0.1</tds:FirmwareVersion><tds:SerialNumber>" + escape(config.deviceId)
                               + "</tds:SerialNumber><tds:HardwareId>1.0</tds:HardwareId></tds:GetDeviceInformationResponse>") };
+    }
+    if (path == kOnvifDevicePath && operation == "GetEndpointReference") {
+        return { kHttpOk, envelope("<tds:GetEndpointReferenceResponse><tds:GUID>" + CameraEndpoint(config) + "</tds:GUID></tds:GetEndpointReferenceResponse>") };
     }
     if (path == kOnvifDevicePath && operation == "GetCapabilities") {
         return { kHttpOk, envelope("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + base + kOnvifDevicePath

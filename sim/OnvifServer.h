@@ -25,7 +25,8 @@ constexpr const char* kOnvifDevicePath = "/onvif/device_service";
 constexpr const char* kOnvifMediaPath = "/onvif/media_service";
 constexpr const char* kOnvifPtzPath = "/onvif/ptz_service"; // served when the camera has pan/tilt (ptflag)
 constexpr const char* kRtspMountPath = "/stream1";
-// A JPEG picture of the pattern (GetSnapshotUri's address), given without an account.
+// A JPEG picture of the pattern (GetSnapshotUri's address), given to an
+// account with HTTP Digest (MD5, qop "auth").
 constexpr const char* kSnapshotPath = "/snapshot.jpg";
 constexpr const char* kProfileToken = "profile_1";
 constexpr int kTokenSkewSeconds = 300;
@@ -43,10 +44,17 @@ public:
     Answer Handle(const std::string& path, const std::string& request);
 
 private:
+    // Whether an Authorization header answers our Digest challenge for an account.
+    bool SnapshotAccountOk(const std::string& method, const std::string& target, const std::string& authorization) const;
+
     Camera::State& m_state;
+    std::string m_nonce; // the Digest challenge's, one per camera
 };
 
 // The camera's clock: the machine's UTC plus the configured offset.
 long CameraUtc(const CameraConfig& config);
+// The camera's endpoint reference ("urn:uuid:..."), the same for every
+// camera with its device identifier, as a real camera's stays with it.
+std::string CameraEndpoint(const CameraConfig& config);
 
 }

@@ -6,6 +6,10 @@
 #include "support/PageFixture.h"
 #include "support/Sanitized.h"
 
+#include <sched.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 namespace {
@@ -91,3 +95,51 @@ TEST_P(Standards, AnUnchangedPageShowsTheMovingPicturePlaysTheToneAndTalksToACam
 }
 
 INSTANTIATE_TEST_SUITE_P(Codings, Standards, ::testing::Values(kz::kAudioPcm, kz::kAudioG726));
+
+namespace {
+
+// A network namespace of this test's own, with loopback up and the
+// multicast groups routed to it, so that WS-Discovery's multicast never
+// leaves this machine. False when the system gives us none.
+bool ownNetworkWithMulticastOnLoopback()
+{
+    if (::unshare(CLONE_NEWNET) != 0)
+        return false;
+    return std::system("ip link set lo up multicast on && ip route add 224.0.0.0/4 dev lo") == 0;
+}
+
+}
+
+// A page's search finds a camera of the standards by WS-Discovery, under its
+// name and at the address and HTTP port of its device service, beside the
+// answers of our own search; once logged in to, the page locates it.
+TEST(StandardsSearch, APagesSearchFindsACameraOfTheStandardsByDiscoveryAndLocatesItAfterItsLogin)
+{
+    if (!ownNetworkWithMulticastOnLoopback())
+        GTEST_SKIP() << "no network namespace of our own with multicast on loopback (needs CAP_SYS_ADMIN and CAP_NET_ADMIN, and ip)";
+    setenv("TIRAVEX_SEARCH_TARGETS", "127.0.0.1,239.255.255.250", 1);
+    auto run = testing_support::RunPage("onvif,name=前门 Porch", R"JS(
+        var loggingIn = false;
+        function PluginCallBack(code) {
+            var args = Array.prototype.slice.call(arguments);
+            if (code === 211) {
+                console.log("found " + args.slice(1).join("|"));
+                if (!loggingIn) { loggingIn = true; v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1); }
+            }
+            if (code === 208) { console.log("located " + args.slice(1).join("|")); host.exit(0); }
+            if (code === 100) console.log("login " + args[1]);
+            if (code === 100 && args[1] === 0) v.GetDevIPandPort(2);
+        }
+        var v = createControl({ Self: 0 });
+        v.SearchDev(3);
+        setTimeout(function () { console.log("not found or not located"); host.exit(3); }, 10000);
+    )JS", "standards-search");
+    unsetenv("TIRAVEX_SEARCH_TARGETS");
+    ASSERT_FALSE(run.console.empty());
+    const std::string webPort = std::to_string(run.camera->WebPort());
+    EXPECT_EQ(run.console.front(), "found 前门 Porch|127.0.0.1|" + webPort + "|100");
+    EXPECT_EQ(std::count_if(run.console.begin(), run.console.end(), [](const std::string& line) { return line.rfind("found ", 0) == 0; }), 1)
+        << "the camera is listed once a search";
+    EXPECT_EQ(run.console.back(), "located 127.0.0.1|" + webPort);
+    EXPECT_EQ(run.exitCode, 0);
+}

@@ -1,6 +1,7 @@
 // Fuzz entry point: the readers of a standard camera's ONVIF answers (the
-// camera's clock, device information, capabilities, profiles, stream
-// addresses and faults), each given the whole input as an answer's body.
+// camera's clock, device information, endpoint reference, capabilities,
+// profiles, stream addresses and faults), each given the whole input as an
+// answer's body.
 
 #include "kznet/Soap.h"
 
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadProfiles(text, size, profiles);
     std::string uri;
     ReadMediaUri(text, size, uri);
+    std::string endpoint;
+    ReadEndpointReference(text, size, endpoint);
     ReadFault(text, size);
     return 0;
 }

@@ -1,7 +1,8 @@
 // tiravex-serve with the simulated camera of the standards (ONVIF and
 // RTSP, its media served by GStreamer's RTSP server): the project's own
-// viewer page, unchanged, shows its moving picture in headless Chromium, and
-// a page hears its tone and talks to its back channel.
+// viewer page, unchanged, shows its moving picture in headless Chromium and
+// opens its snapshot, and a page hears its tone and talks to its back
+// channel.
 
 #include "support/Browser.h"
 
@@ -73,6 +74,15 @@ TEST_F(StandardViewer, TheViewerPageLogsInAndShowsTheMovingPicture)
     EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', window.before) > 500", kPictureMs)) << "the picture does not move";
     EXPECT_FALSE(page.Eval("/status|refused|cannot/i.test(document.getElementById('status').textContent)").get<bool>())
         << page.Eval("document.getElementById('status').textContent");
+
+    // The page's Snapshot button: the camera's picture opens in a window of its own.
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    page.Eval("document.querySelector('input[value=Snapshot]').click(), 1");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 1 && (function () { var c = " + windows + "[0].firstChild;"
+            " var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data; var lit = 0;"
+            " for (var i = 0; i < d.length; i += 64) lit += d[i] + d[i + 1] + d[i + 2] > 96; return lit * 16 > c.width * c.height / 2; })()",
+        kPictureMs))
+        << "no snapshot window with the camera's picture: " << page.Eval("document.getElementById('events').value");
 }
 
 TEST_F(StandardSound, ThePageHearsTheCamerasToneAndItsVoiceReachesTheBackChannel)

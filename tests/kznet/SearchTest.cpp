@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sched.h>
 #include <cstdlib>
 
 using namespace kztest;
@@ -104,4 +105,44 @@ TEST_F(kznetSearch, TargetListTakesHostsPortsAndSkipsBadEntries)
     EXPECT_TRUE(kz::ParseSearchTargets("").empty());
     EXPECT_EQ(kz_search_devices(nullptr, nullptr, 1, 0), nullptr);
     EXPECT_EQ(kz_close_search(nullptr), -1);
+}
+
+// A camera of the standards found by WS-Discovery is listed under the
+// identifier its login reported, also after it has moved to another
+// address: its endpoint reference, which its login asked for, names it.
+// In a network namespace of this test's own, multicast routed to loopback.
+TEST_F(kznetSearch, ACameraOfTheStandardsThatMovedIsFoundUnderItsLoginsIdentifierAtItsNewAddress)
+{
+    if (::unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up multicast on && ip route add 224.0.0.0/4 dev lo") != 0)
+        GTEST_SKIP() << "no network namespace of our own with multicast on loopback (needs CAP_SYS_ADMIN and CAP_NET_ADMIN, and ip)";
+    setenv("TIRAVEX_SEARCH_TARGETS", "239.255.255.250", 1);
+    sim::CameraConfig config;
+    config.dialect = sim::Dialect::Standards;
+    config.deviceId = "TVXMOVES0042";
+    config.accounts = { { "admin", "pw" } };
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    Recorder road;
+    LoginInfo login = MakeLogin("127.0.0.1", camera->Port(), "admin", "pw", kAudioPcm, camera->WebPort());
+    KzHandle h = kz_open_ctrl_road(kRoadModeMedia, &login, &Recorder::OnControl, &road, 0);
+    ASSERT_TRUE(road.WaitFor([&] { return road.FindControl(kMsgLoginReply) != nullptr; }, 10000));
+    kz_close_ctrl_road(h);
+    camera.reset();
+
+    config.address = "127.0.0.2";
+    camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    Recorder r;
+    r.searchReturn = kz::kSearchStop;
+    KzHandle search = kz_search_devices(&Recorder::OnSearch, &r, 3, kz::kSearchOne);
+    ASSERT_TRUE(search);
+    ASSERT_TRUE(r.WaitFor([&] { return !r.answers.empty(); }, 4000)) << "the camera was not found";
+    auto record = r.Locked([&] { return r.answers[0].record; });
+    kz_close_search(search);
+    ASSERT_EQ(record.size(), kRecordLong);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&record[kRecIdAt]), "TVXMOVES0042");
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &record[kRecAddressAt], address, sizeof address);
+    EXPECT_STREQ(address, "127.0.0.2");
+    EXPECT_EQ(portOf(record), camera->WebPort());
 }

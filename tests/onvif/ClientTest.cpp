@@ -1,7 +1,8 @@
 // The npm `onvif` client, a client no one on the team wrote, against the
 // simulated camera's ONVIF services: it connects with the account, reads
 // the device information, the stream and snapshot addresses, and moves and
-// stops pan/tilt, which the camera must have received.
+// stops pan/tilt, which the camera must have received. curl, another
+// client we did not write, fetches the snapshot with HTTP Digest.
 
 #include "sim/Camera.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 #include <string>
 
@@ -36,4 +38,30 @@ TEST(OnvifClient, TheThirdPartyClientConnectsReadsTheAddressesAndMovesPanTilt)
     auto has = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry) != log.end(); };
     EXPECT_TRUE(has("ContinuousMove 0.50 -0.25")) << output;
     EXPECT_TRUE(has("Stop")) << output;
+
+    // The snapshot's address as the client read it, fetched with Digest by curl.
+    if (std::system("curl --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no curl to fetch the snapshot with";
+    auto fetch = [&](const std::string& account) {
+        std::string picture = ::testing::TempDir() + "/onvif-snapshot.jpg";
+        std::remove(picture.c_str());
+        std::string curl = "curl -s --digest -u '" + account + "' -o '" + picture + "' -w '%{http_code}' http://127.0.0.1:" + std::to_string(camera->WebPort())
+            + "/snapshot.jpg";
+        FILE* p = popen(curl.c_str(), "r");
+        char code[16] = {};
+        if (p) {
+            if (!std::fgets(code, sizeof code, p))
+                code[0] = 0;
+            pclose(p);
+        }
+        unsigned char start[2] = {};
+        if (FILE* f = std::fopen(picture.c_str(), "rb")) {
+            if (std::fread(start, 1, sizeof start, f) != sizeof start)
+                start[0] = 0;
+            std::fclose(f);
+        }
+        return std::string(code) + (start[0] == 0xFF && start[1] == 0xD8 ? " jpeg" : "");
+    };
+    EXPECT_EQ(fetch("operator:pa ss"), "200 jpeg");
+    EXPECT_EQ(fetch("operator:wrong"), "401");
 }

@@ -15,6 +15,8 @@ namespace {
 constexpr double kPtzSpeed = 0.5;
 // A PTZ request may take this long.
 constexpr int kPtzRequestTimeoutMs = 3000;
+// Asking for the snapshot's address and fetching the picture may take this long.
+constexpr int kSnapshotTimeoutMs = 5000;
 constexpr int kHexBase = 16;
 
 // The pan and tilt speeds of a road pan/tilt code.
@@ -51,6 +53,25 @@ std::string element(const char* name, const std::string& value)
 std::string deviceName(const DeviceInformation& device)
 {
     return device.manufacturer.empty() ? device.model : device.manufacturer + " " + device.model;
+}
+
+// The camera's snapshot, handed to the road as our camera's picture
+// message; the CGI result of the command.
+int snapshot(const Session& session, const std::atomic<bool>* cancel)
+{
+    using namespace cgi;
+    std::string jpeg;
+    switch (session.Snapshot(jpeg, Clock::now() + std::chrono::milliseconds(kSnapshotTimeoutMs), cancel)) {
+    case Session::Picture::Ok:
+        return session.DeliverPicture(jpeg) ? kResultOk : kResultFailed;
+    case Session::Picture::Refused:
+        return kResultBadAccount;
+    case Session::Picture::Unsupported:
+        return kResultUnsupported;
+    case Session::Picture::Failed:
+        break;
+    }
+    return kResultFailed;
 }
 
 }
@@ -128,6 +149,8 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, bool acco
     } else if (command == kGetProductAllInfo) {
         result = kResultOk;
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
+    } else if (command == kTakeSnapshot) {
+        result = snapshot(session, cancel);
     } else {
         for (const auto& ptz : kCgiPtz)
             if (command == ptz.command && session.HasPtz())

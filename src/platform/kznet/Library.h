@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <functional>
 #include <thread>
+#include <set>
 #include <string>
 #include <deque>
 #include <vector>
@@ -306,7 +307,12 @@ public:
 
 private:
     void Run();
-    void Probe(int fd, std::uint32_t nonce);
+    // Our probe, with `nonce`, to our targets; the WS-Discovery probe, with
+    // `messageId`, to the targets at the discovery port.
+    void Probe(int fd, std::uint32_t nonce, const std::string& messageId);
+    // Hands one record to the callback unless this search has had it;
+    // false when the search is to end.
+    bool Report(const std::vector<std::uint8_t>& record, std::set<std::string>& seen);
 
     const KzSearchCallback m_callback;
     void* const m_user;

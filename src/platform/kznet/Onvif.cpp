@@ -3,6 +3,7 @@
 
 #include "kznet/Onvif.h"
 
+#include "kznet/HttpAuth.h"
 #include "kznet/Library.h"
 
 #include <algorithm>
@@ -24,6 +25,9 @@ constexpr int kHttpOk = 200;
 constexpr int kDefaultHttpPort = 80;
 constexpr const char* kHttpScheme = "http://";
 constexpr const char* kRtspScheme = "rtsp://";
+constexpr const char* kHeadEnd = "\r\n\r\n";
+// The first bytes of every JPEG picture (start of image).
+constexpr unsigned char kJpegStart[] = { 0xFF, 0xD8 };
 
 std::string nonce()
 {
@@ -72,10 +76,8 @@ std::vector<std::weak_ptr<Session>>& registry()
     return sessions;
 }
 
-}
-
-Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
-    const std::atomic<bool>* cancel)
+// Sends `request` (head and body) and reads one whole answer.
+Exchange exchange(const std::string& host, int port, const std::string& request, Clock::time_point deadline, const std::atomic<bool>* cancel)
 {
     Exchange out;
     net::Socket socket;
@@ -83,10 +85,7 @@ Exchange Post(const std::string& host, int port, const std::string& path, Reques
         std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count())));
     if (connectMs <= 0 || socket.Connect(host, port, connectMs, cancel) != net::ConnectResult::Ok)
         return out;
-    std::string head = "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port)
-        + "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + RequestAction(request) + "\"\r\nContent-Length: "
-        + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n";
-    if (!socket.WriteAll(head.data(), head.size()) || !socket.WriteAll(envelope.data(), envelope.size()))
+    if (!socket.WriteAll(request.data(), request.size()))
         return out;
     std::string raw;
     char buffer[kReadChunkBytes];
@@ -103,12 +102,43 @@ Exchange Post(const std::string& host, int port, const std::string& path, Reques
             return out;
         if (ParseHttpResponse(raw, n == 0, out.status, out.body)) {
             out.answered = true;
+            out.head = raw.substr(0, raw.find(kHeadEnd));
             return out;
         }
         if (n == 0)
             return out; // closed before a whole answer
     }
     return out;
+}
+
+}
+
+Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
+    const std::atomic<bool>* cancel)
+{
+    std::string head = "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port)
+        + "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + RequestAction(request) + "\"\r\nContent-Length: "
+        + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n";
+    return exchange(host, port, head + envelope, deadline, cancel);
+}
+
+Exchange GetWithAccount(const ServiceAddress& address, const std::string& user, const std::string& password, Clock::time_point deadline,
+    const std::atomic<bool>* cancel)
+{
+    auto request = [&](const std::string& authorization) {
+        std::string head = "GET " + address.path + " HTTP/1.1\r\nHost: " + address.host + ":" + std::to_string(address.port) + "\r\n";
+        if (!authorization.empty())
+            head += "Authorization: " + authorization + "\r\n";
+        return head + "Connection: close\r\n\r\n";
+    };
+    Exchange first = exchange(address.host, address.port, request({}), deadline, cancel);
+    if (!first.answered || first.status != kHttpUnauthorized)
+        return first;
+    Challenge challenge = ReadChallenge(first.head.data(), first.head.size());
+    if (challenge.scheme == Challenge::Scheme::None)
+        return first;
+    return exchange(address.host, address.port, request(Authorization(challenge, "GET", address.path, user, password, Base64(nonce()))), deadline,
+        cancel);
 }
 
 namespace {
@@ -213,10 +243,16 @@ std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std:
     if (status != SoapStatus::Ok || ReadDeviceInformation(answer.data(), answer.size(), m_device) != SoapStatus::Ok)
         return failed(status);
 
+    // Optional (older cameras lack it): what names the camera in its
+    // discovery answers wherever it moves.
+    if (Call(device, Request::GetEndpointReference, {}, answer, deadline, cancel) != SoapStatus::Ok
+        || ReadEndpointReference(answer.data(), answer.size(), m_endpoint) != SoapStatus::Ok)
+        m_endpoint.clear();
+
     status = Call(device, Request::GetCapabilities, {}, answer, deadline, cancel);
     if (status != SoapStatus::Ok || ReadCapabilities(answer.data(), answer.size(), m_capabilities) != SoapStatus::Ok)
         return failed(status);
-    ServiceAddress media;
+    ServiceAddress& media = m_media;
     if (!reach(m_capabilities.media, media))
         return kLoginUnreachable; // a camera without a media service has nothing to show
     if (!reach(m_capabilities.ptz, m_ptz))
@@ -254,6 +290,53 @@ bool Session::Stop(Clock::time_point deadline, const std::atomic<bool>* cancel) 
         return false;
     std::string answer;
     return Call(m_ptz, Request::Stop, { { "ProfileToken", m_profiles.front().token } }, answer, deadline, cancel) == SoapStatus::Ok;
+}
+
+Session::Picture Session::Snapshot(std::string& jpeg, Clock::time_point deadline, const std::atomic<bool>* cancel) const
+{
+    if (m_profiles.empty() || m_media.host.empty())
+        return Picture::Unsupported;
+    std::string answer, uri;
+    SoapStatus status = Call(m_media, Request::GetSnapshotUri, { { "ProfileToken", m_profiles.front().token } }, answer, deadline, cancel);
+    if (status == SoapStatus::Ok)
+        status = ReadMediaUri(answer.data(), answer.size(), uri);
+    if (status == SoapStatus::NotAuthorized)
+        return Picture::Refused;
+    if (status != SoapStatus::Ok)
+        return Picture::Unsupported; // a camera without snapshots answers with a Fault
+    // As the service addresses: the camera's own name for itself is not
+    // what reaches it from here.
+    ServiceAddress address;
+    if (!SplitHttpAddress(uri, address))
+        return Picture::Unsupported;
+    address.host = m_host;
+    Exchange picture = GetWithAccount(address, m_user, m_password, deadline, cancel);
+    if (picture.answered && picture.status == kHttpUnauthorized)
+        return Picture::Refused;
+    if (!picture.answered || picture.status != kHttpOk || picture.body.size() < sizeof kJpegStart
+        || std::memcmp(picture.body.data(), kJpegStart, sizeof kJpegStart) != 0)
+        return Picture::Failed;
+    jpeg = std::move(picture.body);
+    return Picture::Ok;
+}
+
+void Session::SetPictureSink(PictureSink sink)
+{
+    std::lock_guard lock(m_sinkMutex);
+    m_sink = std::move(sink);
+}
+
+bool Session::DeliverPicture(const std::string& jpeg) const
+{
+    PictureSink sink;
+    {
+        std::lock_guard lock(m_sinkMutex);
+        sink = m_sink;
+    }
+    if (!sink)
+        return false;
+    sink(jpeg);
+    return true;
 }
 
 void Register(const std::shared_ptr<Session>& session)

@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,21 +31,31 @@ constexpr int kSoapAnswerTimeoutMs = 4000;
 // The RTSP port of a stream address that names none.
 constexpr int kDefaultRtspPort = 554;
 
-// One HTTP POST of a SOAP envelope; the answer's HTTP status and body.
-struct Exchange {
-    bool answered = false; // a whole HTTP answer came back
-    int status = 0;
-    std::string body;
-};
-Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
-    const std::atomic<bool>* cancel);
-
 // A service address split into what a connection needs.
 struct ServiceAddress {
     std::string host;
     int port = 0;
     std::string path;
 };
+
+// One HTTP exchange: the answer's HTTP status, head (status line and
+// headers) and body.
+struct Exchange {
+    bool answered = false; // a whole HTTP answer came back
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+// One HTTP POST of a SOAP envelope.
+Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
+    const std::atomic<bool>* cancel);
+
+// One HTTP GET of `path`, with the account if the server asks for one
+// (Digest or Basic, as it asks: a 401 answer is asked again once with the
+// Authorization its challenge wants).
+Exchange GetWithAccount(const ServiceAddress& address, const std::string& user, const std::string& password, Clock::time_point deadline,
+    const std::atomic<bool>* cancel);
+
 // "http://host[:port]/path"; false for anything else. A missing port is 80.
 bool SplitHttpAddress(const std::string& address, ServiceAddress& out);
 // "rtsp://host[:port]/path"; false for anything else. A missing port is 554.
@@ -72,11 +84,24 @@ public:
     bool Stop(Clock::time_point deadline, const std::atomic<bool>* cancel) const;
     bool HasPtz() const { return !m_ptz.host.empty(); }
 
+    // The first profile's snapshot: GetSnapshotUri, then the picture
+    // fetched over HTTP with the login's account. Ok only for a JPEG.
+    enum class Picture { Ok, Unsupported, Refused, Failed };
+    Picture Snapshot(std::string& jpeg, Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    // Where a picture goes: the road that logged in sets it (as our
+    // camera's message 116) and clears it when it closes. Any thread.
+    using PictureSink = std::function<void(const std::string& jpeg)>;
+    void SetPictureSink(PictureSink sink);
+    // False when no road takes pictures.
+    bool DeliverPicture(const std::string& jpeg) const;
+
     const std::string& Host() const { return m_host; }
     int WebPort() const { return m_webPort; }
     const std::string& User() const { return m_user; }
     const std::string& Password() const { return m_password; }
     const DeviceInformation& Device() const { return m_device; }
+    // The device's endpoint reference; empty when it does not say.
+    const std::string& Endpoint() const { return m_endpoint; }
     const std::vector<Profile>& Profiles() const { return m_profiles; }
     // The first profile's RTSP address (with the port filled in).
     const std::string& StreamUri() const { return m_streamUri; }
@@ -100,10 +125,15 @@ private:
     const std::string m_password;
     long m_clockOffset = 0; // camera's UTC minus ours, in seconds
     DeviceInformation m_device;
+    std::string m_endpoint;
     Capabilities m_capabilities;
+    ServiceAddress m_media;
     ServiceAddress m_ptz; // empty host: none
     std::vector<Profile> m_profiles;
     std::string m_streamUri;
+
+    mutable std::mutex m_sinkMutex; // guards m_sink
+    PictureSink m_sink;
 };
 
 // ---- our CGI on a standard camera ----------------------------------------------

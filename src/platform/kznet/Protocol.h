@@ -391,6 +391,9 @@ constexpr const char* kCommandParam = "cmd";
 constexpr const char* kGetDevInfo = "getDevInfo";
 constexpr const char* kGetProductAllInfo = "getProductAllInfo";
 constexpr const char* kGetPortInfo = "getPortInfo";
+// A picture of the live view: the camera sends it as a snapshot (message
+// 116) and answers the command with its result.
+constexpr const char* kTakeSnapshot = "takeSnapshot";
 constexpr const char* kResultOpen = "<CGI_Result>";
 constexpr const char* kResultClose = "</CGI_Result>";
 constexpr const char* kProductName = "productName";
@@ -411,6 +414,7 @@ constexpr const char* kMediaPort = "mediaPort";
 constexpr int kResultOk = 0;
 constexpr int kResultBadAccount = -2; // wrong user or password
 constexpr int kResultUnsupported = -3; // a command a standard camera has no counterpart for
+constexpr int kResultFailed = -1;      // the camera could not carry the command out
 }
 
 }

@@ -2,6 +2,7 @@
 // control messages to the caller's callback on the road's own thread, and
 // carries the caller's commands.
 
+#include "kznet/Discovery.h"
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
 
@@ -229,6 +230,14 @@ void Road::RunStandards()
         return;
     }
     onvif::Register(m_session);
+    // A search lists this camera under the identifier this login reports.
+    onvif::RememberIdentifier(m_session->Endpoint(), m_session->Host(), m_session->WebPort(), m_session->Device().serial.substr(0, kReplyDeviceIdBytes));
+    // A snapshot the relay fetched (road or HTTP CGI) arrives as our camera's picture message.
+    std::weak_ptr<Road> weak = weak_from_this();
+    m_session->SetPictureSink([weak](const std::string& jpeg) {
+        if (auto road = weak.lock())
+            road->Deliver(kMsgSnapshot, reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size());
+    });
     auto reply = standardsLoginReply(*m_session);
     Deliver(kMsgLoginReply, reply.data(), reply.size());
     // What our camera sends right after a login: its family, then its
@@ -252,6 +261,7 @@ void Road::RunStandards()
         }
     }
     lock.unlock();
+    m_session->SetPictureSink(nullptr);
     onvif::Unregister(m_session.get());
 }
 
@@ -309,6 +319,7 @@ void Road::Close()
     }
     m_link.Close();
     StopWorker(m_probeThread);
+    m_session->SetPictureSink(nullptr);
     onvif::Unregister(m_session.get());
 }
 

@@ -1,7 +1,11 @@
 // Device search over UDP: probes go only to the configured targets (never a
-// broadcast unless a user lists a broadcast address), answers are checked,
-// de-duplicated and handed to the callback on the search's own thread.
+// broadcast or a multicast unless a user lists one), answers are checked,
+// de-duplicated and handed to the callback on the search's own thread. A
+// target at the WS-Discovery port (the discovery group's by default) gets a
+// WS-Discovery Probe instead of ours, and its ProbeMatches become our
+// search records.
 
+#include "kznet/Discovery.h"
 #include "kznet/Library.h"
 
 #include <arpa/inet.h>
@@ -13,6 +17,7 @@
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <vector>
 
 namespace kz {
 
@@ -31,7 +36,7 @@ std::vector<SearchTarget> ParseSearchTargets(const char* text)
         at = end + 1;
         if (entry.empty())
             continue;
-        SearchTarget target { entry, wire::kDefaultSearchPort };
+        SearchTarget target { entry, entry == onvif::kDiscoveryGroup ? onvif::kDiscoveryPort : wire::kDefaultSearchPort };
         std::size_t colon = entry.rfind(':');
         if (colon != std::string::npos) {
             std::string port = entry.substr(colon + 1);
@@ -82,8 +87,9 @@ bool ReadSearchAnswer(const std::uint8_t* datagram, std::size_t n, std::uint32_t
     return true;
 }
 
-void Search::Probe(int fd, std::uint32_t nonce)
+void Search::Probe(int fd, std::uint32_t nonce, const std::string& messageId)
 {
+    const std::string discovery = onvif::MakeProbe(messageId);
     std::vector<std::uint8_t> payload;
     wire::w32(payload, nonce);         // nonce
     wire::wi32(payload, m_parameter);  // parameter
@@ -92,7 +98,10 @@ void Search::Probe(int fd, std::uint32_t nonce)
         sockaddr_in address;
         if (!net::ResolveIPv4(target.host, target.port, address))
             continue;
-        ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (target.port == onvif::kDiscoveryPort)
+            ::sendto(fd, discovery.data(), discovery.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        else
+            ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
 }
 
@@ -109,45 +118,70 @@ void Search::Run()
         ::close(fd);
         return;
     }
+    // A discovery probe to the group stays on the link.
+    const int kMulticastHops = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &kMulticastHops, sizeof kMulticastHops);
 
     // The parameter is the search's length in seconds.
     int seconds = m_parameter <= 0 ? kDefaultSearchSeconds : m_parameter > kMaxSearchSeconds ? kMaxSearchSeconds : m_parameter;
     auto end = net::Clock::now() + std::chrono::seconds(seconds);
     std::uint32_t nonce = std::random_device {}();
+    std::vector<std::string> messageIds; // of this search's discovery probes, one each
+    std::vector<char> buffer(onvif::kMaxProbeMatchesBytes + 1);
     auto nextProbe = net::Clock::now();
     std::set<std::string> seen;
     constexpr int kSliceMs = 50;
 
     while (!m_closing.load() && net::Clock::now() < end) {
         if (net::Clock::now() >= nextProbe) {
-            Probe(fd, nonce);
+            messageIds.push_back(onvif::NewMessageId());
+            Probe(fd, nonce, messageIds.back());
             nextProbe = net::Clock::now() + std::chrono::milliseconds(kSearchProbeIntervalMs);
         }
         pollfd p { fd, POLLIN, 0 };
         if (::poll(&p, 1, kSliceMs) <= 0)
             continue;
-        std::uint8_t buffer[wire::kMaxDatagram];
         sockaddr_in from {};
         socklen_t fromLength = sizeof from;
-        ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n <= 0)
+        // MSG_TRUNC: the datagram's whole length, so that a huge one is seen as such.
+        ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n <= 0 || static_cast<std::size_t>(n) > buffer.size())
             continue;
+        std::vector<std::vector<std::uint8_t>> records;
         const std::uint8_t* record = nullptr;
         std::size_t length = 0;
-        if (!ReadSearchAnswer(buffer, static_cast<std::size_t>(n), nonce, record, length))
-            continue;
-        std::string key(reinterpret_cast<const char*>(record), kRecPortAt + 2);
-        if (!seen.insert(key).second)
-            continue; // each device once per search
-        if (!m_callback)
-            break;
-        int r = 0;
-        if (!m_gate.Deliver([&] { r = m_callback(kSearchAnswer, reinterpret_cast<const char*>(record), static_cast<int>(length), m_user); }))
-            break;
-        if (m_oneDevice && r == kSearchStop)
+        if (ReadSearchAnswer(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(n), nonce, record, length)) {
+            records.emplace_back(record, record + length);
+        } else {
+            for (const auto& match : onvif::ReadProbeMatches(buffer.data(), static_cast<std::size_t>(n), messageIds)) {
+                std::string id = onvif::RememberedIdentifier(match);
+                records.push_back(onvif::DiscoveryRecord(match, id.empty() ? onvif::EndpointIdentifier(match.endpoint) : id));
+            }
+        }
+        bool stop = false;
+        for (const auto& found : records) {
+            if (!Report(found, seen)) {
+                stop = true;
+                break;
+            }
+        }
+        if (stop)
             break;
     }
     ::close(fd);
+}
+
+bool Search::Report(const std::vector<std::uint8_t>& record, std::set<std::string>& seen)
+{
+    std::string key(reinterpret_cast<const char*>(record.data()), kRecPortAt + 2);
+    if (!seen.insert(key).second)
+        return true; // each device once per search
+    if (!m_callback)
+        return false;
+    int r = 0;
+    if (!m_gate.Deliver([&] { r = m_callback(kSearchAnswer, reinterpret_cast<const char*>(record.data()), static_cast<int>(record.size()), m_user); }))
+        return false;
+    return !(m_oneDevice && r == kSearchStop);
 }
 
 void Search::Close()

@@ -48,6 +48,7 @@ constexpr Template kTemplates[] = {
     { Request::GetDeviceInformation, "http://www.onvif.org/ver10/device/wsdl/GetDeviceInformation", "<tds:GetDeviceInformation/>" },
     { Request::GetCapabilities, "http://www.onvif.org/ver10/device/wsdl/GetCapabilities",
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>" },
+    { Request::GetEndpointReference, "http://www.onvif.org/ver10/device/wsdl/GetEndpointReference", "<tds:GetEndpointReference/>" },
     { Request::GetProfiles, "http://www.onvif.org/ver10/media/wsdl/GetProfiles", "<trt:GetProfiles/>" },
     { Request::GetStreamUri, "http://www.onvif.org/ver10/media/wsdl/GetStreamUri",
         "<trt:GetStreamUri><trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP</tt:Protocol></tt:Transport>"
@@ -330,6 +331,16 @@ SoapStatus ReadProfiles(const char* data, std::size_t n, std::vector<Profile>& o
         out.push_back(std::move(profile));
     }
     return SoapStatus::Ok;
+}
+
+SoapStatus ReadEndpointReference(const char* data, std::size_t n, std::string& guid)
+{
+    pugi::xml_document document;
+    pugi::xml_node body;
+    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+        return status;
+    guid = text(child(child(body, "GetEndpointReferenceResponse"), "GUID"));
+    return guid.empty() ? SoapStatus::Malformed : SoapStatus::Ok;
 }
 
 SoapStatus ReadMediaUri(const char* data, std::size_t n, std::string& uri)

@@ -28,6 +28,7 @@ enum class Request {
     GetSystemDateAndTime,
     GetDeviceInformation,
     GetCapabilities,
+    GetEndpointReference,
     GetProfiles,
     GetStreamUri,  // field ProfileToken
     GetSnapshotUri, // field ProfileToken
@@ -95,6 +96,8 @@ SoapStatus ReadCapabilities(const char* data, std::size_t n, Capabilities& out);
 SoapStatus ReadProfiles(const char* data, std::size_t n, std::vector<Profile>& out);
 // The Uri of a GetStreamUri or GetSnapshotUri answer.
 SoapStatus ReadMediaUri(const char* data, std::size_t n, std::string& uri);
+// The device's endpoint reference (GUID), as its discovery answers name it.
+SoapStatus ReadEndpointReference(const char* data, std::size_t n, std::string& guid);
 // Only whether the answer is a Fault, and which.
 SoapStatus ReadFault(const char* data, std::size_t n);
 
