@@ -880,3 +880,38 @@ TEST_F(Viewer, LoggingInAgainWhileTheAboutBoxWaitsKeepsThePageAndItsPicture)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(server.Camera("roadsOpen"), Json(1));
 }
+
+TEST_F(Viewer, TheBrowsersFullScreenAndTheControlsStayInStepAlsoInScreenPanTiltMode)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    const std::string full = "document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'";
+    const std::string centre = "[innerWidth / 2, innerHeight / 2]";
+    click("input[value='Full Screen']");
+    ASSERT_TRUE(page.WaitFor(full, 5000)) << "the control's full screen is not the browser's";
+
+    // A middle click in full screen points the camera by the picture; the
+    // pointer becomes the control's pan/tilt arrow.
+    Json at = page.Eval(centre);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "middle");
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "middle");
+    ASSERT_TRUE(page.WaitFor("/url\\(/.test(document.fullscreenElement.firstChild.style.cursor)", 5000)) << "no screen pan/tilt";
+
+    // The browser leaves its full screen (a person's Escape): the control
+    // leaves its own, and the page is back with its picture.
+    page.Eval("document.exitFullscreen().then(function () { return 1; })");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the picture stays over the page";
+    page.Screenshot(outputFolder() + "/viewer-left-full-screen.png");
+    EXPECT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kPictureMs));
+
+    // The other way: the control leaving full screen (a double click) ends the browser's.
+    click("input[value='Full Screen']");
+    ASSERT_TRUE(page.WaitFor(full, 5000)) << "no full screen the second time";
+    at = page.Eval(centre);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left", 0, 1);
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left", 0, 1);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left", 0, 2);
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left", 0, 2);
+    EXPECT_TRUE(page.WaitFor("!document.fullscreenElement && " + windows + ".length == 0", 5000)) << "the browser stays in full screen";
+}

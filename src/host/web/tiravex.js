@@ -42,6 +42,7 @@
     var RECONNECT_MS = 1000, RECONNECT_TRIES = 10;
     var LATENCIES_KEPT = 20000;
     var FOLLOW_MS = 1000;
+    var LEAVE_ESCAPES = 3, LEAVE_CHECK_MS = 400;
 
     var server = window.__tiravexServer || {};
     var base = null;          // '/tiravex/s/<session>'
@@ -488,12 +489,23 @@
         if (f.box.requestFullscreen) f.box.requestFullscreen().catch(function () { /* shown over the page instead */ });
         f.onchange = function () {
             // Leaving the browser's full screen (Escape) leaves the control's.
-            if (document.fullscreenElement !== f.box && f.full && floating[id] === f) {
-                sendInput({ t: 'key', down: true, vk: VK_ESCAPE });
-                sendInput({ t: 'key', down: false, vk: VK_ESCAPE });
-            }
+            if (document.fullscreenElement !== f.box && f.full && floating[id] === f) followBrowser(id, f, 0);
         };
         setTimeout(function () { document.addEventListener('fullscreenchange', f.onchange); }, 0);
+    }
+
+    // The browser has left its full screen: the control leaves its own too.
+    // Escape in screen pan/tilt mode only ends that mode, so Escape is
+    // pressed again while the control's window still covers the screen.
+    function followBrowser(id, f, pressed) {
+        if (!f.full || floating[id] !== f || document.fullscreenElement === f.box) return;
+        if (pressed >= LEAVE_ESCAPES) {
+            console.warn('tiravex: the control stays in full screen');
+            return;
+        }
+        sendInput({ t: 'key', down: true, vk: VK_ESCAPE });
+        sendInput({ t: 'key', down: false, vk: VK_ESCAPE });
+        setTimeout(function () { followBrowser(id, f, pressed + 1); }, LEAVE_CHECK_MS);
     }
 
     function leaveFullScreen(f) {
