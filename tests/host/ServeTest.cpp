@@ -915,3 +915,50 @@ TEST_F(Viewer, TheBrowsersFullScreenAndTheControlsStayInStepAlsoInScreenPanTiltM
     page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left", 0, 2);
     EXPECT_TRUE(page.WaitFor("!document.fullscreenElement && " + windows + ".length == 0", 5000)) << "the browser stays in full screen";
 }
+
+TEST_F(Viewer, ASnapshotOpensAtItsPicturesRatioWithinTheViewAndClosedWindowsLeaveNoGhost)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+
+    // The camera's 640 x 480 picture opens at 4:3 below its title bar, inside the page's view.
+    click("input[value=Snapshot]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1 && " + drawn(windows + "[0]"), 5000)) << "no snapshot window";
+    page.Screenshot(outputFolder() + "/viewer-snapshot.png");
+    const Json box = page.Eval("(function () { var r = " + windows + "[0].getBoundingClientRect(), c = " + windows + "[0].firstChild;"
+                               " return [r.left, r.top, r.right, r.bottom, innerWidth, innerHeight, c.width, c.height]; })()");
+    ASSERT_TRUE(box.is_array()) << box;
+    EXPECT_GE(box[0].get<double>(), 0) << box;
+    EXPECT_GE(box[1].get<double>(), 0) << box;
+    EXPECT_LE(box[2].get<double>(), box[4].get<double>()) << box;
+    EXPECT_LE(box[3].get<double>(), box[5].get<double>()) << box;
+    EXPECT_LT((box[2].get<double>() - box[0].get<double>()) * (box[3].get<double>() - box[1].get<double>()), 0.8 * box[4].get<double>() * box[5].get<double>())
+        << "the snapshot covers the page: " << box;
+    constexpr int kTitleBar = 24;
+    EXPECT_NEAR((box[7].get<double>() - kTitleBar) / box[6].get<double>(), 0.75, 0.01) << "the picture is stretched: " << box;
+    EXPECT_NEAR((box[3].get<double>() - box[1].get<double>()) / (box[2].get<double>() - box[0].get<double>()), box[7].get<double>() / box[6].get<double>(), 0.01)
+        << "the window is shown stretched: " << box;
+
+    // The About box opens over the snapshot and the live picture; once it
+    // is closed neither shows what it drew (its light grey face, a colour
+    // the camera's pictures do not have).
+    const std::string ghost = "(function (c) { var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, n = 0;"
+                              " for (var i = 0; i < d.length; i += 16) if (d[i] > 0xE8 && d[i + 1] > 0xE8 && d[i + 2] > 0xE8 && Math.abs(d[i] - d[i + 2]) < 6) ++n; return n; })";
+    const std::string ghosts = ghost + "(" + windows + "[0].firstChild) + " + ghost + "(pictureOf('IPCam'))";
+    const int before = page.Eval(ghosts).get<int>();
+    // The snapshot's picture does not change: what it shows after is what it showed before.
+    const std::string pixels = "(function () { var c = " + windows + "[0].firstChild; return Array.prototype.slice.call(c.getContext('2d').getImageData(0, 0, c.width, c.height).data); })()";
+    page.Eval("window.snapshotBefore = " + pixels + ", 1");
+    const std::string changed = "(function (now) { var n = 0; for (var i = 0; i < now.length; i += 64) if (Math.abs(now[i] - snapshotBefore[i]) + Math.abs(now[i + 1] - snapshotBefore[i + 1]) > 48) ++n; return n; })(" + pixels + ")";
+    page.Eval("IPCam.AboutBox(), 1");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 2", 5000)) << "no About box";
+    page.Screenshot(outputFolder() + "/viewer-about.png");
+    page.Eval(windows + "[1].firstChild.focus(), 1");
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "the About box stays";
+    EXPECT_TRUE(page.WaitFor(ghosts + " <= " + std::to_string(before + 20), 3000)) << "the About box's ghost stays: " << page.Eval(ghosts) << " light points, " << before << " before";
+    EXPECT_TRUE(page.WaitFor(changed + " < 20", 3000)) << "the snapshot window is not painted again as it was: " << page.Eval(changed) << " points differ";
+    page.Screenshot(outputFolder() + "/viewer-about-closed.png");
+}

@@ -43,6 +43,7 @@
     var LATENCIES_KEPT = 20000;
     var FOLLOW_MS = 1000;
     var LEAVE_ESCAPES = 3, LEAVE_CHECK_MS = 400;
+    var WINDOW_SHARE = 0.8;   // a window of the control takes at most this share of the page's view, each way
 
     var server = window.__tiravexServer || {};
     var base = null;          // '/tiravex/s/<session>'
@@ -451,9 +452,9 @@
             }
             views[v.id].rect = v.rect;
             var z = v.kind === 'menu' ? 2147483000 : 2147480000 + (v.z || 0);
-            var at = onPage(v.rect);
-            f.box.style.cssText = 'position:absolute;left:' + at[0] + 'px;top:' + at[1] + 'px;width:' + v.rect[2] + 'px;height:' +
-                v.rect[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
+            var place = v.kind === 'menu' ? onPage(v.rect).concat([v.rect[2], v.rect[3]]) : inView(v.rect);
+            f.box.style.cssText = 'position:absolute;left:' + place[0] + 'px;top:' + place[1] + 'px;width:' + place[2] + 'px;height:' +
+                place[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
             if (v.full && !f.full) goFullScreen(v.id, f);
             else if (!v.full && f.full) leaveFullScreen(f);
             if (f.full) f.box.style.cssText += ';position:fixed;left:0;top:0;width:100vw;height:100vh';
@@ -481,6 +482,19 @@
         if (best === null) return [rect[0], rect[1]];
         var box = controls[best].canvas.getBoundingClientRect(), r = views[best].rect;
         return [Math.round(rect[0] - r[0] + box.left + window.scrollX), Math.round(rect[1] - r[1] + box.top + window.scrollY)];
+    }
+
+    // Where a window of the control lies on the page: beside the control
+    // nearest to it, inside the page's view, shown smaller (at its own
+    // ratio) when it is larger than most of the view.
+    function inView(rect) {
+        var at = onPage(rect);
+        var viewWidth = document.documentElement.clientWidth || window.innerWidth, viewHeight = window.innerHeight;
+        var scale = Math.min(1, viewWidth * WINDOW_SHARE / rect[2], viewHeight * WINDOW_SHARE / rect[3]);
+        var width = Math.round(rect[2] * scale), height = Math.round(rect[3] * scale);
+        var left = Math.max(window.scrollX, Math.min(at[0], window.scrollX + viewWidth - width));
+        var top = Math.max(window.scrollY, Math.min(at[1], window.scrollY + viewHeight - height));
+        return [Math.round(left), Math.round(top), width, height];
     }
 
     function goFullScreen(id, f) {
