@@ -43,6 +43,7 @@
     var LATENCIES_KEPT = 20000;
     var FOLLOW_MS = 1000;
     var LEAVE_ESCAPES = 3, LEAVE_CHECK_MS = 400;
+    var LONG_PRESS_MS = 600, TOUCH_SLOP = 10; // a finger held this long without moving this far (CSS pixels) asks for the menu
     var WINDOW_SHARE = 0.8;   // a window of the control takes at most this share of the page's view, each way
 
     var server = window.__tiravexServer || {};
@@ -58,7 +59,13 @@
         stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0 },
         onsound: null,
         microphone: false,
-        resumeSound: function () { if (sound.context) sound.context.resume(); }
+        resumeSound: function () { if (sound.context) sound.context.resume(); },
+        // The camera's sound plays at this share of its level (0 is mute).
+        volume: 1,
+        setVolume: function (v) {
+            Tiravex.volume = Math.max(0, Math.min(1, Number(v) || 0));
+            if (sound.gain) sound.gain.gain.value = Tiravex.volume;
+        }
     };
     window.Tiravex = Tiravex;
 
@@ -566,7 +573,40 @@
             sendInput(event);
         }
         var buttons = ['left', 'middle', 'right'];
+        // A finger: a tap is a click, a long press still the right button
+        // (the menu), and a finger that moves first drags.
+        var touch = null;
+        function touchDown(e) {
+            canvas.focus();
+            canvas.setPointerCapture(e.pointerId);
+            touch = { id: e.pointerId, x: e.clientX, y: e.clientY, pressed: false, at: e };
+            touch.timer = setTimeout(function () {
+                if (!touch) return;
+                mouse('rightdown', touch.at);
+                mouse('rightup', touch.at);
+                touch = null;
+            }, LONG_PRESS_MS);
+            e.preventDefault();
+        }
+        function touchMove(e) {
+            if (!touch || touch.id !== e.pointerId) return;
+            if (!touch.pressed && Math.abs(e.clientX - touch.x) + Math.abs(e.clientY - touch.y) > TOUCH_SLOP) {
+                clearTimeout(touch.timer);
+                touch.pressed = true;
+                mouse('leftdown', touch.at);
+            }
+            if (touch.pressed) mouse('move', e);
+        }
+        function touchUp(e) {
+            if (!touch || touch.id !== e.pointerId) return;
+            clearTimeout(touch.timer);
+            if (!touch.pressed) mouse('leftdown', touch.at);
+            mouse('leftup', e);
+            touch = null;
+            e.preventDefault();
+        }
         canvas.addEventListener('pointerdown', function (e) {
+            if (e.pointerType === 'touch') { if (!touch) touchDown(e); return; }
             if (!buttons[e.button]) return;
             canvas.focus();
             canvas.setPointerCapture(e.pointerId);
@@ -574,11 +614,15 @@
             e.preventDefault();
         });
         canvas.addEventListener('pointerup', function (e) {
+            if (e.pointerType === 'touch') { touchUp(e); return; }
             if (!buttons[e.button]) return;
             mouse(buttons[e.button] + 'up', e);
             e.preventDefault();
         });
-        canvas.addEventListener('pointermove', function (e) { mouse('move', e); });
+        canvas.addEventListener('pointermove', function (e) { if (e.pointerType === 'touch') touchMove(e); else mouse('move', e); });
+        canvas.addEventListener('pointercancel', function (e) {
+            if (touch && touch.id === e.pointerId) { clearTimeout(touch.timer); if (touch.pressed) mouse('leftup', e); touch = null; }
+        });
         canvas.addEventListener('wheel', function (e) {
             if (e.deltaY) mouse('wheel', e, e.deltaY < 0 ? 1 : -1);
             e.preventDefault();
@@ -597,7 +641,7 @@
     }
 
     // ---- sound: the camera's, through Web Audio ----
-    var sound = { context: null, next: {} };
+    var sound = { context: null, gain: null, next: {} };
 
     function playSound(device, payload) {
         var samples = new Int16Array(payload.slice().buffer);
@@ -607,6 +651,9 @@
         }
         if (!sound.context) {
             try { sound.context = new AudioContext({ sampleRate: SAMPLE_RATE }); } catch (e) { sound.context = new AudioContext(); }
+            sound.gain = sound.context.createGain();
+            sound.gain.gain.value = Tiravex.volume;
+            sound.gain.connect(sound.context.destination);
         }
         var ctx = sound.context;
         var buffer = ctx.createBuffer(1, samples.length, SAMPLE_RATE);
@@ -614,7 +661,7 @@
         for (var i = 0; i < samples.length; ++i) data[i] = samples[i] / 32768;
         var source = ctx.createBufferSource();
         source.buffer = buffer;
-        source.connect(ctx.destination);
+        source.connect(sound.gain);
         var at = sound.next[device] || 0;
         if (at < ctx.currentTime + 0.01 || at > ctx.currentTime + SOUND_MAX_LEAD) at = ctx.currentTime + SOUND_LEAD;
         source.start(at);
