@@ -658,6 +658,36 @@ protected:
     }
     virtual std::string pageName() const { return "viewer.html"; }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
+    // The page's log in words, newest first.
+    const std::string kLog = "document.getElementById('log').innerText";
+    std::string log() { return page.Eval(kLog).get<std::string>(); }
+    // The control's menu opened by the right button at the picture's centre: its width on the page.
+    double menuWidth()
+    {
+        const std::string windows = "document.querySelectorAll('.tiravex-window')";
+        // Each time somewhere else: two quick presses at one place are a double click.
+        Json centre = page.Eval("centreOf('IPCam')");
+        const double x = centre[0].get<double>() + 40 * (menus % 3), y = centre[1].get<double>() + 40 * (menus % 3);
+        ++menus;
+        page.Mouse("mousePressed", x, y, "right");
+        page.Mouse("mouseReleased", x, y, "right");
+        if (!page.WaitFor(windows + ".length == 1", 5000)) {
+            page.Screenshot(outputFolder() + "/viewer-no-menu.png");
+            return 0;
+        }
+        const double width = page.Eval(windows + "[0].getBoundingClientRect().width").get<double>();
+        page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+        page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+        return page.WaitFor(windows + ".length == 0", 5000) ? width : 0;
+    }
+    // The probe of the tests, in the page as it is now.
+    bool loadProbe()
+    {
+        std::ifstream probe(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
+        std::stringstream text;
+        text << probe.rdbuf();
+        return !page.Eval(text.str() + "\n; true").is_null();
+    }
 
     // The first file named *`ending` that appears in `folder` within `timeoutMs`.
     static std::string fileIn(const std::string& folder, const std::string& ending, int timeoutMs)
@@ -696,6 +726,7 @@ protected:
     }
 
     std::string home;
+    int menus = 0;
 
     ServeProcess server;
     Chromium browser;
@@ -716,12 +747,17 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
     ASSERT_TRUE(page.WaitFor("/password/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
     EXPECT_EQ(status().find("status"), std::string::npos) << status();
     EXPECT_EQ(status().find("again"), std::string::npos) << "a refused password is not tried again: " << status();
+    // The page's log says it in words; the details keep the code.
+    EXPECT_TRUE(page.WaitFor("/Wrong user name or password/.test(" + kLog + ") && /100: status 1,/.test(document.getElementById('events').value)", 5000)) << log();
     page.Screenshot(outputFolder() + "/viewer-wrong-password.png");
 
     type("#password", server.Camera("account")["password"].get<std::string>());
     click("input[value=Login]");
     ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture after the right password: " << status();
     page.Screenshot(outputFolder() + "/viewer-live.png");
+    // The camera's alarm is a notice in the log, with its kind (1: sound).
+    server.Camera("alarm", Json::array({ 1 }));
+    EXPECT_TRUE(page.WaitFor("!!document.querySelector('#log li.alarm') && /Alarm: sound/.test(" + kLog + ")", 5000)) << log();
 
     // The camera drops the link: the page says so, tries again after a
     // wait it shows, and the picture comes back by itself.
@@ -731,6 +767,7 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
     page.Screenshot(outputFolder() + "/viewer-reconnecting.png");
     EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", 30000)) << "the picture did not come back: " << status() << page.Eval("document.getElementById('events').value");
     page.Screenshot(outputFolder() + "/viewer-back.png");
+    EXPECT_NE(log().find("The link to the camera was lost"), std::string::npos) << log();
     // Only the fresh control holds the camera: the released ones let go.
     EXPECT_LE(server.Camera("roadsOpen").get<int>(), 1);
 }
@@ -789,6 +826,7 @@ TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
     EXPECT_TRUE(row[0].get<std::string>().rfind("manual_", 0) == 0) << row;
     EXPECT_EQ(row[1].get<std::string>().size(), 19u) << row; // YYYY-MM-DD hh:mm:ss
     EXPECT_NE(row[3].get<std::string>().find("B"), std::string::npos) << row;
+    EXPECT_TRUE(page.WaitFor("/Recording stopped[\\s\\S]*Recording started/.test(" + kLog + ")", 5000)) << log();
 
     click("#recordings a");
     const std::string downloaded = fileIn(folder, ".avi", kPictureMs);
@@ -961,4 +999,89 @@ TEST_F(Viewer, ASnapshotOpensAtItsPicturesRatioWithinTheViewAndClosedWindowsLeav
     EXPECT_TRUE(page.WaitFor(ghosts + " <= " + std::to_string(before + 20), 3000)) << "the About box's ghost stays: " << page.Eval(ghosts) << " light points, " << before << " before";
     EXPECT_TRUE(page.WaitFor(changed + " < 20", 3000)) << "the snapshot window is not painted again as it was: " << page.Eval(changed) << " points differ";
     page.Screenshot(outputFolder() + "/viewer-about-closed.png");
+}
+
+TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCameraButNeverThePassword)
+{
+    const std::string password = server.Camera("account")["password"].get<std::string>();
+    const std::string chooseTraditional = "(function () { var s = document.getElementById('language'); s.value = '1'; s.dispatchEvent(new Event('change')); return 1; })()";
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const double english = menuWidth();
+    ASSERT_GT(english, 0) << "no menu";
+
+    // A password typed but not used is never kept, whatever else is.
+    type("#password", "typed-then-changed");
+    page.Eval(chooseTraditional);
+    const double traditional = menuWidth();
+    ASSERT_GT(traditional, 0) << "no menu";
+    EXPECT_NE(traditional, english) << "the menu did not change language without a login";
+    const std::string kept = page.Eval("localStorage.getItem('tiravex.camera') || ''").get<std::string>();
+    EXPECT_EQ(kept.find("typed-then-changed"), std::string::npos) << kept;
+    const Json remembered = Json::parse(kept, nullptr, false);
+    ASSERT_TRUE(remembered.is_object()) << kept;
+    EXPECT_EQ(remembered.value("language", ""), "1") << kept;
+    EXPECT_EQ(remembered.value("address", ""), server.Camera("account")["address"].get<std::string>()) << kept;
+    EXPECT_FALSE(remembered.contains("password")) << kept;
+
+    // Loaded again, the page has the language, the camera and the user; the
+    // control it logs in with speaks that language from the start.
+    page.Eval("location.reload(), 1");
+    ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && !window.probed && document.getElementById('status').textContent == 'Not connected'", kLoginMs));
+    ASSERT_TRUE(loadProbe());
+    EXPECT_EQ(page.Eval("document.getElementById('language').value"), Json("1"));
+    EXPECT_EQ(page.Eval("document.getElementById('user').value"), server.Camera("account")["user"]);
+    EXPECT_NE(page.Eval("document.getElementById('password').value").get<std::string>(), "typed-then-changed");
+    type("#password", password);
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    EXPECT_EQ(menuWidth(), traditional) << "the fresh control does not speak the remembered language";
+}
+
+TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioAndALongPressOpensTheMenu)
+{
+    const struct {
+        int width, height;
+        bool mobile;
+    } screens[] = { { 390, 844, true }, { 1280, 800, false }, { 2560, 1440, false } };
+    // The picture's box on the page, the view, and the size of what the control draws.
+    const std::string measure = "(function () { scrollTo(0, 0); var c = pictureOf('IPCam'), r = c.getBoundingClientRect();"
+                                " return [r.left, r.top, r.width, r.height, innerWidth, innerHeight, c.width, c.height, document.documentElement.scrollWidth]; })()";
+    for (const auto& screen : screens) {
+        const std::string name = std::to_string(screen.width) + "x" + std::to_string(screen.height);
+        // A person opens the page on that screen and logs in.
+        page.Call("Emulation.setDeviceMetricsOverride", Json { { "width", screen.width }, { "height", screen.height }, { "deviceScaleFactor", 1 }, { "mobile", screen.mobile } });
+        page.Eval("location.reload(), 1");
+        ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && innerWidth == " + std::to_string(screen.width) + " && document.getElementById('status').textContent == 'Not connected'", kLoginMs)) << name;
+        ASSERT_TRUE(loadProbe());
+        click("#login");
+        ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << name << ": no picture: " << status();
+        // The control draws at the size its box has on the page.
+        const std::string settled = "(function (m) { return m[4] == " + std::to_string(screen.width) + " && Math.abs(m[6] - m[2]) <= 1 && Math.abs(m[7] - m[3]) <= 1; })(" + measure + ")";
+        EXPECT_TRUE(page.WaitFor(settled + " && brightSamples('IPCam') > 1000", kPictureMs)) << name << ": " << page.Eval(measure);
+        const Json m = page.Eval(measure);
+        page.Screenshot(outputFolder() + "/viewer-" + name + ".png");
+        ASSERT_TRUE(m.is_array()) << name;
+        const double left = m[0].get<double>(), top = m[1].get<double>(), width = m[2].get<double>(), height = m[3].get<double>();
+        const double viewWidth = m[4].get<double>(), viewHeight = m[5].get<double>();
+        EXPECT_GE(left, 0) << name << ": " << m;
+        EXPECT_GE(top, 0) << name << ": " << m;
+        EXPECT_LE(left + width, viewWidth) << name << ": " << m;
+        EXPECT_LE(top + height, viewHeight) << name << ": " << m;
+        EXPECT_NEAR(height / width, 0.75, 0.01) << name << ": " << m;
+        // It uses the screen: most of a phone's width, most of a large screen's height.
+        EXPECT_GT(std::max(width / viewWidth, height / viewHeight), 0.6) << name << ": " << m;
+        EXPECT_LE(m[8].get<double>(), viewWidth) << name << ": the page scrolls sideways";
+    }
+
+    // A finger held on the picture opens the control's menu.
+    page.Call("Emulation.setTouchEmulationEnabled", Json { { "enabled", true } });
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    Json centre = page.Eval("centreOf('IPCam')");
+    const Json finger = Json::array({ Json { { "x", centre[0] }, { "y", centre[1] } } });
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchStart" }, { "touchPoints", finger } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no menu for a long press";
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
+    page.Screenshot(outputFolder() + "/viewer-touch-menu.png");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 1000)) << "the menu went with the finger";
 }

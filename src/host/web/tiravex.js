@@ -115,6 +115,7 @@
             return false;
         }
         Tiravex.session = answer.session;
+        Tiravex.screen = [screenWidth, screenHeight]; // the controls' screen: they lie inside it
         base = '/tiravex/s/' + answer.session;
         openStream(0);
         window.addEventListener('pagehide', function () {
