@@ -21,9 +21,12 @@
 // window's "Save") is the browser's download; Tiravex.recordings(callback)
 // lists the page's recordings, and Tiravex.recordingUrl(id) fetches one.
 //
-// window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
-// and their latencies), Tiravex.onsound(device, samples) and
-// Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
+// window.Tiravex tells the state: Tiravex.session, Tiravex.screen (the
+// controls' screen, which they lie within), Tiravex.stats (pictures and
+// their latencies), Tiravex.onsound(device, samples), Tiravex.setVolume(0..1)
+// and Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
+// On a touch screen a tap on a picture is a click, a long press the right
+// button (the control's menu), and a finger that moves first drags.
 (function () {
     'use strict';
     if (window.Tiravex) return;
