@@ -1085,3 +1085,27 @@ TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioAndALong
     page.Screenshot(outputFolder() + "/viewer-touch-menu.png");
     EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 1000)) << "the menu went with the finger";
 }
+
+class Playback : public Viewer {
+protected:
+    std::string pageName() const override { return "playback.html"; }
+};
+
+TEST_F(Playback, ARecordingOnTheCameraPlaysPausesResumesGoesToASecondAndEnds)
+{
+    const std::string position = "document.getElementById('position').textContent";
+    click("#play");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 2000 && " + position + " != '0:00'", kLoginMs)) << "no playback: " << status();
+    page.Screenshot(outputFolder() + "/playback.png");
+    // Paused and resumed, it goes on from where it was.
+    click("#pause");
+    ASSERT_TRUE(page.WaitFor("/Paused/.test(document.getElementById('status').textContent)", 5000)) << status();
+    const std::string at = page.Eval(position).get<std::string>();
+    click("#pause");
+    EXPECT_TRUE(page.WaitFor(position + " > '" + at + "' && /Playing/.test(document.getElementById('status').textContent)", 5000)) << status();
+    type("#to", "3");
+    click("#go");
+    EXPECT_TRUE(page.WaitFor("/Moved to 0:03/.test(document.getElementById('status').textContent)", 5000)) << status();
+    EXPECT_TRUE(page.WaitFor("/ended/.test(document.getElementById('status').textContent)", kPictureMs)) << status();
+    EXPECT_EQ(page.Eval(position), Json("0:05")) << "the end of a 5 s recording";
+}
