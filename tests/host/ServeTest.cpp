@@ -1109,3 +1109,31 @@ TEST_F(Playback, ARecordingOnTheCameraPlaysPausesResumesGoesToASecondAndEnds)
     EXPECT_TRUE(page.WaitFor("/ended/.test(document.getElementById('status').textContent)", kPictureMs)) << status();
     EXPECT_EQ(page.Eval(position), Json("0:05")) << "the end of a 5 s recording";
 }
+
+TEST_F(Viewer, HoldingTheTalkButtonTalksWithTheMicrophonesLevelShownAndLettingGoEndsIt)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const Json at = page.Eval("(function () { var e = document.getElementById('hold'); e.scrollIntoView({ block: 'center' });"
+                              " var r = e.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    ASSERT_TRUE(at.is_array());
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left");
+    EXPECT_TRUE(page.WaitFor("document.getElementById('microphone').value > 0 && document.getElementById('talk').className == 'btn btn-on'", kPictureMs))
+        << "level " << page.Eval("document.getElementById('microphone').value");
+    // The browser's microphone reaches the camera.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    int blocks = 0;
+    while (blocks <= 10 && std::chrono::steady_clock::now() < until) {
+        const Json counts = server.Camera("talkBlocks");
+        blocks = 0;
+        if (counts.is_object())
+            for (const auto& [size, n] : counts.items())
+                blocks += n.get<int>();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(blocks, 10) << "the camera heard nothing";
+    page.Screenshot(outputFolder() + "/viewer-talking.png");
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left");
+    EXPECT_TRUE(page.WaitFor("document.getElementById('microphone').value == 0 && document.getElementById('talk').className == 'btn' && !Tiravex.microphone", 5000))
+        << "still talking";
+}

@@ -23,7 +23,8 @@
 //
 // window.Tiravex tells the state: Tiravex.session, Tiravex.screen (the
 // controls' screen, which they lie within), Tiravex.stats (pictures and
-// their latencies), Tiravex.onsound(device, samples), Tiravex.setVolume(0..1)
+// their latencies), Tiravex.onsound(device, samples), Tiravex.setVolume(0..1),
+// Tiravex.microphoneLevel (0..1 while talking)
 // and Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
 // On a touch screen a tap on a picture is a click, a long press the right
 // button (the control's menu), and a finger that moves first drags.
@@ -65,6 +66,8 @@
         resumeSound: function () { if (sound.context) sound.context.resume(); },
         // The camera's sound plays at this share of its level (0 is mute).
         volume: 1,
+        // The microphone's level while the control talks (0..1).
+        microphoneLevel: 0,
         setVolume: function (v) {
             Tiravex.volume = Math.max(0, Math.min(1, Number(v) || 0));
             if (sound.gain) sound.gain.gain.value = Tiravex.volume;
@@ -689,7 +692,7 @@
                 var ctx = talk.context = new AudioContext();
                 return ctx.audioWorklet.addModule('/tiravex-talk.js').then(function () {
                     var node = new AudioWorkletNode(ctx, 'tiravex-talk', { processorOptions: { batchMs: TALK_BATCH_MS } });
-                    node.port.onmessage = function (e) { sendTalk(e.data); };
+                    node.port.onmessage = function (e) { measureMicrophone(e.data); sendTalk(e.data); };
                     var silent = ctx.createGain();
                     silent.gain.value = 0;
                     ctx.createMediaStreamSource(stream).connect(node);
@@ -701,10 +704,19 @@
                 console.warn('tiravex: no microphone: ' + e);
             });
         } else if (!on && talk.stream) {
+            Tiravex.microphoneLevel = 0;
             talk.stream.getTracks().forEach(function (t) { t.stop(); });
             talk.context.close();
             talk.stream = talk.context = null;
         }
+    }
+
+    // The microphone's level while talking, 0..1: the root mean square of
+    // the last batch, against full scale.
+    function measureMicrophone(pcm) {
+        var samples = new Int16Array(pcm), sum = 0;
+        for (var i = 0; i < samples.length; ++i) sum += samples[i] * samples[i];
+        Tiravex.microphoneLevel = samples.length ? Math.sqrt(sum / samples.length) / 32768 : 0;
     }
 
     function sendTalk(pcm) {
