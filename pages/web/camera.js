@@ -1,4 +1,4 @@
-// camera.js: what the camera pages (viewer.html, grid.html, tile.html) share:
+// camera.js: what the camera pages (viewer, grid, tile, playback) share:
 // the camera form that remembers its last camera and language in the
 // browser (never the password), what the control's reports mean in words,
 // and logging in again after a wait that grows.
