@@ -43,17 +43,19 @@ var CameraPage = (function () {
         try { window.localStorage.setItem(STORE_KEY, JSON.stringify(values)); } catch (e) { /* storage off: nothing kept */ }
     }
 
-    // Fills the form: what this browser remembers, else the simulated
-    // camera of tiravex-serve (whose password comes along, as it is the server's own).
+    // Fills the form with what this browser remembers; the simulated camera
+    // of tiravex-serve, whose ports may change from one run to the next,
+    // fills in its own address, ports and account (its password too, as it
+    // is the server's own).
     function fillForm() {
         var kept = recalled();
+        if (kept)
+            FIELDS.forEach(function (id) { if (element(id) && kept[id] !== undefined && kept[id] !== '') element(id).value = kept[id]; });
         if (typeof camera != 'undefined') {
             var sim = { address: camera.address, port: camera.port, webport: camera.webPort, user: camera.user };
             Object.keys(sim).forEach(function (id) { if (element(id)) element(id).value = sim[id]; });
             if (element('password')) element('password').value = camera.password;
         }
-        if (kept)
-            FIELDS.forEach(function (id) { if (element(id) && kept[id] !== undefined && kept[id] !== '') element(id).value = kept[id]; });
     }
 
     function account() {

@@ -1024,8 +1024,9 @@ TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCamera
     EXPECT_EQ(remembered.value("address", ""), server.Camera("account")["address"].get<std::string>()) << kept;
     EXPECT_FALSE(remembered.contains("password")) << kept;
 
-    // Loaded again, the page has the language, the camera and the user; the
-    // control it logs in with speaks that language from the start.
+    // Loaded again, the page has the language (the server's simulated camera
+    // fills in its own address and account); the control it logs in with
+    // speaks that language from the start.
     page.Eval("location.reload(), 1");
     ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && !window.probed && document.getElementById('status').textContent == 'Not connected'", kLoginMs));
     ASSERT_TRUE(loadProbe());
