@@ -11,7 +11,8 @@ var CameraPage = (function () {
     var EVENT = {
         videoLoss: 29, login: 100, alarmState: 102, alarm: 111, streamOpen: 200, talkStarted: 206, talkStopped: 207,
         viewFailed: 212, recordingStarted: 213, recordingStopped: 214, diskFull: 215, folderFailed: 216, linkLost: 217,
-        talkFailed: 300, stalled: 301
+        talkFailed: 300, stalled: 301, activated: 209, state: 500,
+        playbackProgress: 203, playbackState: 204, playbackClosed: 205, playbackEnd: 221
     };
     // The control's language numbers (SetLauguage).
     var LANGUAGE = { simplified: 0, traditional: 1, english: 2 };
