@@ -1085,6 +1085,22 @@ TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioAndALong
     page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
     page.Screenshot(outputFolder() + "/viewer-touch-menu.png");
     EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 1000)) << "the menu went with the finger";
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the menu stays";
+
+    // Two fingers moving apart zoom in: the frame counter at the picture's top left leaves the view.
+    ASSERT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) > 6", kPictureMs)) << "no frame counter";
+    auto fingers = [&](double apart) {
+        return Json::array({ Json { { "x", centre[0].get<double>() - apart }, { "y", centre[1] }, { "id", 1 } },
+            Json { { "x", centre[0].get<double>() + apart }, { "y", centre[1] }, { "id", 2 } } });
+    };
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchStart" }, { "touchPoints", fingers(20) } });
+    for (double apart = 40; apart <= 300; apart += 20)
+        page.Call("Input.dispatchTouchEvent", Json { { "type", "touchMove" }, { "touchPoints", fingers(apart) } });
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
+    EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the pinch did not zoom";
+    EXPECT_EQ(page.Eval(windows + ".length"), Json(0)) << "two fingers opened something";
 }
 
 class Playback : public Viewer {

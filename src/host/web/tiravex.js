@@ -27,7 +27,8 @@
 // Tiravex.microphoneLevel (0..1 while talking)
 // and Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
 // On a touch screen a tap on a picture is a click, a long press the right
-// button (the control's menu), and a finger that moves first drags.
+// button (the control's menu), a finger that moves first drags, and two
+// fingers pinch to zoom (the wheel).
 (function () {
     'use strict';
     if (window.Tiravex) return;
@@ -47,6 +48,7 @@
     var LATENCIES_KEPT = 20000;
     var FOLLOW_MS = 1000;
     var LEAVE_ESCAPES = 3, LEAVE_CHECK_MS = 400;
+    var PINCH_STEP = 30;       // CSS pixels of change between two fingers for one wheel step
     var LONG_PRESS_MS = 600, TOUCH_SLOP = 10; // a finger held this long without moving this far (CSS pixels) asks for the menu
     var WINDOW_SHARE = 0.8;   // a window of the control takes at most this share of the page's view, each way
 
@@ -612,8 +614,43 @@
             touch = null;
             e.preventDefault();
         }
+        // Two fingers pinch: moving apart zooms in, together zooms out, a
+        // wheel step for every PINCH_STEP pixels, around the point between them.
+        var fingers = {}, pinch = null;
+        function fingerCount() { return Object.keys(fingers).length; }
+        function pinchDistance() {
+            var f = Object.keys(fingers).map(function (k) { return fingers[k]; });
+            return Math.sqrt(Math.pow(f[0].clientX - f[1].clientX, 2) + Math.pow(f[0].clientY - f[1].clientY, 2));
+        }
+        function pinchMove() {
+            var f = Object.keys(fingers).map(function (k) { return fingers[k]; });
+            var middle = { clientX: (f[0].clientX + f[1].clientX) / 2, clientY: (f[0].clientY + f[1].clientY) / 2, shiftKey: false, ctrlKey: false };
+            var d = pinchDistance();
+            while (d - pinch.distance >= PINCH_STEP) { mouse('wheel', middle, 1); pinch.distance += PINCH_STEP; }
+            while (pinch.distance - d >= PINCH_STEP) { mouse('wheel', middle, -1); pinch.distance -= PINCH_STEP; }
+        }
+        function fingerGone(e) {
+            delete fingers[e.pointerId];
+            if (pinch) {
+                if (fingerCount() < 2) pinch = null;
+                return true;
+            }
+            return false;
+        }
         canvas.addEventListener('pointerdown', function (e) {
-            if (e.pointerType === 'touch') { if (!touch) touchDown(e); return; }
+            if (e.pointerType === 'touch') {
+                fingers[e.pointerId] = { clientX: e.clientX, clientY: e.clientY };
+                if (fingerCount() === 1) {
+                    touchDown(e);
+                } else if (fingerCount() === 2) {
+                    // A second finger: no click, no menu, no drag, but a pinch.
+                    if (touch) { clearTimeout(touch.timer); if (touch.pressed) mouse('leftup', touch.at); touch = null; }
+                    canvas.setPointerCapture(e.pointerId);
+                    pinch = { distance: pinchDistance() };
+                }
+                e.preventDefault();
+                return;
+            }
             if (!buttons[e.button]) return;
             canvas.focus();
             canvas.setPointerCapture(e.pointerId);
@@ -621,13 +658,19 @@
             e.preventDefault();
         });
         canvas.addEventListener('pointerup', function (e) {
-            if (e.pointerType === 'touch') { touchUp(e); return; }
+            if (e.pointerType === 'touch') { if (!fingerGone(e)) touchUp(e); return; }
             if (!buttons[e.button]) return;
             mouse(buttons[e.button] + 'up', e);
             e.preventDefault();
         });
-        canvas.addEventListener('pointermove', function (e) { if (e.pointerType === 'touch') touchMove(e); else mouse('move', e); });
+        canvas.addEventListener('pointermove', function (e) {
+            if (e.pointerType !== 'touch') { mouse('move', e); return; }
+            if (fingers[e.pointerId]) fingers[e.pointerId] = { clientX: e.clientX, clientY: e.clientY };
+            if (pinch && fingerCount() === 2) pinchMove();
+            else if (!pinch) touchMove(e);
+        });
         canvas.addEventListener('pointercancel', function (e) {
+            if (fingerGone(e)) return;
             if (touch && touch.id === e.pointerId) { clearTimeout(touch.timer); if (touch.pressed) mouse('leftup', e); touch = null; }
         });
         canvas.addEventListener('wheel', function (e) {
