@@ -1039,7 +1039,7 @@ TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCamera
     EXPECT_EQ(menuWidth(), traditional) << "the fresh control does not speak the remembered language";
 }
 
-TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioAndALongPressOpensTheMenu)
+TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAndAPinchZooms)
 {
     const struct {
         int width, height;
