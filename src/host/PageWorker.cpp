@@ -11,11 +11,13 @@
 #include "com/Unknown.h"
 #include "control/TiravexCtrl.h"
 #include "kzaudio/kzaudio.h"
+#include "media/Decoder.h"
 #include "present/StreamPresenter.h"
 #include "sys/MessageQueue.h"
 #include "ui/Dialogs.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
+#include "view/CPicShowWnd.h"
 
 #include <nlohmann/json.hpp>
 
@@ -239,6 +241,7 @@ private:
     // Hands what a control saved to the page as a download.
     void sendDownloads();
     std::uint32_t windowView(HWND window);
+    void fitSnapshot(HWND window);
     void sendPicture(present::StreamPicture&& picture);
     void sendSound(int device, const std::int16_t* samples, std::size_t count);
     control::CTiravexCtrl* controlOf(const json& request) const;
@@ -733,7 +736,35 @@ std::uint32_t PageWorker::windowView(HWND window)
     auto it = m_windowViews.find(window);
     if (it != m_windowViews.end())
         return it->second;
+    fitSnapshot(window);
     return m_windowViews[window] = m_nextWindowView++;
+}
+
+// A snapshot window opens over a fixed rectangle and stretches its picture
+// to it. On a page it opens at the picture's ratio instead: the largest
+// picture of that ratio below the title bar that the rectangle holds (the
+// page shows it within its view).
+void PageWorker::fitSnapshot(HWND window)
+{
+    if (ui::GetClassName(window) != CPicShowWnd::kClassName)
+        return;
+    for (const CPicShowWnd* snapshot : CPicShowWnd::OpenWindows()) {
+        if (snapshot->GetHwnd() != window)
+            continue;
+        std::uint32_t width = 0, height = 0;
+        const auto& picture = snapshot->Picture();
+        RECT r {};
+        if (!media::ProbeJpegSize(picture.data(), picture.size(), width, height) || !width || !height || !ui::GetWindowRect(window, &r))
+            return;
+        const double areaWidth = ui::Width(r), areaHeight = ui::Height(r) - CPicShowWnd::kCaptionHeight;
+        if (areaHeight <= 0)
+            return;
+        const double scale = std::min(areaWidth / width, areaHeight / height);
+        const int fitWidth = std::max(CPicShowWnd::kMinWidth, static_cast<int>(std::lround(width * scale)));
+        const int fitHeight = std::max(CPicShowWnd::kMinHeight, static_cast<int>(std::lround(height * scale)) + CPicShowWnd::kCaptionHeight);
+        ui::SetWindowPos(window, nullptr, 0, 0, fitWidth, fitHeight, SWP_NOMOVE | SWP_NOZORDER);
+        return;
+    }
 }
 
 void PageWorker::updateLayout()
@@ -763,7 +794,9 @@ void PageWorker::updateLayout()
         if (w == m_page || w == m_mailbox || !ui::IsWindowVisible(w) || !ui::GetWindowRect(w, &r) || ui::IsEmpty(r))
             continue;
         seen.insert(w);
-        add(windowView(w), "window", r, json { { "z", windows.size() - i }, { "full", r == monitor }, { "title", ui::GetWindowText(w) } });
+        const std::uint32_t id = windowView(w); // a new snapshot window may change its size here
+        ui::GetWindowRect(w, &r);
+        add(id, "window", r, json { { "z", windows.size() - i }, { "full", r == monitor }, { "title", ui::GetWindowText(w) } });
     }
     for (auto it = m_windowViews.begin(); it != m_windowViews.end();)
         it = seen.count(it->first) ? std::next(it) : m_windowViews.erase(it);

@@ -323,7 +323,7 @@ TEST_F(GdiTest, WindowContextsDrawOnTheScreenInsideTheVisiblePartOnly)
     EXPECT_EQ(screen.PixelAt(79, 30), 0u);
 
     // A window background is erased through the drawing layer, and
-    // BeginPaint clips drawing to the update rectangle.
+    // BeginPaint clips erasing and drawing to the update rectangle.
     ui::SetWindowBackground(child, RGB(0, 0, 255));
     RECT update { 0, 0, 10, 10 };
     ui::ValidateRect(child, nullptr);
@@ -337,7 +337,7 @@ TEST_F(GdiTest, WindowContextsDrawOnTheScreenInsideTheVisiblePartOnly)
     gfx::FillRect(paintDc, &all, reinterpret_cast<gfx::HBRUSH>(gfx::GetStockObject(gfx::BLACK_BRUSH)));
     gfx::EndPaint(child, &paint);
     EXPECT_EQ(screen.PixelAt(85, 35), 0u);
-    EXPECT_EQ(screen.PixelAt(95, 35), 0x000000FFu);
+    EXPECT_EQ(screen.PixelAt(95, 35), kWhitePixel) << "erased outside the update rectangle";
     EXPECT_FALSE(ui::GetUpdateRect(child, nullptr));
     ui::DestroyWindow(parent);
     HDC gone = gfx::GetDC(child);

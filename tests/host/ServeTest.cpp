@@ -658,6 +658,36 @@ protected:
     }
     virtual std::string pageName() const { return "viewer.html"; }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
+    // The page's log in words, newest first.
+    const std::string kLog = "document.getElementById('log').innerText";
+    std::string log() { return page.Eval(kLog).get<std::string>(); }
+    // The control's menu opened by the right button at the picture's centre: its width on the page.
+    double menuWidth()
+    {
+        const std::string windows = "document.querySelectorAll('.tiravex-window')";
+        // Each time somewhere else: two quick presses at one place are a double click.
+        Json centre = page.Eval("centreOf('IPCam')");
+        const double x = centre[0].get<double>() + 40 * (menus % 3), y = centre[1].get<double>() + 40 * (menus % 3);
+        ++menus;
+        page.Mouse("mousePressed", x, y, "right");
+        page.Mouse("mouseReleased", x, y, "right");
+        if (!page.WaitFor(windows + ".length == 1", 5000)) {
+            page.Screenshot(outputFolder() + "/viewer-no-menu.png");
+            return 0;
+        }
+        const double width = page.Eval(windows + "[0].getBoundingClientRect().width").get<double>();
+        page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+        page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+        return page.WaitFor(windows + ".length == 0", 5000) ? width : 0;
+    }
+    // The probe of the tests, in the page as it is now.
+    bool loadProbe()
+    {
+        std::ifstream probe(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
+        std::stringstream text;
+        text << probe.rdbuf();
+        return !page.Eval(text.str() + "\n; true").is_null();
+    }
 
     // The first file named *`ending` that appears in `folder` within `timeoutMs`.
     static std::string fileIn(const std::string& folder, const std::string& ending, int timeoutMs)
@@ -696,6 +726,7 @@ protected:
     }
 
     std::string home;
+    int menus = 0;
 
     ServeProcess server;
     Chromium browser;
@@ -716,12 +747,17 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
     ASSERT_TRUE(page.WaitFor("/password/i.test(document.getElementById('status').textContent)", kLoginMs)) << status();
     EXPECT_EQ(status().find("status"), std::string::npos) << status();
     EXPECT_EQ(status().find("again"), std::string::npos) << "a refused password is not tried again: " << status();
+    // The page's log says it in words; the details keep the code.
+    EXPECT_TRUE(page.WaitFor("/Wrong user name or password/.test(" + kLog + ") && /100: status 1,/.test(document.getElementById('events').value)", 5000)) << log();
     page.Screenshot(outputFolder() + "/viewer-wrong-password.png");
 
     type("#password", server.Camera("account")["password"].get<std::string>());
     click("input[value=Login]");
     ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture after the right password: " << status();
     page.Screenshot(outputFolder() + "/viewer-live.png");
+    // The camera's alarm is a notice in the log, with its kind (1: sound).
+    server.Camera("alarm", Json::array({ 1 }));
+    EXPECT_TRUE(page.WaitFor("!!document.querySelector('#log li.alarm') && /Alarm: sound/.test(" + kLog + ")", 5000)) << log();
 
     // The camera drops the link: the page says so, tries again after a
     // wait it shows, and the picture comes back by itself.
@@ -731,6 +767,7 @@ TEST_F(Viewer, AWrongPasswordIsSaidInWordsTheRightOneThenShowsThePictureAndAfter
     page.Screenshot(outputFolder() + "/viewer-reconnecting.png");
     EXPECT_TRUE(page.WaitFor("!IPCam.markedOld && brightSamples('IPCam') > 5000", 30000)) << "the picture did not come back: " << status() << page.Eval("document.getElementById('events').value");
     page.Screenshot(outputFolder() + "/viewer-back.png");
+    EXPECT_NE(log().find("The link to the camera was lost"), std::string::npos) << log();
     // Only the fresh control holds the camera: the released ones let go.
     EXPECT_LE(server.Camera("roadsOpen").get<int>(), 1);
 }
@@ -789,6 +826,7 @@ TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
     EXPECT_TRUE(row[0].get<std::string>().rfind("manual_", 0) == 0) << row;
     EXPECT_EQ(row[1].get<std::string>().size(), 19u) << row; // YYYY-MM-DD hh:mm:ss
     EXPECT_NE(row[3].get<std::string>().find("B"), std::string::npos) << row;
+    EXPECT_TRUE(page.WaitFor("/Recording stopped[\\s\\S]*Recording started/.test(" + kLog + ")", 5000)) << log();
 
     click("#recordings a");
     const std::string downloaded = fileIn(folder, ".avi", kPictureMs);
@@ -879,4 +917,240 @@ TEST_F(Viewer, LoggingInAgainWhileTheAboutBoxWaitsKeepsThePageAndItsPicture)
     while (server.Camera("roadsOpen").get<int>() > 1 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(server.Camera("roadsOpen"), Json(1));
+}
+
+TEST_F(Viewer, TheBrowsersFullScreenAndTheControlsStayInStepAlsoInScreenPanTiltMode)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    const std::string full = "document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'";
+    const std::string centre = "[innerWidth / 2, innerHeight / 2]";
+    click("input[value='Full Screen']");
+    ASSERT_TRUE(page.WaitFor(full, 5000)) << "the control's full screen is not the browser's";
+
+    // A middle click in full screen points the camera by the picture; the
+    // pointer becomes the control's pan/tilt arrow.
+    Json at = page.Eval(centre);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "middle");
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "middle");
+    ASSERT_TRUE(page.WaitFor("/url\\(/.test(document.fullscreenElement.firstChild.style.cursor)", 5000)) << "no screen pan/tilt";
+
+    // The browser leaves its full screen (a person's Escape): the control
+    // leaves its own, and the page is back with its picture.
+    page.Eval("document.exitFullscreen().then(function () { return 1; })");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the picture stays over the page";
+    page.Screenshot(outputFolder() + "/viewer-left-full-screen.png");
+    EXPECT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kPictureMs));
+
+    // The other way: the control leaving full screen (a double click) ends the browser's.
+    click("input[value='Full Screen']");
+    ASSERT_TRUE(page.WaitFor(full, 5000)) << "no full screen the second time";
+    at = page.Eval(centre);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left", 0, 1);
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left", 0, 1);
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left", 0, 2);
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left", 0, 2);
+    EXPECT_TRUE(page.WaitFor("!document.fullscreenElement && " + windows + ".length == 0", 5000)) << "the browser stays in full screen";
+}
+
+TEST_F(Viewer, ASnapshotOpensAtItsPicturesRatioWithinTheViewAndClosedWindowsLeaveNoGhost)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+
+    // The camera's 640 x 480 picture opens at 4:3 below its title bar, inside the page's view.
+    click("input[value=Snapshot]");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1 && " + drawn(windows + "[0]"), 5000)) << "no snapshot window";
+    page.Screenshot(outputFolder() + "/viewer-snapshot.png");
+    const Json box = page.Eval("(function () { var r = " + windows + "[0].getBoundingClientRect(), c = " + windows + "[0].firstChild;"
+                               " return [r.left, r.top, r.right, r.bottom, innerWidth, innerHeight, c.width, c.height]; })()");
+    ASSERT_TRUE(box.is_array()) << box;
+    EXPECT_GE(box[0].get<double>(), 0) << box;
+    EXPECT_GE(box[1].get<double>(), 0) << box;
+    EXPECT_LE(box[2].get<double>(), box[4].get<double>()) << box;
+    EXPECT_LE(box[3].get<double>(), box[5].get<double>()) << box;
+    EXPECT_LT((box[2].get<double>() - box[0].get<double>()) * (box[3].get<double>() - box[1].get<double>()), 0.8 * box[4].get<double>() * box[5].get<double>())
+        << "the snapshot covers the page: " << box;
+    constexpr int kTitleBar = 24;
+    EXPECT_NEAR((box[7].get<double>() - kTitleBar) / box[6].get<double>(), 0.75, 0.01) << "the picture is stretched: " << box;
+    EXPECT_NEAR((box[3].get<double>() - box[1].get<double>()) / (box[2].get<double>() - box[0].get<double>()), box[7].get<double>() / box[6].get<double>(), 0.01)
+        << "the window is shown stretched: " << box;
+
+    // The About box opens over the snapshot and the live picture; once it
+    // is closed neither shows what it drew (its light grey face, a colour
+    // the camera's pictures do not have).
+    const std::string ghost = "(function (c) { var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, n = 0;"
+                              " for (var i = 0; i < d.length; i += 16) if (d[i] > 0xE8 && d[i + 1] > 0xE8 && d[i + 2] > 0xE8 && Math.abs(d[i] - d[i + 2]) < 6) ++n; return n; })";
+    const std::string ghosts = ghost + "(" + windows + "[0].firstChild) + " + ghost + "(pictureOf('IPCam'))";
+    const int before = page.Eval(ghosts).get<int>();
+    // The snapshot's picture does not change: what it shows after is what it showed before.
+    const std::string pixels = "(function () { var c = " + windows + "[0].firstChild; return Array.prototype.slice.call(c.getContext('2d').getImageData(0, 0, c.width, c.height).data); })()";
+    page.Eval("window.snapshotBefore = " + pixels + ", 1");
+    const std::string changed = "(function (now) { var n = 0; for (var i = 0; i < now.length; i += 64) if (Math.abs(now[i] - snapshotBefore[i]) + Math.abs(now[i + 1] - snapshotBefore[i + 1]) > 48) ++n; return n; })(" + pixels + ")";
+    page.Eval("IPCam.AboutBox(), 1");
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 2", 5000)) << "no About box";
+    page.Screenshot(outputFolder() + "/viewer-about.png");
+    page.Eval(windows + "[1].firstChild.focus(), 1");
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 13 }, { "key", "Enter" }, { "code", "Enter" } });
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "the About box stays";
+    EXPECT_TRUE(page.WaitFor(ghosts + " <= " + std::to_string(before + 20), 3000)) << "the About box's ghost stays: " << page.Eval(ghosts) << " light points, " << before << " before";
+    EXPECT_TRUE(page.WaitFor(changed + " < 20", 3000)) << "the snapshot window is not painted again as it was: " << page.Eval(changed) << " points differ";
+    page.Screenshot(outputFolder() + "/viewer-about-closed.png");
+}
+
+TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCameraButNeverThePassword)
+{
+    const std::string password = server.Camera("account")["password"].get<std::string>();
+    const std::string chooseTraditional = "(function () { var s = document.getElementById('language'); s.value = '1'; s.dispatchEvent(new Event('change')); return 1; })()";
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const double english = menuWidth();
+    ASSERT_GT(english, 0) << "no menu";
+
+    // A password typed but not used is never kept, whatever else is.
+    type("#password", "typed-then-changed");
+    page.Eval(chooseTraditional);
+    const double traditional = menuWidth();
+    ASSERT_GT(traditional, 0) << "no menu";
+    EXPECT_NE(traditional, english) << "the menu did not change language without a login";
+    const std::string kept = page.Eval("localStorage.getItem('tiravex.camera') || ''").get<std::string>();
+    EXPECT_EQ(kept.find("typed-then-changed"), std::string::npos) << kept;
+    const Json remembered = Json::parse(kept, nullptr, false);
+    ASSERT_TRUE(remembered.is_object()) << kept;
+    EXPECT_EQ(remembered.value("language", ""), "1") << kept;
+    EXPECT_EQ(remembered.value("address", ""), server.Camera("account")["address"].get<std::string>()) << kept;
+    EXPECT_FALSE(remembered.contains("password")) << kept;
+
+    // Loaded again, the page has the language (the server's simulated camera
+    // fills in its own address and account); the control it logs in with
+    // speaks that language from the start.
+    page.Eval("location.reload(), 1");
+    ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && !window.probed && document.getElementById('status').textContent == 'Not connected'", kLoginMs));
+    ASSERT_TRUE(loadProbe());
+    EXPECT_EQ(page.Eval("document.getElementById('language').value"), Json("1"));
+    EXPECT_EQ(page.Eval("document.getElementById('user').value"), server.Camera("account")["user"]);
+    EXPECT_NE(page.Eval("document.getElementById('password').value").get<std::string>(), "typed-then-changed");
+    type("#password", password);
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    EXPECT_EQ(menuWidth(), traditional) << "the fresh control does not speak the remembered language";
+}
+
+TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAndAPinchZooms)
+{
+    const struct {
+        int width, height;
+        bool mobile;
+    } screens[] = { { 390, 844, true }, { 1280, 800, false }, { 2560, 1440, false } };
+    // The picture's box on the page, the view, and the size of what the control draws.
+    const std::string measure = "(function () { scrollTo(0, 0); var c = pictureOf('IPCam'), r = c.getBoundingClientRect();"
+                                " return [r.left, r.top, r.width, r.height, innerWidth, innerHeight, c.width, c.height, document.documentElement.scrollWidth]; })()";
+    for (const auto& screen : screens) {
+        const std::string name = std::to_string(screen.width) + "x" + std::to_string(screen.height);
+        // A person opens the page on that screen and logs in.
+        page.Call("Emulation.setDeviceMetricsOverride", Json { { "width", screen.width }, { "height", screen.height }, { "deviceScaleFactor", 1 }, { "mobile", screen.mobile } });
+        page.Eval("location.reload(), 1");
+        ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && innerWidth == " + std::to_string(screen.width) + " && document.getElementById('status').textContent == 'Not connected'", kLoginMs)) << name;
+        ASSERT_TRUE(loadProbe());
+        click("#login");
+        ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << name << ": no picture: " << status();
+        // The control draws at the size its box has on the page.
+        const std::string settled = "(function (m) { return m[4] == " + std::to_string(screen.width) + " && Math.abs(m[6] - m[2]) <= 1 && Math.abs(m[7] - m[3]) <= 1; })(" + measure + ")";
+        EXPECT_TRUE(page.WaitFor(settled + " && brightSamples('IPCam') > 1000", kPictureMs)) << name << ": " << page.Eval(measure);
+        const Json m = page.Eval(measure);
+        page.Screenshot(outputFolder() + "/viewer-" + name + ".png");
+        ASSERT_TRUE(m.is_array()) << name;
+        const double left = m[0].get<double>(), top = m[1].get<double>(), width = m[2].get<double>(), height = m[3].get<double>();
+        const double viewWidth = m[4].get<double>(), viewHeight = m[5].get<double>();
+        EXPECT_GE(left, 0) << name << ": " << m;
+        EXPECT_GE(top, 0) << name << ": " << m;
+        EXPECT_LE(left + width, viewWidth) << name << ": " << m;
+        EXPECT_LE(top + height, viewHeight) << name << ": " << m;
+        EXPECT_NEAR(height / width, 0.75, 0.01) << name << ": " << m;
+        // It uses the screen: most of a phone's width, most of a large screen's height.
+        EXPECT_GT(std::max(width / viewWidth, height / viewHeight), 0.6) << name << ": " << m;
+        EXPECT_LE(m[8].get<double>(), viewWidth) << name << ": the page scrolls sideways";
+    }
+
+    // A finger held on the picture opens the control's menu.
+    page.Call("Emulation.setTouchEmulationEnabled", Json { { "enabled", true } });
+    const std::string windows = "document.querySelectorAll('.tiravex-window')";
+    Json centre = page.Eval("centreOf('IPCam')");
+    const Json finger = Json::array({ Json { { "x", centre[0] }, { "y", centre[1] } } });
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchStart" }, { "touchPoints", finger } });
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no menu for a long press";
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
+    page.Screenshot(outputFolder() + "/viewer-touch-menu.png");
+    EXPECT_TRUE(page.WaitFor(windows + ".length == 1", 1000)) << "the menu went with the finger";
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "rawKeyDown" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+    page.Call("Input.dispatchKeyEvent", Json { { "type", "keyUp" }, { "windowsVirtualKeyCode", 27 }, { "key", "Escape" }, { "code", "Escape" } });
+    ASSERT_TRUE(page.WaitFor(windows + ".length == 0", 5000)) << "the menu stays";
+
+    // Two fingers moving apart zoom in: the frame counter at the picture's top left leaves the view.
+    ASSERT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) > 6", kPictureMs)) << "no frame counter";
+    auto fingers = [&](double apart) {
+        return Json::array({ Json { { "x", centre[0].get<double>() - apart }, { "y", centre[1] }, { "id", 1 } },
+            Json { { "x", centre[0].get<double>() + apart }, { "y", centre[1] }, { "id", 2 } } });
+    };
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchStart" }, { "touchPoints", fingers(20) } });
+    for (double apart = 40; apart <= 300; apart += 20)
+        page.Call("Input.dispatchTouchEvent", Json { { "type", "touchMove" }, { "touchPoints", fingers(apart) } });
+    page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
+    EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the pinch did not zoom";
+    EXPECT_EQ(page.Eval(windows + ".length"), Json(0)) << "two fingers opened something";
+}
+
+class Playback : public Viewer {
+protected:
+    std::string pageName() const override { return "playback.html"; }
+};
+
+TEST_F(Playback, ARecordingOnTheCameraPlaysPausesResumesGoesToASecondAndEnds)
+{
+    const std::string position = "document.getElementById('position').textContent";
+    click("#play");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 2000 && " + position + " != '0:00'", kLoginMs)) << "no playback: " << status();
+    page.Screenshot(outputFolder() + "/playback.png");
+    // Paused and resumed, it goes on from where it was.
+    click("#pause");
+    ASSERT_TRUE(page.WaitFor("/Paused/.test(document.getElementById('status').textContent)", 5000)) << status();
+    const std::string at = page.Eval(position).get<std::string>();
+    click("#pause");
+    EXPECT_TRUE(page.WaitFor(position + " > '" + at + "' && /Playing/.test(document.getElementById('status').textContent)", 5000)) << status();
+    type("#to", "3");
+    click("#go");
+    EXPECT_TRUE(page.WaitFor("/Moved to 0:03/.test(document.getElementById('status').textContent)", 5000)) << status();
+    EXPECT_TRUE(page.WaitFor("/ended/.test(document.getElementById('status').textContent)", kPictureMs)) << status();
+    EXPECT_EQ(page.Eval(position), Json("0:05")) << "the end of a 5 s recording";
+}
+
+TEST_F(Viewer, HoldingTheTalkButtonTalksWithTheMicrophonesLevelShownAndLettingGoEndsIt)
+{
+    click("#login");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "no picture: " << status();
+    const Json at = page.Eval("(function () { var e = document.getElementById('hold'); e.scrollIntoView({ block: 'center' });"
+                              " var r = e.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    ASSERT_TRUE(at.is_array());
+    page.Mouse("mousePressed", at[0].get<double>(), at[1].get<double>(), "left");
+    EXPECT_TRUE(page.WaitFor("document.getElementById('microphone').value > 0 && document.getElementById('talk').className == 'btn btn-on'", kPictureMs))
+        << "level " << page.Eval("document.getElementById('microphone').value");
+    // The browser's microphone reaches the camera.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    int blocks = 0;
+    while (blocks <= 10 && std::chrono::steady_clock::now() < until) {
+        const Json counts = server.Camera("talkBlocks");
+        blocks = 0;
+        if (counts.is_object())
+            for (const auto& [size, n] : counts.items())
+                blocks += n.get<int>();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(blocks, 10) << "the camera heard nothing";
+    page.Screenshot(outputFolder() + "/viewer-talking.png");
+    page.Mouse("mouseReleased", at[0].get<double>(), at[1].get<double>(), "left");
+    EXPECT_TRUE(page.WaitFor("document.getElementById('microphone').value == 0 && document.getElementById('talk').className == 'btn' && !Tiravex.microphone", 5000))
+        << "still talking";
 }

@@ -201,6 +201,15 @@ TEST_F(Ui, WhatAWindowLeavesUncoveredIsRepaintedBeneathIt)
     ASSERT_TRUE(ui::GetUpdateRect(below, &update));
     EXPECT_EQ(update, (RECT { 300, 200, 350, 250 })) << "hidden: its place in the parent";
     EXPECT_FALSE(ui::GetUpdateRect(child, nullptr)) << "not under it";
+    ui::PumpPending();
+    // A dialog over both goes: what it covered is painted again.
+    HWND dialog = make("UiTest", { 80, 80, 180, 180 }, nullptr, nullptr);
+    ui::PumpPending();
+    ui::DestroyWindow(dialog);
+    ASSERT_TRUE(ui::GetUpdateRect(below, &update)) << "destroyed: nothing repaints its place";
+    EXPECT_EQ(update, (RECT { 80, 80, 180, 180 }));
+    ASSERT_TRUE(ui::GetUpdateRect(child, &update));
+    EXPECT_EQ(update, (RECT { 70, 70, 100, 100 }));
 }
 
 TEST_F(Ui, GeometryOfNestedWindows)

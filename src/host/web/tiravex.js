@@ -21,9 +21,14 @@
 // window's "Save") is the browser's download; Tiravex.recordings(callback)
 // lists the page's recordings, and Tiravex.recordingUrl(id) fetches one.
 //
-// window.Tiravex tells the state: Tiravex.session, Tiravex.stats (pictures
-// and their latencies), Tiravex.onsound(device, samples) and
-// Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
+// window.Tiravex tells the state: Tiravex.session, Tiravex.screen (the
+// controls' screen, which they lie within), Tiravex.stats (pictures and
+// their latencies), Tiravex.onsound(device, samples), Tiravex.setVolume(0..1),
+// Tiravex.microphoneLevel (0..1 while talking)
+// and Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
+// On a touch screen a tap on a picture is a click, a long press the right
+// button (the control's menu), a finger that moves first drags, and two
+// fingers pinch to zoom (the wheel).
 (function () {
     'use strict';
     if (window.Tiravex) return;
@@ -42,6 +47,10 @@
     var RECONNECT_MS = 1000, RECONNECT_TRIES = 10;
     var LATENCIES_KEPT = 20000;
     var FOLLOW_MS = 1000;
+    var LEAVE_ESCAPES = 3, LEAVE_CHECK_MS = 400;
+    var PINCH_STEP = 30;       // CSS pixels of change between two fingers for one wheel step
+    var LONG_PRESS_MS = 600, TOUCH_SLOP = 10; // a finger held this long without moving this far (CSS pixels) asks for the menu
+    var WINDOW_SHARE = 0.8;   // a window of the control takes at most this share of the page's view, each way
 
     var server = window.__tiravexServer || {};
     var base = null;          // '/tiravex/s/<session>'
@@ -56,7 +65,15 @@
         stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0 },
         onsound: null,
         microphone: false,
-        resumeSound: function () { if (sound.context) sound.context.resume(); }
+        resumeSound: function () { if (sound.context) sound.context.resume(); },
+        // The camera's sound plays at this share of its level (0 is mute).
+        volume: 1,
+        // The microphone's level while the control talks (0..1).
+        microphoneLevel: 0,
+        setVolume: function (v) {
+            Tiravex.volume = Math.max(0, Math.min(1, Number(v) || 0));
+            if (sound.gain) sound.gain.gain.value = Tiravex.volume;
+        }
     };
     window.Tiravex = Tiravex;
 
@@ -106,6 +123,7 @@
             return false;
         }
         Tiravex.session = answer.session;
+        Tiravex.screen = [screenWidth, screenHeight]; // the controls' screen: they lie inside it
         base = '/tiravex/s/' + answer.session;
         openStream(0);
         window.addEventListener('pagehide', function () {
@@ -450,9 +468,9 @@
             }
             views[v.id].rect = v.rect;
             var z = v.kind === 'menu' ? 2147483000 : 2147480000 + (v.z || 0);
-            var at = onPage(v.rect);
-            f.box.style.cssText = 'position:absolute;left:' + at[0] + 'px;top:' + at[1] + 'px;width:' + v.rect[2] + 'px;height:' +
-                v.rect[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
+            var place = v.kind === 'menu' ? onPage(v.rect).concat([v.rect[2], v.rect[3]]) : inView(v.rect);
+            f.box.style.cssText = 'position:absolute;left:' + place[0] + 'px;top:' + place[1] + 'px;width:' + place[2] + 'px;height:' +
+                place[3] + 'px;z-index:' + z + ';background:#000;box-shadow:0 2px 8px rgba(0,0,0,.5)';
             if (v.full && !f.full) goFullScreen(v.id, f);
             else if (!v.full && f.full) leaveFullScreen(f);
             if (f.full) f.box.style.cssText += ';position:fixed;left:0;top:0;width:100vw;height:100vh';
@@ -482,18 +500,42 @@
         return [Math.round(rect[0] - r[0] + box.left + window.scrollX), Math.round(rect[1] - r[1] + box.top + window.scrollY)];
     }
 
+    // Where a window of the control lies on the page: beside the control
+    // nearest to it, inside the page's view, shown smaller (at its own
+    // ratio) when it is larger than most of the view.
+    function inView(rect) {
+        var at = onPage(rect);
+        var viewWidth = document.documentElement.clientWidth || window.innerWidth, viewHeight = window.innerHeight;
+        var scale = Math.min(1, viewWidth * WINDOW_SHARE / rect[2], viewHeight * WINDOW_SHARE / rect[3]);
+        var width = Math.round(rect[2] * scale), height = Math.round(rect[3] * scale);
+        var left = Math.max(window.scrollX, Math.min(at[0], window.scrollX + viewWidth - width));
+        var top = Math.max(window.scrollY, Math.min(at[1], window.scrollY + viewHeight - height));
+        return [Math.round(left), Math.round(top), width, height];
+    }
+
     function goFullScreen(id, f) {
         f.full = true;
         f.canvas.focus();
         if (f.box.requestFullscreen) f.box.requestFullscreen().catch(function () { /* shown over the page instead */ });
         f.onchange = function () {
             // Leaving the browser's full screen (Escape) leaves the control's.
-            if (document.fullscreenElement !== f.box && f.full && floating[id] === f) {
-                sendInput({ t: 'key', down: true, vk: VK_ESCAPE });
-                sendInput({ t: 'key', down: false, vk: VK_ESCAPE });
-            }
+            if (document.fullscreenElement !== f.box && f.full && floating[id] === f) followBrowser(id, f, 0);
         };
         setTimeout(function () { document.addEventListener('fullscreenchange', f.onchange); }, 0);
+    }
+
+    // The browser has left its full screen: the control leaves its own too.
+    // Escape in screen pan/tilt mode only ends that mode, so Escape is
+    // pressed again while the control's window still covers the screen.
+    function followBrowser(id, f, pressed) {
+        if (!f.full || floating[id] !== f || document.fullscreenElement === f.box) return;
+        if (pressed >= LEAVE_ESCAPES) {
+            console.warn('tiravex: the control stays in full screen');
+            return;
+        }
+        sendInput({ t: 'key', down: true, vk: VK_ESCAPE });
+        sendInput({ t: 'key', down: false, vk: VK_ESCAPE });
+        setTimeout(function () { followBrowser(id, f, pressed + 1); }, LEAVE_CHECK_MS);
     }
 
     function leaveFullScreen(f) {
@@ -540,7 +582,75 @@
             sendInput(event);
         }
         var buttons = ['left', 'middle', 'right'];
+        // A finger: a tap is a click, a long press still the right button
+        // (the menu), and a finger that moves first drags.
+        var touch = null;
+        function touchDown(e) {
+            canvas.focus();
+            canvas.setPointerCapture(e.pointerId);
+            touch = { id: e.pointerId, x: e.clientX, y: e.clientY, pressed: false, at: e };
+            touch.timer = setTimeout(function () {
+                if (!touch) return;
+                mouse('rightdown', touch.at);
+                mouse('rightup', touch.at);
+                touch = null;
+            }, LONG_PRESS_MS);
+            e.preventDefault();
+        }
+        function touchMove(e) {
+            if (!touch || touch.id !== e.pointerId) return;
+            if (!touch.pressed && Math.abs(e.clientX - touch.x) + Math.abs(e.clientY - touch.y) > TOUCH_SLOP) {
+                clearTimeout(touch.timer);
+                touch.pressed = true;
+                mouse('leftdown', touch.at);
+            }
+            if (touch.pressed) mouse('move', e);
+        }
+        function touchUp(e) {
+            if (!touch || touch.id !== e.pointerId) return;
+            clearTimeout(touch.timer);
+            if (!touch.pressed) mouse('leftdown', touch.at);
+            mouse('leftup', e);
+            touch = null;
+            e.preventDefault();
+        }
+        // Two fingers pinch: moving apart zooms in, together zooms out, a
+        // wheel step for every PINCH_STEP pixels, around the point between them.
+        var fingers = {}, pinch = null;
+        function fingerCount() { return Object.keys(fingers).length; }
+        function pinchDistance() {
+            var f = Object.keys(fingers).map(function (k) { return fingers[k]; });
+            return Math.sqrt(Math.pow(f[0].clientX - f[1].clientX, 2) + Math.pow(f[0].clientY - f[1].clientY, 2));
+        }
+        function pinchMove() {
+            var f = Object.keys(fingers).map(function (k) { return fingers[k]; });
+            var middle = { clientX: (f[0].clientX + f[1].clientX) / 2, clientY: (f[0].clientY + f[1].clientY) / 2, shiftKey: false, ctrlKey: false };
+            var d = pinchDistance();
+            while (d - pinch.distance >= PINCH_STEP) { mouse('wheel', middle, 1); pinch.distance += PINCH_STEP; }
+            while (pinch.distance - d >= PINCH_STEP) { mouse('wheel', middle, -1); pinch.distance -= PINCH_STEP; }
+        }
+        function fingerGone(e) {
+            delete fingers[e.pointerId];
+            if (pinch) {
+                if (fingerCount() < 2) pinch = null;
+                return true;
+            }
+            return false;
+        }
         canvas.addEventListener('pointerdown', function (e) {
+            if (e.pointerType === 'touch') {
+                fingers[e.pointerId] = { clientX: e.clientX, clientY: e.clientY };
+                if (fingerCount() === 1) {
+                    touchDown(e);
+                } else if (fingerCount() === 2) {
+                    // A second finger: no click, no menu, no drag, but a pinch.
+                    if (touch) { clearTimeout(touch.timer); if (touch.pressed) mouse('leftup', touch.at); touch = null; }
+                    canvas.setPointerCapture(e.pointerId);
+                    pinch = { distance: pinchDistance() };
+                }
+                e.preventDefault();
+                return;
+            }
             if (!buttons[e.button]) return;
             canvas.focus();
             canvas.setPointerCapture(e.pointerId);
@@ -548,11 +658,21 @@
             e.preventDefault();
         });
         canvas.addEventListener('pointerup', function (e) {
+            if (e.pointerType === 'touch') { if (!fingerGone(e)) touchUp(e); return; }
             if (!buttons[e.button]) return;
             mouse(buttons[e.button] + 'up', e);
             e.preventDefault();
         });
-        canvas.addEventListener('pointermove', function (e) { mouse('move', e); });
+        canvas.addEventListener('pointermove', function (e) {
+            if (e.pointerType !== 'touch') { mouse('move', e); return; }
+            if (fingers[e.pointerId]) fingers[e.pointerId] = { clientX: e.clientX, clientY: e.clientY };
+            if (pinch && fingerCount() === 2) pinchMove();
+            else if (!pinch) touchMove(e);
+        });
+        canvas.addEventListener('pointercancel', function (e) {
+            if (fingerGone(e)) return;
+            if (touch && touch.id === e.pointerId) { clearTimeout(touch.timer); if (touch.pressed) mouse('leftup', e); touch = null; }
+        });
         canvas.addEventListener('wheel', function (e) {
             if (e.deltaY) mouse('wheel', e, e.deltaY < 0 ? 1 : -1);
             e.preventDefault();
@@ -571,7 +691,7 @@
     }
 
     // ---- sound: the camera's, through Web Audio ----
-    var sound = { context: null, next: {} };
+    var sound = { context: null, gain: null, next: {} };
 
     function playSound(device, payload) {
         var samples = new Int16Array(payload.slice().buffer);
@@ -581,6 +701,9 @@
         }
         if (!sound.context) {
             try { sound.context = new AudioContext({ sampleRate: SAMPLE_RATE }); } catch (e) { sound.context = new AudioContext(); }
+            sound.gain = sound.context.createGain();
+            sound.gain.gain.value = Tiravex.volume;
+            sound.gain.connect(sound.context.destination);
         }
         var ctx = sound.context;
         var buffer = ctx.createBuffer(1, samples.length, SAMPLE_RATE);
@@ -588,7 +711,7 @@
         for (var i = 0; i < samples.length; ++i) data[i] = samples[i] / 32768;
         var source = ctx.createBufferSource();
         source.buffer = buffer;
-        source.connect(ctx.destination);
+        source.connect(sound.gain);
         var at = sound.next[device] || 0;
         if (at < ctx.currentTime + 0.01 || at > ctx.currentTime + SOUND_MAX_LEAD) at = ctx.currentTime + SOUND_LEAD;
         source.start(at);
@@ -612,7 +735,7 @@
                 var ctx = talk.context = new AudioContext();
                 return ctx.audioWorklet.addModule('/tiravex-talk.js').then(function () {
                     var node = new AudioWorkletNode(ctx, 'tiravex-talk', { processorOptions: { batchMs: TALK_BATCH_MS } });
-                    node.port.onmessage = function (e) { sendTalk(e.data); };
+                    node.port.onmessage = function (e) { measureMicrophone(e.data); sendTalk(e.data); };
                     var silent = ctx.createGain();
                     silent.gain.value = 0;
                     ctx.createMediaStreamSource(stream).connect(node);
@@ -624,10 +747,19 @@
                 console.warn('tiravex: no microphone: ' + e);
             });
         } else if (!on && talk.stream) {
+            Tiravex.microphoneLevel = 0;
             talk.stream.getTracks().forEach(function (t) { t.stop(); });
             talk.context.close();
             talk.stream = talk.context = null;
         }
+    }
+
+    // The microphone's level while talking, 0..1: the root mean square of
+    // the last batch, against full scale.
+    function measureMicrophone(pcm) {
+        var samples = new Int16Array(pcm), sum = 0;
+        for (var i = 0; i < samples.length; ++i) sum += samples[i] * samples[i];
+        Tiravex.microphoneLevel = samples.length ? Math.sqrt(sum / samples.length) / 32768 : 0;
     }
 
     function sendTalk(pcm) {

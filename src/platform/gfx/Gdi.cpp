@@ -886,8 +886,12 @@ void InstallBackgroundEraser()
             HDC dc = GetDC(window);
             if (!dc)
                 return;
+            // Only what is to be painted: a window partly uncovered keeps the rest.
             RECT client {};
             ui::GetClientRect(window, &client);
+            RECT update {};
+            if (ui::GetUpdateRect(window, &update))
+                client = ui::Intersect(client, update);
             HBRUSH brush = CreateSolidBrush(color);
             FillRect(dc, &client, brush);
             DeleteObject(reinterpret_cast<HGDIOBJ>(brush));

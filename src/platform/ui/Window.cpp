@@ -377,9 +377,16 @@ HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::stri
     return handle;
 }
 
+namespace {
+void repaintUncovered(const RECT& area, HWND gone);
+}
+
 bool DestroyWindow(HWND window)
 {
     std::vector<HWND> children;
+    // A visible window that goes uncovers what lay under it (a child that
+    // goes with its parent leaves that to the parent).
+    RECT uncovered {};
     {
         std::lock_guard lock(state().mutex);
         Window* w = find(window);
@@ -387,6 +394,9 @@ bool DestroyWindow(HWND window)
             return false;
         w->destroying = true;
         w->timers.clear();
+        const Window* parent = w->parent ? find(w->parent) : nullptr;
+        if ((w->style & WS_VISIBLE) && (!parent || !parent->destroying))
+            uncovered = screenRectOf(w);
     }
     SendMessage(window, WM_DESTROY, 0, 0);
     children = GetChildren(window);
@@ -394,11 +404,14 @@ bool DestroyWindow(HWND window)
         DestroyWindow(child);
     detail::ForgetWindow(window);
     SendMessage(window, WM_NCDESTROY, 0, 0);
-    std::lock_guard lock(state().mutex);
-    if (Window* w = find(window)) {
-        unlink(w);
-        state().windows.erase(w->id);
+    {
+        std::lock_guard lock(state().mutex);
+        if (Window* w = find(window)) {
+            unlink(w);
+            state().windows.erase(w->id);
+        }
     }
+    repaintUncovered(uncovered, window);
     return true;
 }
 
