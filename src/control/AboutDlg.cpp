@@ -3,7 +3,6 @@
 #include "com/CodePage.h"
 #include "gfx/Gdi.h"
 #include "resources/Bitmaps.h"
-#include "resources/StringTable.h"
 #include "ui/Dialogs.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
@@ -63,14 +62,9 @@ RECT AboutIconRect(const RECT& dialog)
     return RECT { left, top, left + resources::kIconSize, top + resources::kIconSize };
 }
 
-const AboutTexts& AboutTextsFor(int language)
-{
-    return language == resources::kLanguageTraditionalChinese ? kAboutTraditional : language == resources::kLanguageEnglish ? kAboutEnglish : kAboutSimplified;
-}
-
 int CAboutDlg::DoModal()
 {
-    ui::ShowMessageBox({ m_texts.caption, m_texts.text, m_texts.button });
+    ui::ShowMessageBox({ kAboutCaption, kAboutText, kAboutButton });
     if (auto preset = ui::TakeNextDialogAnswer())
         return *preset;
     if (!ui::DialogsAnswerable() || !registerDialogClass())
@@ -85,7 +79,7 @@ int CAboutDlg::DoModal()
 
     m_answer = 0;
     m_pressed = false;
-    m_window = ui::CreateWindowEx(WS_EX_TOPMOST, kDialogClass, m_texts.caption, WS_POPUP | WS_VISIBLE, x, y, kAboutWidth, kAboutHeight, nullptr, this);
+    m_window = ui::CreateWindowEx(WS_EX_TOPMOST, kDialogClass, kAboutCaption, WS_POPUP | WS_VISIBLE, x, y, kAboutWidth, kAboutHeight, nullptr, this);
     if (!m_window)
         return ui::IDCANCEL;
     ui::SetWindowPos(m_window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -158,7 +152,7 @@ void CAboutDlg::paint(HWND window)
     gfx::SetBkMode(dc, gfx::TRANSPARENT);
 
     gfx::SetTextColor(dc, kAboutCaptionTextColor);
-    drawText(dc, wide(m_texts.caption), RECT { caption.left + kAboutMargin / 2, caption.top, caption.right, caption.bottom }, false);
+    drawText(dc, wide(kAboutCaption), RECT { caption.left + kAboutMargin / 2, caption.top, caption.right, caption.bottom }, false);
 
     const RECT icon = AboutIconRect(client);
     if (gfx::HBITMAP bitmap = resources::LoadIcon(resources::kIconModule, kAboutFaceColor)) {
@@ -171,12 +165,12 @@ void CAboutDlg::paint(HWND window)
     }
 
     gfx::SetTextColor(dc, kAboutTextColor);
-    drawText(dc, wide(m_texts.text), RECT { icon.right + kAboutMargin, icon.top, client.right - kAboutMargin, icon.bottom }, false);
+    drawText(dc, wide(kAboutText), RECT { icon.right + kAboutMargin, icon.top, client.right - kAboutMargin, icon.bottom }, false);
 
     const RECT button = AboutButtonRect(client);
     fill(dc, button, kAboutBorderColor);
     fill(dc, RECT { button.left + kAboutBorder, button.top + kAboutBorder, button.right - kAboutBorder, button.bottom - kAboutBorder }, m_pressed ? kAboutButtonPressedColor : kAboutButtonColor);
-    drawText(dc, wide(m_texts.button), button, true);
+    drawText(dc, wide(kAboutButton), button, true);
 
     gfx::SelectObject(dc, oldFont);
     gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(font));

@@ -14,17 +14,9 @@
 
 namespace control {
 
-// What the box says (UTF-8), in the control's language.
-struct AboutTexts {
-    const char* caption;
-    const char* text;
-    const char* button;
-};
-constexpr AboutTexts kAboutSimplified { "关于 Tiravex Control", "Tiravex Control 1.0 版", "确定" };
-constexpr AboutTexts kAboutTraditional { "關於 Tiravex Control", "Tiravex Control 1.0 版", "確定" };
-constexpr AboutTexts kAboutEnglish { "About Tiravex Control", "Tiravex Control version 1.0", "OK" };
-// The texts for a language base (0, 100, 200); Simplified Chinese for any other.
-const AboutTexts& AboutTextsFor(int language);
+constexpr const char* kAboutCaption = "关于 Tiravex Control";
+constexpr const char* kAboutText = "Tiravex Control 1.0 版";
+constexpr const char* kAboutButton = "确定";
 // The dialog windows' class.
 constexpr const char* kDialogClass = "#32770";
 
@@ -52,8 +44,6 @@ RECT AboutIconRect(const RECT& dialog);
 
 class CAboutDlg final : public ui::WindowHandler {
 public:
-    // `language`: the control's language base (0, 100, 200).
-    explicit CAboutDlg(int language = 0) : m_texts(AboutTextsFor(language)) { }
     // Shows the box and returns how it ended (IDOK, IDCANCEL).
     int DoModal();
 
@@ -63,7 +53,6 @@ private:
     void paint(HWND window);
     void end(int answer);
 
-    const AboutTexts& m_texts;
     HWND m_window = nullptr;
     bool m_pressed = false;
     int m_answer = 0; // 0 while open

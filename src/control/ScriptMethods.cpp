@@ -405,8 +405,8 @@ void CTiravexCtrl::buildDispatchMap()
             sys::StartProcess({ kFileManager, folder });
         return none();
     });
-    m.Method("AboutBox", kDispAboutBox, {}, [this](const DispArgs&) {
-        CAboutDlg(m_audio->Language()).DoModal();
+    m.Method("AboutBox", kDispAboutBox, {}, [](const DispArgs&) {
+        CAboutDlg().DoModal();
         return none();
     });
 }

@@ -249,9 +249,7 @@ void CPicShowWnd::showMenu(POINT client)
     if (m_menu)
         ui::DestroyMenu(m_menu);
     m_menu = ui::CreatePopupMenu();
-    // Both Chinese languages write "save" alike.
-    const bool chinese = m_language == resources::kLanguageSimplifiedChinese || m_language == resources::kLanguageTraditionalChinese;
-    int text = chinese ? resources::kStringSaveChinese : resources::kStringSave;
+    int text = m_language == resources::kLanguageSimplifiedChinese ? resources::kStringSaveChinese : resources::kStringSave;
     const char16_t* item = resources::LoadStringW(text);
     ui::AppendMenuW(m_menu, MF_STRING, kCommandSave, item ? item : u"");
     ui::ClientToScreen(m_hWnd, &client);

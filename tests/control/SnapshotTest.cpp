@@ -395,7 +395,7 @@ TEST_F(Snapshots, TheTitleAndTheMenuItemFollowTheLanguage)
         LONG language;
         const char16_t* title;
         const char16_t* item;
-    } cases[] = { { 1, u"顯示抓拍", u"保存" }, { 2, u"Snap Display", u"Save" }, { 0, u"显示抓拍", u"保存" } };
+    } cases[] = { { 1, u"顯示抓拍", u"Save" }, { 2, u"Snap Display", u"Save" }, { 0, u"显示抓拍", u"保存" } };
     for (const auto& c : cases) {
         ASSERT_EQ(call(control, "SetLauguage", { num(c.language) }), S_OK);
         snapshot();
