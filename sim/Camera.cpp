@@ -35,6 +35,8 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
 
     // Bind every port first: a camera that cannot have all of them does not start.
     const bool standards = config.dialect == Dialect::Standards;
+    if (!standards && config.video.codec == Codec::H265)
+        return nullptr; // our protocol has no frame kind for it
     camera->m_cgi = CgiServer::Open(s, standards ? CgiServer::Routes::None : CgiServer::Routes::Cgi);
     if (!camera->m_cgi)
         return nullptr;
@@ -265,6 +267,12 @@ std::map<int, int> Camera::TalkBlocks() const
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->talkBlocks;
+}
+
+std::vector<std::int16_t> Camera::TalkSound() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->talkSound;
 }
 
 std::vector<wire::CommandRequest> Camera::Commands() const
