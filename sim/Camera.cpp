@@ -126,6 +126,8 @@ void Camera::SetVideo(const VideoSettings& settings)
 {
     if (settings.width <= 0 || settings.height <= 0 || settings.fps <= 0)
         return;
+    if (settings.codec == Codec::H265 && m_state->config.dialect == Dialect::Ours)
+        return; // our protocol has no frame kind for it
     std::lock_guard lock(m_state->mutex);
     m_state->live = settings;
     ++m_state->liveGeneration;

@@ -40,6 +40,11 @@ constexpr int kRtspLatencyMs = 100;
 constexpr int kWaitSliceMs = 100;               // the worker looks at the bus and the clock this often
 constexpr std::size_t kMaxQueuedSamples = 256;  // past this the newest video waits for the next key frame
 constexpr std::size_t kPcmBlockBytes = kTalkBlockPcm; // sound goes out in the blocks our camera sends
+// A login that asked for IMA ADPCM gets it, as from our camera: 320 samples
+// coded into each 160-byte block (PCM is what the other codings get, the
+// device record saying so for G.726).
+constexpr std::size_t kAdpcmBlockSamples = kTalkBlockAdpcm * 2;
+constexpr std::size_t kAdpcmPcmBytes = kAdpcmBlockSamples * 2;
 constexpr std::uint64_t kNsPerMs = 1000000;
 constexpr std::uint64_t kNsPerSecond = 1000000000;
 constexpr int kBitRateWindowMs = 1000;
@@ -633,21 +638,30 @@ private:
             m_pcmFill = 0;
             return;
         }
+        const bool adpcm = m_request.streamType == kAudioAdpcm;
+        const std::size_t blockBytes = adpcm ? kAdpcmPcmBytes : kPcmBlockBytes;
         while (size > 0) {
-            std::size_t take = std::min(size, kPcmBlockBytes - m_pcmFill);
+            std::size_t take = std::min(size, blockBytes - m_pcmFill);
             std::memcpy(m_pcm.data() + m_pcmFill, data, take);
             m_pcmFill += take;
             data += take;
             size -= take;
-            if (m_pcmFill < kPcmBlockBytes)
+            if (m_pcmFill < blockBytes)
                 break;
             m_pcmFill = 0;
             FrameRecord record {};
             record.kind = static_cast<std::uint32_t>(kFrameAudio);
             record.sequence = m_sequence++;
             record.timestamp = elapsedMs();
-            record.size = static_cast<std::int32_t>(kPcmBlockBytes);
+            record.size = static_cast<std::int32_t>(blockBytes);
             record.payload = m_pcm.data();
+            if (adpcm) {
+                std::array<std::int16_t, kAdpcmBlockSamples> samples {};
+                std::memcpy(samples.data(), m_pcm.data(), kAdpcmPcmBytes);
+                m_adpcm.Encode(samples.data(), samples.size(), m_adpcmBlock.data());
+                record.size = static_cast<std::int32_t>(m_adpcmBlock.size());
+                record.payload = m_adpcmBlock.data();
+            }
             if (m_frame)
                 m_gate.Deliver([&] { m_frame(kFrameAudio, &record, m_user, m_id); });
         }
@@ -713,6 +727,8 @@ private:
     std::array<std::uint8_t, kPcmBlockBytes> m_pcm {};
     std::size_t m_pcmFill = 0;
     std::vector<std::int16_t> m_g726Samples;
+    sound::AdpcmEncoder m_adpcm;
+    std::array<std::uint8_t, kTalkBlockAdpcm> m_adpcmBlock {};
 };
 
 }

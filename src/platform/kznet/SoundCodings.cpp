@@ -45,6 +45,20 @@ std::int16_t adpcmStep(std::int32_t code, std::int32_t& predictor, std::int32_t&
     return static_cast<std::int16_t>(predictor);
 }
 
+std::uint8_t adpcmCode(std::int32_t x, std::int32_t& predictor, std::int32_t& index)
+{
+    constexpr std::int32_t kMaxMagnitude = 7;
+    std::int32_t d = x - predictor;
+    std::int32_t sign = 0;
+    if (d < 0) {
+        sign = kSignBit;
+        d = -d;
+    }
+    std::int32_t code = sign | std::min(4 * d / kStepTable[index], kMaxMagnitude);
+    adpcmStep(code, predictor, index);
+    return static_cast<std::uint8_t>(code);
+}
+
 // G.726 by SDP name: "G726-32", "AAL2-G726-32" (any case).
 constexpr std::string_view kAal2Prefix = "AAL2-";
 constexpr std::string_view kG726Prefix = "G726-";
@@ -133,6 +147,17 @@ Voice VoiceOf(std::string_view encoding)
     if (encoding.size() == 4 && strncasecmp(encoding.data(), "PCMA", 4) == 0)
         return Voice::ALaw;
     return Voice::None;
+}
+
+void AdpcmEncoder::Encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint8_t code = adpcmCode(samples[i], m_predictor, m_index);
+        if (i % 2 == 0)
+            out[i / 2] = static_cast<std::uint8_t>(code << 4); // the first of a pair in the high nibble
+        else
+            out[i / 2] |= code;
+    }
 }
 
 bool TalkDecoder::Decode(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out)

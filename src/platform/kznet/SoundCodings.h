@@ -2,8 +2,8 @@
 // The sound codings the standards dialect turns into, and out of, the
 // 8 kHz 16-bit PCM of our records: G.711 (mu-law and A-law) for the ONVIF
 // back channel, the login's talk codings (G.726 at 16 kbit/s, IMA ADPCM)
-// decoded back to PCM, and G.726 from a camera's RTP stream in either bit
-// order. Plain functions and small value types; one object per stream, any
+// decoded back to PCM, IMA ADPCM for a login that asked for it, and G.726
+// from a camera's RTP stream in either bit order. Plain functions and small value types; one object per stream, any
 // thread.
 //
 // The library sits below the control's audio layer, so it keeps its own
@@ -31,6 +31,17 @@ constexpr std::uint8_t kPayloadMuLaw = 0;
 constexpr std::uint8_t kPayloadALaw = 8;
 // What a back channel announcing `encoding` takes; None for any other.
 Voice VoiceOf(std::string_view encoding);
+
+// IMA ADPCM as our camera sends it: the state runs on from call to call.
+class AdpcmEncoder {
+public:
+    // Codes `count` samples into (count + 1) / 2 bytes of `out`.
+    void Encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out);
+
+private:
+    std::int32_t m_predictor = 0;
+    std::int32_t m_index = 0;
+};
 
 // Turns one talk block of the login's coding (kAudioPcm, kAudioG726,
 // kAudioAdpcm) into PCM samples appended to `out`; false for a block that
