@@ -89,6 +89,7 @@ struct Case {
     int coding;         // the page's sound coding (stream type)
     const char* video;  // what ffprobe names the recording's video
 };
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 }
 

@@ -295,6 +295,18 @@ TEST_F(kznetStandards, TheLiveStreamArrivesAsOurFrameRecordsThatDecodeAndMoveWit
 // G.726 decoded in the wrong bit order makes a low tone only slightly
 // worse, this one another sound. AAC not resampled or a coding not decoded
 // would give another frequency too, or noise.
+std::string soundName(const ::testing::TestParamInfo<sim::Sound>& info)
+{
+    switch (info.param) {
+    case sim::Sound::MuLaw: return "MuLaw";
+    case sim::Sound::ALaw: return "ALaw";
+    case sim::Sound::G726: return "G726";
+    case sim::Sound::G726Aal2: return "G726InAal2Order";
+    case sim::Sound::Aac: return "Aac";
+    }
+    return "Unknown";
+}
+
 class kznetStandardsSound : public kznetStandards, public ::testing::WithParamInterface<sim::Sound> { };
 
 TEST_P(kznetStandardsSound, ArrivesAsOurPcmBlocksOfTheCamerasTone)
@@ -315,7 +327,8 @@ TEST_P(kznetStandardsSound, ArrivesAsOurPcmBlocksOfTheCamerasTone)
     EXPECT_LT(rms, 8000 / 1.2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codings, kznetStandardsSound, ::testing::Values(sim::Sound::ALaw, sim::Sound::G726, sim::Sound::G726Aal2, sim::Sound::Aac));
+INSTANTIATE_TEST_SUITE_P(Codings, kznetStandardsSound, ::testing::Values(sim::Sound::ALaw, sim::Sound::G726, sim::Sound::G726Aal2, sim::Sound::Aac),
+    soundName);
 
 TEST_F(kznetStandards, H265ArrivesAsAccessUnitsLedByTheirParameterSetsThatDecodeAndMove)
 {
