@@ -141,6 +141,20 @@ std::string WithRtspPort(const std::string& address, int port)
     return address.substr(0, authorityEnd) + ":" + std::to_string(port) + address.substr(authorityEnd);
 }
 
+bool SplitRtspAddress(const std::string& address, ServiceAddress& out)
+{
+    std::size_t scheme = std::strlen(kRtspScheme);
+    if (address.compare(0, scheme, kRtspScheme) != 0 || address.find_first_of(" \r\n") != std::string::npos)
+        return false;
+    std::size_t pathAt = 0;
+    if (!splitAuthority(address, scheme, out.host, out.port, pathAt))
+        return false;
+    if (out.port == 0)
+        out.port = kDefaultRtspPort;
+    out.path = pathAt == std::string::npos ? "/" : address.substr(pathAt);
+    return true;
+}
+
 Session::Session(std::string host, int webPort, std::string user, std::string password)
     : m_host(std::move(host)), m_webPort(webPort), m_user(std::move(user)), m_password(std::move(password))
 {

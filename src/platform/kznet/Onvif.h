@@ -46,6 +46,8 @@ struct ServiceAddress {
 };
 // "http://host[:port]/path"; false for anything else. A missing port is 80.
 bool SplitHttpAddress(const std::string& address, ServiceAddress& out);
+// "rtsp://host[:port]/path"; false for anything else. A missing port is 554.
+bool SplitRtspAddress(const std::string& address, ServiceAddress& out);
 // An "rtsp://" address with `port` put in when it names none; empty for an
 // address that is not rtsp://.
 std::string WithRtspPort(const std::string& address, int port);

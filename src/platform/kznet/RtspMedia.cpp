@@ -1,4 +1,6 @@
-// A standard camera's RTSP stream as a media channel. GStreamer's rtspsrc
+// A standard camera's RTSP stream as a media channel. A stream of H.264 with
+// G.711 sound (or none) is read by the library's own RTSP client (Rtsp.h):
+// the cheap path for the common camera. For any other, GStreamer's rtspsrc
 // fetches it with the login's account; each RTP stream it announces gets a
 // branch (depayloader, parser or decoder, appsink) chosen by its encoding;
 // the appsinks queue their samples, and the channel's worker thread turns
@@ -17,6 +19,7 @@
 
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
+#include "kznet/Rtsp.h"
 #include "kznet/SoundCodings.h"
 
 #include <gst/app/gstappsink.h>
@@ -26,10 +29,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kz {
@@ -48,6 +53,13 @@ constexpr std::size_t kAdpcmPcmBytes = kAdpcmBlockSamples * 2;
 constexpr std::uint64_t kNsPerMs = 1000000;
 constexpr std::uint64_t kNsPerSecond = 1000000000;
 constexpr int kBitRateWindowMs = 1000;
+constexpr int kRtspConnectTimeoutMs = 2000;
+constexpr int kRtspAnswerTimeoutMs = 4000;
+constexpr int kRtspOk = 200;
+constexpr int kDefaultSessionTimeoutS = 60; // RTSP's own default
+constexpr int kMinKeepAliveS = 5;
+constexpr int kVideoChannel = 0; // the interleaved channels asked for; the camera's answer decides
+constexpr int kAudioChannel = 2;
 constexpr std::uint8_t kStartCode[] = { 0, 0, 0, 1 };
 constexpr std::uint8_t kNalTypeMask = 0x1F;
 constexpr std::uint8_t kNalAccessUnitDelimiter = 9;
@@ -478,8 +490,16 @@ private:
 
     void Run()
     {
-        initGstreamer();
         m_opened = net::Clock::now();
+        if (int reason = 0; !m_url.empty() && runDirect(reason)) {
+            {
+                std::lock_guard lock(m_talkMutex);
+                stopTalk();
+            }
+            reportLost(reason);
+            return;
+        }
+        initGstreamer();
         if (m_url.empty() || !buildPipeline() || gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
             stopPipeline();
             reportLost(kLostUnreachable);
@@ -526,6 +546,139 @@ private:
         reportLost(reason);
     }
 
+    // Plays the stream through the library's own RTSP client when it can:
+    // true once the stream has played and ended (or the camera cannot be
+    // reached), with the reason in `reason`; false when the stream is one
+    // for GStreamer (another coding, an answer it did not expect), before
+    // anything was delivered.
+    bool runDirect(int& reason)
+    {
+        rtsp::Client client;
+        const std::string& user = m_request.user;
+        switch (client.Connect(m_url, user, m_request.password, kRtspConnectTimeoutMs)) {
+        case rtsp::Client::Result::Ok:
+            break;
+        case rtsp::Client::Result::Unreachable:
+            reason = kLostUnreachable;
+            return true;
+        default:
+            return false;
+        }
+        auto answerBy = [] { return net::Clock::now() + std::chrono::milliseconds(kRtspAnswerTimeoutMs); };
+        rtsp::Response answer;
+        rtsp::Description description;
+        if (!client.Request("DESCRIBE", m_url, "Accept: application/sdp\r\n", answer, answerBy()) || answer.status != kRtspOk
+            || !rtsp::ParseSdp(answer.body, description))
+            return false;
+        const rtsp::Track* video = nullptr;
+        const rtsp::Track* audio = nullptr;
+        for (const auto& track : description.tracks) {
+            if (track.sendOnly)
+                continue;
+            if (track.media == "video" && !video)
+                video = &track;
+            else if (track.media == "audio" && !audio)
+                audio = &track;
+        }
+        bool g711 = audio && (audio->encoding == "PCMU" || audio->encoding == "PCMA") && audio->clockRate == rtsp::kG711ClockRate && audio->channels == 1;
+        if (!video || video->encoding != "H264" || video->clockRate != rtsp::kVideoClockRate || (audio && !g711))
+            return false;
+        std::string base = answer.Header("content-base");
+        if (base.empty())
+            base = answer.Header("content-location");
+        if (base.empty())
+            base = m_url;
+
+        // One SETUP a played track, interleaved on the connection.
+        int videoChannel = -1, audioChannel = -1, sessionTimeoutS = kDefaultSessionTimeoutS;
+        for (auto [track, asked, channel] : { std::tuple { video, kVideoChannel, &videoChannel }, std::tuple { audio, kAudioChannel, &audioChannel } }) {
+            if (!track)
+                continue;
+            std::string transport = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(asked) + "-" + std::to_string(asked + 1) + "\r\n";
+            if (!client.Request("SETUP", rtsp::ControlUrl(base, track->control), transport, answer, answerBy()) || answer.status != kRtspOk)
+                return false;
+            std::string session = answer.Header("session");
+            if (client.SessionId().empty()) {
+                client.SessionId() = session.substr(0, session.find(';'));
+                if (std::size_t at = session.find("timeout="); at != std::string::npos)
+                    sessionTimeoutS = std::max(kMinKeepAliveS * 2, std::atoi(session.c_str() + at + 8));
+            }
+            std::string given = answer.Header("transport");
+            std::size_t at = given.find("interleaved=");
+            *channel = at == std::string::npos ? asked : std::atoi(given.c_str() + at + 12);
+        }
+        const std::string aggregate = rtsp::ControlUrl(base, description.control);
+        if (!client.Request("PLAY", aggregate, "Range: npt=0.000-\r\n", answer, answerBy()) || answer.status != kRtspOk) {
+            client.Send("TEARDOWN", aggregate, "");
+            return false;
+        }
+        if (m_session && m_url == m_session->StreamUri() && !m_session->Profiles().empty()) {
+            const auto& profile = m_session->Profiles().front();
+            m_width = static_cast<std::uint32_t>(std::max(0, profile.width));
+            m_height = static_cast<std::uint32_t>(std::max(0, profile.height));
+        }
+
+        rtsp::H264Assembler assembler;
+        assembler.SetParameterSets(video->parameterSets);
+        const bool muLaw = g711 && audio->encoding == "PCMU";
+        std::vector<std::uint8_t> pcm;
+        std::uint32_t firstTimestamp = 0;
+        std::uint64_t ticks = 0; // the video clock since the first unit, unwrapped
+        bool haveFirst = false;
+        const auto timeout = std::chrono::milliseconds(LinkTimeoutMs());
+        const auto keepAlive = std::chrono::seconds(sessionTimeoutS / 2);
+        auto lastData = net::Clock::now();
+        auto nextKeepAlive = lastData + keepAlive;
+        reason = kLostClosed;
+        while (!m_closing.load()) {
+            int channel = -1;
+            const std::uint8_t* data = nullptr;
+            std::size_t size = 0;
+            int got = client.NextPacket(channel, data, size, net::Clock::now() + std::chrono::milliseconds(kWaitSliceMs));
+            if (got < 0)
+                break;
+            auto now = net::Clock::now();
+            rtsp::RtpPacket packet;
+            if (got > 0 && (channel == videoChannel || channel == audioChannel) && rtsp::ParseRtp(data, size, packet)) {
+                lastData = now;
+                if (channel == videoChannel && packet.payloadType == video->payloadType && assembler.Push(packet)) {
+                    std::uint32_t at = assembler.UnitTimestamp();
+                    if (!haveFirst) {
+                        haveFirst = true;
+                        firstTimestamp = at;
+                    }
+                    // Wrap-aware: the unit's clock as a step from the last one.
+                    ticks += static_cast<std::uint32_t>(at - firstTimestamp);
+                    firstTimestamp = at;
+                    noteData();
+                    const auto& unit = assembler.Unit();
+                    emitVideo(kFrameH264, unit.data(), unit.size(), assembler.UnitIsKey(), ticks * kNsPerSecond / rtsp::kVideoClockRate);
+                } else if (channel == audioChannel && packet.payloadType == audio->payloadType && packet.size > 0 && !audioOn()) {
+                    deliverAudio(nullptr, 0); // the sound is off: nothing to decode
+                } else if (channel == audioChannel && packet.payloadType == audio->payloadType && packet.size > 0) {
+                    pcm.resize(packet.size * 2);
+                    for (std::size_t i = 0; i < packet.size; ++i) {
+                        std::int16_t sample = muLaw ? rtsp::MuLawToPcm(packet.payload[i]) : rtsp::ALawToPcm(packet.payload[i]);
+                        pcm[2 * i] = static_cast<std::uint8_t>(sample & 0xFF);
+                        pcm[2 * i + 1] = static_cast<std::uint8_t>((sample >> 8) & 0xFF);
+                    }
+                    noteData();
+                    deliverAudio(pcm.data(), pcm.size());
+                }
+            }
+            if (now - lastData > timeout) {
+                reason = kLostTimedOut;
+                break;
+            }
+            if (now >= nextKeepAlive) {
+                client.Send("OPTIONS", aggregate, "");
+                nextKeepAlive = now + keepAlive;
+            }
+        }
+        client.Send("TEARDOWN", aggregate, "");
+        return true;
+    }
+
     void stopPipeline()
     {
         if (!m_pipeline)
@@ -551,12 +704,17 @@ private:
     bool audioOn() const { return m_audioStarted.load() || (m_session && m_session->audioOn.load()); }
     bool videoOn() const { return !m_session || m_session->videoOn.load(); }
 
-    void deliver(const Item& item)
+    void noteData()
     {
         if (!m_hadData) {
             m_hadData = true;
             reportStatus(kStatusOpen, 0, m_id);
         }
+    }
+
+    void deliver(const Item& item)
+    {
+        noteData();
         GstBuffer* buffer = gst_sample_get_buffer(item.sample);
         GstMapInfo map;
         if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
@@ -598,6 +756,14 @@ private:
                 m_frameRate = (num + den / 2) / den;
         }
         std::uint64_t pts = GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : 0;
+        emitVideo(item.kind, data, size, !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT), pts);
+    }
+
+    // One picture to the control, `pts` in nanoseconds of the stream.
+    void emitVideo(int kind, const std::uint8_t* data, std::size_t size, bool key, std::uint64_t pts)
+    {
+        if (size == 0 || !videoOn())
+            return;
         if (m_frameRate <= 0) {
             // Neither the stream nor its caps say: the profile does, or the
             // spacing of the pictures.
@@ -616,20 +782,20 @@ private:
             m_windowStart = now;
         }
         FrameRecord record {};
-        record.kind = static_cast<std::uint32_t>(item.kind);
+        record.kind = static_cast<std::uint32_t>(kind);
         record.sequence = m_sequence++;
         record.timestamp = elapsedMs();
         record.passThrough1 = m_videoFrames++;
         record.passThrough2 = static_cast<std::uint32_t>(pts / kNsPerMs);
         record.frameRate = m_frameRate;
         record.size = static_cast<std::int32_t>(size);
-        record.keyFrame = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT) ? 0 : 1;
+        record.keyFrame = key ? 1 : 0;
         record.bitRate = m_bitRate;
         record.width = m_width;
         record.height = m_height;
         record.payload = data;
         if (m_frame)
-            m_gate.Deliver([&] { m_frame(item.kind, &record, m_user, m_id); });
+            m_gate.Deliver([&] { m_frame(kind, &record, m_user, m_id); });
     }
 
     void deliverAudio(const std::uint8_t* data, std::size_t size)

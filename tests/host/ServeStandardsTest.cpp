@@ -1,0 +1,97 @@
+// tiravex-serve with the simulated camera of the standards (ONVIF and
+// RTSP, its media served by GStreamer's RTSP server): the project's own
+// viewer page, unchanged, shows its moving picture in headless Chromium, and
+// a page hears its tone and talks to its back channel.
+
+#include "support/Browser.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using testing_support::CdpPage;
+using testing_support::Chromium;
+using testing_support::Json;
+using testing_support::ServeProcess;
+
+constexpr int kLoginMs = 15000;
+constexpr int kPictureMs = 10000;
+
+class StandardCamera : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (testing_support::ChromiumProgram().empty())
+            GTEST_SKIP() << "no Chromium";
+        ASSERT_TRUE(server.Start(root(), "onvif"));
+        ASSERT_TRUE(browser.Start()) << "Chromium did not start";
+    }
+    void TearDown() override
+    {
+        browser.Stop();
+        EXPECT_EQ(server.Stop(), 0) << "tiravex-serve did not end cleanly";
+    }
+    virtual std::string root() const = 0;
+    // The tests' measures of the picture, put into the page.
+    void probe(CdpPage& page)
+    {
+        std::ifstream file(std::string(TIRAVEX_TEST_WEB) + "/probe.js");
+        std::stringstream text;
+        text << file.rdbuf();
+        ASSERT_FALSE(page.Eval(text.str() + "\n; true").is_null());
+    }
+
+    ServeProcess server;
+    Chromium browser;
+};
+
+class StandardViewer : public StandardCamera {
+    std::string root() const override { return TIRAVEX_PAGES_WEB; }
+};
+
+class StandardSound : public StandardCamera {
+    std::string root() const override { return TIRAVEX_TEST_WEB; }
+};
+
+}
+
+TEST_F(StandardViewer, TheViewerPageLogsInAndShowsTheMovingPicture)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "viewer.html?connect=1", page));
+    ASSERT_TRUE(page.WaitFor("location.pathname == '/viewer.html' && document.readyState == 'complete'", kLoginMs));
+    probe(page);
+    const bool shown = page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs);
+    page.Screenshot(::testing::TempDir() + "/standard-viewer.png");
+    ASSERT_TRUE(shown) << page.Eval("document.getElementById('status').textContent") << page.Eval("document.getElementById('events').value");
+    page.Eval("window.before = samples('IPCam'), 1");
+    EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', window.before) > 500", kPictureMs)) << "the picture does not move";
+    EXPECT_FALSE(page.Eval("/status|refused|cannot/i.test(document.getElementById('status').textContent)").get<bool>())
+        << page.Eval("document.getElementById('status').textContent");
+}
+
+TEST_F(StandardSound, ThePageHearsTheCamerasToneAndItsVoiceReachesTheBackChannel)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "sound.html?coding=0", page));
+    ASSERT_TRUE(page.WaitFor("talking", kLoginMs));
+    ASSERT_TRUE(page.WaitFor("heard.length > 12000", kPictureMs)) << "less than 1.5 s of sound reached the page";
+    EXPECT_GT(page.Eval("share(440)").get<double>(), 0.8) << "the sound is not the camera's 440 Hz tone";
+
+    // Each 960-byte block of the microphone's PCM goes as one packet of
+    // 480 mu-law bytes.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs);
+    Json blocks;
+    while (std::chrono::steady_clock::now() < until) {
+        blocks = server.Camera("talkBlocks");
+        if (blocks.is_object() && blocks.value("480", 0) > 10)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(blocks.value("480", 0), 10) << blocks;
+}
