@@ -429,6 +429,13 @@ private:
             description += kPcmTail;
         GError* error = nullptr;
         GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+        if (!bin && branch) {
+            // A decoder this machine lacks (GStreamer's FFmpeg plug-in for
+            // AAC): the stream is taken off like one of an unknown coding.
+            g_clear_error(&error);
+            branch = nullptr;
+            bin = gst_parse_bin_from_description(kIgnoredBranch, TRUE, &error);
+        }
         if (!bin) {
             g_clear_error(&error);
             return;
