@@ -113,8 +113,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const VideoSettings& settings
         av_opt_set(c->priv_data, "preset", "ultrafast", 0);
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set_int(c->priv_data, "crf", kH264Crf, 0);
-        // Parameter sets at every key frame, whole key frames (no open GOP).
-        av_opt_set(c->priv_data, "x265-params", "repeat-headers=1:open-gop=0:scenecut=0:log-level=error", 0);
+        // Parameter sets at every key frame, whole key frames (no open GOP);
+        // one thread, as the H.264 encoder, so that a second session's
+        // encoder starting does not hold up the first.
+        av_opt_set(c->priv_data, "x265-params", "repeat-headers=1:open-gop=0:scenecut=0:pools=none:frame-threads=1:log-level=error", 0);
     } else {
         c->pix_fmt = AV_PIX_FMT_YUVJ420P;
         c->color_range = AVCOL_RANGE_JPEG;
