@@ -13,7 +13,6 @@
 
 #include "control/TiravexCtrl.h"
 #include "host/PageSite.h"
-#include "media/CMediaHub.h"
 #include "media/FrameProbe.h"
 #include "sim/Camera.h"
 #include "sim/VideoEncoder.h"
@@ -65,6 +64,8 @@ constexpr DWORD kSettleMs = 300;   // frames in flight arrive and are drawn
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kP50 = 0.50;
 constexpr double kP99 = 0.99;
+// A frame is presented as it is composed: its latency's goal is its decoding and this.
+constexpr double kLatencyAboveDecodeMs = 10.0;
 
 // ---- the latency probe ------------------------------------------------------------------
 // Per player: the arrival time of the frame being decoded (set and read on the
@@ -521,8 +522,8 @@ int main(int argc, char** argv)
         latencies = g_latenciesMs;
     }
     double p50 = percentile(latencies, kP50), p99 = percentile(latencies, kP99);
-    std::printf("latency over %zu presented frames: p50 %.1f ms, p99 %.1f ms (decode + one %u ms tick = %.1f ms)\n", latencies.size(), p50, p99,
-        static_cast<unsigned>(kWatchdogTickMs), decodeMs + static_cast<double>(kWatchdogTickMs));
+    std::printf("latency over %zu presented frames: p50 %.1f ms, p99 %.1f ms (goal: decode + %.0f ms = %.1f ms)\n", latencies.size(), p50, p99,
+        kLatencyAboveDecodeMs, decodeMs + kLatencyAboveDecodeMs);
     std::printf("views %d, min fps %.1f, dropped %ld, cpu ratio %.2f, latency p99 %.1f ms, decode %.2f ms\n", kViews, minFps, dropped, ratio, p99, decodeMs);
     return 0;
 }

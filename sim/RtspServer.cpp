@@ -311,7 +311,19 @@ void RtspServer::Stop()
     if (!m_impl || !m_impl->thread.joinable())
         return;
     gst_rtsp_server_client_filter(m_impl->server, dropClient, nullptr);
-    g_main_loop_quit(m_impl->loop);
+    // The quit goes through the loop's own context: a quit called before the
+    // thread has entered g_main_loop_run would be lost, and the join would
+    // wait for ever.
+    GSource* quit = g_idle_source_new();
+    g_source_set_callback(
+        quit,
+        [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        m_impl->loop, nullptr);
+    g_source_attach(quit, m_impl->context);
+    g_source_unref(quit);
     m_impl->thread.join();
 }
 

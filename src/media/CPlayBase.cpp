@@ -427,6 +427,11 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     case RenderPath::Plain: DrawPlainFrame(m_picture, width, height); break;
     }
     media::Probe(media::ProbePoint::FrameComposed, this);
+    // The frame reaches the screen now, not at the watchdog's next tick
+    // (which still presents what its timeline draws: black, the texts).
+    // A lost surface is left for the tick to report and the hub to rebuild.
+    if (m_hub && m_hub->ActiveWindow() == m_id)
+        PresentComposed();
 }
 
 void CPlayBase::ComputeDisplayRect()

@@ -217,6 +217,10 @@ protected:
     virtual void DrawRgbFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
+    // Puts the frame just composed on the screen, under the render lock on
+    // the frame's thread; called for the hub's shown window only. Windows
+    // that show their frames as they draw them keep the default.
+    virtual HRESULT PresentComposed() { return S_OK; }
     // Recording, under the record lock. A new file named by time and kind
     // (1524 for a manual one); false when a rollover finds too little space
     // (1526, then 1525) or recording was stopped meanwhile.

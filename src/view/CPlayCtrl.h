@@ -50,6 +50,7 @@ public:
     void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
     void DrawPlainFrame(const PictureRecord&, int, int) override { }
+    HRESULT PresentComposed() override { return present(); }
 
     // The context menu, built anew: keep ratio (when the YV12 surface
     // exists), full screen, zoom up and down as the level allows.

@@ -116,6 +116,7 @@ protected:
 namespace probed {
 std::mutex mutex;
 std::vector<media::ProbePoint> points;
+std::vector<std::thread::id> threads; // the thread each point was told on
 // Read by the probe on the watchdog's and the frame threads.
 std::atomic<const void*> player { nullptr };
 void Record(media::ProbePoint point, const void* p)
@@ -124,15 +125,26 @@ void Record(media::ProbePoint point, const void* p)
         return;
     std::lock_guard lock(mutex);
     points.push_back(point);
+    threads.push_back(std::this_thread::get_id());
 }
 std::vector<media::ProbePoint> Points()
 {
     std::lock_guard lock(mutex);
     return points;
 }
+// The points told on thread `id`, in order.
+std::vector<media::ProbePoint> PointsOn(std::thread::id id)
+{
+    std::lock_guard lock(mutex);
+    std::vector<media::ProbePoint> on;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        if (threads[i] == id)
+            on.push_back(points[i]);
+    return on;
+}
 }
 
-TEST_F(Player, TheFrameProbeHearsEachArrivalACompositionOnlyForADrawnFrameAndThePresentAfterIt)
+TEST_F(Player, TheFrameProbeHearsEachArrivalACompositionOnlyForADrawnFrameAndThePresentRightAfterIt)
 {
     using media::ProbePoint;
     auto packets = testing_support::EncodeH264(320, 240, 2);
@@ -141,6 +153,10 @@ TEST_F(Player, TheFrameProbeHearsEachArrivalACompositionOnlyForADrawnFrameAndThe
     feed(live, kz::kFrameH264, packets[1], false); // no size yet: not drawn
     feed(live, kz::kFrameH264, packets[0], true);
     ASSERT_EQ(live.DrawnFrames(), 1);
+    // The composed frame went to the screen on its own thread, before its
+    // callback returned: no waiting for the watchdog's tick.
+    EXPECT_EQ(probed::PointsOn(std::this_thread::get_id()),
+        (std::vector<ProbePoint> { ProbePoint::FrameArrived, ProbePoint::FrameArrived, ProbePoint::FrameComposed, ProbePoint::Presented }));
     ASSERT_EQ(live.OnTick(), S_OK);
     media::SetFrameProbe(nullptr);
     auto points = probed::Points();

@@ -41,7 +41,7 @@ bool haveDisplay()
 
 void paintScreen(const RECT& r, COLORREF color)
 {
-    HWND window = ui::CreateWindowEx(0, "static", "paint", WS_POPUP | WS_VISIBLE, 0, 0, 640, 360, nullptr);
+    HWND window = ui::CreateWindowEx(0, "static", "paint", WS_POPUP | WS_VISIBLE, 0, 0, gfx::Screen::Get().Width(), gfx::Screen::Get().Height(), nullptr);
     HDC dc = gfx::GetDC(window);
     gfx::HBRUSH brush = gfx::CreateSolidBrush(color);
     gfx::FillRect(dc, &r, brush);
@@ -308,18 +308,92 @@ TEST_F(PresenterTest, TheWindowShowsTheCurrentCursorWithItsPicture)
     ui::DestroyCursor(cursor);
 }
 
-TEST_F(PresenterTest, AMenuOpenedForAPersonShowsInTheWindow)
+// Every pixel of the window (shown one to one) is the screen's.
+void expectWindowIsScreen(present::SdlPresenter& presenter, const std::string& path, int width, int height)
+{
+    std::vector<std::uint32_t> shown;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(presenter.SaveWindowShot(path));
+    ASSERT_TRUE(present::ReadPng(path, shown, w, h));
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            wrong += shown[static_cast<std::size_t>(y * w + x)] != gfx::Screen::Get().PixelAt(x, y);
+    EXPECT_EQ(wrong, 0) << "pixels of the window that are not the screen's";
+}
+
+TEST_F(PresenterTest, AScreenLargerThanTheDisplayShowsScaledAndItsChangesLeaveNoSeams)
 {
     if (!haveDisplay())
         GTEST_SKIP() << "no display (run under xvfb-run)";
+    constexpr LONG kLargeWidth = 4000; // wider and taller than any display the tests run on
+    constexpr LONG kLargeHeight = 2500;
+    ui::SetMonitorSizes({ SIZE { kLargeWidth, kLargeHeight } });
+    gfx::Screen::Get().SyncToMonitors();
+    HWND page = ui::CreateWindowEx(0, "static", "page", WS_POPUP | WS_VISIBLE, 0, 0, kLargeWidth, kLargeHeight, nullptr);
+    auto presenter = present::SdlPresenter::Create();
+    ASSERT_NE(presenter, nullptr);
+    paintScreen(RECT { 0, 0, kLargeWidth, kLargeHeight }, RGB(10, 20, 30));
+    const std::string path = ::testing::TempDir() + "tiravex-window-scaled.png";
+    ASSERT_TRUE(presenter->SaveWindowShot(path));
+    // Changes at odd places and sizes, some a pixel wide, go to the window
+    // as parts of the scaled picture.
+    const std::uint64_t before = presenter->FramesShown();
+    {
+        std::lock_guard together(gfx::Screen::Get().Mutex());
+        paintScreen(RECT { 1, 1, 2, 2500 }, RGB(255, 0, 0));
+        paintScreen(RECT { 777, 333, 1999, 1001 }, RGB(0, 255, 0));
+        paintScreen(RECT { 3001, 2101, 4000, 2500 }, RGB(0, 0, 255));
+    }
+    ASSERT_TRUE(ui::RunUntil([&] { return presenter->FramesShown() > before; }, kWaitMs));
+    std::vector<std::uint32_t> shown;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(presenter->SaveWindowShot(path));
+    ASSERT_TRUE(present::ReadPng(path, shown, w, h));
+    ASSERT_LT(w, kLargeWidth);
+    ASSERT_LT(h, kLargeHeight);
+    EXPECT_NEAR(static_cast<double>(w) / h, static_cast<double>(kLargeWidth) / kLargeHeight, 0.01) << "the window keeps the screen's shape";
+    // Each window pixel is the screen's nearest one, as a whole redraw gives.
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            wrong += shown[static_cast<std::size_t>(y * w + x)] != gfx::Screen::Get().PixelAt(static_cast<int>(static_cast<long long>(x) * kLargeWidth / w), static_cast<int>(static_cast<long long>(y) * kLargeHeight / h));
+    EXPECT_EQ(wrong, 0);
+    presenter.reset();
+    ui::DestroyWindow(page);
+}
+
+TEST_F(PresenterTest, TheWindowIsThePagesSizeAndShowsEachChangeAndMenuAsTheScreenHasThem)
+{
+    if (!haveDisplay())
+        GTEST_SKIP() << "no display (run under xvfb-run)";
+    // A page smaller than the monitor: the window is the page's size.
+    constexpr LONG kPageWidth = 400;
+    constexpr LONG kPageHeight = 300;
+    HWND page = ui::CreateWindowEx(0, "static", "page", WS_POPUP | WS_VISIBLE, 0, 0, kPageWidth, kPageHeight, nullptr);
     auto presenter = present::SdlPresenter::Create();
     ASSERT_NE(presenter, nullptr);
     EXPECT_EQ(ui::GetMenuPainter(), &gfx::ScreenMenuPainter());
     constexpr COLORREF kPage = RGB(30, 60, 90);
     paintScreen(RECT { 0, 0, kScreenWidth, kScreenHeight }, kPage);
-    const std::string plainPath = ::testing::TempDir() + "tiravex-window-plain.png";
-    const std::string menuPath = ::testing::TempDir() + "tiravex-window-menu.png";
-    ASSERT_TRUE(presenter->SaveWindowShot(plainPath));
+    const std::string shotPath = ::testing::TempDir() + "tiravex-window.png";
+    expectWindowIsScreen(*presenter, shotPath, kPageWidth, kPageHeight);
+    // Small changes one after another, some overlapping, one partly off
+    // the page: each reaches the window, and nothing else changes there.
+    // The screen's lock held over them makes them one update.
+    const std::uint64_t before = presenter->FramesShown();
+    {
+        std::lock_guard together(gfx::Screen::Get().Mutex());
+        paintScreen(RECT { 10, 10, 30, 40 }, RGB(255, 0, 0));
+        paintScreen(RECT { 20, 30, 120, 35 }, RGB(0, 255, 0));
+        paintScreen(RECT { 390, 290, 500, 350 }, RGB(0, 0, 255));
+    }
+    ASSERT_TRUE(ui::RunUntil([&] { return presenter->FramesShown() > before; }, kWaitMs));
+    expectWindowIsScreen(*presenter, shotPath, kPageWidth, kPageHeight);
 
     Script script;
     HWND host = ui::CreateWindowEx(0, "static", "host", WS_POPUP, 0, 0, 1, 1, nullptr, &script);
@@ -329,42 +403,49 @@ TEST_F(PresenterTest, AMenuOpenedForAPersonShowsInTheWindow)
     ui::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     ui::AppendMenuW(menu, MF_STRING, 3, u"Full Screen");
     ui::MenuView open;
-    bool shot = false;
+    std::vector<std::uint32_t> withMenu;
+    int w = 0;
+    int h = 0;
     script.steps = { [&] {
         ui::GetOpenMenu(open);
-        shot = presenter->SaveWindowShot(menuPath);
+        const std::string menuPath = ::testing::TempDir() + "tiravex-window-menu.png";
+        if (presenter->SaveWindowShot(menuPath))
+            present::ReadPng(menuPath, withMenu, w, h);
         ui::InjectKey(true, VK_ESCAPE);
     } };
     ui::SetTimer(host, kStepTimer, kStepMs);
     EXPECT_EQ(ui::TrackPopupMenu(menu, TPM_RETURNCMD, 100, 80, 0, host, nullptr), 0);
     ui::KillTimer(host, kStepTimer);
-    ASSERT_TRUE(shot);
-
-    std::vector<std::uint32_t> plain;
-    std::vector<std::uint32_t> shown;
-    int w = 0;
-    int h = 0;
-    ASSERT_TRUE(present::ReadPng(plainPath, plain, w, h));
-    ASSERT_TRUE(present::ReadPng(menuPath, shown, w, h));
-    ASSERT_EQ(plain.size(), shown.size());
-    const double scale = static_cast<double>(w) / kScreenWidth; // the window fits the display
+    ASSERT_FALSE(withMenu.empty());
+    ASSERT_EQ(w, kPageWidth);
     int background = 0;
     int area = 0;
-    for (LONG y = open.frame.top; y < open.frame.bottom; ++y)
-        for (LONG x = open.frame.left; x < open.frame.right; ++x) {
-            const auto at = static_cast<std::size_t>(static_cast<int>(y * scale) * w + static_cast<int>(x * scale));
+    for (LONG y = open.frame.top; y < std::min(open.frame.bottom, kPageHeight); ++y)
+        for (LONG x = open.frame.left; x < std::min(open.frame.right, kPageWidth); ++x) {
             ++area;
-            background += shown[at] == gfx::XrgbFromColorRef(gfx::kMenuBackgroundColor) && plain[at] != shown[at];
+            background += withMenu[static_cast<std::size_t>(y * w + x)] == gfx::XrgbFromColorRef(gfx::kMenuBackgroundColor);
         }
     EXPECT_GT(background, area / 3) << "the menu is not in the window";
-    const auto outside = static_cast<std::size_t>(static_cast<int>((open.frame.bottom + 5) * scale) * w + static_cast<int>(open.frame.left * scale));
-    EXPECT_EQ(shown[outside], gfx::XrgbFromColorRef(kPage));
     EXPECT_EQ(gfx::Screen::Get().OverlayRect(), (RECT {}));
+    // The closed menu leaves the page as it was under it.
+    expectWindowIsScreen(*presenter, shotPath, kPageWidth, kPageHeight);
+
+    // A view going full screen covers the monitor: the window grows to it.
+    HWND full = ui::CreateWindowEx(0, "static", "full", WS_POPUP | WS_VISIBLE, 0, 0, kScreenWidth, kScreenHeight, nullptr);
+    paintScreen(RECT { 300, 200, 600, 350 }, RGB(200, 200, 0));
+    std::vector<std::uint32_t> grown;
+    ASSERT_TRUE(ui::RunUntil([&] {
+        const std::string path = ::testing::TempDir() + "tiravex-window-full.png";
+        return presenter->SaveWindowShot(path) && present::ReadPng(path, grown, w, h) && w == kScreenWidth && h == kScreenHeight;
+    }, kWaitMs));
+    expectWindowIsScreen(*presenter, shotPath, kScreenWidth, kScreenHeight);
+    ui::DestroyWindow(full);
 
     presenter.reset();
     EXPECT_EQ(ui::GetMenuPainter(), nullptr) << "the painter outlived its presenter";
     ui::DestroyMenu(menu);
     ui::DestroyWindow(host);
+    ui::DestroyWindow(page);
 }
 
 }

@@ -40,6 +40,21 @@ bool Screen::ChangedSince(std::uint64_t since, const RECT& rect)
     return false;
 }
 
+bool Screen::ChangesSince(std::uint64_t since, std::vector<RECT>& rects)
+{
+    rects.clear();
+    std::lock_guard lock(m_mutex);
+    if (since > m_generation || m_generation - since >= kRecentChanges)
+        return false;
+    for (std::uint64_t g = since + 1; g <= m_generation; ++g) {
+        const Change& change = m_recent[g % kRecentChanges];
+        if (change.generation != g)
+            return false;
+        rects.push_back(change.rect);
+    }
+    return true;
+}
+
 void Screen::SyncToMonitors()
 {
     int width = ui::GetSystemMetrics(SM_CXVIRTUALSCREEN);

@@ -61,6 +61,10 @@ public:
     // Whether a change after generation `since` touched `rect`; true also
     // when too many changes came since to tell.
     bool ChangedSince(std::uint64_t since, const RECT& rect);
+    // The rectangles changed after generation `since`, oldest first, into
+    // `rects` (replaced); false when too many changes came since to tell
+    // (then everything may have changed).
+    bool ChangesSince(std::uint64_t since, std::vector<RECT>& rects);
     // One listener (the presenter); null removes it.
     void SetChangeListener(std::function<void()> listener);
 

@@ -111,18 +111,33 @@ Exchange Post(const std::string& host, int port, const std::string& path, Reques
     return out;
 }
 
-bool SplitHttpAddress(const std::string& address, ServiceAddress& out)
+namespace {
+
+// "<scheme>host[:port]/path" into its parts, `defaultPort` where it names none.
+bool splitAddress(const std::string& address, const char* schemeText, int defaultPort, ServiceAddress& out)
 {
-    std::size_t scheme = std::strlen(kHttpScheme);
-    if (address.compare(0, scheme, kHttpScheme) != 0)
+    std::size_t scheme = std::strlen(schemeText);
+    if (address.compare(0, scheme, schemeText) != 0 || address.find_first_of(" \r\n") != std::string::npos)
         return false;
     std::size_t pathAt = 0;
     if (!splitAuthority(address, scheme, out.host, out.port, pathAt))
         return false;
     if (out.port == 0)
-        out.port = kDefaultHttpPort;
+        out.port = defaultPort;
     out.path = pathAt == std::string::npos ? "/" : address.substr(pathAt);
-    return out.path.find_first_of(" \r\n") == std::string::npos;
+    return true;
+}
+
+}
+
+bool SplitHttpAddress(const std::string& address, ServiceAddress& out)
+{
+    return splitAddress(address, kHttpScheme, kDefaultHttpPort, out);
+}
+
+bool SplitRtspAddress(const std::string& address, ServiceAddress& out)
+{
+    return splitAddress(address, kRtspScheme, kDefaultRtspPort, out);
 }
 
 std::string WithRtspPort(const std::string& address, int port)
@@ -139,20 +154,6 @@ std::string WithRtspPort(const std::string& address, int port)
         return address;
     std::size_t authorityEnd = pathAt == std::string::npos ? address.size() : pathAt;
     return address.substr(0, authorityEnd) + ":" + std::to_string(port) + address.substr(authorityEnd);
-}
-
-bool SplitRtspAddress(const std::string& address, ServiceAddress& out)
-{
-    std::size_t scheme = std::strlen(kRtspScheme);
-    if (address.compare(0, scheme, kRtspScheme) != 0 || address.find_first_of(" \r\n") != std::string::npos)
-        return false;
-    std::size_t pathAt = 0;
-    if (!splitAuthority(address, scheme, out.host, out.port, pathAt))
-        return false;
-    if (out.port == 0)
-        out.port = kDefaultRtspPort;
-    out.path = pathAt == std::string::npos ? "/" : address.substr(pathAt);
-    return true;
 }
 
 Session::Session(std::string host, int webPort, std::string user, std::string password)

@@ -33,6 +33,8 @@ constexpr auto kShotTimeout = std::chrono::seconds(5);
 constexpr int kWheelStep = 120;
 constexpr int kArgbBits = 32;
 constexpr int kBytesPerPixel = 4;
+// More changed rectangles than this since the last update go as one.
+constexpr std::size_t kMostUpdateRects = 16;
 
 WPARAM packMouse(ui::MouseAction action, UINT modifiers, int wheel)
 {
@@ -142,17 +144,82 @@ SDL_SystemCursor systemCursorOf(ui::CursorShape shape)
     }
 }
 
-// The renderer's picture as a PNG file.
-bool saveRendererPng(SDL_Renderer* renderer, const std::string& path)
+// The window surface's pixels as a PNG file.
+bool saveSurfacePng(SDL_Surface* surface, const std::string& path)
 {
-    int width = 0;
-    int height = 0;
-    if (SDL_GetRendererOutputSize(renderer, &width, &height) != 0 || width <= 0 || height <= 0)
+    if (!surface || surface->w <= 0 || surface->h <= 0)
         return false;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    if (SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGB888, pixels.data(), width * kBytesPerPixel) != 0)
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(surface->w) * static_cast<std::size_t>(surface->h));
+    if (SDL_ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels, surface->pitch, SDL_PIXELFORMAT_RGB888, pixels.data(), surface->w * kBytesPerPixel) != 0)
         return false;
-    return WritePng(path, pixels.data(), width, height, width);
+    return WritePng(path, pixels.data(), surface->w, surface->h, surface->w);
+}
+
+// The part of the screen the window shows: from the screen's origin to the
+// far corner of the visible top-level windows and the overlay (the page's
+// controls, a full-screen view, an open menu), so that the window is as
+// large as what the page put on the screen. While nothing is shown, the
+// `current` area as far as it is on the screen (else the whole screen).
+RECT shownArea(const RECT& screenBounds, const RECT& overlay, const RECT& current)
+{
+    RECT used = overlay;
+    for (HWND top : ui::GetTopLevelWindows())
+        used = ui::Union(used, ui::GetVisibleScreenRect(top));
+    used = ui::Intersect(used, screenBounds);
+    if (ui::IsEmpty(used))
+        used = ui::Intersect(current, screenBounds);
+    if (ui::IsEmpty(used))
+        used = screenBounds;
+    return RECT { 0, 0, used.right, used.bottom };
+}
+
+// The window's pixels of `part` (screen coordinates inside `area`) from
+// the screen's: nearest pixels when the window is smaller than the area.
+// The window surface is locked by the caller when it must be. Returns the
+// window's rectangle that was written (empty when none).
+SDL_Rect copyPart(const std::uint32_t* screen, int screenPitch, const RECT& area, const RECT& part, SDL_Surface* window, std::vector<std::uint32_t>& scratch)
+{
+    const int areaW = static_cast<int>(ui::Width(area)), areaH = static_cast<int>(ui::Height(area));
+    const RECT clipped = ui::Intersect(part, area);
+    if (ui::IsEmpty(clipped) || areaW <= 0 || areaH <= 0)
+        return SDL_Rect {};
+    const bool scaled = window->w != areaW || window->h != areaH;
+    // The window's pixels whose nearest screen pixel lies in the part.
+    const auto toWindow = [](LONG v, int from, int to) { return static_cast<int>((static_cast<long long>(v) * to + from - 1) / from); };
+    SDL_Rect dest;
+    dest.x = scaled ? toWindow(clipped.left, areaW, window->w) : static_cast<int>(clipped.left);
+    dest.y = scaled ? toWindow(clipped.top, areaH, window->h) : static_cast<int>(clipped.top);
+    dest.w = std::min(window->w, scaled ? toWindow(clipped.right, areaW, window->w) : static_cast<int>(clipped.right)) - dest.x;
+    dest.h = std::min(window->h, scaled ? toWindow(clipped.bottom, areaH, window->h) : static_cast<int>(clipped.bottom)) - dest.y;
+    if (dest.w <= 0 || dest.h <= 0)
+        return SDL_Rect {};
+    const bool direct = window->format->format == SDL_PIXELFORMAT_RGB888;
+    std::uint32_t* out = nullptr;
+    int outPitch = 0; // pixels
+    if (direct) {
+        out = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(window->pixels) + static_cast<std::ptrdiff_t>(dest.y) * window->pitch) + dest.x;
+        outPitch = window->pitch / kBytesPerPixel;
+    } else {
+        scratch.resize(static_cast<std::size_t>(dest.w) * static_cast<std::size_t>(dest.h));
+        out = scratch.data();
+        outPitch = dest.w;
+    }
+    for (int y = 0; y < dest.h; ++y) {
+        const int sy = scaled ? static_cast<int>(static_cast<long long>(dest.y + y) * areaH / window->h) : dest.y + y;
+        const std::uint32_t* in = screen + static_cast<std::ptrdiff_t>(sy) * screenPitch;
+        std::uint32_t* row = out + static_cast<std::ptrdiff_t>(y) * outPitch;
+        if (!scaled) {
+            std::copy(in + dest.x, in + dest.x + dest.w, row);
+            continue;
+        }
+        for (int x = 0; x < dest.w; ++x)
+            row[x] = in[static_cast<long long>(dest.x + x) * areaW / window->w];
+    }
+    if (!direct) {
+        void* target = static_cast<std::uint8_t*>(window->pixels) + static_cast<std::ptrdiff_t>(dest.y) * window->pitch + static_cast<std::ptrdiff_t>(dest.x) * window->format->BytesPerPixel;
+        SDL_ConvertPixels(dest.w, dest.h, SDL_PIXELFORMAT_RGB888, scratch.data(), dest.w * kBytesPerPixel, window->format->format, target, window->pitch);
+    }
+    return dest;
 }
 
 }
@@ -255,21 +322,25 @@ void SdlPresenter::run(std::promise<bool>& started)
         return;
     }
     gfx::Screen& screen = gfx::Screen::Get();
-    int width = screen.Width();
-    int height = screen.Height();
-    double scale = 1.0;
     SDL_Rect usable {};
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0)
-        scale = std::min({ 1.0, static_cast<double>(usable.w) / width, static_cast<double>(usable.h) / height });
-    SDL_Window* window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, std::max(1, static_cast<int>(width * scale)), std::max(1, static_cast<int>(height * scale)), SDL_WINDOW_SHOWN);
-    SDL_Renderer* renderer = window ? SDL_CreateRenderer(window, -1, 0) : nullptr;
-    if (window && !renderer)
-        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-    SDL_Texture* texture = renderer ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height) : nullptr;
+    const bool knowsUsable = SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0;
+    // The window's size for an area of the screen: the area, made smaller
+    // to fit the display.
+    const auto windowSizeOf = [&](const RECT& area) {
+        const double w = static_cast<double>(ui::Width(area)), h = static_cast<double>(ui::Height(area));
+        const double fit = knowsUsable ? std::min({ 1.0, usable.w / w, usable.h / h }) : 1.0;
+        return SDL_Point { std::max(1, static_cast<int>(w * fit)), std::max(1, static_cast<int>(h * fit)) };
+    };
+    RECT area = shownArea(screen.Bounds(), screen.OverlayRect(), screen.Bounds());
+    const SDL_Point size = windowSizeOf(area);
+    // The window's own framebuffer (shared memory with an X server), updated
+    // by rectangles: without a GPU it beats a renderer's texture, whose
+    // present sends the whole window however little changed.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    SDL_Window* window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, size.x, size.y, SDL_WINDOW_SHOWN);
+    SDL_Surface* surface = window ? SDL_GetWindowSurface(window) : nullptr;
     Uint32 wakeEvent = SDL_RegisterEvents(1);
-    if (!texture || wakeEvent == static_cast<Uint32>(-1)) {
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
+    if (!surface || wakeEvent == static_cast<Uint32>(-1)) {
         if (window)
             SDL_DestroyWindow(window);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -282,6 +353,9 @@ void SdlPresenter::run(std::promise<bool>& started)
 
     std::uint64_t shownGeneration = 0;
     bool redrawNeeded = true;
+    std::vector<RECT> changed;       // the screen's changes being shown
+    std::vector<SDL_Rect> updated;   // the window's rectangles they became
+    std::vector<std::uint32_t> scratch;
     POINT pointer { 0, 0 };
     UINT heldModifiers = ui::ModNone;
     // Cursors made so far, kept until the window closes: pictures by their
@@ -291,7 +365,10 @@ void SdlPresenter::run(std::promise<bool>& started)
     bool cursorShown = false;
     std::uint64_t shownSerial = 0;
     ui::CursorShape shownShape = ui::CursorShape::Arrow;
-    auto toScreen = [&](int x, int y) { return POINT { static_cast<LONG>(x / scale), static_cast<LONG>(y / scale) }; };
+    // The window's pixels to the screen's, by the window's actual size.
+    double scale = static_cast<double>(surface->w) / static_cast<double>(ui::Width(area));
+    double scaleY = static_cast<double>(surface->h) / static_cast<double>(ui::Height(area));
+    auto toScreen = [&](int x, int y) { return POINT { static_cast<LONG>(x / scale), static_cast<LONG>(y / scaleY) }; };
     auto postMouse = [&](ui::MouseAction action, POINT at, int wheel) {
         ui::PostMessage(m_inputWindow, kMouseInputMessage, packMouse(action, modifiersNow(heldModifiers), wheel), MAKELPARAM(at.x, at.y));
     };
@@ -383,23 +460,58 @@ void SdlPresenter::run(std::promise<bool>& started)
             std::lock_guard lock(m_shotMutex);
             shot = std::move(m_shot);
         }
-        std::uint64_t generation = screen.Generation();
-        if (!redrawNeeded && generation == shownGeneration && !shot)
+        // The window follows what the page put on the screen.
+        const RECT wanted = shownArea(screen.Bounds(), screen.OverlayRect(), area);
+        if (wanted != area) {
+            area = wanted;
+            const SDL_Point resized = windowSizeOf(area);
+            SDL_SetWindowSize(window, resized.x, resized.y);
+            redrawNeeded = true;
+        }
+        if (redrawNeeded) {
+            surface = SDL_GetWindowSurface(window); // remade when the window's size changed
+            if (!surface)
+                continue;
+            scale = static_cast<double>(surface->w) / static_cast<double>(ui::Width(area));
+            scaleY = static_cast<double>(surface->h) / static_cast<double>(ui::Height(area));
+        }
+        if (!redrawNeeded && screen.Generation() == shownGeneration && !shot)
             continue;
-        // Reading the screen gives its overlay too (a menu being shown).
+        // Only what changed since the last update goes to the window (all of
+        // it after a resize or exposure), in one update. Reading the screen
+        // gives its overlay too (a menu being shown).
+        std::uint64_t generation = shownGeneration;
+        updated.clear();
+        const bool mustLock = SDL_MUSTLOCK(surface);
+        if (mustLock && SDL_LockSurface(surface) != 0)
+            continue;
         screen.Read([&](const std::uint32_t* pixels, int w, int h) {
-            if (w == width && h == height)
-                SDL_UpdateTexture(texture, nullptr, pixels, w * kBytesPerPixel);
+            generation = screen.Generation(); // the screen's mutex is held: pixels and generation agree
+            const RECT bounds { 0, 0, w, h };
+            if (redrawNeeded || !screen.ChangesSince(shownGeneration, changed))
+                changed.assign(1, bounds);
+            RECT whole {};
+            for (const RECT& part : changed)
+                whole = ui::Union(whole, part);
+            // Many small changes are sent as the rectangle around them.
+            if (changed.size() > kMostUpdateRects)
+                changed.assign(1, whole);
+            for (const RECT& part : changed) {
+                const SDL_Rect written = copyPart(pixels, w, area, ui::Intersect(part, bounds), surface, scratch);
+                if (written.w > 0 && written.h > 0)
+                    updated.push_back(written);
+            }
         });
-        SDL_RenderClear(renderer);
-        SDL_RenderCopy(renderer, texture, nullptr, nullptr);
-        // Read back before presenting: afterwards the back buffer's contents are undefined.
+        if (mustLock)
+            SDL_UnlockSurface(surface);
+        if (!updated.empty())
+            SDL_UpdateWindowSurfaceRects(window, updated.data(), static_cast<int>(updated.size()));
         if (shot)
-            shot->done.set_value(saveRendererPng(renderer, shot->path));
-        SDL_RenderPresent(renderer);
+            shot->done.set_value(saveSurfacePng(surface, shot->path));
         shownGeneration = generation;
+        if (!updated.empty() || redrawNeeded)
+            ++m_framesShown;
         redrawNeeded = false;
-        ++m_framesShown;
     }
     {
         std::lock_guard lock(m_shotMutex);
@@ -415,8 +527,6 @@ void SdlPresenter::run(std::promise<bool>& started)
     for (auto& [shape, made] : systemCursors)
         if (made)
             SDL_FreeCursor(made);
-    SDL_DestroyTexture(texture);
-    SDL_DestroyRenderer(renderer);
     SDL_DestroyWindow(window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The presenter with a window: an SDL2 window as large as the screen (made
-// smaller to fit the display), redrawn whenever the screen changes, whose
+// The presenter with a window: an SDL2 window as large as what the page put
+// on the screen (its visible top-level windows and the overlay, from the
+// screen's origin; made smaller to fit the display), which takes the
+// screen's changed rectangles into its own framebuffer on each change, whose
 // mouse (buttons, wheel, movement; the window system makes double clicks)
 // and keys go to ui's input as if they came from a real mouse and keyboard.
 // It shows the window system's current cursor, with its picture when it has
@@ -36,8 +38,8 @@ public:
     bool WindowClosed() const override { return m_closed; }
     // The SDL window's id (tests address their events to it).
     std::uint32_t WindowId() const { return m_windowId; }
-    // What the window shows now, read back from its renderer, as a PNG file
-    // of the window's size. Waits for the SDL thread; false when it fails.
+    // What the window shows now, read back from its framebuffer, as a PNG
+    // file of the window's size. Waits for the SDL thread; false when it fails.
     bool SaveWindowShot(const std::string& path);
     bool SaveScreenshot(const std::string& path) override { return SaveWindowShot(path); }
     // The serial (ui::CursorImage::serial) of the picture cursor the window
