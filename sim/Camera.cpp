@@ -36,6 +36,8 @@ std::unique_ptr<Camera> Camera::Start(const CameraConfig& config)
 
     // Bind every port first: a camera that cannot have all of them does not start.
     const bool standards = config.dialect == Dialect::Standards;
+    if (!standards && config.video.codec == Codec::H265)
+        return nullptr; // our protocol has no frame kind for it
     camera->m_cgi = CgiServer::Open(s, standards ? CgiServer::Routes::None : CgiServer::Routes::Cgi);
     if (!camera->m_cgi)
         return nullptr;
@@ -132,6 +134,8 @@ void Camera::SetVideo(const VideoSettings& settings)
 {
     if (settings.width <= 0 || settings.height <= 0 || settings.fps <= 0)
         return;
+    if (settings.codec == Codec::H265 && m_state->config.dialect == Dialect::Ours)
+        return; // our protocol has no frame kind for it
     std::lock_guard lock(m_state->mutex);
     m_state->live = settings;
     ++m_state->liveGeneration;
@@ -273,6 +277,12 @@ std::map<int, int> Camera::TalkBlocks() const
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->talkBlocks;
+}
+
+std::vector<std::int16_t> Camera::TalkSound() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->talkSound;
 }
 
 std::vector<wire::CommandRequest> Camera::Commands() const

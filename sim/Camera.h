@@ -46,6 +46,9 @@ class RtspServer;
 class SearchResponder;
 class DiscoveryResponder;
 
+// The most back-channel voice a camera of the standards keeps (30 s).
+constexpr std::size_t kMaxTalkSoundSamples = 8000 * 30;
+
 class Camera {
 public:
     // Null when a port cannot be bound or a setting is unusable.
@@ -119,6 +122,9 @@ public:
     std::vector<std::string> CgiLog() const;
     // Talk blocks received, counted by size in bytes.
     std::map<int, int> TalkBlocks() const;
+    // Standards: the voice the ONVIF back channel received, decoded to 8 kHz
+    // PCM, oldest first (the last kMaxTalkSoundSamples).
+    std::vector<std::int16_t> TalkSound() const;
     // Road commands received, oldest first.
     std::vector<kz::wire::CommandRequest> Commands() const;
     // Media controls received on any channel, oldest first.

@@ -14,12 +14,19 @@
 
 namespace sim {
 
-enum class Codec { H264, Mjpeg };
+// H.265 is served by the camera of the standards only.
+enum class Codec { H264, Mjpeg, H265 };
 
 // Which protocols the camera speaks: ours (road, media channels, CGI,
 // search), or the standards (ONVIF device and media services over HTTP,
 // RTSP through GStreamer's server), as a camera no one on the team wrote.
 enum class Dialect { Ours, Standards };
+
+// The standards-mode camera's sound on RTSP: G.711 mu-law or A-law, G.726
+// at 32 kbit/s in RTP's bit order (RFC 3551) or in AAL2's under the same
+// SDP name (as many cameras send it), or AAC at 16 kHz. Its ONVIF back
+// channel takes A-law when its sound is A-law, mu-law otherwise.
+enum class Sound { MuLaw, ALaw, G726, G726Aal2, Aac };
 
 struct Account {
     std::string user;
@@ -74,6 +81,7 @@ struct CameraConfig {
     // Standards: the camera's clock runs this many seconds ahead of the
     // machine's (UsernameTokens are checked against it).
     int clockOffsetSeconds = 0;
+    Sound sound = Sound::MuLaw;
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels (standards: RTSP); 0 = chosen by the system

@@ -50,6 +50,7 @@ struct Camera::State {
     // observed
     std::vector<std::string> cgiLog;
     std::map<int, int> talkBlocks;
+    std::vector<std::int16_t> talkSound; // standards: the back channel's voice, at most kMaxTalkSoundSamples
     std::vector<kz::wire::CommandRequest> commands;
     std::vector<kz::wire::MediaControl> mediaControls;
     std::vector<kz::wire::OpenRequest> opens;

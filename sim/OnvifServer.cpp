@@ -343,7 +343,7 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
                               + n(live.width) + "\" height=\"" + n(live.height) + "\"/></tt:VideoSourceConfiguration>"
                                 "<tt:VideoEncoderConfiguration token=\"video_1\"><tt:Name>video</tt:Name>"
                                 "<tt:UseCount>1</tt:UseCount><tt:Encoding>"
-                              + (live.codec == Codec::H264 ? "H264" : "JPEG") + "</tt:Encoding><tt:Resolution><tt:Width>" + n(live.width)
+                              + (live.codec == Codec::H264 ? "H264" : live.codec == Codec::H265 ? "H265" : "JPEG") + "</tt:Encoding><tt:Resolution><tt:Width>" + n(live.width)
                               + "</tt:Width><tt:Height>" + n(live.height) + "</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality>"
                               + "<tt:RateControl><tt:FrameRateLimit>" + n(live.fps) + "</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval>"
                               + "<tt:BitrateLimit>1024</tt:BitrateLimit></tt:RateControl></tt:VideoEncoderConfiguration>"

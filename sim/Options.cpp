@@ -51,6 +51,7 @@ const std::vector<OptionHelp>& CameraOptions()
 {
     static const std::vector<OptionHelp> options = {
         { "dialect", "ours|onvif", "protocols: ours, or the standards (ONVIF services on the web port, RTSP on the port) (default ours)" },
+        { "sound", "mulaw|alaw|g726|g726aal2|aac", "standards: the sound's coding; g726aal2 packs the codes in AAL2's order under RTP's name (default mulaw)" },
         { "clockoffset", "S", "standards: the camera's clock runs S seconds ahead of the machine's (default 0)" },
         { "address", "A", "address to serve on (default 127.0.0.1)" },
         { "port", "N", "control road and media port (0 = chosen by the system)" },
@@ -71,7 +72,7 @@ const std::vector<OptionHelp>& CameraOptions()
         { "rs485", "0|1", "RS-485 flag (default 0)" },
         { "httpsport", "N", "HTTPS port reported by getPortInfo (default 443)" },
         { "replyformat", "0|1", "reply-format flag: padded control messages (default 0)" },
-        { "codec", "h264|mjpeg", "live video codec (default h264)" },
+        { "codec", "h264|mjpeg|h265", "live video codec; h265 for the standards only, which serve mjpeg as h264 (default h264)" },
         { "width", "N", "live picture width, even (default 640)" },
         { "height", "N", "live picture height, even (default 480)" },
         { "fps", "N", "live frames per second (default 15)" },
@@ -99,6 +100,15 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
             return false;
         c.dialect = value == "ours" ? Dialect::Ours : Dialect::Standards;
         return true;
+    }
+    if (key == "sound") {
+        static const std::pair<const char*, Sound> kSounds[] = {
+            { "mulaw", Sound::MuLaw }, { "alaw", Sound::ALaw }, { "g726", Sound::G726 }, { "g726aal2", Sound::G726Aal2 }, { "aac", Sound::Aac },
+        };
+        for (const auto& [name, sound] : kSounds)
+            if (value == name)
+                return (c.sound = sound), true;
+        return false;
     }
     if (key == "clockoffset") return isInt && ((c.clockOffsetSeconds = n), true);
     if (key == "address") { c.address = value; return !value.empty(); }
@@ -129,9 +139,9 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
     if (key == "httpsport") return isInt && isPort(n) && ((c.httpsPort = n), true);
     if (key == "replyformat") return isInt && ((c.replyFormat = n != 0), true);
     if (key == "codec") {
-        if (value != "h264" && value != "mjpeg")
+        if (value != "h264" && value != "mjpeg" && value != "h265")
             return false;
-        c.video.codec = value == "h264" ? Codec::H264 : Codec::Mjpeg;
+        c.video.codec = value == "h264" ? Codec::H264 : value == "h265" ? Codec::H265 : Codec::Mjpeg;
         return true;
     }
     if (key == "width") return isInt && positiveEven(n) && ((c.video.width = n), true);

@@ -35,19 +35,70 @@ constexpr auto kMaxBehind = std::chrono::seconds(1); // further behind than this
 constexpr int kMuLawBias = 0x84;
 constexpr int kMuLawClip = 32635;
 
-// One session's pipeline, read top to bottom: the pattern's H.264 and the
-// tone's mu-law, each from an appsrc with its caps fixed, to its payloader.
-constexpr const char* kLaunch =
-    "( appsrc name=video is-live=true format=time caps=video/x-h264,stream-format=byte-stream,alignment=au"
-    " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1"
-    "  appsrc name=audio is-live=true format=time caps=audio/x-mulaw,rate=8000,channels=1"
-    " ! rtppcmupay name=pay1 pt=0 )";
+// One session's pipeline, read top to bottom: the pattern's H.264 or H.265
+// and the tone, each from an appsrc with its caps fixed, to its payloader.
+// The tone enters as mu-law (coded here) or as PCM that GStreamer's and
+// FFmpeg's encoders code, so that the client is checked against coders we
+// did not write.
+constexpr const char* kVideoH264 =
+    "appsrc name=video is-live=true format=time caps=video/x-h264,stream-format=byte-stream,alignment=au"
+    " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1";
+constexpr const char* kVideoH265 =
+    "appsrc name=video is-live=true format=time caps=video/x-h265,stream-format=byte-stream,alignment=au"
+    " ! h265parse ! rtph265pay name=pay0 pt=96 config-interval=-1";
+constexpr const char* kMuLawSource = "appsrc name=audio is-live=true format=time caps=audio/x-mulaw,rate=8000,channels=1";
+constexpr const char* kPcmSource =
+    "appsrc name=audio is-live=true format=time caps=audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved";
 
-// The ONVIF back channel a client may ask for: its G.711 mu-law voice,
-// counted by the camera (Camera::TalkBlocks, by RTP payload size).
-constexpr const char* kBackchannelLaunch =
+struct SoundLaunch {
+    Sound sound;
+    const char* source;
+    const char* coder; // from the source to the payloader pay1
+};
+constexpr SoundLaunch kSounds[] = {
+    { Sound::MuLaw, kMuLawSource, "rtppcmupay name=pay1 pt=0" },
+    { Sound::ALaw, kPcmSource, "alawenc ! rtppcmapay name=pay1 pt=8" },
+    // FFmpeg's G.726 coder writes AAL2's order; the payloader turns it
+    // into RTP's unless told to leave it (force-aal2).
+    { Sound::G726, kPcmSource, "avenc_g726 bitrate=32000 ! rtpg726pay name=pay1 pt=97 force-aal2=false" },
+    { Sound::G726Aal2, kPcmSource, "avenc_g726 bitrate=32000 ! rtpg726pay name=pay1 pt=97 force-aal2=true" },
+    { Sound::Aac, kPcmSource, "audioresample ! audio/x-raw,rate=16000 ! audioconvert ! avenc_aac ! rtpmp4gpay name=pay1 pt=97" },
+};
+
+std::string launchOf(const CameraConfig& config)
+{
+    const SoundLaunch* sound = &kSounds[0];
+    for (const auto& s : kSounds)
+        if (s.sound == config.sound)
+            sound = &s;
+    return std::string("( ") + (config.video.codec == Codec::H265 ? kVideoH265 : kVideoH264) + "  " + sound->source + " ! " + sound->coder + " )";
+}
+
+// The ONVIF back channel a client may ask for: its G.711 voice, counted by
+// the camera (Camera::TalkBlocks, by RTP payload size) and decoded into
+// Camera::TalkSound.
+constexpr const char* kBackchannelMuLaw =
     "( capsfilter name=depay_backchannel caps=\"application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU\""
     " ! rtppcmudepay ! appsink name=talk async=false sync=false )";
+constexpr const char* kBackchannelALaw =
+    "( capsfilter name=depay_backchannel caps=\"application/x-rtp,media=audio,payload=8,clock-rate=8000,encoding-name=PCMA\""
+    " ! rtppcmadepay ! appsink name=talk async=false sync=false )";
+
+// G.711 back to 16-bit samples (ITU-T G.711's expansion).
+std::int16_t muLawDecode(std::uint8_t code)
+{
+    int u = ~code & 0xFF;
+    int t = (((u & 0x0F) << 3) + kMuLawBias) << ((u & 0x70) >> 4);
+    return static_cast<std::int16_t>((u & 0x80) ? kMuLawBias - t : t - kMuLawBias);
+}
+std::int16_t aLawDecode(std::uint8_t code)
+{
+    int a = code ^ 0x55;
+    int t = (a & 0x0F) << 4;
+    int segment = (a & 0x70) >> 4;
+    t = segment == 0 ? t + 8 : segment == 1 ? t + 0x108 : (t + 0x108) << (segment - 1);
+    return static_cast<std::int16_t>((a & 0x80) ? t : -t);
+}
 
 void initGstreamer()
 {
@@ -75,9 +126,11 @@ void feed(Camera::State& state, GstAppSrc* video, GstAppSrc* audio)
         std::lock_guard lock(state.mutex);
         settings = state.live;
     }
-    settings.codec = Codec::H264; // the RTSP pipeline carries H.264
+    // The RTSP pipeline carries H.264 or H.265.
+    settings.codec = state.config.video.codec == Codec::H265 ? Codec::H265 : Codec::H264;
     auto encoder = VideoEncoder::Create(settings);
     ToneCoder tone(kz::kAudioPcm, state.config.toneHz, kToneAmplitude);
+    const bool muLaw = state.config.sound == Sound::MuLaw;
     if (!encoder)
         return;
     const std::uint64_t frameNs = kNsPerSecond / static_cast<std::uint64_t>(settings.fps);
@@ -114,10 +167,13 @@ void feed(Camera::State& state, GstAppSrc* video, GstAppSrc* audio)
         }
         if (audioAt <= next) {
             auto block = tone.NextBlock();
-            std::vector<std::uint8_t> law(block.size() / 2);
-            for (std::size_t i = 0; i < law.size(); ++i)
-                law[i] = MuLawEncode(static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8)));
-            if (!stalled && gst_app_src_push_buffer(audio, bufferOf(law.data(), law.size(), audioAt, blockNs, true)) != GST_FLOW_OK)
+            if (muLaw) {
+                std::vector<std::uint8_t> law(block.size() / 2);
+                for (std::size_t i = 0; i < law.size(); ++i)
+                    law[i] = MuLawEncode(static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8)));
+                block.swap(law);
+            }
+            if (!stalled && gst_app_src_push_buffer(audio, bufferOf(block.data(), block.size(), audioAt, blockNs, true)) != GST_FLOW_OK)
                 break;
             audioAt += blockNs;
         }
@@ -130,9 +186,18 @@ GstFlowReturn onTalk(GstAppSink* sink, gpointer data)
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_OK;
-    if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        const bool aLaw = state->config.sound == Sound::ALaw;
         std::lock_guard lock(state->mutex);
-        ++state->talkBlocks[static_cast<int>(gst_buffer_get_size(buffer))];
+        ++state->talkBlocks[static_cast<int>(map.size)];
+        auto& sound = state->talkSound;
+        for (std::size_t i = 0; i < map.size; ++i)
+            sound.push_back(aLaw ? aLawDecode(map.data[i]) : muLawDecode(map.data[i]));
+        if (sound.size() > kMaxTalkSoundSamples)
+            sound.erase(sound.begin(), sound.end() - static_cast<std::ptrdiff_t>(kMaxTalkSoundSamples));
+        gst_buffer_unmap(buffer, &map);
         state->Notify();
     }
     gst_sample_unref(sample);
@@ -220,8 +285,9 @@ std::unique_ptr<RtspServer> RtspServer::Start(Camera::State& state)
     // The ONVIF factory makes ONVIF medias only when told their type.
     GstRTSPMediaFactory* factory = gst_rtsp_onvif_media_factory_new();
     gst_rtsp_media_factory_set_media_gtype(factory, GST_TYPE_RTSP_ONVIF_MEDIA);
-    gst_rtsp_media_factory_set_launch(factory, kLaunch);
-    gst_rtsp_onvif_media_factory_set_backchannel_launch(GST_RTSP_ONVIF_MEDIA_FACTORY(factory), kBackchannelLaunch);
+    gst_rtsp_media_factory_set_launch(factory, launchOf(config).c_str());
+    gst_rtsp_onvif_media_factory_set_backchannel_launch(
+        GST_RTSP_ONVIF_MEDIA_FACTORY(factory), config.sound == Sound::ALaw ? kBackchannelALaw : kBackchannelMuLaw);
     gst_rtsp_media_factory_set_shared(factory, FALSE);
     gst_rtsp_media_factory_add_role(factory, kViewerRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
         GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);

@@ -2,12 +2,14 @@
 // The standards-mode camera's media: GStreamer's RTSP server
 // (GstRTSPOnvifServer, a third-party RTSP stack) on the camera's port, with
 // Digest authentication for the camera's accounts, serving at
-// kRtspMountPath the camera's own moving pattern (the simulator's H.264
-// encoder feeding an appsrc) and its tone as G.711 mu-law. Each RTSP
+// kRtspMountPath the camera's own moving pattern (the simulator's H.264 or
+// H.265 encoder feeding an appsrc) and its tone in the configured coding
+// (CameraConfig::sound). Each RTSP
 // session gets its own pipeline and a feeder thread that pushes frames and
 // sound at real-time pace; a stall (Camera::StallVideo) holds both. A
-// session that asks for the ONVIF back channel also gets it (G.711 mu-law),
-// and the voice received is counted in Camera::TalkBlocks by RTP payload size.
+// session that asks for the ONVIF back channel also gets it (G.711, A-law
+// when the sound is, mu-law otherwise); the voice received is counted in
+// Camera::TalkBlocks by RTP payload size and decoded into Camera::TalkSound.
 //
 // Ownership: one per camera, owned by the Camera. Threads: a GLib main
 // loop thread of its own, and one feeder per session (the camera's

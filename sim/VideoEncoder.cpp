@@ -82,7 +82,9 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const VideoSettings& settings
     quietLogs();
     if (settings.width <= 0 || settings.height <= 0 || settings.width % 2 || settings.height % 2 || settings.fps <= 0)
         return nullptr;
-    const AVCodec* codec = settings.codec == Codec::H264 ? avcodec_find_encoder_by_name("libx264") : avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    const AVCodec* codec = settings.codec == Codec::H264 ? avcodec_find_encoder_by_name("libx264")
+        : settings.codec == Codec::H265                  ? avcodec_find_encoder_by_name("libx265")
+                                                         : avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     if (!codec)
         return nullptr;
     std::unique_ptr<VideoEncoder> encoder(new VideoEncoder);
@@ -106,6 +108,15 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const VideoSettings& settings
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set_int(c->priv_data, "crf", kH264Crf, 0);
         // Parameter sets at every key frame (no global header).
+    } else if (settings.codec == Codec::H265) {
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        av_opt_set_int(c->priv_data, "crf", kH264Crf, 0);
+        // Parameter sets at every key frame, whole key frames (no open GOP);
+        // one thread, as the H.264 encoder, so that a second session's
+        // encoder starting does not hold up the first.
+        av_opt_set(c->priv_data, "x265-params", "repeat-headers=1:open-gop=0:scenecut=0:pools=none:frame-threads=1:log-level=error", 0);
     } else {
         c->pix_fmt = AV_PIX_FMT_YUVJ420P;
         c->color_range = AVCOL_RANGE_JPEG;

@@ -31,6 +31,8 @@ bool toCodec(const std::string& text, sim::Codec& out)
         out = sim::Codec::H264;
     else if (text == "mjpeg")
         out = sim::Codec::Mjpeg;
+    else if (text == "h265")
+        out = sim::Codec::H265; // a camera of the standards only
     else
         return false;
     return true;

@@ -34,6 +34,15 @@ constexpr std::uint8_t kNalTypeMask = 0x1f;
 constexpr std::uint8_t kNalIdr = 5;
 constexpr std::uint8_t kNalSps = 7;
 constexpr std::uint32_t kFourccH264Lower = Fourcc("h264");
+constexpr std::uint32_t kFourccHevcLower = Fourcc("hevc");
+// H.265: the type is bits 1 to 6 of the NAL header; 16 to 21 are the
+// pictures a decoder can start at, 32 to 34 the parameter sets.
+constexpr int kHevcNalTypeShift = 1;
+constexpr std::uint8_t kHevcNalTypeMask = 0x3f;
+constexpr std::uint8_t kHevcFirstRandomAccess = 16;
+constexpr std::uint8_t kHevcLastRandomAccess = 21;
+constexpr std::uint8_t kHevcFirstParameterSet = 32;
+constexpr std::uint8_t kHevcLastParameterSet = 34;
 
 constexpr std::uint32_t kChunkTypeShift = 16;
 constexpr std::uint32_t kDecimal = 10;
@@ -123,12 +132,18 @@ int streamOf(std::uint32_t id)
     return (c0 - '0') * static_cast<int>(kDecimal) + (c1 - '0');
 }
 
-bool holdsH264Key(const std::uint8_t* p, std::size_t n)
+bool holdsKeyPicture(const std::uint8_t* p, std::size_t n, bool hevc)
 {
     for (std::size_t i = 0; i + 3 < n; ++i) {
         if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
-            const std::uint8_t type = p[i + 3] & kNalTypeMask;
-            if (type == kNalIdr || type == kNalSps)
+            if (!hevc) {
+                const std::uint8_t type = p[i + 3] & kNalTypeMask;
+                if (type == kNalIdr || type == kNalSps)
+                    return true;
+                continue;
+            }
+            const std::uint8_t type = (p[i + 3] >> kHevcNalTypeShift) & kHevcNalTypeMask;
+            if ((type >= kHevcFirstRandomAccess && type <= kHevcLastRandomAccess) || (type >= kHevcFirstParameterSet && type <= kHevcLastParameterSet))
                 return true;
         }
     }
@@ -136,20 +151,25 @@ bool holdsH264Key(const std::uint8_t* p, std::size_t n)
 }
 
 // The key-frame flag of a chunk found by walking: H.264 chunks holding an
-// IDR picture or a sequence parameter set, every other chunk.
+// IDR picture or a sequence parameter set, H.265 chunks holding a random
+// access picture or a parameter set, every other chunk.
 std::uint32_t walkedFlags(const File& file, const std::vector<Stream>& streams, int stream, std::uint64_t payloadPos, std::uint32_t size)
 {
     if (stream < 0 || static_cast<std::size_t>(stream) >= streams.size())
         return kAviifKeyframe;
     const Stream& s = streams[static_cast<std::size_t>(stream)];
-    const bool h264 = s.header.fccType == kFourccVids
-        && (s.header.fccHandler == kFourccH264 || s.header.fccHandler == kFourccH264Lower || s.compression == kFourccH264 || s.compression == kFourccH264Lower);
-    if (!h264)
+    auto named = [&](std::uint32_t upper, std::uint32_t lower) {
+        return s.header.fccHandler == upper || s.header.fccHandler == lower || s.compression == upper || s.compression == lower;
+    };
+    const bool video = s.header.fccType == kFourccVids;
+    const bool h264 = video && named(kFourccH264, kFourccH264Lower);
+    const bool hevc = video && named(kFourccHevc, kFourccHevcLower);
+    if (!h264 && !hevc)
         return kAviifKeyframe;
     std::vector<std::uint8_t> payload(std::min<std::size_t>(size, kKeyScanBytes));
     if (!file.read(payloadPos, payload.data(), payload.size()))
         return 0;
-    return holdsH264Key(payload.data(), payload.size()) ? kAviifKeyframe : 0;
+    return holdsKeyPicture(payload.data(), payload.size(), hevc) ? kAviifKeyframe : 0;
 }
 
 void refuse(AviRepairReport& r, AviRepairResult result, std::string reason)

@@ -62,6 +62,7 @@ constexpr std::uint32_t kFourccVids = Fourcc("vids");
 constexpr std::uint32_t kFourccAuds = Fourcc("auds");
 constexpr std::uint32_t kFourccH264 = Fourcc("H264");
 constexpr std::uint32_t kFourccMjpg = Fourcc("MJPG");
+constexpr std::uint32_t kFourccHevc = Fourcc("HEVC");
 
 // Main header flags; the recorder sets kAviRecordingFlags (0x10030).
 constexpr std::uint32_t kAvifHasIndex = 0x10;

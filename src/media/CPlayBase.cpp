@@ -213,6 +213,7 @@ int CPlayBase::FrameCallback(int kind, FrameRecord* frame, void* user, int id)
         return 0;
     switch (kind) {
     case kz::kFrameH264:
+    case kz::kFrameH265:
     case kz::kFrameMjpeg:
         media::Probe(media::ProbePoint::FrameArrived, player);
         player->OnVideoFrame(kind, *frame);
@@ -309,9 +310,17 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
     const std::uint8_t* payload = frame.payload;
     std::size_t size = static_cast<std::size_t>(frame.size);
     std::uint32_t width = m_width, height = m_height;
+    // H.265 comes from a camera of the standards only, whose library read
+    // the picture's size from the parameter sets into the record.
+    const bool avc = kind == kz::kFrameH264 || kind == kz::kFrameH265;
     if (kind == kz::kFrameH264) {
         if (size > kNalHeaderOffset + 1 && payload[kNalHeaderOffset] == kSpsNalHeader)
             media::ProbeH264Size(payload + kNalHeaderOffset + 1, size - kNalHeaderOffset - 1, width, height);
+    } else if (kind == kz::kFrameH265) {
+        if (frame.width > 0 && frame.height > 0) {
+            width = frame.width;
+            height = frame.height;
+        }
     } else {
         media::ProbeJpegSize(payload, size, width, height);
     }
@@ -329,7 +338,7 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
         // A change of coding starts one too: a file holds one coding only.
         const bool sizeChanged = m_decoder.width != static_cast<int>(width) || m_decoder.height != static_cast<int>(height);
         const bool codingChanged = m_recordKind.exchange(kind) != kind;
-        const bool newFile = !m_recordFileOpen || codingChanged || (kind == kz::kFrameH264 ? sizeChanged : m_recordFrameRate != frame.frameRate);
+        const bool newFile = !m_recordFileOpen || codingChanged || (avc ? sizeChanged : m_recordFrameRate != frame.frameRate);
         if (newFile && StartRecordFile(frame.frameRate))
             m_restartFile = false;
         if (m_restartFile.exchange(false))
@@ -338,10 +347,10 @@ void CPlayBase::OnVideoFrame(int kind, const FrameRecord& frame)
             m_gotKeyFrame = true;
         if (m_gotKeyFrame && m_recordingArmed
             && WriteVideoSample(static_cast<int>(width), static_cast<int>(height), frame.frameRate, frame.bitRate, frame.payload, static_cast<std::uint32_t>(size), frame.keyFrame != 0) == 1
-            && kind == kz::kFrameH264)
+            && avc)
             ui::PostMessage(m_notifyWindow, media::kNotifyRecordStopped, 0, 0);
     }
-    DecodeAndDraw(kind == kz::kFrameH264 ? media::Codec::H264 : media::Codec::Mjpeg, frame);
+    DecodeAndDraw(kind == kz::kFrameH264 ? media::Codec::H264 : kind == kz::kFrameH265 ? media::Codec::H265 : media::Codec::Mjpeg, frame);
 }
 
 void CPlayBase::SelectRender()

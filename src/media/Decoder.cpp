@@ -30,6 +30,7 @@ static_assert(static_cast<int>(PixelFormat::Yuv420p) == AV_PIX_FMT_YUV420P);
 static_assert(static_cast<int>(PixelFormat::Bgra) == AV_PIX_FMT_BGRA);
 static_assert(static_cast<int>(Codec::H264) == AV_CODEC_ID_H264);
 static_assert(static_cast<int>(Codec::Mjpeg) == AV_CODEC_ID_MJPEG);
+static_assert(static_cast<int>(Codec::H265) == AV_CODEC_ID_HEVC);
 
 namespace {
 

@@ -26,7 +26,7 @@ namespace media {
 
 // FFmpeg's numbers (this FFmpeg's) for the formats and codecs the control asks for.
 enum class PixelFormat : std::int32_t { Yuv420p = 0, Bgra = 28 };
-enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7 };
+enum class Codec : std::int32_t { H264 = 27, Mjpeg = 7, H265 = 173 };
 
 // Pictures up to 1280 x 720 decode on the frame's own thread; larger ones
 // also on FFmpeg's slice threads, one a core up to kMaxSliceThreads. Slice

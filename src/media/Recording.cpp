@@ -126,7 +126,7 @@ void CPlayBase::fillHeaders(int frameRate)
     const bool mjpeg = m_recordKind == kz::kFrameMjpeg;
     const std::uint32_t width = mjpeg ? kNominalMjpegWidth : kNominalH264Width;
     const std::uint32_t height = mjpeg ? kNominalMjpegHeight : kNominalH264Height;
-    const std::uint32_t codec = mjpeg ? media::kFourccMjpg : media::kFourccH264;
+    const std::uint32_t codec = mjpeg ? media::kFourccMjpg : m_recordKind == kz::kFrameH265 ? media::kFourccHevc : media::kFourccH264;
     // A camera that gives no rate (0) has one taken until the frames'
     // arrival tells the real one.
     const auto rate = static_cast<std::uint32_t>(frameRate > 0 ? frameRate : kFallbackFrameRate);

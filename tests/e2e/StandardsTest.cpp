@@ -1,7 +1,9 @@
 // End to end against the camera of the standards: an unchanged page logs
-// in through ONVIF, shows the RTSP picture moving and plays its G.711 tone
-// whether it asked for PCM or G.726 sound, and with PCM its voice reaches
-// the camera's ONVIF back channel.
+// in through ONVIF, shows the RTSP picture (H.264 or H.265) moving, plays
+// and records the camera's 440 Hz tone in whichever coding the camera sends
+// it, whatever sound coding the page asked for, and its voice (the
+// microphone's tone, coded as the page asked) reaches the camera's ONVIF
+// back channel as G.711.
 
 #include "support/PageFixture.h"
 #include "support/Sanitized.h"
@@ -9,92 +11,182 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // Time for the RTSP session to be set up and the first frames drawn.
 constexpr int kFirstShotMs = testing_support::kSanitized ? 6000 : 2500;
+// Screenshots from then on, this far apart: the picture is to be drawn in
+// one of them and to change between two of them.
+constexpr int kShots = 6;
+constexpr int kShotEveryMs = 500;
+// Recording from the login on for this long: past the second key frame.
+constexpr int kRecordMs = kFirstShotMs + kShots * kShotEveryMs;
+constexpr int kCameraToneHz = 440;
+constexpr int kMicrophoneToneHz = 1000;
 
 std::string standardsPage(int coding)
 {
-    return "var coding = " + std::to_string(coding) + ", firstShot = " + std::to_string(kFirstShotMs) + ";\n" + R"JS(
+    return "var coding = " + std::to_string(coding) + ", firstShot = " + std::to_string(kFirstShotMs) + ", recordMs = " + std::to_string(kRecordMs)
+        + ", shots = " + std::to_string(kShots) + ", shotEvery = " + std::to_string(kShotEveryMs) + ";\n" + R"JS(
+        var opened = false;
+        function shoot(n) { return function () { host.screenshot("shot" + n + ".png"); }; }
         function PluginCallBack(code, status) {
             if (code === 100) {
                 console.log("login " + status);
-                if (status === 0) { v.LoginSuc(); v.Open(""); v.OpenAudio(); v.OpenTalk(); }
+                if (status === 0 && !opened) {
+                    opened = true;
+                    v.LoginSuc(); v.RecordPath = host.args.records; v.Open(""); v.OpenAudio(); v.OpenTalk(); v.Record(1, "");
+                    for (var i = 0; i < shots; i++)
+                        setTimeout(shoot(i), firstShot + i * shotEvery);
+                    setTimeout(function () { v.Record(0, ""); setTimeout(function () { host.exit(0); }, 300); }, recordMs);
+                }
             }
         }
         var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
         v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, coding, 1);
-        setTimeout(function () { host.screenshot("first.png"); }, firstShot);
-        setTimeout(function () { host.screenshot("second.png"); host.exit(0); }, firstShot + 1000);
     )JS";
 }
 
-double wavFrequency(const std::string& path, std::size_t& samples)
+// The frequency of 16-bit samples by zero crossings, past their first
+// quarter (the stream's start).
+double frequency(const std::int16_t* s, std::size_t samples)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    constexpr std::size_t kWavHeader = 44;
-    samples = bytes.size() > kWavHeader ? (bytes.size() - kWavHeader) / 2 : 0;
     if (samples < 800)
         return 0;
-    const auto* s = reinterpret_cast<const std::int16_t*>(bytes.data() + kWavHeader);
-    std::size_t start = samples / 4; // past the start of the stream
+    std::size_t start = samples / 4;
     int crossings = 0;
     for (std::size_t i = start + 1; i < samples; ++i)
         crossings += (s[i - 1] < 0) != (s[i] < 0);
     return crossings / 2.0 * 8000.0 / static_cast<double>(samples - start);
 }
 
+std::vector<char> readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class Standards : public ::testing::TestWithParam<int> { };
-
-TEST_P(Standards, AnUnchangedPageShowsTheMovingPicturePlaysTheToneAndTalksToACameraOfTheStandards)
+double pcmFrequency(const std::vector<char>& bytes, std::size_t skip, std::size_t& samples)
 {
-    const int coding = GetParam();
-    const std::string name = "standards-" + std::to_string(coding);
+    samples = bytes.size() > skip ? (bytes.size() - skip) / 2 : 0;
+    return frequency(reinterpret_cast<const std::int16_t*>(bytes.data() + skip), samples);
+}
+
+std::string run(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
+        std::array<char, 4096> buffer {};
+        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), p))
+            out.append(buffer.data(), n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+struct Case {
+    const char* name;
+    const char* camera; // the standards camera's options
+    int coding;         // the page's sound coding (stream type)
+    const char* video;  // what ffprobe names the recording's video
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+}
+
+class Standards : public ::testing::TestWithParam<Case> { };
+
+TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandards)
+{
+    const Case c = GetParam();
+    const std::string name = std::string("standards-") + c.name;
+    const std::string folder = ::testing::TempDir() + "/" + name + "-records";
+    fs::remove_all(folder);
     std::string wav = ::testing::TempDir() + "/" + name + ".wav";
     std::remove(wav.c_str());
     setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
-    auto run = testing_support::RunPage("onvif,password=p4ss,width=640,height=480", standardsPage(coding), name);
+    setenv("TIRAVEX_AUDIO_IN", ("tone:" + std::to_string(kMicrophoneToneHz)).c_str(), 1);
+    auto page = testing_support::RunPage(std::string("onvif,password=p4ss,width=640,height=480,keyint=15,") + c.camera,
+        "host.args.records = \"" + folder + "\";\n" + standardsPage(c.coding), name);
     unsetenv("TIRAVEX_AUDIO_OUT");
-    ASSERT_EQ(run.exitCode, 0);
-    ASSERT_FALSE(run.console.empty());
-    EXPECT_EQ(run.console.front(), "login 0");
+    unsetenv("TIRAVEX_AUDIO_IN");
+    ASSERT_EQ(page.exitCode, 0);
+    ASSERT_FALSE(page.console.empty());
+    EXPECT_EQ(page.console.front(), "login 0");
 
-    testing_support::Image first, second;
-    ASSERT_TRUE(first.read(run.folder + "/first.png"));
-    ASSERT_TRUE(second.read(run.folder + "/second.png"));
-    long bright = 0, differing = 0;
-    for (int y = 1; y < 481; y += 2)
-        for (int x = 1; x < 641; x += 2) {
-            bright += (first.at(x, y) & 0xFF00) > 0x2000;
-            differing += first.at(x, y) != second.at(x, y);
-        }
-    EXPECT_GT(bright, 10000) << "the live picture is black";
-    EXPECT_GT(differing, 1000) << "the picture did not move in a second";
+    // The picture: drawn (bright) in a shot, and a later shot differs from it.
+    std::vector<testing_support::Image> shots(kShots);
+    for (int i = 0; i < kShots; ++i)
+        ASSERT_TRUE(shots[static_cast<std::size_t>(i)].read(page.folder + "/shot" + std::to_string(i) + ".png")) << i;
+    int firstDrawn = -1;
+    long differing = 0;
+    for (int i = 0; i < kShots; ++i) {
+        long bright = 0, changed = 0;
+        for (int y = 1; y < 481; y += 2)
+            for (int x = 1; x < 641; x += 2) {
+                bright += (shots[static_cast<std::size_t>(i)].at(x, y) & 0xFF00) > 0x2000;
+                if (firstDrawn >= 0)
+                    changed += shots[static_cast<std::size_t>(i)].at(x, y) != shots[static_cast<std::size_t>(firstDrawn)].at(x, y);
+            }
+        differing = std::max(differing, changed);
+        if (firstDrawn < 0 && bright > 10000)
+            firstDrawn = i;
+    }
+    ASSERT_GE(firstDrawn, 0) << "the live picture stayed black";
+    EXPECT_GT(differing, 1000) << "the picture did not move";
 
+    // The camera's tone, as played.
+    constexpr std::size_t kWavHeader = 44;
     std::size_t samples = 0;
-    EXPECT_NEAR(wavFrequency(wav, samples), 440.0, 15.0);
+    EXPECT_NEAR(pcmFrequency(readAll(wav), kWavHeader, samples), kCameraToneHz, 15.0);
     EXPECT_GT(samples, 4000u) << "less than half a second of sound was played";
 
-    // The voice: PCM blocks coded as G.711 mu-law, half their size, on the
-    // back channel. G.726 talk is not sent to a standard camera.
-    auto blocks = run.camera->TalkBlocks();
-    if (coding == kz::kAudioPcm) {
-        ASSERT_EQ(blocks.size(), 1u);
-        EXPECT_EQ(blocks.begin()->first, kz::kTalkBlockPcm / 2);
-        EXPECT_GT(blocks.begin()->second, 5);
-    } else {
-        EXPECT_TRUE(blocks.empty());
-    }
+    // The recording: FFmpeg reads it silently, its video in the camera's
+    // coding and its sound the same tone.
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& e : fs::recursive_directory_iterator(folder, error))
+        if (e.path().extension() == ".avi")
+            files.push_back(e.path().string());
+    ASSERT_EQ(files.size(), 1u);
+    const std::string& file = files.front();
+    EXPECT_EQ(run("ffmpeg -v error -i '" + file + "' -f null -"), "") << "FFmpeg reads it silently";
+    EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 '" + file + "'"), std::string(c.video) + "\n");
+    std::string raw = ::testing::TempDir() + "/" + name + ".s16";
+    EXPECT_EQ(run("ffmpeg -v error -y -i '" + file + "' -map 0:a -f s16le -ac 1 -ar 8000 '" + raw + "'"), "");
+    std::size_t recorded = 0;
+    EXPECT_NEAR(pcmFrequency(readAll(raw), 0, recorded), kCameraToneHz, 15.0) << "the recorded sound";
+    EXPECT_GT(recorded, 4000u) << "less than half a second of sound was recorded";
+
+    // The voice: each talk block of the page's coding, decoded, is one RTP
+    // packet of G.711 (as many bytes as the block has samples) carrying the
+    // microphone's tone.
+    auto blocks = page.camera->TalkBlocks();
+    const int samplesPerBlock = c.coding == kz::kAudioAdpcm ? kz::kTalkBlockAdpcm * 2 : kz::kTalkBlockPcm / 2;
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks.begin()->first, samplesPerBlock);
+    EXPECT_GT(blocks.begin()->second, 5);
+    auto voice = page.camera->TalkSound();
+    EXPECT_NEAR(frequency(voice.data(), voice.size()), kMicrophoneToneHz, 30.0) << "the back channel's voice";
 }
 
-INSTANTIATE_TEST_SUITE_P(Codings, Standards, ::testing::Values(kz::kAudioPcm, kz::kAudioG726));
+INSTANTIATE_TEST_SUITE_P(Codings, Standards,
+    ::testing::Values(Case { "mulaw-pcm", "sound=mulaw", kz::kAudioPcm, "h264" }, Case { "mulaw-g726", "sound=mulaw", kz::kAudioG726, "h264" },
+        Case { "alaw-adpcm", "sound=alaw", kz::kAudioAdpcm, "h264" }, Case { "g726-pcm", "sound=g726", kz::kAudioPcm, "h264" },
+        Case { "g726aal2-adpcm", "sound=g726aal2", kz::kAudioAdpcm, "h264" }, Case { "aac-h265-adpcm", "sound=aac,codec=h265", kz::kAudioAdpcm, "hevc" }),
+    [](const ::testing::TestParamInfo<Case>& info) {
+        std::string n = info.param.name;
+        std::replace(n.begin(), n.end(), '-', '_');
+        return n;
+    });
 
 namespace {
 

@@ -2,7 +2,8 @@
 // ONVIF services in front of GStreamer's RTSP server): login through ONVIF
 // with the camera's clock taken into account, the same login records our
 // camera sends, failures as our statuses, and a live RTSP stream delivered
-// as our frame records, with sound as PCM and a stall reported once.
+// as our frame records (H.264 or H.265), with sound in every coding as PCM,
+// a stall reported once, and an SDP of nothing playable ended at once.
 
 #include "H264Size.h"
 #include "Recorder.h"
@@ -17,10 +18,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 using namespace kztest;
 using namespace kz;
@@ -82,12 +86,12 @@ struct kznetStandards : ::testing::Test {
     }
 };
 
-// Decodes H.264 access units with FFmpeg, as the control does.
+// Decodes H.264 or H.265 access units with FFmpeg, as the control does.
 class H264Decoder {
 public:
-    H264Decoder()
+    explicit H264Decoder(AVCodecID codec = AV_CODEC_ID_H264)
     {
-        m_context = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
+        m_context = avcodec_alloc_context3(avcodec_find_decoder(codec));
         avcodec_open2(m_context, nullptr, nullptr);
         m_frame = av_frame_alloc();
         m_packet = av_packet_alloc();
@@ -118,6 +122,38 @@ private:
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
 };
+
+
+// 440 Hz from zero crossings of the sound past its first quarter (a
+// decoder's start-up), and its RMS level.
+double toneHz(const std::vector<std::int16_t>& sound, double& rms)
+{
+    std::size_t start = sound.size() / 4;
+    int crossings = 0;
+    double energy = 0;
+    for (std::size_t i = start + 1; i < sound.size(); ++i) {
+        crossings += (sound[i - 1] < 0) != (sound[i] < 0);
+        energy += static_cast<double>(sound[i]) * sound[i];
+    }
+    double n = static_cast<double>(sound.size() - start);
+    rms = n > 0 ? std::sqrt(energy / n) : 0;
+    return n > 0 ? crossings / 2.0 / (n / 8000.0) : 0;
+}
+
+std::vector<std::int16_t> soundOf(Recorder& r)
+{
+    return r.Locked([&] {
+        std::vector<std::int16_t> samples;
+        for (auto& f : r.frames) {
+            if (f.kind != kFrameAudio)
+                continue;
+            EXPECT_EQ(f.payload.size(), static_cast<std::size_t>(kTalkBlockPcm));
+            for (std::size_t i = 0; i + 1 < f.payload.size(); i += 2)
+                samples.push_back(static_cast<std::int16_t>(f.payload[i] | (f.payload[i + 1] << 8)));
+        }
+        return samples;
+    });
+}
 
 }
 
@@ -249,22 +285,135 @@ TEST_F(kznetStandards, TheLiveStreamArrivesAsOurFrameRecordsThatDecodeAndMoveWit
     // The road's sound switch: 8 kHz 16-bit PCM in our blocks, the camera's tone.
     ASSERT_EQ(kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStart), 0);
     ASSERT_TRUE(WaitFrames(kFrameAudio, 20));
-    auto sound = streamRecorder.Locked([&] {
-        std::vector<std::int16_t> samples;
-        for (auto& f : streamRecorder.frames) {
-            if (f.kind != kFrameAudio)
-                continue;
-            EXPECT_EQ(f.payload.size(), static_cast<std::size_t>(kTalkBlockPcm));
-            for (std::size_t i = 0; i + 1 < f.payload.size(); i += 2)
-                samples.push_back(static_cast<std::int16_t>(f.payload[i] | (f.payload[i + 1] << 8)));
+    double rms = 0;
+    EXPECT_NEAR(toneHz(soundOf(streamRecorder), rms), kToneHz, kToneHz * 0.05);
+}
+
+// A-law, G.726 in both bit orders under RTP's name (FFmpeg's coder behind
+// GStreamer's payloader), and 16 kHz AAC: each reaches us as our PCM
+// blocks of the camera's tone, at its level. The tone is high, 2500 Hz:
+// G.726 decoded in the wrong bit order makes a low tone only slightly
+// worse, this one another sound. AAC not resampled or a coding not decoded
+// would give another frequency too, or noise.
+std::string soundName(const ::testing::TestParamInfo<sim::Sound>& info)
+{
+    switch (info.param) {
+    case sim::Sound::MuLaw: return "MuLaw";
+    case sim::Sound::ALaw: return "ALaw";
+    case sim::Sound::G726: return "G726";
+    case sim::Sound::G726Aal2: return "G726InAal2Order";
+    case sim::Sound::Aac: return "Aac";
+    }
+    return "Unknown";
+}
+
+class kznetStandardsSound : public kznetStandards, public ::testing::WithParamInterface<sim::Sound> { };
+
+TEST_P(kznetStandardsSound, ArrivesAsOurPcmBlocksOfTheCamerasTone)
+{
+    sim::CameraConfig config = standardsCamera();
+    constexpr int kHighToneHz = 2500;
+    config.sound = GetParam();
+    config.toneHz = kHighToneHz;
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    ASSERT_EQ(Int32At(LogIn(*camera, kPassword), kReplyStatusAt), kLoginOk);
+    OpenLive();
+    ASSERT_EQ(kz_post_ctrl_road_msg(road, kCmdAudio, 0, kCmdStart), 0);
+    ASSERT_TRUE(WaitFrames(kFrameAudio, 40));
+    double rms = 0;
+    EXPECT_NEAR(toneHz(soundOf(streamRecorder), rms), kHighToneHz, kHighToneHz * 0.03);
+    EXPECT_GT(rms, 8000 / 2.0) << "the tone's level (amplitude 8000) was not kept";
+    EXPECT_LT(rms, 8000 / 1.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codings, kznetStandardsSound, ::testing::Values(sim::Sound::ALaw, sim::Sound::G726, sim::Sound::G726Aal2, sim::Sound::Aac),
+    soundName);
+
+TEST_F(kznetStandards, H265ArrivesAsAccessUnitsLedByTheirParameterSetsThatDecodeAndMove)
+{
+    sim::CameraConfig config = standardsCamera();
+    config.video.codec = sim::Codec::H265;
+    auto camera = sim::Camera::Start(config);
+    ASSERT_TRUE(camera);
+    ASSERT_EQ(Int32At(LogIn(*camera, kPassword), kReplyStatusAt), kLoginOk);
+    OpenLive();
+    ASSERT_TRUE(WaitFrames(kFrameH265, 20));
+    auto frames = streamRecorder.Locked([&] { return streamRecorder.frames; });
+    H264Decoder decoder(AV_CODEC_ID_HEVC);
+    std::vector<std::vector<std::uint8_t>> pictures;
+    int keys = 0;
+    constexpr std::uint8_t kVpsHeader = 32 << 1; // NAL type 32, the video parameter set
+    for (auto& f : frames) {
+        ASSERT_NE(f.kind, kFrameH264);
+        if (f.kind != kFrameH265)
+            continue;
+        EXPECT_EQ(f.record.width, 320u);
+        EXPECT_EQ(f.record.height, 240u);
+        ASSERT_GE(f.payload.size(), 5u);
+        if (f.record.keyFrame) {
+            EXPECT_EQ(f.payload[4], kVpsHeader) << "a key frame begins with its parameter sets, no delimiter";
+            ++keys;
         }
-        return samples;
+        if (keys == 0)
+            continue;
+        int w = 0, h = 0;
+        auto luma = decoder.Decode(f.payload, w, h);
+        ASSERT_FALSE(luma.empty()) << "frame " << f.record.sequence << " does not decode";
+        EXPECT_EQ(w, 320);
+        EXPECT_EQ(h, 240);
+        pictures.push_back(std::move(luma));
+    }
+    ASSERT_GE(keys, 1);
+    ASSERT_GE(pictures.size(), 10u);
+    EXPECT_NE(pictures.front(), pictures.back()) << "the picture does not move";
+}
+
+// A camera we did not write (GStreamer's RTSP server, no ONVIF) whose SDP
+// offers only codings the channel does not play: the channel ends at once
+// as one that cannot be opened, long before the link time-out.
+TEST_F(kznetStandards, AStreamOfOnlyUnknownCodingsEndsAtOnceAsOneThatCannotBeOpened)
+{
+    setenv("TIRAVEX_LINK_TIMEOUT_MS", "30000", 1);
+    gst_init(nullptr, nullptr);
+    GstRTSPServer* server = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(server, "127.0.0.1");
+    gst_rtsp_server_set_service(server, "0");
+    GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory,
+        "( videotestsrc is-live=true ! video/x-raw,width=160,height=120 ! vp8enc deadline=1 ! rtpvp8pay name=pay0 pt=96"
+        "  audiotestsrc is-live=true ! opusenc ! rtpopuspay name=pay1 pt=97 )");
+    GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server);
+    gst_rtsp_mount_points_add_factory(mounts, "/odd", factory);
+    g_object_unref(mounts);
+    GMainContext* context = g_main_context_new();
+    ASSERT_NE(gst_rtsp_server_attach(server, context), 0u);
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    std::thread serving([loop] { g_main_loop_run(loop); });
+
+    login = MakeLogin("127.0.0.1", 0, "admin", "", kAudioPcm, 0);
+    std::string address = "rtsp://127.0.0.1:" + std::to_string(gst_rtsp_server_get_bound_port(server)) + "/odd";
+    auto start = std::chrono::steady_clock::now();
+    stream = kz_open_device(kConnectMedia, address.c_str(), &login, 0, kLiveId | kTagNoReopen, kOpenDeviceConstant, &Recorder::OnStatus,
+        &Recorder::OnFrame, &streamRecorder, 0);
+    ASSERT_TRUE(stream);
+    EXPECT_TRUE(streamRecorder.WaitFor([&] { return streamRecorder.CountStatus(kStatusLinkLost) > 0; }, 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    kz_close_device(stream);
+    stream = nullptr;
+    streamRecorder.Locked([&] {
+        EXPECT_EQ(streamRecorder.CountStatus(kStatusLinkLost), 1);
+        EXPECT_TRUE(streamRecorder.frames.empty());
+        ASSERT_FALSE(streamRecorder.statuses.empty());
+        EXPECT_EQ(streamRecorder.statuses.back().data, kLostUnreachable);
     });
-    int crossings = 0;
-    for (std::size_t i = 1; i < sound.size(); ++i)
-        crossings += (sound[i - 1] < 0) != (sound[i] < 0);
-    double hz = crossings / 2.0 / (static_cast<double>(sound.size()) / 8000.0);
-    EXPECT_NEAR(hz, kToneHz, kToneHz * 0.05);
+
+    gst_rtsp_server_client_filter(server, [](GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
+    g_main_loop_quit(loop);
+    serving.join();
+    g_main_loop_unref(loop);
+    g_object_unref(server);
+    g_main_context_unref(context);
 }
 
 TEST_F(kznetStandards, AStalledStreamIsReportedOnceAsALinkLostByTimeOutAndARefusedAccountAsClosed)

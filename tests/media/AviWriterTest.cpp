@@ -162,15 +162,24 @@ const std::vector<Bytes>& h264Frames()
     return frames;
 }
 
+// H.265 key frames: a random-access picture (NAL types 16 to 21).
+bool isHevcKey(const Bytes& f)
+{
+    for (std::size_t i = 0; i + 3 < f.size(); ++i)
+        if (f[i] == 0 && f[i + 1] == 0 && f[i + 2] == 1 && ((f[i + 3] >> 1) & 0x3f) >= 16 && ((f[i + 3] >> 1) & 0x3f) <= 21)
+            return true;
+    return false;
+}
+
 // Records all frames with an audio block after each; closes unless `crash`,
 // in which case a child process records and dies without closing.
-void record(const std::string& path, bool crash)
+void record(const std::string& path, bool crash, const std::vector<Bytes>& frames = h264Frames(), std::uint32_t handler = kFourccH264)
 {
     const Bytes audio(kAudioBlock, 0x10);
     auto body = [&] {
-        Recording r(path);
-        for (const Bytes& f : h264Frames()) {
-            r.frame(f, isKey(f));
+        Recording r(path, handler);
+        for (const Bytes& f : frames) {
+            r.frame(f, handler == kFourccHevc ? isHevcKey(f) : isKey(f));
             r.sound(audio);
         }
         return r.w;
@@ -453,6 +462,40 @@ TEST(AviRepair, FinishesARecordingLeftOpenFromTheCompanionAndByWalking)
         EXPECT_EQ(readFile(path), after);
         std::remove(path.c_str());
     }
+}
+
+// Walking an H.265 recording without its companion flags the chunks of
+// random-access pictures as key frames and no others, so that the repaired
+// file seeks as the recorder wrote it.
+TEST(AviRepair, FindsTheKeyFramesOfAnH265RecordingByWalking)
+{
+    const auto frames = testing_support::EncodeH265(kWidth, kHeight, 100);
+    ASSERT_EQ(frames.size(), 100u);
+    const std::string path = tempPath("hevc");
+    record(path, true, frames, kFourccHevc);
+    std::remove((path + kAviIndexSuffix).c_str());
+    AviRepairReport report;
+    AviRepair(path, report);
+    ASSERT_EQ(report.result, AviRepairResult::Done) << report.reason;
+    ASSERT_GT(report.videoFrames, 50u);
+
+    const Bytes after = readFile(path);
+    const std::size_t idx1 = after.size() - 8 - report.entries * kAviIndexEntrySize;
+    ASSERT_EQ(at32(after, idx1), kFourccIdx1);
+    std::vector<bool> flagged;
+    for (std::size_t e = 0; e < report.entries; ++e) {
+        const std::size_t entry = idx1 + 8 + e * kAviIndexEntrySize;
+        if ((at32(after, entry) & 0xffff0000u) == (Fourcc("00dc") & 0xffff0000u))
+            flagged.push_back((at32(after, entry + 4) & kAviifKeyframe) != 0);
+    }
+    ASSERT_EQ(flagged.size(), report.videoFrames);
+    for (std::size_t i = 0; i < flagged.size(); ++i)
+        EXPECT_EQ(flagged[i], isHevcKey(frames[i])) << "frame " << i;
+    EXPECT_EQ(run("ffmpeg -v error -i '" + path + "' -f null -"), "");
+    std::string codec;
+    run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 '" + path + "'", &codec);
+    EXPECT_EQ(codec, "hevc\n");
+    std::remove(path.c_str());
 }
 
 TEST(AviRepair, DropsALastChunkCutShort)

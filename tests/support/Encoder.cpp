@@ -63,6 +63,9 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
         av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
         if (textured)
             c->bit_rate = kCameraBitRate; // what a camera streams at 1080p
+    } else if (id == AV_CODEC_ID_HEVC) {
+        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(c->priv_data, "x265-params", "repeat-headers=1:open-gop=0:scenecut=0:log-level=error", 0);
     } else {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * 3;
@@ -109,6 +112,11 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
 std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile, bool textured)
 {
     return encode(AV_CODEC_ID_H264, "libx264", width, height, count, AV_PIX_FMT_YUV420P, profile, 0, textured);
+}
+
+std::vector<std::vector<std::uint8_t>> EncodeH265(int width, int height, int count)
+{
+    return encode(AV_CODEC_ID_HEVC, "libx265", width, height, count, AV_PIX_FMT_YUV420P, "", 0, false);
 }
 
 std::vector<std::uint8_t> EncodeJpeg(int width, int height, int frame, bool textured)

@@ -302,6 +302,10 @@ constexpr int kFirstRoadDeviceKind = kDeviceKind100;
 constexpr int kFrameH264 = 261;
 constexpr int kFrameMjpeg = 262;
 constexpr int kFrameAudio = 265;
+// H.265 access units in Annex B, the parameter sets before every key frame;
+// only a camera of the standards sends them. The record carries the
+// picture's size.
+constexpr int kFrameH265 = 266;
 
 // Status types (status callback).
 constexpr int kStatusOpen = 0;

@@ -5,16 +5,22 @@
 // branch (depayloader, parser or decoder, appsink) chosen by its encoding;
 // the appsinks queue their samples, and the channel's worker thread turns
 // them into the frame records our camera's channels deliver: H.264 access
-// units in Annex B with the parameter sets before every key frame,
-// Motion-JPEG pictures, and sound as 8 kHz 16-bit PCM in 960-byte blocks.
+// and H.265 access units in Annex B with the parameter sets before every
+// key frame, Motion-JPEG pictures, and sound (G.711, G.726 in either bit
+// order, AAC) as 8 kHz 16-bit PCM in 960-byte blocks. A stream whose SDP
+// offers nothing the channel plays ends at once as one that cannot be
+// opened.
 // A stream that ends, fails or stays silent for the link time-out is
-// reported once as link lost, as ours is. Talk blocks (PCM) go as G.711
-// mu-law RTP packets to the ONVIF back channel of a second RTSP session.
+// reported once as link lost, as ours is. Talk blocks, in whichever coding
+// the login chose, are decoded to PCM and go as G.711 RTP packets (mu-law,
+// or A-law where that is all the camera takes) to the ONVIF back channel of
+// a second RTSP session.
 // GStreamer's types stay here.
 
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
 #include "kznet/Rtsp.h"
+#include "kznet/SoundCodings.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/rtp/gstrtpbuffer.h>
@@ -25,8 +31,11 @@
 #include <cstring>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <tuple>
+#include <vector>
 
 namespace kz {
 
@@ -36,6 +45,11 @@ constexpr int kRtspLatencyMs = 100;
 constexpr int kWaitSliceMs = 100;               // the worker looks at the bus and the clock this often
 constexpr std::size_t kMaxQueuedSamples = 256;  // past this the newest video waits for the next key frame
 constexpr std::size_t kPcmBlockBytes = kTalkBlockPcm; // sound goes out in the blocks our camera sends
+// A login that asked for IMA ADPCM gets it, as from our camera: 320 samples
+// coded into each 160-byte block (PCM is what the other codings get, the
+// device record saying so for G.726).
+constexpr std::size_t kAdpcmBlockSamples = kTalkBlockAdpcm * 2;
+constexpr std::size_t kAdpcmPcmBytes = kAdpcmBlockSamples * 2;
 constexpr std::uint64_t kNsPerMs = 1000000;
 constexpr std::uint64_t kNsPerSecond = 1000000000;
 constexpr int kBitRateWindowMs = 1000;
@@ -49,66 +63,68 @@ constexpr int kAudioChannel = 2;
 constexpr std::uint8_t kStartCode[] = { 0, 0, 0, 1 };
 constexpr std::uint8_t kNalTypeMask = 0x1F;
 constexpr std::uint8_t kNalAccessUnitDelimiter = 9;
+constexpr std::size_t kDelimiterBytes = 2; // header and one byte
+// H.265: the type is bits 1 to 6 of a two-byte header.
+constexpr int kHevcNalTypeShift = 1;
+constexpr std::uint8_t kHevcNalTypeMask = 0x3F;
+constexpr std::uint8_t kHevcAccessUnitDelimiter = 35;
+constexpr std::size_t kHevcDelimiterBytes = 3;
 
-// The access unit without the delimiter h264parse puts first: our records
+// The access unit without the delimiter the parser puts first: our records
 // begin with the unit's first real NAL (the parameter sets on a key frame).
-// A delimiter is its header and one byte; it is left out only when a
-// four-byte start code follows it.
-void skipDelimiter(const std::uint8_t*& data, std::size_t& size)
+// The delimiter is left out only when a four-byte start code follows it.
+void skipDelimiter(int kind, const std::uint8_t*& data, std::size_t& size)
 {
     constexpr std::size_t kCode = sizeof kStartCode;
-    constexpr std::size_t kDelimiterBytes = kCode + 2;
-    if (size <= kDelimiterBytes + kCode || std::memcmp(data, kStartCode, kCode) != 0 || (data[kCode] & kNalTypeMask) != kNalAccessUnitDelimiter
-        || std::memcmp(data + kDelimiterBytes, kStartCode, kCode) != 0)
+    const bool hevc = kind == kFrameH265;
+    const std::size_t skip = kCode + (hevc ? kHevcDelimiterBytes : kDelimiterBytes);
+    if (size <= skip + kCode || std::memcmp(data, kStartCode, kCode) != 0 || std::memcmp(data + skip, kStartCode, kCode) != 0)
         return;
-    data += kDelimiterBytes;
-    size -= kDelimiterBytes;
+    const bool delimiter = hevc ? ((data[kCode] >> kHevcNalTypeShift) & kHevcNalTypeMask) == kHevcAccessUnitDelimiter
+                                : (data[kCode] & kNalTypeMask) == kNalAccessUnitDelimiter;
+    if (!delimiter)
+        return;
+    data += skip;
+    size -= skip;
 }
 
 enum class Track { Video, Audio, Ignored };
+// How a sound branch's samples arrive: as PCM decoded by GStreamer, or as
+// the RTP packets of G.726, decoded here once the bit order is known.
+enum class Sound { None, Pcm, G726Packets };
 
 // The branch of one RTP stream, as a gst-launch description whose last
 // element is the appsink "sink" (with its caps fixed just before it).
 struct Branch {
-    const char* encoding; // the SDP's encoding name
+    const char* encoding; // the SDP's encoding name; for G.726 its family
     Track track;
     int frameKind;
+    Sound sound;
     const char* description;
 };
 
+// What follows a sound branch's decoder: our records' PCM.
+constexpr const char* kPcmTail = " ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved ! appsink name=sink";
+
 constexpr Branch kBranches[] = {
-    { "H264", Track::Video, kFrameH264,
+    { "H264", Track::Video, kFrameH264, Sound::None,
         "rtph264depay name=depay ! h264parse name=parse config-interval=-1"
         " ! video/x-h264,stream-format=byte-stream,alignment=au ! appsink name=sink" },
-    { "JPEG", Track::Video, kFrameMjpeg, "rtpjpegdepay name=depay ! image/jpeg ! appsink name=sink" },
-    { "PCMU", Track::Audio, kFrameAudio,
-        "rtppcmudepay name=depay ! mulawdec name=decode ! audioconvert ! audioresample"
-        " ! audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved ! appsink name=sink" },
-    { "PCMA", Track::Audio, kFrameAudio,
-        "rtppcmadepay name=depay ! alawdec name=decode ! audioconvert ! audioresample"
-        " ! audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved ! appsink name=sink" },
+    { "H265", Track::Video, kFrameH265, Sound::None,
+        "rtph265depay name=depay ! h265parse name=parse config-interval=-1"
+        " ! video/x-h265,stream-format=byte-stream,alignment=au ! appsink name=sink" },
+    { "JPEG", Track::Video, kFrameMjpeg, Sound::None, "rtpjpegdepay name=depay ! image/jpeg ! appsink name=sink" },
+    { "PCMU", Track::Audio, kFrameAudio, Sound::Pcm, "rtppcmudepay name=depay ! mulawdec name=decode" },
+    { "PCMA", Track::Audio, kFrameAudio, Sound::Pcm, "rtppcmadepay name=depay ! alawdec name=decode" },
+    // AAC at any rate and channel count, through FFmpeg's decoder.
+    { "MPEG4-GENERIC", Track::Audio, kFrameAudio, Sound::Pcm, "rtpmp4gdepay name=depay ! aacparse ! avdec_aac name=decode" },
+    // The RTP packets themselves: the payload is G.726 codes (G726Stream).
+    { "G726", Track::Audio, kFrameAudio, Sound::G726Packets, "appsink name=sink" },
 };
 // A stream the channel does not play still has to be taken off rtspsrc.
 constexpr const char* kIgnoredBranch = "fakesink name=sink sync=false async=false";
-// The user's voice on the ONVIF back channel: G.711 mu-law, payload type 0.
-constexpr const char* kVoiceCaps = "application/x-rtp,media=audio,payload=0,clock-rate=8000,encoding-name=PCMU";
-constexpr std::uint8_t kPcmuPayloadType = 0;
-constexpr int kMuLawBias = 0x84;
-constexpr int kMuLawClip = 32635;
-
-// G.711 mu-law of one 16-bit sample.
-std::uint8_t muLaw(std::int16_t sample)
-{
-    int s = sample;
-    int sign = s < 0 ? 0x80 : 0;
-    if (sign)
-        s = -s;
-    s = std::min(s, kMuLawClip) + kMuLawBias;
-    int exponent = 7;
-    for (int mask = 0x4000; (s & mask) == 0 && exponent > 0; mask >>= 1)
-        --exponent;
-    return static_cast<std::uint8_t>(~(sign | (exponent << 4) | ((s >> (exponent + 3)) & 0x0F)));
-}
+// The user's voice on the ONVIF back channel: G.711 at 8000 Hz.
+constexpr int kVoiceClockRate = 8000;
 
 void initGstreamer()
 {
@@ -140,6 +156,7 @@ public:
         , m_status(status)
         , m_frame(frame)
         , m_user(user)
+        , m_talkDecoder(request.streamType)
     {
     }
     ~RtspMedia() override
@@ -171,32 +188,47 @@ public:
 
     // The voice goes out on a second RTSP session of its own that asks for
     // the ONVIF back channel, made at the first block, so that a camera
-    // without one still streams the picture. Each PCM block becomes one RTP
-    // packet of mu-law; the other codings would have to be decoded first.
+    // without one still streams the picture. Each block, in the login's
+    // coding, is decoded to PCM and becomes one RTP packet of the G.711 the
+    // back channel takes.
     int Talk(const char* data, int size) override
     {
-        if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock || m_request.streamType != kAudioPcm)
+        if (!data || size <= 0 || static_cast<std::uint32_t>(size) > wire::kMaxTalkBlock)
             return -1;
         std::lock_guard lock(m_talkMutex);
+        m_talkSamples.clear();
+        // Decoded even while the session is set up, so that the IMA ADPCM
+        // state follows every block the control coded.
+        if (!m_talkDecoder.Decode(reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size), m_talkSamples))
+            return -1;
         if (m_closing.load() || (!m_talk && !startTalk()))
             return -1;
         int id = m_backchannel.load();
         if (id < 0)
             return 0; // the session is still being set up: the block is dropped, as a late one would be
-        const std::size_t samples = static_cast<std::size_t>(size) / 2;
+        const sound::Voice voice = m_voice.load();
+        if (voice == sound::Voice::None)
+            return -1;
+        if (!m_voiceCaps) {
+            m_voiceCaps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio", "payload", G_TYPE_INT, m_voicePayload.load(),
+                "clock-rate", G_TYPE_INT, kVoiceClockRate, "encoding-name", G_TYPE_STRING, voice == sound::Voice::MuLaw ? "PCMU" : "PCMA", nullptr);
+            if (!m_voiceCaps)
+                return -1;
+        }
+        const std::size_t samples = m_talkSamples.size();
         GstBuffer* packet = gst_rtp_buffer_new_allocate(static_cast<guint>(samples), 0, 0);
         GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
         if (!gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp)) {
             gst_buffer_unref(packet);
             return -1;
         }
-        gst_rtp_buffer_set_payload_type(&rtp, kPcmuPayloadType);
+        gst_rtp_buffer_set_payload_type(&rtp, static_cast<guint8>(m_voicePayload.load()));
         gst_rtp_buffer_set_seq(&rtp, m_talkSequence++);
         gst_rtp_buffer_set_timestamp(&rtp, m_talkClock);
         gst_rtp_buffer_set_ssrc(&rtp, m_talkSsrc);
         auto* payload = static_cast<std::uint8_t*>(gst_rtp_buffer_get_payload(&rtp));
         for (std::size_t i = 0; i < samples; ++i)
-            payload[i] = muLaw(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[2 * i]) | (static_cast<std::uint8_t>(data[2 * i + 1]) << 8)));
+            payload[i] = voice == sound::Voice::MuLaw ? sound::MuLaw(m_talkSamples[i]) : sound::ALaw(m_talkSamples[i]);
         gst_rtp_buffer_unmap(&rtp);
         m_talkClock += static_cast<std::uint32_t>(samples);
         GstSample* sample = gst_sample_new(packet, m_voiceCaps, nullptr, nullptr);
@@ -223,12 +255,14 @@ private:
         Track track;
         int kind;
         GstSample* sample;
+        sound::G726Stream* g726; // G.726 packets: their decoder; otherwise null
     };
     // What an appsink's callback needs; one per branch, at a fixed address.
     struct SinkContext {
         RtspMedia* media = nullptr;
         Track track = Track::Ignored;
         int kind = 0;
+        std::unique_ptr<sound::G726Stream> g726; // used by the worker only, through the items
     };
     static constexpr std::size_t kMaxBranches = 8;
 
@@ -251,6 +285,7 @@ private:
         }
         gst_bin_add(GST_BIN(m_pipeline), source);
         g_signal_connect(source, "pad-added", G_CALLBACK(&RtspMedia::onPadAdded), this);
+        g_signal_connect(source, "no-more-pads", G_CALLBACK(&RtspMedia::onNoMorePads), this);
         return true;
     }
 
@@ -261,8 +296,7 @@ private:
         initGstreamer();
         m_talk = gst_pipeline_new("talk");
         m_talkSource = gst_element_factory_make("rtspsrc", "talk");
-        m_voiceCaps = gst_caps_from_string(kVoiceCaps);
-        if (!m_talk || !m_talkSource || !m_voiceCaps || m_url.empty()) {
+        if (!m_talk || !m_talkSource || m_url.empty()) {
             if (m_talkSource)
                 gst_object_unref(m_talkSource);
             m_talkSource = nullptr;
@@ -278,6 +312,8 @@ private:
         g_signal_connect(m_talkSource, "pad-added", G_CALLBACK(&RtspMedia::onTalkPadAdded), this);
         gst_bin_add(GST_BIN(m_talk), m_talkSource);
         m_talkSsrc = g_random_int();
+        m_backchannel = -1; // this session's back channel is chosen afresh
+        m_voice = sound::Voice::None;
         if (gst_element_set_state(m_talk, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
             stopTalk();
             return false;
@@ -300,13 +336,29 @@ private:
         }
     }
 
-    // rtspsrc asks for each stream of the SDP; the one the camera receives
-    // (a=sendonly on its side) is the back channel.
+    // rtspsrc asks for each stream of the SDP; one the camera receives
+    // (a=sendonly on its side) is a back channel. Of several, mu-law is
+    // taken before A-law; one in any other coding is not used.
     static gboolean onSelectStream(GstElement*, guint id, GstCaps* caps, gpointer data)
     {
         auto* media = static_cast<RtspMedia*>(data);
-        if (caps && gst_caps_get_size(caps) > 0 && gst_structure_has_field(gst_caps_get_structure(caps, 0), "a-sendonly"))
-            media->m_backchannel = static_cast<int>(id);
+        if (!caps || gst_caps_get_size(caps) == 0)
+            return TRUE;
+        const GstStructure* s = gst_caps_get_structure(caps, 0);
+        if (!gst_structure_has_field(s, "a-sendonly"))
+            return TRUE;
+        const char* encoding = gst_structure_get_string(s, "encoding-name");
+        sound::Voice voice = sound::VoiceOf(encoding ? encoding : "");
+        int payload = -1;
+        if (voice == sound::Voice::None || !gst_structure_get_int(s, "payload", &payload))
+            return TRUE;
+        sound::Voice chosen = media->m_voice.load();
+        if (chosen == sound::Voice::MuLaw || (chosen == sound::Voice::ALaw && voice == sound::Voice::ALaw))
+            return TRUE;
+        // The payload type and coding are stored before the id that makes them used.
+        media->m_voicePayload = payload;
+        media->m_voice = voice;
+        media->m_backchannel = static_cast<int>(id);
         return TRUE;
     }
 
@@ -331,17 +383,38 @@ private:
         static_cast<RtspMedia*>(data)->addBranch(pad);
     }
 
+    // Every stream of the SDP has its pad: if none of them is played, the
+    // channel ends now as one that cannot be opened, not at the time-out.
+    static void onNoMorePads(GstElement*, gpointer data)
+    {
+        auto* media = static_cast<RtspMedia*>(data);
+        std::lock_guard lock(media->m_branchMutex);
+        if (!media->m_haveVideo && !media->m_haveAudio) {
+            media->m_nothingPlayable = true;
+            std::lock_guard queueLock(media->m_queueMutex);
+            media->m_queued.notify_all();
+        }
+    }
+
     void addBranch(GstPad* pad)
     {
         GstCaps* caps = gst_pad_get_current_caps(pad);
         if (!caps)
             caps = gst_pad_query_caps(pad, nullptr);
         const Branch* branch = nullptr;
+        std::unique_ptr<sound::G726Stream> g726;
         if (caps && gst_caps_get_size(caps) > 0) {
             const char* encoding = gst_structure_get_string(gst_caps_get_structure(caps, 0), "encoding-name");
-            for (const auto& b : kBranches)
-                if (encoding && g_ascii_strcasecmp(encoding, b.encoding) == 0)
+            for (const auto& b : kBranches) {
+                if (!encoding)
+                    break;
+                if (b.sound == Sound::G726Packets) {
+                    if ((g726 = sound::G726Stream::Create(encoding)))
+                        branch = &b;
+                } else if (g_ascii_strcasecmp(encoding, b.encoding) == 0) {
                     branch = &b;
+                }
+            }
         }
         if (caps)
             gst_caps_unref(caps);
@@ -351,15 +424,28 @@ private:
             branch = nullptr;
         if (m_branches >= kMaxBranches)
             return;
+        std::string description = branch ? branch->description : kIgnoredBranch;
+        if (branch && branch->sound == Sound::Pcm)
+            description += kPcmTail;
         GError* error = nullptr;
-        GstElement* bin = gst_parse_bin_from_description(branch ? branch->description : kIgnoredBranch, TRUE, &error);
+        GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+        if (!bin && branch) {
+            // A decoder this machine lacks (GStreamer's FFmpeg plug-in for
+            // AAC): the stream is taken off like one of an unknown coding.
+            g_clear_error(&error);
+            branch = nullptr;
+            bin = gst_parse_bin_from_description(kIgnoredBranch, TRUE, &error);
+        }
         if (!bin) {
             g_clear_error(&error);
             return;
         }
         if (branch) {
             SinkContext& context = m_contexts[m_branches];
-            context = { this, branch->track, branch->frameKind };
+            context.media = this;
+            context.track = branch->track;
+            context.kind = branch->frameKind;
+            context.g726 = branch->sound == Sound::G726Packets ? std::move(g726) : nullptr;
             GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
             g_object_set(sink, "sync", FALSE, "emit-signals", FALSE, nullptr);
             GstAppSinkCallbacks callbacks {};
@@ -383,11 +469,11 @@ private:
         auto* context = static_cast<SinkContext*>(data);
         GstSample* sample = gst_app_sink_pull_sample(sink);
         if (sample)
-            context->media->queue(context->track, context->kind, sample);
+            context->media->queue(context->track, context->kind, sample, context->g726.get());
         return GST_FLOW_OK;
     }
 
-    void queue(Track track, int kind, GstSample* sample)
+    void queue(Track track, int kind, GstSample* sample, sound::G726Stream* g726)
     {
         std::lock_guard lock(m_queueMutex);
         bool key = false;
@@ -405,7 +491,7 @@ private:
         }
         if (track == Track::Video && key)
             m_videoWaitsForKey = false;
-        m_queue.push_back({ track, kind, sample });
+        m_queue.push_back({ track, kind, sample, g726 });
         m_queued.notify_all();
     }
 
@@ -434,8 +520,12 @@ private:
             std::deque<Item> items;
             {
                 std::unique_lock lock(m_queueMutex);
-                m_queued.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), [this] { return m_closing.load() || !m_queue.empty(); });
+                m_queued.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), [this] { return m_closing.load() || !m_queue.empty() || m_nothingPlayable.load(); });
                 items.swap(m_queue);
+            }
+            if (m_nothingPlayable.load()) {
+                reason = kLostUnreachable;
+                break;
             }
             if (!items.empty())
                 lastData = net::Clock::now();
@@ -638,15 +728,28 @@ private:
             return;
         if (item.track == Track::Video)
             deliverVideo(item, buffer, map.data, map.size);
-        else
+        else if (!item.g726)
             deliverAudio(map.data, map.size);
         gst_buffer_unmap(buffer, &map);
+        if (item.g726)
+            deliverG726(*item.g726, buffer);
+    }
+
+    void deliverG726(sound::G726Stream& g726, GstBuffer* buffer)
+    {
+        GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+        if (!gst_rtp_buffer_map(buffer, GST_MAP_READ, &rtp))
+            return; // not an RTP packet: dropped
+        m_g726Samples.clear();
+        g726.Decode(static_cast<const std::uint8_t*>(gst_rtp_buffer_get_payload(&rtp)), gst_rtp_buffer_get_payload_len(&rtp), m_g726Samples);
+        gst_rtp_buffer_unmap(&rtp);
+        deliverAudio(reinterpret_cast<const std::uint8_t*>(m_g726Samples.data()), m_g726Samples.size() * sizeof(std::int16_t));
     }
 
     void deliverVideo(const Item& item, GstBuffer* buffer, const std::uint8_t* data, std::size_t size)
     {
-        if (item.kind == kFrameH264)
-            skipDelimiter(data, size);
+        if (item.kind == kFrameH264 || item.kind == kFrameH265)
+            skipDelimiter(item.kind, data, size);
         if (size == 0 || !videoOn())
             return;
         if (GstCaps* caps = gst_sample_get_caps(item.sample); caps && gst_caps_get_size(caps) > 0) {
@@ -708,21 +811,30 @@ private:
             m_pcmFill = 0;
             return;
         }
+        const bool adpcm = m_request.streamType == kAudioAdpcm;
+        const std::size_t blockBytes = adpcm ? kAdpcmPcmBytes : kPcmBlockBytes;
         while (size > 0) {
-            std::size_t take = std::min(size, kPcmBlockBytes - m_pcmFill);
+            std::size_t take = std::min(size, blockBytes - m_pcmFill);
             std::memcpy(m_pcm.data() + m_pcmFill, data, take);
             m_pcmFill += take;
             data += take;
             size -= take;
-            if (m_pcmFill < kPcmBlockBytes)
+            if (m_pcmFill < blockBytes)
                 break;
             m_pcmFill = 0;
             FrameRecord record {};
             record.kind = static_cast<std::uint32_t>(kFrameAudio);
             record.sequence = m_sequence++;
             record.timestamp = elapsedMs();
-            record.size = static_cast<std::int32_t>(kPcmBlockBytes);
+            record.size = static_cast<std::int32_t>(blockBytes);
             record.payload = m_pcm.data();
+            if (adpcm) {
+                std::array<std::int16_t, kAdpcmBlockSamples> samples {};
+                std::memcpy(samples.data(), m_pcm.data(), kAdpcmPcmBytes);
+                m_adpcm.Encode(samples.data(), samples.size(), m_adpcmBlock.data());
+                record.size = static_cast<std::int32_t>(m_adpcmBlock.size());
+                record.payload = m_adpcmBlock.data();
+            }
             if (m_frame)
                 m_gate.Deliver([&] { m_frame(kFrameAudio, &record, m_user, m_id); });
         }
@@ -751,17 +863,22 @@ private:
     std::mutex m_talkMutex; // guards the talk session's pipeline and voice source
     GstElement* m_talk = nullptr;
     GstElement* m_talkSource = nullptr; // the talk session's rtspsrc, owned by m_talk
-    GstCaps* m_voiceCaps = nullptr;
+    GstCaps* m_voiceCaps = nullptr; // made at the first packet, for the coding the back channel takes
+    sound::TalkDecoder m_talkDecoder;
+    std::vector<std::int16_t> m_talkSamples;
     std::uint16_t m_talkSequence = 0;
     std::uint32_t m_talkClock = 0;
     std::uint32_t m_talkSsrc = 0;
     std::atomic<int> m_backchannel { -1 }; // the back channel's stream id once rtspsrc has chosen it
+    std::atomic<sound::Voice> m_voice { sound::Voice::None };
+    std::atomic<int> m_voicePayload { sound::kPayloadMuLaw };
 
     std::mutex m_branchMutex; // guards the branch fields (pad-added runs on GStreamer's threads)
     std::array<SinkContext, kMaxBranches> m_contexts {};
     std::size_t m_branches = 0;
     bool m_haveVideo = false;
     bool m_haveAudio = false;
+    std::atomic<bool> m_nothingPlayable { false };
 
     std::mutex m_queueMutex; // guards the queue and the key-frame wait
     std::condition_variable m_queued;
@@ -782,6 +899,9 @@ private:
     net::Clock::time_point m_windowStart = net::Clock::now();
     std::array<std::uint8_t, kPcmBlockBytes> m_pcm {};
     std::size_t m_pcmFill = 0;
+    std::vector<std::int16_t> m_g726Samples;
+    sound::AdpcmEncoder m_adpcm;
+    std::array<std::uint8_t, kTalkBlockAdpcm> m_adpcmBlock {};
 };
 
 }
