@@ -243,3 +243,21 @@ TEST(VideoWindows, PointingLeftOfTheCentreMovesAnOlderCameraOverCgi)
 }
 
 }
+
+TEST(VideoWindows, PointingLeftOfTheCentreMovesACameraOfTheStandardsByItsPtzService)
+{
+    // A camera of the standards: the same press and release become PTZ
+    // ContinuousMove to the left and Stop; the road and CGI of ours see nothing.
+    auto run = testing_support::RunPage("onvif,ptflag=1", ptzPage(""), "ptz-standards");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.console.empty());
+    EXPECT_EQ(run.console.back(), R"({"road":[],"cgi":[],"events":[]})");
+    std::vector<std::string> moves;
+    for (auto& entry : run.camera->OnvifLog())
+        if (entry.rfind("ContinuousMove", 0) == 0 || entry == "Stop")
+            moves.push_back(entry);
+    ASSERT_EQ(moves.size(), 2u) << ::testing::PrintToString(moves);
+    EXPECT_EQ(moves[0].rfind("ContinuousMove -", 0), 0u) << moves[0];
+    EXPECT_EQ(moves[0].substr(moves[0].rfind(' ')), " 0.00") << "left, neither up nor down: " << moves[0];
+    EXPECT_EQ(moves[1], "Stop");
+}
