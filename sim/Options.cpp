@@ -72,7 +72,7 @@ const std::vector<OptionHelp>& CameraOptions()
         { "rs485", "0|1", "RS-485 flag (default 0)" },
         { "httpsport", "N", "HTTPS port reported by getPortInfo (default 443)" },
         { "replyformat", "0|1", "reply-format flag: padded control messages (default 0)" },
-        { "codec", "h264|mjpeg|h265", "live video codec; h265 for the standards only, which serve mjpeg as h264 (default h264)" },
+        { "codec", "h264|mjpeg|h265", "live video codec; h265 for the standards only (default h264)" },
         { "width", "N", "live picture width, even (default 640)" },
         { "height", "N", "live picture height, even (default 480)" },
         { "fps", "N", "live frames per second (default 15)" },

@@ -35,7 +35,8 @@ constexpr auto kMaxBehind = std::chrono::seconds(1); // further behind than this
 constexpr int kMuLawBias = 0x84;
 constexpr int kMuLawClip = 32635;
 
-// One session's pipeline, read top to bottom: the pattern's H.264 or H.265
+// One session's pipeline, read top to bottom: the pattern's H.264, H.265 or
+// Motion-JPEG
 // and the tone, each from an appsrc with its caps fixed, to its payloader.
 // The tone enters as mu-law (coded here) or as PCM that GStreamer's and
 // FFmpeg's encoders code, so that the client is checked against coders we
@@ -46,6 +47,8 @@ constexpr const char* kVideoH264 =
 constexpr const char* kVideoH265 =
     "appsrc name=video is-live=true format=time caps=video/x-h265,stream-format=byte-stream,alignment=au"
     " ! h265parse ! rtph265pay name=pay0 pt=96 config-interval=-1";
+// Motion-JPEG as RTP's JPEG payload (baseline pictures, sizes in steps of 8).
+constexpr const char* kVideoJpeg = "appsrc name=video is-live=true format=time caps=image/jpeg ! jpegparse ! rtpjpegpay name=pay0 pt=26";
 constexpr const char* kMuLawSource = "appsrc name=audio is-live=true format=time caps=audio/x-mulaw,rate=8000,channels=1";
 constexpr const char* kPcmSource =
     "appsrc name=audio is-live=true format=time caps=audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved";
@@ -71,7 +74,8 @@ std::string launchOf(const CameraConfig& config)
     for (const auto& s : kSounds)
         if (s.sound == config.sound)
             sound = &s;
-    return std::string("( ") + (config.video.codec == Codec::H265 ? kVideoH265 : kVideoH264) + "  " + sound->source + " ! " + sound->coder + " )";
+    const char* video = config.video.codec == Codec::H265 ? kVideoH265 : config.video.codec == Codec::Mjpeg ? kVideoJpeg : kVideoH264;
+    return std::string("( ") + video + "  " + sound->source + " ! " + sound->coder + " )";
 }
 
 // The ONVIF back channel a client may ask for: its G.711 voice, counted by
@@ -126,8 +130,8 @@ void feed(Camera::State& state, GstAppSrc* video, GstAppSrc* audio)
         std::lock_guard lock(state.mutex);
         settings = state.live;
     }
-    // The RTSP pipeline carries H.264 or H.265.
-    settings.codec = state.config.video.codec == Codec::H265 ? Codec::H265 : Codec::H264;
+    // The RTSP pipeline carries the camera's own codec.
+    settings.codec = state.config.video.codec;
     auto encoder = VideoEncoder::Create(settings);
     ToneCoder tone(kz::kAudioPcm, state.config.toneHz, kToneAmplitude);
     const bool muLaw = state.config.sound == Sound::MuLaw;

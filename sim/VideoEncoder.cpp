@@ -122,6 +122,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const VideoSettings& settings
         c->color_range = AVCOL_RANGE_JPEG;
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * 5;
+        // The standard Huffman tables, as cameras use them: RTP's JPEG
+        // payload carries no tables, and its receivers put the standard
+        // ones back.
+        av_opt_set(c->priv_data, "huffman", "default", 0);
     }
     if (avcodec_open2(c, codec, nullptr) < 0)
         return nullptr;

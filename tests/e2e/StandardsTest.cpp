@@ -181,7 +181,8 @@ TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandard
 INSTANTIATE_TEST_SUITE_P(Codings, Standards,
     ::testing::Values(Case { "mulaw-pcm", "sound=mulaw", kz::kAudioPcm, "h264" }, Case { "mulaw-g726", "sound=mulaw", kz::kAudioG726, "h264" },
         Case { "alaw-adpcm", "sound=alaw", kz::kAudioAdpcm, "h264" }, Case { "g726-pcm", "sound=g726", kz::kAudioPcm, "h264" },
-        Case { "g726aal2-adpcm", "sound=g726aal2", kz::kAudioAdpcm, "h264" }, Case { "aac-h265-adpcm", "sound=aac,codec=h265", kz::kAudioAdpcm, "hevc" }),
+        Case { "g726aal2-adpcm", "sound=g726aal2", kz::kAudioAdpcm, "h264" }, Case { "aac-h265-adpcm", "sound=aac,codec=h265", kz::kAudioAdpcm, "hevc" },
+        Case { "mulaw-mjpeg-pcm", "sound=mulaw,codec=mjpeg", kz::kAudioPcm, "mjpeg" }),
     [](const ::testing::TestParamInfo<Case>& info) {
         std::string n = info.param.name;
         std::replace(n.begin(), n.end(), '-', '_');
