@@ -2,6 +2,8 @@
 
 #include "kznet/HttpAuth.h"
 
+#include <cstdio>
+
 #include "kznet/Soap.h"
 
 #include <nettle/md5.h>
@@ -15,7 +17,6 @@ namespace kz::onvif {
 namespace {
 
 constexpr std::string_view kAuthenticateHeader = "www-authenticate:";
-constexpr const char* kNonceCount = "00000001";
 
 bool iequals(std::string_view a, std::string_view b)
 {
@@ -169,21 +170,23 @@ Challenge ReadChallenge(const char* head, std::size_t n)
 }
 
 std::string Authorization(const Challenge& challenge, const std::string& method, const std::string& uri, const std::string& user,
-    const std::string& password, const std::string& cnonce)
+    const std::string& password, const std::string& cnonce, std::uint32_t nonceCount)
 {
     if (challenge.scheme == Challenge::Scheme::Basic)
         return "Basic " + Base64(user + ":" + password);
     if (challenge.scheme != Challenge::Scheme::Digest)
         return {};
     const bool sha = challenge.sha256;
+    char count[9];
+    std::snprintf(count, sizeof count, "%08x", nonceCount);
     std::string ha1 = hash(sha, user + ":" + challenge.realm + ":" + password);
     std::string ha2 = hash(sha, method + ":" + uri);
-    std::string response = challenge.qopAuth ? hash(sha, ha1 + ":" + challenge.nonce + ":" + kNonceCount + ":" + cnonce + ":auth:" + ha2)
+    std::string response = challenge.qopAuth ? hash(sha, ha1 + ":" + challenge.nonce + ":" + count + ":" + cnonce + ":auth:" + ha2)
                                              : hash(sha, ha1 + ":" + challenge.nonce + ":" + ha2);
     std::string out = "Digest username=\"" + quoted(user) + "\", realm=\"" + quoted(challenge.realm) + "\", nonce=\"" + quoted(challenge.nonce)
         + "\", uri=\"" + quoted(uri) + "\", response=\"" + response + "\", algorithm=" + (sha ? "SHA-256" : "MD5");
     if (challenge.qopAuth)
-        out += std::string(", qop=auth, nc=") + kNonceCount + ", cnonce=\"" + quoted(cnonce) + "\"";
+        out += std::string(", qop=auth, nc=") + count + ", cnonce=\"" + quoted(cnonce) + "\"";
     if (!challenge.opaque.empty())
         out += ", opaque=\"" + quoted(challenge.opaque) + "\"";
     return out;

@@ -7,6 +7,7 @@
 // The reader takes a pointer and a length and never reads past it.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kz::onvif {
@@ -27,10 +28,12 @@ struct Challenge {
 Challenge ReadChallenge(const char* head, std::size_t n);
 
 // The value of the Authorization header for `method` and `uri` (the
-// request target). `cnonce` is the client's nonce text; the nonce count
-// is always 1, since each request asks afresh.
+// request target). `cnonce` is the client's nonce text; `nonceCount`
+// counts the requests made with the challenge's nonce (1 for a request
+// that asks afresh, as an HTTP snapshot does; RTSP's requests of one
+// session count on).
 std::string Authorization(const Challenge& challenge, const std::string& method, const std::string& uri, const std::string& user,
-    const std::string& password, const std::string& cnonce);
+    const std::string& password, const std::string& cnonce, std::uint32_t nonceCount = 1);
 
 constexpr std::size_t kMaxChallengeText = 256;
 

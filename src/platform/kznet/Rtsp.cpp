@@ -3,11 +3,9 @@
 #include "kznet/Onvif.h"
 
 #include <nettle/base64.h>
-#include <nettle/md5.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 
 namespace kz::rtsp {
 
@@ -70,27 +68,6 @@ int number(std::string_view text, int fallback)
     return value;
 }
 
-std::string hex(const std::uint8_t* data, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0x0F];
-    }
-    return out;
-}
-
-std::string md5Hex(const std::string& text)
-{
-    md5_ctx context;
-    md5_init(&context);
-    md5_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
-    std::uint8_t digest[MD5_DIGEST_SIZE];
-    md5_digest(&context, sizeof digest, digest);
-    return hex(digest, sizeof digest);
-}
-
 std::vector<std::uint8_t> base64Decode(std::string_view text)
 {
     std::vector<std::uint8_t> out(BASE64_DECODE_LENGTH(text.size()));
@@ -100,36 +77,6 @@ std::vector<std::uint8_t> base64Decode(std::string_view text)
     if (!base64_decode_update(&context, &size, out.data(), text.size(), text.data()) || !base64_decode_final(&context))
         return {};
     out.resize(size);
-    return out;
-}
-
-// The parameters of an authentication challenge: key=value or key="value".
-std::map<std::string, std::string> challengeParameters(std::string_view text)
-{
-    std::map<std::string, std::string> out;
-    while (!text.empty()) {
-        text = trim(text);
-        std::size_t equals = text.find('=');
-        if (equals == std::string_view::npos)
-            break;
-        std::string key = lower(std::string(trim(text.substr(0, equals))));
-        text.remove_prefix(equals + 1);
-        std::string value;
-        if (!text.empty() && text.front() == '"') {
-            std::size_t close = text.find('"', 1);
-            if (close == std::string_view::npos)
-                break;
-            value = text.substr(1, close - 1);
-            text.remove_prefix(close + 1);
-        } else {
-            std::size_t comma = text.find(',');
-            value = trim(text.substr(0, comma));
-            text.remove_prefix(comma == std::string_view::npos ? text.size() : comma);
-        }
-        out[key] = value;
-        if (!text.empty() && text.front() == ',')
-            text.remove_prefix(1);
-    }
     return out;
 }
 
@@ -418,28 +365,11 @@ Client::Result Client::Connect(const std::string& url, const std::string& user, 
 
 std::string Client::authorization(const std::string& method, const std::string& url) const
 {
-    if (m_user.empty())
+    if (m_user.empty() || m_challenge.scheme == onvif::Challenge::Scheme::None)
         return {};
-    if (m_digest) {
-        std::string ha1 = md5Hex(m_user + ":" + m_realm + ":" + m_password);
-        std::string ha2 = md5Hex(method + ":" + url);
-        std::string header = "Authorization: Digest username=\"" + m_user + "\", realm=\"" + m_realm + "\", nonce=\"" + m_nonce + "\", uri=\"" + url + "\"";
-        if (m_qop) {
-            char count[9];
-            std::snprintf(count, sizeof count, "%08x", ++m_nonceCount);
-            std::string cnonce = md5Hex(m_nonce + count).substr(0, 16);
-            header += ", qop=auth, nc=" + std::string(count) + ", cnonce=\"" + cnonce + "\", response=\""
-                + md5Hex(ha1 + ":" + m_nonce + ":" + count + ":" + cnonce + ":auth:" + ha2) + "\"";
-        } else {
-            header += ", response=\"" + md5Hex(ha1 + ":" + m_nonce + ":" + ha2) + "\"";
-        }
-        if (!m_opaque.empty())
-            header += ", opaque=\"" + m_opaque + "\"";
-        return header + "\r\n";
-    }
-    if (m_basic)
-        return "Authorization: Basic " + onvif::Base64(m_user + ":" + m_password) + "\r\n";
-    return {};
+    ++m_nonceCount;
+    std::string cnonce = onvif::Base64(m_challenge.nonce + std::to_string(m_nonceCount) + url);
+    return "Authorization: " + onvif::Authorization(m_challenge, method, url, m_user, m_password, cnonce, m_nonceCount) + "\r\n";
 }
 
 bool Client::Send(const std::string& method, const std::string& url, const std::string& headers)
@@ -458,22 +388,19 @@ bool Client::Request(const std::string& method, const std::string& url, const st
             return false;
         if (out.status != kUnauthorized || m_user.empty() || attempt > 0)
             return true;
-        // The camera's challenge; Digest where it offers it.
+        // The camera's challenge, read as HTTP's (Digest where it offers it).
+        std::string head = "RTSP/1.0 401\r\n";
         std::string challenges = out.Header("www-authenticate");
-        std::size_t digest = lower(challenges).find("digest");
-        if (digest != std::string::npos) {
-            std::size_t end = challenges.find('\n', digest);
-            auto parameters = challengeParameters(std::string_view(challenges).substr(digest + 6, end == std::string::npos ? std::string::npos : end - digest - 6));
-            m_digest = true;
-            m_realm = parameters["realm"];
-            m_nonce = parameters["nonce"];
-            m_opaque = parameters["opaque"];
-            m_qop = lower(parameters["qop"]).find("auth") != std::string::npos;
-        } else if (lower(challenges).find("basic") != std::string::npos) {
-            m_basic = true;
-        } else {
-            return true;
+        for (std::size_t at = 0; at < challenges.size();) {
+            std::size_t end = std::min(challenges.find('\n', at), challenges.size());
+            head += "WWW-Authenticate: " + challenges.substr(at, end - at) + "\r\n";
+            at = end + 1;
         }
+        head += "\r\n";
+        m_challenge = onvif::ReadChallenge(head.data(), head.size());
+        m_nonceCount = 0;
+        if (m_challenge.scheme == onvif::Challenge::Scheme::None)
+            return true;
     }
     return true;
 }

@@ -10,6 +10,7 @@
 //
 // Threads: a Client and an H264Assembler belong to one thread.
 
+#include "kznet/HttpAuth.h"
 #include "kznet/Socket.h"
 
 #include <cstdint>
@@ -135,9 +136,8 @@ private:
 
     net::Socket m_socket;
     std::string m_url, m_user, m_password, m_session;
-    std::string m_realm, m_nonce, m_opaque;
-    bool m_digest = false, m_basic = false, m_qop = false;
-    mutable std::uint32_t m_nonceCount = 0;
+    onvif::Challenge m_challenge;             // the camera's, once it has asked
+    mutable std::uint32_t m_nonceCount = 0;   // requests made with its nonce
     int m_cseq = 0;
     std::vector<std::uint8_t> m_buffer; // read but not yet taken: [m_start, m_end)
     std::size_t m_start = 0, m_end = 0;
