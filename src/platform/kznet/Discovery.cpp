@@ -5,6 +5,8 @@
 #include "kznet/Onvif.h"
 #include "kznet/Protocol.h"
 
+#include "kznet/TextParts.h"
+
 #include <arpa/inet.h>
 #include <pugixml.hpp>
 
@@ -20,6 +22,9 @@
 namespace kz::onvif {
 
 namespace {
+
+using text::localName;
+using text::child;
 
 constexpr const char* kProbeTemplate =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
@@ -40,21 +45,6 @@ constexpr std::size_t kUuidBytes = 16;
 constexpr std::size_t kIdentifierChars = 12;
 constexpr std::size_t kMaxRemembered = 64;
 constexpr int kHexBase = 16;
-
-std::string_view localName(const pugi::xml_node& node)
-{
-    std::string_view name = node.name();
-    std::size_t colon = name.find(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-pugi::xml_node child(const pugi::xml_node& node, std::string_view name)
-{
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && localName(c) == name)
-            return c;
-    return {};
-}
 
 std::string text(const pugi::xml_node& node)
 {

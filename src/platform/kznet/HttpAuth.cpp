@@ -2,19 +2,21 @@
 
 #include "kznet/HttpAuth.h"
 
-#include <cstdio>
-
 #include "kznet/Soap.h"
+#include "kznet/TextParts.h"
 
 #include <nettle/md5.h>
 #include <nettle/sha2.h>
 
 #include <cctype>
+#include <cstdio>
 #include <string_view>
 
 namespace kz::onvif {
 
 namespace {
+
+using text::trim;
 
 constexpr std::string_view kAuthenticateHeader = "www-authenticate:";
 
@@ -26,15 +28,6 @@ bool iequals(std::string_view a, std::string_view b)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
 }
 
 // One challenge: "Scheme name=value, name="quoted value", ...".

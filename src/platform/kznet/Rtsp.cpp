@@ -2,6 +2,8 @@
 
 #include "kznet/Onvif.h"
 
+#include "kznet/TextParts.h"
+
 #include <nettle/base64.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 namespace kz::rtsp {
 
 namespace {
+
+using text::trim;
 
 constexpr const char* kVersion = "RTSP/1.0";
 constexpr const char* kUserAgent = "Tiravex";
@@ -43,15 +47,6 @@ std::string lower(std::string text)
 std::string upper(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
     return text;
 }
 

@@ -3,6 +3,8 @@
 
 #include "kznet/Soap.h"
 
+#include "kznet/TextParts.h"
+
 #include <nettle/base64.h>
 #include <nettle/sha1.h>
 #include <pugixml.hpp>
@@ -13,6 +15,9 @@
 namespace kz::onvif {
 
 namespace {
+
+using text::localName;
+using text::child;
 
 constexpr const char* kEnvelopeOpen =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
@@ -108,21 +113,6 @@ std::string fill(std::string_view text, const Fields& fields)
 }
 
 // ---- reading answers by local names ------------------------------------------
-
-std::string_view localName(const pugi::xml_node& node)
-{
-    std::string_view name = node.name();
-    std::size_t colon = name.find(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-pugi::xml_node child(const pugi::xml_node& node, std::string_view name)
-{
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && localName(c) == name)
-            return c;
-    return {};
-}
 
 // The first element named `name` anywhere under `node` (depth first).
 pugi::xml_node find(const pugi::xml_node& node, std::string_view name)
