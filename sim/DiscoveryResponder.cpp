@@ -4,6 +4,8 @@
 
 #include "kznet/Discovery.h"
 
+#include "sim/XmlNames.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pugixml.hpp>
@@ -17,23 +19,11 @@ namespace sim {
 
 namespace {
 
+using xml::child;
+using xml::localName;
+
 constexpr std::size_t kMaxProbeBytes = 8192;
 constexpr const char* kVideoTransmitter = "NetworkVideoTransmitter";
-
-std::string_view localName(const pugi::xml_node& node)
-{
-    std::string_view name = node.name();
-    std::size_t colon = name.find(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-pugi::xml_node child(const pugi::xml_node& node, std::string_view name)
-{
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && localName(c) == name)
-            return c;
-    return {};
-}
 
 std::string uuid()
 {

@@ -2,6 +2,8 @@
 
 #include "sim/VideoEncoder.h"
 
+#include "sim/XmlNames.h"
+
 #include <nettle/base64.h>
 #include <nettle/md5.h>
 #include <nettle/sha1.h>
@@ -17,6 +19,9 @@
 namespace sim {
 
 namespace {
+
+using xml::child;
+using xml::localName;
 
 constexpr int kHttpOk = 200;
 constexpr int kHttpBadRequest = 400;
@@ -36,21 +41,6 @@ constexpr const char* kEnvelopeOpen =
     " xmlns:tt=\"http://www.onvif.org/ver10/schema\""
     " xmlns:ter=\"http://www.onvif.org/ver10/error\">\n<env:Body>";
 constexpr const char* kEnvelopeClose = "</env:Body>\n</env:Envelope>\n";
-
-std::string_view localName(const pugi::xml_node& node)
-{
-    std::string_view name = node.name();
-    std::size_t colon = name.find(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-pugi::xml_node child(const pugi::xml_node& node, std::string_view name)
-{
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && localName(c) == name)
-            return c;
-    return {};
-}
 
 pugi::xml_node firstElement(const pugi::xml_node& node)
 {
