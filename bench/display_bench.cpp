@@ -4,8 +4,10 @@
 // each in its window of the view's size and place), all in one run on one
 // X server (an Xvfb this bench starts). Each side is measured in a process
 // of its own for the same seconds: its CPU and the X server's over those
-// seconds, per frame shown. mpv is not on these machines, so eight playbin
-// pipelines are the baseline for eight views too.
+// seconds, per frame shown. Eight views are also set against eight mpv
+// processes (`--vo=x11`, software decoding) where mpv is installed (it is
+// not among the project's packages: `apt-get install mpv`); without it,
+// eight playbin pipelines are their baseline.
 //
 //   display_bench [--seconds N]
 //
@@ -13,7 +15,8 @@
 // tiravex-page's page is): what it costs should follow the picture, not
 // the screen.
 //
-// Last line: "display one R1 of playbin, eight R8 of playbin, min fps F",
+// Last line: "display one R1 of playbin, eight R8 of mpv, min fps F"
+// ("of playbin" for the eight without mpv),
 // R the CPU a shown frame (with the X server's) against the baseline's, F
 // the lowest frame rate of any of the control's views.
 
@@ -423,6 +426,93 @@ int runPlaybin(int views, int seconds, const std::string& file)
     return result;
 }
 
+// mpv, one process a view in its window of the view's size and place
+// (`--vo=x11`, software decoding and scaling, no sound), each counting the
+// frames it shows into a file of its own through a small Lua script.
+constexpr const char* kMpvProgram = "/usr/bin/mpv";
+constexpr const char* kMpvCounter =
+    "local out = os.getenv('DISPLAY_BENCH_COUNT')\n"
+    "mp.add_periodic_timer(0.1, function()\n"
+    "  local shown = mp.get_property_number('estimated-frame-number', 0) - mp.get_property_number('frame-drop-count', 0)"
+    " - mp.get_property_number('decoder-frame-drop-count', 0)\n"
+    "  local f = io.open(out .. '.new', 'w')\n"
+    "  if f then f:write(string.format('%d\\n', shown)) f:close() os.rename(out .. '.new', out) end\n"
+    "end)\n";
+
+long mpvShown(const std::string& countFile)
+{
+    std::ifstream in(countFile);
+    long n = -1;
+    in >> n;
+    return in ? n : -1;
+}
+
+int runMpv(int views, int seconds, const std::string& file)
+{
+    const std::string folder = file.substr(0, file.rfind('/'));
+    const std::string script = folder + "/count.lua";
+    std::ofstream(script) << kMpvCounter;
+    std::vector<pid_t> players;
+    std::vector<std::string> counts;
+    for (int i = 0; i < views; ++i) {
+        const RECT tile = tileOf(i, views);
+        const std::string geometry = std::to_string(ui::Width(tile)) + "x" + std::to_string(ui::Height(tile)) + "+" + std::to_string(tile.left) + "+"
+            + std::to_string(tile.top);
+        counts.push_back(folder + "/shown-" + std::to_string(i));
+        std::remove(counts.back().c_str());
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("DISPLAY_BENCH_COUNT", counts.back().c_str(), 1);
+            int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+            const std::string geometryArg = "--geometry=" + geometry, scriptArg = "--script=" + script;
+            execl(kMpvProgram, kMpvProgram, "--no-config", "--vo=x11", "--hwdec=no", "--no-audio", "--no-border", "--no-osc", "--really-quiet",
+                "--no-input-terminal", "--keepaspect=no", geometryArg.c_str(), scriptArg.c_str(), file.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        players.push_back(pid);
+    }
+    bool ready = false;
+    for (int waited = 0; waited < kStartWaitMs && !ready; waited += kPollMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        ready = std::all_of(counts.begin(), counts.end(), [](const std::string& c) { return mpvShown(c) > 0; });
+    }
+    int result = 1;
+    if (ready) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWarmMs));
+        std::vector<long> before;
+        double cpuBefore = processCpuSeconds();
+        for (std::size_t i = 0; i < players.size(); ++i) {
+            before.push_back(mpvShown(counts[i]));
+            cpuBefore += cpuSecondsOf(players[i]);
+        }
+        reportBegin();
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        double cpu = processCpuSeconds();
+        long frames = 0;
+        double minFps = 1e9;
+        for (std::size_t i = 0; i < players.size(); ++i) {
+            cpu += cpuSecondsOf(players[i]);
+            long n = mpvShown(counts[i]) - before[i];
+            frames += n;
+            minFps = std::min(minFps, static_cast<double>(n) / elapsed);
+        }
+        reportEnd(cpu - cpuBefore, frames, minFps);
+        result = 0;
+    }
+    for (pid_t pid : players) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    for (const auto& c : counts)
+        std::remove(c.c_str());
+    std::remove(script.c_str());
+    return result;
+}
+
 // ---- the measuring process ---------------------------------------------------------------
 
 // An Xvfb of the monitor's size on a free display, and its number.
@@ -522,6 +612,8 @@ int main(int argc, char** argv)
         return runControl(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])), argc == 5 ? Page::WholeScreen : Page::OfTheViews);
     if (argc == 5 && std::strcmp(argv[1], "--playbin") == 0)
         return runPlaybin(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])), argv[4]);
+    if (argc == 5 && std::strcmp(argv[1], "--mpv") == 0)
+        return runMpv(std::clamp(std::atoi(argv[2]), 1, kMaxViews), std::max(1, std::atoi(argv[3])), argv[4]);
 
     int seconds = kDefaultSeconds;
     for (int i = 1; i < argc; ++i) {
@@ -566,15 +658,23 @@ int main(int argc, char** argv)
     printMeasured("control", kMaxViews, controlEight);
     const Measured playbinEight = measure(argv[0], { "--playbin", eight, secondsText, file }, server);
     printMeasured("playbin", kMaxViews, playbinEight);
+    // mpv where it is installed; eight playbin pipelines stand in otherwise.
+    const bool haveMpv = access(kMpvProgram, X_OK) == 0;
+    const Measured mpvEight = haveMpv ? measure(argv[0], { "--mpv", eight, secondsText, file }, server) : playbinEight;
+    if (haveMpv)
+        printMeasured("mpv", kMaxViews, mpvEight);
+    else
+        std::printf("          (no %s: apt-get install mpv; eight views are set against playbin)\n", kMpvProgram);
 
     kill(server, SIGTERM);
     waitpid(server, nullptr, 0);
     std::remove(file.c_str());
     rmdir(folder);
-    if (!controlOne.ok || !playbinOne.ok || !controlEight.ok || !playbinEight.ok)
+    if (!controlOne.ok || !playbinOne.ok || !controlEight.ok || !playbinEight.ok || !mpvEight.ok)
         return fail("a side did not run to its end");
     const double r1 = controlOne.msPerFrame() / playbinOne.msPerFrame();
-    const double r8 = controlEight.msPerFrame() / playbinEight.msPerFrame();
-    std::printf("display one %.2f of playbin, eight %.2f of playbin, min fps %.1f\n", r1, r8, std::min(controlOne.minFps, controlEight.minFps));
+    const double r8 = controlEight.msPerFrame() / mpvEight.msPerFrame();
+    std::printf("display one %.2f of playbin, eight %.2f of %s, min fps %.1f\n", r1, r8, haveMpv ? "mpv" : "playbin",
+        std::min(controlOne.minFps, controlEight.minFps));
     return 0;
 }
