@@ -1027,8 +1027,8 @@ TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCamera
     // Loaded again, the page has the language (the server's simulated camera
     // fills in its own address and account); the control it logs in with
     // speaks that language from the start.
-    page.Eval("location.reload(), 1");
-    ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && !window.probed && document.getElementById('status').textContent == 'Not connected'", kLoginMs));
+    page.Eval("window.beforeReload = true, location.reload(), 1");
+    ASSERT_TRUE(page.WaitFor("!window.beforeReload && document.readyState == 'complete' && document.getElementById('status').textContent == 'Not connected'", kLoginMs));
     ASSERT_TRUE(loadProbe());
     EXPECT_EQ(page.Eval("document.getElementById('language').value"), Json("1"));
     EXPECT_EQ(page.Eval("document.getElementById('user').value"), server.Camera("account")["user"]);
@@ -1052,8 +1052,9 @@ TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPre
         const std::string name = std::to_string(screen.width) + "x" + std::to_string(screen.height);
         // A person opens the page on that screen and logs in.
         page.Call("Emulation.setDeviceMetricsOverride", Json { { "width", screen.width }, { "height", screen.height }, { "deviceScaleFactor", 1 }, { "mobile", screen.mobile } });
-        page.Eval("location.reload(), 1");
-        ASSERT_TRUE(page.WaitFor("document.readyState == 'complete' && innerWidth == " + std::to_string(screen.width) + " && document.getElementById('status').textContent == 'Not connected'", kLoginMs)) << name;
+        // The old page is marked, so that only the reloaded one is waited for.
+        page.Eval("window.beforeReload = true, location.reload(), 1");
+        ASSERT_TRUE(page.WaitFor("!window.beforeReload && document.readyState == 'complete' && innerWidth == " + std::to_string(screen.width) + " && document.getElementById('status').textContent == 'Not connected'", kLoginMs)) << name;
         ASSERT_TRUE(loadProbe());
         click("#login");
         ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << name << ": no picture: " << status();
