@@ -108,6 +108,11 @@ std::vector<std::string> Camera::OnvifLog() const
     return m_state->onvifLog;
 }
 
+std::vector<std::string> Camera::OnvifMasks() const
+{
+    return m_onvif ? m_onvif->Masks() : std::vector<std::string> {};
+}
+
 void Camera::SendControl(int type, const std::vector<std::uint8_t>& bytes) { m_roads->SendToAll(type, bytes); }
 
 void Camera::StallVideo(int ms)

@@ -134,6 +134,9 @@ public:
     // Standards: the ONVIF operations an account was allowed, oldest first,
     // with their arguments ("ContinuousMove 0.50 0.00", "Stop").
     std::vector<std::string> OnvifLog() const;
+    // Standards: the privacy masks of its Media2 service, oldest first, as
+    // "token x,y x,y ..." in its normalized coordinates.
+    std::vector<std::string> OnvifMasks() const;
     // Live video frames written to media channels since the start, all
     // channels together.
     std::uint64_t VideoFramesSent() const;

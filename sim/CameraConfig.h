@@ -82,6 +82,8 @@ struct CameraConfig {
     // machine's (UsernameTokens are checked against it).
     int clockOffsetSeconds = 0;
     Sound sound = Sound::MuLaw;
+    // Standards: whether a Media2 service with privacy masks is served.
+    bool onvifMasks = true;
 
     std::string address = "127.0.0.1";
     int port = 0;       // control road and media channels (standards: RTSP); 0 = chosen by the system

@@ -218,7 +218,7 @@ OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(
         auto picture = EncodeJpeg(static_cast<std::uint32_t>(m_state.videoFramesSent.load()), live.width, live.height);
         response.set_content(std::string(picture.begin(), picture.end()), kJpegType);
     });
-    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath }) {
+    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath, kOnvifMedia2Path }) {
         http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
             Answer answer = Handle(path, request.body);
             response.status = answer.status;
@@ -377,6 +377,27 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         std::snprintf(entry, sizeof entry, "ContinuousMove %.2f %.2f", x, y);
         log(entry);
         return { kHttpOk, envelope("<tptz:ContinuousMoveResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
+    }
+    if (path == kOnvifDevicePath && operation == "GetServices") {
+        // The services beyond those GetCapabilities names.
+        std::string services;
+        auto service = [&](const char* space, const char* servicePath) {
+            services += std::string("<tds:Service><tds:Namespace>") + space + "</tds:Namespace><tds:XAddr>" + base + servicePath
+                + "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor></tds:Version></tds:Service>";
+        };
+        service("http://www.onvif.org/ver10/device/wsdl", kOnvifDevicePath);
+        service("http://www.onvif.org/ver10/media/wsdl", kOnvifMediaPath);
+        if (config.onvifMasks)
+            service("http://www.onvif.org/ver20/media/wsdl", kOnvifMedia2Path);
+        return { kHttpOk, envelope("<tds:GetServicesResponse>" + services + "</tds:GetServicesResponse>") };
+    }
+    if (path == kOnvifMedia2Path && config.onvifMasks) {
+        std::vector<std::string> changes;
+        std::optional<OnvifMasks::Answer> answer = m_masks.Handle(operation, operationNode, changes);
+        for (const auto& change : changes)
+            log(change);
+        if (answer)
+            return { answer->status, envelope(answer->body) };
     }
     return fault(kHttpServerError, "env:Receiver", "ter:ActionNotSupported", "Not supported");
 }

@@ -14,6 +14,7 @@
 // which outlives it. Threads: the HTTP server's.
 
 #include "sim/CameraState.h"
+#include "sim/OnvifMasks.h"
 
 #include <httplib.h>
 
@@ -42,6 +43,8 @@ public:
         std::string body;
     };
     Answer Handle(const std::string& path, const std::string& request);
+    // The Media2 service's privacy masks, as OnvifMasks::Masks gives them.
+    std::vector<std::string> Masks() const { return m_masks.Masks(); }
 
 private:
     // Whether an Authorization header answers our Digest challenge for an account.
@@ -49,6 +52,7 @@ private:
 
     Camera::State& m_state;
     std::string m_nonce; // the Digest challenge's, one per camera
+    OnvifMasks m_masks;  // served at kOnvifMedia2Path unless the camera runs without masks
 };
 
 // The camera's clock: the machine's UTC plus the configured offset.

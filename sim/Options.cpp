@@ -52,6 +52,7 @@ const std::vector<OptionHelp>& CameraOptions()
     static const std::vector<OptionHelp> options = {
         { "dialect", "ours|onvif", "protocols: ours, or the standards (ONVIF services on the web port, RTSP on the port) (default ours)" },
         { "sound", "mulaw|alaw|g726|g726aal2|aac", "standards: the sound's coding; g726aal2 packs the codes in AAL2's order under RTP's name (default mulaw)" },
+        { "masks", "0|1", "standards: a Media2 service with privacy masks (default 1)" },
         { "clockoffset", "S", "standards: the camera's clock runs S seconds ahead of the machine's (default 0)" },
         { "address", "A", "address to serve on (default 127.0.0.1)" },
         { "port", "N", "control road and media port (0 = chosen by the system)" },
@@ -110,6 +111,7 @@ bool ApplyCameraOption(CameraConfig& c, const std::string& key, const std::strin
                 return (c.sound = sound), true;
         return false;
     }
+    if (key == "masks") return isInt && (n == 0 || n == 1) && ((c.onvifMasks = n == 1), true);
     if (key == "clockoffset") return isInt && ((c.clockOffsetSeconds = n), true);
     if (key == "address") { c.address = value; return !value.empty(); }
     if (key == "port") return isInt && isPort(n) && ((c.port = n), true);

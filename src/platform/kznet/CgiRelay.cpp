@@ -3,6 +3,7 @@
 // the login's ONVIF answers; any other is answered "not supported".
 
 #include "kznet/Onvif.h"
+#include "kznet/OnvifMasks.h"
 #include "kznet/Protocol.h"
 
 #include <cctype>
@@ -129,7 +130,7 @@ std::string QueryValue(const std::string& target, const std::string& key)
     return {};
 }
 
-CgiAnswer RelayCgi(const Session& session, const std::string& command, bool accountOk, const std::atomic<bool>* cancel)
+CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& query, bool accountOk, const std::atomic<bool>* cancel)
 {
     using namespace cgi;
     const DeviceInformation& device = session.Device();
@@ -151,6 +152,9 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, bool acco
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
     } else if (command == kTakeSnapshot) {
         result = snapshot(session, cancel);
+    } else if (std::string text; RelayMaskCgi(session, command, query, result, text, cancel)) {
+        answer.text = text; // the answer the mask editor's Areas property reads
+        return answer;
     } else {
         for (const auto& ptz : kCgiPtz)
             if (command == ptz.command && session.HasPtz())

@@ -116,8 +116,14 @@ Exchange exchange(const std::string& host, int port, const std::string& request,
 Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
     const std::atomic<bool>* cancel)
 {
+    return PostAction(host, port, path, RequestAction(request), envelope, deadline, cancel);
+}
+
+Exchange PostAction(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
+    Clock::time_point deadline, const std::atomic<bool>* cancel)
+{
     std::string head = "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port)
-        + "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + RequestAction(request) + "\"\r\nContent-Length: "
+        + "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"\r\nContent-Length: "
         + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n";
     return exchange(host, port, head + envelope, deadline, cancel);
 }
@@ -213,8 +219,14 @@ bool Session::Probe(Clock::time_point deadline, const std::atomic<bool>* cancel)
 SoapStatus Session::Call(const ServiceAddress& address, Request request, const Fields& fields, std::string& answer, Clock::time_point deadline,
     const std::atomic<bool>* cancel) const
 {
+    return CallBody(address, RequestAction(request), RequestBody(request, fields), answer, deadline, cancel);
+}
+
+SoapStatus Session::CallBody(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
+    Clock::time_point deadline, const std::atomic<bool>* cancel) const
+{
     UsernameToken token = Token();
-    Exchange exchange = Post(address.host, address.port, address.path, request, MakeRequest(request, fields, &token), deadline, cancel);
+    Exchange exchange = PostAction(address.host, address.port, address.path, action, MakeEnvelope(body, &token), deadline, cancel);
     if (!exchange.answered)
         return SoapStatus::Malformed;
     answer = std::move(exchange.body);
@@ -226,17 +238,20 @@ SoapStatus Session::Call(const ServiceAddress& address, Request request, const F
     return status;
 }
 
+bool Session::Reach(const std::string& xaddr, ServiceAddress& out) const
+{
+    if (!SplitHttpAddress(xaddr, out))
+        return false;
+    out.host = m_host;
+    return true;
+}
+
 std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std::atomic<bool>* cancel)
 {
     auto failed = [](SoapStatus status) { return status == SoapStatus::NotAuthorized ? kLoginBadAccount : kLoginUnreachable; };
     // Service addresses name the camera as it sees itself; the connection
     // goes to the address the page gave, at the port and path the camera named.
-    auto reach = [this](const std::string& xaddr, ServiceAddress& out) {
-        if (!SplitHttpAddress(xaddr, out))
-            return false;
-        out.host = m_host;
-        return true;
-    };
+    auto reach = [this](const std::string& xaddr, ServiceAddress& out) { return Reach(xaddr, out); };
     ServiceAddress device { m_host, m_webPort, kDevicePath };
     std::string answer;
     SoapStatus status = Call(device, Request::GetDeviceInformation, {}, answer, deadline, cancel);

@@ -49,6 +49,9 @@ struct Exchange {
 // One HTTP POST of a SOAP envelope.
 Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
     const std::atomic<bool>* cancel);
+// The same with the SOAP action given as text.
+Exchange PostAction(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
+    Clock::time_point deadline, const std::atomic<bool>* cancel);
 
 // One HTTP GET of `path`, with the account if the server asks for one
 // (Digest or Basic, as it asks: a 401 answer is asked again once with the
@@ -95,6 +98,24 @@ public:
     // False when no road takes pictures.
     bool DeliverPicture(const std::string& jpeg) const;
 
+    // One authenticated request to a service of the camera: `body` (made
+    // with FillTemplate) under SOAP action `action`; the status of its
+    // answer, as for the login's requests.
+    SoapStatus CallBody(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
+        Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+    // A service address the camera named, to be reached at the login's
+    // address (the camera's own name for itself may not reach it from here).
+    bool Reach(const std::string& xaddr, ServiceAddress& out) const;
+    // The services beyond the login's that the camera lists in GetServices
+    // (OnvifServices.cpp), asked once per session; an empty host for one it
+    // does not list. A camera without GetServices lists none.
+    struct Services {
+        ServiceAddress media2; // privacy masks
+        ServiceAddress search; // recordings
+        ServiceAddress replay; // their RTSP addresses
+    };
+    Services ListServices(Clock::time_point deadline, const std::atomic<bool>* cancel) const;
+
     const std::string& Host() const { return m_host; }
     int WebPort() const { return m_webPort; }
     const std::string& User() const { return m_user; }
@@ -134,6 +155,10 @@ private:
 
     mutable std::mutex m_sinkMutex; // guards m_sink
     PictureSink m_sink;
+
+    mutable std::mutex m_servicesMutex; // guards the two below
+    mutable bool m_servicesKnown = false;
+    mutable Services m_services;
 };
 
 // ---- our CGI on a standard camera ----------------------------------------------
@@ -152,12 +177,13 @@ std::string QueryValue(const std::string& target, const std::string& key);
 // What our camera would answer to CGI command `command`: the control
 // message type (14, 15 or 115) and the CGI_Result text. Pan/tilt commands
 // move the camera; commands without a counterpart are answered "not
-// supported"; a wrong account gets our camera's refusal.
+// supported"; a wrong account gets our camera's refusal. `query` is the
+// request's parameters ("?a=1&b=2", or without the "?").
 struct CgiAnswer {
     int type;
     std::string text;
 };
-CgiAnswer RelayCgi(const Session& session, const std::string& command, bool accountOk, const std::atomic<bool>* cancel);
+CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& query, bool accountOk, const std::atomic<bool>* cancel);
 
 // Sessions of logged-in standard cameras, by address and web port.
 void Register(const std::shared_ptr<Session>& session);

@@ -217,16 +217,31 @@ const char* RequestAction(Request request)
     return templateOf(request).action;
 }
 
-std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token)
+std::string MakeEnvelope(const std::string& body, const UsernameToken* token)
 {
     std::string out = kEnvelopeOpen;
     if (token)
         out += fill(kSecurityTemplate, { { "Username", token->user }, { "Digest", token->digest }, { "Nonce", token->nonce }, { "Created", token->created } });
     out += "<s:Body>";
-    out += fill(templateOf(request).body, fields);
+    out += body;
     out += "</s:Body>";
     out += kEnvelopeClose;
     return out;
+}
+
+std::string FillTemplate(std::string_view text, const Fields& fields)
+{
+    return fill(text, fields);
+}
+
+std::string RequestBody(Request request, const Fields& fields)
+{
+    return fill(templateOf(request).body, fields);
+}
+
+std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token)
+{
+    return MakeEnvelope(RequestBody(request, fields), token);
 }
 
 SoapStatus ReadFault(const char* data, std::size_t n)
@@ -309,6 +324,7 @@ SoapStatus ReadProfiles(const char* data, std::size_t n, std::vector<Profile>& o
         if (profile.token.empty())
             continue;
         profile.name = text(child(node, "Name"));
+        profile.videoSourceConfiguration = std::string(child(node, "VideoSourceConfiguration").attribute("token").value()).substr(0, kMaxAnswerText);
         if (pugi::xml_node video = child(node, "VideoEncoderConfiguration")) {
             profile.videoEncoding = text(child(video, "Encoding"));
             pugi::xml_node resolution = child(video, "Resolution");

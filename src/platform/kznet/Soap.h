@@ -11,6 +11,7 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kz::onvif {
@@ -62,6 +63,14 @@ std::string UtcText(std::time_t utc);
 std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token);
 // The SOAP action of `request` (for the HTTP Content-Type's action).
 const char* RequestAction(Request request);
+// The body of `request` alone (what MakeRequest puts in the envelope).
+std::string RequestBody(Request request, const Fields& fields);
+// The envelope around a body of another service's request (one filled in
+// with FillTemplate), with the token in its header when one is given.
+std::string MakeEnvelope(const std::string& body, const UsernameToken* token);
+// `text` with every "{Name}" replaced by the escaped field (empty when
+// `fields` lacks it).
+std::string FillTemplate(std::string_view text, const Fields& fields);
 
 // ---- answers ---------------------------------------------------------------
 
@@ -86,6 +95,7 @@ struct Profile {
     int height = 0;
     int frameRate = 0;
     std::string audioEncoding; // "G711", "G726", "AAC", empty when none
+    std::string videoSourceConfiguration; // its token: what privacy masks belong to
 };
 
 // The camera's UTC clock as seconds since 1970.
