@@ -218,7 +218,7 @@ OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(
         auto picture = EncodeJpeg(static_cast<std::uint32_t>(m_state.videoFramesSent.load()), live.width, live.height);
         response.set_content(std::string(picture.begin(), picture.end()), kJpegType);
     });
-    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath, kOnvifMedia2Path }) {
+    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath, kOnvifMedia2Path, kOnvifSearchPath, kOnvifReplayPath }) {
         http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
             Answer answer = Handle(path, request.body);
             response.status = answer.status;
@@ -389,6 +389,8 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         service("http://www.onvif.org/ver10/media/wsdl", kOnvifMediaPath);
         if (config.onvifMasks)
             service("http://www.onvif.org/ver20/media/wsdl", kOnvifMedia2Path);
+        service("http://www.onvif.org/ver10/search/wsdl", kOnvifSearchPath);
+        service("http://www.onvif.org/ver10/replay/wsdl", kOnvifReplayPath);
         return { kHttpOk, envelope("<tds:GetServicesResponse>" + services + "</tds:GetServicesResponse>") };
     }
     if (path == kOnvifMedia2Path && config.onvifMasks) {
@@ -397,6 +399,11 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         for (const auto& change : changes)
             log(change);
         if (answer)
+            return { answer->status, envelope(answer->body) };
+    }
+    if (path == kOnvifSearchPath || path == kOnvifReplayPath) {
+        const std::string rtspBase = "rtsp://" + config.address + ":" + std::to_string(m_state.port);
+        if (auto answer = m_recordings.Handle(config, path == kOnvifSearchPath, operation, operationNode, rtspBase))
             return { answer->status, envelope(answer->body) };
     }
     return fault(kHttpServerError, "env:Receiver", "ter:ActionNotSupported", "Not supported");

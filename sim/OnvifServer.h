@@ -15,6 +15,7 @@
 
 #include "sim/CameraState.h"
 #include "sim/OnvifMasks.h"
+#include "sim/OnvifRecordings.h"
 
 #include <httplib.h>
 
@@ -53,6 +54,7 @@ private:
     Camera::State& m_state;
     std::string m_nonce; // the Digest challenge's, one per camera
     OnvifMasks m_masks;  // served at kOnvifMedia2Path unless the camera runs without masks
+    OnvifRecordings m_recordings; // served at kOnvifSearchPath and kOnvifReplayPath
 };
 
 // The camera's clock: the machine's UTC plus the configured offset.

@@ -2,6 +2,7 @@
 
 #include "sim/AudioCoder.h"
 #include "sim/OnvifServer.h"
+#include "sim/ReplayServer.h"
 #include "sim/Timing.h"
 #include "sim/VideoEncoder.h"
 
@@ -298,6 +299,7 @@ std::unique_ptr<RtspServer> RtspServer::Start(Camera::State& state)
     g_signal_connect(factory, "media-configure", G_CALLBACK(onMediaConfigure), &state);
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(impl.server);
     gst_rtsp_mount_points_add_factory(mounts, kRtspMountPath, factory);
+    AddReplayMounts(state, impl.server, mounts, kViewerRole);
     g_object_unref(mounts);
 
     impl.context = g_main_context_new();

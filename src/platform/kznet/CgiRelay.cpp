@@ -4,6 +4,7 @@
 
 #include "kznet/Onvif.h"
 #include "kznet/OnvifMasks.h"
+#include "kznet/OnvifReplay.h"
 #include "kznet/Protocol.h"
 
 #include <cctype>
@@ -152,6 +153,8 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, const std
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
     } else if (command == kTakeSnapshot) {
         result = snapshot(session, cancel);
+    } else if (RelayRecordingCgi(session, command, result, fields, cancel)) {
+        // the recordings' fields follow the result
     } else if (std::string text; RelayMaskCgi(session, command, query, result, text, cancel)) {
         answer.text = text; // the answer the mask editor's Areas property reads
         return answer;

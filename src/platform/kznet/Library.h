@@ -277,6 +277,13 @@ private:
 std::shared_ptr<Channel> StartRtspMedia(const std::string& url, std::shared_ptr<onvif::Session> session, const wire::OpenRequest& request,
     KzStatusCallback status, KzFrameCallback frame, void* user);
 
+// Whether a playback address names a recording on a standard camera
+// (OnvifReplay.h); StartReplay plays it, with the same status and frame
+// callbacks as our camera's playback. Null when it cannot start.
+bool IsRecordingPath(const std::string& address);
+std::shared_ptr<Channel> StartReplay(const std::string& path, std::shared_ptr<onvif::Session> session, const wire::OpenRequest& request,
+    KzStatusCallback status, KzFrameCallback frame, void* user);
+
 // A media channel's Frame message as its callback gets it: the record of
 // `n` payload bytes, whose `payload` points into `data`. False for a payload
 // shorter than its frame header, of a kind a channel does not deliver, or

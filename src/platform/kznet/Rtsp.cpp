@@ -7,7 +7,9 @@
 #include <nettle/base64.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace kz::rtsp {
 
@@ -332,6 +334,19 @@ bool H264Assembler::Push(const RtpPacket& packet)
     return done;
 }
 
+std::string ClockRange(double utcSeconds)
+{
+    constexpr double kMsPerSecond = 1000;
+    const auto ms = static_cast<long long>(utcSeconds * kMsPerSecond + 0.5);
+    const std::time_t whole = static_cast<std::time_t>(ms / static_cast<long long>(kMsPerSecond));
+    std::tm parts {};
+    gmtime_r(&whole, &parts);
+    char text[48];
+    std::size_t n = std::strftime(text, sizeof text, "clock=%Y%m%dT%H%M%S", &parts);
+    std::snprintf(text + n, sizeof text - n, ".%03lldZ-", ms % static_cast<long long>(kMsPerSecond));
+    return text;
+}
+
 std::string Response::Header(const std::string& lowerName) const
 {
     auto found = headers.find(lowerName);
@@ -372,7 +387,7 @@ bool Client::Send(const std::string& method, const std::string& url, const std::
     std::string request = method + " " + url + " " + kVersion + "\r\nCSeq: " + std::to_string(++m_cseq) + "\r\nUser-Agent: " + kUserAgent + "\r\n";
     if (!m_session.empty())
         request += "Session: " + m_session + "\r\n";
-    request += authorization(method, url) + headers + "\r\n";
+    request += authorization(method, url) + m_common + headers + "\r\n";
     return m_socket.WriteAll(request.data(), request.size());
 }
 

@@ -46,6 +46,10 @@ struct Description {
     std::vector<Track> tracks;
 };
 
+// A Range header's absolute range from `utcSeconds` on, to the
+// millisecond: "clock=20260101T000002.500Z-".
+std::string ClockRange(double utcSeconds);
+
 // Parses an SDP; false when it has no media section at all or is not SDP.
 bool ParseSdp(std::string_view text, Description& out);
 // A track's address: its control resolved against the session's base.
@@ -128,6 +132,9 @@ public:
 
     const std::string& Url() const { return m_url; }
     std::string& SessionId() { return m_session; }
+    // A header line ("Require: onvif-replay\r\n") every request carries
+    // from now on, as a camera's replay needs on each of them.
+    void SetCommonHeaders(std::string headers) { m_common = std::move(headers); }
 
 private:
     bool fill(net::Clock::time_point deadline);
@@ -135,7 +142,7 @@ private:
     std::string authorization(const std::string& method, const std::string& url) const;
 
     net::Socket m_socket;
-    std::string m_url, m_user, m_password, m_session;
+    std::string m_url, m_user, m_password, m_session, m_common;
     onvif::Challenge m_challenge;             // the camera's, once it has asked
     mutable std::uint32_t m_nonceCount = 0;   // requests made with its nonce
     int m_cseq = 0;

@@ -139,9 +139,13 @@ KzHandle kz_open_device(int kind, const char* address, LoginInfo* login, int str
         auto session = onvif::Find(host, login->webport);
         if (url.empty() && session && wire::IsLiveAddress(request.address))
             url = session->StreamUri();
+        if (session && IsRecordingPath(request.address)) {
+            auto channel = StartReplay(request.address, session, request, status, frame, user);
+            return channel ? streams().Add(channel) : nullptr;
+        }
         if (!url.empty() || session) {
-            // A recording's path on a standard camera names no stream: the
-            // channel reports its loss at once, as for a camera that is gone.
+            // Any other path on a standard camera (our camera's recording names)
+            // names no stream: the channel reports its loss at once.
             auto channel = StartRtspMedia(url, session, request, status, frame, user);
             return channel ? streams().Add(channel) : nullptr;
         }
