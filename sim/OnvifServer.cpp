@@ -387,6 +387,8 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         };
         service("http://www.onvif.org/ver10/device/wsdl", kOnvifDevicePath);
         service("http://www.onvif.org/ver10/media/wsdl", kOnvifMediaPath);
+        if (ptz)
+            service("http://www.onvif.org/ver20/ptz/wsdl", kOnvifPtzPath);
         if (config.onvifMasks)
             service("http://www.onvif.org/ver20/media/wsdl", kOnvifMedia2Path);
         service("http://www.onvif.org/ver10/search/wsdl", kOnvifSearchPath);

@@ -1,7 +1,8 @@
 // The npm `onvif` client, a client no one on the team wrote, against the
 // simulated camera's ONVIF services: it connects with the account, reads
 // the device information, the stream and snapshot addresses, and moves and
-// stops pan/tilt, which the camera must have received. curl, another
+// stops pan/tilt, which the camera must have received, and finds the
+// camera's recordings and the first one's replay address. curl, another
 // client we did not write, fetches the snapshot with HTTP Digest.
 
 #include "sim/Camera.h"
@@ -33,7 +34,7 @@ TEST(OnvifClient, TheThirdPartyClientConnectsReadsTheAddressesAndMovesPanTilt)
         output += line;
     int status = pclose(pipe);
     EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("onvif client: 8 passed, 0 failed"), std::string::npos) << output;
+    EXPECT_NE(output.find("onvif client: 12 passed, 0 failed"), std::string::npos) << output;
     auto log = camera->OnvifLog();
     auto has = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry) != log.end(); };
     EXPECT_TRUE(has("ContinuousMove 0.50 -0.25")) << output;
