@@ -25,6 +25,7 @@ constexpr std::uint64_t kNsPerSecond = 1000000000;
 // Seconds from 1900 (the clock ranges' and NTP's epoch) to 1970.
 constexpr std::uint64_t kEpoch1900To1970 = 2208988800ULL;
 constexpr auto kFlushWait = std::chrono::milliseconds(20);
+constexpr auto kReadAhead = std::chrono::milliseconds(300);
 
 // One session's recording, read top to bottom: the pattern's H.264 from a
 // seekable appsrc, payloaded, with ONVIF's RTP header extension.
@@ -69,13 +70,16 @@ gboolean onSeek(GstAppSrc*, guint64 offset, gpointer data)
     return TRUE;
 }
 
+// Pushes the recording's frames from the last seek on; at its end the feed
+// waits for the next seek. (No EOS: one sent just as a seek arrives would
+// end the stream the seek starts.)
 void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
 {
     const Recording& r = *feed->recording;
     const std::uint64_t frameNs = kNsPerSecond / static_cast<std::uint64_t>(r.video.fps);
     std::unique_ptr<VideoEncoder> encoder;
     int encoderGeneration = -1;
-    bool ended = false;
+    auto generationStart = std::chrono::steady_clock::now();
     while (!feed->state->stopping.load()) {
         std::unique_lock lock(feed->mutex);
         if (feed->gone)
@@ -83,22 +87,22 @@ void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
         const int generation = feed->generation;
         const std::uint32_t number = feed->frame;
         if (number >= totalFrames(r)) {
-            if (!ended) {
-                ended = true;
-                lock.unlock();
-                gst_app_src_end_of_stream(source);
-                continue;
-            }
             feed->changed.wait_for(lock, kFlushWait);
             continue;
         }
         const std::uint64_t pts = feed->basePts + (number - feed->firstFrame) * frameNs;
-        lock.unlock();
-        ended = false;
         if (generation != encoderGeneration) {
             encoder = VideoEncoder::Create(r.video); // a seek starts at a key frame
             encoderGeneration = generation;
+            generationStart = std::chrono::steady_clock::now();
         }
+        // Read from the recording at playing speed, a little ahead.
+        const auto due = generationStart + std::chrono::nanoseconds((number - feed->firstFrame) * frameNs) - kReadAhead;
+        if (std::chrono::steady_clock::now() < due) {
+            feed->changed.wait_until(lock, due);
+            continue;
+        }
+        lock.unlock();
         EncodedFrame encoded;
         if (!encoder || !encoder->Encode(number, encoded))
             break;
@@ -108,12 +112,18 @@ void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
         GST_BUFFER_DURATION(buffer) = frameNs;
         if (!encoded.key)
             GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        lock.lock();
+        if (feed->generation != generation) {
+            gst_buffer_unref(buffer); // a seek came while it was made
+            continue;
+        }
+        lock.unlock();
         GstFlowReturn pushed = gst_app_src_push_buffer(source, buffer);
         lock.lock();
         if (pushed == GST_FLOW_OK && feed->generation == generation)
             feed->frame = number + 1;
         else if (pushed != GST_FLOW_OK)
-            feed->changed.wait_for(lock, kFlushWait); // a seek or the end flushes
+            feed->changed.wait_for(lock, kFlushWait); // a seek flushes
     }
 }
 

@@ -164,7 +164,7 @@ bool ParseRecordingPath(const std::string& path, std::string& token, std::time_t
         return false;
     token.clear();
     for (std::size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '%' && i + 2 < encoded.size() + 0 && std::isxdigit(static_cast<unsigned char>(encoded[i + 1]))
+        if (encoded[i] == '%' && i + 2 < encoded.size() && std::isxdigit(static_cast<unsigned char>(encoded[i + 1]))
             && std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
             token += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, kHexBase));
             i += 2;
@@ -265,6 +265,8 @@ constexpr int kInterleavedVideo = 0;
 constexpr int kKeepAliveS = 20;
 // The stream has ended when nothing came for this long near the end.
 constexpr int kEndQuietMs = 600;
+// Nothing for this long in the middle of a recording is a stall.
+constexpr int kStallMs = 1500;
 constexpr std::uint8_t kRtcpBye = 203;
 constexpr int kBufferingSteps[] = { 0, 50, 100 };
 constexpr std::uint64_t kNsPerSecond = 1000000000;
@@ -447,7 +449,7 @@ private:
 
         rtsp::H264Assembler assembler;
         assembler.SetParameterSets(video->parameterSets);
-        bool paused = false, ended = false;
+        bool paused = false, ended = false, stallAsked = false;
         int lastSecond = -1;
         const auto timeout = std::chrono::milliseconds(LinkTimeoutMs());
         auto lastData = net::Clock::now();
@@ -505,6 +507,7 @@ private:
                 playback(kPbEnd, m_length);
             } else if (got > 0 && channel == videoChannel && !ended && rtsp::ParseRtp(data, size, packet) && packet.payloadType == video->payloadType) {
                 lastData = now;
+                stallAsked = false;
                 if (assembler.Push(packet)) {
                     if (!m_haveFirst) {
                         m_haveFirst = true;
@@ -523,6 +526,15 @@ private:
             if (!ended && !paused && now - lastData > std::chrono::milliseconds(kEndQuietMs) && m_position + 1 >= m_length) {
                 ended = true;
                 playback(kPbEnd, m_length);
+            }
+            // A camera that stops sending in the middle of a recording is
+            // asked once to play on from where the picture stopped.
+            if (!ended && !paused && !stallAsked && now - lastData > std::chrono::milliseconds(kStallMs) && m_position + 1 < m_length) {
+                stallAsked = true;
+                if (playFrom(client, aggregate, m_position) < 0)
+                    break;
+                assembler = rtsp::H264Assembler();
+                assembler.SetParameterSets(video->parameterSets);
             }
             if (!ended && !paused && now - lastData > timeout) {
                 reason = kLostTimedOut;
