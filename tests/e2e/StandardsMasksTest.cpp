@@ -1,9 +1,10 @@
 // End to end: the mask editor's rectangles on a camera of the standards.
 // A page draws a rectangle over the live picture, saves the editor's Areas
-// text to the camera with the relay's CGI command, reads the camera's masks
-// back into the editor, deletes the rectangle and saves again: the camera's
-// Media2 masks follow, in its own coordinates. A camera without masks says
-// so, and the editor keeps what was drawn.
+// text to the camera with the mask commands the camera pages send, reads
+// the camera's masks back into the editor (as the areas page does),
+// deletes the rectangle and saves again: the camera's Media2 masks follow,
+// in its own coordinates. A camera without masks says so, and the editor
+// keeps what was drawn.
 
 #include "support/PageFixture.h"
 
@@ -21,19 +22,29 @@ constexpr const char* kMaskPage = R"JS(
         }
     }
     // Every CGI answer moves on; the camera's masks, when it has them, go
-    // into the editor.
+    // into the editor in the text its Areas property reads.
     function PluginCallBackCGI(text, length) {
         console.log("cgi " + text);
-        if (text.indexOf("<cgi_result><result>0</result>") === 0) v.Areas = text;
+        if (text.indexOf("<x1_0>") >= 0) {
+            var areas = "<cgi_result><result>0</result>";
+            ["0", "1", "2", "3"].forEach(function (i) {
+                ["x1_", "y1_", "x2_", "y2_"].forEach(function (f) {
+                    var value = new RegExp("<" + f + i + ">(-?\\d+)</").exec(text)[1];
+                    areas += "<" + f + i + ">" + value + "</" + f + i + ">";
+                });
+            });
+            v.Areas = areas + "</cgi_result>";
+        }
         later(100);
     }
+    function save() { v.SendCgiToPlugin("cmd=setPrivacyMaskConfig&isEnable=" + (/&x2_\d=[1-9]/.test(v.Areas) ? 1 : 0) + v.Areas, 8000, 0); }
     steps = [
         function () { host.mouse("down", 64, 48); host.mouse("up", 320, 240); later(300); },
-        function () { v.SendCgiToPlugin("cmd=setPrivacyMask" + v.Areas, 8000, 0); },
-        function () { v.SendCgiToPlugin("cmd=getPrivacyMask", 8000, 0); },
+        save,
+        function () { v.SendCgiToPlugin("cmd=getPrivacyMaskConfig", 8000, 0); },
         function () { console.log("areas " + v.Areas); host.mouse("down", 100, 100); host.mouse("up", 100, 100); later(300); },
-        function () { v.DelRect(); v.SendCgiToPlugin("cmd=setPrivacyMask" + v.Areas, 8000, 0); },
-        function () { v.SendCgiToPlugin("cmd=getPrivacyMask", 8000, 0); },
+        function () { v.DelRect(); save(); },
+        function () { v.SendCgiToPlugin("cmd=getPrivacyMaskConfig", 8000, 0); },
         function () { console.log("areas " + v.Areas); host.exit(0); }
     ];
     v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
@@ -42,9 +53,9 @@ constexpr const char* kMaskPage = R"JS(
 constexpr const char* kDrawn = "&x1_0=1000&y1_0=1000&x2_0=5000&y2_0=5000&x1_1=0&y1_1=0&x2_1=0&y2_1=0&x1_2=0&y1_2=0&x2_2=0&y2_2=0&x1_3=0&y1_3=0&x2_3=0&y2_3=0";
 constexpr const char* kNone = "&x1_0=0&y1_0=0&x2_0=0&y2_0=0&x1_1=0&y1_1=0&x2_1=0&y2_1=0&x1_2=0&y1_2=0&x2_2=0&y2_2=0&x1_3=0&y1_3=0&x2_3=0&y2_3=0";
 
-std::string areasReply(int result, bool drawn)
+std::string masksReply(bool drawn)
 {
-    std::string out = "<cgi_result><result>" + std::to_string(result) + "</result>";
+    std::string out = std::string("<CGI_Result><result>0</result><isEnable>") + (drawn ? "1" : "0") + "</isEnable>";
     for (int i = 0; i < 4; ++i) {
         const bool first = drawn && i == 0;
         for (const char* corner : { "x1_", "y1_", "x2_", "y2_" }) {
@@ -53,7 +64,7 @@ std::string areasReply(int result, bool drawn)
             out += "<" + name + ">" + std::to_string(value) + "</" + name + ">";
         }
     }
-    return out + "</cgi_result>";
+    return out + "</CGI_Result>";
 }
 
 TEST(StandardsMasks, ARectangleDrawnAndDeletedInTheEditorIsCreatedAndDeletedOnTheCamera)
@@ -63,10 +74,10 @@ TEST(StandardsMasks, ARectangleDrawnAndDeletedInTheEditorIsCreatedAndDeletedOnTh
     const std::vector<std::string> expected = {
         "login 0",
         "cgi <CGI_Result><result>0</result></CGI_Result>",
-        "cgi " + areasReply(0, true),
+        "cgi " + masksReply(true),
         std::string("areas ") + kDrawn, // the camera's mask, read back into the editor
         "cgi <CGI_Result><result>0</result></CGI_Result>",
-        "cgi " + areasReply(0, false),
+        "cgi " + masksReply(false),
         std::string("areas ") + kNone,
     };
     EXPECT_EQ(run.console, expected);
@@ -86,7 +97,7 @@ TEST(StandardsMasks, ACameraWithoutMasksSaysNotSupportedAndTheEditorKeepsTheRect
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.console.size(), 7u);
     EXPECT_EQ(run.console[1], "cgi <CGI_Result><result>-3</result></CGI_Result>");
-    EXPECT_EQ(run.console[2], "cgi " + areasReply(-3, false));
+    EXPECT_EQ(run.console[2], "cgi <CGI_Result><result>-3</result></CGI_Result>");
     EXPECT_EQ(run.console[3], std::string("areas ") + kDrawn);
     EXPECT_EQ(run.console[6], std::string("areas ") + kNone) << "deleted locally";
 }

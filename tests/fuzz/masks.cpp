@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadCreatedMask(text, size, token);
     bool has = false;
     ReadMaskCapability(text, size, has);
-    AreasText(0, RectsOfQuery(std::string(text, size)));
+    MaskFields(RectsOfQuery(std::string(text, size)));
     return 0;
 }

@@ -155,9 +155,8 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, const std
         result = snapshot(session, cancel);
     } else if (RelayRecordingCgi(session, command, result, fields, cancel)) {
         // the recordings' fields follow the result
-    } else if (std::string text; RelayMaskCgi(session, command, query, result, text, cancel)) {
-        answer.text = text; // the answer the mask editor's Areas property reads
-        return answer;
+    } else if (RelayMaskCgi(session, command, query, result, fields, cancel)) {
+        // the masks' fields follow the result
     } else {
         for (const auto& ptz : kCgiPtz)
             if (command == ptz.command && session.HasPtz())

@@ -208,6 +208,8 @@ std::vector<MaskRect> RectsOfQuery(const std::string& query)
 {
     std::string target = query.empty() || query.front() != '?' ? "?" + query : query;
     std::vector<MaskRect> out;
+    if (QueryValue(target, kCgiMaskEnable) == "0")
+        return out;
     for (int i = 0; i < kMaskSlots; ++i) {
         int v[4];
         for (int k = 0; k < 4; ++k) {
@@ -224,9 +226,9 @@ std::vector<MaskRect> RectsOfQuery(const std::string& query)
     return out;
 }
 
-std::string AreasText(int result, const std::vector<MaskRect>& rects)
+std::string MaskFields(const std::vector<MaskRect>& rects)
 {
-    std::string out = "<cgi_result><result>" + std::to_string(result) + "</result>";
+    std::string out = std::string("<") + kCgiMaskEnable + ">" + (rects.empty() ? "0" : "1") + "</" + kCgiMaskEnable + ">";
     for (int i = 0; i < kMaskSlots; ++i) {
         MaskRect r = static_cast<std::size_t>(i) < rects.size() ? rects[static_cast<std::size_t>(i)] : MaskRect {};
         const int values[] = { r.x1, r.y1, r.x2, r.y2 };
@@ -235,10 +237,10 @@ std::string AreasText(int result, const std::vector<MaskRect>& rects)
             out += "<" + name + ">" + std::to_string(values[k]) + "</" + name + ">";
         }
     }
-    return out + "</cgi_result>";
+    return out;
 }
 
-bool RelayMaskCgi(const Session& session, const std::string& command, const std::string& query, int& result, std::string& answerText,
+bool RelayMaskCgi(const Session& session, const std::string& command, const std::string& query, int& result, std::string& fields,
     const std::atomic<bool>* cancel)
 {
     using namespace kz::cgi;
@@ -247,7 +249,7 @@ bool RelayMaskCgi(const Session& session, const std::string& command, const std:
         return false;
     auto finish = [&](int r, const std::vector<MaskRect>& rects) {
         result = r;
-        answerText = get ? AreasText(r, rects) : std::string(kResultOpen) + "<" + kResult + ">" + std::to_string(r) + "</" + kResult + ">" + kResultClose;
+        fields = get && r == kResultOk ? MaskFields(rects) : std::string();
         return true;
     };
     auto deadline = [] { return Clock::now() + std::chrono::milliseconds(kMaskRequestTimeoutMs); };

@@ -2,13 +2,16 @@
 // Privacy masks on a standard camera: the mask editor's four rectangles
 // (ten-thousandths of the picture, y down, as the control's Areas text
 // carries them) are the camera's Media2 masks, polygons in the camera's
-// normalized coordinates (-1..1, y up). Two CGI commands of ours reach
-// them through the relay (CgiRelay.cpp), by road command 13 or over HTTP:
+// normalized coordinates (-1..1, y up). The mask commands of our CGI that
+// the camera pages send reach them through the relay (CgiRelay.cpp), by
+// road command 13 or over HTTP:
 //
-//   cmd=getPrivacyMask                 the camera's first four masks, as
-//                                      the text the Areas property takes
-//   cmd=setPrivacyMask&x1_0=..&y2_3=.. the Areas text: the camera's masks
-//                                      become these rectangles
+//   cmd=getPrivacyMaskConfig           isEnable and the camera's first four
+//                                      masks as x1_0 .. y2_3, empty slots 0
+//   cmd=setPrivacyMaskConfig&isEnable=1&x1_0=..&y2_3=..
+//                                      the Areas text: the camera's masks
+//                                      become these rectangles (none when
+//                                      isEnable is 0)
 //
 // A camera without a Media2 service, or whose Media2 service has no masks,
 // answers "not supported" (-3); an answer the library cannot take (a
@@ -25,8 +28,9 @@
 
 namespace kz::onvif {
 
-constexpr const char* kCgiGetPrivacyMask = "getPrivacyMask";
-constexpr const char* kCgiSetPrivacyMask = "setPrivacyMask";
+constexpr const char* kCgiGetPrivacyMask = "getPrivacyMaskConfig";
+constexpr const char* kCgiSetPrivacyMask = "setPrivacyMaskConfig";
+constexpr const char* kCgiMaskEnable = "isEnable";
 
 constexpr int kMaskSlots = 4;       // the editor's rectangles
 constexpr int kMaskScale = 10000;   // the editor's space: ten-thousandths of the picture
@@ -68,15 +72,17 @@ SoapStatus ReadCreatedMask(const char* data, std::size_t n, std::string& token);
 SoapStatus ReadMaskCapability(const char* data, std::size_t n, bool& masks);
 
 // The four rectangles of an Areas text in a CGI query ("x1_0" .. "y2_3"),
-// kept within the editor's space, the empty ones left out.
+// kept within the editor's space, the empty ones left out; none when the
+// query's isEnable is 0.
 std::vector<MaskRect> RectsOfQuery(const std::string& query);
-// The answer to getPrivacyMask: the rectangles in the text the Areas
-// property reads, empty slots zero.
-std::string AreasText(int result, const std::vector<MaskRect>& rects);
+// The fields of the answer to getPrivacyMaskConfig: isEnable, then the
+// four slots, empty ones zero.
+std::string MaskFields(const std::vector<MaskRect>& rects);
 
-// getPrivacyMask and setPrivacyMask on a standard camera: false for any
-// other command; otherwise the CGI result and the answer's text.
-bool RelayMaskCgi(const Session& session, const std::string& command, const std::string& query, int& result, std::string& text,
+// getPrivacyMaskConfig and setPrivacyMaskConfig on a standard camera:
+// false for any other command; otherwise the CGI result and the fields
+// that follow it.
+bool RelayMaskCgi(const Session& session, const std::string& command, const std::string& query, int& result, std::string& fields,
     const std::atomic<bool>* cancel);
 
 }
