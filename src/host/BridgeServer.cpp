@@ -824,6 +824,10 @@ void BridgeServer::routes()
         if (name == "account") {
             // Only for the server's own pages (a POST from another origin is refused before this).
             value = json { { "address", camera.Address() }, { "port", camera.Port() }, { "webPort", camera.WebPort() }, { "user", camera.User() }, { "password", camera.Password() } };
+            // The recordings it keeps, for the playback page to offer.
+            value["recordings"] = json::array();
+            for (const auto& r : camera.Config().recordings)
+                value["recordings"].push_back(json { { "path", r.path }, { "seconds", r.seconds } });
         } else if (name == "sendControl") {
             std::vector<std::uint8_t> bytes;
             if (arg(1).is_array())

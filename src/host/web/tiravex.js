@@ -97,7 +97,7 @@
     if (server.camera && !window.camera) {
         var camera = {};
         var account = syncJson('/tiravex/camera/account', {}).value || {};
-        ['address', 'port', 'webPort', 'user', 'password'].forEach(function (k) { camera[k] = account[k]; });
+        ['address', 'port', 'webPort', 'user', 'password', 'recordings'].forEach(function (k) { camera[k] = account[k]; });
         ['sendControl', 'stallVideo', 'dropLink', 'setVideo', 'setAudio', 'alarm', 'snapshot', 'ignoreCgi', 'delayCgi',
             'cgiLog', 'roadLog', 'talkBlocks', 'roadsOpen', 'channelsOpen'].forEach(function (name) {
             camera[name] = function () {
