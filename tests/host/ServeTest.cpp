@@ -1046,7 +1046,7 @@ TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCamera
     EXPECT_EQ(menuWidth(), traditional) << "the fresh control does not speak the remembered language";
 }
 
-TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAndAPinchZooms)
+TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAPinchZoomsAndResetZoomUndoesIt)
 {
     const struct {
         int width, height;
@@ -1109,6 +1109,20 @@ TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPre
     page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
     EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the pinch did not zoom";
     EXPECT_EQ(page.Eval(windows + ".length"), Json(0)) << "two fingers opened something";
+
+    // Under the picture: the stream's size and frame rate, and the zoom,
+    // which Reset zoom takes back to the whole picture.
+    const std::string facts = "document.getElementById('facts').innerText";
+    EXPECT_TRUE(page.WaitFor("/640 \u00d7 480, 1[3-7] fps/.test(" + facts + ")", 5000)) << page.Eval(facts);
+    EXPECT_TRUE(page.WaitFor("/Zoom \u00d7[1-9]\\.\\d\\d/.test(" + facts + ") && !/\u00d71\\.00/.test(" + facts + ")", 5000)) << page.Eval(facts);
+    click("#resetzoom");
+    EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) > 6", 5000)) << "the zoom was not reset";
+    EXPECT_TRUE(page.WaitFor("/Zoom \u00d71\\.00/.test(" + facts + ")", 5000)) << page.Eval(facts);
+    // A camera whose stream turns wide: the picture takes its ratio.
+    server.Camera("setVideo", Json::array({ Json { { "width", 1280 }, { "height", 720 } } }));
+    EXPECT_TRUE(page.WaitFor("/1280 \u00d7 720/.test(" + facts + ") && (function (r) { return Math.abs(r.height / r.width - 0.5625) < 0.01; })(pictureOf('IPCam').getBoundingClientRect())", kPictureMs))
+        << page.Eval(facts) << page.Eval(measure);
+    page.Screenshot(outputFolder() + "/viewer-wide.png");
 }
 
 class Playback : public Viewer {
