@@ -216,6 +216,19 @@ var CameraPage = (function () {
         return [width, height];
     }
 
+    // The one-line camera form of the single-picture pages, made in each
+    // element of class "camera-form" once the page is read.
+    var FORM = 'Address <input id="address" type="text"> Media port <input id="port" type="text" inputmode="numeric" value="88">'
+        + ' Web port <input id="webport" type="text" inputmode="numeric" value="88"> User <input id="user" type="text" value="admin">'
+        + ' Password <input id="password" type="password"> <select id="language"><option value="' + LANGUAGE.english + '">English</option>'
+        + '<option value="' + LANGUAGE.simplified + '">简体中文</option><option value="' + LANGUAGE.traditional + '">繁體中文</option></select>';
+    document.addEventListener('DOMContentLoaded', function () {
+        Array.prototype.forEach.call(document.querySelectorAll('.camera-form'), function (box) {
+            box.innerHTML = FORM;
+            element('language').addEventListener('change', remember);
+        });
+    });
+
     // Minutes and seconds.
     function timeText(seconds) {
         return Math.floor(seconds / 60) + ':' + ('0' + seconds % 60).slice(-2);
