@@ -218,9 +218,12 @@ var CameraPage = (function () {
 
     // The one-line camera form of the single-picture pages, made in each
     // element of class "camera-form" once the page is read.
-    var FORM = 'Address <input id="address" type="text"> Media port <input id="port" type="text" inputmode="numeric" value="88">'
-        + ' Web port <input id="webport" type="text" inputmode="numeric" value="88"> User <input id="user" type="text" value="admin">'
-        + ' Password <input id="password" type="password"> <select id="language"><option value="' + LANGUAGE.english + '">English</option>'
+    function pair(label, field) { return '<span class="pair">' + label + ' ' + field + '</span> '; }
+    var FORM = pair('Address', '<input id="address" type="text">')
+        + pair('Media port', '<input id="port" type="text" inputmode="numeric" value="88">')
+        + pair('Web port', '<input id="webport" type="text" inputmode="numeric" value="88">')
+        + pair('User', '<input id="user" type="text" value="admin">') + pair('Password', '<input id="password" type="password">')
+        + '<select id="language"><option value="' + LANGUAGE.english + '">English</option>'
         + '<option value="' + LANGUAGE.simplified + '">简体中文</option><option value="' + LANGUAGE.traditional + '">繁體中文</option></select>';
     document.addEventListener('DOMContentLoaded', function () {
         Array.prototype.forEach.call(document.querySelectorAll('.camera-form'), function (box) {
