@@ -1,7 +1,9 @@
-// camera.js: what the camera pages (viewer, grid, tile, playback) share:
-// the camera form that remembers its last camera and language in the
-// browser (never the password), what the control's reports mean in words,
-// and logging in again after a wait that grows.
+// camera.js: what the camera pages (viewer, grid, tile, playback, areas)
+// share: the camera form that remembers its last camera and language in
+// the browser (never the password), logging in with a fresh control, what
+// the control's reports and the camera's CGI answers mean in words, a
+// picture that fits the window, and logging in again after a wait that
+// grows.
 var CameraPage = (function () {
     'use strict';
 
@@ -21,6 +23,9 @@ var CameraPage = (function () {
     // long form (the kind last).
     var ALARM_SHORT = 0, ALARM_SHORT_KIND_AT = 3;
     var RETRY_FIRST_S = 1, RETRY_LONGEST_S = 30, SECOND_MS = 1000;
+    // A CGI answer's <result>.
+    var CGI = { ok: 0, failed: -1, badAccount: -2, unsupported: -3, noAnswer: -5 };
+    var PICTURE_RATIO = 3 / 4, PICTURE_MIN_WIDTH = 240;
 
     // The fields of a camera form, by the ids the pages give them.
     var FIELDS = ['address', 'port', 'webport', 'user', 'language'];
@@ -151,9 +156,92 @@ var CameraPage = (function () {
         return control;
     }
 
+    // Logs in with a fresh control in place of the page's #IPCam; once the
+    // camera lets us in (`loginReplied`), the control is started in the
+    // form's language and handed to `then`. `say` tells the person.
+    var pending = null;
+    function login(say, then) {
+        var a = account();
+        remember();
+        var old = element('IPCam');
+        var control = freshControl(old, old.getAttribute('width'), old.getAttribute('height'));
+        pending = { account: a, say: say, then: then };
+        say('Connecting to ' + cameraName(a) + '...');
+        control.Login(a.address, a.port, a.webPort, a.user, a.password, 0, 1);
+        return a;
+    }
+
+    // The login report (event 100) of the control that `login` made.
+    function loginReplied(status) {
+        var p = pending;
+        if (!p) return;
+        pending = null;
+        if (status != LOGIN.ok) {
+            p.say(loginWords(status, p.account));
+            return;
+        }
+        var control = element('IPCam');
+        control.LoginSuc();
+        if (element('language')) control.SetLauguage(Number(element('language').value));
+        p.then(control);
+    }
+
+    // A number the camera's CGI answer holds in <name>, or null.
+    function cgiValue(text, name) {
+        var found = new RegExp('<' + name + '>\\s*(-?\\d+)\\s*</' + name + '>').exec(String(text));
+        return found ? Number(found[1]) : null;
+    }
+
+    // The camera's CGI answer in words; `done` says what it did when it succeeded.
+    function cgiWords(text, done) {
+        var result = cgiValue(text, 'result');
+        if (result === CGI.ok) return 'The camera ' + done;
+        if (result === CGI.badAccount) return 'The camera refused the user name or password';
+        if (result === CGI.unsupported) return 'The camera cannot do this';
+        if (result === CGI.noAnswer) return 'The camera did not answer in time';
+        return 'The camera could not do it' + (result === null ? '' : ' (result ' + result + ')');
+    }
+
+    // Sizes the control #IPCam to the largest picture of the camera's
+    // ratio that #picture's width and the window's height (less
+    // `roomBelow`) hold; returns its [width, height].
+    function fitPicture(roomBelow) {
+        var box = element('picture');
+        var tall = window.innerHeight - box.getBoundingClientRect().top - roomBelow;
+        var width = Math.floor(Math.max(PICTURE_MIN_WIDTH, Math.min(box.clientWidth, tall / PICTURE_RATIO)));
+        var height = Math.floor(width * PICTURE_RATIO);
+        var control = element('IPCam');
+        if (control.getAttribute('width') != width) control.setAttribute('width', width);
+        if (control.getAttribute('height') != height) control.setAttribute('height', height);
+        return [width, height];
+    }
+
+    // The one-line camera form of the single-picture pages, made in each
+    // element of class "camera-form" once the page is read.
+    function pair(label, field) { return '<span class="pair">' + label + ' ' + field + '</span> '; }
+    var FORM = pair('Address', '<input id="address" type="text">')
+        + pair('Media port', '<input id="port" type="text" inputmode="numeric" value="88">')
+        + pair('Web port', '<input id="webport" type="text" inputmode="numeric" value="88">')
+        + pair('User', '<input id="user" type="text" value="admin">') + pair('Password', '<input id="password" type="password">')
+        + '<select id="language"><option value="' + LANGUAGE.english + '">English</option>'
+        + '<option value="' + LANGUAGE.simplified + '">简体中文</option><option value="' + LANGUAGE.traditional + '">繁體中文</option></select>';
+    document.addEventListener('DOMContentLoaded', function () {
+        Array.prototype.forEach.call(document.querySelectorAll('.camera-form'), function (box) {
+            box.innerHTML = FORM;
+            element('language').addEventListener('change', remember);
+        });
+    });
+
+    // Minutes and seconds.
+    function timeText(seconds) {
+        return Math.floor(seconds / 60) + ':' + ('0' + seconds % 60).slice(-2);
+    }
+
     return {
-        LOGIN: LOGIN, EVENT: EVENT, LANGUAGE: LANGUAGE,
+        LOGIN: LOGIN, EVENT: EVENT, LANGUAGE: LANGUAGE, CGI: CGI,
         remember: remember, fillForm: fillForm, account: account, cameraName: cameraName,
-        loginWords: loginWords, eventWords: eventWords, Retry: Retry, freshControl: freshControl
+        loginWords: loginWords, eventWords: eventWords, Retry: Retry, freshControl: freshControl,
+        login: login, loginReplied: loginReplied, cgiValue: cgiValue, cgiWords: cgiWords,
+        fitPicture: fitPicture, timeText: timeText, recalled: recalled
     };
 })();

@@ -609,7 +609,7 @@ void BridgeServer::routes()
     });
 
     // Requests of one session: /tiravex/s/<session>/<what>.
-    http.Post(R"(/tiravex/s/([0-9a-f]+)/(create|call|resize|destroy))", [this](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/tiravex/s/([0-9a-f]+)/(create|call|resize|destroy|view))", [this](const httplib::Request& req, httplib::Response& res) {
         auto session = findSession(req.matches[1]);
         if (!session) {
             refuse(res, 404, "no such session");
@@ -641,7 +641,7 @@ void BridgeServer::routes()
             if (what == "destroy")
                 m_controlOwners.erase(owner);
         }
-        if (what != "create" && what != "resize" && what != "destroy" && request.value("op", "") != "call" && request.value("op", "") != "get" && request.value("op", "") != "set") {
+        if (what != "create" && what != "resize" && what != "destroy" && what != "view" && request.value("op", "") != "call" && request.value("op", "") != "get" && request.value("op", "") != "set") {
             refuse(res, 400, "unknown operation");
             return;
         }
@@ -824,6 +824,10 @@ void BridgeServer::routes()
         if (name == "account") {
             // Only for the server's own pages (a POST from another origin is refused before this).
             value = json { { "address", camera.Address() }, { "port", camera.Port() }, { "webPort", camera.WebPort() }, { "user", camera.User() }, { "password", camera.Password() } };
+            // The recordings it keeps, for the playback page to offer.
+            value["recordings"] = json::array();
+            for (const auto& r : camera.Config().recordings)
+                value["recordings"].push_back(json { { "path", r.path }, { "seconds", r.seconds } });
         } else if (name == "sendControl") {
             std::vector<std::uint8_t> bytes;
             if (arg(1).is_array())

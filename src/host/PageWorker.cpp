@@ -568,6 +568,17 @@ void PageWorker::onRequest(std::uint32_t id, const json& request)
         reply(id, json { { "ok", true } });
         return;
     }
+    if (op == "view" && c) {
+        // What the control's live view knows of its picture, for the page
+        // to show: the stream's size, the pictures drawn so far (the page
+        // counts them per second) and the zoom.
+        const CLiveCtrl& live = c->Live();
+        const SIZE size = live.PictureSize();
+        const RECT zoom = live.GetZoomRect();
+        reply(id, json { { "width", size.cx }, { "height", size.cy }, { "frames", live.DrawnFrames() }, { "zoom", live.GetZoomLevel() },
+                           { "zoomRect", { zoom.left, zoom.top, zoom.right, zoom.bottom } } });
+        return;
+    }
     if (op == "recordings") {
         reply(id, json { { "recordings", m_recordings.List() } });
         return;

@@ -66,7 +66,11 @@ HRESULT CPbCtrl::OnTick()
     sys::Locker render(m_renderLock);
     if (!m_view)
         return S_OK;
-    if (t > kPlaybackSilenceBlack) {
+    if (t > kPlaybackSilenceBlack && m_paused) {
+        // Paused: the last picture and its text stay; the counter waits at
+        // the mark, so that a resume without frames goes black at once.
+        m_silence.compare_exchange_strong(t, kPlaybackSilenceBlack);
+    } else if (t > kPlaybackSilenceBlack) {
         sys::Locker lock(m_windowLock);
         m_view->ClearComposition();
         m_silence.compare_exchange_strong(t, kPlaybackSilenceParked);
@@ -138,6 +142,7 @@ void CPbCtrl::ShowStatus(int code, int value)
 {
     if (code != kPlaybackStatusPaused && code != kPlaybackStatusBuffering)
         return;
+    m_paused = code == kPlaybackStatusPaused;
     m_silence = 0;
     if (value == 0)
         ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackState, 0, 0);
@@ -168,6 +173,7 @@ void CPbCtrl::CloseStream()
 {
     CPlayCtrl::CloseStream();
     m_frameDrawn = false;
+    m_paused = false;
     m_silence = kSilenceAfterClose;
     {
         sys::Locker lock(m_renderLock);
@@ -214,6 +220,8 @@ void CPbCtrl::OnLinkEvent(int type, int* data, int value)
     case kz::kPbPlaying:
     case kz::kPbResumed:
     case kz::kPbSeeked:
+        m_paused = false;
+        [[fallthrough]];
     case kz::kPbLength:
         ui::PostMessage(m_notifyWindow, view::kNotifyPlaybackState, static_cast<WPARAM>(code - kz::kPbPlaying), value);
         break;

@@ -4,7 +4,10 @@
 // PCM played unchanged (never decoded, never recorded). It turns the
 // library's playback events into the control's messages (1227 to 1230)
 // and into the watchdog's close of the channel, pauses, resumes, goes
-// black after 2.5 s without frames and shows the playback's status texts
+// black after 2.5 s without frames (but keeps a paused recording's last
+// picture with its "PAUSE" for as long as it is paused: the camera sends
+// no frames then, and a black picture would say the recording is gone)
+// and shows the playback's status texts
 // ("PAUSE", "WAITING...nn%" and their Chinese forms) centred on the
 // picture.
 //
@@ -71,6 +74,9 @@ private:
     void drawStatusText(gfx::Surface* surface, const std::u16string& text, std::size_t bytes);
 
     std::atomic<bool> m_frameDrawn { false };
+    // Set by the paused status, cleared by the buffering one, playing,
+    // resuming, seeking and the close.
+    std::atomic<bool> m_paused { false };
     std::vector<std::uint8_t> m_audioCopy; // the library's audio thread only
     char m_statusText[kStatusTextBytes] = {}; // guarded by m_renderLock
 };

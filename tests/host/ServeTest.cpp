@@ -656,6 +656,13 @@ protected:
         return "(function () { var c = " + box + ".firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
                " for (var i = 0; i < d.length; i += 16) if (d[i] + d[i + 1] + d[i + 2] > 96) return true; return false; })()";
     }
+    // How many pixels of the picture's part (given as shares of its size) are of the colour `test` (of r, g, b).
+    static std::string coloured(double x0, double y0, double x1, double y1, const std::string& test)
+    {
+        return "(function () { var c = pictureOf('IPCam'), x = Math.floor(c.width * " + std::to_string(x0) + "), y = Math.floor(c.height * " + std::to_string(y0) + ");"
+               " var d = c.getContext('2d').getImageData(x, y, Math.floor(c.width * " + std::to_string(x1) + ") - x, Math.floor(c.height * " + std::to_string(y1) + ") - y).data, n = 0;"
+               " for (var i = 0; i < d.length; i += 4) { var r = d[i], g = d[i + 1], b = d[i + 2]; if (" + test + ") ++n; } return n; })()";
+    }
     virtual std::string pageName() const { return "viewer.html"; }
     std::string status() { return page.Eval("document.getElementById('status').textContent").get<std::string>(); }
     // The page's log in words, newest first.
@@ -1039,7 +1046,7 @@ TEST_F(Viewer, ALanguageChangeAppliesAtOnceAndTheBrowserRemembersItWithTheCamera
     EXPECT_EQ(menuWidth(), traditional) << "the fresh control does not speak the remembered language";
 }
 
-TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAndAPinchZooms)
+TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPressOpensTheMenuAPinchZoomsAndResetZoomUndoesIt)
 {
     const struct {
         int width, height;
@@ -1102,6 +1109,22 @@ TEST_F(Viewer, ThePictureFitsPhoneLaptopAndLargeScreensAtTheCamerasRatioALongPre
     page.Call("Input.dispatchTouchEvent", Json { { "type", "touchEnd" }, { "touchPoints", Json::array() } });
     EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the pinch did not zoom";
     EXPECT_EQ(page.Eval(windows + ".length"), Json(0)) << "two fingers opened something";
+
+    // Under the picture: the stream's size and frame rate, and the zoom,
+    // which Reset zoom takes back to the whole picture.
+    const std::string facts = "document.getElementById('facts').innerText";
+    // The camera sends 15 frames a second (fewer reach a slow machine's page).
+    EXPECT_TRUE(page.WaitFor("(function (m) { return m && m[1] >= 8 && m[1] <= 17; })(/640 \u00d7 480, (\\d+) fps/.exec(" + facts + "))", 5000)) << page.Eval(facts);
+    EXPECT_TRUE(page.WaitFor("/Zoom \u00d7[1-9]\\.\\d\\d/.test(" + facts + ") && !/\u00d71\\.00/.test(" + facts + ")", 5000)) << page.Eval(facts);
+    click("#resetzoom");
+    // The frame counter is back in view (its digits change the count; zoomed in it was below 3).
+    EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) > 3", 5000)) << "the zoom was not reset";
+    EXPECT_TRUE(page.WaitFor("/Zoom \u00d71\\.00/.test(" + facts + ")", 5000)) << page.Eval(facts);
+    // A camera whose stream turns wide: the picture takes its ratio.
+    server.Camera("setVideo", Json::array({ Json { { "width", 1280 }, { "height", 720 } } }));
+    EXPECT_TRUE(page.WaitFor("/1280 \u00d7 720/.test(" + facts + ") && (function (r) { return Math.abs(r.height / r.width - 0.5625) < 0.01; })(pictureOf('IPCam').getBoundingClientRect())", kPictureMs))
+        << page.Eval(facts) << page.Eval(measure);
+    page.Screenshot(outputFolder() + "/viewer-wide.png");
 }
 
 class Playback : public Viewer {
@@ -1109,23 +1132,112 @@ protected:
     std::string pageName() const override { return "playback.html"; }
 };
 
-TEST_F(Playback, ARecordingOnTheCameraPlaysPausesResumesGoesToASecondAndEnds)
+TEST_F(Playback, ARecordingPickedFromTheListPlaysStaysInSightWhilePausedGoesWhereTheTimelineIsClickedAndEnds)
 {
     const std::string position = "document.getElementById('position').textContent";
-    click("#play");
-    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 2000 && " + position + " != '0:00'", kLoginMs)) << "no playback: " << status();
+    const std::string statusText = "document.getElementById('status').textContent";
+    // The simulated camera's recording is offered with its length.
+    ASSERT_TRUE(page.WaitFor("document.querySelectorAll('#list .recording').length == 1", 5000));
+    EXPECT_EQ(page.Eval("document.querySelector('#list .recording').value"), Json("clip1.avi  0:05"));
+    page.Eval("document.getElementById('path').value = '', 1");
+    click("#list .recording");
+    ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 2000 && " + position + " != '0:00 / 0:05'", kLoginMs)) << "no playback: " << status();
     page.Screenshot(outputFolder() + "/playback.png");
-    // Paused and resumed, it goes on from where it was.
+
+    // Paused, the last picture stays with the control's red "PAUSE" over
+    // it, also after the 2.5 s in which a picture without frames goes black.
     click("#pause");
-    ASSERT_TRUE(page.WaitFor("/Paused/.test(document.getElementById('status').textContent)", 5000)) << status();
+    ASSERT_TRUE(page.WaitFor("/Paused/.test(" + statusText + ")", 5000)) << status();
+    page.Eval("window.pausedAt = Date.now(), 1");
+    ASSERT_TRUE(page.WaitFor("Date.now() - pausedAt > 4000", 6000));
+    EXPECT_GT(page.Eval("brightSamples('IPCam')").get<int>(), 2000) << "the paused picture went black";
+    EXPECT_GT(page.Eval(coloured(0.3, 0.3, 0.7, 0.7, "r > 150 && g < 90 && b < 90")).get<int>(), 60) << "no PAUSE";
+    page.Screenshot(outputFolder() + "/playback-paused.png");
     const std::string at = page.Eval(position).get<std::string>();
     click("#pause");
-    EXPECT_TRUE(page.WaitFor(position + " > '" + at + "' && /Playing/.test(document.getElementById('status').textContent)", 5000)) << status();
-    type("#to", "3");
-    click("#go");
-    EXPECT_TRUE(page.WaitFor("/Moved to 0:03/.test(document.getElementById('status').textContent)", 5000)) << status();
-    EXPECT_TRUE(page.WaitFor("/ended/.test(document.getElementById('status').textContent)", kPictureMs)) << status();
-    EXPECT_EQ(page.Eval(position), Json("0:05")) << "the end of a 5 s recording";
+    EXPECT_TRUE(page.WaitFor(position + " > '" + at + "' && /Playing/.test(" + statusText + ")", 5000)) << status();
+
+    // A click at 70 % of the timeline goes to second 3 of 5.
+    const Json line = page.Eval("(function () { var r = document.getElementById('timeline').getBoundingClientRect(); return [r.left + r.width * 0.7, r.top + r.height / 2]; })()");
+    page.Mouse("mousePressed", line[0].get<double>(), line[1].get<double>(), "left");
+    page.Mouse("mouseReleased", line[0].get<double>(), line[1].get<double>(), "left");
+    EXPECT_TRUE(page.WaitFor("/Moved to 0:03/.test(" + statusText + ")", 5000)) << status();
+    EXPECT_TRUE(page.WaitFor("/ended/.test(" + statusText + ")", kPictureMs)) << status();
+    EXPECT_EQ(page.Eval(position), Json("0:05 / 0:05")) << "the end of a 5 s recording";
+    EXPECT_EQ(page.Eval("document.getElementById('played').style.width"), Json("100%"));
+}
+
+class Areas : public Viewer {
+protected:
+    std::string pageName() const override { return "areas.html"; }
+    // A person's drag over the picture, between two points given as shares of its size.
+    void drag(double x0, double y0, double x1, double y1)
+    {
+        const Json r = page.Eval("(function () { var r = pictureOf('IPCam').getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; })()");
+        auto at = [&](double fx, double fy) { return std::pair { r[0].get<double>() + fx * r[2].get<double>(), r[1].get<double>() + fy * r[3].get<double>() }; };
+        const auto [ax, ay] = at(x0, y0);
+        const auto [bx, by] = at(x1, y1);
+        page.Mouse("mousePressed", ax, ay, "left");
+        for (int step = 1; step <= 4; ++step)
+            page.Mouse("mouseMoved", ax + (bx - ax) * step / 4, ay + (by - ay) * step / 4, "left");
+        page.Mouse("mouseReleased", bx, by, "left");
+    }
+    // The last CGI text starting with `command` that the camera received on its road.
+    std::string lastSent(const std::string& command)
+    {
+        std::string found;
+        for (const auto& c : server.Camera("roadLog"))
+            if (c.value("text", "").rfind(command, 0) == 0)
+                found = c["text"].get<std::string>();
+        return found;
+    }
+    static int valueIn(const std::string& cgi, const std::string& name)
+    {
+        const std::size_t at = cgi.find("&" + name + "=");
+        return at == std::string::npos ? -1 : std::atoi(cgi.c_str() + at + name.size() + 2);
+    }
+};
+
+TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
+{
+    const std::string statusText = "document.getElementById('status').textContent";
+    click("#login");
+    // The editor shows the camera's picture under its blue grid.
+    const std::string grid = coloured(0, 0, 1, 1, "b > 180 && r < 90 && g < 90") + " > 1000";
+    ASSERT_TRUE(page.WaitFor("/no areas yet/.test(" + statusText + ") && brightSamples('IPCam') > 2000 && " + grid, kLoginMs)) << status();
+    // From the middle of cell (0, 0) to that of cell (2, 1) of the 10 x 10 grid.
+    drag(0.05, 0.05, 0.25, 0.15);
+    EXPECT_TRUE(page.WaitFor(coloured(0, 0, 0.3, 0.2, "r > 180 && g < 90 && b < 90") + " > 200", 5000)) << "no red cells over the picture";
+    EXPECT_LT(page.Eval(coloured(0.4, 0.4, 1, 1, "r > 180 && g < 90 && b < 90")).get<int>(), 50) << "red cells elsewhere";
+    page.Screenshot(outputFolder() + "/areas-motion.png");
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the motion areas/.test(" + statusText + ")", 5000)) << status();
+    EXPECT_EQ(lastSent("cmd=setMotionDetectConfig"), "cmd=setMotionDetectConfig&isEnable=1&area0=7&area1=7&area2=0&area3=0&area4=0&area5=0&area6=0&area7=0&area8=0&area9=0");
+
+    // The mask editor: two rectangles, the first selected by a click and deleted.
+    page.Eval("(function () { var s = document.getElementById('editor'); s.value = 'masks'; s.dispatchEvent(new Event('change')); })(), 1");
+    ASSERT_TRUE(page.WaitFor("/no areas yet/.test(" + statusText + ") && getComputedStyle(document.getElementById('delete')).display != 'none'", 5000)) << status();
+    drag(0.1, 0.1, 0.3, 0.3);
+    drag(0.5, 0.5, 0.8, 0.8);
+    drag(0.2, 0.2, 0.2, 0.2);
+    page.Screenshot(outputFolder() + "/areas-masks.png");
+    click("#delete");
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 5000)) << status();
+    const std::string masks = lastSent("cmd=setPrivacyMaskConfig");
+    EXPECT_EQ(valueIn(masks, "isEnable"), 1) << masks;
+    EXPECT_NEAR(valueIn(masks, "x1_0"), 5000, 150) << masks;
+    EXPECT_NEAR(valueIn(masks, "y2_0"), 8000, 150) << masks;
+    for (const char* gone : { "x1_1", "x2_1", "y2_1", "x2_2", "x2_3" })
+        EXPECT_EQ(valueIn(masks, gone), 0) << gone << " in " << masks;
+
+    // A camera that does not answer is said to, and the page saves again after.
+    server.Camera("ignoreCgi", Json::array({ 1 }));
+    click("#save");
+    EXPECT_TRUE(page.WaitFor("/did not answer/.test(" + statusText + ")", 10000)) << status();
+    server.Camera("ignoreCgi", Json::array({ 0 }));
+    click("#save");
+    EXPECT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 5000)) << status();
 }
 
 TEST_F(Viewer, HoldingTheTalkButtonTalksWithTheMicrophonesLevelShownAndLettingGoEndsIt)

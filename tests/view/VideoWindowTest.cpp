@@ -575,7 +575,7 @@ TEST_F(VideoWindow, ThePlaybackStatusTextIsCentredInRed)
     EXPECT_EQ(playback.StatusText(), "WAITING...123456789") << "kept within its 20-byte field";
 }
 
-TEST_F(VideoWindow, ThePlaybackPictureGoesBlackAfterTwoAndAHalfSeconds)
+TEST_F(VideoWindow, ThePlaybackPictureGoesBlackAfterTwoAndAHalfSecondsUnlessPaused)
 {
     ui::ShowWindow(live.GetHwnd(), SW_HIDE);
     ui::ShowWindow(playback.GetHwnd(), SW_SHOW);
@@ -587,6 +587,20 @@ TEST_F(VideoWindow, ThePlaybackPictureGoesBlackAfterTwoAndAHalfSeconds)
     playback.OnTick();
     EXPECT_FALSE(pictureShown(playback.GetHwnd()));
     EXPECT_EQ(playback.m_silence, kPlaybackSilenceParked);
+
+    // Paused, the camera sends no frames: the picture stays as long as the
+    // pause lasts, and goes black when playing goes on without frames.
+    auto packets = testing_support::EncodeH264(1280, 960, 1);
+    ASSERT_FALSE(packets.empty());
+    testing_support::Feed(playback, kz::kFrameH264, packets[0], true, kPlaybackWindowId);
+    playback.ShowStatus(kPlaybackStatusPaused, 5);
+    for (int i = 0; i < 400; ++i)
+        playback.OnTick();
+    EXPECT_TRUE(pictureShown(playback.GetHwnd())) << "a paused picture went black";
+    playback.ShowStatus(kPlaybackStatusBuffering, 50);
+    for (int i = 0; i < 100; ++i)
+        playback.OnTick();
+    EXPECT_FALSE(pictureShown(playback.GetHwnd()));
 }
 
 // ---- messages from the control ----------------------------------------------------------------

@@ -97,7 +97,7 @@
     if (server.camera && !window.camera) {
         var camera = {};
         var account = syncJson('/tiravex/camera/account', {}).value || {};
-        ['address', 'port', 'webPort', 'user', 'password'].forEach(function (k) { camera[k] = account[k]; });
+        ['address', 'port', 'webPort', 'user', 'password', 'recordings'].forEach(function (k) { camera[k] = account[k]; });
         ['sendControl', 'stallVideo', 'dropLink', 'setVideo', 'setAudio', 'alarm', 'snapshot', 'ignoreCgi', 'delayCgi',
             'cgiLog', 'roadLog', 'talkBlocks', 'roadsOpen', 'channelsOpen'].forEach(function (name) {
             camera[name] = function () {
@@ -264,6 +264,25 @@
     // and may use it at once, before the browser reports the addition.
     Tiravex.attach = function (element) { return isControl(element) && upgrade(element); };
     Tiravex.release = release;
+
+    // What the object's live view knows of its picture: {width, height,
+    // frames (drawn so far), zoom (level 0..27), zoomRect}, or null.
+    Tiravex.view = function (element) {
+        var handle = element && element.__tiravexHandle;
+        if (!handle || !controls[handle]) return null;
+        var answer = syncJson(base + '/view', { control: Number(handle) });
+        return answer.error ? null : answer;
+    };
+
+    // Turns the wheel `steps` times (out when negative) at the middle of
+    // the object's picture, as a person would.
+    Tiravex.wheel = function (element, steps) {
+        var handle = element && element.__tiravexHandle;
+        var view = handle && views[handle];
+        if (!view) return;
+        for (var i = 0; i < Math.abs(steps); i++)
+            sendInput({ t: 'mouse', a: 'wheel', x: view.rect[0] + Math.floor(view.rect[2] / 2), y: view.rect[1] + Math.floor(view.rect[3] / 2), m: 0, w: steps > 0 ? 1 : -1 });
+    };
 
     // The recordings this page's controls made, and those of the same
     // cameras: callback(list, error), each {id, name, camera, time, ms, bytes};

@@ -1,6 +1,7 @@
 #include "kznet/SoundCodings.h"
 
 #include "kznet/Protocol.h"
+#include "sys/ImaAdpcmStep.h"
 
 #include <spandsp.h>
 
@@ -21,43 +22,6 @@ constexpr std::uint8_t kALawToggle = 0x55; // even bits inverted on the line
 constexpr int kG726TalkBitRate = 16000;
 constexpr std::size_t kG726TalkBlockBytes = kTalkBlockG726;
 constexpr std::size_t kAdpcmTalkBlockBytes = kTalkBlockAdpcm;
-
-// IMA ADPCM, as our camera codes it.
-constexpr std::int32_t kStepTable[89] = {
-    7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45,
-    50, 55, 60, 66, 73, 80, 88, 97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307,
-    337, 371, 408, 449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552, 1707, 1878, 2066,
-    2272, 2499, 2749, 3024, 3327, 3660, 4026, 4428, 4871, 5358, 5894, 6484, 7132, 7845, 8630, 9493, 10442, 11487, 12635, 13899,
-    15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767,
-};
-constexpr std::int32_t kIndexTable[8] = { -1, -1, -1, -1, 2, 4, 6, 8 };
-constexpr std::int32_t kMaxIndex = 88;
-constexpr std::int32_t kSignBit = 8;
-constexpr std::int32_t kMagnitudeMask = 7;
-
-std::int16_t adpcmStep(std::int32_t code, std::int32_t& predictor, std::int32_t& index)
-{
-    std::int32_t size = kStepTable[index];
-    std::int32_t m = code & kMagnitudeMask;
-    std::int32_t r = size * m / 4 + size / 8;
-    predictor = std::clamp((code & kSignBit) ? predictor - r : predictor + r, -32768, 32767);
-    index = std::clamp(index + kIndexTable[m], 0, kMaxIndex);
-    return static_cast<std::int16_t>(predictor);
-}
-
-std::uint8_t adpcmCode(std::int32_t x, std::int32_t& predictor, std::int32_t& index)
-{
-    constexpr std::int32_t kMaxMagnitude = 7;
-    std::int32_t d = x - predictor;
-    std::int32_t sign = 0;
-    if (d < 0) {
-        sign = kSignBit;
-        d = -d;
-    }
-    std::int32_t code = sign | std::min(4 * d / kStepTable[index], kMaxMagnitude);
-    adpcmStep(code, predictor, index);
-    return static_cast<std::uint8_t>(code);
-}
 
 // G.726 by SDP name: "G726-32", "AAL2-G726-32" (any case).
 constexpr std::string_view kAal2Prefix = "AAL2-";
@@ -152,7 +116,7 @@ Voice VoiceOf(std::string_view encoding)
 void AdpcmEncoder::Encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint8_t code = adpcmCode(samples[i], m_predictor, m_index);
+        std::uint8_t code = sys::ImaEncodeStep(samples[i], m_predictor, m_index);
         if (i % 2 == 0)
             out[i / 2] = static_cast<std::uint8_t>(code << 4); // the first of a pair in the high nibble
         else
@@ -190,8 +154,8 @@ bool TalkDecoder::Decode(const std::uint8_t* data, std::size_t size, std::vector
         if (size % kAdpcmTalkBlockBytes != 0)
             return false;
         for (std::size_t i = 0; i < size; ++i) {
-            out.push_back(adpcmStep(data[i] >> 4, m_predictor, m_index));
-            out.push_back(adpcmStep(data[i] & 0x0F, m_predictor, m_index));
+            out.push_back(sys::ImaDecodeStep(data[i] >> 4, m_predictor, m_index));
+            out.push_back(sys::ImaDecodeStep(data[i] & 0x0F, m_predictor, m_index));
         }
         return true;
     default:
