@@ -28,10 +28,12 @@ constexpr auto kFlushWait = std::chrono::milliseconds(20);
 constexpr auto kReadAhead = std::chrono::milliseconds(300);
 
 // One session's recording, read top to bottom: the pattern's H.264 from a
-// seekable appsrc, payloaded, with ONVIF's RTP header extension.
+// seekable appsrc, payloaded, with ONVIF's RTP header extension. (The RTSP
+// server looks for a "pt" property on pay0 and warns that this element
+// has none; the SDP takes the payload type from the caps.)
 constexpr const char* kReplayLaunch =
     "( appsrc name=replay format=time stream-type=seekable block=true caps=video/x-h264,stream-format=byte-stream,alignment=au"
-    " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 )";
+    " ! h264parse ! rtph264pay pt=96 config-interval=-1 ! rtponviftimestamp name=pay0 ntp-offset=0 set-e-bit=true set-t-bit=true )";
 
 // What a session's feeder and its appsrc's seeks share.
 struct Feed {

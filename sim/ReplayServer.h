@@ -5,7 +5,8 @@
 // must ask with "Require: onvif-replay" and names where to start with
 // "Range: clock=...". The recording's H.264 (the pattern, its frame counter
 // the frame number in the recording) comes from a seekable appsrc through
-// rtph264pay; a seek to a clock time is mapped onto the recording's own
+// rtph264pay and rtponviftimestamp (ONVIF's RTP header extension, its NTP
+// time from the pipeline's running time); a seek to a clock time is mapped onto the recording's own
 // time, and the data stops at the recording's end. A PLAY whose clock range starts outside the recording is refused
 // with 457 Invalid Range before any seek.
 //
