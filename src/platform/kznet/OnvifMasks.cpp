@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace kz::onvif {
 
@@ -211,8 +212,8 @@ std::vector<MaskRect> RectsOfQuery(const std::string& query)
     if (QueryValue(target, kCgiMaskEnable) == "0")
         return out;
     for (int i = 0; i < kMaskSlots; ++i) {
-        int v[4];
-        for (int k = 0; k < 4; ++k) {
+        int v[std::size(kCorners)];
+        for (std::size_t k = 0; k < std::size(kCorners); ++k) {
             std::string value = QueryValue(target, kCorners[k] + std::to_string(i));
             char* end = nullptr;
             errno = 0;
@@ -232,7 +233,7 @@ std::string MaskFields(const std::vector<MaskRect>& rects)
     for (int i = 0; i < kMaskSlots; ++i) {
         MaskRect r = static_cast<std::size_t>(i) < rects.size() ? rects[static_cast<std::size_t>(i)] : MaskRect {};
         const int values[] = { r.x1, r.y1, r.x2, r.y2 };
-        for (int k = 0; k < 4; ++k) {
+        for (std::size_t k = 0; k < std::size(kCorners); ++k) {
             std::string name = kCorners[k] + std::to_string(i);
             out += "<" + name + ">" + std::to_string(values[k]) + "</" + name + ">";
         }

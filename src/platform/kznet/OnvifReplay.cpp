@@ -79,7 +79,10 @@ bool ParseUtc(const std::string& text, std::time_t& utc)
         return false;
     if (static_cast<std::size_t>(consumed) + 1 != text.size() || text.back() != 'Z')
         return false;
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second < 0 || second >= 61)
+    constexpr int kFirstYear = 1970, kMonths = 12, kDays = 31, kLastHour = 23, kLastMinute = 59;
+    constexpr double kSecondsLimit = 61; // a leap second included
+    if (year < kFirstYear || month < 1 || month > kMonths || day < 1 || day > kDays || hour > kLastHour || minute > kLastMinute || second < 0
+        || second >= kSecondsLimit)
         return false;
     std::tm parts {};
     parts.tm_year = year - 1900;
@@ -262,6 +265,8 @@ constexpr int kSliceMs = 100;
 constexpr int kRtspOk = 200;
 constexpr int kRtspInvalidRange = 457;
 constexpr int kInterleavedVideo = 0;
+constexpr const char* kInterleavedParam = "interleaved=";
+constexpr std::size_t kRtcpTypeAt = 1; // an RTCP packet's type follows its first byte
 constexpr int kKeepAliveS = 20;
 // The stream has ended when nothing came for this long near the end.
 constexpr int kEndQuietMs = 600;
@@ -435,8 +440,8 @@ private:
         std::string session = answer.Header("session");
         client.SessionId() = session.substr(0, session.find(';'));
         std::string given = answer.Header("transport");
-        std::size_t interleaved = given.find("interleaved=");
-        const int videoChannel = interleaved == std::string::npos ? kInterleavedVideo : std::atoi(given.c_str() + interleaved + 12);
+        std::size_t interleaved = given.find(kInterleavedParam);
+        const int videoChannel = interleaved == std::string::npos ? kInterleavedVideo : std::atoi(given.c_str() + interleaved + std::strlen(kInterleavedParam));
         const std::string aggregate = rtsp::ControlUrl(base, description.control);
         const int status = playFrom(client, aggregate, at);
         if (status != kRtspOk) {
@@ -502,7 +507,7 @@ private:
                 break;
             auto now = net::Clock::now();
             rtsp::RtpPacket packet;
-            if (got > 0 && channel == videoChannel + 1 && size >= 2 && data[1] == kRtcpBye && !ended && !paused) {
+            if (got > 0 && channel == videoChannel + 1 && size > kRtcpTypeAt && data[kRtcpTypeAt] == kRtcpBye && !ended && !paused) {
                 ended = true;
                 playback(kPbEnd, m_length);
             } else if (got > 0 && channel == videoChannel && !ended && rtsp::ParseRtp(data, size, packet) && packet.payloadType == video->payloadType) {
