@@ -105,3 +105,22 @@ TEST_F(StandardSound, ThePageHearsTheCamerasToneAndItsVoiceReachesTheBackChannel
     }
     EXPECT_GT(blocks.value("480", 0), 10) << blocks;
 }
+
+TEST_F(StandardViewer, ThePlaybackPageListsTheCamerasRecordingsAndPlaysOneToItsEnd)
+{
+    CdpPage page;
+    ASSERT_TRUE(browser.Open(server.Url() + "playback.html", page));
+    ASSERT_TRUE(page.WaitFor("location.pathname == '/playback.html' && document.readyState == 'complete'", kLoginMs));
+    probe(page);
+    const std::string statusText = "document.getElementById('status').textContent";
+    const std::string listed = "document.querySelectorAll('#list .recording[title^=\"/onvif/recording/\"]')";
+    // The camera's search lists its recording, with its length, under the
+    // path that the control plays.
+    page.Eval("document.getElementById('listbutton').click(), 1");
+    ASSERT_TRUE(page.WaitFor(listed + ".length == 1", kLoginMs)) << page.Eval(statusText);
+    EXPECT_EQ(page.Eval(listed + "[0].value"), Json("recording_1  0:05"));
+    page.Eval(listed + "[0].click(), 1");
+    EXPECT_TRUE(page.WaitFor("brightSamples('IPCam') > 2000", kLoginMs)) << page.Eval(statusText);
+    EXPECT_TRUE(page.WaitFor("/ended/.test(" + statusText + ")", kLoginMs)) << page.Eval(statusText);
+    EXPECT_EQ(page.Eval("document.getElementById('position').textContent"), Json("0:05 / 0:05"));
+}

@@ -509,6 +509,10 @@ private:
             rtsp::RtpPacket packet;
             if (got > 0 && channel == videoChannel + 1 && size > kRtcpTypeAt && data[kRtcpTypeAt] == kRtcpBye && !ended && !paused) {
                 ended = true;
+                // The last picture's time is short of the end by a frame;
+                // our camera's last position is the length itself.
+                if (lastSecond != static_cast<int>(m_length))
+                    playback(kPbPosition, static_cast<int>(m_length));
                 playback(kPbEnd, m_length);
             } else if (got > 0 && channel == videoChannel && !ended && rtsp::ParseRtp(data, size, packet) && packet.payloadType == video->payloadType) {
                 lastData = now;
@@ -530,6 +534,10 @@ private:
             // The camera stops sending at the recording's end.
             if (!ended && !paused && now - lastData > std::chrono::milliseconds(kEndQuietMs) && m_position + 1 >= m_length) {
                 ended = true;
+                // The last picture's time is short of the end by a frame;
+                // our camera's last position is the length itself.
+                if (lastSecond != static_cast<int>(m_length))
+                    playback(kPbPosition, static_cast<int>(m_length));
                 playback(kPbEnd, m_length);
             }
             // A camera that stops sending in the middle of a recording is
