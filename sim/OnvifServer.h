@@ -17,6 +17,7 @@
 
 #include <httplib.h>
 
+#include <memory>
 #include <string>
 
 namespace sim {
@@ -31,10 +32,24 @@ constexpr const char* kSnapshotPath = "/snapshot.jpg";
 constexpr const char* kProfileToken = "profile_1";
 constexpr int kTokenSkewSeconds = 300;
 
+class EventService;
+class AnalyticsService;
+
 class OnvifServer {
 public:
-    // Adds the services to `http` (before it starts serving).
+    // Adds the services to `http` (before it starts serving), with the
+    // event service (sim/OnvifEvents.h) and the analytics service
+    // (sim/OnvifAnalytics.h).
     OnvifServer(Camera::State& state, httplib::Server& http);
+    ~OnvifServer();
+
+    // Raises or clears an alarm of our protocol's kind (0 motion, 1 sound,
+    // 2 input) as ONVIF events.
+    void SetAlarm(int kind, bool on);
+    // As a camera that restarted: every event subscription is forgotten.
+    void Restart();
+    // The cell motion detector's ActiveCells (base64).
+    std::string ActiveCells() const;
 
     // The answer to one SOAP request body: HTTP status and envelope.
     struct Answer {
@@ -49,6 +64,8 @@ private:
 
     Camera::State& m_state;
     std::string m_nonce; // the Digest challenge's, one per camera
+    std::unique_ptr<EventService> m_events;
+    std::unique_ptr<AnalyticsService> m_analytics;
 };
 
 // The camera's clock: the machine's UTC plus the configured offset.

@@ -3,9 +3,11 @@
 // the login's ONVIF answers; any other is answered "not supported".
 
 #include "kznet/Onvif.h"
+#include "kznet/OnvifAnalytics.h"
 #include "kznet/Protocol.h"
 
 #include <cctype>
+#include <cstdlib>
 
 namespace kz::onvif {
 
@@ -74,6 +76,44 @@ int snapshot(const Session& session, const std::atomic<bool>* cancel)
     return kResultFailed;
 }
 
+int gridResult(GridResult result)
+{
+    using namespace cgi;
+    switch (result) {
+    case GridResult::Ok: return kResultOk;
+    case GridResult::Unsupported: return kResultUnsupported;
+    case GridResult::Refused: return kResultBadAccount;
+    case GridResult::Failed:
+    case GridResult::BadCells: break;
+    }
+    return kResultFailed;
+}
+
+// The grid as our camera's answer: one "<areaN>" a row, each mask as the
+// editor writes it (a signed 16-bit number).
+int readGrid(const Session& session, std::string& fields, const std::atomic<bool>* cancel)
+{
+    MotionGrid grid;
+    GridResult result = ReadMotionGrid(session, grid, cancel);
+    if (result != GridResult::Ok)
+        return gridResult(result);
+    for (std::size_t row = 0; row < grid.masks.size(); ++row) {
+        std::string name = cgi::kAreaPrefix + std::to_string(row);
+        fields += element(name.c_str(), std::to_string(static_cast<std::int16_t>(grid.masks[row])));
+    }
+    return cgi::kResultOk;
+}
+
+int saveGrid(const Session& session, const std::string& request, const std::atomic<bool>* cancel)
+{
+    std::vector<std::uint16_t> masks(kMaxGridRows, 0);
+    for (int row = 0; row < kMaxGridRows; ++row) {
+        std::string value = QueryValue(request, cgi::kAreaPrefix + std::to_string(row));
+        masks[static_cast<std::size_t>(row)] = static_cast<std::uint16_t>(std::strtol(value.c_str(), nullptr, 10));
+    }
+    return gridResult(WriteMotionGrid(session, masks, cancel));
+}
+
 }
 
 bool MovePtz(const Session& session, int code, const std::atomic<bool>* cancel)
@@ -129,7 +169,7 @@ std::string QueryValue(const std::string& target, const std::string& key)
     return {};
 }
 
-CgiAnswer RelayCgi(const Session& session, const std::string& command, bool accountOk, const std::atomic<bool>* cancel)
+CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& request, bool accountOk, const std::atomic<bool>* cancel)
 {
     using namespace cgi;
     const DeviceInformation& device = session.Device();
@@ -149,6 +189,14 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, bool acco
     } else if (command == kGetProductAllInfo) {
         result = kResultOk;
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
+        // The grid's size, when the camera has a cell motion detector (the control takes 10 by 10 otherwise).
+        MotionGrid grid;
+        if (ReadMotionGrid(session, grid, cancel) == GridResult::Ok)
+            fields += element(kMotionRows, std::to_string(grid.editor.rows)) + element(kMotionCols, std::to_string(grid.editor.columns));
+    } else if (command == kGetMotionConfig) {
+        result = readGrid(session, fields, cancel);
+    } else if (command == kSetMotionConfig) {
+        result = saveGrid(session, request, cancel);
     } else if (command == kTakeSnapshot) {
         result = snapshot(session, cancel);
     } else {

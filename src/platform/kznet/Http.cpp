@@ -181,7 +181,7 @@ int Http::Request()
         return kHttpSocketClosed;
     if (m_relay) {
         bool accountOk = onvif::QueryValue(m_path, cgi::kUserParam) == m_relay->User() && onvif::QueryValue(m_path, cgi::kPasswordParam) == m_relay->Password();
-        m_relayAnswer = onvif::RelayCgi(*m_relay, onvif::QueryValue(m_path, cgi::kCommandParam), accountOk, &m_abort).text;
+        m_relayAnswer = onvif::RelayCgi(*m_relay, onvif::QueryValue(m_path, cgi::kCommandParam), m_path, accountOk, &m_abort).text;
         m_requestSent = true;
         return 0;
     }

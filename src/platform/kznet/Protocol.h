@@ -398,6 +398,12 @@ constexpr const char* kGetPortInfo = "getPortInfo";
 // A picture of the live view: the camera sends it as a snapshot (message
 // 116) and answers the command with its result.
 constexpr const char* kTakeSnapshot = "takeSnapshot";
+// The motion grid: read answers one "<areaN>" element a row (the row's
+// mask, as the grid editor's MotionAreas gives it); save takes the same
+// as "areaN" parameters (a missing row is 0).
+constexpr const char* kGetMotionConfig = "getMotionDetectConfig";
+constexpr const char* kSetMotionConfig = "setMotionDetectConfig";
+constexpr const char* kAreaPrefix = "area";
 constexpr const char* kResultOpen = "<CGI_Result>";
 constexpr const char* kResultClose = "</CGI_Result>";
 constexpr const char* kProductName = "productName";

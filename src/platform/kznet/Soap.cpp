@@ -217,16 +217,21 @@ const char* RequestAction(Request request)
     return templateOf(request).action;
 }
 
-std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token)
+std::string MakeEnvelope(const std::string& body, const UsernameToken* token)
 {
     std::string out = kEnvelopeOpen;
     if (token)
         out += fill(kSecurityTemplate, { { "Username", token->user }, { "Digest", token->digest }, { "Nonce", token->nonce }, { "Created", token->created } });
     out += "<s:Body>";
-    out += fill(templateOf(request).body, fields);
+    out += body;
     out += "</s:Body>";
     out += kEnvelopeClose;
     return out;
+}
+
+std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token)
+{
+    return MakeEnvelope(fill(templateOf(request).body, fields), token);
 }
 
 SoapStatus ReadFault(const char* data, std::size_t n)
@@ -288,6 +293,8 @@ SoapStatus ReadCapabilities(const char* data, std::size_t n, Capabilities& out)
         return SoapStatus::Malformed;
     out.media = text(child(child(capabilities, "Media"), "XAddr"));
     out.ptz = text(child(child(capabilities, "PTZ"), "XAddr"));
+    out.events = text(child(child(capabilities, "Events"), "XAddr"));
+    out.analytics = text(child(child(capabilities, "Analytics"), "XAddr"));
     return SoapStatus::Ok;
 }
 
