@@ -106,9 +106,11 @@ int readGrid(const Session& session, std::string& fields, const std::atomic<bool
 
 int saveGrid(const Session& session, const std::string& request, const std::atomic<bool>* cancel)
 {
+    // A request target ("/cgi-bin/...?cmd=...") or the road's CGI text ("cmd=...&area0=3").
+    const std::string query = request.find('?') == std::string::npos ? "?" + request : request;
     std::vector<std::uint16_t> masks(kMaxGridRows, 0);
     for (int row = 0; row < kMaxGridRows; ++row) {
-        std::string value = QueryValue(request, cgi::kAreaPrefix + std::to_string(row));
+        std::string value = QueryValue(query, cgi::kAreaPrefix + std::to_string(row));
         masks[static_cast<std::size_t>(row)] = static_cast<std::uint16_t>(std::strtol(value.c_str(), nullptr, 10));
     }
     return gridResult(WriteMotionGrid(session, masks, cancel));

@@ -31,11 +31,10 @@ constexpr const char* kPullMessagesAction = "http://www.onvif.org/ver10/events/w
 constexpr const char* kRenewAction = "http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/RenewRequest";
 constexpr const char* kUnsubscribeAction = "http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/UnsubscribeRequest";
 
-// Our camera's alarm kinds (message 111's b1).
-constexpr int kKindMotion = 0;
-constexpr int kKindSound = 1;
-constexpr int kKindInput = 2;
-constexpr int kKinds = 3;
+constexpr int kKindMotion = kAlarmKindMotion;
+constexpr int kKindSound = kAlarmKindSound;
+constexpr int kKindInput = kAlarmKindInput;
+constexpr int kKinds = kAlarmKindInput + 1;
 
 // The topics turned into alarms, and the data item that carries each one's state.
 struct AlarmTopic {

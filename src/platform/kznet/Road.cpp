@@ -312,7 +312,7 @@ void Road::HandleStandardCommand(const wire::CommandRequest& command)
 
 void Road::AnswerCgi(const std::string& text)
 {
-    onvif::CgiAnswer answer = onvif::RelayCgi(*m_session, onvif::CgiCommandName(text), "?" + text, true, &m_stopping);
+    onvif::CgiAnswer answer = onvif::RelayCgi(*m_session, onvif::CgiCommandName(text), text, true, &m_stopping);
     Deliver(answer.type, reinterpret_cast<const std::uint8_t*>(answer.text.c_str()), answer.text.size());
 }
 
