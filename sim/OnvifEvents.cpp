@@ -130,6 +130,11 @@ long lifeSeconds(const pugi::xml_node& node, long cameraUtc)
     return seconds <= 0 ? kDefaultSubscriptionSeconds : std::min(seconds, kMostSubscriptionSeconds);
 }
 
+long granted(long asked, const CameraConfig& config)
+{
+    return config.eventSubscriptionSeconds > 0 ? std::min<long>(asked, config.eventSubscriptionSeconds) : asked;
+}
+
 }
 
 EventService::EventService(Camera::State& state) : m_state(state) { }
@@ -217,7 +222,7 @@ EventService::Answer EventService::Handle(const std::string& path, const pugi::x
                                 "</tev:MessageContentFilterDialect></tev:GetEventPropertiesResponse>") };
     }
     if (path == kOnvifEventsPath && operation == "CreatePullPointSubscription") {
-        long seconds = lifeSeconds(child(operationNode, "InitialTerminationTime"), cameraUtc);
+        long seconds = granted(lifeSeconds(child(operationNode, "InitialTerminationTime"), cameraUtc), m_state.config);
         int id = 0;
         {
             std::lock_guard lock(m_mutex);
@@ -249,7 +254,7 @@ EventService::Answer EventService::Handle(const std::string& path, const pugi::x
     if (it == m_pulls.end())
         return fault("ter:InvalidArgVal", "No such subscription");
     if (operation == "Renew") {
-        long seconds = lifeSeconds(child(operationNode, "TerminationTime"), cameraUtc);
+        long seconds = granted(lifeSeconds(child(operationNode, "TerminationTime"), cameraUtc), m_state.config);
         it->second.ends = Clock::now() + std::chrono::seconds(seconds);
         lock.unlock();
         log("Renew");
