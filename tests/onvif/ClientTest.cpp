@@ -43,7 +43,10 @@ TEST(OnvifClient, TheThirdPartyClientConnectsMovesPanTiltPullsTheAlarmAndReadsTh
     std::string grid = RelayCgi(*session, kz::cgi::kGetMotionConfig, "", true, nullptr).text;
     EXPECT_EQ(grid, "<CGI_Result><result>0</result><area0>4095</area0><area1>4095</area1><area2>4095</area2><area3>4095</area3><area4>4095</area4>"
                     "<area5>4095</area5><area6>4095</area6><area7>4095</area7><area8>4095</area8></CGI_Result>");
-    EXPECT_EQ(RelayCgi(*session, kz::cgi::kSetMotionConfig, "cmd=setMotionDetectConfig&area0=1&area1=2048&area8=4095&area12=7", true, nullptr).text,
+    // Rows 0 to 7 saved (row 12 is beyond the grid); row 8, not given, stays on.
+    EXPECT_EQ(RelayCgi(*session, kz::cgi::kSetMotionConfig,
+                  "cmd=setMotionDetectConfig&area0=1&area1=2048&area2=0&area3=0&area4=0&area5=0&area6=0&area7=0&area12=7", true, nullptr)
+                  .text,
         "<CGI_Result><result>0</result></CGI_Result>");
     const std::string cells = "100000000000|000000000001|000000000000|000000000000|000000000000|000000000000|000000000000|000000000000|111111111111";
     camera->Alarm(kz::kAlarmKindInput);

@@ -6,6 +6,7 @@
 #include "kznet/OnvifAnalytics.h"
 #include "kznet/Protocol.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -104,16 +105,25 @@ int readGrid(const Session& session, std::string& fields, const std::atomic<bool
     return cgi::kResultOk;
 }
 
+// The rows given as "areaN" parameters are saved; the others stay as the
+// camera has them. Without any, nothing of the command can be carried out.
 int saveGrid(const Session& session, const std::string& request, const std::atomic<bool>* cancel)
 {
     // A request target ("/cgi-bin/...?cmd=...") or the road's CGI text ("cmd=...&area0=3").
     const std::string query = request.find('?') == std::string::npos ? "?" + request : request;
     std::vector<std::uint16_t> masks(kMaxGridRows, 0);
+    std::vector<bool> given(kMaxGridRows, false);
     for (int row = 0; row < kMaxGridRows; ++row) {
-        std::string value = QueryValue(query, cgi::kAreaPrefix + std::to_string(row));
-        masks[static_cast<std::size_t>(row)] = static_cast<std::uint16_t>(std::strtol(value.c_str(), nullptr, 10));
+        const std::string key = cgi::kAreaPrefix + std::to_string(row);
+        const std::string pair = "&" + key + "=";
+        if (query.find(pair) == std::string::npos && query.find("?" + key + "=") == std::string::npos)
+            continue;
+        given[static_cast<std::size_t>(row)] = true;
+        masks[static_cast<std::size_t>(row)] = static_cast<std::uint16_t>(std::strtol(QueryValue(query, key).c_str(), nullptr, 10));
     }
-    return gridResult(WriteMotionGrid(session, masks, cancel));
+    if (std::none_of(given.begin(), given.end(), [](bool g) { return g; }))
+        return cgi::kResultUnsupported;
+    return gridResult(WriteMotionGrid(session, masks, given, cancel));
 }
 
 }

@@ -315,14 +315,21 @@ GridResult ReadMotionGrid(const Session& session, MotionGrid& out, const std::at
     return CellsToMasks(rule.ActiveCells(), layout, out.masks) ? GridResult::Ok : GridResult::BadCells;
 }
 
-GridResult WriteMotionGrid(const Session& session, const std::vector<std::uint16_t>& masks, const std::atomic<bool>* cancel)
+GridResult WriteMotionGrid(const Session& session, const std::vector<std::uint16_t>& masks, const std::vector<bool>& given,
+    const std::atomic<bool>* cancel)
 {
     std::string token;
     CellLayout layout;
     CellRule rule;
     if (GridResult result = detector(session, token, layout, rule, cancel); result != GridResult::Ok)
         return result;
-    std::string cells = MasksToCells(masks, layout);
+    std::vector<std::uint16_t> merged;
+    if (!CellsToMasks(rule.ActiveCells(), layout, merged))
+        merged.assign(static_cast<std::size_t>(EditorGrid(layout).rows), 0);
+    for (std::size_t row = 0; row < merged.size() && row < masks.size(); ++row)
+        if (row < given.size() && given[row])
+            merged[row] = masks[row];
+    std::string cells = MasksToCells(merged, layout);
     // The rule goes back whole, as the camera gave it, with the new cells.
     std::string parameters;
     bool hadCells = false;

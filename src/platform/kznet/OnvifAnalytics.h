@@ -64,7 +64,10 @@ struct MotionGrid {
     std::vector<std::uint16_t> masks;  // one a row of `editor`
 };
 GridResult ReadMotionGrid(const Session& session, MotionGrid& out, const std::atomic<bool>* cancel);
-// Masks beyond the editor's rows are ignored; missing ones are 0.
-GridResult WriteMotionGrid(const Session& session, const std::vector<std::uint16_t>& masks, const std::atomic<bool>* cancel);
+// Saves the rows marked in `given` (one flag a mask); the other rows stay
+// as the camera has them (off when its cells cannot be read). Masks beyond
+// the editor's rows are ignored.
+GridResult WriteMotionGrid(const Session& session, const std::vector<std::uint16_t>& masks, const std::vector<bool>& given,
+    const std::atomic<bool>* cancel);
 
 }

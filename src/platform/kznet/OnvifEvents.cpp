@@ -374,6 +374,8 @@ struct EventWatch::Core {
                 retryMs = kRetryFirstMs;
                 continue;
             }
+            if (stop.load())
+                break; // an exchange cut short by the stop: the subscription is still the camera's
             // The camera forgot the subscription (it restarted), refused it
             // or cannot be reached: a new one, after a pause that grows.
             subscription = {};

@@ -403,7 +403,7 @@ constexpr const char* kGetPortInfo = "getPortInfo";
 constexpr const char* kTakeSnapshot = "takeSnapshot";
 // The motion grid: read answers one "<areaN>" element a row (the row's
 // mask, as the grid editor's MotionAreas gives it); save takes the same
-// as "areaN" parameters (a missing row is 0).
+// as "areaN" parameters (a row not given stays as it is).
 constexpr const char* kGetMotionConfig = "getMotionDetectConfig";
 constexpr const char* kSetMotionConfig = "setMotionDetectConfig";
 constexpr const char* kAreaPrefix = "area";
