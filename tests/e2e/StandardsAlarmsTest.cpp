@@ -3,7 +3,8 @@
 // reports. The red dot lights and goes out, the page's alarm event starts
 // an alarm recording named by the kind, and after the camera restarts (its
 // subscriptions forgotten, its connections closed) the next alarm arrives
-// too.
+// too. Meanwhile the page's motion grid has the size of the camera's cell
+// layout, and the page saves and reads it with our camera's CGI commands.
 
 #include "support/PageFixture.h"
 #include "support/Sanitized.h"
@@ -75,12 +76,20 @@ constexpr const char* kPage = R"JS(
     function when(condition, then) {
         (function look() { if (condition()) then(); else setTimeout(look, 100); })();
     }
-    var opened = false, restarted = false;
+    var opened = false, restarted = false, answers = 0;
+    function PluginCallBackCGI(text) {
+        console.log("cgi " + text);
+        if (++answers === 1)
+            v.SendCgiToPlugin("cmd=getMotionDetectConfig", 5000, 0);
+    }
     function PluginCallBack(code) {
         var a = Array.prototype.slice.call(arguments);
         if (code === 100 && a[1] === 0 && !opened) {
             opened = true;
             v.LoginSuc(); v.RecordPath = host.args.records; v.Open("");
+            console.log("grid " + v.MotionAreas);
+            v.MotionAreas = "1,2048,0,0,0,0,0,0,4095,";
+            v.SendCgiToPlugin("cmd=setMotionDetectConfig" + v.MotionAreas, 5000, 0);
             when(function () { return standards.subscriptions() >= 1; }, function () { camera.alarm(0); });
         }
         if (code === 111) {
@@ -116,7 +125,7 @@ constexpr const char* kPage = R"JS(
 
 }
 
-TEST(StandardsAlarms, AnAlarmOfTheCameraLightsTheDotStartsARecordingOfItsKindEndsAndSurvivesARestart)
+TEST(StandardsAlarms, AnAlarmLightsTheDotRecordsByKindEndsAndSurvivesARestartAndThePageSavesTheCamerasCells)
 {
     const std::string name = "standards-alarms";
     g_records = ::testing::TempDir() + "/" + name + "-records";
@@ -128,7 +137,7 @@ TEST(StandardsAlarms, AnAlarmOfTheCameraLightsTheDotStartsARecordingOfItsKindEnd
     fs::create_directories(options.outputFolder);
     host::PageHost page(options);
     std::string error;
-    auto camera = host::InstallSimCamera(page, "onvif,password=p4ss,width=640,height=480,keyint=10", error);
+    auto camera = host::InstallSimCamera(page, "onvif,password=p4ss,width=640,height=480,keyint=10,cols=12,rows=9", error);
     ASSERT_TRUE(camera) << error;
     g_camera = camera.get();
     page.AddInstaller([](duk_context* ctx) {
@@ -154,8 +163,16 @@ TEST(StandardsAlarms, AnAlarmOfTheCameraLightsTheDotStartsARecordingOfItsKindEnd
 
     // Our camera's reports: the long form of the alarm (raised, with its
     // kind) and the alarm state on and off, for each alarm once.
-    std::vector<std::string> expected = { "alarm 1,0,1,0,0,0", "state 1", "state 0", "alarm 1,0,1,0,0,2", "state 1", "state 0" };
-    EXPECT_EQ(console, expected) << all;
+    std::vector<std::string> alarms, grid;
+    for (const auto& line : console)
+        (line.rfind("alarm ", 0) == 0 || line.rfind("state ", 0) == 0 ? alarms : grid).push_back(line);
+    EXPECT_EQ(alarms, (std::vector<std::string> { "alarm 1,0,1,0,0,0", "state 1", "state 0", "alarm 1,0,1,0,0,2", "state 1", "state 0" })) << all;
+    // The grid: nine rows as the camera's layout has, saved and read back.
+    EXPECT_EQ(grid, (std::vector<std::string> { "grid &area0=0&area1=0&area2=0&area3=0&area4=0&area5=0&area6=0&area7=0&area8=0",
+                        "cgi <CGI_Result><result>0</result></CGI_Result>",
+                        "cgi <CGI_Result><result>0</result><area0>1</area0><area1>2048</area1><area2>0</area2><area3>0</area3><area4>0</area4>"
+                        "<area5>0</area5><area6>0</area6><area7>0</area7><area8>4095</area8></CGI_Result>" }))
+        << all;
 
     // The dot while the alarm lasts, and none after it.
     for (const char* shot : { "dot.png", "dot2.png" }) {
