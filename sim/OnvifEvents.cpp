@@ -100,7 +100,7 @@ long durationSeconds(const std::string& text)
         }
         char* end = nullptr;
         double n = std::strtod(text.c_str() + at, &end);
-        if (end == text.c_str() + at || !*end || n < 0 || n > kMostSubscriptionSeconds * 24.0)
+        if (end == text.c_str() + at || !*end || n < 0 || n > static_cast<double>(kMostSubscriptionSeconds))
             return -1;
         switch (*end) {
         case 'D': total += static_cast<long>(n * kSecondsPerDay); break;

@@ -62,6 +62,15 @@ constexpr int kUnsubscribeTimeoutMs = 1000;
 constexpr int kRenewDivisor = 2;
 constexpr std::size_t kSecondsPerMinute = 60;
 constexpr std::size_t kSecondsPerHour = 3600;
+constexpr int kMsPerSecond = 1000;
+// The parts of a date and time a reader accepts (a leap second included).
+constexpr int kEpochYear = 1970;
+constexpr int kTmYearBase = 1900;
+constexpr int kMonths = 12;
+constexpr int kLongestMonth = 31;
+constexpr int kLastHour = 23;
+constexpr int kLastMinute = 59;
+constexpr int kLastSecond = 60;
 
 std::string trimmed(const char* value)
 {
@@ -145,7 +154,8 @@ bool ReadDateTime(std::string_view text, std::time_t& out)
     std::string copy(text.substr(0, kMaxAnswerText));
     if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second, &used) != 6)
         return false;
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    if (year < kEpochYear || month < 1 || month > kMonths || day < 1 || day > kLongestMonth || hour > kLastHour || minute > kLastMinute
+        || second > kLastSecond)
         return false;
     std::string_view rest = std::string_view(copy).substr(static_cast<std::size_t>(used));
     if (!rest.empty() && rest.front() == '.') {
@@ -158,14 +168,14 @@ bool ReadDateTime(std::string_view text, std::time_t& out)
         zone = 0;
     } else if (rest.size() == 6 && (rest[0] == '+' || rest[0] == '-') && rest[3] == ':') {
         int h = 0, m = 0;
-        if (std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d", &h, &m) != 2 || h > 23 || m > 59)
+        if (std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d", &h, &m) != 2 || h > kLastHour || m > kLastMinute)
             return false;
         zone = (rest[0] == '-' ? -1 : 1) * static_cast<long>(h * kSecondsPerHour + m * kSecondsPerMinute);
     } else {
         return false;
     }
     std::tm parts {};
-    parts.tm_year = year - 1900;
+    parts.tm_year = year - kTmYearBase;
     parts.tm_mon = month - 1;
     parts.tm_mday = day;
     parts.tm_hour = hour;
@@ -349,7 +359,7 @@ struct EventWatch::Core {
         std::string answer;
         PullAnswer pulled;
         if (session->Send(subscription, kPullMessagesAction, PullMessagesBody(timeout, kPullMessageLimit), answer,
-                Deadline(timeout * 1000 + kPullSlackMs), &stop)
+                Deadline(timeout * kMsPerSecond + kPullSlackMs), &stop)
                 != SoapStatus::Ok
             || ReadPullMessages(answer.data(), answer.size(), pulled) != SoapStatus::Ok)
             return false;
