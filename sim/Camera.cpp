@@ -160,7 +160,6 @@ void Camera::Restart()
 {
     if (m_onvif)
         m_onvif->Restart();
-    DropLink();
 }
 
 std::string Camera::ActiveCells() const

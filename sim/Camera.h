@@ -85,7 +85,7 @@ public:
     // Standards: ends the alarm of `kind`.
     void EndAlarm(int kind);
     // Standards: as a camera that restarted, it forgets its event
-    // subscriptions and closes every connection.
+    // subscriptions (its RTSP sessions go on).
     void Restart();
     // Standards: the cell motion detector's ActiveCells (base64).
     std::string ActiveCells() const;
