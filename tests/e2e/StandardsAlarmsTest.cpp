@@ -123,6 +123,11 @@ constexpr const char* kPage = R"JS(
     }
     var v = createControl({ Self: 0, x: 0, y: 0, width: 642, height: 482 });
     v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
+    // What a page that never ends was waiting with.
+    setTimeout(function () {
+        console.log("stuck: frames " + standards.frames() + ", recordings " + standards.recordings() + ", subscriptions " + standards.subscriptions());
+        host.exit(3);
+    }, host.args.limit);
 )JS";
 
 }
@@ -136,6 +141,7 @@ TEST(StandardsAlarms, AnAlarmLightsTheDotRecordsByKindEndsAndSurvivesARestartAnd
     options.timeoutMs = testing_support::kSanitized ? 60000 : 30000;
     options.outputFolder = ::testing::TempDir() + "/" + name;
     options.args["records"] = g_records;
+    options.args["limit"] = std::to_string(options.timeoutMs - 2000);
     fs::create_directories(options.outputFolder);
     host::PageHost page(options);
     std::string error;
