@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -86,6 +87,8 @@ constexpr const char* kPage = R"JS(
     }
     function PluginCallBack(code) {
         var a = Array.prototype.slice.call(arguments);
+        if (code !== 100 && code !== 102 && code !== 111 && code !== 502)
+            console.log("step event " + a.join(","));
         if (code === 100 && a[1] === 0 && !opened) {
             opened = true;
             v.LoginSuc(); v.RecordPath = host.args.records; v.Open("");
@@ -162,7 +165,13 @@ TEST(StandardsAlarms, AnAlarmLightsTheDotRecordsByKindEndsAndSurvivesARestartAnd
         duk_put_prop_string(ctx, -2, "recordings");
         duk_put_global_string(ctx, "standards");
     });
+    // A settings folder of its own: the record folder a page sets is shared
+    // by every page of the machine, tests running beside this one included.
+    const std::string settings = ::testing::TempDir() + "/" + name + "-settings";
+    fs::create_directories(settings);
+    setenv("TIRAVEX_SETTINGS_DIR", settings.c_str(), 1);
     int exitCode = page.RunText(kPage, name + ".js");
+    unsetenv("TIRAVEX_SETTINGS_DIR");
     const auto& console = page.ConsoleLines();
     std::string all;
     for (const auto& line : console)
