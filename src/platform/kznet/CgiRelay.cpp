@@ -203,7 +203,8 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, const std
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
         // The grid's size, when the camera has a cell motion detector (the control takes 10 by 10 otherwise).
         MotionGrid grid;
-        if (ReadMotionGrid(session, grid, cancel) == GridResult::Ok)
+        GridResult read = ReadMotionGrid(session, grid, cancel);
+        if ((read == GridResult::Ok || read == GridResult::BadCells) && grid.editor.rows > 0)
             fields += element(kMotionRows, std::to_string(grid.editor.rows)) + element(kMotionCols, std::to_string(grid.editor.columns));
     } else if (command == kGetMotionConfig) {
         result = readGrid(session, fields, cancel);

@@ -63,6 +63,8 @@ struct MotionGrid {
     CellLayout editor;                 // rows and columns the editor shows
     std::vector<std::uint16_t> masks;  // one a row of `editor`
 };
+// With cells that cannot be read (BadCells) the editor's size is still
+// set when the layout could be read.
 GridResult ReadMotionGrid(const Session& session, MotionGrid& out, const std::atomic<bool>* cancel);
 // Saves the rows marked in `given` (one flag a mask); the other rows stay
 // as the camera has them (off when its cells cannot be read). Masks beyond
