@@ -155,8 +155,29 @@ void Camera::SetAudio(int coding)
     ++m_state->audioGeneration;
 }
 
+void Camera::EndAlarm(int kind)
+{
+    if (m_onvif)
+        m_onvif->SetAlarm(kind, false);
+}
+
+void Camera::Restart()
+{
+    if (m_onvif)
+        m_onvif->Restart();
+}
+
+std::string Camera::ActiveCells() const
+{
+    return m_onvif ? m_onvif->ActiveCells() : std::string();
+}
+
 void Camera::Alarm(int kind)
 {
+    if (m_onvif) {
+        m_onvif->SetAlarm(kind, true);
+        return;
+    }
     // The long form of message 111, which says that the alarm is raised.
     std::size_t alarmBytes = m_state->config.replyFormat ? m_state->ControlBytes(kMsgAlarm) : static_cast<std::size_t>(kAlarmLongBytes);
     std::vector<std::uint8_t> alarm(alarmBytes, 0);

@@ -79,8 +79,16 @@ public:
     // Changes the audio coding of the live stream.
     void SetAudio(int coding);
     // Raises an alarm of `kind` (0 motion, 1 sound, 2 input, 3 temperature):
-    // control messages 111 and 300.
+    // control messages 111 and 300. Standards: the kind's ONVIF events
+    // (sim/OnvifEvents.h; a temperature alarm has none) until EndAlarm.
     void Alarm(int kind);
+    // Standards: ends the alarm of `kind`.
+    void EndAlarm(int kind);
+    // Standards: as a camera that restarted, it forgets its event
+    // subscriptions (its RTSP sessions go on).
+    void Restart();
+    // Standards: the cell motion detector's ActiveCells (base64).
+    std::string ActiveCells() const;
     // Sends a JPEG picture of the live pattern as control message 116.
     void Snapshot();
     // While on, CGI requests (HTTP and road) get no answer.

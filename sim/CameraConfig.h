@@ -81,6 +81,9 @@ struct CameraConfig {
     // Standards: the camera's clock runs this many seconds ahead of the
     // machine's (UsernameTokens are checked against it).
     int clockOffsetSeconds = 0;
+    // Standards: the longest event subscription the camera grants, in
+    // seconds (0: an hour); a client renews a short one often.
+    int eventSubscriptionSeconds = 0;
     Sound sound = Sound::MuLaw;
     // Standards: whether a Media2 service with privacy masks is served.
     bool onvifMasks = true;

@@ -1,5 +1,7 @@
 #include "sim/OnvifServer.h"
 
+#include "sim/OnvifAnalytics.h"
+#include "sim/OnvifEvents.h"
 #include "sim/VideoEncoder.h"
 
 #include "sim/XmlNames.h"
@@ -198,7 +200,8 @@ std::string CameraEndpoint(const CameraConfig& config)
     return "urn:uuid:7a1e0000-0000-4000-8000-" + node;
 }
 
-OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(state)
+OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http)
+    : m_state(state), m_events(std::make_unique<EventService>(state)), m_analytics(std::make_unique<AnalyticsService>(state))
 {
     std::random_device random;
     for (std::size_t i = 0; i < kServerNonceBytes; ++i)
@@ -218,13 +221,36 @@ OnvifServer::OnvifServer(Camera::State& state, httplib::Server& http) : m_state(
         auto picture = EncodeJpeg(static_cast<std::uint32_t>(m_state.videoFramesSent.load()), live.width, live.height);
         response.set_content(std::string(picture.begin(), picture.end()), kJpegType);
     });
-    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath, kOnvifMedia2Path, kOnvifSearchPath, kOnvifReplayPath }) {
+    for (const char* path : { kOnvifDevicePath, kOnvifMediaPath, kOnvifPtzPath, kOnvifMedia2Path, kOnvifSearchPath, kOnvifReplayPath, kOnvifEventsPath, kOnvifAnalyticsPath }) {
         http.Post(path, [this, path](const httplib::Request& request, httplib::Response& response) {
             Answer answer = Handle(path, request.body);
             response.status = answer.status;
             response.set_content(answer.body, kSoapType);
         });
     }
+    // Each event subscription answers at an address of its own.
+    http.Post(std::string(kOnvifSubscriptionPath) + "[0-9]+", [this](const httplib::Request& request, httplib::Response& response) {
+        Answer answer = Handle(request.path, request.body);
+        response.status = answer.status;
+        response.set_content(answer.body, kSoapType);
+    });
+}
+
+OnvifServer::~OnvifServer() = default;
+
+void OnvifServer::SetAlarm(int kind, bool on)
+{
+    m_events->SetAlarm(kind, on);
+}
+
+void OnvifServer::Restart()
+{
+    m_events->Forget();
+}
+
+std::string OnvifServer::ActiveCells() const
+{
+    return m_analytics->ActiveCells();
 }
 
 bool OnvifServer::SnapshotAccountOk(const std::string& method, const std::string& target, const std::string& authorization) const
@@ -318,7 +344,20 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
                               + "</tt:XAddr><tt:StreamingCapabilities><tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
                                 "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
                               + (ptz ? "<tt:PTZ><tt:XAddr>" + base + kOnvifPtzPath + "</tt:XAddr></tt:PTZ>" : std::string())
+                              + "<tt:Events><tt:XAddr>" + base + kOnvifEventsPath + "</tt:XAddr><tt:WSSubscriptionPolicySupport>false"
+                                "</tt:WSSubscriptionPolicySupport><tt:WSPullPointSupport>true</tt:WSPullPointSupport>"
+                                "<tt:WSPausableSubscriptionManagerInterfaceSupport>false</tt:WSPausableSubscriptionManagerInterfaceSupport></tt:Events>"
+                              + "<tt:Analytics><tt:XAddr>" + base + kOnvifAnalyticsPath + "</tt:XAddr><tt:RuleSupport>true</tt:RuleSupport>"
+                                "<tt:AnalyticsModuleSupport>true</tt:AnalyticsModuleSupport></tt:Analytics>"
                               + "</tds:Capabilities></tds:GetCapabilitiesResponse>") };
+    }
+    if (path == kOnvifEventsPath || path.rfind(kOnvifSubscriptionPath, 0) == 0) {
+        EventService::Answer answer = m_events->Handle(path, operationNode, base);
+        return { answer.status, answer.body };
+    }
+    if (path == kOnvifAnalyticsPath) {
+        AnalyticsService::Answer answer = m_analytics->Handle(operationNode);
+        return { answer.status, answer.body };
     }
     VideoSettings live;
     {
@@ -339,7 +378,9 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
                               + "<tt:BitrateLimit>1024</tt:BitrateLimit></tt:RateControl></tt:VideoEncoderConfiguration>"
                                 "<tt:AudioEncoderConfiguration token=\"audio_1\"><tt:Name>audio</tt:Name><tt:UseCount>1</tt:UseCount>"
                                 "<tt:Encoding>G711</tt:Encoding><tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate>"
-                                "</tt:AudioEncoderConfiguration></trt:Profiles></trt:GetProfilesResponse>") };
+                                "</tt:AudioEncoderConfiguration><tt:VideoAnalyticsConfiguration token=\"" + kAnalyticsToken + "\"><tt:Name>analytics</tt:Name>"
+                                "<tt:UseCount>1</tt:UseCount><tt:AnalyticsEngineConfiguration/><tt:RuleEngineConfiguration/>"
+                                "</tt:VideoAnalyticsConfiguration></trt:Profiles></trt:GetProfilesResponse>") };
     }
     if (path == kOnvifMediaPath && operation == "GetVideoSources") {
         auto n = [](int v) { return std::to_string(v); };

@@ -19,6 +19,7 @@
 
 #include <httplib.h>
 
+#include <memory>
 #include <string>
 
 namespace sim {
@@ -33,10 +34,24 @@ constexpr const char* kSnapshotPath = "/snapshot.jpg";
 constexpr const char* kProfileToken = "profile_1";
 constexpr int kTokenSkewSeconds = 300;
 
+class EventService;
+class AnalyticsService;
+
 class OnvifServer {
 public:
-    // Adds the services to `http` (before it starts serving).
+    // Adds the services to `http` (before it starts serving), with the
+    // event service (sim/OnvifEvents.h) and the analytics service
+    // (sim/OnvifAnalytics.h).
     OnvifServer(Camera::State& state, httplib::Server& http);
+    ~OnvifServer();
+
+    // Raises or clears an alarm of our protocol's kind (0 motion, 1 sound,
+    // 2 input) as ONVIF events.
+    void SetAlarm(int kind, bool on);
+    // As a camera that restarted: every event subscription is forgotten.
+    void Restart();
+    // The cell motion detector's ActiveCells (base64).
+    std::string ActiveCells() const;
 
     // The answer to one SOAP request body: HTTP status and envelope.
     struct Answer {
@@ -55,6 +70,8 @@ private:
     std::string m_nonce; // the Digest challenge's, one per camera
     OnvifMasks m_masks;  // served at kOnvifMedia2Path unless the camera runs without masks
     OnvifRecordings m_recordings; // served at kOnvifSearchPath and kOnvifReplayPath
+    std::unique_ptr<EventService> m_events;
+    std::unique_ptr<AnalyticsService> m_analytics;
 };
 
 // The camera's clock: the machine's UTC plus the configured offset.

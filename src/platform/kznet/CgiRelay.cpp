@@ -3,11 +3,14 @@
 // the login's ONVIF answers; any other is answered "not supported".
 
 #include "kznet/Onvif.h"
+#include "kznet/OnvifAnalytics.h"
 #include "kznet/OnvifMasks.h"
 #include "kznet/OnvifReplay.h"
 #include "kznet/Protocol.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace kz::onvif {
 
@@ -76,6 +79,55 @@ int snapshot(const Session& session, const std::atomic<bool>* cancel)
     return kResultFailed;
 }
 
+int gridResult(GridResult result)
+{
+    using namespace cgi;
+    switch (result) {
+    case GridResult::Ok: return kResultOk;
+    case GridResult::Unsupported: return kResultUnsupported;
+    case GridResult::Refused: return kResultBadAccount;
+    case GridResult::Failed:
+    case GridResult::BadCells: break;
+    }
+    return kResultFailed;
+}
+
+// The grid as our camera's answer: one "<areaN>" a row, each mask as the
+// editor writes it (a signed 16-bit number).
+int readGrid(const Session& session, std::string& fields, const std::atomic<bool>* cancel)
+{
+    MotionGrid grid;
+    GridResult result = ReadMotionGrid(session, grid, cancel);
+    if (result != GridResult::Ok)
+        return gridResult(result);
+    for (std::size_t row = 0; row < grid.masks.size(); ++row) {
+        std::string name = cgi::kAreaPrefix + std::to_string(row);
+        fields += element(name.c_str(), std::to_string(static_cast<std::int16_t>(grid.masks[row])));
+    }
+    return cgi::kResultOk;
+}
+
+// The rows given as "areaN" parameters are saved; the others stay as the
+// camera has them. Without any, nothing of the command can be carried out.
+int saveGrid(const Session& session, const std::string& request, const std::atomic<bool>* cancel)
+{
+    // A request target ("/cgi-bin/...?cmd=...") or the road's CGI text ("cmd=...&area0=3").
+    const std::string query = request.find('?') == std::string::npos ? "?" + request : request;
+    std::vector<std::uint16_t> masks(kMaxGridRows, 0);
+    std::vector<bool> given(kMaxGridRows, false);
+    for (int row = 0; row < kMaxGridRows; ++row) {
+        const std::string key = cgi::kAreaPrefix + std::to_string(row);
+        const std::string pair = "&" + key + "=";
+        if (query.find(pair) == std::string::npos && query.find("?" + key + "=") == std::string::npos)
+            continue;
+        given[static_cast<std::size_t>(row)] = true;
+        masks[static_cast<std::size_t>(row)] = static_cast<std::uint16_t>(std::strtol(QueryValue(query, key).c_str(), nullptr, 10));
+    }
+    if (std::none_of(given.begin(), given.end(), [](bool g) { return g; }))
+        return cgi::kResultUnsupported;
+    return gridResult(WriteMotionGrid(session, masks, given, cancel));
+}
+
 }
 
 bool MovePtz(const Session& session, int code, const std::atomic<bool>* cancel)
@@ -131,7 +183,7 @@ std::string QueryValue(const std::string& target, const std::string& key)
     return {};
 }
 
-CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& query, bool accountOk, const std::atomic<bool>* cancel)
+CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& request, bool accountOk, const std::atomic<bool>* cancel)
 {
     using namespace cgi;
     const DeviceInformation& device = session.Device();
@@ -151,11 +203,20 @@ CgiAnswer RelayCgi(const Session& session, const std::string& command, const std
     } else if (command == kGetProductAllInfo) {
         result = kResultOk;
         fields = element(kModelName, device.model) + element(kPtFlag, session.HasPtz() ? "1" : "0") + element(kRs485Flag, "0");
+        // The grid's size, when the camera has a cell motion detector (the control takes 10 by 10 otherwise).
+        MotionGrid grid;
+        GridResult read = ReadMotionGrid(session, grid, cancel);
+        if ((read == GridResult::Ok || read == GridResult::BadCells) && grid.editor.rows > 0)
+            fields += element(kMotionRows, std::to_string(grid.editor.rows)) + element(kMotionCols, std::to_string(grid.editor.columns));
+    } else if (command == kGetMotionConfig) {
+        result = readGrid(session, fields, cancel);
+    } else if (command == kSetMotionConfig) {
+        result = saveGrid(session, request, cancel);
     } else if (command == kTakeSnapshot) {
         result = snapshot(session, cancel);
     } else if (RelayRecordingCgi(session, command, result, fields, cancel)) {
         // the recordings' fields follow the result
-    } else if (RelayMaskCgi(session, command, query, result, fields, cancel)) {
+    } else if (RelayMaskCgi(session, command, request.find('?') == std::string::npos ? "?" + request : request, result, fields, cancel)) {
         // the masks' fields follow the result
     } else {
         for (const auto& ptz : kCgiPtz)

@@ -113,19 +113,19 @@ Exchange exchange(const std::string& host, int port, const std::string& request,
 
 }
 
-Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
-    const std::atomic<bool>* cancel)
-{
-    return PostAction(host, port, path, RequestAction(request), envelope, deadline, cancel);
-}
-
-Exchange PostAction(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
+Exchange Post(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
     Clock::time_point deadline, const std::atomic<bool>* cancel)
 {
     std::string head = "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port)
         + "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"\r\nContent-Length: "
         + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n";
     return exchange(host, port, head + envelope, deadline, cancel);
+}
+
+Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
+    const std::atomic<bool>* cancel)
+{
+    return Post(host, port, path, std::string(RequestAction(request)), envelope, deadline, cancel);
 }
 
 Exchange GetWithAccount(const ServiceAddress& address, const std::string& user, const std::string& password, Clock::time_point deadline,
@@ -216,17 +216,12 @@ bool Session::Probe(Clock::time_point deadline, const std::atomic<bool>* cancel)
     return true;
 }
 
-SoapStatus Session::Call(const ServiceAddress& address, Request request, const Fields& fields, std::string& answer, Clock::time_point deadline,
-    const std::atomic<bool>* cancel) const
-{
-    return CallBody(address, RequestAction(request), RequestBody(request, fields), answer, deadline, cancel);
-}
+namespace {
 
-SoapStatus Session::CallBody(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
-    Clock::time_point deadline, const std::atomic<bool>* cancel) const
+// The status of a SOAP answer (NotAuthorized also for HTTP 401); its body
+// is kept in `answer`.
+SoapStatus answerStatus(Exchange exchange, std::string& answer)
 {
-    UsernameToken token = Token();
-    Exchange exchange = PostAction(address.host, address.port, address.path, action, MakeEnvelope(body, &token), deadline, cancel);
     if (!exchange.answered)
         return SoapStatus::Malformed;
     answer = std::move(exchange.body);
@@ -236,6 +231,24 @@ SoapStatus Session::CallBody(const ServiceAddress& address, const std::string& a
     if (status == SoapStatus::Malformed && exchange.status == kHttpUnauthorized)
         return SoapStatus::NotAuthorized;
     return status;
+}
+
+}
+
+SoapStatus Session::Call(const ServiceAddress& address, Request request, const Fields& fields, std::string& answer, Clock::time_point deadline,
+    const std::atomic<bool>* cancel) const
+{
+    UsernameToken token = Token();
+    return answerStatus(Post(address.host, address.port, address.path, request, MakeRequest(request, fields, &token), deadline, cancel), answer);
+}
+
+SoapStatus Session::Send(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
+    Clock::time_point deadline, const std::atomic<bool>* cancel) const
+{
+    if (address.host.empty())
+        return SoapStatus::Fault;
+    UsernameToken token = Token();
+    return answerStatus(Post(address.host, address.port, address.path, action, MakeEnvelope(body, &token), deadline, cancel), answer);
 }
 
 bool Session::Reach(const std::string& xaddr, ServiceAddress& out) const
@@ -272,6 +285,10 @@ std::int32_t Session::LogIn(int rtspPort, Clock::time_point deadline, const std:
         return kLoginUnreachable; // a camera without a media service has nothing to show
     if (!reach(m_capabilities.ptz, m_ptz))
         m_ptz = {};
+    if (!reach(m_capabilities.events, m_events))
+        m_events = {};
+    if (!reach(m_capabilities.analytics, m_analytics))
+        m_analytics = {};
 
     status = Call(media, Request::GetProfiles, {}, answer, deadline, cancel);
     if (status != SoapStatus::Ok || ReadProfiles(answer.data(), answer.size(), m_profiles) != SoapStatus::Ok)

@@ -50,7 +50,7 @@ struct Exchange {
 Exchange Post(const std::string& host, int port, const std::string& path, Request request, const std::string& envelope, Clock::time_point deadline,
     const std::atomic<bool>* cancel);
 // The same with the SOAP action given as text.
-Exchange PostAction(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
+Exchange Post(const std::string& host, int port, const std::string& path, const std::string& action, const std::string& envelope,
     Clock::time_point deadline, const std::atomic<bool>* cancel);
 
 // One HTTP GET of `path`, with the account if the server asks for one
@@ -98,11 +98,6 @@ public:
     // False when no road takes pictures.
     bool DeliverPicture(const std::string& jpeg) const;
 
-    // One authenticated request to a service of the camera: `body` (made
-    // with FillTemplate) under SOAP action `action`; the status of its
-    // answer, as for the login's requests.
-    SoapStatus CallBody(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
-        Clock::time_point deadline, const std::atomic<bool>* cancel) const;
     // A service address the camera named, to be reached at the login's
     // address (the camera's own name for itself may not reach it from here).
     bool Reach(const std::string& xaddr, ServiceAddress& out) const;
@@ -124,6 +119,17 @@ public:
     // The device's endpoint reference; empty when it does not say.
     const std::string& Endpoint() const { return m_endpoint; }
     const std::vector<Profile>& Profiles() const { return m_profiles; }
+    // Where the media, event and analytics services answer (an empty host:
+    // the camera has none).
+    const ServiceAddress& MediaService() const { return m_media; }
+    const ServiceAddress& EventService() const { return m_events; }
+    const ServiceAddress& AnalyticsService() const { return m_analytics; }
+    // One authenticated request of the login's account to `address`: the
+    // envelope around `body` (an XML fragment) with the SOAP action
+    // `action`. The status of its answer, which is kept in `answer`. Any
+    // thread.
+    SoapStatus Send(const ServiceAddress& address, const std::string& action, const std::string& body, std::string& answer,
+        Clock::time_point deadline, const std::atomic<bool>* cancel) const;
     // The first profile's RTSP address (with the port filled in).
     const std::string& StreamUri() const { return m_streamUri; }
     long ClockOffsetSeconds() const { return m_clockOffset; }
@@ -150,6 +156,8 @@ private:
     Capabilities m_capabilities;
     ServiceAddress m_media;
     ServiceAddress m_ptz; // empty host: none
+    ServiceAddress m_events;    // empty host: none
+    ServiceAddress m_analytics; // empty host: none
     std::vector<Profile> m_profiles;
     std::string m_streamUri;
 
@@ -176,14 +184,18 @@ std::string QueryValue(const std::string& target, const std::string& key);
 
 // What our camera would answer to CGI command `command`: the control
 // message type (14, 15 or 115) and the CGI_Result text. Pan/tilt commands
-// move the camera; commands without a counterpart are answered "not
-// supported"; a wrong account gets our camera's refusal. `query` is the
-// request's parameters ("?a=1&b=2", or without the "?").
+// move the camera; the motion grid is the camera's cell motion detector
+// (kznet/OnvifAnalytics.h), its size in getProductAllInfo's answer; the
+// privacy masks are the camera's Media2 masks (kznet/OnvifMasks.h) and its
+// recordings are listed from its search service (kznet/OnvifReplay.h);
+// commands without a counterpart are answered "not supported"; a wrong
+// account gets our camera's refusal. `request` is the CGI text or request
+// target that carries the command's parameters.
 struct CgiAnswer {
     int type;
     std::string text;
 };
-CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& query, bool accountOk, const std::atomic<bool>* cancel);
+CgiAnswer RelayCgi(const Session& session, const std::string& command, const std::string& request, bool accountOk, const std::atomic<bool>* cancel);
 
 // Sessions of logged-in standard cameras, by address and web port.
 void Register(const std::shared_ptr<Session>& session);

@@ -259,7 +259,7 @@ bool RelayMaskCgi(const Session& session, const std::string& command, const std:
         return finish(kResultUnsupported, {});
     const ServiceAddress& media2 = services.media2;
     auto call = [&](const char* operation, const std::string& requestBody, std::string& answer) {
-        return session.CallBody(media2, std::string(kMedia2Action) + operation, requestBody, answer, deadline(), cancel);
+        return session.Send(media2, std::string(kMedia2Action) + operation, requestBody, answer, deadline(), cancel);
     };
     std::string answer;
     bool hasMasks = false;

@@ -187,7 +187,7 @@ Search FindRecordings(const Session& session, std::vector<RecordingInfo>& out, C
         return Search::Unsupported;
     auto outcome = [](SoapStatus status) { return status == SoapStatus::NotAuthorized ? Search::Refused : Search::Failed; };
     std::string answer, token;
-    SoapStatus status = session.CallBody(services.search, std::string(kSearchAction) + "FindRecordings", kFindRecordingsBody, answer, deadline, cancel);
+    SoapStatus status = session.Send(services.search, std::string(kSearchAction) + "FindRecordings", kFindRecordingsBody, answer, deadline, cancel);
     if (status == SoapStatus::Ok)
         status = ReadSearchToken(answer.data(), answer.size(), token);
     if (status != SoapStatus::Ok)
@@ -195,13 +195,13 @@ Search FindRecordings(const Session& session, std::vector<RecordingInfo>& out, C
     out.clear();
     bool completed = false;
     for (int round = 0; round < kMaxSearchRounds && !completed && status == SoapStatus::Ok; ++round) {
-        status = session.CallBody(services.search, std::string(kSearchAction) + "GetRecordingSearchResults",
+        status = session.Send(services.search, std::string(kSearchAction) + "GetRecordingSearchResults",
             FillTemplate(kGetResultsBody, { { "Token", token } }), answer, deadline, cancel);
         if (status == SoapStatus::Ok)
             status = ReadRecordingResults(answer.data(), answer.size(), out, completed);
     }
     if (!completed)
-        session.CallBody(services.search, std::string(kSearchAction) + "EndSearch", FillTemplate(kEndSearchBody, { { "Token", token } }), answer,
+        session.Send(services.search, std::string(kSearchAction) + "EndSearch", FillTemplate(kEndSearchBody, { { "Token", token } }), answer,
             deadline, cancel);
     return status == SoapStatus::Ok ? Search::Ok : outcome(status);
 }
@@ -213,7 +213,7 @@ SoapStatus GetReplayUri(const Session& session, const std::string& token, std::s
     if (services.replay.host.empty())
         return SoapStatus::Fault;
     std::string answer, given;
-    SoapStatus status = session.CallBody(services.replay, std::string(kReplayAction) + "GetReplayUri",
+    SoapStatus status = session.Send(services.replay, std::string(kReplayAction) + "GetReplayUri",
         FillTemplate(kGetReplayUriBody, { { "Token", token } }), answer, deadline, cancel);
     if (status == SoapStatus::Ok)
         status = ReadReplayUri(answer.data(), answer.size(), given);

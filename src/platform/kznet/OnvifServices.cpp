@@ -37,7 +37,7 @@ Session::Services Session::ListServices(Clock::time_point deadline, const std::a
     }
     Services found;
     std::string answer;
-    SoapStatus status = CallBody({ m_host, m_webPort, kDevicePath }, kGetServicesAction, kGetServicesBody, answer, deadline, cancel);
+    SoapStatus status = Send({ m_host, m_webPort, kDevicePath }, kGetServicesAction, kGetServicesBody, answer, deadline, cancel);
     if (status != SoapStatus::Ok && status != SoapStatus::Fault)
         return found; // no answer, or a refusal: asked again next time
     pugi::xml_document document;

@@ -228,6 +228,9 @@ constexpr std::size_t kStreamValuesAt = 2;
 constexpr std::size_t kReport110Bytes = 6;
 constexpr std::size_t kAlarmKindAt = 1;          // 111: b1 the alarm's kind
 constexpr std::size_t kAlarmOnAt = 2;            // 111: b2, long form: non-zero when raised
+constexpr int kAlarmKindMotion = 0;              // 111: alarm kinds (b1)
+constexpr int kAlarmKindSound = 1;
+constexpr int kAlarmKindInput = 2;
 constexpr std::size_t kSettingsTextAt = 1;       // 152: b0, a 512-byte text from byte 1
 constexpr std::size_t kSettingsTextBytes = 512;
 constexpr std::size_t kSettings156TextsAt[] = { 2, 34, 66, 98 }; // 156: b0, b1, four texts
@@ -398,6 +401,12 @@ constexpr const char* kGetPortInfo = "getPortInfo";
 // A picture of the live view: the camera sends it as a snapshot (message
 // 116) and answers the command with its result.
 constexpr const char* kTakeSnapshot = "takeSnapshot";
+// The motion grid: read answers one "<areaN>" element a row (the row's
+// mask, as the grid editor's MotionAreas gives it); save takes the same
+// as "areaN" parameters (a row not given stays as it is).
+constexpr const char* kGetMotionConfig = "getMotionDetectConfig";
+constexpr const char* kSetMotionConfig = "setMotionDetectConfig";
+constexpr const char* kAreaPrefix = "area";
 constexpr const char* kResultOpen = "<CGI_Result>";
 constexpr const char* kResultClose = "</CGI_Result>";
 constexpr const char* kProductName = "productName";

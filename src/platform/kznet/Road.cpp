@@ -5,6 +5,7 @@
 #include "kznet/Discovery.h"
 #include "kznet/Library.h"
 #include "kznet/Onvif.h"
+#include "kznet/OnvifEvents.h"
 
 #include <cstring>
 
@@ -248,6 +249,11 @@ void Road::RunStandards()
     std::vector<std::uint8_t> record(kDeviceRecordBytes, 0);
     record[kStreamModeAt] = kStreamModeRawAudio;
     Deliver(kMsgDeviceRecord, record.data(), record.size());
+    // The camera's alarms, as our camera reports them, for as long as the road lives.
+    auto events = onvif::EventWatch::Start(m_session, [weak](int type, const std::uint8_t* data, std::size_t n) {
+        if (auto road = weak.lock())
+            road->Deliver(type, data, n);
+    });
 
     std::unique_lock lock(m_dialectMutex);
     while (!m_stopping.load()) {
@@ -306,7 +312,7 @@ void Road::HandleStandardCommand(const wire::CommandRequest& command)
 
 void Road::AnswerCgi(const std::string& text)
 {
-    onvif::CgiAnswer answer = onvif::RelayCgi(*m_session, onvif::CgiCommandName(text), "?" + text, true, &m_stopping);
+    onvif::CgiAnswer answer = onvif::RelayCgi(*m_session, onvif::CgiCommandName(text), text, true, &m_stopping);
     Deliver(answer.type, reinterpret_cast<const std::uint8_t*>(answer.text.c_str()), answer.text.size());
 }
 

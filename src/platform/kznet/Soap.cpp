@@ -303,6 +303,8 @@ SoapStatus ReadCapabilities(const char* data, std::size_t n, Capabilities& out)
         return SoapStatus::Malformed;
     out.media = text(child(child(capabilities, "Media"), "XAddr"));
     out.ptz = text(child(child(capabilities, "PTZ"), "XAddr"));
+    out.events = text(child(child(capabilities, "Events"), "XAddr"));
+    out.analytics = text(child(child(capabilities, "Analytics"), "XAddr"));
     return SoapStatus::Ok;
 }
 

@@ -61,6 +61,10 @@ std::string UtcText(std::time_t utc);
 // when one is given. Field values are escaped; a field the template names
 // but `fields` lacks is left empty.
 std::string MakeRequest(Request request, const Fields& fields, const UsernameToken* token);
+// The whole SOAP 1.2 envelope around `body`, an XML fragment given as it
+// is (its own namespaces declared or among the envelope's), with the token
+// in its header when one is given.
+std::string MakeEnvelope(const std::string& body, const UsernameToken* token);
 // The SOAP action of `request` (for the HTTP Content-Type's action).
 const char* RequestAction(Request request);
 // The body of `request` alone (what MakeRequest puts in the envelope).
@@ -85,6 +89,8 @@ struct DeviceInformation {
 struct Capabilities {
     std::string media; // XAddr of the media service, empty when none
     std::string ptz;   // XAddr of the PTZ service, empty when none
+    std::string events;    // XAddr of the event service, empty when none
+    std::string analytics; // XAddr of the analytics service, empty when none
 };
 
 struct Profile {
