@@ -420,7 +420,7 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
         return { kHttpOk, envelope("<tptz:ContinuousMoveResponse xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\"/>") };
     }
     if (path == kOnvifDevicePath && operation == "GetServices") {
-        // The services beyond those GetCapabilities names.
+        // Every service, also those GetCapabilities does not name.
         std::string services;
         auto service = [&](const char* space, const char* servicePath) {
             services += std::string("<tds:Service><tds:Namespace>") + space + "</tds:Namespace><tds:XAddr>" + base + servicePath
@@ -432,6 +432,8 @@ OnvifServer::Answer OnvifServer::Handle(const std::string& path, const std::stri
             service("http://www.onvif.org/ver20/ptz/wsdl", kOnvifPtzPath);
         if (config.onvifMasks)
             service("http://www.onvif.org/ver20/media/wsdl", kOnvifMedia2Path);
+        service("http://www.onvif.org/ver10/events/wsdl", kOnvifEventsPath);
+        service("http://www.onvif.org/ver20/analytics/wsdl", kOnvifAnalyticsPath);
         service("http://www.onvif.org/ver10/search/wsdl", kOnvifSearchPath);
         service("http://www.onvif.org/ver10/replay/wsdl", kOnvifReplayPath);
         return { kHttpOk, envelope("<tds:GetServicesResponse>" + services + "</tds:GetServicesResponse>") };

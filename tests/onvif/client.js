@@ -53,8 +53,11 @@ function cellRows(activeCells, columns, rows) {
     }
     return out.join("|");
 }
+// The analytics service where the client found it: GetServices (which it
+// asks first) or GetCapabilities.
 function analytics(cam, body, cb) {
-    cam._request({ url: cam._parseUrl(cam.capabilities.analytics.XAddr),
+    const service = cam.uri && cam.uri.analytics ? cam.uri.analytics : cam._parseUrl(cam.capabilities.analytics.XAddr);
+    cam._request({ url: service,
         body: cam._envelopeHeader() + body + cam._envelopeFooter() }, (err, res, xml) => cb(err, xml));
 }
 const kAnalytics = '<GetRules xmlns="http://www.onvif.org/ver20/analytics/wsdl"><ConfigurationToken>analytics_1</ConfigurationToken></GetRules>';
