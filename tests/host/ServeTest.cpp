@@ -890,9 +890,11 @@ TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
     click("#record");
     const std::string recorded = home + "/IPCamRecord/" + server.Camera("account")["address"].get<std::string>();
     ASSERT_FALSE(fileIn(recorded, ".avi", kPictureMs).empty()) << "nothing recorded in " << recorded;
-    // Two seconds of pictures, as the page shows them.
-    page.Eval("window.recordedFrom = Tiravex.stats.pictures, 1");
-    ASSERT_TRUE(page.WaitFor("Tiravex.stats.pictures > recordedFrom + 40", kPictureMs));
+    // Two seconds of pictures, as the page shows them (the camera's frames
+    // decoded by the browser, or the control's pictures).
+    const std::string shown = "(Tiravex.stats.pictures + Tiravex.stats.video.frames)";
+    page.Eval("window.recordedFrom = " + shown + ", 1");
+    ASSERT_TRUE(page.WaitFor(shown + " > recordedFrom + 40", kPictureMs));
     click("#record");
     ASSERT_TRUE(page.WaitFor("document.getElementById('recordings').rows.length == 2 && /[1-9]/.test(document.getElementById('recordings').rows[1].cells[2].textContent)", kPictureMs))
         << page.Eval("document.getElementById('recordings').innerText");

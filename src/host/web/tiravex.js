@@ -66,7 +66,7 @@
 
     var Tiravex = {
         session: null,
-        stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0, video: { frames: 0, bytes: 0, latencies: [], dropped: 0, failures: 0 } },
+        stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0, video: { frames: 0, bytes: 0, latencies: [], dropped: 0, failures: 0, streams: {} } },
         // The codings this page decodes itself (the camera's frames come as they are).
         passthrough: [],
         onsound: null,
@@ -486,14 +486,15 @@
         var t = at.target;
         Object.keys(views).forEach(function (id) {
             var v = views[id];
-            if (!v.rect) return;
+            // Only views that the control has said lie over video (with a
+            // transparent picture) show it.
+            if (!v.rect || !v.overlay) return;
             var part = intersect([t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]], [0, 0, v.canvas.width, v.canvas.height]);
-            if (!part) return;
-            if (!v.overlay) makeOverlay(v);
-            paint(v, part);
+            if (part) paint(v, part);
         });
         var s = Tiravex.stats.video;
         s.frames++;
+        s.streams[st.number] = (s.streams[st.number] || 0) + 1;
         if (s.latencies.length < LATENCIES_KEPT) s.latencies.push(nowMs() - at.arrivedMs);
     }
 
@@ -517,7 +518,7 @@
         }
         var codec = decoder.decode(payload.subarray(56, 56 + VIDEO_CODEC_CHARS)).replace(/\0+$/, '');
         var data = payload.subarray(VIDEO_HEADER);
-        var st = videos[number] || (videos[number] = { decoder: null, codec: '', last: null, at: null, waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
+        var st = videos[number] || (videos[number] = { number: number, decoder: null, codec: '', last: null, at: null, waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
         Tiravex.stats.video.bytes += data.length;
         if (coding === CODING.mjpeg) {
             var decoding = createImageBitmap(new Blob([data.slice()], { type: 'image/jpeg' }));

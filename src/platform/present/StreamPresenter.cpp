@@ -64,10 +64,22 @@ RECT changedPart(const std::vector<std::uint32_t>& before, const std::vector<std
 }
 
 // The `part` of a view (`width` a row) as a PNG whose pass-through key
-// pixels within `video` are transparent and all others opaque.
+// pixels within `video` are transparent and all others opaque. False, and
+// nothing made, when no pixel is transparent: then a JPEG does.
 bool encodeWithVideo(const std::vector<std::uint32_t>& pixels, int width, const RECT& part, const std::vector<RECT>& video, std::vector<std::uint32_t>& alpha, std::vector<std::uint8_t>& png)
 {
     const int w = ui::Width(part), h = ui::Height(part);
+    bool transparent = false;
+    for (const RECT& r : video) {
+        const RECT in = ui::Intersect(r, part);
+        for (LONG y = in.top; y < in.bottom && !transparent; ++y) {
+            const std::uint32_t* row = pixels.data() + static_cast<std::ptrdiff_t>(y) * width;
+            for (LONG x = in.left; x < in.right && !transparent; ++x)
+                transparent = (row[x] & gfx::kPassThroughKeyMask) == gfx::kPassThroughKey;
+        }
+    }
+    if (!transparent)
+        return false;
     alpha.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y) {
         const std::uint32_t* row = pixels.data() + static_cast<std::ptrdiff_t>(part.top + y) * width + part.left;
@@ -242,10 +254,7 @@ void StreamPresenter::run()
                 if (RECT in = ui::Intersect(r, v.rect); !ui::IsEmpty(in))
                     video.push_back(ui::Offset(in, -v.rect.left, -v.rect.top));
             StreamPicture picture;
-            if (!video.empty()) {
-                if (!encodeWithVideo(s.next, width, part, video, alpha, picture.jpeg))
-                    continue;
-            } else {
+            if (video.empty() || !encodeWithVideo(s.next, width, part, video, alpha, picture.jpeg)) {
                 unsigned char* jpeg = nullptr;
                 unsigned long size = 0;
                 const auto* origin = reinterpret_cast<const unsigned char*>(s.next.data() + static_cast<std::ptrdiff_t>(part.top) * width + part.left);
