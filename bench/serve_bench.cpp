@@ -174,7 +174,8 @@ Run runPage(const Options& o, const std::string& query, bool passthrough, int vi
     }
     const std::string shown = passthrough ? "Tiravex.stats.video.frames" : "Tiravex.stats.pictures";
     if (!page.WaitFor("showing && " + shown + " > 10", kLoginLimitMs)) {
-        std::fprintf(stderr, "serve_bench: no picture reached the page (%s)\n", passthrough ? "passed through" : "pictures");
+        std::fprintf(stderr, "serve_bench: no picture reached the page (%s): %s\n", passthrough ? "passed through" : "pictures",
+            page.Eval("JSON.stringify({ heard: heard, showing: showing, opened: opened, pictures: Tiravex.stats.pictures, video: [Tiravex.stats.video.frames, Tiravex.stats.video.dropped, Tiravex.stats.video.streams], passthrough: Tiravex.passthrough })").dump().c_str());
         return run;
     }
     if (passthrough && page.Eval("Tiravex.stats.pictures > 0 && Tiravex.stats.video.frames == 0") == Json(true)) {

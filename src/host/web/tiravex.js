@@ -415,13 +415,14 @@
             if (canvas.width !== viewWidth || canvas.height !== viewHeight) {
                 canvas.width = viewWidth;
                 canvas.height = viewHeight;
-                if (v.overlay) { v.overlay.width = viewWidth; v.overlay.height = viewHeight; }
+                if (v.overlay) { v.overlay.width = viewWidth; v.overlay.height = viewHeight; v.tiles = null; }
             }
             if (png && !v.overlay) makeOverlay(v);
             if (v.overlay) {
-                var o = v.overlay.getContext('2d');
+                var o = v.overlay.getContext('2d', { willReadFrequently: true });
                 o.clearRect(x, y, bitmap.width, bitmap.height);
                 o.drawImage(bitmap, x, y);
+                markOpaque(v, [x, y, bitmap.width, bitmap.height]);
                 paint(v, [x, y, bitmap.width, bitmap.height]);
             } else {
                 canvas.getContext('2d').drawImage(bitmap, x, y);
@@ -447,8 +448,52 @@
         var o = document.createElement('canvas');
         o.width = v.canvas.width;
         o.height = v.canvas.height;
-        o.getContext('2d').drawImage(v.canvas, 0, 0);
+        o.getContext('2d', { willReadFrequently: true }).drawImage(v.canvas, 0, 0);
         v.overlay = o;
+        v.tiles = null;
+        markOpaque(v, [0, 0, o.width, o.height]);
+    }
+
+    // Which tiles of a view's overlay hold something the control drew (not
+    // transparent), so that a video frame lays only those over itself.
+    var TILE = 32;
+    function markOpaque(v, part) {
+        var o = v.overlay, columns = Math.ceil(o.width / TILE), rows = Math.ceil(o.height / TILE);
+        if (!v.tiles || v.tiles.columns !== columns || v.tiles.rows !== rows) {
+            v.tiles = { columns: columns, rows: rows, opaque: new Uint8Array(columns * rows) };
+            part = [0, 0, o.width, o.height];
+        }
+        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
+        var right = Math.min(columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(rows, Math.ceil((part[1] + part[3]) / TILE));
+        if (right <= left || bottom <= top) return;
+        var x0 = left * TILE, y0 = top * TILE, w = Math.min(o.width, right * TILE) - x0, h = Math.min(o.height, bottom * TILE) - y0;
+        var data = o.getContext('2d', { willReadFrequently: true }).getImageData(x0, y0, w, h).data;
+        for (var ty = top; ty < bottom; ++ty)
+            for (var tx = left; tx < right; ++tx) {
+                var any = 0;
+                for (var y = ty * TILE - y0; y < Math.min((ty + 1) * TILE - y0, h) && !any; ++y)
+                    for (var x = tx * TILE - x0; x < Math.min((tx + 1) * TILE - x0, w); ++x)
+                        if (data[(y * w + x) * 4 + 3]) { any = 1; break; }
+                v.tiles.opaque[ty * columns + tx] = any;
+            }
+    }
+
+    // The overlay over the view's `part`: its opaque tiles, a run of them a row at a time.
+    function layOverlay(ctx, v, part) {
+        var t = v.tiles;
+        if (!t) { ctx.drawImage(v.overlay, part[0], part[1], part[2], part[3], part[0], part[1], part[2], part[3]); return; }
+        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
+        var right = Math.min(t.columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(t.rows, Math.ceil((part[1] + part[3]) / TILE));
+        for (var ty = top; ty < bottom; ++ty) {
+            for (var tx = left; tx < right; ++tx) {
+                if (!t.opaque[ty * t.columns + tx]) continue;
+                var end = tx;
+                while (end + 1 < right && t.opaque[ty * t.columns + end + 1]) ++end;
+                var r = intersect([tx * TILE, ty * TILE, (end + 1 - tx) * TILE, TILE], part);
+                if (r) ctx.drawImage(v.overlay, r[0], r[1], r[2], r[3], r[0], r[1], r[2], r[3]);
+                tx = end;
+            }
+        }
     }
 
     function intersect(a, b) {
@@ -460,7 +505,12 @@
     // The view's `part` (its coordinates) again: the video under it, the overlay over it.
     function paint(v, part) {
         var ctx = v.canvas.getContext('2d');
-        ctx.clearRect(part[0], part[1], part[2], part[3]);
+        var covered = false;
+        Object.keys(videos).forEach(function (n) {
+            var st = videos[n], at = st.at;
+            if (st.last && at && v.rect && intersect([at.target[0] - v.rect[0], at.target[1] - v.rect[1], at.target[2] - at.target[0], at.target[3] - at.target[1]], part) + '' === part + '') covered = true;
+        });
+        if (!covered) ctx.clearRect(part[0], part[1], part[2], part[3]);
         Object.keys(videos).forEach(function (n) {
             var st = videos[n], at = st.at;
             if (!st.last || !at || !v.rect) return;
@@ -475,7 +525,7 @@
             ctx.drawImage(st.last, s[0], s[1], s[2] - s[0], s[3] - s[1], inView[0], inView[1], inView[2], inView[3]);
             ctx.restore();
         });
-        if (v.overlay) ctx.drawImage(v.overlay, part[0], part[1], part[2], part[3], part[0], part[1], part[2], part[3]);
+        if (v.overlay) layOverlay(ctx, v, part);
     }
 
     // A decoded picture of stream `st` with where it goes: every view it lies under shows it.
