@@ -3,9 +3,8 @@
 // WebCodecs) against the control's pictures (decoded and drawn by the
 // control, sent as JPEG), in the same run.
 //
-// A simulated camera (tiravex-camsim, its own process, so that its x264
-// encoding is outside every figure) sends 1280 x 720 H.264 at 25 frames per
-// second. tiravex-serve shows it in headless Chromium (bench/web/view.html,
+// A simulated camera in this process sends a loop of pre-encoded 1280 x 720
+// H.264 at 25 frames per second (no encoding competes with the figures). tiravex-serve shows it in headless Chromium (bench/web/view.html,
 // one 1282 x 722 control) each way for the same time, then four controls
 // in one page with the frames passed through. Reported:
 //
@@ -26,12 +25,17 @@
 
 #include "support/Browser.h"
 
+#include "sim/Camera.h"
+#include "sim/VideoEncoder.h"
+
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,7 +45,6 @@
 namespace {
 
 using testing_support::CdpPage;
-using testing_support::ChildProcess;
 using testing_support::Chromium;
 using testing_support::Json;
 using testing_support::ServeProcess;
@@ -117,16 +120,45 @@ double percentile(std::vector<double> values, double p)
     return values[at];
 }
 
-bool startCamera(ChildProcess& camera, const Options& o, int& port, int& webPort)
+// The camera's frames: a loop of pre-encoded H.264 (a key frame a second),
+// sent paced by a simulated camera in this process, so that no encoding
+// competes with what is measured, however many views watch it.
+constexpr int kKeyInterval = 25;
+constexpr int kLoopFrames = 50;
+
+std::unique_ptr<sim::Camera> startCamera(const Options& o)
 {
-    if (!camera.Start({ TIRAVEX_CAMSIM_PROGRAM, "--port", "0", "--webport", "0", "--searchport", "-1", "--width", std::to_string(o.width), "--height",
-                          std::to_string(o.height), "--fps", std::to_string(o.fps), "--codec", "h264", "--keyint", std::to_string(o.fps) },
-            true))
-        return false;
-    std::string line;
-    if (!camera.ReadLine(line, 10000))
-        return false;
-    return std::sscanf(line.c_str(), "tiravex-camsim: address %*s port %d webport %d", &port, &webPort) == 2;
+    sim::VideoSettings video { sim::Codec::H264, o.width, o.height, o.fps, kKeyInterval };
+    auto encoder = sim::VideoEncoder::Create(video);
+    if (!encoder)
+        return nullptr;
+    std::vector<sim::EncodedFrame> loop(kLoopFrames);
+    for (int i = 0; i < kLoopFrames; ++i)
+        if (!encoder->Encode(static_cast<std::uint32_t>(i), loop[static_cast<std::size_t>(i)]))
+            return nullptr;
+    sim::CameraConfig config;
+    config.video = video;
+    config.searchPort = -1;
+    auto camera = sim::Camera::Start(config);
+    if (camera)
+        camera->SetPreEncoded(std::move(loop), sim::Codec::H264, o.width, o.height, o.fps, true);
+    return camera;
+}
+
+// A value for a page's address.
+std::string escaped(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c)) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
 }
 
 constexpr const char* kRenderer = "--type=renderer";
@@ -255,13 +287,13 @@ int main(int argc, char** argv)
     std::printf("serve_bench: one %dx%d H.264 view at %d fps (a %dx%d control), %d s each way; then four views in one page\n", o.width, o.height, o.fps, viewWidth,
         viewHeight, o.seconds);
 
-    ChildProcess camera;
-    int port = 0, webPort = 0;
-    if (!startCamera(camera, o, port, webPort)) {
+    auto camera = startCamera(o);
+    if (!camera) {
         std::fprintf(stderr, "serve_bench: the simulated camera did not start\n");
         return 1;
     }
-    const std::string cameraQuery = "?address=127.0.0.1&port=" + std::to_string(port) + "&webport=" + std::to_string(webPort);
+    const std::string cameraQuery = "?address=" + camera->Address() + "&port=" + std::to_string(camera->Port()) + "&webport=" + std::to_string(camera->WebPort()) +
+        "&user=" + escaped(camera->User()) + "&password=" + escaped(camera->Password());
     const std::string one = cameraQuery + "&width=" + std::to_string(viewWidth) + "&height=" + std::to_string(viewHeight);
     // Four views two a row, each half the picture's size.
     const std::string quarter = cameraQuery + "&width=" + std::to_string(o.width / 2 + 2) + "&height=" + std::to_string(o.height / 2 + 2);
@@ -269,7 +301,7 @@ int main(int argc, char** argv)
     const Run passed = runPage(o, one, true, 1);
     const Run jpeg = runPage(o, one, false, 1);
     const Run four = runPage(o, quarter, true, 4);
-    camera.Stop();
+    camera.reset();
     if (!passed.ok || !jpeg.ok || !four.ok)
         return 1;
     report("passed through", passed);
