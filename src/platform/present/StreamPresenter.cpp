@@ -193,16 +193,31 @@ void StreamPresenter::run()
     std::map<std::uint32_t, Sent> sent;
     std::vector<std::uint32_t> alpha; // a part with video, as PNG pixels
     gfx::Screen& screen = gfx::Screen::Get();
+    // The screen's generation at the last look: an idle look at an
+    // unchanged screen is skipped (every write to the screen counts one).
+    std::uint64_t lookedAt = 0;
+    bool looked = false;
     for (;;) {
         std::vector<StreamView> views;
         std::vector<RECT> videoRects;
         bool whole = false;
         std::int64_t changedUs = 0;
+        bool asked = false;
         {
             std::unique_lock lock(m_shared->mutex);
-            m_shared->changed.wait_for(lock, kIdleWait, [&] { return m_shared->quit || m_shared->dirty || m_shared->whole || m_shared->viewsChanged; });
+            asked = m_shared->changed.wait_for(lock, kIdleWait, [&] { return m_shared->quit || m_shared->dirty || m_shared->whole || m_shared->viewsChanged; });
             if (m_shared->quit)
                 break;
+        }
+        // Outside the presenter's lock: the screen's change listener takes
+        // it under the screen's.
+        const std::uint64_t generation = screen.Generation();
+        if (!asked && looked && generation == lookedAt)
+            continue;
+        lookedAt = generation;
+        looked = true;
+        {
+            std::unique_lock lock(m_shared->mutex);
             views = m_shared->views;
             videoRects = m_shared->videoRects;
             whole = m_shared->whole;
