@@ -209,12 +209,13 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
         EXPECT_GT(page.Eval("changedSamples('IPCam', before)").get<int>(), 1000) << "the picture did not move in a second";
         const int frames = page.Eval("Tiravex.stats.video.frames - frames0").get<int>();
         const int pictures = page.Eval("Tiravex.stats.pictures - pictures0").get<int>();
+        // (The camera sends 15 frames a second.)
         if (passthrough) {
-            EXPECT_GE(frames, 15) << "frames decoded by the browser in a second";
+            EXPECT_GE(frames, 10) << "frames decoded by the browser in a second";
             EXPECT_LE(pictures, 2) << "pictures of the control while only the video changed";
         } else {
             EXPECT_EQ(frames, 0);
-            EXPECT_GE(pictures, 15);
+            EXPECT_GE(pictures, 10);
         }
 
         // The control's own drawing lies over the video: the camera's alarm
@@ -242,6 +243,16 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
             ASSERT_TRUE(page.Mouse("mouseWheel", centre[0].get<double>(), centre[1].get<double>(), "none", -120));
         EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the wheel did not zoom";
         page.Screenshot(outputFolder() + (passthrough ? "/pass-zoomed.png" : "/jpeg-zoomed.png"));
+
+        // Motion-JPEG of another size comes the same way and moves.
+        server.Camera("setVideo", Json::array({ Json { { "codec", "mjpeg" }, { "width", 320 }, { "height", 240 }, { "fps", 15 } } }));
+        ASSERT_TRUE(page.WaitFor("window.mjpegFrom = Tiravex.stats.video.frames, window.before = samples('IPCam'), true", 1000));
+        EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', before) > 1000", kPictureMs)) << "the Motion-JPEG picture does not move";
+        if (passthrough) {
+            EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > mjpegFrom + 10", kPictureMs)) << "Motion-JPEG is not passed through";
+        }
+        page.Screenshot(outputFolder() + (passthrough ? "/pass-mjpeg.png" : "/jpeg-mjpeg.png"));
+        server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 640 }, { "height", 480 }, { "fps", 15 } } }));
         ASSERT_TRUE(browser.Close(page));
         EXPECT_TRUE(cameraLetGo(kCloseMs));
     }

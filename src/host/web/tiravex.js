@@ -42,6 +42,7 @@
     var PNG_FIRST_BYTE = 0x89;
     var VIDEO_QUEUE_MAX = 8;  // frames waiting in a decoder; beyond, the next key frame is waited for
     var VIDEO_FAILURES = 3;   // decoder failures before the coding comes as pictures again
+    var VIDEO_FORGET_MS = 15000; // a stream without frames this long (its control released or long silent) lets its decoder go
     var DOWNLOAD_URL_MS = 60000;
     var SAMPLE_RATE = 8000;
     var MOD_SHIFT = 1, MOD_CONTROL = 2;
@@ -312,6 +313,7 @@
     window.addEventListener('load', followPage);
     window.addEventListener('resize', followPage);
     setInterval(followPage, FOLLOW_MS);
+    setInterval(forgetVideo, FOLLOW_MS);
 
     function scan(root) {
         if (isControl(root)) upgrade(root);
@@ -548,6 +550,19 @@
         if (s.latencies.length < LATENCIES_KEPT) s.latencies.push(nowMs() - at.arrivedMs);
     }
 
+    // Streams that stopped (a control released, a camera long silent; the
+    // control's drawing covers them by then) give their decoder and picture back.
+    function forgetVideo() {
+        Object.keys(videos).forEach(function (n) {
+            var st = videos[n];
+            if (st.seenMs && nowMs() - st.seenMs < VIDEO_FORGET_MS) return;
+            if (!st.seenMs) { st.seenMs = nowMs(); return; }
+            if (st.decoder && st.decoder.state !== 'closed') st.decoder.close();
+            if (st.last && st.last.close) st.last.close();
+            delete videos[n];
+        });
+    }
+
     function videoFailed(st, coding, e) {
         Tiravex.stats.video.failures++;
         st.decoder = null;
@@ -570,6 +585,7 @@
         var data = payload.subarray(VIDEO_HEADER);
         var st = videos[number] || (videos[number] = { number: number, decoder: null, codec: '', last: null, at: null, waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
         Tiravex.stats.video.bytes += data.length;
+        st.seenMs = nowMs();
         if (coding === CODING.mjpeg) {
             var decoding = createImageBitmap(new Blob([data.slice()], { type: 'image/jpeg' }));
             st.chain = Promise.all([decoding, st.chain]).then(function (done) { showVideo(st, done[0], at); })
