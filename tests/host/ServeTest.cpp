@@ -4,6 +4,7 @@
 
 #include "support/Browser.h"
 
+#include "kznet/Protocol.h"
 #include "present/Presenter.h"
 
 #include <httplib.h>
@@ -225,8 +226,7 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
         const std::string calm = outputFolder() + (passthrough ? "/pass-calm.png" : "/jpeg-calm.png");
         const std::string alarm = outputFolder() + (passthrough ? "/pass-alarm.png" : "/jpeg-alarm.png");
         ASSERT_TRUE(page.Screenshot(calm));
-        constexpr int kAlarmFlagMessage = 11;
-        server.Camera("sendControl", Json::array({ kAlarmFlagMessage, Json::array({ 1, 0, 0, 0 }) }));
+        server.Camera("sendControl", Json::array({ kz::kMsgAlarmFlag, Json::array({ 1, 0, 0, 0 }) }));
         const int calmRed = redPixels(calm, corner);
         int red = calmRed;
         for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5); red - calmRed <= 200 && std::chrono::steady_clock::now() < until;) {
