@@ -27,6 +27,7 @@ enum class ItemType : std::uint8_t {
     Microphone = 7, // "1": the controls want the microphone now, "0": no more
     Cursor = 8, // JSON {"css": name, "width", "height", "hot": [x, y], "argb": [words]}: the pointer's shape
     Download = 9, // a file a control saved, for the browser to download: its name (the item's number is its length), then its bytes
+    Video = 10, // kVideoHeaderBytes of VideoHeader, then one coded frame as the camera sent it (the item's number is its stream)
 };
 constexpr std::size_t kItemHeaderBytes = 12;
 
@@ -40,6 +41,26 @@ struct PictureHeader {
 };
 constexpr std::size_t kPictureHeaderBytes = 40;
 
+// The fields of a video item, little-endian, before the coded frame. The
+// page decodes the frame itself and draws `source` of the picture (its
+// zoom rectangle) onto `target` of the screen (where the control shows it),
+// under the control's own drawing: the views' pictures are transparent
+// where the video shows.
+enum class VideoCoding : std::uint8_t { H264 = 1, Mjpeg = 2 };
+struct VideoHeader {
+    std::uint32_t serial; // counts the stream's frames from 1
+    VideoCoding coding;
+    std::uint8_t keyFrame; // 1: a key frame (H.264: with its parameter sets, Annex B)
+    std::uint16_t reserved;
+    std::uint32_t width, height; // the picture's size
+    std::int32_t source[4]; // left, top, right, bottom in the picture
+    std::int32_t target[4]; // left, top, right, bottom on the screen
+    double arrivedMs; // when the frame reached the control: ms since the epoch (system clock)
+    char codec[16]; // the decoder's name for the coding ("avc1.64001f", "jpeg"), NUL-padded
+};
+constexpr std::size_t kVideoHeaderBytes = 72;
+constexpr std::size_t kVideoCodecChars = 16;
+
 // View numbers: a control's view is its handle; top-level windows and the
 // open menu have numbers of their own above every handle.
 constexpr std::uint32_t kFirstWindowView = 0x80000000u;
@@ -49,6 +70,7 @@ constexpr std::uint32_t kMenuView = 0xFFFFFFFFu;
 std::string ItemHeader(ItemType type, std::uint32_t number, std::size_t payloadBytes);
 std::string Item(ItemType type, std::uint32_t number, std::string_view payload);
 std::string PictureItem(std::uint32_t view, const PictureHeader& header, const std::uint8_t* jpeg, std::size_t jpegBytes);
+std::string VideoItem(std::uint32_t stream, const VideoHeader& header, const std::uint8_t* frame, std::size_t frameBytes);
 
 // ---- the worker link ----
 enum class LinkKind : std::uint8_t {
@@ -59,11 +81,13 @@ enum class LinkKind : std::uint8_t {
     PictureDone = 4, // a picture was written to the page or dropped
     Attach = 5, // a page stream (re)attached: JSON {"have": last event seen}
     Close = 6, // the session ends
+    VideoDone = 7, // a video frame was written to the page or dropped
     // the worker to tiravex-serve
     Reply = 10, // JSON
     Stream = 11, // one page-stream item, ready to write
     StreamPicture = 12, // one picture item; answered by PictureDone
     Ready = 13, // the worker runs
+    StreamVideo = 14, // one video item; answered by VideoDone
 };
 
 // The ids of requests that expect no reply.

@@ -176,6 +176,13 @@ Refusal SessionStart(const json& given, ScreenLimit limit, json& start)
         for (const auto& name : given["callbacks"])
             if (name.is_string())
                 start["callbacks"].push_back(name);
+    // The codings the page decodes itself; their frames go to it as they came.
+    if (given.contains("passthrough") && given["passthrough"].is_array()) {
+        start["passthrough"] = json::array();
+        for (const auto& coding : given["passthrough"])
+            if (coding == "h264" || coding == "mjpeg")
+                start["passthrough"].push_back(coding);
+    }
     return {};
 }
 

@@ -231,6 +231,9 @@ bool readRootFile(const std::string& realRoot, std::string relative, std::string
 
 }
 
+// What the worker is owed once a page-stream item is written (or dropped).
+enum class Owed : std::uint8_t { Nothing, PictureDone, VideoDone };
+
 // One browser page: its worker process and what flows between them.
 struct BridgeServer::Session {
     std::string id;
@@ -244,7 +247,7 @@ struct BridgeServer::Session {
     // guarded by mutex:
     std::uint32_t lastRequest = 0;
     std::map<std::uint32_t, std::optional<std::string>> replies; // waiting requests
-    std::deque<std::pair<std::string, bool>> queue; // page-stream items; true: a picture
+    std::deque<std::pair<std::string, Owed>> queue; // page-stream items, and what the worker is owed once each is written
     std::uint64_t streamGeneration = 0; // the newest stream; older ones stop
     bool attached = false;
     bool everAttached = false;
@@ -252,6 +255,13 @@ struct BridgeServer::Session {
     bool workerGone = false;
     bool ending = false;
     int asking = 0; // requests waiting in Ask
+
+    // Tells the worker that a picture or video frame left the queue.
+    void Acknowledge(Owed owed)
+    {
+        if (owed != Owed::Nothing)
+            link->Send(owed == Owed::VideoDone ? LinkKind::VideoDone : LinkKind::PictureDone, kNoRequest, {});
+    }
 
     // Sends a request and waits for its answer; nothing when the worker is
     // gone or did not answer in time.
@@ -313,22 +323,25 @@ struct BridgeServer::Session {
                 const bool sound = !payload.empty() && static_cast<ItemType>(payload[0]) == ItemType::Sound;
                 if ((sound && !attached) || queue.size() >= kMaxQueuedItems)
                     break; // sound without a listener is gone; callbacks are kept by the worker too
-                queue.emplace_back(std::move(payload), false);
+                queue.emplace_back(std::move(payload), Owed::Nothing);
                 break;
             }
             case LinkKind::StreamPicture:
+            case LinkKind::StreamVideo: {
+                const Owed owed = kind == LinkKind::StreamVideo ? Owed::VideoDone : Owed::PictureDone;
                 if (attached)
-                    queue.emplace_back(std::move(payload), true);
+                    queue.emplace_back(std::move(payload), owed);
                 else
-                    link->Send(LinkKind::PictureDone, kNoRequest, {});
+                    Acknowledge(owed);
                 break;
+            }
             default: break;
             }
             changed.notify_all();
         }
         std::lock_guard lock(mutex);
         workerGone = true;
-        queue.emplace_back(Item(ItemType::End, 0, "the page's controls ended"), false);
+        queue.emplace_back(Item(ItemType::End, 0, "the page's controls ended"), Owed::Nothing);
         changed.notify_all();
     }
 };
@@ -751,8 +764,8 @@ void BridgeServer::routes()
             session->attached = session->everAttached = true;
             // Pictures queued for an earlier stream are stale: the new one starts whole.
             for (auto it = session->queue.begin(); it != session->queue.end();)
-                if (it->second) {
-                    session->link->Send(LinkKind::PictureDone, kNoRequest, {});
+                if (it->second != Owed::Nothing) {
+                    session->Acknowledge(it->second);
                     it = session->queue.erase(it);
                 } else {
                     ++it;
@@ -767,7 +780,7 @@ void BridgeServer::routes()
         res.set_chunked_content_provider(
             "application/octet-stream",
             [session, generation](std::size_t, httplib::DataSink& sink) {
-                std::deque<std::pair<std::string, bool>> items;
+                std::deque<std::pair<std::string, Owed>> items;
                 bool end = false;
                 {
                     std::unique_lock lock(session->mutex);
@@ -778,13 +791,12 @@ void BridgeServer::routes()
                     end = session->workerGone && items.empty();
                 }
                 if (items.empty())
-                    items.emplace_back(end ? Item(ItemType::End, 0, "the session ended") : Item(ItemType::Ping, 0, {}), false);
+                    items.emplace_back(end ? Item(ItemType::End, 0, "the session ended") : Item(ItemType::Ping, 0, {}), Owed::Nothing);
                 bool ok = true;
-                for (auto& [bytes, picture] : items) {
+                for (auto& [bytes, owed] : items) {
                     if (ok)
                         ok = sink.write(bytes.data(), bytes.size());
-                    if (picture)
-                        session->link->Send(LinkKind::PictureDone, kNoRequest, {});
+                    session->Acknowledge(owed);
                 }
                 if (!ok || end) {
                     if (end)

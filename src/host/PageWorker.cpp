@@ -12,6 +12,7 @@
 #include "control/TiravexCtrl.h"
 #include "kzaudio/kzaudio.h"
 #include "media/Decoder.h"
+#include "media/VideoPassThrough.h"
 #include "present/StreamPresenter.h"
 #include "sys/MessageQueue.h"
 #include "ui/Dialogs.h"
@@ -27,6 +28,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -62,6 +64,28 @@ constexpr LONG kSmallestScreen = 320;
 constexpr LONG kLargestScreen = kLargestScreenSide;
 constexpr DISPID kFirstCallbackId = 1;
 constexpr int kWheelStep = 120;
+// Video frames on their way to the page at once; beyond, frames are dropped
+// until the next key frame (a coded frame needs the ones before it).
+constexpr int kVideoInFlight = 12;
+constexpr std::uint8_t kNalTypeMask = 0x1F;
+constexpr std::uint8_t kNalSps = 7;
+constexpr std::size_t kSpsFieldBytes = 3; // profile, constraint flags, level after the NAL header
+
+// The decoder's name of an H.264 stream ("avc1.PPCCLL") from the first
+// sequence parameter set of an Annex B frame; "" when it has none.
+std::string avcCodecName(const std::uint8_t* data, std::size_t size)
+{
+    for (std::size_t i = 0; i + 3 + kSpsFieldBytes < size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
+            continue;
+        if ((data[i + 3] & kNalTypeMask) != kNalSps)
+            continue;
+        char name[bridge::kVideoCodecChars] = {};
+        std::snprintf(name, sizeof name, "avc1.%02x%02x%02x", data[i + 4], data[i + 5], data[i + 6]);
+        return name;
+    }
+    return {};
+}
 
 std::string dumpJson(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -200,7 +224,7 @@ private:
     std::vector<std::string> m_names;
 };
 
-class PageWorker final : private ui::WindowHandler {
+class PageWorker final : private ui::WindowHandler, private media::VideoPassThrough {
 public:
     explicit PageWorker(int fd) : m_link(fd) { }
     ~PageWorker();
@@ -244,6 +268,9 @@ private:
     void fitSnapshot(HWND window);
     void sendPicture(present::StreamPicture&& picture);
     void sendSound(int device, const std::int16_t* samples, std::size_t count);
+    // The live windows' coded frames, for a page that decodes them itself.
+    bool Takes(media::Codec codec) const override;
+    void OnFrame(const media::PassedFrame& frame) override;
     control::CTiravexCtrl* controlOf(const json& request) const;
 
     WorkerLink m_link;
@@ -278,6 +305,21 @@ private:
     std::mutex m_flowMutex;
     std::condition_variable m_flowChanged;
     int m_inFlight = 0; // guarded by m_flowMutex
+    int m_videoInFlight = 0; // guarded by m_flowMutex
+
+    // The codings the page decodes itself; it may give one up (its decoder failed).
+    std::atomic<bool> m_passH264 { false };
+    std::atomic<bool> m_passMjpeg { false };
+    // One player's frames as the page gets them (frame threads).
+    struct VideoStream {
+        std::uint32_t number = 0;
+        std::uint32_t serial = 0;
+        bool waitKey = true; // the page's decoder starts at a key frame
+        std::string codec;
+        RECT target {};
+    };
+    std::mutex m_videoMutex;
+    std::map<const void*, VideoStream> m_videoStreams; // guarded by m_videoMutex
 };
 
 HRESULT ScriptRelay::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
@@ -313,6 +355,8 @@ HRESULT ScriptRelay::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, V
 
 PageWorker::~PageWorker()
 {
+    if (media::GetVideoPassThrough() == this)
+        media::SetVideoPassThrough(nullptr);
     kzaudio::SetPlayListener(nullptr);
     kzaudio::SetCaptureListener(nullptr);
     for (auto& [handle, c] : m_controls)
@@ -353,6 +397,13 @@ bool PageWorker::start()
         m_screen.cx = std::clamp<LONG>(longOf(screen[0]), kSmallestScreen, kLargestScreen);
         m_screen.cy = std::clamp<LONG>(longOf(screen[1]), kSmallestScreen, kLargestScreen);
     }
+    if (request.contains("passthrough") && request["passthrough"].is_array())
+        for (const auto& coding : request["passthrough"]) {
+            if (coding == "h264")
+                m_passH264 = true;
+            if (coding == "mjpeg")
+                m_passMjpeg = true;
+        }
     std::vector<std::string> callbacks;
     if (request.contains("callbacks") && request["callbacks"].is_array())
         for (const auto& name : request["callbacks"])
@@ -381,6 +432,8 @@ bool PageWorker::start()
         m_microphone = on;
         m_link.Send(LinkKind::Stream, kNoRequest, Item(ItemType::Microphone, 0, on ? "1" : "0"));
     });
+    if (m_passH264 || m_passMjpeg)
+        media::SetVideoPassThrough(this);
     m_downloads.Arm();
     ui::SetTimer(m_mailbox, kLayoutTimer, kLayoutTimerMs);
     m_reader = std::thread([this] { readLoop(); });
@@ -412,6 +465,12 @@ void PageWorker::readLoop()
             if (m_inFlight > 0)
                 --m_inFlight;
             m_flowChanged.notify_all();
+            continue;
+        }
+        case LinkKind::VideoDone: {
+            std::lock_guard lock(m_flowMutex);
+            if (m_videoInFlight > 0)
+                --m_videoInFlight;
             continue;
         }
         default: break;
@@ -719,6 +778,13 @@ void PageWorker::onInput(const json& input)
             UINT modifiers = static_cast<UINT>(fieldOf(e, "m")) & (ui::ModShift | ui::ModControl);
             int wheel = action->second == ui::MouseAction::Wheel ? (fieldOf(e, "w") > 0 ? kWheelStep : -kWheelStep) : 0;
             ui::InjectMouse(action->second, POINT { fieldOf(e, "x"), fieldOf(e, "y") }, modifiers, wheel);
+        } else if (type == "video" && e.value("a", "") == "off") {
+            // The page cannot decode this coding after all: its pictures come as before.
+            const std::string coding = e.value("c", "");
+            if (coding == "h264")
+                m_passH264 = false;
+            else if (coding == "mjpeg")
+                m_passMjpeg = false;
         } else if (type == "key") {
             const LONG key = fieldOf(e, "vk");
             if (key > 0 && key < 256)
@@ -740,6 +806,12 @@ void PageWorker::onAttach(const json& attach)
     updateLayout();
     updateCursor();
     m_presenter->SendWhole();
+    {
+        // The new stream's decoders start at the next key frames.
+        std::lock_guard lock(m_videoMutex);
+        for (auto& [player, stream] : m_videoStreams)
+            stream.waitKey = true;
+    }
 }
 
 std::uint32_t PageWorker::windowView(HWND window)
@@ -864,6 +936,61 @@ void PageWorker::sendPicture(present::StreamPicture&& picture)
     header.workUs = static_cast<std::uint32_t>(picture.workUs);
     header.changedMs = static_cast<double>(picture.changedUs) / 1000.0;
     m_link.Send(LinkKind::StreamPicture, kNoRequest, PictureItem(picture.view, header, picture.jpeg.data(), picture.jpeg.size()));
+}
+
+bool PageWorker::Takes(media::Codec codec) const
+{
+    return (codec == media::Codec::H264 && m_passH264) || (codec == media::Codec::Mjpeg && m_passMjpeg);
+}
+
+void PageWorker::OnFrame(const media::PassedFrame& frame)
+{
+    const bool mjpeg = frame.codec == media::Codec::Mjpeg;
+    const bool key = frame.keyFrame || mjpeg; // every Motion-JPEG frame stands alone
+    std::lock_guard lock(m_videoMutex);
+    VideoStream& stream = m_videoStreams[frame.player];
+    if (!stream.number)
+        stream.number = static_cast<std::uint32_t>(m_videoStreams.size());
+    if (frame.target != stream.target) {
+        // The page's pictures become transparent over the new place.
+        stream.target = frame.target;
+        std::vector<RECT> rects;
+        for (const auto& [player, s] : m_videoStreams)
+            rects.push_back(s.target);
+        m_presenter->SetVideoRects(std::move(rects));
+    }
+    if (key && !mjpeg)
+        if (std::string name = avcCodecName(frame.data, frame.size); !name.empty())
+            stream.codec = std::move(name);
+    if (stream.waitKey && (!key || (!mjpeg && stream.codec.empty())))
+        return;
+    {
+        std::lock_guard flow(m_flowMutex);
+        if (m_inFlight < 0)
+            return;
+        if (m_videoInFlight >= kVideoInFlight) {
+            stream.waitKey = true; // a slow page skips to the next key frame
+            return;
+        }
+        ++m_videoInFlight;
+    }
+    stream.waitKey = false;
+    VideoHeader header {};
+    header.serial = ++stream.serial;
+    header.coding = mjpeg ? VideoCoding::Mjpeg : VideoCoding::H264;
+    header.keyFrame = key ? 1 : 0;
+    header.width = static_cast<std::uint32_t>(frame.width);
+    header.height = static_cast<std::uint32_t>(frame.height);
+    const RECT& s = frame.source;
+    const RECT& t = frame.target;
+    const std::int32_t source[4] = { s.left, s.top, s.right, s.bottom };
+    const std::int32_t target[4] = { t.left, t.top, t.right, t.bottom };
+    std::copy(std::begin(source), std::end(source), header.source);
+    std::copy(std::begin(target), std::end(target), header.target);
+    header.arrivedMs = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count()) / 1000.0;
+    const std::string& codec = mjpeg ? std::string("jpeg") : stream.codec;
+    std::copy_n(codec.data(), std::min(codec.size(), kVideoCodecChars - 1), header.codec);
+    m_link.Send(LinkKind::StreamVideo, kNoRequest, VideoItem(stream.number, header, frame.data, frame.size));
 }
 
 void PageWorker::sendSound(int device, const std::int16_t* samples, std::size_t count)

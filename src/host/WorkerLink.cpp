@@ -91,6 +91,30 @@ std::string PictureItem(std::uint32_t view, const PictureHeader& h, const std::u
     return item;
 }
 
+std::string VideoItem(std::uint32_t stream, const VideoHeader& h, const std::uint8_t* frame, std::size_t frameBytes)
+{
+    std::string item = ItemHeader(ItemType::Video, stream, kVideoHeaderBytes + frameBytes);
+    char fields[kVideoHeaderBytes] = {};
+    put32(fields + 0, h.serial);
+    fields[4] = static_cast<char>(h.coding);
+    fields[5] = static_cast<char>(h.keyFrame);
+    put32(fields + 8, h.width);
+    put32(fields + 12, h.height);
+    for (int i = 0; i < 4; ++i) {
+        put32(fields + 16 + 4 * i, static_cast<std::uint32_t>(h.source[i]));
+        put32(fields + 32 + 4 * i, static_cast<std::uint32_t>(h.target[i]));
+    }
+    std::uint64_t bits = 0;
+    static_assert(sizeof bits == sizeof h.arrivedMs);
+    std::memcpy(&bits, &h.arrivedMs, sizeof bits);
+    put32(fields + 48, static_cast<std::uint32_t>(bits & 0xFFFFFFFFu));
+    put32(fields + 52, static_cast<std::uint32_t>(bits >> 32));
+    std::memcpy(fields + 56, h.codec, kVideoCodecChars);
+    item.append(fields, sizeof fields);
+    item.append(reinterpret_cast<const char*>(frame), frameBytes);
+    return item;
+}
+
 WorkerLink::~WorkerLink()
 {
     if (m_fd >= 0)

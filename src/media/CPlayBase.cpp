@@ -2,6 +2,7 @@
 
 #include "media/CMediaHub.h"
 #include "media/FrameProbe.h"
+#include "media/VideoPassThrough.h"
 #include "media/Notifications.h"
 
 #include "audio/G726.h"
@@ -377,7 +378,12 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     if (!m_acceptFrames)
         return; // a frame still in flight from a closed channel
     int width = static_cast<int>(m_width), height = static_cast<int>(m_height);
-    if (width != m_decoder.width || height != m_decoder.height || codec != m_decoder.codec) {
+    if (media::VideoPassThrough* pass = media::GetVideoPassThrough(); pass && pass->Takes(codec) && PassesThrough()) {
+        passFrame(*pass, codec, frame, width, height);
+        return;
+    }
+    if (width != m_decoder.width || height != m_decoder.height || codec != m_decoder.codec || m_passing) {
+        m_passing = false;
         {
             sys::Locker lock(m_renderLock);
             if (m_surface)
@@ -432,6 +438,48 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     // A lost surface is left for the tick to report and the hub to rebuild.
     if (m_hub && m_hub->ActiveWindow() == m_id)
         PresentComposed();
+}
+
+void CPlayBase::passFrame(media::VideoPassThrough& pass, media::Codec codec, const FrameRecord& frame, int width, int height)
+{
+    // Under the decoder lock. A new size or coding is met as a decoded one
+    // would be (the surfaces, the picture's size, the window's own answer),
+    // with no decoder behind it: the decoder's size stands for the size of
+    // the pictures this thread handles, which the recorder compares with.
+    if (width != m_decoder.width || height != m_decoder.height || codec != m_decoder.codec || !m_passing) {
+        {
+            sys::Locker lock(m_renderLock);
+            if (m_surface)
+                m_surface->Release();
+            m_surface = m_view ? m_view->CreateYuvSurface(width, height) : nullptr;
+            SelectRender();
+        }
+        media::DecoderClose(m_decoder);
+        m_decoder.width = width;
+        m_decoder.height = height;
+        m_decoder.codec = codec;
+        m_passing = true;
+        {
+            sys::Locker geometry(m_geometryLock);
+            m_picture.width = static_cast<std::uint32_t>(width);
+            m_picture.height = static_cast<std::uint32_t>(height);
+        }
+        OnPictureSize(width, height);
+    }
+    if (!m_hub || m_hub->ActiveWindow() != m_id)
+        return; // not shown: nobody sees it
+    media::PassedFrame passed;
+    passed.player = this;
+    passed.codec = codec;
+    passed.data = frame.payload;
+    passed.size = static_cast<std::size_t>(std::max(frame.size, 0));
+    passed.keyFrame = frame.keyFrame != 0;
+    passed.width = width;
+    passed.height = height;
+    sys::Locker lock(m_renderLock);
+    ++m_drawnFrames;
+    PassFrame(pass, passed);
+    media::Probe(media::ProbePoint::FrameComposed, this);
 }
 
 void CPlayBase::ComputeDisplayRect()

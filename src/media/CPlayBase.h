@@ -28,6 +28,10 @@
 namespace gfx {
 class Surface;
 }
+namespace media {
+class VideoPassThrough;
+struct PassedFrame;
+}
 
 class CMediaHub;
 
@@ -217,6 +221,14 @@ protected:
     virtual void DrawRgbFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawYuvFrame(const PictureRecord& picture, int width, int height) = 0;
     virtual void DrawPlainFrame(const PictureRecord& picture, int width, int height) = 0;
+    // The window can show its frames through a video pass-through (the
+    // live window); the others always decode.
+    virtual bool PassesThrough() const { return false; }
+    // A coded frame that passes through, under the render lock: the window
+    // fills in where and how it is shown (`frame.source`, `frame.target`),
+    // hands it to `pass`, and draws and presents its own things around and
+    // over the picture's place.
+    virtual void PassFrame(media::VideoPassThrough&, media::PassedFrame&) { }
     // Puts the frame just composed on the screen, under the render lock on
     // the frame's thread; called for the hub's shown window only. Windows
     // that show their frames as they draw them keep the default.
@@ -240,6 +252,7 @@ protected:
     bool showInControl(HWND window, LPARAM id, int inset);
 
 private:
+    void passFrame(media::VideoPassThrough& pass, media::Codec codec, const FrameRecord& frame, int width, int height);
     // Recording helpers, under the record lock.
     std::string recordBaseName() const;
     void fillHeaders(int frameRate);
@@ -317,6 +330,9 @@ protected:
     // Cleared by closing an open channel, set by opening one: frames that
     // arrive in between are not decoded. Guarded by m_decoderLock.
     bool m_acceptFrames = true;
+    // The frames pass through undecoded (the decoder holds only their size).
+    // Guarded by m_decoderLock.
+    bool m_passing = false;
     // The rate the open file was started with (0: the camera gave none).
     // Written under the record lock; the media thread reads it without, to
     // decide whether a Motion-JPEG frame starts a new file.

@@ -68,6 +68,9 @@ public:
     // surface's `sourceBox` (where something was drawn on the picture).
     virtual HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) = 0;
     virtual HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) = 0;
+    // The picture's place (and its bars, as ComposePicture) filled with one
+    // colour: where a picture that passes through to its viewer shows.
+    virtual HRESULT ComposeFill(std::uint32_t colour, const RECT* display) = 0;
 
     // The area editors' frame path: a decoded frame stretched straight onto
     // the composition surface at `dest` (I420 through the YUV surface, or

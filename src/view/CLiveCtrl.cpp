@@ -1,5 +1,7 @@
 #include "view/CLiveCtrl.h"
 
+#include "media/VideoPassThrough.h"
+
 #include "view/Notifications.h"
 
 #include "media/CMediaHub.h"
@@ -8,6 +10,7 @@
 #include "resources/StringTable.h"
 
 #include "gfx/DirectDraw.h"
+#include "gfx/Pixels.h"
 #include "gfx/Surface.h"
 #include "ui/Input.h"
 
@@ -194,6 +197,50 @@ void CLiveCtrl::composePicture(const gfx::YuvPicture& picture, int w, int h)
         }
         drawMarker();
     }
+}
+
+void CLiveCtrl::PassFrame(media::VideoPassThrough& pass, media::PassedFrame& frame)
+{
+    gfx::Surface* composition = m_view ? m_view->Composition() : nullptr;
+    RECT window {};
+    if (!composition || !m_hWnd || !ui::GetWindowRect(m_hWnd, &window))
+        return;
+    const RECT zoom = GetZoomRect();
+    {
+        sys::Locker lock(m_windowLock);
+        RECT display {};
+        const RECT* shown = nullptr;
+        if (m_keepRatio) {
+            ComputeDisplayRect();
+            display = GetDisplayRect();
+            shown = &display;
+        }
+        // The composition surface reaches the window one to one with keep
+        // ratio on, and stretched over the whole window without.
+        frame.source = zoom;
+        frame.target = shown ? ui::Offset(display, window.left, window.top) : window;
+        pass.OnFrame(frame);
+        const KeyState state { zoom, display, shown != nullptr, m_alarmFlag, m_recordingArmed, m_screenPtz && m_marker, m_markerX, m_markerY, frame.width, frame.height };
+        if (state != m_keyState || composition->Writes() != m_keyWrites) {
+            if (FAILED(m_view->ComposeFill(gfx::kPassThroughKey, shown)))
+                return;
+            const RECT box = m_back ? dotsBox(frame.width, frame.height) : RECT {};
+            if (!ui::IsEmpty(box)) {
+                gfx::DDBLTFX fx {};
+                fx.dwSize = sizeof fx;
+                fx.dwFillColor = gfx::kPassThroughKey;
+                RECT fill = box;
+                if (SUCCEEDED(m_back->Blt(&fill, nullptr, nullptr, gfx::DDBLT_COLORFILL | gfx::DDBLT_WAIT, &fx))) {
+                    drawDots(frame.width, frame.height);
+                    m_view->ComposeWithin(m_back, zoom, shown, box);
+                }
+            }
+            drawMarker();
+            m_keyState = state;
+            m_keyWrites = composition->Writes();
+        }
+    }
+    present();
 }
 
 // Under the window lock.

@@ -45,6 +45,8 @@ public:
     void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
     bool TakesDecodedPicture() const override { return true; }
+    bool PassesThrough() const override { return true; }
+    void PassFrame(media::VideoPassThrough& pass, media::PassedFrame& frame) override;
 
     // No menu without an owner; else by screen pan/tilt and full screen.
     HMENU BuildMenu() override;
@@ -93,6 +95,26 @@ private:
     // white at the status place of the composition surface.
     void drawStatus(int id, const char16_t* suffix);
     void releaseDrawing();
+
+    // What the composition surface shows while frames pass through: the
+    // key colour in the picture's place with the dots and the marker, as
+    // they were when it was drawn, and the surface's writes after it (a
+    // write since, such as a text, asks for it again).
+    struct KeyState {
+        RECT zoom {};
+        RECT display {};
+        bool keepRatio = false;
+        bool alarm = false;
+        bool recording = false;
+        bool marker = false;
+        int markerX = 0;
+        int markerY = 0;
+        int width = 0;
+        int height = 0;
+        bool operator==(const KeyState&) const = default;
+    };
+    KeyState m_keyState {}; // guarded by m_renderLock
+    std::uint64_t m_keyWrites = 0; // guarded by m_renderLock; 0: not drawn
 
     gfx::Surface* m_marker = nullptr; // guarded by m_renderLock
     gfx::HBRUSH m_redBrush = nullptr;

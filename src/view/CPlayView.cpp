@@ -445,6 +445,21 @@ HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& so
     return lastResult = hr;
 }
 
+HRESULT CPlayView::ComposeFill(std::uint32_t colour, const RECT* display)
+{
+    if (!composition)
+        return lastResult = gfx::DDERR_INVALIDPARAMS;
+    std::lock_guard account(m_accountMutex);
+    prepareBars(display);
+    RECT dest = display ? *display : RECT { 0, 0, width, height };
+    gfx::DDBLTFX fx {};
+    fx.dwSize = sizeof fx;
+    fx.dwFillColor = colour;
+    HRESULT hr = composition->Blt(&dest, nullptr, nullptr, gfx::DDBLT_COLORFILL | gfx::DDBLT_WAIT, &fx);
+    noteComposed(display);
+    return lastResult = hr;
+}
+
 HRESULT CPlayView::ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox)
 {
     if (!composition || !back)

@@ -100,6 +100,7 @@ public:
     // 1 and 3 at once for a decoded picture, and 3 again for a part of the
     // back surface (see media::Renderer).
     HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) override;
+    HRESULT ComposeFill(std::uint32_t colour, const RECT* display) override;
     HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) override;
     // 4: the composition surface onto the screen at the window's rectangle,
     // from all of it, or with keep ratio from its window-sized top-left part.

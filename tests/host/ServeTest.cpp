@@ -4,6 +4,9 @@
 
 #include "support/Browser.h"
 
+#include "kznet/Protocol.h"
+#include "present/Presenter.h"
+
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -170,6 +173,89 @@ TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
     page.Mouse("mouseReleased", itemX, itemY, "left");
     EXPECT_TRUE(page.WaitFor("document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'", 5000)) << "not full screen";
     page.Screenshot(outputFolder() + "/old-full-screen.png");
+}
+
+// Red pixels of a screenshot within `box` (left, top, width, height in CSS pixels).
+int redPixels(const std::string& png, const Json& box)
+{
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    if (!present::ReadPng(png, pixels, width, height))
+        return -1;
+    int n = 0;
+    const int left = std::max(0, box[0].get<int>()), top = std::max(0, box[1].get<int>());
+    const int right = std::min(width, left + box[2].get<int>()), bottom = std::min(height, top + box[3].get<int>());
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y) * width + x];
+            if (((p >> 16) & 255) > 180 && ((p >> 8) & 255) < 80 && (p & 255) < 80)
+                ++n;
+        }
+    return n;
+}
+
+TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAndAPageMayAskForPicturesInstead)
+{
+    for (const bool passthrough : { true, false }) {
+        SCOPED_TRACE(passthrough ? "passed through" : "pictures");
+        CdpPage page;
+        ASSERT_TRUE(browser.Open(server.Url() + (passthrough ? "old.html" : "old.html?tiravex=jpeg"), page));
+        ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "the picture stays black";
+        EXPECT_EQ(page.Eval("Tiravex.passthrough.indexOf('h264') >= 0"), Json(passthrough));
+
+        // Over a second the picture moves; with the frames passed through
+        // the browser decodes them and the control sends no pictures.
+        page.Eval("window.before = samples('IPCam'), window.frames0 = Tiravex.stats.video.frames, window.pictures0 = Tiravex.stats.pictures, 1");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_GT(page.Eval("changedSamples('IPCam', before)").get<int>(), 1000) << "the picture did not move in a second";
+        const int frames = page.Eval("Tiravex.stats.video.frames - frames0").get<int>();
+        const int pictures = page.Eval("Tiravex.stats.pictures - pictures0").get<int>();
+        // (The camera sends 15 frames a second.)
+        if (passthrough) {
+            EXPECT_GE(frames, 10) << "frames decoded by the browser in a second";
+            EXPECT_LE(pictures, 2) << "pictures of the control while only the video changed";
+        } else {
+            EXPECT_EQ(frames, 0);
+            EXPECT_GE(pictures, 10);
+        }
+
+        // The control's own drawing lies over the video: the camera's alarm
+        // flag (message 11) puts the red dot at the picture's bottom right.
+        const Json corner = page.Eval("(function () { var r = pictureOf('IPCam').getBoundingClientRect(); return [Math.round(r.right) - 70, Math.round(r.bottom) - 70, 60, 60]; })()");
+        ASSERT_TRUE(corner.is_array());
+        const std::string calm = outputFolder() + (passthrough ? "/pass-calm.png" : "/jpeg-calm.png");
+        const std::string alarm = outputFolder() + (passthrough ? "/pass-alarm.png" : "/jpeg-alarm.png");
+        ASSERT_TRUE(page.Screenshot(calm));
+        server.Camera("sendControl", Json::array({ kz::kMsgAlarmFlag, Json::array({ 1, 0, 0, 0 }) }));
+        const int calmRed = redPixels(calm, corner);
+        int red = calmRed;
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5); red - calmRed <= 200 && std::chrono::steady_clock::now() < until;) {
+            ASSERT_TRUE(page.Screenshot(alarm));
+            red = redPixels(alarm, corner);
+        }
+        EXPECT_GT(red - calmRed, 200) << "no red dot over the picture";
+
+        // The wheel zooms in around the pointer: the frame counter at the
+        // picture's top left leaves the view, also in the passed-through video.
+        EXPECT_GT(page.Eval("crossings('IPCam', 14, 4, 110)").get<int>(), 6);
+        Json centre = page.Eval("centreOf('IPCam')");
+        for (int i = 0; i < 12; ++i)
+            ASSERT_TRUE(page.Mouse("mouseWheel", centre[0].get<double>(), centre[1].get<double>(), "none", -120));
+        EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the wheel did not zoom";
+        page.Screenshot(outputFolder() + (passthrough ? "/pass-zoomed.png" : "/jpeg-zoomed.png"));
+
+        // Motion-JPEG of another size comes the same way and moves.
+        server.Camera("setVideo", Json::array({ Json { { "codec", "mjpeg" }, { "width", 320 }, { "height", 240 }, { "fps", 15 } } }));
+        ASSERT_TRUE(page.WaitFor("window.mjpegFrom = Tiravex.stats.video.frames, window.before = samples('IPCam'), true", 1000));
+        EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', before) > 1000", kPictureMs)) << "the Motion-JPEG picture does not move";
+        if (passthrough) {
+            EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > mjpegFrom + 10", kPictureMs)) << "Motion-JPEG is not passed through";
+        }
+        page.Screenshot(outputFolder() + (passthrough ? "/pass-mjpeg.png" : "/jpeg-mjpeg.png"));
+        server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 640 }, { "height", 480 }, { "fps", 15 } } }));
+        ASSERT_TRUE(browser.Close(page));
+        EXPECT_TRUE(cameraLetGo(kCloseMs));
+    }
 }
 
 class Sound : public Browser, public ::testing::WithParamInterface<int> { };
@@ -822,9 +908,11 @@ TEST_F(Viewer, ARecordingMadeInThePageIsListedAndDownloadedOnlyByThatPage)
     click("#record");
     const std::string recorded = home + "/IPCamRecord/" + server.Camera("account")["address"].get<std::string>();
     ASSERT_FALSE(fileIn(recorded, ".avi", kPictureMs).empty()) << "nothing recorded in " << recorded;
-    // Two seconds of pictures, as the page shows them.
-    page.Eval("window.recordedFrom = Tiravex.stats.pictures, 1");
-    ASSERT_TRUE(page.WaitFor("Tiravex.stats.pictures > recordedFrom + 40", kPictureMs));
+    // Two seconds of pictures, as the page shows them (the camera's frames
+    // decoded by the browser, or the control's pictures).
+    const std::string shown = "(Tiravex.stats.pictures + Tiravex.stats.video.frames)";
+    page.Eval("window.recordedFrom = " + shown + ", 1");
+    ASSERT_TRUE(page.WaitFor(shown + " > recordedFrom + 40", kPictureMs));
     click("#record");
     ASSERT_TRUE(page.WaitFor("document.getElementById('recordings').rows.length == 2 && /[1-9]/.test(document.getElementById('recordings').rows[1].cells[2].textContent)", kPictureMs))
         << page.Eval("document.getElementById('recordings').innerText");

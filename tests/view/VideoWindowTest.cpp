@@ -9,7 +9,9 @@
 
 #include "com/CodePage.h"
 #include "gfx/Screen.h"
+#include "gfx/Pixels.h"
 #include "media/CMediaHub.h"
+#include "media/VideoPassThrough.h"
 #include "resources/Cursors.h"
 #include "resources/StringTable.h"
 #include "ui/Input.h"
@@ -522,6 +524,51 @@ TEST_F(VideoWindow, TheAlarmDotIsDrawnIntoThePicture)
     // picture's bottom right corner.
     EXPECT_EQ(gfx::Screen::Get().PixelAt(r.left + (1280 - 37) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0xFF0000u);
     EXPECT_NE(gfx::Screen::Get().PixelAt(r.left + (1280 - 87) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0x00FF00u) << "no recording, no green dot";
+}
+
+// A viewer elsewhere that decodes H.264 itself: what the live window hands it.
+struct PassedFrames : media::VideoPassThrough {
+    struct Frame {
+        bool key;
+        int width, height;
+        RECT source, target;
+    };
+    std::vector<Frame> frames;
+    bool Takes(media::Codec codec) const override { return codec == media::Codec::H264; }
+    void OnFrame(const media::PassedFrame& f) override { frames.push_back(Frame { f.keyFrame, f.width, f.height, f.source, f.target }); }
+};
+
+TEST_F(VideoWindow, FramesPassedThroughAreNotDecodedAndTheirPlaceIsTheKeyColourUnderTheDots)
+{
+    PassedFrames viewer;
+    media::SetVideoPassThrough(&viewer);
+    live.m_alarmFlag = true;
+    auto packets = testing_support::EncodeH264(1280, 960, 3);
+    ASSERT_EQ(packets.size(), 3u);
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        testing_support::Feed(live, kz::kFrameH264, packets[i], i == 0, kLiveWindowId);
+    media::SetVideoPassThrough(nullptr);
+
+    EXPECT_EQ(live.DecoderOpenCount(), 0) << "a frame passed through was decoded";
+    ASSERT_EQ(viewer.frames.size(), 3u);
+    RECT r {};
+    ui::GetWindowRect(live.GetHwnd(), &r);
+    EXPECT_TRUE(viewer.frames[0].key);
+    EXPECT_FALSE(viewer.frames[1].key);
+    EXPECT_EQ(viewer.frames[2].width, 1280);
+    EXPECT_EQ(viewer.frames[2].height, 960);
+    EXPECT_EQ(viewer.frames[2].source, (RECT { 0, 0, 1280, 960 })) << "the whole picture, unzoomed";
+    EXPECT_EQ(viewer.frames[2].target, r) << "shown over the whole window";
+    EXPECT_EQ(live.PictureSize().cx, 1280) << "the size is still read";
+    // On the screen the picture's place is the key colour, the dot over it.
+    gfx::Screen& screen = gfx::Screen::Get();
+    EXPECT_EQ(screen.PixelAt(r.left + 100, r.top + 100) & gfx::kPassThroughKeyMask, gfx::kPassThroughKey);
+    EXPECT_EQ(screen.PixelAt(r.left + (1280 - 37) / 2, r.top + (960 - 37) / 2) & 0xFFFFFF, 0xFF0000u);
+
+    // Without the viewer the frames are decoded and drawn again.
+    testing_support::Feed(live, kz::kFrameH264, packets[0], true, kLiveWindowId);
+    EXPECT_EQ(live.DecoderOpenCount(), 1);
+    EXPECT_NE(screen.PixelAt(r.left + 100, r.top + 100) & gfx::kPassThroughKeyMask, gfx::kPassThroughKey);
 }
 
 TEST_F(VideoWindow, TheRecordingDotFollowsTheArmedState)

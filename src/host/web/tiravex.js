@@ -36,8 +36,13 @@
     var CLASS_ID = 'FE4F5263-11D5-4724-95BA-A978983B6369';
     var TYPE = 'application/x-tiravex';
     var CALLBACKS = ['PluginCallBack', 'PluginCallBackCGI'];
-    var ITEM_HEADER = 12, PICTURE_HEADER = 40;
-    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8, download: 9 };
+    var ITEM_HEADER = 12, PICTURE_HEADER = 40, VIDEO_HEADER = 72, VIDEO_CODEC_CHARS = 16;
+    var ITEM = { event: 1, layout: 2, picture: 3, sound: 4, ping: 5, end: 6, microphone: 7, cursor: 8, download: 9, video: 10 };
+    var CODING = { h264: 1, mjpeg: 2 };
+    var PNG_FIRST_BYTE = 0x89;
+    var VIDEO_QUEUE_MAX = 8;  // frames waiting in a decoder; beyond, the next key frame is waited for
+    var VIDEO_FAILURES = 3;   // decoder failures before the coding comes as pictures again
+    var VIDEO_FORGET_MS = 15000; // a stream without frames this long (its control released or long silent) lets its decoder go
     var DOWNLOAD_URL_MS = 60000;
     var SAMPLE_RATE = 8000;
     var MOD_SHIFT = 1, MOD_CONTROL = 2;
@@ -62,7 +67,9 @@
 
     var Tiravex = {
         session: null,
-        stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0 },
+        stats: { pictures: 0, bytes: 0, latencies: [], workUs: [], events: 0, sound: 0, video: { frames: 0, bytes: 0, latencies: [], dropped: 0, failures: 0, streams: {} } },
+        // The codings this page decodes itself (the camera's frames come as they are).
+        passthrough: [],
         onsound: null,
         microphone: false,
         resumeSound: function () { if (sound.context) sound.context.resume(); },
@@ -116,7 +123,8 @@
         var largest = server.maxScreen || [Infinity, Infinity];
         var screenWidth = Math.min(Math.max(window.screen.width || 0, document.documentElement.scrollWidth || 0, 1280), largest[0]);
         var screenHeight = Math.min(Math.max(window.screen.height || 0, document.documentElement.scrollHeight || 0, 720), largest[1]);
-        var answer = syncJson('/tiravex/session', { screen: [screenWidth, screenHeight], callbacks: CALLBACKS });
+        Tiravex.passthrough = passthroughCodings();
+        var answer = syncJson('/tiravex/session', { screen: [screenWidth, screenHeight], callbacks: CALLBACKS, passthrough: Tiravex.passthrough });
         if (answer.error || !answer.session) {
             console.error('tiravex: no session: ' + answer.error);
             ended = true;
@@ -130,6 +138,18 @@
             if (base) navigator.sendBeacon(base + '/close');
         });
         return true;
+    }
+
+    // The codings the page can decode itself: H.264 through WebCodecs,
+    // Motion-JPEG as the JPEG it is. A page (or its address, with
+    // tiravex=jpeg) may ask for the control's pictures instead.
+    function passthroughCodings() {
+        var options = window.TiravexOptions || {};
+        if (options.passthrough === false || /[?&]tiravex=jpeg(&|$)/.test(location.search)) return [];
+        var codings = [];
+        if (typeof VideoDecoder === 'function' && typeof EncodedVideoChunk === 'function') codings.push('h264');
+        if (typeof createImageBitmap === 'function') codings.push('mjpeg');
+        return codings;
     }
 
     // ---- events ----
@@ -312,6 +332,7 @@
     window.addEventListener('load', followPage);
     window.addEventListener('resize', followPage);
     setInterval(followPage, FOLLOW_MS);
+    setInterval(forgetVideo, FOLLOW_MS);
 
     function scan(root) {
         if (isControl(root)) upgrade(root);
@@ -380,6 +401,7 @@
         case ITEM.event: deliver(JSON.parse(decoder.decode(payload))); break;
         case ITEM.layout: applyLayout(JSON.parse(decoder.decode(payload))); break;
         case ITEM.picture: drawPicture(number, payload); break;
+        case ITEM.video: takeVideo(number, payload); break;
         case ITEM.sound: playSound(number, payload); break;
         case ITEM.microphone: microphone(decoder.decode(payload) === '1'); break;
         case ITEM.cursor: showCursor(JSON.parse(decoder.decode(payload))); break;
@@ -404,7 +426,9 @@
         var viewWidth = h.getUint32(20, true), viewHeight = h.getUint32(24, true);
         var workUs = h.getUint32(28, true), changedMs = h.getFloat64(32, true);
         var jpeg = payload.slice(PICTURE_HEADER);
-        var decoding = createImageBitmap(new Blob([jpeg], { type: 'image/jpeg' }));
+        // Over video the picture is a PNG, transparent where the video shows.
+        var png = jpeg[0] === PNG_FIRST_BYTE;
+        var decoding = createImageBitmap(new Blob([jpeg], { type: png ? 'image/png' : 'image/jpeg' }));
         // Decoded at once, drawn in order: each picture may be a part of the one before.
         v.chain = Promise.all([decoding, v.chain]).then(function (done) {
             var bitmap = done[0];
@@ -412,8 +436,18 @@
             if (canvas.width !== viewWidth || canvas.height !== viewHeight) {
                 canvas.width = viewWidth;
                 canvas.height = viewHeight;
+                if (v.overlay) { v.overlay.width = viewWidth; v.overlay.height = viewHeight; v.tiles = null; }
             }
-            canvas.getContext('2d').drawImage(bitmap, x, y);
+            if (png && !v.overlay) makeOverlay(v);
+            if (v.overlay) {
+                var o = v.overlay.getContext('2d', { willReadFrequently: true });
+                o.clearRect(x, y, bitmap.width, bitmap.height);
+                o.drawImage(bitmap, x, y);
+                markOpaque(v, [x, y, bitmap.width, bitmap.height]);
+                paint(v, [x, y, bitmap.width, bitmap.height]);
+            } else {
+                canvas.getContext('2d').drawImage(bitmap, x, y);
+            }
             bitmap.close();
             var s = Tiravex.stats;
             s.pictures++;
@@ -423,6 +457,195 @@
                 s.workUs.push(workUs);
             }
         }).catch(function () { });
+    }
+
+    // ---- video the page decodes itself, under the control's own drawing ----
+    // A view over video keeps the control's drawing (with its transparent
+    // parts) in an overlay of its own, and its canvas shows the video's
+    // latest picture under the overlay.
+    var videos = {};          // stream number -> {decoder, codec, last, at, waitKey, failures, chain}
+
+    function makeOverlay(v) {
+        var o = document.createElement('canvas');
+        o.width = v.canvas.width;
+        o.height = v.canvas.height;
+        o.getContext('2d', { willReadFrequently: true }).drawImage(v.canvas, 0, 0);
+        v.overlay = o;
+        v.tiles = null;
+        markOpaque(v, [0, 0, o.width, o.height]);
+    }
+
+    // Which tiles of a view's overlay hold something the control drew (not
+    // transparent), so that a video frame lays only those over itself.
+    var TILE = 32;
+    function markOpaque(v, part) {
+        var o = v.overlay, columns = Math.ceil(o.width / TILE), rows = Math.ceil(o.height / TILE);
+        if (!v.tiles || v.tiles.columns !== columns || v.tiles.rows !== rows) {
+            v.tiles = { columns: columns, rows: rows, opaque: new Uint8Array(columns * rows) };
+            part = [0, 0, o.width, o.height];
+        }
+        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
+        var right = Math.min(columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(rows, Math.ceil((part[1] + part[3]) / TILE));
+        if (right <= left || bottom <= top) return;
+        var x0 = left * TILE, y0 = top * TILE, w = Math.min(o.width, right * TILE) - x0, h = Math.min(o.height, bottom * TILE) - y0;
+        var data = o.getContext('2d', { willReadFrequently: true }).getImageData(x0, y0, w, h).data;
+        for (var ty = top; ty < bottom; ++ty)
+            for (var tx = left; tx < right; ++tx) {
+                var any = 0;
+                for (var y = ty * TILE - y0; y < Math.min((ty + 1) * TILE - y0, h) && !any; ++y)
+                    for (var x = tx * TILE - x0; x < Math.min((tx + 1) * TILE - x0, w); ++x)
+                        if (data[(y * w + x) * 4 + 3]) { any = 1; break; }
+                v.tiles.opaque[ty * columns + tx] = any;
+            }
+    }
+
+    // The overlay over the view's `part`: its opaque tiles, a run of them a row at a time.
+    function layOverlay(ctx, v, part) {
+        var t = v.tiles;
+        if (!t) { ctx.drawImage(v.overlay, part[0], part[1], part[2], part[3], part[0], part[1], part[2], part[3]); return; }
+        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
+        var right = Math.min(t.columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(t.rows, Math.ceil((part[1] + part[3]) / TILE));
+        for (var ty = top; ty < bottom; ++ty) {
+            for (var tx = left; tx < right; ++tx) {
+                if (!t.opaque[ty * t.columns + tx]) continue;
+                var end = tx;
+                while (end + 1 < right && t.opaque[ty * t.columns + end + 1]) ++end;
+                var r = intersect([tx * TILE, ty * TILE, (end + 1 - tx) * TILE, TILE], part);
+                if (r) ctx.drawImage(v.overlay, r[0], r[1], r[2], r[3], r[0], r[1], r[2], r[3]);
+                tx = end;
+            }
+        }
+    }
+
+    function intersect(a, b) {
+        var left = Math.max(a[0], b[0]), top = Math.max(a[1], b[1]);
+        var right = Math.min(a[0] + a[2], b[0] + b[2]), bottom = Math.min(a[1] + a[3], b[1] + b[3]);
+        return right > left && bottom > top ? [left, top, right - left, bottom - top] : null;
+    }
+
+    // The view's `part` (its coordinates) again: the video under it, the overlay over it.
+    function paint(v, part) {
+        var ctx = v.canvas.getContext('2d');
+        var covered = false;
+        Object.keys(videos).forEach(function (n) {
+            var st = videos[n], at = st.at;
+            if (st.last && at && v.rect && intersect([at.target[0] - v.rect[0], at.target[1] - v.rect[1], at.target[2] - at.target[0], at.target[3] - at.target[1]], part) + '' === part + '') covered = true;
+        });
+        if (!covered) ctx.clearRect(part[0], part[1], part[2], part[3]);
+        Object.keys(videos).forEach(function (n) {
+            var st = videos[n], at = st.at;
+            if (!st.last || !at || !v.rect) return;
+            var t = at.target, s = at.source;
+            var inView = [t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]];
+            var clip = intersect(inView, part);
+            if (!clip) return;
+            ctx.save();
+            ctx.beginPath();
+            ctx.rect(clip[0], clip[1], clip[2], clip[3]);
+            ctx.clip();
+            ctx.drawImage(st.last, s[0], s[1], s[2] - s[0], s[3] - s[1], inView[0], inView[1], inView[2], inView[3]);
+            ctx.restore();
+        });
+        if (v.overlay) layOverlay(ctx, v, part);
+    }
+
+    // A decoded picture of stream `st` with where it goes: every view it lies under shows it.
+    function showVideo(st, picture, at) {
+        if (st.last && st.last.close) st.last.close();
+        st.last = picture;
+        st.at = at;
+        var t = at.target;
+        Object.keys(views).forEach(function (id) {
+            var v = views[id];
+            // Only views that the control has said lie over video (with a
+            // transparent picture) show it.
+            if (!v.rect || !v.overlay) return;
+            var part = intersect([t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]], [0, 0, v.canvas.width, v.canvas.height]);
+            if (part) paint(v, part);
+        });
+        var s = Tiravex.stats.video;
+        s.frames++;
+        s.streams[st.number] = (s.streams[st.number] || 0) + 1;
+        if (s.latencies.length < LATENCIES_KEPT) s.latencies.push(nowMs() - at.arrivedMs);
+    }
+
+    // Streams that stopped (a control released, a camera long silent; the
+    // control's drawing covers them by then) give their decoder and picture back.
+    function forgetVideo() {
+        Object.keys(videos).forEach(function (n) {
+            var st = videos[n];
+            if (st.seenMs && nowMs() - st.seenMs < VIDEO_FORGET_MS) return;
+            if (!st.seenMs) { st.seenMs = nowMs(); return; }
+            if (st.decoder && st.decoder.state !== 'closed') st.decoder.close();
+            if (st.last && st.last.close) st.last.close();
+            delete videos[n];
+        });
+    }
+
+    function videoFailed(st, coding, e) {
+        Tiravex.stats.video.failures++;
+        st.decoder = null;
+        st.waitKey = true;
+        if (++st.failures >= VIDEO_FAILURES) {
+            console.warn('tiravex: the browser cannot decode ' + coding + ' (' + e + '): pictures come from the control');
+            sendInput({ t: 'video', a: 'off', c: coding });
+        }
+    }
+
+    function takeVideo(number, payload) {
+        var h = new DataView(payload.buffer, payload.byteOffset, VIDEO_HEADER);
+        var coding = h.getUint8(4), key = h.getUint8(5) === 1;
+        var at = { serial: h.getUint32(0, true), source: [], target: [], arrivedMs: h.getFloat64(48, true) };
+        for (var i = 0; i < 4; ++i) {
+            at.source.push(h.getInt32(16 + 4 * i, true));
+            at.target.push(h.getInt32(32 + 4 * i, true));
+        }
+        var codec = decoder.decode(payload.subarray(56, 56 + VIDEO_CODEC_CHARS)).replace(/\0+$/, '');
+        var data = payload.subarray(VIDEO_HEADER);
+        var st = videos[number] || (videos[number] = { number: number, decoder: null, codec: '', last: null, at: null, waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
+        Tiravex.stats.video.bytes += data.length;
+        st.seenMs = nowMs();
+        if (coding === CODING.mjpeg) {
+            var decoding = createImageBitmap(new Blob([data.slice()], { type: 'image/jpeg' }));
+            st.chain = Promise.all([decoding, st.chain]).then(function (done) { showVideo(st, done[0], at); })
+                .catch(function (e) { videoFailed(st, 'mjpeg', e); });
+            return;
+        }
+        if (coding !== CODING.h264) return;
+        if (!st.decoder || st.codec !== codec || st.decoder.state === 'closed') {
+            if (!key) { Tiravex.stats.video.dropped++; return; }
+            if (st.decoder && st.decoder.state !== 'closed') st.decoder.close();
+            st.codec = codec;
+            st.pending = {};
+            try {
+                st.decoder = new VideoDecoder({
+                    output: function (frame) {
+                        var meta = st.pending[frame.timestamp];
+                        delete st.pending[frame.timestamp];
+                        if (meta) showVideo(st, frame, meta); else frame.close();
+                    },
+                    error: function (e) { videoFailed(st, 'h264', e); }
+                });
+                st.decoder.configure({ codec: codec, optimizeForLatency: true });
+            } catch (e) {
+                videoFailed(st, 'h264', e);
+                return;
+            }
+            st.waitKey = false;
+        }
+        // A decoder that falls behind skips to the next key frame.
+        if (!key && (st.waitKey || st.decoder.decodeQueueSize > VIDEO_QUEUE_MAX)) {
+            st.waitKey = true;
+            Tiravex.stats.video.dropped++;
+            return;
+        }
+        st.waitKey = false;
+        st.pending[at.serial] = at;
+        try {
+            st.decoder.decode(new EncodedVideoChunk({ type: key ? 'key' : 'delta', timestamp: at.serial, data: data }));
+        } catch (e) {
+            videoFailed(st, 'h264', e);
+        }
     }
 
     // ---- what a control saves (a snapshot) is the browser's download ----

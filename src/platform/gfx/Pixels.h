@@ -11,6 +11,12 @@ struct SwsContext;
 
 namespace gfx {
 
+// The colour (XRGB, the top byte not counted) of a picture's place on the
+// screen while a viewer elsewhere draws its video there itself: that
+// viewer's presenter sends it as transparent over the video.
+constexpr std::uint32_t kPassThroughKey = 0x00030201u;
+constexpr std::uint32_t kPassThroughKeyMask = 0x00FFFFFFu;
+
 // A view of a surface's pixels while its lock is held.
 struct PixelView {
     PixelFormat format = PixelFormat::Xrgb8888;

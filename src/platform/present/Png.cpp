@@ -60,6 +60,28 @@ bool WritePng(const std::string& path, const std::uint32_t* pixels, int width, i
     return std::fflush(file.f) == 0;
 }
 
+bool EncodePngWithAlpha(const std::uint32_t* pixels, int width, int height, int pitch, std::vector<std::uint8_t>& out)
+{
+    if (!pixels || width <= 0 || height <= 0 || pitch < width)
+        return false;
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_BGRA;
+    image.flags = PNG_IMAGE_FLAG_FAST;
+    png_alloc_size_t size = 0;
+    // The stride counts components: four a pixel.
+    const auto stride = static_cast<png_int_32>(pitch * PNG_IMAGE_PIXEL_CHANNELS(PNG_FORMAT_BGRA));
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr) || size == 0)
+        return false;
+    out.resize(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, stride, nullptr))
+        return false;
+    out.resize(size);
+    return true;
+}
+
 bool ReadPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width, int& height)
 {
     png_image image {};

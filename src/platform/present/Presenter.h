@@ -38,6 +38,9 @@ std::unique_ptr<Presenter> CreatePresenter(Kind kind);
 bool SaveScreenPng(const std::string& path);
 // Display-format pixels (0x00RRGGBB, `pitch` pixels a row) as an RGB PNG.
 bool WritePng(const std::string& path, const std::uint32_t* pixels, int width, int height, int pitch);
+// Pixels 0xAARRGGBB (`pitch` pixels a row) as an RGBA PNG in memory,
+// compressed for speed.
+bool EncodePngWithAlpha(const std::uint32_t* pixels, int width, int height, int pitch, std::vector<std::uint8_t>& out);
 // Reads an RGB or RGBA PNG back as 0x00RRGGBB pixels (tests and checks).
 bool ReadPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width, int& height);
 

@@ -2,6 +2,7 @@
 
 #include "gfx/Gdi.h"
 #include "gfx/MenuPainter.h"
+#include "gfx/Pixels.h"
 #include "gfx/Screen.h"
 #include "ui/Dialogs.h"
 #include "ui/Menu.h"
@@ -22,6 +23,7 @@ namespace {
 // The thread looks at the screen at least this often, also without a change.
 constexpr auto kIdleWait = std::chrono::milliseconds(200);
 constexpr int kBytesPerPixel = 4;
+constexpr std::uint32_t kOpaque = 0xFF000000u;
 
 std::int64_t nowUs()
 {
@@ -59,6 +61,42 @@ RECT changedPart(const std::vector<std::uint32_t>& before, const std::vector<std
     if (part.right <= part.left)
         return RECT {};
     return part;
+}
+
+// The `part` of a view (`width` a row) as a PNG whose pass-through key
+// pixels within `video` are transparent and all others opaque. False, and
+// nothing made, when no pixel is transparent: then a JPEG does.
+bool encodeWithVideo(const std::vector<std::uint32_t>& pixels, int width, const RECT& part, const std::vector<RECT>& video, std::vector<std::uint32_t>& alpha, std::vector<std::uint8_t>& png)
+{
+    const int w = ui::Width(part), h = ui::Height(part);
+    bool transparent = false;
+    for (const RECT& r : video) {
+        const RECT in = ui::Intersect(r, part);
+        for (LONG y = in.top; y < in.bottom && !transparent; ++y) {
+            const std::uint32_t* row = pixels.data() + static_cast<std::ptrdiff_t>(y) * width;
+            for (LONG x = in.left; x < in.right && !transparent; ++x)
+                transparent = (row[x] & gfx::kPassThroughKeyMask) == gfx::kPassThroughKey;
+        }
+    }
+    if (!transparent)
+        return false;
+    alpha.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* row = pixels.data() + static_cast<std::ptrdiff_t>(part.top + y) * width + part.left;
+        std::uint32_t* out = alpha.data() + static_cast<std::ptrdiff_t>(y) * w;
+        for (int x = 0; x < w; ++x)
+            out[x] = row[x] | kOpaque;
+        for (const RECT& r : video) {
+            const LONG sy = part.top + y;
+            if (sy < r.top || sy >= r.bottom)
+                continue;
+            const LONG from = std::max(r.left, part.left), to = std::min(r.right, part.right);
+            for (LONG x = from; x < to; ++x)
+                if ((row[x - part.left] & gfx::kPassThroughKeyMask) == gfx::kPassThroughKey)
+                    out[x - part.left] = 0;
+        }
+    }
+    return EncodePngWithAlpha(alpha.data(), w, h, w, png);
 }
 
 }
@@ -135,23 +173,53 @@ void StreamPresenter::SendWhole()
     m_shared->changed.notify_one();
 }
 
+void StreamPresenter::SetVideoRects(std::vector<RECT> rects)
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (rects == m_shared->videoRects)
+            return;
+        m_shared->videoRects = std::move(rects);
+        m_shared->whole = true;
+    }
+    m_shared->changed.notify_one();
+}
+
 RECT StreamPresenter::MenuRect() { return gfx::Screen::Get().OverlayRect(); }
 
 void StreamPresenter::run()
 {
     tjhandle encoder = tjInitCompress();
     std::map<std::uint32_t, Sent> sent;
+    std::vector<std::uint32_t> alpha; // a part with video, as PNG pixels
     gfx::Screen& screen = gfx::Screen::Get();
+    // The screen's generation at the last look: an idle look at an
+    // unchanged screen is skipped (every write to the screen counts one).
+    std::uint64_t lookedAt = 0;
+    bool looked = false;
     for (;;) {
         std::vector<StreamView> views;
+        std::vector<RECT> videoRects;
         bool whole = false;
         std::int64_t changedUs = 0;
+        bool asked = false;
         {
             std::unique_lock lock(m_shared->mutex);
-            m_shared->changed.wait_for(lock, kIdleWait, [&] { return m_shared->quit || m_shared->dirty || m_shared->whole || m_shared->viewsChanged; });
+            asked = m_shared->changed.wait_for(lock, kIdleWait, [&] { return m_shared->quit || m_shared->dirty || m_shared->whole || m_shared->viewsChanged; });
             if (m_shared->quit)
                 break;
+        }
+        // Outside the presenter's lock: the screen's change listener takes
+        // it under the screen's.
+        const std::uint64_t generation = screen.Generation();
+        if (!asked && looked && generation == lookedAt)
+            continue;
+        lookedAt = generation;
+        looked = true;
+        {
+            std::unique_lock lock(m_shared->mutex);
             views = m_shared->views;
+            videoRects = m_shared->videoRects;
             whole = m_shared->whole;
             changedUs = m_shared->firstChangeUs ? m_shared->firstChangeUs : nowUs();
             m_shared->whole = m_shared->dirty = m_shared->viewsChanged = false;
@@ -195,23 +263,30 @@ void StreamPresenter::run()
             RECT part = s.valid ? changedPart(s.pixels, s.next, width, height) : RECT { 0, 0, width, height };
             if (ui::IsEmpty(part))
                 continue;
-            unsigned char* jpeg = nullptr;
-            unsigned long size = 0;
-            const auto* origin = reinterpret_cast<const unsigned char*>(s.next.data() + static_cast<std::ptrdiff_t>(part.top) * width + part.left);
-            if (!encoder
-                || tjCompress2(encoder, origin, ui::Width(part), width * kBytesPerPixel, ui::Height(part), TJPF_BGRX, &jpeg, &size, TJSAMP_420, m_quality, TJFLAG_FASTDCT) != 0) {
-                tjFree(jpeg);
-                continue;
-            }
+            // The video under this view, in its coordinates.
+            std::vector<RECT> video;
+            for (const RECT& r : videoRects)
+                if (RECT in = ui::Intersect(r, v.rect); !ui::IsEmpty(in))
+                    video.push_back(ui::Offset(in, -v.rect.left, -v.rect.top));
             StreamPicture picture;
+            if (video.empty() || !encodeWithVideo(s.next, width, part, video, alpha, picture.jpeg)) {
+                unsigned char* jpeg = nullptr;
+                unsigned long size = 0;
+                const auto* origin = reinterpret_cast<const unsigned char*>(s.next.data() + static_cast<std::ptrdiff_t>(part.top) * width + part.left);
+                if (!encoder
+                    || tjCompress2(encoder, origin, ui::Width(part), width * kBytesPerPixel, ui::Height(part), TJPF_BGRX, &jpeg, &size, TJSAMP_420, m_quality, TJFLAG_FASTDCT) != 0) {
+                    tjFree(jpeg);
+                    continue;
+                }
+                picture.jpeg.assign(jpeg, jpeg + size);
+                tjFree(jpeg);
+            }
             picture.view = v.id;
             picture.serial = ++m_pictures;
             picture.viewWidth = width;
             picture.viewHeight = height;
             picture.part = part;
             picture.changedUs = changedUs;
-            picture.jpeg.assign(jpeg, jpeg + size);
-            tjFree(jpeg);
             picture.workUs = nowUs() - startUs;
             s.pixels.swap(s.next);
             s.valid = true;

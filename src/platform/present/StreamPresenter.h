@@ -46,6 +46,7 @@ struct StreamPicture {
     std::int64_t changedUs = 0;
     // How long reading, comparing and encoding took (microseconds).
     std::int64_t workUs = 0;
+    // A JPEG; a PNG with alpha where the part holds video.
     std::vector<std::uint8_t> jpeg;
 };
 
@@ -66,6 +67,11 @@ public:
     void SetViews(std::vector<StreamView> views);
     // Every view is sent whole with the next pictures (a new viewer).
     void SendWhole();
+    // Where the viewer shows video itself (screen coordinates): there the
+    // pass-through key colour (gfx::kPassThroughKey) is sent as
+    // transparent, the pictures of the views over it as PNG with alpha.
+    // A change sends every view whole.
+    void SetVideoRects(std::vector<RECT> rects);
     // The rectangle of the open menu on the screen; empty when none is open.
     static RECT MenuRect();
 
@@ -83,6 +89,7 @@ private:
         bool whole = false; // guarded by mutex
         bool viewsChanged = true; // guarded by mutex
         std::vector<StreamView> views; // guarded by mutex
+        std::vector<RECT> videoRects; // guarded by mutex
         std::int64_t firstChangeUs = 0; // guarded by mutex; 0: no change since the last read
     };
 

@@ -1,0 +1,7 @@
+#include "media/VideoPassThrough.h"
+
+namespace media {
+
+std::atomic<VideoPassThrough*> g_videoPassThrough { nullptr };
+
+}
