@@ -51,16 +51,6 @@ std::string_view afterPrefix(std::string_view qname)
     return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
 }
 
-SoapStatus openBody(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& body)
-{
-    if (SoapStatus status = ReadFault(data, n); status != SoapStatus::Ok)
-        return status;
-    if (!document.load_buffer(data, n, pugi::parse_default & ~pugi::parse_doctype))
-        return SoapStatus::Malformed;
-    body = child(document.document_element(), "Body");
-    return body ? SoapStatus::Ok : SoapStatus::Malformed;
-}
-
 bool base64Decode(const std::string& text, std::string& out)
 {
     std::string clean;
@@ -75,21 +65,6 @@ bool base64Decode(const std::string& text, std::string& out)
         return false;
     out.resize(n);
     return true;
-}
-
-std::string escape(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
 }
 
 // The editor cell of camera cell `i` of `n`, when the editor has `m`.
@@ -130,7 +105,7 @@ GridResult detector(const Session& session, std::string& token, CellLayout& layo
         status = ReadAnalyticsToken(answer.data(), answer.size(), token);
     if (status != SoapStatus::Ok)
         return status == SoapStatus::Malformed ? GridResult::Unsupported : failure(status);
-    const std::string tokenElement = "<ConfigurationToken>" + escape(token) + "</ConfigurationToken>";
+    const std::string tokenElement = "<ConfigurationToken>" + XmlEscape(token) + "</ConfigurationToken>";
     status = session.Send(session.AnalyticsService(), kGetModulesAction,
         std::string("<GetAnalyticsModules xmlns=\"") + kAnalyticsNamespace + "\">" + tokenElement + "</GetAnalyticsModules>", answer, deadline(), cancel);
     if (status == SoapStatus::Ok)
@@ -254,7 +229,7 @@ SoapStatus ReadAnalyticsToken(const char* data, std::size_t n, std::string& toke
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node profile = child(child(body, "GetProfilesResponse"), "Profiles");
     token = std::string(child(profile, "VideoAnalyticsConfiguration").attribute("token").value()).substr(0, kMaxAnswerText);
@@ -265,7 +240,7 @@ SoapStatus ReadCellLayout(const char* data, std::size_t n, CellLayout& out)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "GetAnalyticsModulesResponse");
     for (pugi::xml_node module = answer.first_child(); module; module = module.next_sibling()) {
@@ -288,7 +263,7 @@ SoapStatus ReadCellRule(const char* data, std::size_t n, CellRule& out)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "GetRulesResponse");
     for (pugi::xml_node rule = answer.first_child(); rule; rule = rule.next_sibling()) {
@@ -335,12 +310,12 @@ GridResult WriteMotionGrid(const Session& session, const std::vector<std::uint16
     bool hadCells = false;
     for (const auto& [name, value] : rule.parameters) {
         hadCells = hadCells || name == kActiveCells;
-        parameters += "<tt:SimpleItem Name=\"" + escape(name) + "\" Value=\"" + escape(name == kActiveCells ? cells : value) + "\"/>";
+        parameters += "<tt:SimpleItem Name=\"" + XmlEscape(name) + "\" Value=\"" + XmlEscape(name == kActiveCells ? cells : value) + "\"/>";
     }
     if (!hadCells)
         parameters += std::string("<tt:SimpleItem Name=\"") + kActiveCells + "\" Value=\"" + cells + "\"/>";
     std::string body = std::string("<ModifyRules xmlns=\"") + kAnalyticsNamespace + "\" xmlns:tt=\"" + kSchemaNamespace + "\"><ConfigurationToken>"
-        + escape(token) + "</ConfigurationToken><Rule Name=\"" + escape(rule.name) + "\" Type=\"tt:" + kCellRuleType + "\"><tt:Parameters>" + parameters
+        + XmlEscape(token) + "</ConfigurationToken><Rule Name=\"" + XmlEscape(rule.name) + "\" Type=\"tt:" + kCellRuleType + "\"><tt:Parameters>" + parameters
         + "</tt:Parameters></Rule></ModifyRules>";
     std::string answer;
     SoapStatus status = session.Send(session.AnalyticsService(), kModifyRulesAction, body, answer, deadline(), cancel);

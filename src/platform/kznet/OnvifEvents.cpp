@@ -82,17 +82,6 @@ std::string trimmed(const char* value)
     return std::string(v.substr(first, std::min(last - first + 1, kMaxAnswerText)));
 }
 
-// Loads an answer and finds its Body; a Fault gives its status.
-SoapStatus openBody(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& body)
-{
-    if (SoapStatus status = ReadFault(data, n); status != SoapStatus::Ok)
-        return status;
-    if (!document.load_buffer(data, n, pugi::parse_default & ~pugi::parse_doctype))
-        return SoapStatus::Malformed;
-    body = child(document.document_element(), "Body");
-    return body ? SoapStatus::Ok : SoapStatus::Malformed;
-}
-
 void readTimes(const pugi::xml_node& answer, std::time_t& current, std::time_t& termination)
 {
     if (!ReadDateTime(trimmed(child(answer, "CurrentTime").child_value()), current))
@@ -189,7 +178,7 @@ SoapStatus ReadSubscription(const char* data, std::size_t n, Subscription& out)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "CreatePullPointSubscriptionResponse");
     out.address = trimmed(child(child(answer, "SubscriptionReference"), "Address").child_value());
@@ -201,7 +190,7 @@ SoapStatus ReadPullMessages(const char* data, std::size_t n, PullAnswer& out)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "PullMessagesResponse");
     if (!answer)
@@ -225,7 +214,7 @@ SoapStatus ReadRenew(const char* data, std::size_t n, std::time_t& current, std:
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = openBody(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "RenewResponse");
     readTimes(answer, current, termination);

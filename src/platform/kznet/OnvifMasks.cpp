@@ -79,17 +79,6 @@ bool coordinate(const char* text, double& out)
     return errno == 0 && *text::trim(end).data() == '\0' && std::isfinite(out) && out >= -1.0 && out <= 1.0;
 }
 
-// The body of an answer, or its status when it is a Fault or not SOAP.
-SoapStatus openBody(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& bodyNode)
-{
-    if (SoapStatus status = ReadFault(data, n); status != SoapStatus::Ok)
-        return status;
-    if (!document.load_buffer(data, n, pugi::parse_default & ~pugi::parse_doctype))
-        return SoapStatus::Malformed;
-    bodyNode = child(document.document_element(), "Body");
-    return bodyNode ? SoapStatus::Ok : SoapStatus::Malformed;
-}
-
 int clampScale(long long v)
 {
     return static_cast<int>(std::clamp<long long>(v, 0, kMaskScale));
@@ -146,7 +135,7 @@ SoapStatus ReadMasks(const char* data, std::size_t n, std::vector<Mask>& out)
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(bodyNode, "GetMasksResponse");
     if (!answer)
@@ -181,7 +170,7 @@ SoapStatus ReadCreatedMask(const char* data, std::size_t n, std::string& token)
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     token = std::string(text::trim(child(child(bodyNode, "CreateMaskResponse"), "Token").child_value()).substr(0, kMaxAnswerText));
     return token.empty() ? SoapStatus::Malformed : SoapStatus::Ok;
@@ -191,7 +180,7 @@ SoapStatus ReadMaskCapability(const char* data, std::size_t n, bool& masks)
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     pugi::xml_node capabilities = child(child(bodyNode, "GetServiceCapabilitiesResponse"), "Capabilities");
     if (!capabilities)

@@ -44,16 +44,6 @@ constexpr const char* kGetReplayUriBody =
 constexpr int kSearchTimeoutMs = 6000;
 constexpr int kHexBase = 16;
 
-SoapStatus openBody(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& bodyNode)
-{
-    if (SoapStatus status = ReadFault(data, n); status != SoapStatus::Ok)
-        return status;
-    if (!document.load_buffer(data, n, pugi::parse_default & ~pugi::parse_doctype))
-        return SoapStatus::Malformed;
-    bodyNode = child(document.document_element(), "Body");
-    return bodyNode ? SoapStatus::Ok : SoapStatus::Malformed;
-}
-
 std::string value(const pugi::xml_node& node)
 {
     return std::string(text::trim(node.child_value()).substr(0, kMaxAnswerText));
@@ -99,7 +89,7 @@ SoapStatus ReadSearchToken(const char* data, std::size_t n, std::string& token)
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     token = value(child(child(bodyNode, "FindRecordingsResponse"), "SearchToken"));
     return token.empty() ? SoapStatus::Malformed : SoapStatus::Ok;
@@ -109,7 +99,7 @@ SoapStatus ReadRecordingResults(const char* data, std::size_t n, std::vector<Rec
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     pugi::xml_node list = child(child(bodyNode, "GetRecordingSearchResultsResponse"), "ResultList");
     if (!list)
@@ -133,7 +123,7 @@ SoapStatus ReadReplayUri(const char* data, std::size_t n, std::string& uri)
 {
     pugi::xml_document document;
     pugi::xml_node bodyNode;
-    if (SoapStatus status = openBody(document, data, n, bodyNode); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, bodyNode); status != SoapStatus::Ok)
         return status;
     uri = value(child(child(bodyNode, "GetReplayUriResponse"), "Uri"));
     return uri.empty() ? SoapStatus::Malformed : SoapStatus::Ok;

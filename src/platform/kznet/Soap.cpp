@@ -75,7 +75,9 @@ const Template& templateOf(Request request)
     return kTemplates[0];
 }
 
-std::string escape(std::string_view text)
+}
+
+std::string XmlEscape(std::string_view text)
 {
     std::string out;
     for (char c : text) {
@@ -90,6 +92,8 @@ std::string escape(std::string_view text)
     }
     return out;
 }
+
+namespace {
 
 // Replaces every "{Name}" of the template by the escaped field.
 std::string fill(std::string_view text, const Fields& fields)
@@ -106,7 +110,7 @@ std::string fill(std::string_view text, const Fields& fields)
         out.append(text.substr(at, open - at));
         auto it = fields.find(std::string(text.substr(open + 1, close - open - 1)));
         if (it != fields.end())
-            out += escape(it->second);
+            out += XmlEscape(it->second);
         at = close + 1;
     }
     return out;
@@ -149,9 +153,11 @@ bool endsWith(std::string_view text, std::string_view tail)
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+}
+
 // Loads an answer and finds its Body. A Fault in the body gives its status;
 // otherwise `body` is set and the status is Ok.
-SoapStatus open(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& body)
+SoapStatus OpenAnswer(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& body)
 {
     if (!data || n == 0)
         return SoapStatus::Malformed;
@@ -177,7 +183,6 @@ SoapStatus open(pugi::xml_document& document, const char* data, std::size_t n, p
     return SoapStatus::Ok;
 }
 
-}
 
 std::string Base64(const std::string& bytes)
 {
@@ -248,14 +253,14 @@ SoapStatus ReadFault(const char* data, std::size_t n)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    return open(document, data, n, body);
+    return OpenAnswer(document, data, n, body);
 }
 
 SoapStatus ReadSystemDateAndTime(const char* data, std::size_t n, std::time_t& utc)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node when = find(body, "UTCDateTime");
     pugi::xml_node date = child(when, "Date"), time = child(when, "Time");
@@ -279,7 +284,7 @@ SoapStatus ReadDeviceInformation(const char* data, std::size_t n, DeviceInformat
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "GetDeviceInformationResponse");
     if (!answer)
@@ -296,7 +301,7 @@ SoapStatus ReadCapabilities(const char* data, std::size_t n, Capabilities& out)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node capabilities = find(body, "Capabilities");
     if (!capabilities)
@@ -312,7 +317,7 @@ SoapStatus ReadProfiles(const char* data, std::size_t n, std::vector<Profile>& o
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node answer = child(body, "GetProfilesResponse");
     if (!answer)
@@ -345,7 +350,7 @@ SoapStatus ReadEndpointReference(const char* data, std::size_t n, std::string& g
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     guid = text(child(child(body, "GetEndpointReferenceResponse"), "GUID"));
     return guid.empty() ? SoapStatus::Malformed : SoapStatus::Ok;
@@ -355,7 +360,7 @@ SoapStatus ReadMediaUri(const char* data, std::size_t n, std::string& uri)
 {
     pugi::xml_document document;
     pugi::xml_node body;
-    if (SoapStatus status = open(document, data, n, body); status != SoapStatus::Ok)
+    if (SoapStatus status = OpenAnswer(document, data, n, body); status != SoapStatus::Ok)
         return status;
     pugi::xml_node media = find(body, "MediaUri");
     uri = text(child(media, "Uri"));

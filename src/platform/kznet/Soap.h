@@ -14,6 +14,11 @@
 #include <string_view>
 #include <vector>
 
+namespace pugi {
+class xml_document;
+class xml_node;
+}
+
 namespace kz::onvif {
 
 // What an answer came to.
@@ -69,9 +74,6 @@ std::string MakeEnvelope(const std::string& body, const UsernameToken* token);
 const char* RequestAction(Request request);
 // The body of `request` alone (what MakeRequest puts in the envelope).
 std::string RequestBody(Request request, const Fields& fields);
-// The envelope around a body of another service's request (one filled in
-// with FillTemplate), with the token in its header when one is given.
-std::string MakeEnvelope(const std::string& body, const UsernameToken* token);
 // `text` with every "{Name}" replaced by the escaped field (empty when
 // `fields` lacks it).
 std::string FillTemplate(std::string_view text, const Fields& fields);
@@ -116,6 +118,13 @@ SoapStatus ReadMediaUri(const char* data, std::size_t n, std::string& uri);
 SoapStatus ReadEndpointReference(const char* data, std::size_t n, std::string& guid);
 // Only whether the answer is a Fault, and which.
 SoapStatus ReadFault(const char* data, std::size_t n);
+// Loads an answer and finds its Body, for the readers of the services
+// beyond the login's: a Fault gives its status (NotAuthorized for a wrong
+// account); otherwise `body` is set and the status is Ok.
+SoapStatus OpenAnswer(pugi::xml_document& document, const char* data, std::size_t n, pugi::xml_node& body);
+// `text` with XML's five special characters as entities, for an element
+// or an attribute value.
+std::string XmlEscape(std::string_view text);
 
 constexpr std::size_t kMaxProfiles = 32;
 // Texts read from an answer are cut to this many bytes.
