@@ -880,6 +880,12 @@ void BridgeServer::routes()
             camera.SetAudio(first);
         } else if (name == "alarm") {
             camera.Alarm(first);
+        } else if (name == "endAlarm") {
+            camera.EndAlarm(first);
+        } else if (name == "activeCells") {
+            value = camera.ActiveCells();
+        } else if (name == "onvifMasks") {
+            value = camera.OnvifMasks();
         } else if (name == "snapshot") {
             camera.Snapshot();
         } else if (name == "ignoreCgi") {

@@ -700,7 +700,7 @@ protected:
         const std::string ownHome = std::getenv("HOME") ? std::getenv("HOME") : "";
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("TIRAVEX_SETTINGS_DIR", (home + "/settings").c_str(), 1);
-        const bool started = server.Start(TIRAVEX_PAGES_WEB, "sim");
+        const bool started = server.Start(TIRAVEX_PAGES_WEB, camera());
         ::setenv("HOME", ownHome.c_str(), 1);
         ::unsetenv("TIRAVEX_SETTINGS_DIR");
         ASSERT_TRUE(started);
@@ -719,6 +719,8 @@ protected:
         browser.Stop();
         EXPECT_EQ(server.Stop(), 0) << "tiravex-serve did not end cleanly";
     }
+    // The server's simulated camera: ours ("sim") or the standards' ("onvif").
+    virtual std::string camera() const { return "sim"; }
 
     // A person's click on the middle of the element `selector`.
     void click(const std::string& selector)
@@ -1326,6 +1328,49 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     server.Camera("ignoreCgi", Json::array({ 0 }));
     click("#save");
     EXPECT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 5000)) << status();
+}
+
+class StandardAreas : public Areas {
+protected:
+    std::string camera() const override { return "onvif"; }
+    // Waits until the camera's privacy masks number `count`.
+    bool masksBecome(std::size_t count)
+    {
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5); std::chrono::steady_clock::now() < until;) {
+            if (server.Camera("onvifMasks").size() == count)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+};
+
+TEST_F(StandardAreas, TheSamePageEditsTheCellMotionDetectorsCellsAndTheMedia2MasksOfACameraOfTheStandards)
+{
+    const std::string statusText = "document.getElementById('status').textContent";
+    click("#login");
+    // The camera's cells start all marked: the page loads them into the editor.
+    ASSERT_TRUE(page.WaitFor("/motion areas are shown/.test(" + statusText + ") && brightSamples('IPCam') > 2000", kLoginMs)) << status();
+    const std::string before = server.Camera("activeCells").get<std::string>();
+    // A drag over marked cells clears them; the save reaches the camera's detector.
+    drag(0.05, 0.05, 0.25, 0.15);
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the motion areas/.test(" + statusText + ")", 10000)) << status();
+    EXPECT_NE(server.Camera("activeCells").get<std::string>(), before) << "the camera's active cells did not change";
+
+    // A mask drawn and saved is one of the camera's masks; deleted and saved, it is gone.
+    page.Eval("(function () { var s = document.getElementById('editor'); s.value = 'masks'; s.dispatchEvent(new Event('change')); })(), 1");
+    ASSERT_TRUE(page.WaitFor("/privacy masks are shown/.test(" + statusText + ") && getComputedStyle(document.getElementById('delete')).display != 'none'", 10000)) << status();
+    drag(0.1, 0.1, 0.4, 0.4);
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 10000)) << status();
+    EXPECT_TRUE(masksBecome(1)) << server.Camera("onvifMasks").dump();
+    page.Eval("document.getElementById('status').textContent = '', 1");
+    drag(0.2, 0.2, 0.2, 0.2);
+    click("#delete");
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 10000)) << status();
+    EXPECT_TRUE(masksBecome(0)) << server.Camera("onvifMasks").dump();
 }
 
 TEST_F(Viewer, HoldingTheTalkButtonTalksWithTheMicrophonesLevelShownAndLettingGoEndsIt)
