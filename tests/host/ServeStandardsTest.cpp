@@ -1,7 +1,8 @@
 // tiravex-serve with the simulated camera of the standards (ONVIF and
 // RTSP, its media served by GStreamer's RTSP server): the project's own
-// viewer page, unchanged, shows its moving picture in headless Chromium and
-// opens its snapshot, and a page hears its tone and talks to its back
+// viewer page, unchanged, shows its moving picture in headless Chromium,
+// opens its snapshot and reports its alarms; the playback page lists and
+// plays its recordings; a page hears its tone and talks to its back
 // channel.
 
 #include "support/Browser.h"
@@ -61,7 +62,7 @@ class StandardSound : public StandardCamera {
 
 }
 
-TEST_F(StandardViewer, TheViewerPageLogsInAndShowsTheMovingPicture)
+TEST_F(StandardViewer, TheViewerPageLogsInShowsTheMovingPictureOpensASnapshotAndReportsTheCamerasAlarm)
 {
     CdpPage page;
     ASSERT_TRUE(browser.Open(server.Url() + "viewer.html?connect=1", page));
@@ -83,6 +84,15 @@ TEST_F(StandardViewer, TheViewerPageLogsInAndShowsTheMovingPicture)
             " for (var i = 0; i < d.length; i += 64) lit += d[i] + d[i + 1] + d[i + 2] > 96; return lit * 16 > c.width * c.height / 2; })()",
         kPictureMs))
         << "no snapshot window with the camera's picture: " << page.Eval("document.getElementById('events').value");
+
+    // The camera's motion alarm, from its event service, is the page's
+    // alarm report and alarm state, and its end ends the state.
+    const std::string log = "document.getElementById('log').innerText";
+    server.Camera("alarm", Json::array({ 0 }));
+    EXPECT_TRUE(page.WaitFor("/Alarm: motion at the camera/.test(" + log + ") && /The camera is in alarm/.test(" + log + ")", kPictureMs))
+        << page.Eval(log);
+    server.Camera("endAlarm", Json::array({ 0 }));
+    EXPECT_TRUE(page.WaitFor("/alarm ended/.test(" + log + ")", kPictureMs)) << page.Eval(log);
 }
 
 TEST_F(StandardSound, ThePageHearsTheCamerasToneAndItsVoiceReachesTheBackChannel)
