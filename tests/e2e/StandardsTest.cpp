@@ -114,8 +114,15 @@ TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandard
     std::remove(wav.c_str());
     setenv("TIRAVEX_AUDIO_OUT", wav.c_str(), 1);
     setenv("TIRAVEX_AUDIO_IN", ("tone:" + std::to_string(kMicrophoneToneHz)).c_str(), 1);
+    // A settings folder of its own: the record folder a page sets is shared
+    // by every page of the machine, the other codings' tests beside it included.
+    const std::string settings = folder + "-settings";
+    fs::remove_all(settings);
+    fs::create_directories(settings);
+    setenv("TIRAVEX_SETTINGS_DIR", settings.c_str(), 1);
     auto page = testing_support::RunPage(std::string("onvif,password=p4ss,width=640,height=480,keyint=15,") + c.camera,
         "host.args.records = \"" + folder + "\";\n" + standardsPage(c.coding), name);
+    unsetenv("TIRAVEX_SETTINGS_DIR");
     unsetenv("TIRAVEX_AUDIO_OUT");
     unsetenv("TIRAVEX_AUDIO_IN");
     ASSERT_EQ(page.exitCode, 0);
