@@ -62,6 +62,6 @@ TEST(kznetOnvifMasks, PolygonsBecomeTheEditorsRectanglesAndBadOnesAreRefused)
 
     // The page's Areas text: values kept within the editor's space, empty
     // rectangles left out.
-    auto rects = RectsOfQuery("cmd=setPrivacyMask&x1_0=-5&y1_0=10&x2_0=99999&y2_0=20&x1_1=5&y1_1=5&x2_1=5&y2_1=9&x1_2=1&y1_2=2&x2_2=3&y2_2=4");
+    auto rects = RectsOfQuery("cmd=setPrivacyMaskConfig&x1_0=-5&y1_0=10&x2_0=99999&y2_0=20&x1_1=5&y1_1=5&x2_1=5&y2_1=9&x1_2=1&y1_2=2&x2_2=3&y2_2=4");
     EXPECT_EQ(rects, (std::vector<MaskRect> { { 0, 10, kMaskScale, 20 }, { 1, 2, 3, 4 } }));
 }
