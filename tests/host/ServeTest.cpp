@@ -1310,6 +1310,8 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     drag(0.1, 0.1, 0.3, 0.3);
     drag(0.5, 0.5, 0.8, 0.8);
     drag(0.2, 0.2, 0.2, 0.2);
+    // The click into the first selects it (drawn red) before Delete.
+    EXPECT_TRUE(page.WaitFor(coloured(0.1, 0.1, 0.3, 0.3, "r > 180 && g < 90 && b < 90") + " > 200", 10000)) << "the mask was not selected";
     page.Screenshot(outputFolder() + "/areas-masks.png");
     click("#delete");
     click("#save");
@@ -1352,8 +1354,12 @@ TEST_F(StandardAreas, TheSamePageEditsTheCellMotionDetectorsCellsAndTheMedia2Mas
     // The camera's cells start all marked: the page loads them into the editor.
     ASSERT_TRUE(page.WaitFor("/motion areas are shown/.test(" + statusText + ") && brightSamples('IPCam') > 2000", kLoginMs)) << status();
     const std::string before = server.Camera("activeCells").get<std::string>();
-    // A drag over marked cells clears them; the save reaches the camera's detector.
+    // A drag over marked (red) cells clears them; the save reaches the camera's detector.
+    const std::string redCells = coloured(0, 0, 0.3, 0.2, "r > 180 && g < 90 && b < 90");
+    ASSERT_TRUE(page.WaitFor(redCells + " > 100", 10000)) << "the camera's marked cells are not shown";
+    const int redBefore = page.Eval(redCells).get<int>();
     drag(0.05, 0.05, 0.25, 0.15);
+    ASSERT_TRUE(page.WaitFor(redCells + " < " + std::to_string(redBefore / 2), 10000)) << "the drag cleared no cells";
     click("#save");
     ASSERT_TRUE(page.WaitFor("/saved the motion areas/.test(" + statusText + ")", 10000)) << status();
     EXPECT_NE(server.Camera("activeCells").get<std::string>(), before) << "the camera's active cells did not change";
@@ -1366,8 +1372,12 @@ TEST_F(StandardAreas, TheSamePageEditsTheCellMotionDetectorsCellsAndTheMedia2Mas
     ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 10000)) << status();
     EXPECT_TRUE(masksBecome(1)) << server.Camera("onvifMasks").dump();
     page.Eval("document.getElementById('status').textContent = '', 1");
+    // A click into the mask selects it (drawn red) before Delete takes it away.
+    const std::string selected = coloured(0.1, 0.1, 0.4, 0.4, "r > 180 && g < 90 && b < 90") + " > 200";
     drag(0.2, 0.2, 0.2, 0.2);
+    ASSERT_TRUE(page.WaitFor(selected, 10000)) << "the mask was not selected";
     click("#delete");
+    ASSERT_TRUE(page.WaitFor("!(" + selected + ")", 10000)) << "the mask was not deleted";
     click("#save");
     ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 10000)) << status();
     EXPECT_TRUE(masksBecome(0)) << server.Camera("onvifMasks").dump();
