@@ -1,4 +1,5 @@
 #include "sim/OnvifAnalytics.h"
+#include "sim/HttpStatus.h"
 
 #include "sim/XmlNames.h"
 
@@ -14,9 +15,6 @@ namespace {
 using xml::child;
 using xml::localName;
 
-constexpr int kHttpOk = 200;
-constexpr int kHttpBadRequest = 400;
-constexpr int kHttpServerError = 500;
 constexpr int kBitsPerByte = 8;
 constexpr int kMinCount = 5;
 constexpr int kAlarmDelayMs = 1000;

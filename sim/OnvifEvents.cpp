@@ -1,4 +1,5 @@
 #include "sim/OnvifEvents.h"
+#include "sim/HttpStatus.h"
 
 #include "sim/OnvifServer.h"
 #include "sim/XmlNames.h"
@@ -16,9 +17,6 @@ using xml::child;
 using xml::localName;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kHttpOk = 200;
-constexpr int kHttpBadRequest = 400;
-constexpr int kHttpServerError = 500;
 // A subscription asked for without a usable time lives this long, and at most this long.
 constexpr long kDefaultSubscriptionSeconds = 60;
 constexpr long kMostSubscriptionSeconds = 3600;

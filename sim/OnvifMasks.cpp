@@ -1,4 +1,5 @@
 #include "sim/OnvifMasks.h"
+#include "sim/HttpStatus.h"
 
 #include "sim/XmlNames.h"
 
@@ -13,8 +14,6 @@ namespace {
 using xml::child;
 using xml::localName;
 
-constexpr int kHttpOk = 200;
-constexpr int kHttpBadRequest = 400;
 constexpr const char* kMedia2Namespace = "xmlns:tr2=\"http://www.onvif.org/ver20/media/wsdl\" xmlns:tt=\"http://www.onvif.org/ver10/schema\"";
 constexpr std::size_t kPointText = 32;
 

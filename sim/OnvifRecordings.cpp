@@ -1,4 +1,5 @@
 #include "sim/OnvifRecordings.h"
+#include "sim/HttpStatus.h"
 
 #include "sim/XmlNames.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 using xml::child;
 
-constexpr int kHttpOk = 200;
-constexpr int kHttpBadRequest = 400;
 constexpr const char* kNamespaces = "xmlns:tse=\"http://www.onvif.org/ver10/search/wsdl\" xmlns:trp=\"http://www.onvif.org/ver10/replay/wsdl\""
                                     " xmlns:tt=\"http://www.onvif.org/ver10/schema\"";
 constexpr std::size_t kMaxOpenSearches = 16;

@@ -1,4 +1,5 @@
 #include "sim/OnvifServer.h"
+#include "sim/HttpStatus.h"
 
 #include "sim/OnvifAnalytics.h"
 #include "sim/OnvifEvents.h"
@@ -25,13 +26,9 @@ namespace {
 using xml::child;
 using xml::localName;
 
-constexpr int kHttpOk = 200;
-constexpr int kHttpBadRequest = 400;
-constexpr int kHttpServerError = 500;
 constexpr const char* kSoapType = "application/soap+xml; charset=utf-8";
 constexpr const char* kJpegType = "image/jpeg";
 constexpr const char* kVideoSourceToken = "video_source_1";
-constexpr int kHttpUnauthorized = 401;
 constexpr const char* kDigestRealm = "camera";
 constexpr std::size_t kServerNonceBytes = 16;
 
