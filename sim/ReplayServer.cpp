@@ -1,6 +1,8 @@
 #include "sim/ReplayServer.h"
 
+#include "sim/AudioCoder.h"
 #include "sim/OnvifRecordings.h"
+#include "sim/RtspServer.h"
 #include "sim/VideoEncoder.h"
 
 #include <gst/app/gstappsrc.h>
@@ -16,6 +18,7 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace sim {
 
@@ -26,20 +29,75 @@ constexpr std::uint64_t kNsPerSecond = 1000000000;
 constexpr std::uint64_t kEpoch1900To1970 = 2208988800ULL;
 constexpr auto kFlushWait = std::chrono::milliseconds(20);
 constexpr auto kReadAhead = std::chrono::milliseconds(300);
+constexpr int kToneAmplitude = 8000;
 
-// One session's recording, read top to bottom: the pattern's H.264 from a
-// seekable appsrc, payloaded, with ONVIF's RTP header extension. (The RTSP
-// server looks for a "pt" property on pay0 and warns that this element
-// has none; the SDP takes the payload type from the caps.)
+// One session's recording, read top to bottom: the pattern's H.264 and the
+// tone as G.711 mu-law, each from a seekable appsrc, payloaded, with
+// ONVIF's RTP header extension. (The RTSP server looks for a "pt" property
+// on pay0 and pay1 and warns that these elements have none; the SDP takes
+// the payload type from the caps.)
 constexpr const char* kReplayLaunch =
     "( appsrc name=replay format=time stream-type=seekable block=true caps=video/x-h264,stream-format=byte-stream,alignment=au"
-    " ! h264parse ! rtph264pay pt=96 config-interval=-1 ! rtponviftimestamp name=pay0 ntp-offset=0 set-e-bit=true set-t-bit=true )";
+    " ! h264parse ! rtph264pay pt=96 config-interval=-1 ! rtponviftimestamp name=pay0 ntp-offset=0 set-e-bit=true set-t-bit=true"
+    "  appsrc name=replaysound format=time stream-type=seekable block=true caps=audio/x-mulaw,rate=8000,channels=1"
+    " ! rtppcmupay pt=0 ! rtponviftimestamp name=pay1 ntp-offset=0 set-e-bit=true set-t-bit=true )";
 
-// What a session's feeder and its appsrc's seeks share.
+// What one appsrc's units are made of: the recording's frames, or its sound
+// in blocks of the tone.
+class Units {
+public:
+    virtual ~Units() = default;
+    // A seek starts the coding afresh (a key frame, a new tone block).
+    virtual void Restart() = 0;
+    virtual bool Make(std::uint32_t number, std::vector<std::uint8_t>& data, bool& key) = 0;
+};
+
+class FrameUnits : public Units {
+public:
+    explicit FrameUnits(const VideoSettings& video) : m_video(video) { }
+    void Restart() override { m_encoder = VideoEncoder::Create(m_video); }
+    bool Make(std::uint32_t number, std::vector<std::uint8_t>& data, bool& key) override
+    {
+        EncodedFrame encoded;
+        if (!m_encoder || !m_encoder->Encode(number, encoded))
+            return false;
+        data.swap(encoded.data);
+        key = encoded.key;
+        return true;
+    }
+
+private:
+    VideoSettings m_video;
+    std::unique_ptr<VideoEncoder> m_encoder;
+};
+
+class SoundUnits : public Units {
+public:
+    explicit SoundUnits(int hz) : m_hz(hz) { }
+    void Restart() override { m_tone = std::make_unique<ToneCoder>(kz::kAudioPcm, m_hz, kToneAmplitude); }
+    bool Make(std::uint32_t, std::vector<std::uint8_t>& data, bool& key) override
+    {
+        const auto pcm = m_tone->NextBlock();
+        data.resize(pcm.size() / 2);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = MuLawEncode(static_cast<std::int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
+        key = true;
+        return true;
+    }
+    std::uint64_t BlockNs() const { return static_cast<std::uint64_t>(BlockSamples(kz::kAudioPcm)) * kNsPerSecond / kSampleRate; }
+
+private:
+    int m_hz;
+    std::unique_ptr<ToneCoder> m_tone;
+};
+
+// What one appsrc's feeder and its seeks share.
 struct Feed {
     Camera::State* state = nullptr;
     const Recording* recording = nullptr;
     std::uint64_t start1900Ns = 0; // the recording's start on the clock ranges' scale
+    std::uint64_t unitNs = 0;      // a frame's or a sound block's time
+    std::unique_ptr<Units> units;  // the feeder's own
 
     std::mutex mutex; // guards the fields below
     std::condition_variable changed;
@@ -50,9 +108,9 @@ struct Feed {
     bool gone = false;            // the media was unprepared
 };
 
-std::uint32_t totalFrames(const Recording& r)
+std::uint32_t totalUnits(const Feed& feed)
 {
-    return static_cast<std::uint32_t>(r.seconds * r.video.fps);
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(feed.recording->seconds) * kNsPerSecond / feed.unitNs);
 }
 
 // A seek in the appsrc: `offset` is a clock time (nanoseconds since 1900)
@@ -66,20 +124,18 @@ gboolean onSeek(GstAppSrc*, guint64 offset, gpointer data)
         return FALSE;
     std::lock_guard lock(feed->mutex);
     ++feed->generation;
-    feed->frame = feed->firstFrame = static_cast<std::uint32_t>(t * static_cast<std::uint64_t>(feed->recording->video.fps) / kNsPerSecond);
+    feed->frame = feed->firstFrame = static_cast<std::uint32_t>(t / feed->unitNs);
     feed->basePts = offset;
     feed->changed.notify_all();
     return TRUE;
 }
 
-// Pushes the recording's frames from the last seek on; at its end the feed
+// Pushes the recording's units from the last seek on; at its end the feed
 // waits for the next seek. (No EOS: one sent just as a seek arrives would
 // end the stream the seek starts.)
 void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
 {
-    const Recording& r = *feed->recording;
-    const std::uint64_t frameNs = kNsPerSecond / static_cast<std::uint64_t>(r.video.fps);
-    std::unique_ptr<VideoEncoder> encoder;
+    const std::uint64_t frameNs = feed->unitNs;
     int encoderGeneration = -1;
     auto generationStart = std::chrono::steady_clock::now();
     while (!feed->state->stopping.load()) {
@@ -88,13 +144,13 @@ void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
             break;
         const int generation = feed->generation;
         const std::uint32_t number = feed->frame;
-        if (number >= totalFrames(r)) {
+        if (number >= totalUnits(*feed)) {
             feed->changed.wait_for(lock, kFlushWait);
             continue;
         }
         const std::uint64_t pts = feed->basePts + (number - feed->firstFrame) * frameNs;
         if (generation != encoderGeneration) {
-            encoder = VideoEncoder::Create(r.video); // a seek starts at a key frame
+            feed->units->Restart(); // a seek starts at a key frame
             encoderGeneration = generation;
             generationStart = std::chrono::steady_clock::now();
         }
@@ -105,14 +161,15 @@ void run(std::shared_ptr<Feed> feed, GstAppSrc* source)
             continue;
         }
         lock.unlock();
-        EncodedFrame encoded;
-        if (!encoder || !encoder->Encode(number, encoded))
+        std::vector<std::uint8_t> data;
+        bool key = false;
+        if (!feed->units->Make(number, data, key))
             break;
-        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, encoded.data.size(), nullptr);
-        gst_buffer_fill(buffer, 0, encoded.data.data(), encoded.data.size());
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, data.size(), nullptr);
+        gst_buffer_fill(buffer, 0, data.data(), data.size());
         GST_BUFFER_PTS(buffer) = pts;
         GST_BUFFER_DURATION(buffer) = frameNs;
-        if (!encoded.key)
+        if (!key)
             GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
         lock.lock();
         if (feed->generation != generation) {
@@ -134,38 +191,55 @@ struct MountContext {
     StoredRecording stored;
 };
 
+using Feeds = std::vector<std::shared_ptr<Feed>>;
+
 void onUnprepared(GstRTSPMedia*, gpointer data)
 {
-    auto* feed = static_cast<std::shared_ptr<Feed>*>(data);
-    std::lock_guard lock((*feed)->mutex);
-    (*feed)->gone = true;
-    (*feed)->changed.notify_all();
+    for (auto& feed : *static_cast<Feeds*>(data)) {
+        std::lock_guard lock(feed->mutex);
+        feed->gone = true;
+        feed->changed.notify_all();
+    }
 }
 
 void onReplayConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data)
 {
     auto* context = static_cast<MountContext*>(data);
+    const Recording& recording = *context->stored.recording;
     GstElement* element = gst_rtsp_media_get_element(media);
-    GstElement* replay = gst_bin_get_by_name_recurse_up(GST_BIN(element), "replay");
+    Feeds feeds;
+    std::vector<GstElement*> sources;
+    auto sound = std::make_unique<SoundUnits>(context->state->config.toneHz);
+    const std::uint64_t unitNs[] = { kNsPerSecond / static_cast<std::uint64_t>(recording.video.fps), sound->BlockNs() };
+    std::unique_ptr<Units> units[] = { std::make_unique<FrameUnits>(recording.video), std::move(sound) };
+    const char* const names[] = { "replay", "replaysound" };
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        GstElement* source = gst_bin_get_by_name_recurse_up(GST_BIN(element), names[i]);
+        if (!source)
+            continue;
+        auto feed = std::make_shared<Feed>();
+        feed->units = std::move(units[i]);
+        feed->state = context->state;
+        feed->recording = &recording;
+        feed->start1900Ns = (static_cast<std::uint64_t>(context->stored.start) + kEpoch1900To1970) * kNsPerSecond;
+        feed->unitNs = unitNs[i];
+        GstAppSrcCallbacks callbacks {};
+        callbacks.seek_data = &onSeek;
+        gst_app_src_set_callbacks(GST_APP_SRC(source), &callbacks, feed.get(), nullptr);
+        feeds.push_back(feed);
+        sources.push_back(source);
+    }
     gst_object_unref(element);
-    if (!replay)
-        return;
-    auto feed = std::make_shared<Feed>();
-    feed->state = context->state;
-    feed->recording = context->stored.recording;
-    feed->start1900Ns = (static_cast<std::uint64_t>(context->stored.start) + kEpoch1900To1970) * kNsPerSecond;
-    GstAppSrcCallbacks callbacks {};
-    callbacks.seek_data = &onSeek;
-    gst_app_src_set_callbacks(GST_APP_SRC(replay), &callbacks, feed.get(), nullptr);
-    // The signal's data keeps the feed while the media lives.
-    auto* held = new std::shared_ptr<Feed>(feed);
-    g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared), held,
-        [](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<Feed>*>(p); }, GConnectFlags(0));
+    // The signal's data keeps the feeds while the media lives.
+    auto* held = new Feeds(feeds);
+    g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared), held, [](gpointer p, GClosure*) { delete static_cast<Feeds*>(p); },
+        GConnectFlags(0));
     context->state->Reap();
-    context->state->Spawn([feed, replay] {
-        run(feed, GST_APP_SRC(replay));
-        gst_object_unref(replay);
-    });
+    for (std::size_t i = 0; i < feeds.size(); ++i)
+        context->state->Spawn([feed = feeds[i], source = sources[i]] {
+            run(feed, GST_APP_SRC(source));
+            gst_object_unref(source);
+        });
 }
 
 // "clock=20260101T000002.5Z-..." as UTC seconds; false for another range.

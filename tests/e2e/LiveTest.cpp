@@ -2,6 +2,7 @@
 // picture, listens and talks, as a user's page does.
 
 #include "support/PageFixture.h"
+#include "support/Tone.h"
 #include "support/Sanitized.h"
 
 #include <cmath>
@@ -49,21 +50,6 @@ Stats compare(const testing_support::Image& a, const testing_support::Image& b)
                 ++s.differing;
         }
     return s;
-}
-
-double wavFrequency(const std::string& path, std::size_t& samples)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    samples = bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0;
-    if (samples < 800)
-        return 0;
-    const auto* s = reinterpret_cast<const std::int16_t*>(bytes.data() + 44);
-    std::size_t start = samples / 4; // past the start of the stream
-    int crossings = 0;
-    for (std::size_t i = start + 1; i < samples; ++i)
-        crossings += (s[i - 1] < 0) != (s[i] < 0);
-    return crossings / 2.0 * 8000.0 / static_cast<double>(samples - start);
 }
 
 class Live : public ::testing::TestWithParam<const char*> { };
@@ -123,7 +109,7 @@ TEST_P(Sound, TheCamerasToneIsPlayedAndTheVoiceArrivesInBlocksOfTheCoding)
     unsetenv("TIRAVEX_AUDIO_OUT");
     ASSERT_EQ(run.exitCode, 0);
     std::size_t samples = 0;
-    double frequency = wavFrequency(wav, samples);
+    double frequency = testing_support::WavFrequency(wav, samples);
     EXPECT_GT(samples, 8000u) << "less than a second of sound was played";
     EXPECT_NEAR(frequency, 440.0, 15.0);
     const int sizes[] = { 960, 120, 160 };
@@ -146,7 +132,7 @@ TEST(Sound, AG726CameraInRawModeIsPlayedAsItsPcm)
     unsetenv("TIRAVEX_AUDIO_OUT");
     ASSERT_EQ(run.exitCode, 0);
     std::size_t samples = 0;
-    double frequency = wavFrequency(wav, samples);
+    double frequency = testing_support::WavFrequency(wav, samples);
     EXPECT_GT(samples, 8000u) << "less than a second of sound was played";
     EXPECT_NEAR(frequency, 440.0, 15.0);
 }

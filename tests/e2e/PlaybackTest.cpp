@@ -4,6 +4,7 @@
 // and the playback ends with its events.
 
 #include "support/PageFixture.h"
+#include "support/Tone.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -40,20 +41,6 @@ constexpr const char* kPage = R"JS(
     v.Login(camera.address, camera.port, camera.webPort, camera.user, camera.password, 0, 1);
 )JS";
 
-double wavFrequency(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t samples = bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0;
-    if (samples < 800)
-        return 0;
-    const auto* s = reinterpret_cast<const std::int16_t*>(bytes.data() + 44);
-    int crossings = 0;
-    for (std::size_t i = 1; i < samples; ++i)
-        crossings += (s[i - 1] < 0) != (s[i] < 0);
-    return crossings / 2.0 * 8000.0 / static_cast<double>(samples);
-}
-
 TEST(Playback, ARecordingPlaysWithItsSoundPausesResumesSeeksAndEnds)
 {
     const std::string sound = ::testing::TempDir() + "/playback-sound.wav";
@@ -69,7 +56,8 @@ TEST(Playback, ARecordingPlaysWithItsSoundPausesResumesSeeksAndEnds)
     for (const char* e : { "204:0", "204:3", "203", "204:2", "221", "205" })
         EXPECT_NE(events.find(e), std::string::npos) << e << " in " << events;
     EXPECT_LT(events.find("221"), events.find("205")) << events;
-    EXPECT_NEAR(wavFrequency(sound), 440.0, 20.0) << "the recording's tone was heard";
+    std::size_t samples = 0;
+    EXPECT_NEAR(testing_support::WavFrequency(sound, samples), 440.0, 20.0) << "the recording's tone was heard";
 
     testing_support::Image paused;
     ASSERT_TRUE(paused.read(run.folder + "/paused.png"));

@@ -3,9 +3,10 @@
 // (GStreamer's RTSP server, which maps the clock range onto the
 // recording), pauses, resumes, seeks and sees it end, with the page events
 // our camera's playback gives; a start outside the recording is refused
-// with the event of a missing recording.
+// with the event of a missing recording. The recording's sound is heard.
 
 #include "support/PageFixture.h"
+#include "support/Tone.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ constexpr const char* kReplayPage = R"JS(
         console.log("list " + field(text, "result") + " " + field(text, "count") + " " + field(text, "path_0") + " " + field(text, "start_0")
             + " " + field(text, "end_0"));
         v.PlaybackOpen(field(text, "path_0") + suffix);
+        v.OpenAudio();
         setTimeout(pause, 1500);
     }
     function pause() { v.PlaybackPause(); setTimeout(function () { host.screenshot("paused.png"); v.PlaybackResume(); setTimeout(seek, 500); }, 700); }
@@ -41,7 +43,11 @@ constexpr const char* kReplayPage = R"JS(
 
 TEST(StandardsReplay, ARecordingFoundOnTheCameraPlaysPausesSeeksAndEndsAsOursDoes)
 {
+    const std::string sound = ::testing::TempDir() + "/replay-standards-sound.wav";
+    std::remove(sound.c_str());
+    setenv("TIRAVEX_AUDIO_OUT", sound.c_str(), 1);
     auto run = testing_support::RunPage("onvif,width=640,height=480", std::string("var suffix = '';\n") + kReplayPage, "replay-standards", 30000);
+    unsetenv("TIRAVEX_AUDIO_OUT");
     std::string log;
     for (const auto& entry : run.camera->OnvifLog())
         log += entry + "\n";
@@ -54,6 +60,9 @@ TEST(StandardsReplay, ARecordingFoundOnTheCameraPlaysPausesSeeksAndEndsAsOursDoe
     for (const char* e : { "204:0", "204:3", "203", "204:2", "221", "205" })
         EXPECT_NE(events.find(e), std::string::npos) << e << " in " << events;
     EXPECT_LT(events.find("221"), events.find("205")) << events;
+    std::size_t samples = 0;
+    EXPECT_NEAR(testing_support::WavFrequency(sound, samples), 440.0, 20.0) << "the recording's tone was heard";
+    EXPECT_GT(samples, 8000u) << "less than a second of the recording's sound was played";
 
     // The page's pause reached the camera as PAUSE, the resume and the seek
     // as PLAY with a new clock range; every request asked for replay.

@@ -6,6 +6,7 @@
 // back channel as G.711.
 
 #include "support/PageFixture.h"
+#include "support/Tone.h"
 #include "support/Sanitized.h"
 
 #include <sched.h>
@@ -57,29 +58,6 @@ std::string standardsPage(int coding)
 
 // The frequency of 16-bit samples by zero crossings, past their first
 // quarter (the stream's start).
-double frequency(const std::int16_t* s, std::size_t samples)
-{
-    if (samples < 800)
-        return 0;
-    std::size_t start = samples / 4;
-    int crossings = 0;
-    for (std::size_t i = start + 1; i < samples; ++i)
-        crossings += (s[i - 1] < 0) != (s[i] < 0);
-    return crossings / 2.0 * 8000.0 / static_cast<double>(samples - start);
-}
-
-std::vector<char> readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-double pcmFrequency(const std::vector<char>& bytes, std::size_t skip, std::size_t& samples)
-{
-    samples = bytes.size() > skip ? (bytes.size() - skip) / 2 : 0;
-    return frequency(reinterpret_cast<const std::int16_t*>(bytes.data() + skip), samples);
-}
-
 std::string run(const std::string& command)
 {
     std::string out;
@@ -151,9 +129,8 @@ TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandard
     EXPECT_GT(differing, 1000) << "the picture did not move";
 
     // The camera's tone, as played.
-    constexpr std::size_t kWavHeader = 44;
     std::size_t samples = 0;
-    EXPECT_NEAR(pcmFrequency(readAll(wav), kWavHeader, samples), kCameraToneHz, 15.0);
+    EXPECT_NEAR(testing_support::WavFrequency(wav, samples), kCameraToneHz, 15.0);
     EXPECT_GT(samples, 4000u) << "less than half a second of sound was played";
 
     // The recording: FFmpeg reads it silently, its video in the camera's
@@ -170,7 +147,7 @@ TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandard
     std::string raw = ::testing::TempDir() + "/" + name + ".s16";
     EXPECT_EQ(run("ffmpeg -v error -y -i '" + file + "' -map 0:a -f s16le -ac 1 -ar 8000 '" + raw + "'"), "");
     std::size_t recorded = 0;
-    EXPECT_NEAR(pcmFrequency(readAll(raw), 0, recorded), kCameraToneHz, 15.0) << "the recorded sound";
+    EXPECT_NEAR(testing_support::PcmFrequency(testing_support::ReadAll(raw), 0, recorded), kCameraToneHz, 15.0) << "the recorded sound";
     EXPECT_GT(recorded, 4000u) << "less than half a second of sound was recorded";
 
     // The voice: each talk block of the page's coding, decoded, is one RTP
@@ -182,7 +159,7 @@ TEST_P(Standards, AnUnchangedPageShowsPlaysRecordsAndTalksToACameraOfTheStandard
     EXPECT_EQ(blocks.begin()->first, samplesPerBlock);
     EXPECT_GT(blocks.begin()->second, 5);
     auto voice = page.camera->TalkSound();
-    EXPECT_NEAR(frequency(voice.data(), voice.size()), kMicrophoneToneHz, 30.0) << "the back channel's voice";
+    EXPECT_NEAR(testing_support::SampleFrequency(voice.data(), voice.size()), kMicrophoneToneHz, 30.0) << "the back channel's voice";
 }
 
 INSTANTIATE_TEST_SUITE_P(Codings, Standards,

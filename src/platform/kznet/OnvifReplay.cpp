@@ -1,6 +1,8 @@
 // Recordings stored on a standard camera: the search and replay services'
 // requests and answers, and a recording played as a media channel through
-// the library's own RTSP client with ONVIF's replay headers.
+// the library's own RTSP client with ONVIF's replay headers: its H.264
+// pictures, and its sound where that is G.711 (delivered as 16-bit PCM, as
+// our camera's recordings carry it).
 
 #include "kznet/OnvifReplay.h"
 
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <tuple>
 
 namespace kz {
 
@@ -255,6 +258,7 @@ constexpr int kSliceMs = 100;
 constexpr int kRtspOk = 200;
 constexpr int kRtspInvalidRange = 457;
 constexpr int kInterleavedVideo = 0;
+constexpr int kInterleavedSound = 2;
 constexpr const char* kInterleavedParam = "interleaved=";
 constexpr std::size_t kRtcpTypeAt = 1; // an RTCP packet's type follows its first byte
 constexpr int kKeepAliveS = 20;
@@ -415,23 +419,35 @@ private:
             || !rtsp::ParseSdp(answer.body, description))
             return Outcome::Refused;
         const rtsp::Track* video = nullptr;
-        for (const auto& track : description.tracks)
+        const rtsp::Track* sound = nullptr;
+        for (const auto& track : description.tracks) {
             if (!video && track.media == "video" && track.encoding == "H264" && track.clockRate == rtsp::kVideoClockRate)
                 video = &track;
+            else if (!sound && track.media == "audio" && !track.sendOnly && rtsp::IsG711Track(track))
+                sound = &track;
+        }
         if (!video)
             return Outcome::Refused; // the library's own client plays H.264 recordings
         std::string base = answer.Header("content-base");
         if (base.empty())
             base = url;
-        const std::string transport = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(kInterleavedVideo) + "-"
-            + std::to_string(kInterleavedVideo + 1) + "\r\n";
-        if (!client.Request("SETUP", rtsp::ControlUrl(base, video->control), transport, answer, answerBy()) || answer.status != kRtspOk)
-            return Outcome::Refused;
-        std::string session = answer.Header("session");
-        client.SessionId() = session.substr(0, session.find(';'));
-        std::string given = answer.Header("transport");
-        std::size_t interleaved = given.find(kInterleavedParam);
-        const int videoChannel = interleaved == std::string::npos ? kInterleavedVideo : std::atoi(given.c_str() + interleaved + std::strlen(kInterleavedParam));
+        // One SETUP a played track, interleaved on the connection; the
+        // camera's answer names the channels.
+        int videoChannel = -1, soundChannel = -1;
+        for (auto [track, asked, channel] : { std::tuple { video, kInterleavedVideo, &videoChannel }, std::tuple { sound, kInterleavedSound, &soundChannel } }) {
+            if (!track)
+                continue;
+            const std::string transport = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(asked) + "-" + std::to_string(asked + 1) + "\r\n";
+            if (!client.Request("SETUP", rtsp::ControlUrl(base, track->control), transport, answer, answerBy()) || answer.status != kRtspOk)
+                return Outcome::Refused;
+            if (client.SessionId().empty()) {
+                std::string session = answer.Header("session");
+                client.SessionId() = session.substr(0, session.find(';'));
+            }
+            std::string given = answer.Header("transport");
+            std::size_t interleaved = given.find(kInterleavedParam);
+            *channel = interleaved == std::string::npos ? asked : std::atoi(given.c_str() + interleaved + std::strlen(kInterleavedParam));
+        }
         const std::string aggregate = rtsp::ControlUrl(base, description.control);
         const int status = playFrom(client, aggregate, at);
         if (status != kRtspOk) {
@@ -444,6 +460,7 @@ private:
 
         rtsp::H264Assembler assembler;
         assembler.SetParameterSets(video->parameterSets);
+        std::vector<std::uint8_t> pcm;
         bool paused = false, ended = false, stallAsked = false;
         int lastSecond = -1;
         const auto timeout = std::chrono::milliseconds(LinkTimeoutMs());
@@ -520,6 +537,10 @@ private:
                         playback(kPbPosition, lastSecond);
                     }
                 }
+            } else if (got > 0 && channel == soundChannel && !ended && !paused && rtsp::ParseRtp(data, size, packet)
+                && packet.payloadType == sound->payloadType && packet.size > 0) {
+                rtsp::G711ToPcm(packet.payload, packet.size, sound->encoding == "PCMU", pcm);
+                emitSound(pcm);
             }
             // The camera stops sending at the recording's end.
             if (!ended && !paused && now - lastData > std::chrono::milliseconds(kEndQuietMs) && m_position + 1 >= m_length) {
@@ -576,6 +597,20 @@ private:
         record.payload = unit.data();
         if (m_frame)
             m_gate.Deliver([&] { m_frame(kFrameH264, &record, m_user, m_id); });
+    }
+
+    void emitSound(const std::vector<std::uint8_t>& pcm)
+    {
+        if (!m_reportedOpen)
+            return; // sound plays with the pictures, from the first one
+        FrameRecord record {};
+        record.kind = static_cast<std::uint32_t>(kFrameAudio);
+        record.sequence = m_sequence++;
+        record.timestamp = elapsedMs();
+        record.size = static_cast<std::int32_t>(pcm.size());
+        record.payload = pcm.data();
+        if (m_frame)
+            m_gate.Deliver([&] { m_frame(kFrameAudio, &record, m_user, m_id); });
     }
 
     const std::string m_path;

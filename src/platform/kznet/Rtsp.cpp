@@ -174,6 +174,21 @@ std::int16_t ALawToPcm(std::uint8_t code)
     return static_cast<std::int16_t>(code & 0x80 ? sample : -sample);
 }
 
+void G711ToPcm(const std::uint8_t* codes, std::size_t count, bool muLaw, std::vector<std::uint8_t>& pcm)
+{
+    pcm.resize(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int16_t sample = muLaw ? MuLawToPcm(codes[i]) : ALawToPcm(codes[i]);
+        pcm[2 * i] = static_cast<std::uint8_t>(sample & 0xFF);
+        pcm[2 * i + 1] = static_cast<std::uint8_t>((sample >> 8) & 0xFF);
+    }
+}
+
+bool IsG711Track(const Track& track)
+{
+    return (track.encoding == "PCMU" || track.encoding == "PCMA") && track.clockRate == kG711ClockRate && track.channels == 1;
+}
+
 bool ParseRtp(const std::uint8_t* data, std::size_t size, RtpPacket& out)
 {
     if (size < kRtpHeaderBytes || (data[0] >> 6) != kRtpVersion)

@@ -58,6 +58,10 @@ std::string ControlUrl(const std::string& base, const std::string& control);
 // 16-bit PCM of one G.711 sample.
 std::int16_t MuLawToPcm(std::uint8_t code);
 std::int16_t ALawToPcm(std::uint8_t code);
+// A G.711 payload as 16-bit little-endian PCM, two bytes a code.
+void G711ToPcm(const std::uint8_t* codes, std::size_t count, bool muLaw, std::vector<std::uint8_t>& pcm);
+// A track a client plays as sound: G.711 at 8000 Hz, one channel.
+bool IsG711Track(const Track& track);
 
 // One RTP packet's fixed header, checked.
 struct RtpPacket {

@@ -587,7 +587,7 @@ private:
             else if (track.media == "audio" && !audio)
                 audio = &track;
         }
-        bool g711 = audio && (audio->encoding == "PCMU" || audio->encoding == "PCMA") && audio->clockRate == rtsp::kG711ClockRate && audio->channels == 1;
+        bool g711 = audio && rtsp::IsG711Track(*audio);
         if (!video || video->encoding != "H264" || video->clockRate != rtsp::kVideoClockRate || (audio && !g711))
             return false;
         std::string base = answer.Header("content-base");
@@ -663,12 +663,7 @@ private:
                 } else if (channel == audioChannel && packet.payloadType == audio->payloadType && packet.size > 0 && !audioOn()) {
                     deliverAudio(nullptr, 0); // the sound is off: nothing to decode
                 } else if (channel == audioChannel && packet.payloadType == audio->payloadType && packet.size > 0) {
-                    pcm.resize(packet.size * 2);
-                    for (std::size_t i = 0; i < packet.size; ++i) {
-                        std::int16_t sample = muLaw ? rtsp::MuLawToPcm(packet.payload[i]) : rtsp::ALawToPcm(packet.payload[i]);
-                        pcm[2 * i] = static_cast<std::uint8_t>(sample & 0xFF);
-                        pcm[2 * i + 1] = static_cast<std::uint8_t>((sample >> 8) & 0xFF);
-                    }
+                    rtsp::G711ToPcm(packet.payload, packet.size, muLaw, pcm);
                     noteData();
                     deliverAudio(pcm.data(), pcm.size());
                 }
