@@ -1304,11 +1304,26 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     ASSERT_TRUE(page.WaitFor("/saved the motion areas/.test(" + statusText + ")", 5000)) << status();
     EXPECT_EQ(lastSent("cmd=setMotionDetectConfig"), "cmd=setMotionDetectConfig&isEnable=1&area0=7&area1=7&area2=0&area3=0&area4=0&area5=0&area6=0&area7=0&area8=0&area9=0");
 
-    // The mask editor: two rectangles, the first selected by a click and deleted.
+    // The window shrinks: the open editor takes the picture's new size, the
+    // marked cells staying the same share of the picture.
+    const std::string box = "(function () { var c = pictureOf('IPCam'), r = c.getBoundingClientRect(); return Math.round(r.width) + 'x' + c.width; })()";
+    auto resize = [&](int width, int height) {
+        const std::string before = page.Eval(box).get<std::string>();
+        page.Call("Emulation.setDeviceMetricsOverride", Json { { "width", width }, { "height", height }, { "deviceScaleFactor", 1 }, { "mobile", false } });
+        return page.WaitFor("(function (b) { var p = b.split('x'); return p[0] == p[1] && b != '" + before + "'; })(" + box + ")", 5000);
+    };
+    ASSERT_TRUE(resize(800, 600)) << page.Eval(box);
+    EXPECT_TRUE(page.WaitFor(coloured(0, 0, 0.3, 0.2, "r > 180 && g < 90 && b < 90") + " > 40", 5000)) << "the marked cells were lost";
+    EXPECT_TRUE(page.WaitFor(coloured(0.33, 0, 1, 1, "r > 180 && g < 90 && b < 90") + " < 50", 5000)) << "the cells kept their old size";
+
+    // The mask editor: two rectangles, the first selected by a click and
+    // deleted. The window grows back between: the masks keep their place
+    // on the picture.
     page.Eval("(function () { var s = document.getElementById('editor'); s.value = 'masks'; s.dispatchEvent(new Event('change')); })(), 1");
     ASSERT_TRUE(page.WaitFor("/no areas yet/.test(" + statusText + ") && getComputedStyle(document.getElementById('delete')).display != 'none'", 5000)) << status();
     drag(0.1, 0.1, 0.3, 0.3);
     drag(0.5, 0.5, 0.8, 0.8);
+    ASSERT_TRUE(resize(1280, 960)) << page.Eval(box);
     drag(0.2, 0.2, 0.2, 0.2);
     // The click into the first selects it (drawn red) before Delete.
     EXPECT_TRUE(page.WaitFor(coloured(0.1, 0.1, 0.3, 0.3, "r > 180 && g < 90 && b < 90") + " > 200", 10000)) << "the mask was not selected";
@@ -1368,6 +1383,8 @@ TEST_F(StandardAreas, TheSamePageEditsTheCellMotionDetectorsCellsAndTheMedia2Mas
     page.Eval("(function () { var s = document.getElementById('editor'); s.value = 'masks'; s.dispatchEvent(new Event('change')); })(), 1");
     ASSERT_TRUE(page.WaitFor("/no areas yet/.test(" + statusText + ") && getComputedStyle(document.getElementById('delete')).display != 'none'", 10000)) << status();
     drag(0.1, 0.1, 0.4, 0.4);
+    // Saved once the editor shows it (the drag and the save reach the control by separate roads).
+    ASSERT_TRUE(page.WaitFor(coloured(0.1, 0.1, 0.4, 0.4, "g > 180 && r < 90 && b < 90") + " > 200", 10000)) << "the mask was not drawn";
     click("#save");
     ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 10000)) << status();
     EXPECT_TRUE(masksBecome(1)) << server.Camera("onvifMasks").dump();
