@@ -8,8 +8,10 @@
 // one 1282 x 722 control) each way for the same time, then four controls
 // in one page with the frames passed through. Reported:
 //
-// - latency from the frame's arrival at the control to its picture drawn on
-//   the page's canvas (passed through); for the pictures, from the screen
+// - latency from the frame's arrival at the control to its picture shown
+//   (passed through: presented by the view's <video> element, as its
+//   requestVideoFrameCallback tells, or drawn on its canvas where the page
+//   has no video tracks); for the pictures, from the screen
 //   change the frame's present made (after decoding and composing) to the
 //   canvas; both on this machine's clock; p50 and p99;
 // - CPU per shown frame (user + system, /proc) of the page's worker process
