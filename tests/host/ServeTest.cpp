@@ -4,6 +4,7 @@
 
 #include "support/Browser.h"
 
+#include "host/BridgeProtocol.h"
 #include "kznet/Protocol.h"
 #include "present/Presenter.h"
 
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
@@ -347,9 +349,12 @@ INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
 // A loopback connection to the server, spoken to byte by byte.
 class RawClient {
 public:
-    explicit RawClient(int port)
+    // `receiveBuffer`: the socket's receive buffer, when not the system's.
+    explicit RawClient(int port, int receiveBuffer = 0)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -709,6 +714,106 @@ int childrenOf(pid_t parent)
     if (proc)
         ::closedir(proc);
     return count;
+}
+
+// The items of a page stream's chunked body, as far as they came whole.
+struct StreamItem {
+    int type = 0;
+    std::uint32_t number = 0;
+    std::string payload;
+};
+std::vector<StreamItem> streamItems(const std::string& response)
+{
+    std::string body;
+    std::size_t at = response.find("\r\n\r\n");
+    if (at == std::string::npos)
+        return {};
+    at += 4;
+    for (;;) {
+        const std::size_t line = response.find("\r\n", at);
+        if (line == std::string::npos)
+            break;
+        const std::size_t size = std::strtoul(response.substr(at, line - at).c_str(), nullptr, 16);
+        if (size == 0 || line + 2 + size > response.size())
+            break;
+        body.append(response, line + 2, size);
+        at = line + 2 + size + 2;
+    }
+    std::vector<StreamItem> items;
+    auto get32 = [&](std::size_t i) { std::uint32_t v = 0; std::memcpy(&v, body.data() + i, sizeof v); return v; };
+    using namespace host::bridge;
+    for (std::size_t i = 0; i + kItemHeaderBytes <= body.size();) {
+        const std::uint32_t length = get32(i + kItemLengthAt);
+        if (i + kItemHeaderBytes + length > body.size())
+            break;
+        items.push_back(StreamItem { static_cast<unsigned char>(body[i]), get32(i + kItemNumberAt), body.substr(i + kItemHeaderBytes, length) });
+        i += kItemHeaderBytes + length;
+    }
+    return items;
+}
+
+TEST(StreamPeer, APageThatFallsBehindSkipsFramesAndGetsEachStreamAgainFromAKeyFrame)
+{
+    ServeProcess server;
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "sim"));
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_read_timeout(10, 0);
+    auto post = [&](const std::string& path, const Json& body) {
+        auto res = client.Post(path.c_str(), body.dump(), "application/json");
+        return res && res->status == 200 ? Json::parse(res->body, nullptr, false) : Json();
+    };
+    const Json account = server.Camera("account");
+    ASSERT_TRUE(account.is_object());
+    // A page that decodes H.264 itself, with one control.
+    const Json made = post("/tiravex/session", Json { { "screen", { 1280, 720 } }, { "callbacks", { "PluginCallBack" } }, { "passthrough", { "h264" } } });
+    ASSERT_TRUE(made.contains("session"));
+    const std::string base = "/tiravex/s/" + made["session"].get<std::string>();
+    const Json control = post(base + "/create", Json { { "params", { { "Self", "0" } } }, { "rect", { 0, 0, 642, 482 } } });
+    ASSERT_TRUE(control.contains("control"));
+    auto call = [&](const std::string& name, const Json& args) {
+        return post(base + "/call", Json { { "control", control["control"] }, { "op", "call" }, { "name", name }, { "args", args }, { "have", 0 } });
+    };
+
+    // A stream that reads little at a time (a small window), opened before the login.
+    RawClient stream(server.Port(), 4096);
+    ASSERT_TRUE(stream.Send("GET " + base + "/stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n\r\n"));
+    call("Login", Json::array({ account["address"], account["port"], account["webPort"], account["user"], account["password"], 0, 1 }));
+    bool loggedIn = false;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoginMs); !loggedIn && std::chrono::steady_clock::now() < until;) {
+        for (const Json& e : call("GetLiveCfg", Json::array()).value("events", Json::array()))
+            loggedIn = loggedIn || (e[2].size() >= 2 && e[2][0] == Json(100) && e[2][1] == Json(0));
+        if (!loggedIn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(loggedIn) << "no login";
+    call("LoginSuc", Json::array());
+    call("Open", Json::array({ "" }));
+    // Large frames, with a key frame every second.
+    server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 1280 }, { "height", 720 }, { "fps", 25 } } }));
+
+    // The page reads nothing for seven seconds (about 7 MB of frames: more
+    // than the sockets hold), then all that came.
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    const std::vector<StreamItem> items = streamItems(stream.ReadUntilClosed(4000));
+    int frames = 0, skips = 0;
+    std::map<std::uint32_t, std::uint32_t> last; // stream -> serial
+    for (const StreamItem& item : items) {
+        if (item.type != static_cast<int>(host::bridge::ItemType::Video) || item.payload.size() < host::bridge::kVideoHeaderBytes)
+            continue;
+        ++frames;
+        std::uint32_t serial = 0; // the header's first field
+        std::memcpy(&serial, item.payload.data(), sizeof serial);
+        const bool key = item.payload[host::bridge::kVideoKeyFrameAt] == 1;
+        const auto seen = last.find(item.number);
+        if (seen == last.end() || serial != seen->second + 1) {
+            EXPECT_TRUE(key) << "stream " << item.number << " goes on after a gap at frame " << serial << " with a frame that needs the ones before it";
+            skips += seen != last.end();
+        }
+        last[item.number] = serial;
+    }
+    EXPECT_GT(frames, 25) << "the frames did not come";
+    EXPECT_GT(skips, 0) << "the page never fell behind, so nothing was checked";
+    server.Stop();
 }
 
 TEST(StreamPeer, APageWhoseBrowserStopsAnsweringEndsWhileItsStreamIsOpen)
