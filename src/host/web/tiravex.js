@@ -551,7 +551,7 @@
             v.layer.element.appendChild(box);
             shown = v.layer.streams[st.number] = { box: box, video: video, place: '' };
             video.play().catch(function () { });
-            if (!st.watched) watchVideo(st, video);
+            if (!st.watched || !st.watched.isConnected) watchVideo(st, video);
         }
         var s = at.source, sw = s[2] - s[0], sh = s[3] - s[1];
         var pw = picture.displayWidth || picture.width, ph = picture.displayHeight || picture.height;
@@ -628,7 +628,8 @@
             st.writing--;
             st.writtenMs = nowMs();
             st.writtenArrivalMs = at.arrivedMs;
-            if (!st.watched) counted(st, 1, nowMs() - at.arrivedMs);
+            // Counted here while no <video> of the stream tells what it presents.
+            if (!st.watched || !st.watched.isConnected) counted(st, 1, nowMs() - at.arrivedMs);
         }, function () { st.writing--; });
     }
 
