@@ -309,6 +309,13 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
             EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > mjpegFrom + 10", kPictureMs)) << "Motion-JPEG is not passed through";
         }
         page.Screenshot(name + "-mjpeg.png");
+        // And back to H.264 at a third size: a new decoder, the same way.
+        server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 480 }, { "height", 360 }, { "fps", 15 } } }));
+        ASSERT_TRUE(page.WaitFor("window.h264From = Tiravex.stats.video.frames, window.before = samples('IPCam'), true", 1000));
+        EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', before) > 1000", kPictureMs)) << "the H.264 picture does not move after the switch";
+        if (passthrough) {
+            EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > h264From + 10", kPictureMs)) << "H.264 is not passed through after the switch";
+        }
         server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 640 }, { "height", 480 }, { "fps", 15 } } }));
         ASSERT_TRUE(browser.Close(page));
         EXPECT_TRUE(cameraLetGo(kCloseMs));
