@@ -79,6 +79,22 @@ protected:
     Chromium browser;
 };
 
+// Every 4th pixel of every 4th row of a screenshot that is not dark.
+int brightPixels(const std::string& png)
+{
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    if (!present::ReadPng(png, pixels, width, height))
+        return -1;
+    int n = 0;
+    for (int y = 0; y < height; y += 4)
+        for (int x = 0; x < width; x += 4) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y) * width + x];
+            n += ((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255) > 96;
+        }
+    return n;
+}
+
 TEST_F(Browser, AnOldStylePageLogsInGetsItsCgiAnswerSeesTheLivePictureZoomsAndHearsAlarms)
 {
     CdpPage page;
@@ -174,7 +190,14 @@ TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
     page.Mouse("mousePressed", itemX, itemY, "left");
     page.Mouse("mouseReleased", itemX, itemY, "left");
     EXPECT_TRUE(page.WaitFor("document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'", 5000)) << "not full screen";
-    page.Screenshot(outputFolder() + "/old-full-screen.png");
+    // The live picture fills the screen, as a person sees it.
+    const std::string fullScreen = outputFolder() + "/old-full-screen.png";
+    int lit = 0;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs); lit < 10000 && std::chrono::steady_clock::now() < until;) {
+        ASSERT_TRUE(page.Screenshot(fullScreen));
+        lit = brightPixels(fullScreen);
+    }
+    EXPECT_GE(lit, 10000) << "the full screen shows no picture";
 }
 
 // A screenshot's pixels, 0xRRGGBB, or none.
