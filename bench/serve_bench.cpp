@@ -8,8 +8,10 @@
 // one 1282 x 722 control) each way for the same time, then four controls
 // in one page with the frames passed through. Reported:
 //
-// - latency from the frame's arrival at the control to its picture drawn on
-//   the page's canvas (passed through); for the pictures, from the screen
+// - latency from the frame's arrival at the control to its picture shown
+//   (passed through: presented by the view's <video> element, as its
+//   requestVideoFrameCallback tells, or drawn on its canvas where the page
+//   has no video tracks); for the pictures, from the screen
 //   change the frame's present made (after decoding and composing) to the
 //   canvas; both on this machine's clock; p50 and p99;
 // - CPU per shown frame (user + system, /proc) of the page's worker process
@@ -21,7 +23,9 @@
 // views min fps F" (R: all CPU a frame passed through / with pictures; S:
 // worker + tiravex-serve a frame passed through).
 //
-//   serve_bench [--seconds N] [--width W --height H] [--fps F]
+//   serve_bench [--seconds N] [--width W --height H] [--fps F] [--only passed|jpeg|four]
+//
+// --only runs that page alone and prints no last line.
 
 #include "support/Browser.h"
 
@@ -57,6 +61,7 @@ struct Options {
     int width = 1280;
     int height = 720;
     int fps = 25;
+    std::string only; // "passed", "jpeg" or "four": that run alone, for profiling one path
 };
 
 // User + system CPU seconds of the processes of group `group` (all of them,
@@ -277,6 +282,8 @@ int main(int argc, char** argv)
             o.height = std::atoi(v.c_str());
         else if (a == "--fps")
             o.fps = std::atoi(v.c_str());
+        else if (a == "--only")
+            o.only = v;
     }
     if (testing_support::ChromiumProgram().empty()) {
         std::fprintf(stderr, "serve_bench: Chromium is not installed (scripts/setup.sh installs it)\n");
@@ -298,6 +305,17 @@ int main(int argc, char** argv)
     // Four views two a row, each half the picture's size.
     const std::string quarter = cameraQuery + "&width=" + std::to_string(o.width / 2 + 2) + "&height=" + std::to_string(o.height / 2 + 2);
 
+    if (!o.only.empty()) {
+        const bool jpegOnly = o.only == "jpeg", fourOnly = o.only == "four";
+        const Run r = runPage(o, fourOnly ? quarter : one, !jpegOnly, fourOnly ? 4 : 1);
+        camera.reset();
+        if (!r.ok)
+            return 1;
+        report(o.only.c_str(), r);
+        if (fourOnly)
+            std::printf("    the slowest of the four views: %.1f frames a second\n", r.minFps);
+        return 0;
+    }
     const Run passed = runPage(o, one, true, 1);
     const Run jpeg = runPage(o, one, false, 1);
     const Run four = runPage(o, quarter, true, 4);

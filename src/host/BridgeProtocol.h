@@ -30,6 +30,8 @@ enum class ItemType : std::uint8_t {
     Video = 10, // kVideoHeaderBytes of VideoHeader, then one coded frame as the camera sent it (the item's number is its stream)
 };
 constexpr std::size_t kItemHeaderBytes = 12;
+constexpr std::size_t kItemNumberAt = 4; // the item's number (a view, a device, a stream), in its header
+constexpr std::size_t kItemLengthAt = 8; // the payload's length, in its header
 
 // The fields of a picture item, little-endian, before the JPEG.
 struct PictureHeader {
@@ -60,6 +62,7 @@ struct VideoHeader {
 };
 constexpr std::size_t kVideoHeaderBytes = 72;
 constexpr std::size_t kVideoCodecChars = 16;
+constexpr std::size_t kVideoKeyFrameAt = 5; // the key-frame flag, in the video header
 
 // View numbers: a control's view is its handle; top-level windows and the
 // open menu have numbers of their own above every handle.
@@ -71,6 +74,8 @@ std::string ItemHeader(ItemType type, std::uint32_t number, std::size_t payloadB
 std::string Item(ItemType type, std::uint32_t number, std::string_view payload);
 std::string PictureItem(std::uint32_t view, const PictureHeader& header, const std::uint8_t* jpeg, std::size_t jpegBytes);
 std::string VideoItem(std::uint32_t stream, const VideoHeader& header, const std::uint8_t* frame, std::size_t frameBytes);
+// A video item's stream and key-frame flag; false when `item` is not a whole video item's header.
+bool ReadVideoItem(std::string_view item, std::uint32_t& stream, bool& keyFrame);
 
 // ---- the worker link ----
 enum class LinkKind : std::uint8_t {
@@ -81,13 +86,12 @@ enum class LinkKind : std::uint8_t {
     PictureDone = 4, // a picture was written to the page or dropped
     Attach = 5, // a page stream (re)attached: JSON {"have": last event seen}
     Close = 6, // the session ends
-    VideoDone = 7, // a video frame was written to the page or dropped
     // the worker to tiravex-serve
     Reply = 10, // JSON
     Stream = 11, // one page-stream item, ready to write
     StreamPicture = 12, // one picture item; answered by PictureDone
     Ready = 13, // the worker runs
-    StreamVideo = 14, // one video item; answered by VideoDone
+    StreamVideo = 14, // one video item; tiravex-serve drops it when the page falls behind
 };
 
 // The ids of requests that expect no reply.

@@ -24,6 +24,7 @@
 #include <netinet/tcp.h>
 #include <optional>
 #include <random>
+#include <set>
 #include <spawn.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -69,6 +70,9 @@ constexpr auto kWorkerExitLimit = std::chrono::seconds(3);
 constexpr auto kWorkerExitPoll = std::chrono::milliseconds(20);
 // Items kept for a page without a stream: callbacks beyond are dropped.
 constexpr std::size_t kMaxQueuedItems = 20000;
+// Video frames on their way to a page at once; beyond, a stream's frames are
+// dropped until its next key frame (a coded frame needs the ones before it).
+constexpr int kVideoInFlight = 12;
 constexpr const char* kTokenCookie = "tiravex_token";
 constexpr const char* kJson = "application/json";
 constexpr const char* kIndexFile = "index.html";
@@ -231,8 +235,9 @@ bool readRootFile(const std::string& realRoot, std::string relative, std::string
 
 }
 
-// What the worker is owed once a page-stream item is written (or dropped).
-enum class Owed : std::uint8_t { Nothing, PictureDone, VideoDone };
+// What the worker is owed once a page-stream item is written (or dropped);
+// a video frame is owed nothing, but counts among the page's frames on their way.
+enum class Owed : std::uint8_t { Nothing, PictureDone, Video };
 
 // One browser page: its worker process and what flows between them.
 struct BridgeServer::Session {
@@ -255,12 +260,40 @@ struct BridgeServer::Session {
     bool workerGone = false;
     bool ending = false;
     int asking = 0; // requests waiting in Ask
+    int videoQueued = 0; // video frames queued or being written
+    std::set<std::uint32_t> videoStarted; // streams whose frames go to the page: they had a key frame since it attached, and none was dropped since
 
-    // Tells the worker that a picture or video frame left the queue.
+    // Tells the worker that a picture left the queue.
     void Acknowledge(Owed owed)
     {
-        if (owed != Owed::Nothing)
-            link->Send(owed == Owed::VideoDone ? LinkKind::VideoDone : LinkKind::PictureDone, kNoRequest, {});
+        if (owed == Owed::PictureDone)
+            link->Send(LinkKind::PictureDone, kNoRequest, {});
+    }
+
+    // Whether a video item goes to the page (called with `mutex` held). A
+    // page that falls behind, or is away, skips each stream's frames to its
+    // next key frame (a coded frame needs the ones before it); the worker
+    // sends every frame, so that it wakes for none of the page's progress.
+    bool AdmitVideo(std::string_view item)
+    {
+        std::uint32_t stream = 0;
+        bool key = false;
+        if (!ReadVideoItem(item, stream, key))
+            return false;
+        if (!attached || videoQueued >= kVideoInFlight) {
+            videoStarted.erase(stream);
+            return false;
+        }
+        if (key)
+            videoStarted.insert(stream);
+        return videoStarted.count(stream) > 0;
+    }
+
+    // The items of `items` that were video frames have left the page's hands (called with `mutex` held).
+    void VideoLeft(const std::deque<std::pair<std::string, Owed>>& items)
+    {
+        for (const auto& item : items)
+            videoQueued -= item.second == Owed::Video;
     }
 
     // Sends a request and waits for its answer; nothing when the worker is
@@ -327,14 +360,17 @@ struct BridgeServer::Session {
                 break;
             }
             case LinkKind::StreamPicture:
-            case LinkKind::StreamVideo: {
-                const Owed owed = kind == LinkKind::StreamVideo ? Owed::VideoDone : Owed::PictureDone;
                 if (attached)
-                    queue.emplace_back(std::move(payload), owed);
+                    queue.emplace_back(std::move(payload), Owed::PictureDone);
                 else
-                    Acknowledge(owed);
+                    Acknowledge(Owed::PictureDone);
                 break;
-            }
+            case LinkKind::StreamVideo:
+                if (AdmitVideo(payload)) {
+                    queue.emplace_back(std::move(payload), Owed::Video);
+                    ++videoQueued;
+                }
+                break;
             default: break;
             }
             changed.notify_all();
@@ -762,14 +798,17 @@ void BridgeServer::routes()
             std::lock_guard lock(session->mutex);
             generation = ++session->streamGeneration;
             session->attached = session->everAttached = true;
-            // Pictures queued for an earlier stream are stale: the new one starts whole.
+            // Pictures queued for an earlier stream are stale: the new one
+            // starts whole, and its decoders at the next key frames.
             for (auto it = session->queue.begin(); it != session->queue.end();)
                 if (it->second != Owed::Nothing) {
                     session->Acknowledge(it->second);
+                    session->videoQueued -= it->second == Owed::Video;
                     it = session->queue.erase(it);
                 } else {
                     ++it;
                 }
+            session->videoStarted.clear();
         }
         std::uint64_t have = 0;
         if (req.has_param("have"))
@@ -797,6 +836,10 @@ void BridgeServer::routes()
                     if (ok)
                         ok = sink.write(bytes.data(), bytes.size());
                     session->Acknowledge(owed);
+                }
+                {
+                    std::lock_guard lock(session->mutex);
+                    session->VideoLeft(items);
                 }
                 if (!ok || end) {
                     if (end)

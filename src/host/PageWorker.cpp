@@ -64,9 +64,6 @@ constexpr LONG kSmallestScreen = 320;
 constexpr LONG kLargestScreen = kLargestScreenSide;
 constexpr DISPID kFirstCallbackId = 1;
 constexpr int kWheelStep = 120;
-// Video frames on their way to the page at once; beyond, frames are dropped
-// until the next key frame (a coded frame needs the ones before it).
-constexpr int kVideoInFlight = 12;
 constexpr std::uint8_t kNalTypeMask = 0x1F;
 constexpr std::uint8_t kNalSps = 7;
 constexpr std::size_t kSpsFieldBytes = 3; // profile, constraint flags, level after the NAL header
@@ -305,7 +302,6 @@ private:
     std::mutex m_flowMutex;
     std::condition_variable m_flowChanged;
     int m_inFlight = 0; // guarded by m_flowMutex
-    int m_videoInFlight = 0; // guarded by m_flowMutex
 
     // The codings the page decodes itself; it may give one up (its decoder failed).
     std::atomic<bool> m_passH264 { false };
@@ -465,12 +461,6 @@ void PageWorker::readLoop()
             if (m_inFlight > 0)
                 --m_inFlight;
             m_flowChanged.notify_all();
-            continue;
-        }
-        case LinkKind::VideoDone: {
-            std::lock_guard lock(m_flowMutex);
-            if (m_videoInFlight > 0)
-                --m_videoInFlight;
             continue;
         }
         default: break;
@@ -806,12 +796,6 @@ void PageWorker::onAttach(const json& attach)
     updateLayout();
     updateCursor();
     m_presenter->SendWhole();
-    {
-        // The new stream's decoders start at the next key frames.
-        std::lock_guard lock(m_videoMutex);
-        for (auto& [player, stream] : m_videoStreams)
-            stream.waitKey = true;
-    }
 }
 
 std::uint32_t PageWorker::windowView(HWND window)
@@ -968,12 +952,8 @@ void PageWorker::OnFrame(const media::PassedFrame& frame)
         std::lock_guard flow(m_flowMutex);
         if (m_inFlight < 0)
             return;
-        if (m_videoInFlight >= kVideoInFlight) {
-            stream.waitKey = true; // a slow page skips to the next key frame
-            return;
-        }
-        ++m_videoInFlight;
     }
+    // tiravex-serve drops frames for a page that falls behind (to the next key frame).
     stream.waitKey = false;
     VideoHeader header {};
     header.serial = ++stream.serial;

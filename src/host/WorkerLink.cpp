@@ -57,8 +57,8 @@ std::string ItemHeader(ItemType type, std::uint32_t number, std::size_t payloadB
 {
     std::string header(kItemHeaderBytes, '\0');
     header[0] = static_cast<char>(type);
-    put32(header.data() + 4, number);
-    put32(header.data() + 8, static_cast<std::uint32_t>(payloadBytes));
+    put32(header.data() + kItemNumberAt, number);
+    put32(header.data() + kItemLengthAt, static_cast<std::uint32_t>(payloadBytes));
     return header;
 }
 
@@ -97,7 +97,7 @@ std::string VideoItem(std::uint32_t stream, const VideoHeader& h, const std::uin
     char fields[kVideoHeaderBytes] = {};
     put32(fields + 0, h.serial);
     fields[4] = static_cast<char>(h.coding);
-    fields[5] = static_cast<char>(h.keyFrame);
+    fields[kVideoKeyFrameAt] = static_cast<char>(h.keyFrame);
     put32(fields + 8, h.width);
     put32(fields + 12, h.height);
     for (int i = 0; i < 4; ++i) {
@@ -113,6 +113,15 @@ std::string VideoItem(std::uint32_t stream, const VideoHeader& h, const std::uin
     item.append(fields, sizeof fields);
     item.append(reinterpret_cast<const char*>(frame), frameBytes);
     return item;
+}
+
+bool ReadVideoItem(std::string_view item, std::uint32_t& stream, bool& keyFrame)
+{
+    if (item.size() < kItemHeaderBytes + kVideoHeaderBytes || static_cast<ItemType>(item[0]) != ItemType::Video)
+        return false;
+    stream = get32(item.data() + kItemNumberAt);
+    keyFrame = item[kItemHeaderBytes + kVideoKeyFrameAt] == 1;
+    return true;
 }
 
 WorkerLink::~WorkerLink()

@@ -80,7 +80,7 @@ TEST_F(StandardViewer, TheViewerPageLogsInShowsTheMovingPictureOpensASnapshotAnd
     const std::string windows = "document.querySelectorAll('.tiravex-window')";
     page.Eval("document.querySelector('input[value=Snapshot]').click(), 1");
     EXPECT_TRUE(page.WaitFor(windows + ".length == 1 && (function () { var c = " + windows + "[0].firstChild;"
-            " var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data; var lit = 0;"
+            " var d = Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data; var lit = 0;"
             " for (var i = 0; i < d.length; i += 64) lit += d[i] + d[i + 1] + d[i + 2] > 96; return lit * 16 > c.width * c.height / 2; })()",
         kPictureMs))
         << "no snapshot window with the camera's picture: " << page.Eval("document.getElementById('events').value");

@@ -4,6 +4,7 @@
 
 #include "support/Browser.h"
 
+#include "host/BridgeProtocol.h"
 #include "kznet/Protocol.h"
 #include "present/Presenter.h"
 
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
@@ -76,6 +78,22 @@ protected:
     ServeProcess server;
     Chromium browser;
 };
+
+// Every 4th pixel of every 4th row of a screenshot that is not dark.
+int brightPixels(const std::string& png)
+{
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    if (!present::ReadPng(png, pixels, width, height))
+        return -1;
+    int n = 0;
+    for (int y = 0; y < height; y += 4)
+        for (int x = 0; x < width; x += 4) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y) * width + x];
+            n += ((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255) > 96;
+        }
+    return n;
+}
 
 TEST_F(Browser, AnOldStylePageLogsInGetsItsCgiAnswerSeesTheLivePictureZoomsAndHearsAlarms)
 {
@@ -139,7 +157,7 @@ TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
     // The picture the camera sends opens in a window on the page.
     server.Camera("snapshot");
     ASSERT_TRUE(page.WaitFor(windows + ".length == 1", 5000)) << "no snapshot window";
-    EXPECT_TRUE(page.WaitFor("(function () { var c = " + windows + "[0].firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+    EXPECT_TRUE(page.WaitFor("(function () { var c = " + windows + "[0].firstChild; var d = Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data;"
                              " var n = 0; for (var i = 0; i < d.length; i += 64) if (d[i] + d[i + 1] + d[i + 2] > 96) ++n; return n > 1000; })()",
         5000)) << "the snapshot window shows no picture";
     // Its close box (the top right of its own title bar) closes it.
@@ -172,47 +190,109 @@ TEST_F(Browser, WhatTheControlOpensOpensOnThePageAndTakesTheMouse)
     page.Mouse("mousePressed", itemX, itemY, "left");
     page.Mouse("mouseReleased", itemX, itemY, "left");
     EXPECT_TRUE(page.WaitFor("document.fullscreenElement && document.fullscreenElement.className == 'tiravex-window'", 5000)) << "not full screen";
-    page.Screenshot(outputFolder() + "/old-full-screen.png");
+    // The live picture fills the screen, as a person sees it.
+    const std::string fullScreen = outputFolder() + "/old-full-screen.png";
+    int lit = 0;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPictureMs); lit < 10000 && std::chrono::steady_clock::now() < until;) {
+        ASSERT_TRUE(page.Screenshot(fullScreen));
+        lit = brightPixels(fullScreen);
+    }
+    EXPECT_GE(lit, 10000) << "the full screen shows no picture";
 }
+
+// A screenshot's pixels, 0xRRGGBB, or none.
+struct Shot {
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    explicit Shot(const std::string& png) { present::ReadPng(png, pixels, width, height); }
+    std::uint32_t At(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height ? pixels[static_cast<std::size_t>(y) * width + x] & 0xFFFFFF : 0; }
+};
 
 // Red pixels of a screenshot within `box` (left, top, width, height in CSS pixels).
 int redPixels(const std::string& png, const Json& box)
 {
-    std::vector<std::uint32_t> pixels;
-    int width = 0, height = 0;
-    if (!present::ReadPng(png, pixels, width, height))
+    const Shot shot(png);
+    if (shot.pixels.empty())
         return -1;
     int n = 0;
-    const int left = std::max(0, box[0].get<int>()), top = std::max(0, box[1].get<int>());
-    const int right = std::min(width, left + box[2].get<int>()), bottom = std::min(height, top + box[3].get<int>());
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) {
-            const std::uint32_t p = pixels[static_cast<std::size_t>(y) * width + x];
+    for (int y = box[1].get<int>(); y < box[1].get<int>() + box[3].get<int>(); ++y)
+        for (int x = box[0].get<int>(); x < box[0].get<int>() + box[2].get<int>(); ++x) {
+            const std::uint32_t p = shot.At(x, y);
             if (((p >> 16) & 255) > 180 && ((p >> 8) & 255) < 80 && (p & 255) < 80)
                 ++n;
         }
     return n;
 }
 
+// Every 4th pixel of every 4th row of `box` that differs between two screenshots by more than coding noise.
+int changedPixels(const std::string& a, const std::string& b, const Json& box)
+{
+    const Shot one(a), two(b);
+    int n = 0;
+    for (int y = box[1].get<int>(); y < box[1].get<int>() + box[3].get<int>(); y += 4)
+        for (int x = box[0].get<int>(); x < box[0].get<int>() + box[2].get<int>(); x += 4) {
+            const std::uint32_t p = one.At(x, y), q = two.At(x, y);
+            int d = 0;
+            for (int shift : { 0, 8, 16 })
+                d += std::abs(static_cast<int>((p >> shift) & 255) - static_cast<int>((q >> shift) & 255));
+            n += d > 48;
+        }
+    return n;
+}
+
+// Light-dark changes along row y of a screenshot from x0 to x1 (the camera's
+// frame counter is a row of white boxes at the picture's top left).
+int screenCrossings(const std::string& png, int y, int x0, int x1)
+{
+    const Shot shot(png);
+    int n = 0, light = -1;
+    for (int x = x0; x < x1; ++x) {
+        const std::uint32_t p = shot.At(x, y);
+        const int l = (((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255)) / 3 > 128;
+        n += light >= 0 && l != light;
+        light = l;
+    }
+    return n;
+}
+
 TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAndAPageMayAskForPicturesInstead)
 {
-    for (const bool passthrough : { true, false }) {
-        SCOPED_TRACE(passthrough ? "passed through" : "pictures");
+    // The browser decodes the frames and plays them in a video element
+    // under the control's drawing; or draws them into a canvas under it
+    // (tiravex=canvas, as a browser without video tracks does); or the
+    // control sends pictures (tiravex=jpeg).
+    struct Way {
+        const char* query;
+        const char* path; // Tiravex.videoPath while frames pass through, or null for pictures
+        const char* name;
+    };
+    for (const Way way : { Way { "", "track", "track" }, Way { "?tiravex=canvas", "canvas", "canvas" }, Way { "?tiravex=jpeg", nullptr, "jpeg" } }) {
+        SCOPED_TRACE(way.name);
+        const bool passthrough = way.path != nullptr;
+        const std::string name = outputFolder() + "/pass-" + way.name;
         CdpPage page;
-        ASSERT_TRUE(browser.Open(server.Url() + (passthrough ? "old.html" : "old.html?tiravex=jpeg"), page));
+        ASSERT_TRUE(browser.Open(server.Url() + "old.html" + way.query, page));
         ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "the picture stays black";
         EXPECT_EQ(page.Eval("Tiravex.passthrough.indexOf('h264') >= 0"), Json(passthrough));
+        if (passthrough)
+            EXPECT_EQ(page.Eval("Tiravex.videoPath"), Json(way.path));
 
-        // Over a second the picture moves; with the frames passed through
-        // the browser decodes them and the control sends no pictures.
+        // Over a second the picture moves, on the screen too; with the
+        // frames passed through the browser decodes them and the control
+        // sends no pictures.
+        const Json picture = page.Eval("(function () { var r = pictureOf('IPCam').getBoundingClientRect(); return [Math.round(r.left) + 2, Math.round(r.top) + 2, Math.round(r.width) - 4, Math.round(r.height) - 4]; })()");
+        ASSERT_TRUE(picture.is_array());
+        ASSERT_TRUE(page.Screenshot(name + "-before.png"));
         page.Eval("window.before = samples('IPCam'), window.frames0 = Tiravex.stats.video.frames, window.pictures0 = Tiravex.stats.pictures, 1");
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_GT(page.Eval("changedSamples('IPCam', before)").get<int>(), 1000) << "the picture did not move in a second";
         const int frames = page.Eval("Tiravex.stats.video.frames - frames0").get<int>();
         const int pictures = page.Eval("Tiravex.stats.pictures - pictures0").get<int>();
+        ASSERT_TRUE(page.Screenshot(name + "-calm.png"));
+        EXPECT_GT(changedPixels(name + "-before.png", name + "-calm.png", picture), 1000) << "the picture on the screen did not move in a second";
         // (The camera sends 15 frames a second.)
         if (passthrough) {
-            EXPECT_GE(frames, 10) << "frames decoded by the browser in a second";
+            EXPECT_GE(frames, 10) << "frames decoded by the browser and shown in a second";
             EXPECT_LE(pictures, 2) << "pictures of the control while only the video changed";
         } else {
             EXPECT_EQ(frames, 0);
@@ -221,28 +301,28 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
 
         // The control's own drawing lies over the video: the camera's alarm
         // flag (message 11) puts the red dot at the picture's bottom right.
-        const Json corner = page.Eval("(function () { var r = pictureOf('IPCam').getBoundingClientRect(); return [Math.round(r.right) - 70, Math.round(r.bottom) - 70, 60, 60]; })()");
-        ASSERT_TRUE(corner.is_array());
-        const std::string calm = outputFolder() + (passthrough ? "/pass-calm.png" : "/jpeg-calm.png");
-        const std::string alarm = outputFolder() + (passthrough ? "/pass-alarm.png" : "/jpeg-alarm.png");
-        ASSERT_TRUE(page.Screenshot(calm));
+        const Json corner = Json::array({ picture[0].get<int>() + picture[2].get<int>() - 68, picture[1].get<int>() + picture[3].get<int>() - 68, 60, 60 });
         server.Camera("sendControl", Json::array({ kz::kMsgAlarmFlag, Json::array({ 1, 0, 0, 0 }) }));
-        const int calmRed = redPixels(calm, corner);
+        const int calmRed = redPixels(name + "-calm.png", corner);
         int red = calmRed;
         for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5); red - calmRed <= 200 && std::chrono::steady_clock::now() < until;) {
-            ASSERT_TRUE(page.Screenshot(alarm));
-            red = redPixels(alarm, corner);
+            ASSERT_TRUE(page.Screenshot(name + "-alarm.png"));
+            red = redPixels(name + "-alarm.png", corner);
         }
         EXPECT_GT(red - calmRed, 200) << "no red dot over the picture";
 
         // The wheel zooms in around the pointer: the frame counter at the
-        // picture's top left leaves the view, also in the passed-through video.
+        // picture's top left leaves the view, on the screen as in the page's
+        // picture, also in the passed-through video.
+        const int counterY = picture[1].get<int>() + 12, counterLeft = picture[0].get<int>() + 2, counterRight = picture[0].get<int>() + 108;
         EXPECT_GT(page.Eval("crossings('IPCam', 14, 4, 110)").get<int>(), 6);
+        EXPECT_GT(screenCrossings(name + "-alarm.png", counterY, counterLeft, counterRight), 6) << "no frame counter on the screen";
         Json centre = page.Eval("centreOf('IPCam')");
         for (int i = 0; i < 12; ++i)
             ASSERT_TRUE(page.Mouse("mouseWheel", centre[0].get<double>(), centre[1].get<double>(), "none", -120));
         EXPECT_TRUE(page.WaitFor("crossings('IPCam', 14, 4, 110) < 3", 5000)) << "the wheel did not zoom";
-        page.Screenshot(outputFolder() + (passthrough ? "/pass-zoomed.png" : "/jpeg-zoomed.png"));
+        ASSERT_TRUE(page.Screenshot(name + "-zoomed.png"));
+        EXPECT_LT(screenCrossings(name + "-zoomed.png", counterY, counterLeft, counterRight), 3) << "the wheel did not zoom the picture on the screen";
 
         // Motion-JPEG of another size comes the same way and moves.
         server.Camera("setVideo", Json::array({ Json { { "codec", "mjpeg" }, { "width", 320 }, { "height", 240 }, { "fps", 15 } } }));
@@ -251,7 +331,14 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
         if (passthrough) {
             EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > mjpegFrom + 10", kPictureMs)) << "Motion-JPEG is not passed through";
         }
-        page.Screenshot(outputFolder() + (passthrough ? "/pass-mjpeg.png" : "/jpeg-mjpeg.png"));
+        page.Screenshot(name + "-mjpeg.png");
+        // And back to H.264 at a third size: a new decoder, the same way.
+        server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 480 }, { "height", 360 }, { "fps", 15 } } }));
+        ASSERT_TRUE(page.WaitFor("window.h264From = Tiravex.stats.video.frames, window.before = samples('IPCam'), true", 1000));
+        EXPECT_TRUE(page.WaitFor("changedSamples('IPCam', before) > 1000", kPictureMs)) << "the H.264 picture does not move after the switch";
+        if (passthrough) {
+            EXPECT_TRUE(page.WaitFor("Tiravex.stats.video.frames > h264From + 10", kPictureMs)) << "H.264 is not passed through after the switch";
+        }
         server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 640 }, { "height", 480 }, { "fps", 15 } } }));
         ASSERT_TRUE(browser.Close(page));
         EXPECT_TRUE(cameraLetGo(kCloseMs));
@@ -292,9 +379,12 @@ INSTANTIATE_TEST_SUITE_P(Codings, Sound, ::testing::Values(0, 1, 2));
 // A loopback connection to the server, spoken to byte by byte.
 class RawClient {
 public:
-    explicit RawClient(int port)
+    // `receiveBuffer`: the socket's receive buffer, when not the system's.
+    explicit RawClient(int port, int receiveBuffer = 0)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -656,6 +746,106 @@ int childrenOf(pid_t parent)
     return count;
 }
 
+// The items of a page stream's chunked body, as far as they came whole.
+struct StreamItem {
+    int type = 0;
+    std::uint32_t number = 0;
+    std::string payload;
+};
+std::vector<StreamItem> streamItems(const std::string& response)
+{
+    std::string body;
+    std::size_t at = response.find("\r\n\r\n");
+    if (at == std::string::npos)
+        return {};
+    at += 4;
+    for (;;) {
+        const std::size_t line = response.find("\r\n", at);
+        if (line == std::string::npos)
+            break;
+        const std::size_t size = std::strtoul(response.substr(at, line - at).c_str(), nullptr, 16);
+        if (size == 0 || line + 2 + size > response.size())
+            break;
+        body.append(response, line + 2, size);
+        at = line + 2 + size + 2;
+    }
+    std::vector<StreamItem> items;
+    auto get32 = [&](std::size_t i) { std::uint32_t v = 0; std::memcpy(&v, body.data() + i, sizeof v); return v; };
+    using namespace host::bridge;
+    for (std::size_t i = 0; i + kItemHeaderBytes <= body.size();) {
+        const std::uint32_t length = get32(i + kItemLengthAt);
+        if (i + kItemHeaderBytes + length > body.size())
+            break;
+        items.push_back(StreamItem { static_cast<unsigned char>(body[i]), get32(i + kItemNumberAt), body.substr(i + kItemHeaderBytes, length) });
+        i += kItemHeaderBytes + length;
+    }
+    return items;
+}
+
+TEST(StreamPeer, APageThatFallsBehindSkipsFramesAndGetsEachStreamAgainFromAKeyFrame)
+{
+    ServeProcess server;
+    ASSERT_TRUE(server.Start(TIRAVEX_TEST_WEB, "sim"));
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_read_timeout(10, 0);
+    auto post = [&](const std::string& path, const Json& body) {
+        auto res = client.Post(path.c_str(), body.dump(), "application/json");
+        return res && res->status == 200 ? Json::parse(res->body, nullptr, false) : Json();
+    };
+    const Json account = server.Camera("account");
+    ASSERT_TRUE(account.is_object());
+    // A page that decodes H.264 itself, with one control.
+    const Json made = post("/tiravex/session", Json { { "screen", { 1280, 720 } }, { "callbacks", { "PluginCallBack" } }, { "passthrough", { "h264" } } });
+    ASSERT_TRUE(made.contains("session"));
+    const std::string base = "/tiravex/s/" + made["session"].get<std::string>();
+    const Json control = post(base + "/create", Json { { "params", { { "Self", "0" } } }, { "rect", { 0, 0, 642, 482 } } });
+    ASSERT_TRUE(control.contains("control"));
+    auto call = [&](const std::string& name, const Json& args) {
+        return post(base + "/call", Json { { "control", control["control"] }, { "op", "call" }, { "name", name }, { "args", args }, { "have", 0 } });
+    };
+
+    // A stream that reads little at a time (a small window), opened before the login.
+    RawClient stream(server.Port(), 4096);
+    ASSERT_TRUE(stream.Send("GET " + base + "/stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n\r\n"));
+    call("Login", Json::array({ account["address"], account["port"], account["webPort"], account["user"], account["password"], 0, 1 }));
+    bool loggedIn = false;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoginMs); !loggedIn && std::chrono::steady_clock::now() < until;) {
+        for (const Json& e : call("GetLiveCfg", Json::array()).value("events", Json::array()))
+            loggedIn = loggedIn || (e[2].size() >= 2 && e[2][0] == Json(100) && e[2][1] == Json(0));
+        if (!loggedIn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(loggedIn) << "no login";
+    call("LoginSuc", Json::array());
+    call("Open", Json::array({ "" }));
+    // Large frames, with a key frame every second.
+    server.Camera("setVideo", Json::array({ Json { { "codec", "h264" }, { "width", 1280 }, { "height", 720 }, { "fps", 25 } } }));
+
+    // The page reads nothing for seven seconds (about 7 MB of frames: more
+    // than the sockets hold), then all that came.
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    const std::vector<StreamItem> items = streamItems(stream.ReadUntilClosed(4000));
+    int frames = 0, skips = 0;
+    std::map<std::uint32_t, std::uint32_t> last; // stream -> serial
+    for (const StreamItem& item : items) {
+        if (item.type != static_cast<int>(host::bridge::ItemType::Video) || item.payload.size() < host::bridge::kVideoHeaderBytes)
+            continue;
+        ++frames;
+        std::uint32_t serial = 0; // the header's first field
+        std::memcpy(&serial, item.payload.data(), sizeof serial);
+        const bool key = item.payload[host::bridge::kVideoKeyFrameAt] == 1;
+        const auto seen = last.find(item.number);
+        if (seen == last.end() || serial != seen->second + 1) {
+            EXPECT_TRUE(key) << "stream " << item.number << " goes on after a gap at frame " << serial << " with a frame that needs the ones before it";
+            skips += seen != last.end();
+        }
+        last[item.number] = serial;
+    }
+    EXPECT_GT(frames, 25) << "the frames did not come";
+    EXPECT_GT(skips, 0) << "the page never fell behind, so nothing was checked";
+    server.Stop();
+}
+
 TEST(StreamPeer, APageWhoseBrowserStopsAnsweringEndsWhileItsStreamIsOpen)
 {
     // In a network namespace of this test's own, where loopback can be cut.
@@ -741,14 +931,14 @@ protected:
     // Whether the page's window `box` shows something other than black.
     static std::string drawn(const std::string& box)
     {
-        return "(function () { var c = " + box + ".firstChild; var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+        return "(function () { var c = " + box + ".firstChild; var d = Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data;"
                " for (var i = 0; i < d.length; i += 16) if (d[i] + d[i + 1] + d[i + 2] > 96) return true; return false; })()";
     }
     // How many pixels of the picture's part (given as shares of its size) are of the colour `test` (of r, g, b).
     static std::string coloured(double x0, double y0, double x1, double y1, const std::string& test)
     {
         return "(function () { var c = pictureOf('IPCam'), x = Math.floor(c.width * " + std::to_string(x0) + "), y = Math.floor(c.height * " + std::to_string(y0) + ");"
-               " var d = c.getContext('2d').getImageData(x, y, Math.floor(c.width * " + std::to_string(x1) + ") - x, Math.floor(c.height * " + std::to_string(y1) + ") - y).data, n = 0;"
+               " var d = Tiravex.picture(c).getContext('2d').getImageData(x, y, Math.floor(c.width * " + std::to_string(x1) + ") - x, Math.floor(c.height * " + std::to_string(y1) + ") - y).data, n = 0;"
                " for (var i = 0; i < d.length; i += 4) { var r = d[i], g = d[i + 1], b = d[i + 2]; if (" + test + ") ++n; } return n; })()";
     }
     virtual std::string pageName() const { return "viewer.html"; }
@@ -974,7 +1164,7 @@ TEST_P(Grid, EveryTileShowsItsLivePictureAndHoldsItsCamerasRatio)
     // Tiles whose picture is mostly lit, of the frames that hold one.
     const std::string lit = "(function () { var n = 0; for (var i = 0; i < " + std::to_string(cameras) +
         "; i++) { var f = document.getElementById('tile' + i); var d = f && f.contentDocument; var c = d && d.querySelector('#IPCam canvas');"
-        " if (!c || !c.width) continue; var x = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, b = 0, all = 0;"
+        " if (!c || !c.width) continue; var x = f.contentWindow.Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data, b = 0, all = 0;"
         " for (var j = 0; j < x.length; j += 64) { ++all; if (x[j] + x[j + 1] + x[j + 2] > 96) ++b; } if (b > all / 3) ++n; } return n; })()";
     // The last tile has an address of its own, where nothing listens.
     const std::string last = "tile" + std::to_string(cameras - 1);
@@ -1078,12 +1268,12 @@ TEST_F(Viewer, ASnapshotOpensAtItsPicturesRatioWithinTheViewAndClosedWindowsLeav
     // The About box opens over the snapshot and the live picture; once it
     // is closed neither shows what it drew (its light grey face, a colour
     // the camera's pictures do not have).
-    const std::string ghost = "(function (c) { var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data, n = 0;"
+    const std::string ghost = "(function (c) { var d = Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data, n = 0;"
                               " for (var i = 0; i < d.length; i += 16) if (d[i] > 0xE8 && d[i + 1] > 0xE8 && d[i + 2] > 0xE8 && Math.abs(d[i] - d[i + 2]) < 6) ++n; return n; })";
     const std::string ghosts = ghost + "(" + windows + "[0].firstChild) + " + ghost + "(pictureOf('IPCam'))";
     const int before = page.Eval(ghosts).get<int>();
     // The snapshot's picture does not change: what it shows after is what it showed before.
-    const std::string pixels = "(function () { var c = " + windows + "[0].firstChild; return Array.prototype.slice.call(c.getContext('2d').getImageData(0, 0, c.width, c.height).data); })()";
+    const std::string pixels = "(function () { var c = " + windows + "[0].firstChild; return Array.prototype.slice.call(Tiravex.picture(c).getContext('2d').getImageData(0, 0, c.width, c.height).data); })()";
     page.Eval("window.snapshotBefore = " + pixels + ", 1");
     const std::string changed = "(function (now) { var n = 0; for (var i = 0; i < now.length; i += 64) if (Math.abs(now[i] - snapshotBefore[i]) + Math.abs(now[i + 1] - snapshotBefore[i + 1]) > 48) ++n; return n; })(" + pixels + ")";
     page.Eval("IPCam.AboutBox(), 1");

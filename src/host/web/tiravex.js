@@ -24,7 +24,9 @@
 // window.Tiravex tells the state: Tiravex.session, Tiravex.screen (the
 // controls' screen, which they lie within), Tiravex.stats (pictures and
 // their latencies), Tiravex.onsound(device, samples), Tiravex.setVolume(0..1),
-// Tiravex.microphoneLevel (0..1 while talking)
+// Tiravex.microphoneLevel (0..1 while talking), Tiravex.videoPath (how the
+// page shows the frames it decodes: 'track', a video element, or 'canvas'),
+// Tiravex.picture(canvas) (what a control's canvas shows, with the video under it)
 // and Tiravex.resumeSound() (sound needs a person's gesture in most browsers).
 // On a touch screen a tap on a picture is a click, a long press the right
 // button (the control's menu), a finger that moves first drags, and two
@@ -272,6 +274,7 @@
         var c = controls[handle];
         c.sizes.disconnect();
         if (c.canvas.parentNode) c.canvas.parentNode.removeChild(c.canvas);
+        if (views[handle] && views[handle].layer) views[handle].layer.element.remove();
         delete controls[handle];
         delete views[handle];
         element.__tiravexHandle = 0;
@@ -436,18 +439,12 @@
             if (canvas.width !== viewWidth || canvas.height !== viewHeight) {
                 canvas.width = viewWidth;
                 canvas.height = viewHeight;
-                if (v.overlay) { v.overlay.width = viewWidth; v.overlay.height = viewHeight; v.tiles = null; }
             }
-            if (png && !v.overlay) makeOverlay(v);
-            if (v.overlay) {
-                var o = v.overlay.getContext('2d', { willReadFrequently: true });
-                o.clearRect(x, y, bitmap.width, bitmap.height);
-                o.drawImage(bitmap, x, y);
-                markOpaque(v, [x, y, bitmap.width, bitmap.height]);
-                paint(v, [x, y, bitmap.width, bitmap.height]);
-            } else {
-                canvas.getContext('2d').drawImage(bitmap, x, y);
-            }
+            if (png && !v.layer) makeLayer(v);
+            var ctx = canvas.getContext('2d');
+            // Over video the control's drawing keeps its transparent parts.
+            if (v.layer) ctx.clearRect(x, y, bitmap.width, bitmap.height);
+            ctx.drawImage(bitmap, x, y);
             bitmap.close();
             var s = Tiravex.stats;
             s.pictures++;
@@ -460,61 +457,137 @@
     }
 
     // ---- video the page decodes itself, under the control's own drawing ----
-    // A view over video keeps the control's drawing (with its transparent
-    // parts) in an overlay of its own, and its canvas shows the video's
-    // latest picture under the overlay.
-    var videos = {};          // stream number -> {decoder, codec, last, at, waitKey, failures, chain}
+    // A view over video gets a video layer under its canvas, and its canvas
+    // then holds only the control's drawing, transparent where the video
+    // shows; the browser's compositor lays one over the other. Each stream's
+    // decoded frames go into a video track that a <video> element of every
+    // view it lies under plays, so that the page draws nothing a frame. A
+    // browser without such tracks (or a page that asks, with tiravex=canvas)
+    // draws each frame into a canvas in the layer instead.
+    var videos = {};          // stream number -> {decoder, codec, at, waitKey, failures, chain, track, writer, shown}
+    var TRACKS = typeof MediaStreamTrackGenerator === 'function' && typeof VideoFrame === 'function' &&
+        !/[?&]tiravex=canvas(&|$)/.test(location.search) && (window.TiravexOptions || {}).videoTrack !== false;
+    var VIDEO_WRITES_MAX = 2; // frames handed to a stream's track and not yet taken; beyond, a frame is dropped
+    Tiravex.videoPath = TRACKS ? 'track' : 'canvas';
 
-    function makeOverlay(v) {
-        var o = document.createElement('canvas');
-        o.width = v.canvas.width;
-        o.height = v.canvas.height;
-        o.getContext('2d', { willReadFrequently: true }).drawImage(v.canvas, 0, 0);
-        v.overlay = o;
-        v.tiles = null;
-        markOpaque(v, [0, 0, o.width, o.height]);
+    function makeLayer(v) {
+        var layer = document.createElement('div');
+        layer.className = 'tiravex-video';
+        // After the canvas (which stays its element's first child), moved
+        // up over it by fitLayer, and under it.
+        layer.style.cssText = 'position:absolute;z-index:0;overflow:hidden;pointer-events:none;background:#000';
+        v.canvas.parentNode.insertBefore(layer, v.canvas.nextSibling);
+        v.canvas.style.position = 'relative';
+        v.canvas.style.zIndex = '1';
+        v.canvas.style.background = 'transparent';
+        v.layer = { element: layer, size: '', streams: {}, canvas: null };
     }
 
-    // Which tiles of a view's overlay hold something the control drew (not
-    // transparent), so that a video frame lays only those over itself.
-    var TILE = 32;
-    function markOpaque(v, part) {
-        var o = v.overlay, columns = Math.ceil(o.width / TILE), rows = Math.ceil(o.height / TILE);
-        if (!v.tiles || v.tiles.columns !== columns || v.tiles.rows !== rows) {
-            v.tiles = { columns: columns, rows: rows, opaque: new Uint8Array(columns * rows) };
-            part = [0, 0, o.width, o.height];
-        }
-        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
-        var right = Math.min(columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(rows, Math.ceil((part[1] + part[3]) / TILE));
-        if (right <= left || bottom <= top) return;
-        var x0 = left * TILE, y0 = top * TILE, w = Math.min(o.width, right * TILE) - x0, h = Math.min(o.height, bottom * TILE) - y0;
-        var data = o.getContext('2d', { willReadFrequently: true }).getImageData(x0, y0, w, h).data;
-        for (var ty = top; ty < bottom; ++ty)
-            for (var tx = left; tx < right; ++tx) {
-                var any = 0;
-                for (var y = ty * TILE - y0; y < Math.min((ty + 1) * TILE - y0, h) && !any; ++y)
-                    for (var x = tx * TILE - x0; x < Math.min((tx + 1) * TILE - x0, w); ++x)
-                        if (data[(y * w + x) * 4 + 3]) { any = 1; break; }
-                v.tiles.opaque[ty * columns + tx] = any;
-            }
+    // The layer covers the canvas's picture (a canvas shown smaller keeps its ratio, centred).
+    function fitLayer(v) {
+        var c = v.canvas, cw = c.clientWidth, ch = c.clientHeight;
+        var scale = Math.min(cw / c.width, ch / c.height) || 1;
+        var w = c.width * scale, h = c.height * scale;
+        var size = [cw, ch, c.width, c.height].join();
+        if (size === v.layer.size) return;
+        v.layer.size = size;
+        var st = v.layer.element.style;
+        st.marginLeft = (cw - w) / 2 + 'px';
+        st.marginTop = (ch - h) / 2 - ch + 'px';
+        st.width = w + 'px';
+        st.height = h + 'px';
+        if (v.layer.canvas) { v.layer.canvas.width = c.width; v.layer.canvas.height = c.height; }
     }
 
-    // The overlay over the view's `part`: its opaque tiles, a run of them a row at a time.
-    function layOverlay(ctx, v, part) {
-        var t = v.tiles;
-        if (!t) { ctx.drawImage(v.overlay, part[0], part[1], part[2], part[3], part[0], part[1], part[2], part[3]); return; }
-        var left = Math.floor(part[0] / TILE), top = Math.floor(part[1] / TILE);
-        var right = Math.min(t.columns, Math.ceil((part[0] + part[2]) / TILE)), bottom = Math.min(t.rows, Math.ceil((part[1] + part[3]) / TILE));
-        for (var ty = top; ty < bottom; ++ty) {
-            for (var tx = left; tx < right; ++tx) {
-                if (!t.opaque[ty * t.columns + tx]) continue;
-                var end = tx;
-                while (end + 1 < right && t.opaque[ty * t.columns + end + 1]) ++end;
-                var r = intersect([tx * TILE, ty * TILE, (end + 1 - tx) * TILE, TILE], part);
-                if (r) ctx.drawImage(v.overlay, r[0], r[1], r[2], r[3], r[0], r[1], r[2], r[3]);
-                tx = end;
-            }
+    // What view `canvas` shows, as a canvas: the video layer under the
+    // control's drawing (the canvas itself where there is no video).
+    Tiravex.picture = function (canvas) {
+        var v = null;
+        Object.keys(views).forEach(function (id) { if (views[id].canvas === canvas) v = views[id]; });
+        if (!v || !v.layer) return canvas;
+        var out = document.createElement('canvas');
+        out.width = canvas.width;
+        out.height = canvas.height;
+        var ctx = out.getContext('2d');
+        ctx.fillStyle = '#000';
+        ctx.fillRect(0, 0, out.width, out.height);
+        if (v.layer.canvas) ctx.drawImage(v.layer.canvas, 0, 0);
+        Object.keys(v.layer.streams).forEach(function (n) {
+            var shown = v.layer.streams[n], c = shown.clip, t = shown.inView, s = shown.source;
+            if (!c || shown.video.readyState < 2) return;
+            ctx.save();
+            ctx.beginPath();
+            ctx.rect(c[0], c[1], c[2], c[3]);
+            ctx.clip();
+            ctx.drawImage(shown.video, s[0], s[1], s[2] - s[0], s[3] - s[1], t[0], t[1], t[2], t[3]);
+            ctx.restore();
+        });
+        ctx.drawImage(canvas, 0, 0);
+        return out;
+    };
+
+    function percent(part, whole) { return (100 * part / whole) + '%'; }
+
+    // Stream `st`'s element in view `v`: its picture's `source` rectangle
+    // at the view's `inView` one, clipped to the view.
+    function placeVideo(v, st, picture, at, inView) {
+        var c = v.canvas;
+        var clip = intersect(inView, [0, 0, c.width, c.height]);
+        var shown = v.layer.streams[st.number];
+        if (!clip) {
+            if (shown) { shown.box.remove(); delete v.layer.streams[st.number]; }
+            return;
         }
+        if (!shown) {
+            var box = document.createElement('div');
+            var video = document.createElement('video');
+            video.muted = true;
+            video.autoplay = true;
+            video.playsInline = true;
+            video.srcObject = st.media;
+            video.style.cssText = 'position:absolute;display:block;object-fit:fill';
+            box.style.cssText = 'position:absolute;overflow:hidden';
+            box.appendChild(video);
+            v.layer.element.appendChild(box);
+            shown = v.layer.streams[st.number] = { box: box, video: video, place: '' };
+            video.play().catch(function () { });
+            if (!st.watched || !st.watched.isConnected) watchVideo(st, video);
+        }
+        var s = at.source, sw = s[2] - s[0], sh = s[3] - s[1];
+        var pw = picture.displayWidth || picture.width, ph = picture.displayHeight || picture.height;
+        var place = [c.width, c.height, clip, inView, s, pw, ph].join();
+        if (place === shown.place) return;
+        shown.clip = clip; shown.inView = inView; shown.source = s;
+        shown.place = place;
+        var b = shown.box.style;
+        b.left = percent(clip[0], c.width); b.top = percent(clip[1], c.height);
+        b.width = percent(clip[2], c.width); b.height = percent(clip[3], c.height);
+        // The whole picture, scaled so that its source rectangle fills inView.
+        var kx = inView[2] / sw, ky = inView[3] / sh, vs = shown.video.style;
+        vs.left = percent(inView[0] - s[0] * kx - clip[0], clip[2]); vs.top = percent(inView[1] - s[1] * ky - clip[1], clip[3]);
+        vs.width = percent(pw * kx, clip[2]); vs.height = percent(ph * ky, clip[3]);
+    }
+
+    // What a person sees of a stream: the frames its first <video> presents, and when.
+    function watchVideo(st, video) {
+        if (typeof video.requestVideoFrameCallback !== 'function') return;
+        st.watched = video;
+        var presented = 0;
+        function next(now, meta) {
+            if (st.watched !== video || !video.isConnected) { st.watched = null; return; }
+            var count = meta.presentedFrames - presented;
+            presented = meta.presentedFrames;
+            if (count > 0 && st.writtenMs) counted(st, count, nowMs() - st.writtenArrivalMs);
+            video.requestVideoFrameCallback(next);
+        }
+        video.requestVideoFrameCallback(next);
+    }
+
+    function counted(st, count, latencyMs) {
+        var s = Tiravex.stats.video;
+        s.frames += count;
+        s.streams[st.number] = (s.streams[st.number] || 0) + count;
+        if (s.latencies.length < LATENCIES_KEPT) s.latencies.push(latencyMs);
     }
 
     function intersect(a, b) {
@@ -523,61 +596,85 @@
         return right > left && bottom > top ? [left, top, right - left, bottom - top] : null;
     }
 
-    // The view's `part` (its coordinates) again: the video under it, the overlay over it.
-    function paint(v, part) {
-        var ctx = v.canvas.getContext('2d');
-        var covered = false;
-        Object.keys(videos).forEach(function (n) {
-            var st = videos[n], at = st.at;
-            if (st.last && at && v.rect && intersect([at.target[0] - v.rect[0], at.target[1] - v.rect[1], at.target[2] - at.target[0], at.target[3] - at.target[1]], part) + '' === part + '') covered = true;
-        });
-        if (!covered) ctx.clearRect(part[0], part[1], part[2], part[3]);
-        Object.keys(videos).forEach(function (n) {
-            var st = videos[n], at = st.at;
-            if (!st.last || !at || !v.rect) return;
-            var t = at.target, s = at.source;
-            var inView = [t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]];
-            var clip = intersect(inView, part);
-            if (!clip) return;
-            ctx.save();
-            ctx.beginPath();
-            ctx.rect(clip[0], clip[1], clip[2], clip[3]);
-            ctx.clip();
-            ctx.drawImage(st.last, s[0], s[1], s[2] - s[0], s[3] - s[1], inView[0], inView[1], inView[2], inView[3]);
-            ctx.restore();
-        });
-        if (v.overlay) layOverlay(ctx, v, part);
-    }
-
-    // A decoded picture of stream `st` with where it goes: every view it lies under shows it.
+    // A decoded picture of stream `st` (a VideoFrame or an ImageBitmap)
+    // with where it goes: every view over video that it lies under shows it.
     function showVideo(st, picture, at) {
-        if (st.last && st.last.close) st.last.close();
-        st.last = picture;
-        st.at = at;
-        var t = at.target;
+        var t = at.target, any = false;
         Object.keys(views).forEach(function (id) {
             var v = views[id];
-            // Only views that the control has said lie over video (with a
-            // transparent picture) show it.
-            if (!v.rect || !v.overlay) return;
-            var part = intersect([t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]], [0, 0, v.canvas.width, v.canvas.height]);
-            if (part) paint(v, part);
+            if (!v.rect || !v.layer) return;
+            var inView = [t[0] - v.rect[0], t[1] - v.rect[1], t[2] - t[0], t[3] - t[1]];
+            fitLayer(v);
+            if (TRACKS) {
+                placeVideo(v, st, picture, at, inView);
+                any = true;
+            } else {
+                drawVideo(v, st, picture, at, inView);
+            }
         });
-        var s = Tiravex.stats.video;
-        s.frames++;
-        s.streams[st.number] = (s.streams[st.number] || 0) + 1;
-        if (s.latencies.length < LATENCIES_KEPT) s.latencies.push(nowMs() - at.arrivedMs);
+        if (!TRACKS) {
+            picture.close();
+            counted(st, 1, nowMs() - at.arrivedMs);
+            return;
+        }
+        if (!any || (st.writing || 0) >= VIDEO_WRITES_MAX) { picture.close(); return; }
+        var frame = picture;
+        if (!(picture instanceof VideoFrame)) {
+            frame = new VideoFrame(picture, { timestamp: at.serial });
+            picture.close();
+        }
+        st.writing = (st.writing || 0) + 1;
+        st.writer.write(frame).then(function () {
+            st.writing--;
+            st.writtenMs = nowMs();
+            st.writtenArrivalMs = at.arrivedMs;
+            // Counted here while no <video> of the stream tells what it presents.
+            if (!st.watched || !st.watched.isConnected) counted(st, 1, nowMs() - at.arrivedMs);
+        }, function () { st.writing--; });
+    }
+
+    // Without video tracks: the frame drawn into the layer's canvas.
+    function drawVideo(v, st, picture, at, inView) {
+        var c = v.canvas;
+        if (!v.layer.canvas) {
+            var lc = v.layer.canvas = document.createElement('canvas');
+            lc.width = c.width;
+            lc.height = c.height;
+            lc.style.cssText = 'display:block;width:100%;height:100%';
+            v.layer.element.appendChild(lc);
+        }
+        var clip = intersect(inView, [0, 0, c.width, c.height]);
+        if (!clip) return;
+        var ctx = v.layer.canvas.getContext('2d'), s = at.source;
+        ctx.save();
+        ctx.beginPath();
+        ctx.rect(clip[0], clip[1], clip[2], clip[3]);
+        ctx.clip();
+        ctx.drawImage(picture, s[0], s[1], s[2] - s[0], s[3] - s[1], inView[0], inView[1], inView[2], inView[3]);
+        ctx.restore();
+    }
+
+    // The video track of stream `st`, which its views' <video> elements play.
+    function openTrack(st) {
+        if (!TRACKS || st.track) return;
+        st.track = new MediaStreamTrackGenerator({ kind: 'video' });
+        st.writer = st.track.writable.getWriter();
+        st.media = new MediaStream([st.track]);
     }
 
     // Streams that stopped (a control released, a camera long silent; the
-    // control's drawing covers them by then) give their decoder and picture back.
+    // control's drawing covers them by then) give their decoder, track and elements back.
     function forgetVideo() {
         Object.keys(videos).forEach(function (n) {
             var st = videos[n];
             if (st.seenMs && nowMs() - st.seenMs < VIDEO_FORGET_MS) return;
             if (!st.seenMs) { st.seenMs = nowMs(); return; }
             if (st.decoder && st.decoder.state !== 'closed') st.decoder.close();
-            if (st.last && st.last.close) st.last.close();
+            if (st.track) { st.writer.close().catch(function () { }); st.track.stop(); }
+            Object.keys(views).forEach(function (id) {
+                var l = views[id].layer, shown = l && l.streams[n];
+                if (shown) { shown.box.remove(); delete l.streams[n]; }
+            });
             delete videos[n];
         });
     }
@@ -602,7 +699,8 @@
         }
         var codec = decoder.decode(payload.subarray(56, 56 + VIDEO_CODEC_CHARS)).replace(/\0+$/, '');
         var data = payload.subarray(VIDEO_HEADER);
-        var st = videos[number] || (videos[number] = { number: number, decoder: null, codec: '', last: null, at: null, waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
+        var st = videos[number] || (videos[number] = { number: number, decoder: null, codec: '', waitKey: true, failures: 0, chain: Promise.resolve(), pending: {} });
+        openTrack(st);
         Tiravex.stats.video.bytes += data.length;
         st.seenMs = nowMs();
         if (coding === CODING.mjpeg) {

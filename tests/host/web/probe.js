@@ -4,9 +4,14 @@ function pictureOf(id) {
     return document.getElementById(id).getElementsByTagName("canvas")[0];
 }
 
+// What the picture shows: the video under the control's drawing.
+function seenOf(id) {
+    return Tiravex.picture(pictureOf(id));
+}
+
 // Every 4th pixel of every 4th row of a picture, 0xRRGGBB.
 function samples(id) {
-    var c = pictureOf(id);
+    var c = seenOf(id);
     var data = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
     var out = [];
     for (var y = 2; y < c.height - 2; y += 4)
@@ -37,7 +42,7 @@ function changedSamples(id, before) {
 // Light-dark changes along row y from x0 to x1 (the camera's frame counter
 // is a row of white boxes at the picture's top left).
 function crossings(id, y, x0, x1) {
-    var c = pictureOf(id);
+    var c = seenOf(id);
     var data = c.getContext("2d").getImageData(x0, y, x1 - x0, 1).data;
     var n = 0, light = null;
     for (var i = 0; i < data.length; i += 4) {
