@@ -1514,6 +1514,8 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     drag(0.1, 0.1, 0.3, 0.3);
     drag(0.5, 0.5, 0.8, 0.8);
     ASSERT_TRUE(resize(1280, 960)) << page.Eval(box);
+    // Clicked once the editor shows the second mask (selected again, red) at its place on the larger picture.
+    ASSERT_TRUE(page.WaitFor(coloured(0.45, 0.45, 0.85, 0.85, "r > 180 && g < 90 && b < 90") + " > 200", 10000)) << "the masks moved";
     drag(0.2, 0.2, 0.2, 0.2);
     // The click into the first selects it (drawn red) before Delete.
     EXPECT_TRUE(page.WaitFor(coloured(0.1, 0.1, 0.3, 0.3, "r > 180 && g < 90 && b < 90") + " > 200", 10000)) << "the mask was not selected";
