@@ -284,7 +284,7 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         return false;
     }
     // The conversion buffer is made when a picture first needs converting;
-    // the input buffer grows with the frames.
+    // the input buffer when the first frame comes, growing with the frames.
     return true;
 }
 
@@ -302,8 +302,7 @@ void DecoderClose(DecoderState& d)
     av_packet_free(&d.packet);
     av_free(d.outputBuffer);
     d.outputBuffer = nullptr;
-    d.input.clear();
-    d.input.shrink_to_fit();
+    av_buffer_unref(&d.input);
     d.width = 0;
     d.height = 0;
     d.outputSize = 0;
@@ -324,12 +323,24 @@ bool decodeFrame(DecoderState& d, const std::uint8_t* payload, std::size_t size)
     }
     if (size > kMaxPayloadBytes)
         return false; // dropped: never copied past the buffer
-    if (size + AV_INPUT_BUFFER_PADDING_SIZE > d.input.size())
-        d.input.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(d.input.data(), payload, size);
-    std::memset(d.input.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    // The payload goes to FFmpeg in a buffer it counts references to, so
+    // that it keeps a reference rather than copying the frame again into
+    // memory of its own; a buffer FFmpeg still holds is never written.
+    const std::size_t padded = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!d.input || !av_buffer_is_writable(d.input) || static_cast<std::size_t>(d.input->size) < padded) {
+        const std::size_t kept = d.input ? static_cast<std::size_t>(d.input->size) : 0;
+        av_buffer_unref(&d.input);
+        d.input = av_buffer_alloc(std::max(padded, kept));
+        if (!d.input)
+            return false;
+    }
+    std::memcpy(d.input->data, payload, size);
+    std::memset(d.input->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
-    d.packet->data = d.input.data();
+    d.packet->buf = av_buffer_ref(d.input);
+    if (!d.packet->buf)
+        return false;
+    d.packet->data = d.input->data;
     d.packet->size = static_cast<int>(size);
     int sent = avcodec_send_packet(d.context, d.packet);
     av_packet_unref(d.packet);
@@ -426,6 +437,8 @@ void onBand(AVCodecContext* context, const AVFrame* frame, int* /*offset*/, int 
 }
 
 }
+
+std::size_t DecoderInputBytes(const DecoderState& d) { return d.input ? static_cast<std::size_t>(d.input->size) : 0; }
 
 bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture, PictureBandSink* sink)
 {

@@ -17,6 +17,7 @@ namespace sys {
 class CriticalSection;
 }
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -60,7 +61,7 @@ protected:
 };
 
 struct DecoderState {
-    std::vector<std::uint8_t> input; // the payload with FFmpeg's padding; grows with the frames
+    AVBufferRef* input = nullptr; // the payload with FFmpeg's padding; grows with the frames
     AVCodecContext* context = nullptr;
     SwsContext* scaler = nullptr;
     AVFrame* decoded = nullptr;
@@ -101,6 +102,9 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
 // The process-wide lock around opening and closing decoder contexts
 // ("codecLock"), made when the module loads.
 sys::CriticalSection& CodecLock();
+
+// The bytes the decoder's input buffer holds (0 before the first frame).
+std::size_t DecoderInputBytes(const DecoderState& decoder);
 
 bool DecoderOpen(DecoderState& decoder, Codec codec, int width, int height, PixelFormat outputFormat);
 void DecoderClose(DecoderState& decoder);
