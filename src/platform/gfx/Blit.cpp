@@ -427,10 +427,9 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         convertRowPlain(y, u, v, out, count, k);
         return;
     }
-    // Rows that start on a 32-byte boundary go around the caches: the
-    // picture is presented from memory a tick later, and stores that passed
-    // through the caches would first read every line they write and push
-    // out the decoder's reference pictures.
+    // Rows that start on a 32-byte boundary go around the caches: stores
+    // that passed through the caches would first read every line they
+    // write and push out the decoder's reference pictures.
     const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m256i)) == 0;
     // The last step overlaps pixels already written, with the same values.
     for (int next = 0; next < count; next += kVectorPixels) {
