@@ -361,6 +361,20 @@ struct Canvas {
     gfx::PixelView View() { return gfx::PixelView { gfx::PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(pixels.data()), kWidth, kHeight, kWidth * 4 }; }
 };
 
+// The coded slices (NAL units 1 and 5) of an Annex B frame.
+int sliceCount(const std::vector<std::uint8_t>& frame)
+{
+    constexpr std::uint8_t kTypeMask = 0x1F, kSlice = 1, kIdrSlice = 5;
+    int slices = 0;
+    for (std::size_t i = 0; i + 3 < frame.size(); ++i) {
+        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1) {
+            const std::uint8_t type = frame[i + 3] & kTypeMask;
+            slices += type == kSlice || type == kIdrSlice;
+        }
+    }
+    return slices;
+}
+
 gfx::BlitParams scaledInto(int pictureWidth, int pictureHeight)
 {
     gfx::BlitParams p;
@@ -372,17 +386,20 @@ gfx::BlitParams scaledInto(int pictureWidth, int pictureHeight)
 
 // Every picture of a stream drawn in bands as decoded equals the picture
 // converted whole after its decoding: for pictures whose height is cropped
-// from whole macroblocks and for a damaged frame, whose concealed rows are
-// redrawn after their bands were given.
+// from whole macroblocks, pictures of several slices (deblocked across
+// their edges), and a damaged frame, whose concealed rows are redrawn
+// after their bands were given.
 TEST(DecoderBands, APictureDrawnInBandsEqualsTheWholePictureConverted)
 {
     struct Stream {
         int width, height;
         const char* profile;
+        int slices;
     };
-    for (const Stream& s : { Stream { 320, 180, "baseline" }, Stream { 400, 232, "high" } }) {
-        SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " " << s.profile);
-        auto packets = testing_support::EncodeH264(s.width, s.height, 6, s.profile, true);
+    for (const Stream& s : { Stream { 320, 180, "baseline", 1 }, Stream { 400, 232, "high", 3 } }) {
+        SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " " << s.profile << ", at least " << s.slices << " slices");
+        auto packets = testing_support::EncodeH264(s.width, s.height, 6, s.profile, true, s.slices);
+        ASSERT_GE(sliceCount(packets[1]), s.slices);
         // The last frame damaged: its second half lost.
         packets.back().resize(packets.back().size() / 2);
         DecoderState d;
