@@ -5,9 +5,9 @@
 // X server (an Xvfb this bench starts). Each side is measured in a process
 // of its own for the same seconds: its CPU and the X server's over those
 // seconds, per frame shown. Eight views are also set against eight mpv
-// processes (`--vo=x11`, software decoding) where mpv is installed (it is
-// not among the project's packages: `apt-get install mpv`); without it,
-// eight playbin pipelines are their baseline.
+// processes (`--vo=x11`, software decoding; mpv is among the packages
+// scripts/setup.sh installs); where it is missing, eight playbin pipelines
+// are their baseline.
 //
 //   display_bench [--seconds N]
 //

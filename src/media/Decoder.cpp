@@ -234,6 +234,10 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
 
 DecoderState::~DecoderState() { DecoderClose(*this); }
 
+namespace {
+void onBand(AVCodecContext* context, const AVFrame* frame, int offset[AV_NUM_DATA_POINTERS], int y, int type, int height);
+}
+
 int DecoderThreads(int width, int height)
 {
     if (static_cast<std::int64_t>(width) * height <= kSingleThreadPixels)
@@ -257,6 +261,12 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
             // What the stream itself claims is held to the same bound as its header.
             d.context->max_pixels = static_cast<std::int64_t>(kMaxPictureSide) * kMaxPictureSide;
             d.context->thread_type = FF_THREAD_SLICE;
+            // H.264 decoded on this thread gives its rows as they are
+            // finished (from slice threads they would come from several).
+            if (codec == Codec::H264 && d.context->thread_count == 1) {
+                d.context->opaque = &d;
+                d.context->draw_horiz_band = onBand;
+            }
             avcodec_open2(d.context, decoder, nullptr);
         }
     }
@@ -274,7 +284,7 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
         return false;
     }
     // The conversion buffer is made when a picture first needs converting;
-    // the input buffer grows with the frames.
+    // the input buffer when the first frame comes, growing with the frames.
     return true;
 }
 
@@ -292,8 +302,7 @@ void DecoderClose(DecoderState& d)
     av_packet_free(&d.packet);
     av_free(d.outputBuffer);
     d.outputBuffer = nullptr;
-    d.input.clear();
-    d.input.shrink_to_fit();
+    av_buffer_unref(&d.input);
     d.width = 0;
     d.height = 0;
     d.outputSize = 0;
@@ -314,12 +323,24 @@ bool decodeFrame(DecoderState& d, const std::uint8_t* payload, std::size_t size)
     }
     if (size > kMaxPayloadBytes)
         return false; // dropped: never copied past the buffer
-    if (size + AV_INPUT_BUFFER_PADDING_SIZE > d.input.size())
-        d.input.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(d.input.data(), payload, size);
-    std::memset(d.input.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    // The payload goes to FFmpeg in a buffer it counts references to, so
+    // that it keeps a reference rather than copying the frame again into
+    // memory of its own; a buffer FFmpeg still holds is never written.
+    const std::size_t padded = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!d.input || !av_buffer_is_writable(d.input) || static_cast<std::size_t>(d.input->size) < padded) {
+        const std::size_t kept = d.input ? static_cast<std::size_t>(d.input->size) : 0;
+        av_buffer_unref(&d.input);
+        d.input = av_buffer_alloc(std::max(padded, kept));
+        if (!d.input)
+            return false;
+    }
+    std::memcpy(d.input->data, payload, size);
+    std::memset(d.input->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
-    d.packet->data = d.input.data();
+    d.packet->buf = av_buffer_ref(d.input);
+    if (!d.packet->buf)
+        return false;
+    d.packet->data = d.input->data;
     d.packet->size = static_cast<int>(size);
     int sent = avcodec_send_packet(d.context, d.packet);
     av_packet_unref(d.packet);
@@ -376,19 +397,66 @@ void describeFrame(const AVFrame* f, const PlanarLayout& layout, gfx::YuvPicture
     picture.fullRange = layout.fullRange;
 }
 
+const PlanarLayout* planarLayout(int format)
+{
+    for (const PlanarLayout& layout : kPlanarLayouts)
+        if (format == layout.format)
+            return &layout;
+    return nullptr;
 }
 
-bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture)
+void onBand(AVCodecContext* context, const AVFrame* frame, int* /*offset*/, int y, int /*type*/, int height)
 {
-    if (d.outputFormat != PixelFormat::Yuv420p || !decodeFrame(d, payload, size))
+    auto* d = static_cast<DecoderState*>(context->opaque);
+    // A decoder that holds pictures back gives bands of pictures shown later.
+    if (!d || !d->bandSink || !frame || context->has_b_frames != 0)
+        return;
+    if (frame->data[0] != d->bandPlane) {
+        // One picture's bands a decode: a second picture in the same frame
+        // is drawn whole.
+        if (d->bandPlane || y != 0 || context->width != d->width || context->height != d->height)
+            return;
+        const PlanarLayout* layout = planarLayout(context->pix_fmt);
+        if (!layout)
+            return;
+        gfx::YuvPicture picture;
+        describeFrame(frame, *layout, picture);
+        picture.width = d->width;
+        picture.height = d->height;
+        if (!d->bandSink->BeginBands(picture)) {
+            d->bandSink = nullptr;
+            return;
+        }
+        d->bandPlane = frame->data[0];
+    }
+    // Rows below a gap (a slice not yet decoded) are not known finished.
+    if (y > d->bandRows)
+        return;
+    d->bandRows = std::min(std::max(d->bandRows, y + height), d->height);
+    d->bandSink->Band(d->bandRows);
+}
+
+}
+
+std::size_t DecoderInputBytes(const DecoderState& d) { return d.input ? static_cast<std::size_t>(d.input->size) : 0; }
+
+bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture, PictureBandSink* sink)
+{
+    d.banded = false;
+    d.bandPlane = nullptr;
+    d.bandRows = 0;
+    d.bandSink = sink;
+    const bool decoded = d.outputFormat == PixelFormat::Yuv420p && decodeFrame(d, payload, size);
+    d.bandSink = nullptr;
+    if (!decoded)
         return false;
     AVFrame* f = d.decoded;
     if (f->width == d.width && f->height == d.height) {
-        for (const PlanarLayout& layout : kPlanarLayouts) {
-            if (f->format == layout.format) {
-                describeFrame(f, layout, picture);
-                return true;
-            }
+        if (const PlanarLayout* layout = planarLayout(f->format)) {
+            describeFrame(f, *layout, picture);
+            // Error concealment redraws rows after they were given.
+            d.banded = d.bandPlane && f->data[0] == d.bandPlane && f->decode_error_flags == 0 && (f->flags & AV_FRAME_FLAG_CORRUPT) == 0;
+            return true;
         }
     }
     // Another format, or a picture of another size than its header said:

@@ -1,5 +1,7 @@
 #include "media/Decoder.h"
 
+#include "gfx/Blit.h"
+
 #include "support/Encoder.h"
 
 #include <gtest/gtest.h>
@@ -308,6 +310,143 @@ TEST(Decoder, AnUnknownCodecStaysClosed)
     EXPECT_FALSE(DecoderOpen(d, static_cast<Codec>(99999), 64, 64, PixelFormat::Yuv420p));
     EXPECT_EQ(d.width, 0);
     EXPECT_FALSE(DecoderOpen(d, Codec::H264, 0, 64, PixelFormat::Yuv420p));
+}
+
+}
+
+namespace bands {
+
+// Draws the decoder's bands as the live window does: a scaled picture blit
+// begun on the first band and advanced with every band.
+class BandDrawer : public PictureBandSink {
+public:
+    BandDrawer(gfx::PixelView dest, gfx::BlitParams params) : m_dest(dest), m_params(params) { }
+    bool BeginBands(const gfx::YuvPicture& picture) override
+    {
+        ++begun;
+        return SUCCEEDED(m_bands.Begin(m_dest, picture, m_params));
+    }
+    void Band(int rowsDone) override
+    {
+        EXPECT_GE(rowsDone, m_lastRows) << "the rows finished only grow";
+        m_lastRows = rowsDone;
+        m_bands.Advance(rowsDone);
+        ++bandsSeen;
+    }
+    // After the decode: the rows left, or the whole picture without bands.
+    void Finish(const gfx::YuvPicture& picture, bool hold)
+    {
+        rowsBeforeFinish = m_bands.RowsConverted();
+        if (m_bands.Active())
+            EXPECT_EQ(m_bands.Finish(picture, hold), gfx::DD_OK);
+        else
+            EXPECT_EQ(gfx::FastPictureBlit(m_dest, picture, m_params), gfx::DD_OK);
+        m_lastRows = 0;
+    }
+    int begun = 0;
+    int bandsSeen = 0;
+    int rowsBeforeFinish = 0;
+
+private:
+    gfx::PixelView m_dest;
+    gfx::BlitParams m_params;
+    gfx::PictureBands m_bands;
+    int m_lastRows = 0;
+};
+
+struct Canvas {
+    // Odd sizes, the picture scaled down into a place that does not start at the corner.
+    static constexpr int kWidth = 251, kHeight = 149;
+    std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(static_cast<std::size_t>(kWidth * kHeight), 0);
+    gfx::PixelView View() { return gfx::PixelView { gfx::PixelFormat::Xrgb8888, reinterpret_cast<std::uint8_t*>(pixels.data()), kWidth, kHeight, kWidth * 4 }; }
+};
+
+// The coded slices (NAL units 1 and 5) of an Annex B frame.
+int sliceCount(const std::vector<std::uint8_t>& frame)
+{
+    constexpr std::uint8_t kTypeMask = 0x1F, kSlice = 1, kIdrSlice = 5;
+    int slices = 0;
+    for (std::size_t i = 0; i + 3 < frame.size(); ++i) {
+        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1) {
+            const std::uint8_t type = frame[i + 3] & kTypeMask;
+            slices += type == kSlice || type == kIdrSlice;
+        }
+    }
+    return slices;
+}
+
+gfx::BlitParams scaledInto(int pictureWidth, int pictureHeight)
+{
+    gfx::BlitParams p;
+    p.dest = RECT { 3, 2, Canvas::kWidth - 4, Canvas::kHeight - 1 };
+    p.source = RECT { 0, 0, pictureWidth, pictureHeight };
+    p.destClip = RECT { 0, 0, Canvas::kWidth, Canvas::kHeight };
+    return p;
+}
+
+// Every picture of a stream drawn in bands as decoded equals the picture
+// converted whole after its decoding: for pictures whose height is cropped
+// from whole macroblocks, pictures of several slices (deblocked across
+// their edges), and a damaged frame, whose concealed rows are redrawn
+// after their bands were given.
+TEST(DecoderBands, APictureDrawnInBandsEqualsTheWholePictureConverted)
+{
+    struct Stream {
+        int width, height;
+        const char* profile;
+        int slices;
+    };
+    for (const Stream& s : { Stream { 320, 180, "baseline", 1 }, Stream { 400, 232, "high", 3 } }) {
+        SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " " << s.profile << ", at least " << s.slices << " slices");
+        auto packets = testing_support::EncodeH264(s.width, s.height, 6, s.profile, true, s.slices);
+        ASSERT_GE(sliceCount(packets[1]), s.slices);
+        // The last frame damaged: its second half lost.
+        packets.back().resize(packets.back().size() / 2);
+        DecoderState d;
+        ASSERT_TRUE(DecoderOpen(d, Codec::H264, s.width, s.height, PixelFormat::Yuv420p));
+        Canvas banded, whole;
+        BandDrawer drawer(banded.View(), scaledInto(s.width, s.height));
+        int drawnInBands = 0;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "frame " << i);
+            gfx::YuvPicture picture;
+            const int bandsBefore = drawer.bandsSeen;
+            const bool decoded = DecoderDecodePicture(d, packets[i].data(), packets[i].size(), picture, &drawer);
+            if (!decoded)
+                continue; // a damaged frame may give no picture
+            drawer.Finish(picture, d.banded);
+            ASSERT_EQ(gfx::FastPictureBlit(whole.View(), picture, scaledInto(s.width, s.height)), gfx::DD_OK);
+            ASSERT_EQ(banded.pixels, whole.pixels);
+            if (i + 1 < packets.size()) {
+                EXPECT_TRUE(d.banded);
+                EXPECT_GT(drawer.bandsSeen - bandsBefore, 2) << "a picture comes in several bands";
+                drawnInBands += drawer.rowsBeforeFinish > 0;
+            }
+        }
+        EXPECT_EQ(drawnInBands, static_cast<int>(packets.size()) - 1);
+    }
+}
+
+// Pictures the decoder does not give in bands (large ones decoded on slice
+// threads, Motion-JPEG) come whole, with no band begun.
+TEST(DecoderBands, PicturesNotGivenInBandsComeWhole)
+{
+    Canvas canvas;
+    BandDrawer drawer(canvas.View(), scaledInto(1296, 736));
+    gfx::YuvPicture picture;
+    if (DecoderThreads(1296, 736) > 1) {
+        auto packets = testing_support::EncodeH264(1296, 736, 1);
+        DecoderState d;
+        ASSERT_TRUE(DecoderOpen(d, Codec::H264, 1296, 736, PixelFormat::Yuv420p));
+        ASSERT_TRUE(DecoderDecodePicture(d, packets[0].data(), packets[0].size(), picture, &drawer));
+        EXPECT_FALSE(d.banded);
+    }
+    auto jpeg = testing_support::EncodeJpeg(160, 120, 1);
+    DecoderState j;
+    ASSERT_TRUE(DecoderOpen(j, Codec::Mjpeg, 160, 120, PixelFormat::Yuv420p));
+    ASSERT_TRUE(DecoderDecodePicture(j, jpeg.data(), jpeg.size(), picture, &drawer));
+    EXPECT_FALSE(j.banded);
+    EXPECT_EQ(drawer.begun, 0);
 }
 
 }

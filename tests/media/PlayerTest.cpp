@@ -485,7 +485,7 @@ TEST_F(Player, SizeClaimsPastTheCapAreRefusedBeforeAnythingIsMade)
     testing_support::Feed(live, kz::kFrameH264, sizeClaim(media::kMaxPictureSide, 16), true, kLiveWindowId);
     EXPECT_EQ(live.GetPictureWidth(), media::kMaxPictureSide);
     EXPECT_EQ(live.Decoder().outputBuffer, nullptr);
-    EXPECT_LT(live.Decoder().input.size(), 1024u);
+    EXPECT_LT(media::DecoderInputBytes(live.Decoder()), 1024u);
 }
 
 // A frame is still on its way through the network library's thread when

@@ -427,10 +427,9 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         convertRowPlain(y, u, v, out, count, k);
         return;
     }
-    // Rows that start on a 32-byte boundary go around the caches: the
-    // picture is presented from memory a tick later, and stores that passed
-    // through the caches would first read every line they write and push
-    // out the decoder's reference pictures.
+    // Rows that start on a 32-byte boundary go around the caches: stores
+    // that passed through the caches would first read every line they
+    // write and push out the decoder's reference pictures.
     const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m256i)) == 0;
     // The last step overlaps pixels already written, with the same values.
     for (int next = 0; next < count; next += kVectorPixels) {
@@ -463,6 +462,66 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         }
     }
 }
+// Thirty-two pixels a step in 16-bit lanes, the same arithmetic as
+// convertRowAvx2 (so the same pixels); rows shorter than a step go there.
+__attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count,
+    const YuvCoefficients& k)
+{
+    constexpr int kWidePixels = 2 * kVectorPixels;
+    if (count < kWidePixels) {
+        convertRowAvx2(y, u, v, out, count, k);
+        return;
+    }
+    const __m512i yOffset = _mm512_set1_epi16(static_cast<short>(k.yOffset));
+    const __m512i chromaZero = _mm512_set1_epi16(kChromaZero);
+    const __m512i yFrac = _mm512_set1_epi16(static_cast<short>(k.yFrac));
+    const __m512i rvFrac = _mm512_set1_epi16(static_cast<short>(k.rvFrac));
+    const __m512i guFrac = _mm512_set1_epi16(static_cast<short>(k.guFrac));
+    const __m512i gvFrac = _mm512_set1_epi16(static_cast<short>(k.gvFrac));
+    const __m512i buWhole = _mm512_set1_epi16(static_cast<short>(k.buWhole));
+    const __m512i buFrac = _mm512_set1_epi16(static_cast<short>(k.buFrac));
+    const __m512i half = _mm512_set1_epi16(kLevelHalf);
+    const __m512i zero = _mm512_setzero_si512();
+    // After the interleave each 128-bit lane L holds pixels 8L to 8L + 3
+    // (low) and 8L + 4 to 8L + 7 (high); these put them back in order.
+    const __m512i firstOrder = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i secondOrder = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    // As convertRowAvx2: rows that start on a vector boundary bypass the caches.
+    const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m512i)) == 0;
+    for (int next = 0; next < count; next += kWidePixels) {
+        const int i = std::min(next, count - kWidePixels);
+        const __m512i ys = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i))), yOffset), kLevelBits);
+        const __m512i d = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i))), chromaZero), kLevelBits);
+        const __m512i e = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i))), chromaZero), kLevelBits);
+        const __m512i luma = _mm512_adds_epi16(ys, _mm512_mulhrs_epi16(ys, yFrac));
+        const __m512i r = _mm512_adds_epi16(luma, _mm512_adds_epi16(e, _mm512_mulhrs_epi16(e, rvFrac)));
+        const __m512i g = _mm512_subs_epi16(_mm512_subs_epi16(luma, _mm512_mulhrs_epi16(d, guFrac)), _mm512_mulhrs_epi16(e, gvFrac));
+        const __m512i b = _mm512_adds_epi16(luma, _mm512_adds_epi16(_mm512_mullo_epi16(d, buWhole), _mm512_mulhrs_epi16(d, buFrac)));
+        const __m512i r8 = _mm512_srai_epi16(_mm512_adds_epi16(r, half), kLevelBits);
+        const __m512i g8 = _mm512_srai_epi16(_mm512_adds_epi16(g, half), kLevelBits);
+        const __m512i b8 = _mm512_srai_epi16(_mm512_adds_epi16(b, half), kLevelBits);
+        const __m512i br = _mm512_packus_epi16(b8, r8);
+        const __m512i gz = _mm512_packus_epi16(g8, zero);
+        const __m512i bg = _mm512_unpacklo_epi8(br, gz);
+        const __m512i r0 = _mm512_unpackhi_epi8(br, gz);
+        const __m512i low = _mm512_unpacklo_epi16(bg, r0);
+        const __m512i high = _mm512_unpackhi_epi16(bg, r0);
+        const __m512i first = _mm512_permutex2var_epi64(low, firstOrder, high);
+        const __m512i second = _mm512_permutex2var_epi64(low, secondOrder, high);
+        if (streaming && i == next) {
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i), first);
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i + kVectorPixels), second);
+        } else {
+            _mm512_storeu_si512(reinterpret_cast<__m512i*>(out + i), first);
+            _mm512_storeu_si512(reinterpret_cast<__m512i*>(out + i + kVectorPixels), second);
+        }
+    }
+}
+bool avx512Available()
+{
+    static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return available;
+}
 // The rows' streaming stores are ordered before whatever follows.
 void storeFence() { _mm_sfence(); }
 bool avx2Available()
@@ -475,13 +534,20 @@ void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uin
 {
     convertRowPlain(y, u, v, out, count, k);
 }
+void convertRowAvx512(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+{
+    convertRowPlain(y, u, v, out, count, k);
+}
 bool avx2Available() { return false; }
+bool avx512Available() { return false; }
 void storeFence() { }
 #endif
 
 void convertRow(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
 {
-    if (avx2Available())
+    if (avx512Available())
+        convertRowAvx512(y, u, v, out, count, k);
+    else if (avx2Available())
         convertRowAvx2(y, u, v, out, count, k);
     else
         convertRowPlain(y, u, v, out, count, k);
@@ -781,8 +847,13 @@ HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, co
     return DD_OK;
 }
 
-HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+namespace {
+
+// Checks a picture blit's arguments and makes (or keeps) `plan` for it;
+// `writes` is false when the blit writes no pixel (then the plan is not made).
+HRESULT preparePicturePlan(PicturePlan& plan, const PixelView& dest, const YuvPicture& source, const BlitParams& p, bool& writes)
 {
+    writes = false;
     if (dest.format != PixelFormat::Xrgb8888 || p.colorKey)
         return DDERR_UNSUPPORTED;
     if (!validRect(p.dest) || !validRect(p.source))
@@ -792,7 +863,6 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     const RECT clip = ui::Intersect(p.destClip, RECT { 0, 0, dest.width, dest.height });
     if (ui::IsEmpty(clip))
         return DD_OK;
-    thread_local PicturePlan plan;
     plan.dest = dest;
     plan.source = &source;
     const std::array<LONG, 18> key { p.dest.left, p.dest.top, p.dest.right, p.dest.bottom, p.source.left, p.source.top, p.source.right, p.source.bottom,
@@ -821,8 +891,29 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
         plan.key = key;
         plan.keyed = true;
     }
-    const int count = plan.xs.end - plan.xs.begin;
     plan.k = source.fullRange ? kFullRange : kVideoRange;
+    writes = true;
+    return DD_OK;
+}
+
+bool samePicture(const YuvPicture& a, const YuvPicture& b)
+{
+    for (int plane = 0; plane < 3; ++plane)
+        if (a.planes[plane] != b.planes[plane] || a.strides[plane] != b.strides[plane])
+            return false;
+    return a.width == b.width && a.height == b.height && a.chromaShiftX == b.chromaShiftX && a.chromaShiftY == b.chromaShiftY && a.fullRange == b.fullRange;
+}
+
+}
+
+HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+{
+    thread_local PicturePlan plan;
+    bool writes = false;
+    const HRESULT prepared = preparePicturePlan(plan, dest, source, p, writes);
+    if (FAILED(prepared) || !writes)
+        return prepared;
+    const int count = plan.xs.end - plan.xs.begin;
     const int rows = plan.ys.end - plan.ys.begin;
     RowHelper* helper = static_cast<std::int64_t>(rows) * count >= kSplitPixels ? RowHelper::Get() : nullptr;
     const int split = rows / 2;
@@ -834,6 +925,68 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     }
     return DD_OK;
 }
+
+struct PictureBands::Plan {
+    PicturePlan plan;
+};
+
+PictureBands::PictureBands() : m_plan(std::make_unique<Plan>()) { }
+PictureBands::~PictureBands() = default;
+
+HRESULT PictureBands::Begin(const PixelView& dest, const YuvPicture& picture, const BlitParams& params)
+{
+    m_active = false;
+    m_next = 0;
+    m_rows = 0;
+    m_picture = picture;
+    m_dest = dest;
+    m_params = params;
+    bool writes = false;
+    const HRESULT prepared = preparePicturePlan(m_plan->plan, dest, m_picture, params, writes);
+    if (FAILED(prepared))
+        return prepared;
+    m_rows = writes ? m_plan->plan.ys.end - m_plan->plan.ys.begin : 0;
+    m_active = true;
+    return DD_OK;
+}
+
+void PictureBands::Advance(int rowsDone)
+{
+    if (!m_active || m_next >= m_rows)
+        return;
+    const PicturePlan& plan = m_plan->plan;
+    // A row is taken when its picture row and that row's chroma row are
+    // both finished; the picture's last rows also finish its last chroma row.
+    const int chromaDone = rowsDone >= m_picture.height ? INT32_MAX : rowsDone >> m_picture.chromaShiftY;
+    int end = m_next;
+    while (end < m_rows) {
+        const int sy = plan.ys.source[static_cast<std::size_t>(end)];
+        if (sy >= rowsDone || (sy >> m_picture.chromaShiftY) >= chromaDone)
+            break;
+        ++end;
+    }
+    if (end > m_next)
+        convertPictureRows(plan, m_next, end);
+    m_next = end;
+}
+
+HRESULT PictureBands::Finish(const YuvPicture& picture, bool bandsHold)
+{
+    if (!m_active)
+        return DDERR_INVALIDPARAMS;
+    m_active = false;
+    if (bandsHold && samePicture(picture, m_picture)) {
+        m_active = true;
+        Advance(m_picture.height);
+        m_active = false;
+        return DD_OK;
+    }
+    // Another picture than the one drawn in bands, or one whose rows may
+    // have changed after they were drawn: converted whole.
+    return FastPictureBlit(m_dest, picture, m_params);
+}
+
+void PictureBands::Abandon() { m_active = false; }
 
 RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& box)
 {
