@@ -17,7 +17,7 @@ constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kUint32Max = std::numeric_limits<std::uint32_t>::max();
 // The fields of an input event that the worker reads as numbers.
-constexpr const char* kInputNumbers[] = { "x", "y", "m", "w", "vk" };
+constexpr const char* kInputNumbers[] = { "x", "y", "m", "w", "vk", "ms" };
 
 bool sameName(std::string_view a, std::string_view b)
 {

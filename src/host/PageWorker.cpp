@@ -15,6 +15,7 @@
 #include "media/VideoPassThrough.h"
 #include "present/StreamPresenter.h"
 #include "sys/MessageQueue.h"
+#include "sys/Time.h"
 #include "ui/Dialogs.h"
 #include "ui/Input.h"
 #include "ui/Monitor.h"
@@ -32,6 +33,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <limits>
 #include <set>
@@ -248,6 +250,7 @@ private:
     void drainIncoming();
     void onRequest(std::uint32_t id, const json& request);
     void onInput(const json& input);
+    std::optional<DWORD> pressedAt(const json& event);
     void onAttach(const json& attach);
     void reply(std::uint32_t id, const json& body);
     json eventsSince(std::uint64_t have) const;
@@ -292,6 +295,7 @@ private:
     std::uint32_t m_nextWindowView = kFirstWindowView;
     std::string m_lastLayout;
     std::string m_lastCursor; // what the page was told: a picture's serial or a shape's name
+    std::optional<std::pair<LONG, DWORD>> m_inputClock; // the page's time and ours at its first timed input
     std::unique_ptr<present::StreamPresenter> m_presenter;
     PageDownloads m_downloads;
     PageRecordings m_recordings;
@@ -753,6 +757,20 @@ void PageWorker::answerWaitingCalls()
         }
 }
 
+// When the person acted, on this process's clock: the page's time of the
+// event ("ms", milliseconds of the page's own clock) from the first one on.
+// Input crosses the network in batches, one request at a time, so a double
+// click's second press can arrive well after the first.
+std::optional<DWORD> PageWorker::pressedAt(const json& event)
+{
+    if (!event.contains("ms"))
+        return std::nullopt;
+    const LONG ms = fieldOf(event, "ms");
+    if (!m_inputClock)
+        m_inputClock = std::pair { ms, sys::GetTickCount() };
+    return static_cast<DWORD>(m_inputClock->second + static_cast<DWORD>(ms - m_inputClock->first));
+}
+
 void PageWorker::onInput(const json& input)
 {
     if (!input.contains("events") || !input["events"].is_array())
@@ -767,7 +785,7 @@ void PageWorker::onInput(const json& input)
                 continue;
             UINT modifiers = static_cast<UINT>(fieldOf(e, "m")) & (ui::ModShift | ui::ModControl);
             int wheel = action->second == ui::MouseAction::Wheel ? (fieldOf(e, "w") > 0 ? kWheelStep : -kWheelStep) : 0;
-            ui::InjectMouse(action->second, POINT { fieldOf(e, "x"), fieldOf(e, "y") }, modifiers, wheel);
+            ui::InjectMouse(action->second, POINT { fieldOf(e, "x"), fieldOf(e, "y") }, modifiers, wheel, pressedAt(e));
         } else if (type == "video" && e.value("a", "") == "off") {
             // The page cannot decode this coding after all: its pictures come as before.
             const std::string coding = e.value("c", "");

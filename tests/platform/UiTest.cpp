@@ -5,6 +5,7 @@
 #include "ui/Window.h"
 
 #include "sys/Thread.h"
+#include "sys/Time.h"
 
 #include <gtest/gtest.h>
 
@@ -298,6 +299,18 @@ TEST_F(Ui, ADoubleClickNeedsTheClassStyle)
     ui::PumpPending();
     EXPECT_EQ(plain.messages(), (std::vector<UINT> { WM_LBUTTONDOWN, WM_LBUTTONDOWN }));
     EXPECT_EQ(dbl.messages(), (std::vector<UINT> { WM_LBUTTONDOWN, WM_LBUTTONDBLCLK }));
+
+    // Input from afar is judged by when the person pressed, not by when it
+    // arrived: presses 600 ms apart that arrive together are two clicks;
+    // presses 100 ms apart that arrive a second late are a double click.
+    dbl.log.clear();
+    const DWORD t = sys::GetTickCount() - 10000;
+    for (DWORD at : { t, t + 600, t + 5000, t + 5100 }) {
+        ui::InjectMouse(ui::MouseAction::LeftDown, POINT { 150, 50 }, ui::ModNone, 0, at);
+        ui::InjectMouse(ui::MouseAction::LeftUp, POINT { 150, 50 }, ui::ModNone, 0, at);
+    }
+    ui::PumpPending();
+    EXPECT_EQ(dbl.messages(), (std::vector<UINT> { WM_LBUTTONDOWN, WM_LBUTTONDOWN, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK }));
 }
 
 TEST_F(Ui, KeysGoToTheFocusWindowAndSetTheKeyState)

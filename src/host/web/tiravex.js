@@ -919,6 +919,8 @@
             var p = point(e);
             var event = { t: 'mouse', a: action, x: p[0], y: p[1], m: modifiers(e) };
             if (extra) event.w = extra;
+            // When the person acted: double clicks are judged by it, however the batches travel.
+            if (typeof e.timeStamp === 'number') event.ms = Math.round(e.timeStamp);
             sendInput(event);
         }
         var buttons = ['left', 'middle', 'right'];

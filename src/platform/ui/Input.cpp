@@ -303,7 +303,7 @@ SHORT GetAsyncKeyState(int virtualKey) { return GetKeyState(virtualKey); }
 
 UINT GetDoubleClickTime() { return kDoubleClickMs; }
 
-HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers, int wheelDelta)
+HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers, int wheelDelta, std::optional<DWORD> pressedAt)
 {
     auto& s = input();
     HWND target;
@@ -341,7 +341,7 @@ HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers, int whee
     if (button) {
         message = down ? button->down : button->up;
         if (down) {
-            DWORD now = sys::GetTickCount();
+            DWORD now = pressedAt.value_or(sys::GetTickCount());
             bool dbl = !s.lastWasDouble && s.lastDownWindow == target && s.lastDownButton == button->down
                 && sys::TicksBetween(s.lastDownTick, now) <= kDoubleClickMs
                 && std::abs(s.lastDownPos.x - screenPoint.x) <= kDoubleClickSlop

@@ -8,6 +8,7 @@
 #include "ui/Window.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,11 @@ enum Modifier : UINT { ModNone = 0, ModShift = 1, ModControl = 2 };
 // (double clicks for windows whose class has CS_DBLCLKS). Returns the
 // window that received it, or null. While a popup menu is open (Menu.h)
 // the menu takes mouse and keys instead, and null is returned.
-HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers = ModNone, int wheelDelta = 0);
+// `pressedAt` is the tick at which the person acted, for input that comes
+// from afar (a browser) and may arrive late or bunched: two presses are a
+// double click by when they were made, not by when they arrived.
+HWND InjectMouse(MouseAction action, POINT screenPoint, UINT modifiers = ModNone, int wheelDelta = 0,
+    std::optional<DWORD> pressedAt = std::nullopt);
 // A key going down or up; the message is posted to the focus window.
 HWND InjectKey(bool down, UINT virtualKey);
 // Key names as pages give them ("Escape", "Control", "Shift", "Left", "a",
