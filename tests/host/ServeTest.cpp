@@ -1500,7 +1500,11 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     auto resize = [&](int width, int height) {
         const std::string before = page.Eval(box).get<std::string>();
         page.Call("Emulation.setDeviceMetricsOverride", Json { { "width", width }, { "height", height }, { "deviceScaleFactor", 1 }, { "mobile", false } });
-        return page.WaitFor("(function (b) { var p = b.split('x'); return p[0] == p[1] && b != '" + before + "'; })(" + box + ")", 5000);
+        // The new size, then no change for 400 ms with no refit pending (the
+        // viewport's width and height may come as two resizes).
+        return page.WaitFor("(function (b) { var p = b.split('x'); return p[0] == p[1] && b != '" + before + "'; })(" + box + ")", 5000)
+            && page.WaitFor("(function (b) { if (window.lastBox !== b) { window.lastBox = b; window.lastBoxAt = Date.now(); }"
+                            " return !refitTimer && Date.now() - window.lastBoxAt > 400; })(" + box + ")", 5000);
     };
     ASSERT_TRUE(resize(800, 600)) << page.Eval(box);
     EXPECT_TRUE(page.WaitFor(coloured(0, 0, 0.3, 0.2, "r > 180 && g < 90 && b < 90") + " > 40", 5000)) << "the marked cells were lost";
