@@ -53,6 +53,15 @@ function crossings(id, y, x0, x1) {
     return n;
 }
 
+// Light-dark changes along the middle row of the camera's frame counter
+// (3 x 5 digits 16 pixels apart at the top left of its 640 x 480 picture),
+// at the size the view shows it: about four for each of its first digits,
+// whatever the page's size.
+function counterCrossings(id) {
+    var k = pictureOf(id).height / 480;
+    return crossings(id, Math.round(13 * k), Math.round(4 * k), Math.round(66 * k));
+}
+
 // Where a picture is on the screen (for the browser's real mouse).
 function centreOf(id) {
     var r = pictureOf(id).getBoundingClientRect();
