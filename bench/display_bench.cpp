@@ -306,7 +306,7 @@ int runControl(int views, int seconds, Page pageSize)
         }
         ready = ready && ui::RunUntil([&] { return std::all_of(controls.begin(), controls.end(), [](auto* c) { return c->Live().DrawnFrames() > 0; }); }, kFirstFrameWaitMs);
         if (ready) {
-            ui::RunUntil([] { return false; }, kWarmMs);
+            ui::RunUntil([] { return false; }, kWarmMs, ui::kRunNoPoll);
             std::vector<long> before;
             for (int i = 0; i < views; ++i)
                 before.push_back(g_shown[static_cast<std::size_t>(i)].shown.load());
@@ -314,7 +314,7 @@ int runControl(int views, int seconds, Page pageSize)
             reportBegin();
             const double cpuBefore = processCpuSeconds();
             const auto start = Clock::now();
-            ui::RunUntil([] { return false; }, static_cast<DWORD>(seconds * kMsPerSecond));
+            ui::RunUntil([] { return false; }, static_cast<DWORD>(seconds * kMsPerSecond), ui::kRunNoPoll);
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             const double cpu = processCpuSeconds() - cpuBefore;
             long frames = 0;

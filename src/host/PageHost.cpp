@@ -330,11 +330,13 @@ int PageHost::run(const std::string& source, const std::string& name)
     duk_pop(m_duk);
     // The page ends when it exits, or when the person closes its window.
     auto finished = [&] { return m_exitCode.has_value() || (m_presenter && m_presenter->WindowClosed()); };
+    // The exit comes from the page's own script, a closed window with a
+    // message, so the loop sleeps between messages.
     bool ended;
     if (m_options.timeoutMs == kNoTimeLimit) {
-        while (!(ended = ui::RunUntil(finished, kUnlimitedSliceMs))) { }
+        while (!(ended = ui::RunUntil(finished, kUnlimitedSliceMs, ui::kRunNoPoll))) { }
     } else {
-        ended = ui::RunUntil(finished, m_options.timeoutMs);
+        ended = ui::RunUntil(finished, m_options.timeoutMs, ui::kRunNoPoll);
     }
     if (!ended) {
         std::fprintf(stderr, "tiravex-page: the page did not finish within %u ms\n", m_options.timeoutMs);

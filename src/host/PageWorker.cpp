@@ -446,7 +446,7 @@ int PageWorker::Run()
     if (!start())
         return 1;
     while (!m_quit)
-        ui::RunUntil([this] { return m_quit.load(); }, kLoopSliceMs);
+        ui::RunUntil([this] { return m_quit.load(); }, kLoopSliceMs, ui::kRunNoPoll); // m_quit is set with a message
     return 0;
 }
 

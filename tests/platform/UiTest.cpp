@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <string>
 #include <algorithm>
 #include <vector>
@@ -117,6 +119,18 @@ TEST_F(Ui, AMessageSentFromAnotherThreadRunsOnTheOwnerAndReturnsItsResult)
     worker->Wait(1000);
     EXPECT_EQ(result, 42);
     EXPECT_EQ(doubler.ranOn, sys::CurrentThreadId());
+
+    // A loop that sleeps until its next message (a page's) sees at once what
+    // a message sent to it changed, though nothing was posted.
+    doubler.ranOn = 0;
+    auto late = sys::Thread::Start("sender", [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ui::SendMessage(w, kProbe, 1, 0);
+    });
+    const DWORD before = sys::GetTickCount();
+    EXPECT_TRUE(ui::RunUntil([&] { return doubler.ranOn != 0; }, 5000, ui::kRunNoPoll));
+    EXPECT_LT(sys::GetTickCount() - before, 2000u) << "the loop slept past the sent message";
+    late->Wait(1000);
     ui::DestroyWindow(w);
 }
 

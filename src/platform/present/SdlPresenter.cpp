@@ -443,6 +443,8 @@ void SdlPresenter::run(std::promise<bool>& started)
                     break;
                 case SDL_QUIT:
                     m_closed = true;
+                    // The page's loop sleeps until a message: this one has it look.
+                    ui::PostMessage(m_inputWindow, WM_NULL, 0, 0);
                     break;
                 case SDL_WINDOWEVENT:
                     if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)

@@ -285,7 +285,9 @@ Clock::time_point nextTimerDue()
 // Takes the next message for the calling thread. Messages sent from other
 // threads run here and are not returned; messages for windows that are gone
 // are dropped.
-bool fetch(MSG* out, bool remove, bool wait, Clock::time_point waitUntil)
+// `afterCall` ends the wait once a call sent from another thread has run
+// (returning false), for a loop whose condition that call may have changed.
+bool fetch(MSG* out, bool remove, bool wait, Clock::time_point waitUntil, bool afterCall = false)
 {
     auto& queue = sys::CurrentQueue();
     for (;;) {
@@ -297,6 +299,8 @@ bool fetch(MSG* out, bool remove, bool wait, Clock::time_point waitUntil)
                     m.call();
                 else if (m.dropped)
                     m.dropped();
+                if (afterCall && m.call)
+                    return false;
                 continue;
             }
             if (remove)
@@ -549,7 +553,7 @@ LRESULT DispatchMessage(const MSG* msg)
 
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
-bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs)
+bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs)
 {
     auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -558,10 +562,8 @@ bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs)
         if (Clock::now() >= limit)
             return done();
         MSG msg;
-        // Wake at least every 5 ms so that conditions set by other threads
-        // without a message are seen promptly.
-        auto slice = std::min(limit, Clock::now() + std::chrono::milliseconds(5));
-        if (fetch(&msg, true, true, slice)) {
+        auto slice = pollMs == kRunNoPoll ? limit : std::min(limit, Clock::now() + std::chrono::milliseconds(pollMs));
+        if (fetch(&msg, true, true, slice, pollMs == kRunNoPoll)) {
             if (msg.message == WM_QUIT) {
                 sys::PostQuitMessage(static_cast<int>(msg.wParam)); // leave it for the outer loop
                 return done();

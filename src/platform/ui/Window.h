@@ -105,10 +105,18 @@ BOOL PeekMessage(MSG* msg, HWND filter, UINT first, UINT last, UINT removeFlags)
 LRESULT DispatchMessage(const MSG* msg);
 BOOL TranslateMessage(const MSG* msg);
 
+// How often RunUntil looks at its condition between messages, so that a
+// condition another thread sets without a message is seen promptly.
+constexpr DWORD kRunPollMs = 5;
+// For loops whose condition changes only on the thread itself or with a
+// message to it: `done` is looked at after each message, and the thread
+// sleeps until the next one (a page's loop wakes for nothing else).
+constexpr DWORD kRunNoPoll = 0;
+
 // Runs the calling thread's message loop until `done` holds or `timeoutMs`
 // passes; returns whether `done` held. Tests and the page host use it in
 // place of sleeping.
-bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs);
+bool RunUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs = kRunPollMs);
 // Handles everything that is ready now (also due timers and paints) and returns.
 void PumpPending();
 // Runs until WM_QUIT; returns its exit code.
