@@ -1,8 +1,8 @@
 #pragma once
-// What the multi-view benches share: a page window of the screen's size
-// whose script has the page's two callbacks, controls placed on it, and a
-// control's login to a simulated camera with its live view opened, as the
-// tests' pages do it.
+// What the multi-view benches share: the CPU of the process's threads by
+// name, a page window of the screen's size whose script has the page's two
+// callbacks, controls placed on it, and a control's login to a simulated
+// camera with its live view opened, as the tests' pages do it.
 
 #include "support/Dispatch.h"
 #include "support/FakeScript.h"
@@ -13,9 +13,63 @@
 #include "ui/Monitor.h"
 #include "ui/Window.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 namespace bench {
+
+// CPU seconds of this process's threads by name, from /proc.
+inline std::map<std::string, double> ThreadCpuByName()
+{
+    std::map<std::string, double> byName;
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // "tid (name) state ..." with utime and stime the 14th and 15th fields.
+        const auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::atof(field.c_str());
+            if (i == 15)
+                stime = std::atof(field.c_str());
+        }
+        byName[line.substr(open + 1, close - open - 1)] += (utime + stime) / ticks;
+    }
+    return byName;
+}
+
+// " name ms" for each thread name that used CPU between the two readings,
+// in milliseconds a frame of `frames`.
+inline std::string ThreadCpuText(const std::map<std::string, double>& before, const std::map<std::string, double>& after, long frames)
+{
+    std::string text;
+    for (const auto& [name, seconds] : after) {
+        const auto was = before.find(name);
+        const double used = seconds - (was == before.end() ? 0.0 : was->second);
+        if (used <= 0 || frames <= 0)
+            continue;
+        char figure[32];
+        std::snprintf(figure, sizeof figure, " %.3f", used / static_cast<double>(frames) * 1000.0);
+        text += " " + name + figure;
+    }
+    return text;
+}
+
 
 // The Login member's stream type and its last argument, as the tests' pages pass them.
 constexpr int kStreamType = 1;

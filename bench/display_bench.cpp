@@ -312,6 +312,7 @@ int runControl(int views, int seconds, Page pageSize)
                 before.push_back(g_shown[static_cast<std::size_t>(i)].shown.load());
             const std::uint64_t windowBefore = presenter->FramesShown();
             reportBegin();
+            const auto threadsBefore = bench::ThreadCpuByName();
             const double cpuBefore = processCpuSeconds();
             const auto start = Clock::now();
             ui::RunUntil([] { return false; }, static_cast<DWORD>(seconds * kMsPerSecond), ui::kRunNoPoll);
@@ -324,7 +325,8 @@ int runControl(int views, int seconds, Page pageSize)
                 frames += n;
                 minFps = std::min(minFps, static_cast<double>(n) / elapsed);
             }
-            std::fprintf(stderr, "display_bench: the window showed %llu screens\n", static_cast<unsigned long long>(presenter->FramesShown() - windowBefore));
+            std::fprintf(stderr, "display_bench: the window showed %llu screens; by thread, ms a shown frame:%s\n",
+                static_cast<unsigned long long>(presenter->FramesShown() - windowBefore), bench::ThreadCpuText(threadsBefore, bench::ThreadCpuByName(), frames).c_str());
             reportEnd(cpu, frames, minFps);
             result = 0;
         }

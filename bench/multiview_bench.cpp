@@ -35,12 +35,8 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,34 +154,6 @@ double threadCpuSeconds()
     timespec t {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// CPU seconds of this process's threads by name, from /proc.
-std::map<std::string, double> threadCpuByName()
-{
-    std::map<std::string, double> byName;
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream stat(task.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line))
-            continue;
-        // "tid (name) state ..." with utime and stime the 14th and 15th fields.
-        const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string field;
-        double utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::atof(field.c_str());
-            if (i == 15)
-                stime = std::atof(field.c_str());
-        }
-        byName[line.substr(open + 1, close - open - 1)] += (utime + stime) / ticks;
-    }
-    return byName;
 }
 
 // One bare FFmpeg H.264 decoder on one thread, as the views' 720p decoders.
@@ -491,13 +459,13 @@ int main(int argc, char** argv)
         drawnBefore.push_back(c->Live().DrawnFrames());
     cameras.StartPacedDecoding(seconds);
     g_measuring = true;
-    const auto threadsBefore = threadCpuByName();
+    const auto threadsBefore = bench::ThreadCpuByName();
     double cpuBefore = processCpuSeconds();
     auto start = Clock::now();
     ui::RunUntil([] { return false; }, static_cast<DWORD>(seconds * kMsPerSecond), ui::kRunNoPoll);
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     double cpu = processCpuSeconds() - cpuBefore;
-    auto threadsAfter = threadCpuByName();
+    auto threadsAfter = bench::ThreadCpuByName();
     g_measuring = false;
     std::vector<int> drawnAfter;
     for (auto* c : controls)
@@ -545,14 +513,8 @@ int main(int argc, char** argv)
     const double ratio = decodeMs > 0 ? processMs / decodeMs : 0;
     const double flatMs = bareDecodeCpu(loop, frames, kViews) / static_cast<double>(frames) * kMsPerSecond;
     const double singleMs = bareDecodeCpu(loop, frames, 1) / static_cast<double>(frames) * kMsPerSecond;
-    std::printf("process cpu %.2f s, %.2f ms a shown frame; by thread, ms a shown frame:", cpu, processMs);
-    for (const auto& [name, after] : threadsAfter) {
-        const auto before = threadsBefore.find(name);
-        const double used = after - (before == threadsBefore.end() ? 0.0 : before->second);
-        if (used > 0)
-            std::printf(" %s %.3f", name.c_str(), used / static_cast<double>(frames) * kMsPerSecond);
-    }
-    std::printf("\n");
+    std::printf("process cpu %.2f s, %.2f ms a shown frame; by thread, ms a shown frame:%s\n", cpu, processMs,
+        bench::ThreadCpuText(threadsBefore, threadsAfter, frames).c_str());
     std::printf("bare decode at the cameras' pace, %d threads, alongside: %.2f ms a frame, ratio %.2f\n", kViews, decodeMs, ratio);
     std::printf("bare decode flat out, %d streams in turn: %.2f ms a frame, ratio %.2f; one stream: %.2f ms a frame, ratio %.2f\n", kViews, flatMs,
         flatMs > 0 ? processMs / flatMs : 0, singleMs, singleMs > 0 ? processMs / singleMs : 0);
