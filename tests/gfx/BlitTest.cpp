@@ -292,48 +292,66 @@ struct PlanarPicture {
 
 }
 
+// Every vector path the conversions have, the widest first: on a machine
+// with the wider instructions the narrower paths run too.
+constexpr gfx::VectorLevel kVectorLevels[] = { gfx::VectorLevel::Avx512, gfx::VectorLevel::Avx2, gfx::VectorLevel::Ssse3, gfx::VectorLevel::Plain };
+
+// Runs `check` at each vector level, and leaves the widest in place.
+template<typename Check>
+void atEveryVectorLevel(Check check)
+{
+    for (gfx::VectorLevel level : kVectorLevels) {
+        SCOPED_TRACE(testing::Message() << "vector level " << static_cast<int>(level));
+        gfx::LimitVectorLevel(level);
+        check();
+    }
+    gfx::LimitVectorLevel(gfx::VectorLevel::Avx512);
+}
+
 TEST(BlitTest, PicturesConvertWithinTheReferenceRoundingForEveryLayoutAndRectangle)
 {
-    std::mt19937 random(11);
-    const SIZE sources[] = { { 1, 1 }, { 3, 5 }, { 13, 11 }, { 40, 30 }, { 97, 61 }, { 160, 90 } };
-    const SIZE dests[] = { { 2, 2 }, { 17, 13 }, { 64, 36 }, { 200, 120 } };
-    const int layouts[][2] = { { 1, 1 }, { 1, 0 }, { 0, 0 } };
-    int compared = 0;
-    for (SIZE sourceSize : sources) {
-        for (const auto& layout : layouts) {
-            for (bool full : { false, true }) {
-                PlanarPicture source(sourceSize.cx, sourceSize.cy, layout[0], layout[1], full, random);
-                for (SIZE destSize : dests) {
-                    for (int round = 0; round < 6; ++round) {
-                        gfx::BlitParams p;
-                        // Whole pictures (the usual case), then any rectangles.
-                        p.dest = round == 0 ? RECT { 0, 0, destSize.cx, destSize.cy } : randomRect(random, destSize.cx, destSize.cy);
-                        p.source = round == 0 ? RECT { 0, 0, sourceSize.cx, sourceSize.cy } : randomRect(random, sourceSize.cx, sourceSize.cy);
-                        p.destClip = round % 2 ? ui::Intersect(randomRect(random, destSize.cx, destSize.cy), RECT { 0, 0, destSize.cx, destSize.cy }) : RECT { 0, 0, destSize.cx, destSize.cy };
-                        GuardedPicture fast(destSize.cx, destSize.cy);
-                        GuardedPicture reference(destSize.cx, destSize.cy);
-                        constexpr std::uint32_t kUnwritten = 0x01ABCDEF; // no conversion gives a top byte
-                        for (int y = 0; y < destSize.cy; ++y)
-                            for (int x = 0; x < destSize.cx; ++x)
-                                fast.at(x, y) = reference.at(x, y) = kUnwritten;
-                        HRESULT a = gfx::FastPictureBlit(fast.view(), source.picture, p);
-                        HRESULT b = gfx::ReferencePictureBlit(reference.view(), source.picture, p);
-                        ASSERT_EQ(a, b);
-                        ASSERT_TRUE(fast.guardsIntact());
-                        for (int y = 0; y < destSize.cy; ++y) {
-                            for (int x = 0; x < destSize.cx; ++x) {
-                                ASSERT_EQ(fast.at(x, y) == kUnwritten, reference.at(x, y) == kUnwritten) << "written where the reference did not write, or the reverse";
-                                ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance)
-                                    << x << "," << y << " of " << sourceSize.cx << "x" << sourceSize.cy << " -> " << destSize.cx << "x" << destSize.cy << " layout " << layout[0] << layout[1] << " full " << full;
+    atEveryVectorLevel([] {
+        std::mt19937 random(11);
+        const SIZE sources[] = { { 1, 1 }, { 3, 5 }, { 13, 11 }, { 40, 30 }, { 97, 61 }, { 160, 90 } };
+        const SIZE dests[] = { { 2, 2 }, { 17, 13 }, { 64, 36 }, { 200, 120 } };
+        const int layouts[][2] = { { 1, 1 }, { 1, 0 }, { 0, 0 } };
+        int compared = 0;
+        for (SIZE sourceSize : sources) {
+            for (const auto& layout : layouts) {
+                for (bool full : { false, true }) {
+                    PlanarPicture source(sourceSize.cx, sourceSize.cy, layout[0], layout[1], full, random);
+                    for (SIZE destSize : dests) {
+                        for (int round = 0; round < 6; ++round) {
+                            gfx::BlitParams p;
+                            // Whole pictures (the usual case), then any rectangles.
+                            p.dest = round == 0 ? RECT { 0, 0, destSize.cx, destSize.cy } : randomRect(random, destSize.cx, destSize.cy);
+                            p.source = round == 0 ? RECT { 0, 0, sourceSize.cx, sourceSize.cy } : randomRect(random, sourceSize.cx, sourceSize.cy);
+                            p.destClip = round % 2 ? ui::Intersect(randomRect(random, destSize.cx, destSize.cy), RECT { 0, 0, destSize.cx, destSize.cy }) : RECT { 0, 0, destSize.cx, destSize.cy };
+                            GuardedPicture fast(destSize.cx, destSize.cy);
+                            GuardedPicture reference(destSize.cx, destSize.cy);
+                            constexpr std::uint32_t kUnwritten = 0x01ABCDEF; // no conversion gives a top byte
+                            for (int y = 0; y < destSize.cy; ++y)
+                                for (int x = 0; x < destSize.cx; ++x)
+                                    fast.at(x, y) = reference.at(x, y) = kUnwritten;
+                            HRESULT a = gfx::FastPictureBlit(fast.view(), source.picture, p);
+                            HRESULT b = gfx::ReferencePictureBlit(reference.view(), source.picture, p);
+                            ASSERT_EQ(a, b);
+                            ASSERT_TRUE(fast.guardsIntact());
+                            for (int y = 0; y < destSize.cy; ++y) {
+                                for (int x = 0; x < destSize.cx; ++x) {
+                                    ASSERT_EQ(fast.at(x, y) == kUnwritten, reference.at(x, y) == kUnwritten) << "written where the reference did not write, or the reverse";
+                                    ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance)
+                                        << x << "," << y << " of " << sourceSize.cx << "x" << sourceSize.cy << " -> " << destSize.cx << "x" << destSize.cy << " layout " << layout[0] << layout[1] << " full " << full;
+                                }
                             }
+                            ++compared;
                         }
-                        ++compared;
                     }
                 }
             }
         }
-    }
-    EXPECT_EQ(compared, 6 * 3 * 2 * 4 * 6);
+        EXPECT_EQ(compared, 6 * 3 * 2 * 4 * 6);
+    });
 }
 
 TEST(BlitTest, AViewsShrunkPictureMatchesTheReferenceAtEveryPlaceOnAWideSurface)
@@ -343,17 +361,19 @@ TEST(BlitTest, AViewsShrunkPictureMatchesTheReferenceAtEveryPlaceOnAWideSurface)
     // boundaries where the conversion streams its stores.
     std::mt19937 random(23);
     PlanarPicture source(1280, 720, 1, 1, false, random);
-    for (int left = 0; left < 8; ++left) {
-        GuardedPicture fast(1920, 540), reference(1920, 540);
-        const RECT view { 480 + left, 0, 960 + left, 540 };
-        const gfx::BlitParams p { RECT { view.left, 135, view.right, 405 }, RECT { 0, 0, 1280, 720 }, view };
-        ASSERT_EQ(gfx::FastPictureBlit(fast.view(), source.picture, p), gfx::DD_OK);
-        ASSERT_EQ(gfx::ReferencePictureBlit(reference.view(), source.picture, p), gfx::DD_OK);
-        ASSERT_TRUE(fast.guardsIntact());
-        for (int y = 0; y < 540; ++y)
-            for (int x = 0; x < 1920; ++x)
-                ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance) << x << "," << y << " at " << left;
-    }
+    atEveryVectorLevel([&] {
+        for (int left = 0; left < 8; ++left) {
+            GuardedPicture fast(1920, 540), reference(1920, 540);
+            const RECT view { 480 + left, 0, 960 + left, 540 };
+            const gfx::BlitParams p { RECT { view.left, 135, view.right, 405 }, RECT { 0, 0, 1280, 720 }, view };
+            ASSERT_EQ(gfx::FastPictureBlit(fast.view(), source.picture, p), gfx::DD_OK);
+            ASSERT_EQ(gfx::ReferencePictureBlit(reference.view(), source.picture, p), gfx::DD_OK);
+            ASSERT_TRUE(fast.guardsIntact());
+            for (int y = 0; y < 540; ++y)
+                for (int x = 0; x < 1920; ++x)
+                    ASSERT_LE(channelDifference(fast.at(x, y), reference.at(x, y)), gfx::kYuvTolerance) << x << "," << y << " at " << left;
+        }
+    });
 }
 
 TEST(BlitTest, PicturesOfAnotherLayoutThroughTheSameRectanglesMatchTheReference)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -21,6 +22,9 @@ extern "C" {
 namespace gfx {
 
 namespace {
+
+std::atomic<int> g_vectorLimit { static_cast<int>(VectorLevel::Avx512) };
+bool vectorsUpTo(VectorLevel level) { return g_vectorLimit.load(std::memory_order_relaxed) >= static_cast<int>(level); }
 
 // Rectangles wider or taller than this are refused: no surface is near it,
 // and it keeps the mapping's products inside 64 bits.
@@ -190,6 +194,8 @@ bool blitYuvConverted(const PixelView& dest, const PixelView& source, const Axis
 }
 
 }
+
+void LimitVectorLevel(VectorLevel most) { g_vectorLimit = static_cast<int>(most); }
 
 void FreeConverter(ConverterCache& converter)
 {
@@ -520,14 +526,14 @@ __attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uin
 bool avx512Available()
 {
     static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    return available;
+    return available && vectorsUpTo(VectorLevel::Avx512);
 }
 // The rows' streaming stores are ordered before whatever follows.
 void storeFence() { _mm_sfence(); }
 bool avx2Available()
 {
     static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+    return available && vectorsUpTo(VectorLevel::Avx2);
 }
 #else
 void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
@@ -628,12 +634,11 @@ struct ByteGather {
 // The window this processor gathers with.
 int gatherWindow()
 {
-    static const int window = [] {
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-            return kPermuteWindow;
-        return __builtin_cpu_supports("ssse3") ? kShuffleWindow : 0;
-    }();
-    return window;
+    static const bool permutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (permutes && vectorsUpTo(VectorLevel::Avx512))
+        return kPermuteWindow;
+    return shuffles && vectorsUpTo(VectorLevel::Ssse3) ? kShuffleWindow : 0;
 }
 // The groups from plain pointers, taken by value: a store through a byte
 // pointer could alias the gather's vectors, which would otherwise be
@@ -709,6 +714,7 @@ struct PicturePlan {
     ByteGather lumaGather;
     ByteGather chromaGather[2];
     bool chromaShared = false; // U and V have the same strides, so one gather serves both
+    int window = 0; // the gathers' window
     bool straight = false;
     YuvCoefficients k {};
     // What the mappings and gathers above were made for: a live view draws
@@ -902,8 +908,10 @@ HRESULT preparePicturePlan(PicturePlan& plan, const PixelView& dest, const YuvPi
     plan.source = &source;
     const std::array<LONG, 18> key { p.dest.left, p.dest.top, p.dest.right, p.dest.bottom, p.source.left, p.source.top, p.source.right, p.source.bottom,
         clip.left, clip.top, clip.right, clip.bottom, source.width, source.height, source.strides[0], source.strides[1], source.strides[2], source.chromaShiftX };
-    if (!plan.keyed || plan.key != key) {
+    const int window = gatherWindow();
+    if (!plan.keyed || plan.key != key || plan.window != window) {
         plan.keyed = false;
+        plan.window = window;
         plan.xs = MapAxis(p.dest.left, p.dest.right, p.source.left, p.source.right, clip.left, clip.right, source.width);
         plan.ys = MapAxis(p.dest.top, p.dest.bottom, p.source.top, p.source.bottom, clip.top, clip.bottom, source.height);
         if (plan.xs.source.empty() || plan.ys.source.empty())
@@ -916,7 +924,6 @@ HRESULT preparePicturePlan(PicturePlan& plan, const PixelView& dest, const YuvPi
         for (std::size_t i = 0; i < n; ++i)
             chromaColumns[i] = lumaColumns[i] >> source.chromaShiftX;
         plan.straight = isIdentity(plan.xs);
-        const int window = gatherWindow();
         if (!plan.straight)
             plan.lumaGather.Prepare(lumaColumns, count, source.strides[0], window);
         plan.chromaGather[0].Prepare(chromaColumns, count, source.strides[1], window);

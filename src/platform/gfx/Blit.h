@@ -64,6 +64,12 @@ struct YuvPicture {
 HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
 HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
 
+// The widest vector instructions the picture conversions use: the
+// processor's own unless lowered, as tests lower it to check the narrower
+// paths on a machine that has the wider ones.
+enum class VectorLevel { Plain, Ssse3, Avx2, Avx512 };
+void LimitVectorLevel(VectorLevel most);
+
 // FastPictureBlit done in bands of rows as a decoder finishes them, while
 // those rows are still in the caches. Begin makes the plan for the picture
 // being decoded (its planes and strides as they will be); Advance converts
