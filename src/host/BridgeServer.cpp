@@ -458,8 +458,15 @@ void BridgeServer::Stop()
         m_controlOwners.clear();
     }
     m_stopping.notify_all();
+    // Every worker is told first and then waited for, together: the server
+    // stops within one worker's time limit however many pages it serves.
+    std::vector<std::shared_ptr<Session>> told;
     for (auto& [id, session] : sessions)
-        endSession(session);
+        if (tellToEnd(session))
+            told.push_back(session);
+    const auto limit = Clock::now() + kWorkerExitLimit;
+    for (auto& session : told)
+        waitForEnd(session, limit);
     m_http->stop();
 }
 
@@ -529,10 +536,16 @@ std::shared_ptr<BridgeServer::Session> BridgeServer::startSession(const json& st
 
 void BridgeServer::endSession(const std::shared_ptr<Session>& session)
 {
+    if (tellToEnd(session))
+        waitForEnd(session, Clock::now() + kWorkerExitLimit);
+}
+
+bool BridgeServer::tellToEnd(const std::shared_ptr<Session>& session)
+{
     {
         std::lock_guard lock(session->mutex);
         if (session->ending)
-            return;
+            return false;
         session->ending = true;
     }
     {
@@ -543,7 +556,11 @@ void BridgeServer::endSession(const std::shared_ptr<Session>& session)
     }
     // The worker releases its controls (their camera connections close) and ends.
     session->link->Send(LinkKind::Close, kNoRequest, {});
-    const auto limit = Clock::now() + kWorkerExitLimit;
+    return true;
+}
+
+void BridgeServer::waitForEnd(const std::shared_ptr<Session>& session, Clock::time_point limit)
+{
     int status = 0;
     while (waitpid(session->pid, &status, WNOHANG) == 0) {
         if (Clock::now() >= limit) {

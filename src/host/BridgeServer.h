@@ -31,6 +31,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -83,7 +84,11 @@ private:
     void routes();
     std::shared_ptr<Session> findSession(const std::string& id) const;
     std::shared_ptr<Session> startSession(const nlohmann::json& startRequest, std::string& error);
+    // Tells the session's worker to end and waits for it (killing it past
+    // the time limit); tellToEnd is false for a session already ending.
     void endSession(const std::shared_ptr<Session>& session);
+    bool tellToEnd(const std::shared_ptr<Session>& session);
+    void waitForEnd(const std::shared_ptr<Session>& session, std::chrono::steady_clock::time_point limit);
     void reapLoop();
 
     ServeOptions m_options;

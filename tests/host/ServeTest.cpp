@@ -274,8 +274,9 @@ TEST_F(Browser, TheCamerasFramesPassThroughToTheBrowserUnderTheControlsDrawingAn
         ASSERT_TRUE(browser.Open(server.Url() + "old.html" + way.query, page));
         ASSERT_TRUE(page.WaitFor("brightSamples('IPCam') > 5000", kLoginMs)) << "the picture stays black";
         EXPECT_EQ(page.Eval("Tiravex.passthrough.indexOf('h264') >= 0"), Json(passthrough));
-        if (passthrough)
+        if (passthrough) {
             EXPECT_EQ(page.Eval("Tiravex.videoPath"), Json(way.path));
+        }
 
         // Over a second the picture moves, on the screen too; with the
         // frames passed through the browser decodes them and the control

@@ -41,9 +41,12 @@ private:
 // tiravex-serve with a simulated camera, on a free loopback port.
 class ServeProcess {
 public:
+    static constexpr int kStopGraceMs = 30000;
     // `camera`: "sim[,key=value...]" or empty; `extra`: more options.
     bool Start(const std::string& root, const std::string& camera, const std::vector<std::string>& extra = {});
-    int Stop() { return m_child.Stop(); }
+    // SIGTERM; a clean end may take a while under a sanitizer, which checks
+    // the whole heap for leaks as the process exits.
+    int Stop() { return m_child.Stop(kStopGraceMs); }
     int Port() const { return m_port; }
     const std::string& Url() const { return m_url; } // "http://127.0.0.1:PORT/"
     const std::string& Token() const { return m_token; }
