@@ -15,6 +15,7 @@
 
 #include "support/GlDriver.h"
 #include "support/StepScript.h"
+#include "XRequest.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -139,6 +140,11 @@ TEST_F(PresenterTest, TheWindowShowsTheScreenAgainWhenItChanges)
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
     EXPECT_TRUE(ui::RunUntil([&] { return presenter->WindowClosed(); }, kWaitMs));
+
+    // A request about a window the X server does not have (another
+    // client's, gone) is reported, and the page's process goes on: with
+    // Xlib's own handler it would end here.
+    EXPECT_TRUE(SendToAMissingWindow());
 }
 
 TEST_F(PresenterTest, MouseAndKeysOfTheWindowReachTheWindowSystem)

@@ -1,4 +1,5 @@
 #include "present/SdlPresenter.h"
+#include "present/XErrors.h"
 
 #include "gfx/MenuPainter.h"
 #include "gfx/Screen.h"
@@ -20,6 +21,7 @@
 namespace present {
 
 namespace {
+
 
 constexpr const char* kInputClass = "TiravexPresenterInput";
 constexpr const char* kWindowTitle = "Tiravex";
@@ -317,6 +319,8 @@ SdlPresenter::~SdlPresenter()
 void SdlPresenter::run(std::promise<bool>& started)
 {
     sys::PrepareThreadForCrash();
+    // Before SDL's own X error handler, which passes errors on to it.
+    ReportXErrors();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         started.set_value(false);
         return;
