@@ -25,33 +25,46 @@
 
 namespace bench {
 
-// CPU seconds of this process's threads by name, from /proc.
+// The user and system CPU seconds in a /proc `stat` file ("pid (name)
+// state ... utime stime ...", fields 14 and 15), and the name; -1 when it
+// cannot be read.
+inline double StatCpuSeconds(const std::string& path, std::string* name = nullptr)
+{
+    std::ifstream stat(path);
+    std::string line;
+    if (!std::getline(stat, line))
+        return -1;
+    const auto open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 2 > line.size())
+        return -1;
+    if (name)
+        *name = line.substr(open + 1, close - open - 1);
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14)
+            utime = std::atof(field.c_str());
+        if (n == 15)
+            stime = std::atof(field.c_str());
+    }
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of this process's threads by name.
 inline std::map<std::string, double> ThreadCpuByName()
 {
     std::map<std::string, double> byName;
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream stat(task.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line))
-            continue;
-        // "tid (name) state ..." with utime and stime the 14th and 15th fields.
-        const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string field;
-        double utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::atof(field.c_str());
-            if (i == 15)
-                stime = std::atof(field.c_str());
-        }
-        byName[line.substr(open + 1, close - open - 1)] += (utime + stime) / ticks;
+        std::string name;
+        const double seconds = StatCpuSeconds(task.path() / "stat", &name);
+        if (seconds >= 0)
+            byName[name] += seconds;
     }
     return byName;
 }
+
+constexpr double kMsPerSecond = 1000.0;
 
 // " name ms" for each thread name that used CPU between the two readings,
 // in milliseconds a frame of `frames`.
@@ -64,7 +77,7 @@ inline std::string ThreadCpuText(const std::map<std::string, double>& before, co
         if (used <= 0 || frames <= 0)
             continue;
         char figure[32];
-        std::snprintf(figure, sizeof figure, " %.3f", used / static_cast<double>(frames) * 1000.0);
+        std::snprintf(figure, sizeof figure, " %.3f", used / static_cast<double>(frames) * kMsPerSecond);
         text += " " + name + figure;
     }
     return text;

@@ -59,6 +59,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+using bench::kMsPerSecond;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -80,7 +82,6 @@ constexpr DWORD kFirstFrameWaitMs = 10000;
 constexpr int kStartWaitMs = 10000;
 constexpr int kPollMs = 20;
 constexpr int kWarmMs = 1000;      // after every view showed a frame, before measuring
-constexpr double kMsPerSecond = 1000.0;
 
 constexpr const char* kBeginLine = "begin";
 constexpr const char* kEndLine = "end";
@@ -94,26 +95,8 @@ double processCpuSeconds()
 }
 
 // User and system CPU seconds of process `pid` so far (its threads
-// included), from /proc; -1 when it cannot be read.
-double cpuSecondsOf(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    // After the name: state is field 3; utime and stime are fields 14 and 15.
-    for (int n = 3; n <= 15 && (fields >> field); ++n) {
-        if (n == 14)
-            utime = std::stoull(field);
-        if (n == 15)
-            stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+// included); -1 when it cannot be read.
+double cpuSecondsOf(pid_t pid) { return bench::StatCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
 
 RECT tileOf(int index, int views)
 {

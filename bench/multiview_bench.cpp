@@ -41,6 +41,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+using bench::kMsPerSecond;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -61,7 +63,6 @@ constexpr int kViewHeight = kScreenHeight / (kViews / kColumns);
 constexpr DWORD kFirstFrameWaitMs = 10000;
 constexpr int kStallMs = 5000;     // long enough to outlast the settle below
 constexpr DWORD kSettleMs = 300;   // frames in flight arrive and are drawn
-constexpr double kMsPerSecond = 1000.0;
 constexpr double kP50 = 0.50;
 constexpr double kP99 = 0.99;
 // A frame is presented as it is composed: its latency's goal is its decoding and this.

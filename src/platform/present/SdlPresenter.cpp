@@ -22,7 +22,6 @@ namespace present {
 
 namespace {
 
-
 constexpr const char* kInputClass = "TiravexPresenterInput";
 constexpr const char* kWindowTitle = "Tiravex";
 // Messages from the SDL thread to the hidden input window.
