@@ -129,6 +129,31 @@ TEST(BlitTest, FastMatchesReferenceAndStaysInsideForAnyRectangles)
     EXPECT_GT(drawn, 64 * 60 / 10); // enough of the random rectangles really drew
 }
 
+// Long rows copied one to one (a present onto the screen) go around the
+// caches from the first 64-byte boundary on: every start within a line and
+// every length about the vectors' own gives the reference's pixels and no
+// word outside the rectangle.
+TEST(BlitTest, LongRowsCopiedOneToOneMatchTheReferenceAtEveryAlignment)
+{
+    constexpr int kWidth = 400, kHeight = 3;
+    std::mt19937 random(11);
+    GuardedPicture source(kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            source.at(x, y) = random() & 0x00FFFFFF;
+    for (int left = 0; left < 16; ++left) {
+        for (int width : { 255, 256, 257, 271, 300, 383 }) {
+            gfx::BlitParams p;
+            p.dest = RECT { left, 0, left + width, kHeight };
+            p.source = RECT { kWidth - width, 0, kWidth, kHeight };
+            p.destClip = RECT { 0, 0, kWidth, kHeight };
+            GuardedPicture fast(kWidth, kHeight), reference(kWidth, kHeight);
+            ASSERT_EQ(gfx::FastBlit(fast.view(), source.view(), p, nullptr), gfx::ReferenceBlit(reference.view(), source.view(), p));
+            ASSERT_EQ(fast.words, reference.words) << "left " << left << " width " << width;
+        }
+    }
+}
+
 TEST(BlitTest, InvertedOrEmptyRectanglesAreRefusedAndDrawNothing)
 {
     GuardedPicture source(4, 4);

@@ -81,6 +81,36 @@ bool isIdentity(const AxisMap& m)
     return !m.source.empty() && m.source.back() - m.source.front() == static_cast<int>(m.source.size()) - 1;
 }
 
+// Rows at least this long are copied around the caches.
+constexpr std::size_t kStreamCopyBytes = 1024;
+
+#if defined(__x86_64__) || defined(__i386__)
+// Copies `bytes` (a multiple of 4) with stores that go around the caches
+// from the first 64-byte boundary of the destination on: a blit onto the
+// screen writes lines nobody on this thread reads again, which plain
+// stores would first read. The caller fences once after its rows.
+__attribute__((target("avx512f"))) void streamRowAvx512(std::uint8_t* d, const std::uint8_t* s, std::size_t bytes)
+{
+    constexpr std::size_t kStep = sizeof(__m512i);
+    const std::size_t head = std::min(bytes, (kStep - reinterpret_cast<std::uintptr_t>(d) % kStep) % kStep);
+    std::memcpy(d, s, head);
+    std::size_t at = head;
+    for (; at + kStep <= bytes; at += kStep)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(d + at), _mm512_loadu_si512(s + at));
+    std::memcpy(d + at, s + at, bytes - at);
+}
+bool streamCopyAvailable()
+{
+    static const bool available = __builtin_cpu_supports("avx512f");
+    return available && vectorsUpTo(VectorLevel::Avx512);
+}
+void copyFence() { _mm_sfence(); }
+#else
+void streamRowAvx512(std::uint8_t* d, const std::uint8_t* s, std::size_t bytes) { std::memcpy(d, s, bytes); }
+bool streamCopyAvailable() { return false; }
+void copyFence() { }
+#endif
+
 // Display-format source: table-driven rows; identical neighbouring rows are
 // copied from the row just written.
 void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs, const AxisMap& ys, const BlitParams& p)
@@ -88,6 +118,8 @@ void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs,
     const int count = xs.end - xs.begin;
     const bool straight = isIdentity(xs);
     const int* table = xs.source.data();
+    const std::size_t rowBytes = static_cast<std::size_t>(count) * 4;
+    const bool streaming = straight && !p.colorKey && rowBytes >= kStreamCopyBytes && streamCopyAvailable();
     for (int i = 0; i < ys.end - ys.begin; ++i) {
         int y = ys.begin + i;
         std::uint32_t* d = row32(dest, y) + xs.begin;
@@ -103,7 +135,10 @@ void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs,
                 // prefetching starts afresh: the next row is fetched now.
                 if (i + 1 < ys.end - ys.begin)
                     prefetchBytes(reinterpret_cast<const std::uint8_t*>(row32(source, ys.source[static_cast<std::size_t>(i + 1)]) + xs.source.front()), static_cast<std::size_t>(count) * 4);
-                std::memmove(d, s, static_cast<std::size_t>(count) * 4);
+                if (streaming && source.data != dest.data)
+                    streamRowAvx512(reinterpret_cast<std::uint8_t*>(d), reinterpret_cast<const std::uint8_t*>(s), rowBytes);
+                else
+                    std::memmove(d, s, rowBytes);
                 continue;
             }
             for (int x = 0; x < count; ++x) {
@@ -123,6 +158,8 @@ void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs,
                 d[x] = v;
         }
     }
+    if (streaming)
+        copyFence();
 }
 
 // Any YUV mapping, one pixel at a time.
@@ -573,8 +610,9 @@ bool pictureUsable(const YuvPicture& p)
 // the group's end, so the output needs kGatherSpare bytes to spare. The
 // window is 64 bytes where the processor permutes bytes across a 512-bit
 // register (AVX-512 VBMI: a shrunk 720p row takes a quarter of the groups),
-// else 16 (SSSE3 shuffles). The groups stop where a window would run past
-// the row's stride; the rest is read one byte at a time.
+// else 16 (SSSE3 shuffles). No window runs past the row's stride: the last
+// ones start a window before it. Rows narrower than a window, and layouts
+// too spread out for groups to pay, are read one byte at a time.
 constexpr int kShuffleWindow = 16;
 constexpr int kPermuteWindow = 64;
 constexpr int kGatherSpare = kPermuteWindow;
@@ -607,9 +645,13 @@ struct ByteGather {
         masks.clear();
         if (windowBytes <= 0)
             return;
+        if (stride < windowBytes)
+            return; // a row narrower than a window is read byte by byte
         int i = 0;
-        while (i < n && table[i] + windowBytes <= stride) {
-            const int start = table[i];
+        while (i < n && table[i] < stride) {
+            // The last windows of a row end at its stride, so that none
+            // reads past the row.
+            const int start = std::min(table[i], stride - windowBytes);
             int j = i;
             while (j < n && j - i < windowBytes && table[j] - start < windowBytes)
                 ++j;

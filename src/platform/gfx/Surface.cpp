@@ -58,13 +58,15 @@ Surface::Surface(std::shared_ptr<DirectDraw::Shared> device, PixelFormat format,
             m_bytes = static_cast<std::size_t>(m_pitch) * rows;
             break;
         }
-        m_pixels.reset(new (std::nothrow) std::uint8_t[m_bytes + kSlackBytes]);
+        m_pixels.reset(static_cast<std::uint8_t*>(::operator new[](m_bytes + kSlackBytes, std::align_val_t(kPitchAlign), std::nothrow)));
         if (m_pixels)
             clearLocked();
     }
     std::lock_guard lock(m_device->mutex);
     m_device->surfaces.push_back(this);
 }
+
+void Surface::AlignedFree::operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t(kPitchAlign)); }
 
 Surface::~Surface()
 {

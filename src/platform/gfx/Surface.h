@@ -110,7 +110,12 @@ private:
     int m_width;
     int m_height;
     LONG m_pitch = 0;
-    std::unique_ptr<std::uint8_t[]> m_pixels;
+    // Rows start on a cache line (kPitchAlign apart from the first), so
+    // that whole-line stores can write them without reading them first.
+    struct AlignedFree {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t[], AlignedFree> m_pixels;
     std::size_t m_bytes = 0;
 
     // Guarded by mutex().
