@@ -414,10 +414,8 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     m_picture.yuv = gfx::YuvPicture {};
     m_picture.buffer = nullptr;
     if (path == RenderPath::Yuv && TakesDecodedPicture() && m_decoder.outputFormat == media::PixelFormat::Yuv420p) {
-        if (!media::DecoderDecodePicture(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.yuv, this)) {
-            endBands();
+        if (!media::DecoderDecodePicture(m_decoder, frame.payload, static_cast<std::size_t>(frame.size), m_picture.yuv))
             return;
-        }
     } else {
         m_pictureBuffer.resize(static_cast<std::size_t>(std::max(m_decoder.outputSize, 0)));
         m_picture.buffer = m_pictureBuffer.empty() ? nullptr : m_pictureBuffer.data();
@@ -434,41 +432,12 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     case RenderPath::Rgb: DrawRgbFrame(m_picture, width, height); break;
     case RenderPath::Plain: DrawPlainFrame(m_picture, width, height); break;
     }
-    endBands();
     media::Probe(media::ProbePoint::FrameComposed, this);
     // The frame reaches the screen now, not at the watchdog's next tick
     // (which still presents what its timeline draws: black, the texts).
     // A lost surface is left for the tick to report and the hub to rebuild.
     if (m_hub && m_hub->ActiveWindow() == m_id)
         PresentComposed();
-}
-
-bool CPlayBase::BeginBands(const gfx::YuvPicture& picture)
-{
-    // Inside the decoder, under the decoder lock. The render lock is taken
-    // now, before the window's own locks, as for drawing a whole frame.
-    m_renderLock.Enter();
-    if (m_bandsBegun || m_renderPath != RenderPath::Yuv || !BeginPictureBands(picture)) {
-        m_renderLock.Leave();
-        return false;
-    }
-    m_bandsBegun = true;
-    return true;
-}
-
-void CPlayBase::Band(int rowsDone)
-{
-    if (m_bandsBegun)
-        DrawPictureBand(rowsDone);
-}
-
-void CPlayBase::endBands()
-{
-    if (!m_bandsBegun)
-        return;
-    AbandonPictureBands(); // nothing left when the frame was drawn
-    m_bandsBegun = false;
-    m_renderLock.Leave();
 }
 
 void CPlayBase::passFrame(media::VideoPassThrough& pass, media::Codec codec, const FrameRecord& frame, int width, int height)

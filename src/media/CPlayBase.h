@@ -76,7 +76,7 @@ struct RecordHeaders {
 // Which drawing operation the player's frames go to.
 enum class RenderPath { Plain, Yuv, Rgb };
 
-class CPlayBase : public CNPWnd, public media::HubPlayer, private media::PictureBandSink {
+class CPlayBase : public CNPWnd, public media::HubPlayer {
 public:
     ~CPlayBase() override;
 
@@ -213,12 +213,6 @@ protected:
     void DecodeAndDraw(media::Codec codec, const FrameRecord& frame);
     void SelectRender();
 
-private:
-    // media::PictureBandSink: the decoder's bands to the window.
-    bool BeginBands(const gfx::YuvPicture& picture) override;
-    void Band(int rowsDone) override;
-    void endBands();
-
 protected:
     // The window draws YUV frames from the decoder's own planes
     // (PictureRecord::yuv) rather than from a packed I420 copy.
@@ -241,17 +235,6 @@ protected:
     // the frame's thread; called for the hub's shown window only. Windows
     // that show their frames as they draw them keep the default.
     virtual HRESULT PresentComposed() { return S_OK; }
-    // Drawing a decoded picture in bands as the decoder finishes its rows
-    // (windows that take the decoder's planes), on the frame's thread under
-    // the render lock, which is held from the bands' start until the frame
-    // is drawn: the window begins the bands for the picture (false: it
-    // draws it whole in DrawYuvFrame), draws each band, and finishes them
-    // in DrawYuvFrame (BandsHold: the picture is the one begun and no row
-    // given changed), or abandons them when no picture came of the frame.
-    virtual bool BeginPictureBands(const gfx::YuvPicture&) { return false; }
-    virtual void DrawPictureBand(int /*rowsDone*/) { }
-    virtual void AbandonPictureBands() { }
-    bool BandsHold() const { return m_decoder.banded; }
     // Recording, under the record lock. A new file named by time and kind
     // (1524 for a manual one); false when a rollover finds too little space
     // (1526, then 1525) or recording was stopped meanwhile.
@@ -327,7 +310,6 @@ protected:
     sys::CriticalSection m_decoderLock;
     mutable sys::CriticalSection m_geometryLock; // the display rectangle, the picture's size, the windows' zoom rectangles
     media::DecoderState m_decoder;     // the library's frame thread; open/close under m_decoderLock
-    bool m_bandsBegun = false;         // the frame thread's, under m_decoderLock: holds m_renderLock once more
     PictureRecord m_picture {};        // the last decoded picture
     std::vector<std::uint8_t> m_pictureBuffer;
     gfx::Surface* m_surface = nullptr; // the YUV surface; guarded by m_renderLock

@@ -234,10 +234,6 @@ bool ProbeJpegSize(const std::uint8_t* data, std::size_t size, std::uint32_t& wi
 
 DecoderState::~DecoderState() { DecoderClose(*this); }
 
-namespace {
-void onBand(AVCodecContext* context, const AVFrame* frame, int offset[AV_NUM_DATA_POINTERS], int y, int type, int height);
-}
-
 int DecoderThreads(int width, int height)
 {
     if (static_cast<std::int64_t>(width) * height <= kSingleThreadPixels)
@@ -261,12 +257,6 @@ bool DecoderOpen(DecoderState& d, Codec codec, int width, int height, PixelForma
             // What the stream itself claims is held to the same bound as its header.
             d.context->max_pixels = static_cast<std::int64_t>(kMaxPictureSide) * kMaxPictureSide;
             d.context->thread_type = FF_THREAD_SLICE;
-            // H.264 decoded on this thread gives its rows as they are
-            // finished (from slice threads they would come from several).
-            if (codec == Codec::H264 && d.context->thread_count == 1) {
-                d.context->opaque = &d;
-                d.context->draw_horiz_band = onBand;
-            }
             avcodec_open2(d.context, decoder, nullptr);
         }
     }
@@ -405,57 +395,18 @@ const PlanarLayout* planarLayout(int format)
     return nullptr;
 }
 
-void onBand(AVCodecContext* context, const AVFrame* frame, int* /*offset*/, int y, int /*type*/, int height)
-{
-    auto* d = static_cast<DecoderState*>(context->opaque);
-    // A decoder that holds pictures back gives bands of pictures shown later.
-    if (!d || !d->bandSink || !frame || context->has_b_frames != 0)
-        return;
-    if (frame->data[0] != d->bandPlane) {
-        // One picture's bands a decode: a second picture in the same frame
-        // is drawn whole.
-        if (d->bandPlane || y != 0 || context->width != d->width || context->height != d->height)
-            return;
-        const PlanarLayout* layout = planarLayout(context->pix_fmt);
-        if (!layout)
-            return;
-        gfx::YuvPicture picture;
-        describeFrame(frame, *layout, picture);
-        picture.width = d->width;
-        picture.height = d->height;
-        if (!d->bandSink->BeginBands(picture)) {
-            d->bandSink = nullptr;
-            return;
-        }
-        d->bandPlane = frame->data[0];
-    }
-    // Rows below a gap (a slice not yet decoded) are not known finished.
-    if (y > d->bandRows)
-        return;
-    d->bandRows = std::min(std::max(d->bandRows, y + height), d->height);
-    d->bandSink->Band(d->bandRows);
-}
-
 }
 
 std::size_t DecoderInputBytes(const DecoderState& d) { return d.input ? static_cast<std::size_t>(d.input->size) : 0; }
 
-bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture, PictureBandSink* sink)
+bool DecoderDecodePicture(DecoderState& d, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture)
 {
-    d.banded = false;
-    d.bandPlane = nullptr;
-    d.bandRows = 0;
-    d.bandSink = sink;
-    const bool decoded = d.outputFormat == PixelFormat::Yuv420p && decodeFrame(d, payload, size);
-    d.bandSink = nullptr;
-    if (!decoded)
+    if (d.outputFormat != PixelFormat::Yuv420p || !decodeFrame(d, payload, size))
         return false;
     AVFrame* f = d.decoded;
     if (f->width == d.width && f->height == d.height) {
         if (const PlanarLayout* layout = planarLayout(f->format)) {
             describeFrame(f, *layout, picture);
-            // Error concealment redraws rows after they were given.
-            d.banded = d.bandPlane && f->data[0] == d.bandPlane && f->decode_error_flags == 0 && (f->flags & AV_FRAME_FLAG_CORRUPT) == 0;
             return true;
         }
     }

@@ -46,20 +46,6 @@ constexpr std::uint32_t kMaxPictureSide = 4096;
 // The largest compressed frame the decoder takes; a larger one is dropped.
 constexpr std::size_t kMaxPayloadBytes = 16u << 20;
 
-// Takes a picture's rows as the decoder finishes them, while they are in
-// the caches (H.264 decoded on the frame's own thread, pictures not held
-// back for reordering): BeginBands with the picture being decoded, its
-// planes where they will be when it is done (false: no bands for it), then
-// Band with the count of rows finished from the top, which only grows.
-class PictureBandSink {
-public:
-    virtual bool BeginBands(const gfx::YuvPicture& picture) = 0;
-    virtual void Band(int rowsDone) = 0;
-
-protected:
-    ~PictureBandSink() = default;
-};
-
 struct DecoderState {
     AVBufferRef* input = nullptr; // the payload with FFmpeg's padding; grows with the frames
     AVCodecContext* context = nullptr;
@@ -73,14 +59,6 @@ struct DecoderState {
     std::uint8_t* outputBuffer = nullptr; // made at the first conversion
     PixelFormat outputFormat = PixelFormat::Yuv420p;
     Codec codec = Codec::H264;
-    // Bands of the decode in progress: the sink, the luma plane of the
-    // picture it began, and the rows finished in one run from the top.
-    PictureBandSink* bandSink = nullptr;
-    const std::uint8_t* bandPlane = nullptr;
-    int bandRows = 0;
-    // The last DecoderDecodePicture's picture is the one given in bands, and
-    // no row of it changed after it was given (no error was concealed).
-    bool banded = false;
 
     DecoderState() = default;
     ~DecoderState();
@@ -116,10 +94,6 @@ bool DecoderDecode(DecoderState& decoder, const std::uint8_t* payload, std::size
 // picture where it lies: FFmpeg's own planes (4:2:0, 4:2:2 or 4:4:4, video
 // or JPEG range), or the decoder's conversion buffer for other formats.
 // Valid until the next decode or the close. True when there is a picture.
-// With a `sink`, the picture's rows go to it as they are finished, where
-// the codec gives them so (decoder.banded then says whether the picture
-// returned is the one given); BeginBands may be called without a picture
-// being returned (a damaged frame).
-bool DecoderDecodePicture(DecoderState& decoder, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture, PictureBandSink* sink = nullptr);
+bool DecoderDecodePicture(DecoderState& decoder, const std::uint8_t* payload, std::size_t size, gfx::YuvPicture& picture);
 
 }

@@ -68,12 +68,6 @@ public:
     // surface's `sourceBox` (where something was drawn on the picture).
     virtual HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) = 0;
     virtual HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) = 0;
-    // ComposePicture in bands as the decoder finishes the picture's rows
-    // (gfx::PictureBands): Begin holds the composition surface from the
-    // calling thread until EndComposeBands, which converts the rows left
-    // from `picture` (null: none, the rows drawn stay).
-    virtual HRESULT BeginComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture& picture, const RECT& source, const RECT* display) = 0;
-    virtual HRESULT EndComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture* picture, bool bandsHold) = 0;
     // The picture's place (and its bars, as ComposePicture) filled with one
     // colour: where a picture that passes through to its viewer shows.
     virtual HRESULT ComposeFill(std::uint32_t colour, const RECT* display) = 0;

@@ -173,70 +173,23 @@ void CLiveCtrl::finishFrame(int w, int h)
     drawMarker();
 }
 
-bool CLiveCtrl::BeginPictureBands(const gfx::YuvPicture& picture)
-{
-    if (!m_view || m_bands.Active())
-        return false;
-    const RECT zoom = GetZoomRect();
-    m_windowLock.Enter();
-    RECT display {};
-    if (m_keepRatio) {
-        ComputeDisplayRect();
-        display = GetDisplayRect();
-    }
-    if (FAILED(m_view->BeginComposeBands(m_bands, picture, zoom, m_keepRatio ? &display : nullptr))) {
-        m_windowLock.Leave();
-        return false;
-    }
-    m_bandsZoom = zoom;
-    m_bandsDisplay = display;
-    m_bandsShown = m_keepRatio;
-    return true;
-}
-
-void CLiveCtrl::DrawPictureBand(int rowsDone)
-{
-    if (m_bands.Active())
-        m_bands.Advance(rowsDone);
-}
-
-void CLiveCtrl::AbandonPictureBands()
-{
-    if (!m_bands.Active())
-        return;
-    // The rows drawn stay; the rest shows the picture before.
-    m_view->EndComposeBands(m_bands, nullptr, false);
-    m_windowLock.Leave();
-}
-
 void CLiveCtrl::composePicture(const gfx::YuvPicture& picture, int w, int h)
 {
     // The picture goes straight onto the composition surface at the size
-    // it is shown (in bands as it was decoded, or whole now); only the
-    // square around the dots passes through the back surface, where they
-    // are drawn at the picture's scale.
-    const bool banded = m_bands.Active();
-    const RECT zoom = banded ? m_bandsZoom : GetZoomRect();
+    // it is shown; only the square around the dots passes through the back
+    // surface, where they are drawn at the picture's scale.
+    const RECT zoom = GetZoomRect();
     const RECT box = m_back ? dotsBox(w, h) : RECT {};
     {
         sys::Locker lock(m_windowLock);
         RECT display {};
         const RECT* shown = nullptr;
-        HRESULT hr;
-        if (banded) {
-            display = m_bandsDisplay;
-            shown = m_bandsShown ? &display : nullptr;
-            hr = m_view->EndComposeBands(m_bands, &picture, BandsHold());
-            m_windowLock.Leave(); // the bands' own hold; `lock` still holds it
-        } else {
-            if (m_keepRatio) {
-                ComputeDisplayRect();
-                display = GetDisplayRect();
-                shown = &display;
-            }
-            hr = m_view->ComposePicture(picture, zoom, shown);
+        if (m_keepRatio) {
+            ComputeDisplayRect();
+            display = GetDisplayRect();
+            shown = &display;
         }
-        if (FAILED(hr))
+        if (FAILED(m_view->ComposePicture(picture, zoom, shown)))
             return;
         if (!ui::IsEmpty(box) && SUCCEEDED(m_back->BltPicture(box, picture, box))) {
             drawDots(w, h);

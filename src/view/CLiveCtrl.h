@@ -45,9 +45,6 @@ public:
     void DrawRgbFrame(const PictureRecord& picture, int width, int height) override;
     void DrawYuvFrame(const PictureRecord& picture, int width, int height) override;
     bool TakesDecodedPicture() const override { return true; }
-    bool BeginPictureBands(const gfx::YuvPicture& picture) override;
-    void DrawPictureBand(int rowsDone) override;
-    void AbandonPictureBands() override;
     bool PassesThrough() const override { return true; }
     void PassFrame(media::VideoPassThrough& pass, media::PassedFrame& frame) override;
 
@@ -117,14 +114,6 @@ private:
         bool operator==(const KeyState&) const = default;
     };
     KeyState m_keyState {}; // guarded by m_renderLock
-    // The picture drawn in bands onto the composition surface, from the
-    // bands' start (which takes the window lock once more, until their
-    // end) to DrawYuvFrame; its zoom and place as they were at the start.
-    // Guarded by m_renderLock.
-    gfx::PictureBands m_bands;
-    RECT m_bandsZoom {};
-    RECT m_bandsDisplay {};
-    bool m_bandsShown = false; // keep ratio: m_bandsDisplay is the picture's place
     std::uint64_t m_keyWrites = 0; // guarded by m_renderLock; 0: not drawn
 
     gfx::Surface* m_marker = nullptr; // guarded by m_renderLock

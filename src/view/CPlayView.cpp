@@ -445,32 +445,6 @@ HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& so
     return lastResult = hr;
 }
 
-HRESULT CPlayView::BeginComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture& picture, const RECT& source, const RECT* display)
-{
-    if (!composition)
-        return lastResult = gfx::DDERR_INVALIDPARAMS;
-    // The account is held with the composition surface until the bands end.
-    std::unique_lock account(m_accountMutex);
-    prepareBars(display);
-    const RECT dest = display ? *display : RECT { 0, 0, width, height };
-    HRESULT hr = composition->BeginPictureBands(bands, dest, picture, source);
-    if (SUCCEEDED(hr)) {
-        m_bandsDisplay = display ? std::optional<RECT>(*display) : std::nullopt;
-        account.release();
-    }
-    return lastResult = hr;
-}
-
-HRESULT CPlayView::EndComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture* picture, bool bandsHold)
-{
-    if (!composition || !bands.Active())
-        return lastResult = gfx::DDERR_INVALIDPARAMS;
-    std::unique_lock account(m_accountMutex, std::adopt_lock); // taken in BeginComposeBands
-    HRESULT hr = composition->EndPictureBands(bands, picture, bandsHold);
-    noteComposed(m_bandsDisplay ? &*m_bandsDisplay : nullptr);
-    return lastResult = hr;
-}
-
 HRESULT CPlayView::ComposeFill(std::uint32_t colour, const RECT* display)
 {
     if (!composition)

@@ -28,7 +28,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 class CPlayView : public media::Renderer {
 public:
@@ -101,8 +100,6 @@ public:
     // 1 and 3 at once for a decoded picture, and 3 again for a part of the
     // back surface (see media::Renderer).
     HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) override;
-    HRESULT BeginComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture& picture, const RECT& source, const RECT* display) override;
-    HRESULT EndComposeBands(gfx::PictureBands& bands, const gfx::YuvPicture* picture, bool bandsHold) override;
     HRESULT ComposeFill(std::uint32_t colour, const RECT* display) override;
     HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) override;
     // 4: the composition surface onto the screen at the window's rectangle,
@@ -156,7 +153,6 @@ private:
     // that changes what it describes.
     std::mutex m_accountMutex;
     RECT m_changed {};               // composition pixels not yet presented
-    std::optional<RECT> m_bandsDisplay; // the display of the picture bands begun
     std::uint64_t m_knownWrites = 0; // the write count the view accounted for
     bool m_presented = false;        // the last present's target...
     HWND m_presentedWindow = nullptr;

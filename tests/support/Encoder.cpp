@@ -41,8 +41,7 @@ namespace {
 
 constexpr std::int64_t kCameraBitRate = 4'000'000;
 
-std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, int width, int height, int count, AVPixelFormat format, const std::string& profile, int firstFrame, bool textured,
-    int slices = 1)
+std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, int width, int height, int count, AVPixelFormat format, const std::string& profile, int firstFrame, bool textured)
 {
     std::vector<std::vector<std::uint8_t>> packets;
     av_log_set_level(AV_LOG_ERROR);
@@ -61,8 +60,7 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
         av_opt_set(c->priv_data, "preset", "ultrafast", 0);
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set(c->priv_data, "profile", profile.c_str(), 0);
-        const std::string params = "repeat-headers=1:annexb=1" + (slices > 1 ? ":threads=1:sliced-threads=0:slices=" + std::to_string(slices) : std::string());
-        av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
+        av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
         if (textured)
             c->bit_rate = kCameraBitRate; // what a camera streams at 1080p
     } else if (id == AV_CODEC_ID_HEVC) {
@@ -111,9 +109,9 @@ std::vector<std::vector<std::uint8_t>> encode(AVCodecID id, const char* name, in
 
 }
 
-std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile, bool textured, int slices)
+std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile, bool textured)
 {
-    return encode(AV_CODEC_ID_H264, "libx264", width, height, count, AV_PIX_FMT_YUV420P, profile, 0, textured, slices);
+    return encode(AV_CODEC_ID_H264, "libx264", width, height, count, AV_PIX_FMT_YUV420P, profile, 0, textured);
 }
 
 std::vector<std::vector<std::uint8_t>> EncodeH265(int width, int height, int count)

@@ -20,8 +20,8 @@ struct Picture {
 Picture TestPicture(int width, int height, int frame, bool textured = false);
 
 // Encodes `count` frames; every frame is one packet (the first a key frame
-// carrying its parameter sets), of `slices` slices. Empty on failure.
-std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile = "baseline", bool textured = false, int slices = 1);
+// carrying its parameter sets). Empty on failure.
+std::vector<std::vector<std::uint8_t>> EncodeH264(int width, int height, int count, const std::string& profile = "baseline", bool textured = false);
 // The same in H.265 (libx265), parameter sets on every key frame.
 std::vector<std::vector<std::uint8_t>> EncodeH265(int width, int height, int count);
 std::vector<std::uint8_t> EncodeJpeg(int width, int height, int frame, bool textured = false);

@@ -980,14 +980,6 @@ HRESULT preparePicturePlan(PicturePlan& plan, const PixelView& dest, const YuvPi
     return DD_OK;
 }
 
-bool samePicture(const YuvPicture& a, const YuvPicture& b)
-{
-    for (int plane = 0; plane < 3; ++plane)
-        if (a.planes[plane] != b.planes[plane] || a.strides[plane] != b.strides[plane])
-            return false;
-    return a.width == b.width && a.height == b.height && a.chromaShiftX == b.chromaShiftX && a.chromaShiftY == b.chromaShiftY && a.fullRange == b.fullRange;
-}
-
 }
 
 HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
@@ -1009,68 +1001,6 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     }
     return DD_OK;
 }
-
-struct PictureBands::Plan {
-    PicturePlan plan;
-};
-
-PictureBands::PictureBands() : m_plan(std::make_unique<Plan>()) { }
-PictureBands::~PictureBands() = default;
-
-HRESULT PictureBands::Begin(const PixelView& dest, const YuvPicture& picture, const BlitParams& params)
-{
-    m_active = false;
-    m_next = 0;
-    m_rows = 0;
-    m_picture = picture;
-    m_dest = dest;
-    m_params = params;
-    bool writes = false;
-    const HRESULT prepared = preparePicturePlan(m_plan->plan, dest, m_picture, params, writes);
-    if (FAILED(prepared))
-        return prepared;
-    m_rows = writes ? m_plan->plan.ys.end - m_plan->plan.ys.begin : 0;
-    m_active = true;
-    return DD_OK;
-}
-
-void PictureBands::Advance(int rowsDone)
-{
-    if (!m_active || m_next >= m_rows)
-        return;
-    const PicturePlan& plan = m_plan->plan;
-    // A row is taken when its picture row and that row's chroma row are
-    // both finished; the picture's last rows also finish its last chroma row.
-    const int chromaDone = rowsDone >= m_picture.height ? INT32_MAX : rowsDone >> m_picture.chromaShiftY;
-    int end = m_next;
-    while (end < m_rows) {
-        const int sy = plan.ys.source[static_cast<std::size_t>(end)];
-        if (sy >= rowsDone || (sy >> m_picture.chromaShiftY) >= chromaDone)
-            break;
-        ++end;
-    }
-    if (end > m_next)
-        convertPictureRows(plan, m_next, end);
-    m_next = end;
-}
-
-HRESULT PictureBands::Finish(const YuvPicture& picture, bool bandsHold)
-{
-    if (!m_active)
-        return DDERR_INVALIDPARAMS;
-    m_active = false;
-    if (bandsHold && samePicture(picture, m_picture)) {
-        m_active = true;
-        Advance(m_picture.height);
-        m_active = false;
-        return DD_OK;
-    }
-    // Another picture than the one drawn in bands, or one whose rows may
-    // have changed after they were drawn: converted whole.
-    return FastPictureBlit(m_dest, picture, m_params);
-}
-
-void PictureBands::Abandon() { m_active = false; }
 
 RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& box)
 {

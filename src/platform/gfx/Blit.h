@@ -19,7 +19,6 @@
 #include "gfx/DirectDraw.h"
 #include "gfx/Pixels.h"
 
-#include <memory>
 #include <vector>
 
 namespace gfx {
@@ -70,40 +69,6 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
 enum class VectorLevel { Plain, Ssse3, Avx2, Avx512 };
 void LimitVectorLevel(VectorLevel most);
 
-// FastPictureBlit done in bands of rows as a decoder finishes them, while
-// those rows are still in the caches. Begin makes the plan for the picture
-// being decoded (its planes and strides as they will be); Advance converts
-// the destination rows whose picture rows, and those rows' chroma rows, lie
-// above `rowsDone`; Finish converts the rows left. The pixels are
-// FastPictureBlit's. At Finish, a picture that is not the one begun, or
-// one whose drawn rows may have changed since (`bandsHold` false: the
-// decoder concealed errors, say), is converted whole.
-class PictureBands {
-public:
-    PictureBands();
-    ~PictureBands();
-    PictureBands(const PictureBands&) = delete;
-    PictureBands& operator=(const PictureBands&) = delete;
-
-    HRESULT Begin(const PixelView& dest, const YuvPicture& picture, const BlitParams& params);
-    void Advance(int rowsDone);
-    HRESULT Finish(const YuvPicture& picture, bool bandsHold);
-    // Ends the bands without converting more rows.
-    void Abandon();
-    bool Active() const { return m_active; }
-    // Destination rows converted so far, of those the blit writes.
-    int RowsConverted() const { return m_next; }
-
-private:
-    struct Plan;
-    std::unique_ptr<Plan> m_plan;
-    YuvPicture m_picture;
-    PixelView m_dest {};
-    BlitParams m_params {};
-    int m_next = 0;
-    int m_rows = 0;
-    bool m_active = false;
-};
 // The destination pixels of a blit from `sourceRect` to `destRect` whose
 // source pixel lies in `sourceBox`; empty when none does.
 RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& sourceBox);

@@ -380,40 +380,6 @@ HRESULT Surface::BltPicture(const RECT& destRect, const YuvPicture& picture, con
     return hr;
 }
 
-HRESULT Surface::BeginPictureBands(PictureBands& bands, const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect)
-{
-    std::unique_lock lock(mutex());
-    if (m_lost)
-        return DDERR_SURFACELOST;
-    const std::vector<RECT> clips = destClips();
-    if (clips.size() > 1)
-        return DDERR_UNSUPPORTED;
-    BlitParams params;
-    params.dest = destRect;
-    params.source = sourceRect;
-    params.destClip = clips.empty() ? RECT {} : clips.front();
-    const HRESULT hr = bands.Begin(viewLocked(), picture, params);
-    if (SUCCEEDED(hr)) {
-        m_bandsChanged = ui::Intersect(destRect, params.destClip);
-        lock.release(); // held until EndPictureBands
-    }
-    return hr;
-}
-
-HRESULT Surface::EndPictureBands(PictureBands& bands, const YuvPicture* picture, bool bandsHold)
-{
-    if (!bands.Active())
-        return DDERR_INVALIDPARAMS;
-    std::unique_lock lock(mutex(), std::adopt_lock); // taken in BeginPictureBands
-    HRESULT hr = DD_OK;
-    if (picture)
-        hr = bands.Finish(*picture, bandsHold);
-    else
-        bands.Abandon();
-    markChanged(m_bandsChanged);
-    return hr;
-}
-
 HRESULT Surface::GetDC(HDC* dc)
 {
     if (!dc)

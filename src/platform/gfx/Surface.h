@@ -66,15 +66,6 @@ public:
     // display-format surface at `destRect` (stretched as Blt does), writing
     // only inside `clip` when one is given.
     HRESULT BltPicture(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, const RECT* clip = nullptr);
-    // BltPicture in bands (gfx::PictureBands) of a picture still being
-    // decoded: Begin takes the surface's lock, which the calling thread
-    // holds until EndPictureBands (the bands are advanced in between). A
-    // surface clipped to more than one rectangle takes no bands
-    // (DDERR_UNSUPPORTED, the lock not held). EndPictureBands finishes the
-    // bands with `picture` as PictureBands::Finish, or with none (null) the
-    // rows drawn stay as they are.
-    HRESULT BeginPictureBands(PictureBands& bands, const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect);
-    HRESULT EndPictureBands(PictureBands& bands, const YuvPicture* picture, bool bandsHold);
 
     // Counts every write to the surface (blits, fills, unlocks, drawing):
     // a caller that remembers it knows whether anyone else drew since.
@@ -126,7 +117,6 @@ private:
     Clipper* m_clipper = nullptr; // one reference held
     int m_locks = 0;
     ConverterCache m_converter; // for blits from this surface
-    RECT m_bandsChanged {};     // what the picture bands begun may write
     mutable std::atomic<std::uint64_t> m_writes { 0 };
 };
 
