@@ -424,6 +424,13 @@ constexpr int kChromaZero = 128;
 constexpr int kMulhrsShift = 15;
 constexpr int kMulhrsHalf = 1 << (kMulhrsShift - 1);
 constexpr int kVectorPixels = 16;
+// The first pixel of a display-format row at or after `out` that starts on
+// a `bytes` boundary (pixels are 4-byte aligned, so one always does).
+int alignedStart(const std::uint32_t* out, std::size_t bytes)
+{
+    const std::size_t offset = reinterpret_cast<std::uintptr_t>(out) % bytes;
+    return static_cast<int>((bytes - offset) % bytes / sizeof(std::uint32_t));
+}
 
 int saturate16(int v) { return v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v; }
 int mulhrs(int a, int b) { return (a * b + kMulhrsHalf) >> kMulhrsShift; }
@@ -470,13 +477,16 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         convertRowPlain(y, u, v, out, count, k);
         return;
     }
-    // Rows that start on a 32-byte boundary go around the caches: stores
+    // Steps that start on a 32-byte boundary go around the caches: stores
     // that passed through the caches would first read every line they
-    // write and push out the decoder's reference pictures.
-    const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m256i)) == 0;
-    // The last step overlaps pixels already written, with the same values.
-    for (int next = 0; next < count; next += kVectorPixels) {
+    // write and push out the decoder's reference pictures. A row that
+    // starts off a boundary takes one step there first, then steps from
+    // its first boundary on. The last step overlaps pixels already
+    // written, with the same values.
+    const int aligned = alignedStart(out, sizeof(__m256i));
+    for (int next = 0; next < count; next = next == 0 && aligned > 0 ? aligned : next + kVectorPixels) {
         const int i = std::min(next, count - kVectorPixels);
+        const bool streaming = (i - aligned) % kVectorPixels == 0 && i >= aligned;
         const __m256i ys = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))), yOffset), kLevelBits);
         const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i))), chromaZero), kLevelBits);
         const __m256i e = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i))), chromaZero), kLevelBits);
@@ -496,7 +506,7 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
         const __m256i high = _mm256_unpackhi_epi16(bg, r0); // pixels 4-7 | 12-15
         const __m256i first = _mm256_permute2x128_si256(low, high, 0x20);
         const __m256i second = _mm256_permute2x128_si256(low, high, 0x31);
-        if (streaming && i == next) {
+        if (streaming) {
             _mm256_stream_si256(reinterpret_cast<__m256i*>(out + i), first);
             _mm256_stream_si256(reinterpret_cast<__m256i*>(out + i + 8), second);
         } else {
@@ -529,10 +539,11 @@ __attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uin
     // (low) and 8L + 4 to 8L + 7 (high); these put them back in order.
     const __m512i firstOrder = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
     const __m512i secondOrder = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
-    // As convertRowAvx2: rows that start on a vector boundary bypass the caches.
-    const bool streaming = (reinterpret_cast<std::uintptr_t>(out) % sizeof(__m512i)) == 0;
-    for (int next = 0; next < count; next += kWidePixels) {
+    // As convertRowAvx2: steps that start on a vector boundary bypass the caches.
+    const int aligned = alignedStart(out, sizeof(__m512i));
+    for (int next = 0; next < count; next = next == 0 && aligned > 0 ? aligned : next + kWidePixels) {
         const int i = std::min(next, count - kWidePixels);
+        const bool streaming = (i - aligned) % kWidePixels == 0 && i >= aligned;
         const __m512i ys = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i))), yOffset), kLevelBits);
         const __m512i d = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i))), chromaZero), kLevelBits);
         const __m512i e = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i))), chromaZero), kLevelBits);
@@ -551,7 +562,7 @@ __attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uin
         const __m512i high = _mm512_unpackhi_epi16(bg, r0);
         const __m512i first = _mm512_permutex2var_epi64(low, firstOrder, high);
         const __m512i second = _mm512_permutex2var_epi64(low, secondOrder, high);
-        if (streaming && i == next) {
+        if (streaming) {
             _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i), first);
             _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i + kVectorPixels), second);
         } else {
