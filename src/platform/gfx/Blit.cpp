@@ -84,6 +84,12 @@ bool isIdentity(const AxisMap& m)
 // Rows at least this long are copied around the caches.
 constexpr std::size_t kStreamCopyBytes = 1024;
 
+// Bytes from `p` to the next `boundary` (0 when `p` lies on one).
+std::size_t bytesToBoundary(const void* p, std::size_t boundary)
+{
+    return (boundary - reinterpret_cast<std::uintptr_t>(p) % boundary) % boundary;
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 // Copies `bytes` (a multiple of 4) with stores that go around the caches
 // from the first 64-byte boundary of the destination on: a blit onto the
@@ -92,7 +98,7 @@ constexpr std::size_t kStreamCopyBytes = 1024;
 __attribute__((target("avx512f"))) void streamRowAvx512(std::uint8_t* d, const std::uint8_t* s, std::size_t bytes)
 {
     constexpr std::size_t kStep = sizeof(__m512i);
-    const std::size_t head = std::min(bytes, (kStep - reinterpret_cast<std::uintptr_t>(d) % kStep) % kStep);
+    const std::size_t head = std::min(bytes, bytesToBoundary(d, kStep));
     std::memcpy(d, s, head);
     std::size_t at = head;
     for (; at + kStep <= bytes; at += kStep)
@@ -426,11 +432,7 @@ constexpr int kMulhrsHalf = 1 << (kMulhrsShift - 1);
 constexpr int kVectorPixels = 16;
 // The first pixel of a display-format row at or after `out` that starts on
 // a `bytes` boundary (pixels are 4-byte aligned, so one always does).
-int alignedStart(const std::uint32_t* out, std::size_t bytes)
-{
-    const std::size_t offset = reinterpret_cast<std::uintptr_t>(out) % bytes;
-    return static_cast<int>((bytes - offset) % bytes / sizeof(std::uint32_t));
-}
+int alignedStart(const std::uint32_t* out, std::size_t bytes) { return static_cast<int>(bytesToBoundary(out, bytes) / sizeof(std::uint32_t)); }
 
 int saturate16(int v) { return v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v; }
 int mulhrs(int a, int b) { return (a * b + kMulhrsHalf) >> kMulhrsShift; }
