@@ -369,6 +369,11 @@ void CPlayBase::SelectRender()
     }
 }
 
+bool CPlayBase::Shown() const
+{
+    return m_hub && m_hub->ActiveWindow() == m_id;
+}
+
 void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
 {
     // The whole frame is decoded and drawn under the decoder lock, so that
@@ -436,7 +441,7 @@ void CPlayBase::DecodeAndDraw(media::Codec codec, const FrameRecord& frame)
     // The frame reaches the screen now, not at the watchdog's next tick
     // (which still presents what its timeline draws: black, the texts).
     // A lost surface is left for the tick to report and the hub to rebuild.
-    if (m_hub && m_hub->ActiveWindow() == m_id)
+    if (Shown())
         PresentComposed();
 }
 
@@ -466,7 +471,7 @@ void CPlayBase::passFrame(media::VideoPassThrough& pass, media::Codec codec, con
         }
         OnPictureSize(width, height);
     }
-    if (!m_hub || m_hub->ActiveWindow() != m_id)
+    if (!Shown())
         return; // not shown: nobody sees it
     media::PassedFrame passed;
     passed.player = this;

@@ -235,6 +235,9 @@ protected:
     // the frame's thread; called for the hub's shown window only. Windows
     // that show their frames as they draw them keep the default.
     virtual HRESULT PresentComposed() { return S_OK; }
+    // Whether this is the hub's shown window, whose frames are presented as
+    // they are composed.
+    bool Shown() const;
     // Recording, under the record lock. A new file named by time and kind
     // (1524 for a manual one); false when a rollover finds too little space
     // (1526, then 1525) or recording was stopped meanwhile.

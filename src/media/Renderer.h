@@ -66,7 +66,10 @@ public:
     // giving the pixels the back surface would have given. ComposeWithin
     // redoes step 3 only for the composition pixels that read the back
     // surface's `sourceBox` (where something was drawn on the picture).
-    virtual HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) = 0;
+    // `presentTo`, when not null, is the window the caller presents the
+    // composition in right after, with keep ratio, drawing nothing more on
+    // it before: the picture may then go onto the screen at once as well.
+    virtual HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display, HWND presentTo) = 0;
     virtual HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) = 0;
     // The picture's place (and its bars, as ComposePicture) filled with one
     // colour: where a picture that passes through to its viewer shows.

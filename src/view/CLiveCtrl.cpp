@@ -189,7 +189,11 @@ void CLiveCtrl::composePicture(const gfx::YuvPicture& picture, int w, int h)
             display = GetDisplayRect();
             shown = &display;
         }
-        if (FAILED(m_view->ComposePicture(picture, zoom, shown)))
+        // When the picture is presented right after with nothing drawn
+        // over it (no dots, no marker), it may go onto the screen at once.
+        const bool bare = ui::IsEmpty(box) && !(m_screenPtz && m_marker);
+        const HWND presentTo = shown && bare && Shown() ? m_hWnd : nullptr;
+        if (FAILED(m_view->ComposePicture(picture, zoom, shown, presentTo)))
             return;
         if (!ui::IsEmpty(box) && SUCCEEDED(m_back->BltPicture(box, picture, box))) {
             drawDots(w, h);

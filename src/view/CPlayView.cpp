@@ -416,6 +416,11 @@ void CPlayView::noteOwnWrite(const RECT& rect)
 void CPlayView::noteComposed(const RECT* display)
 {
     noteOwnWrite(display ? *display : RECT { 0, 0, width, height });
+    noteBars(display);
+}
+
+void CPlayView::noteBars(const RECT* display)
+{
     m_barsBlack = display != nullptr;
     m_barsDisplay = display ? *display : RECT {};
     m_barsWrites = composition->Writes();
@@ -433,16 +438,49 @@ HRESULT CPlayView::Compose(gfx::Surface* back, const RECT& source, const RECT* d
     return hr;
 }
 
-HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display)
+HRESULT CPlayView::ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display, HWND presentTo)
 {
     if (!composition)
         return lastResult = gfx::DDERR_INVALIDPARAMS;
     std::lock_guard account(m_accountMutex);
     prepareBars(display);
     const RECT dest = display ? *display : RECT { 0, 0, width, height };
-    HRESULT hr = composition->BltPicture(dest, picture, source);
+    HRESULT hr = gfx::DD_OK;
+    if (presentTo && display && composeOntoScreen(picture, source, dest, presentTo, hr)) {
+        noteBars(display);
+        return lastResult = hr;
+    }
+    hr = composition->BltPicture(dest, picture, source);
     noteComposed(display);
     return lastResult = hr;
+}
+
+bool CPlayView::composeOntoScreen(const gfx::YuvPicture& picture, const RECT& source, const RECT& dest, HWND window, HRESULT& result)
+{
+    RECT windowRect {};
+    if (!primary || !ui::IsEmpty(m_changed) || !ui::GetWindowRect(window, &windowRect))
+        return false;
+    // The present that follows would copy the picture one to one from the
+    // composition's window-sized top-left part: the same pixels go onto
+    // the screen now, under its lock, as long as the screen shows all the
+    // rest as it is (the conditions of a present with nothing to copy).
+    gfx::Screen& screen = gfx::Screen::Get();
+    std::lock_guard screenLock(screen.Mutex());
+    const RECT topLeft { 0, 0, ui::Width(windowRect), ui::Height(windowRect) };
+    if (!m_presented || window != m_presentedWindow || windowRect != m_presentedRect || !m_presentedKeepRatio
+        || screen.ChangedSince(m_presentedGeneration, windowRect) || ui::Intersect(dest, topLeft) != dest)
+        return false;
+    bool mirrored = false;
+    result = composition->BltPictureMirrored(dest, picture, source, *primary, POINT { windowRect.left, windowRect.top }, mirrored);
+    if (!mirrored) {
+        noteOwnWrite(dest); // for the present to copy
+        return true;
+    }
+    // On the screen already: the composition's write is accounted for
+    // without becoming a change to present.
+    m_knownWrites = composition->Writes();
+    m_presentedGeneration = screen.Generation();
+    return true;
 }
 
 HRESULT CPlayView::ComposeFill(std::uint32_t colour, const RECT* display)

@@ -99,7 +99,11 @@ public:
     HRESULT Compose(gfx::Surface* back, const RECT& source, const RECT* display) override;
     // 1 and 3 at once for a decoded picture, and 3 again for a part of the
     // back surface (see media::Renderer).
-    HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display) override;
+    // With `presentTo`, when the screen shows the window's composition as
+    // it is (nothing pending since the last present there, nothing else
+    // drawn on the screen under it), the picture is written onto the screen
+    // in the same pass, so the present that follows has nothing to copy.
+    HRESULT ComposePicture(const gfx::YuvPicture& picture, const RECT& source, const RECT* display, HWND presentTo) override;
     HRESULT ComposeFill(std::uint32_t colour, const RECT* display) override;
     HRESULT ComposeWithin(gfx::Surface* back, const RECT& source, const RECT* display, const RECT& sourceBox) override;
     // 4: the composition surface onto the screen at the window's rectangle,
@@ -142,6 +146,8 @@ private:
     void prepareBars(const RECT* display);
     // After a compose: what the composition surface now holds.
     void noteComposed(const RECT* display);
+    // The bars' part of noteComposed: black outside `display` as of now.
+    void noteBars(const RECT* display);
 
     // A write the view did not make (text, fills, other windows' steps)
     // since it last looked makes the whole composition surface changed.
@@ -151,6 +157,11 @@ private:
 
     // Guards the account below, and is held across the compose or present
     // that changes what it describes.
+    // Under the account mutex: the picture onto the composition surface at
+    // `dest` and onto the screen too, when the screen shows `window`'s
+    // composition as it is; false (nothing written) when it does not.
+    bool composeOntoScreen(const gfx::YuvPicture& picture, const RECT& source, const RECT& dest, HWND window, HRESULT& result);
+
     std::mutex m_accountMutex;
     RECT m_changed {};               // composition pixels not yet presented
     std::uint64_t m_knownWrites = 0; // the write count the view accounted for

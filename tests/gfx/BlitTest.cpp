@@ -401,6 +401,44 @@ TEST(BlitTest, AViewsShrunkPictureMatchesTheReferenceAtEveryPlaceOnAWideSurface)
     });
 }
 
+TEST(BlitTest, AMirroredPictureBlitWritesTheSamePixelsInBothPlaces)
+{
+    // A view showing its picture on the screen at once writes each row to
+    // its composition surface and to the screen: both must hold what the
+    // plain blit writes, wherever the two places start within a vector and
+    // when rows are shown twice (enlarged, rows split between two threads).
+    struct Case {
+        SIZE source;
+        RECT dest; // on a 1920x540 surface
+        LONG dx, dy;
+    };
+    const Case cases[] = {
+        { { 1280, 720 }, { 0, 135, 480, 405 }, 480, 0 },
+        { { 1280, 720 }, { 5, 135, 485, 405 }, 963, 100 },
+        { { 1280, 720 }, { 17, 0, 497, 270 }, -17, 7 },
+        { { 320, 240 }, { 100, 0, 900, 540 }, 1, 0 },
+    };
+    std::mt19937 random(29);
+    atEveryVectorLevel([&] {
+        for (const Case& c : cases) {
+            PlanarPicture source(c.source.cx, c.source.cy, 1, 1, false, random);
+            const gfx::BlitParams p { c.dest, RECT { 0, 0, c.source.cx, c.source.cy }, c.dest };
+            GuardedPicture plain(1920, 540), dest(1920, 540), mirror(1920, 1080);
+            ASSERT_EQ(gfx::FastPictureBlit(plain.view(), source.picture, p), gfx::DD_OK);
+            const gfx::PictureMirror second { mirror.view(), c.dx, c.dy };
+            ASSERT_EQ(gfx::FastPictureBlitMirrored(dest.view(), source.picture, p, second), gfx::DD_OK);
+            ASSERT_TRUE(dest.guardsIntact());
+            ASSERT_TRUE(mirror.guardsIntact());
+            ASSERT_EQ(dest.words, plain.words) << "at " << c.dest.left << "," << c.dest.top;
+            for (int y = 0; y < 1080; ++y)
+                for (int x = 0; x < 1920; ++x) {
+                    const bool inside = x >= c.dest.left + c.dx && x < c.dest.right + c.dx && y >= c.dest.top + c.dy && y < c.dest.bottom + c.dy;
+                    ASSERT_EQ(mirror.at(x, y), inside ? plain.at(x - c.dx, y - c.dy) : 0u) << x << "," << y << " mirroring " << c.dest.left << "," << c.dest.top;
+                }
+        }
+    });
+}
+
 TEST(BlitTest, PicturesOfAnotherLayoutThroughTheSameRectanglesMatchTheReference)
 {
     // A thread keeps its last blit's mappings and gathers; pictures of the

@@ -755,7 +755,9 @@ TEST_F(VideoWindow, TheShortCutShowsWhatTheLongWayShows)
 }
 
 // A tick with nothing new leaves the screen alone; what else drew over the
-// window is painted over again at the next tick.
+// window is painted over again at the next tick. New pictures reach the
+// screen as they come, without a tick, exactly as a whole present of the
+// composition shows them.
 TEST_F(VideoWindow, PresentsSendOnlyWhatChanged)
 {
     show(live, 1280, 960);
@@ -766,20 +768,34 @@ TEST_F(VideoWindow, PresentsSendOnlyWhatChanged)
     live.OnTick();
     EXPECT_EQ(gfx::Screen::Get().Generation(), generation) << "nothing changed, nothing presented";
 
-    HDC dc = gfx::GetDC(live.GetHwnd());
-    gfx::HBRUSH white = gfx::CreateSolidBrush(RGB(255, 255, 255));
-    RECT corner { 0, 0, 100, 100 };
-    gfx::FillRect(dc, &corner, white);
-    gfx::ReleaseDC(live.GetHwnd(), dc);
-    gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(white));
+    auto paintOver = [&] {
+        HDC dc = gfx::GetDC(live.GetHwnd());
+        gfx::HBRUSH white = gfx::CreateSolidBrush(RGB(255, 255, 255));
+        RECT corner { 0, 0, 100, 100 };
+        gfx::FillRect(dc, &corner, white);
+        gfx::ReleaseDC(live.GetHwnd(), dc);
+        gfx::DeleteObject(reinterpret_cast<gfx::HGDIOBJ>(white));
+    };
+    paintOver();
     EXPECT_NE(screenPixels(live.GetHwnd()), picture);
     live.OnTick();
     EXPECT_EQ(screenPixels(live.GetHwnd()), picture) << "the next tick shows the picture again";
 
-    // A new picture: shown at the next tick.
-    auto packets = testing_support::EncodeH264(1280, 960, 2);
-    testing_support::Feed(live, kz::kFrameH264, packets[0], true, kLiveWindowId);
-    testing_support::Feed(live, kz::kFrameH264, packets[1], false, kLiveWindowId);
-    live.OnTick();
-    EXPECT_NE(gfx::Screen::Get().Generation(), generation);
+    // Each new picture, shown at once, is compared with the whole
+    // composition presented again after something drew over the window;
+    // every other one comes after something drew over the window and its
+    // black bars, which it must put right as well.
+    auto packets = testing_support::EncodeH264(1280, 720, 6, "baseline", true);
+    std::vector<std::uint32_t> last = picture;
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        if (i % 2)
+            paintOver();
+        testing_support::Feed(live, kz::kFrameH264, packets[i], i == 0, kLiveWindowId);
+        const std::vector<std::uint32_t> shown = screenPixels(live.GetHwnd());
+        EXPECT_NE(shown, last) << "frame " << i << " reached the screen without a tick";
+        paintOver();
+        live.OnTick();
+        EXPECT_EQ(screenPixels(live.GetHwnd()), shown) << "frame " << i << " as the whole composition shows it";
+        last = shown;
+    }
 }

@@ -117,6 +117,16 @@ bool streamCopyAvailable() { return false; }
 void copyFence() { }
 #endif
 
+// Copies a row of `bytes` (a multiple of 4) around the caches where that
+// is possible and the row is long enough to gain by it.
+void copyRowAround(std::uint32_t* d, const std::uint32_t* s, std::size_t bytes)
+{
+    if (bytes >= kStreamCopyBytes && streamCopyAvailable())
+        streamRowAvx512(reinterpret_cast<std::uint8_t*>(d), reinterpret_cast<const std::uint8_t*>(s), bytes);
+    else
+        std::memcpy(d, s, bytes);
+}
+
 // Display-format source: table-driven rows; identical neighbouring rows are
 // copied from the row just written.
 void blitXrgb(const PixelView& dest, const PixelView& source, const AxisMap& xs, const AxisMap& ys, const BlitParams& p)
@@ -463,7 +473,8 @@ void convertRowPlain(const std::uint8_t* y, const std::uint8_t* u, const std::ui
 
 #if defined(__x86_64__) || defined(__i386__)
 // Sixteen pixels a step in 16-bit lanes; the same arithmetic as convertPixel.
-__attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+__attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k,
+    bool stream)
 {
     const __m256i yOffset = _mm256_set1_epi16(static_cast<short>(k.yOffset));
     const __m256i chromaZero = _mm256_set1_epi16(kChromaZero);
@@ -488,7 +499,7 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
     const int aligned = alignedStart(out, sizeof(__m256i));
     for (int next = 0; next < count; next = next == 0 && aligned > 0 ? aligned : next + kVectorPixels) {
         const int i = std::min(next, count - kVectorPixels);
-        const bool streaming = (i - aligned) % kVectorPixels == 0 && i >= aligned;
+        const bool streaming = stream && (i - aligned) % kVectorPixels == 0 && i >= aligned;
         const __m256i ys = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))), yOffset), kLevelBits);
         const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i))), chromaZero), kLevelBits);
         const __m256i e = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i))), chromaZero), kLevelBits);
@@ -520,11 +531,11 @@ __attribute__((target("avx2"))) void convertRowAvx2(const std::uint8_t* y, const
 // Thirty-two pixels a step in 16-bit lanes, the same arithmetic as
 // convertRowAvx2 (so the same pixels); rows shorter than a step go there.
 __attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count,
-    const YuvCoefficients& k)
+    const YuvCoefficients& k, bool stream)
 {
     constexpr int kWidePixels = 2 * kVectorPixels;
     if (count < kWidePixels) {
-        convertRowAvx2(y, u, v, out, count, k);
+        convertRowAvx2(y, u, v, out, count, k, stream);
         return;
     }
     const __m512i yOffset = _mm512_set1_epi16(static_cast<short>(k.yOffset));
@@ -545,7 +556,7 @@ __attribute__((target("avx512f,avx512bw"))) void convertRowAvx512(const std::uin
     const int aligned = alignedStart(out, sizeof(__m512i));
     for (int next = 0; next < count; next = next == 0 && aligned > 0 ? aligned : next + kWidePixels) {
         const int i = std::min(next, count - kWidePixels);
-        const bool streaming = (i - aligned) % kWidePixels == 0 && i >= aligned;
+        const bool streaming = stream && (i - aligned) % kWidePixels == 0 && i >= aligned;
         const __m512i ys = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i))), yOffset), kLevelBits);
         const __m512i d = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + i))), chromaZero), kLevelBits);
         const __m512i e = _mm512_slli_epi16(_mm512_sub_epi16(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i))), chromaZero), kLevelBits);
@@ -586,11 +597,11 @@ bool avx2Available()
     return available && vectorsUpTo(VectorLevel::Avx2);
 }
 #else
-void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+void convertRowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k, bool)
 {
     convertRowPlain(y, u, v, out, count, k);
 }
-void convertRowAvx512(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+void convertRowAvx512(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k, bool)
 {
     convertRowPlain(y, u, v, out, count, k);
 }
@@ -599,12 +610,14 @@ bool avx512Available() { return false; }
 void storeFence() { }
 #endif
 
-void convertRow(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k)
+// `stream`: the row goes around the caches (where it starts on a vector
+// boundary); else it stays in them, for a reader that follows at once.
+void convertRow(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint32_t* out, int count, const YuvCoefficients& k, bool stream)
 {
     if (avx512Available())
-        convertRowAvx512(y, u, v, out, count, k);
+        convertRowAvx512(y, u, v, out, count, k, stream);
     else if (avx2Available())
-        convertRowAvx2(y, u, v, out, count, k);
+        convertRowAvx2(y, u, v, out, count, k, stream);
     else
         convertRowPlain(y, u, v, out, count, k);
 }
@@ -772,6 +785,7 @@ struct PicturePlan {
     int window = 0; // the gathers' window
     bool straight = false;
     YuvCoefficients k {};
+    const PictureMirror* mirror = nullptr; // this blit's second destination, if any
     // What the mappings and gathers above were made for: a live view draws
     // every picture with the same ones until its size or zoom changes.
     std::array<LONG, 18> key {};
@@ -811,6 +825,17 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         prefetchRow(source.planes[1] + static_cast<std::ptrdiff_t>(cy) * source.strides[1], clo, chi);
         prefetchRow(source.planes[2] + static_cast<std::ptrdiff_t>(cy) * source.strides[2], clo, chi);
     };
+    // With a mirror, each row is converted into the caches and copied from
+    // there to both destinations around them.
+    const PictureMirror* const mirror = plan.mirror;
+    thread_local std::vector<std::uint32_t> converted;
+    if (mirror)
+        converted.resize(n);
+    std::uint32_t* const rowPixels = converted.data();
+    auto putRow = [&](std::uint32_t* out, int y) {
+        copyRowAround(out, rowPixels, n * 4);
+        copyRowAround(row32(mirror->view, y + mirror->dy) + plan.xs.begin + mirror->dx, rowPixels, n * 4);
+    };
     prefetchSourceRows(from);
     int lastRow = -1, lastChromaRow = -1;
     for (int i = from; i < to; ++i) {
@@ -820,7 +845,10 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
         const int sy = plan.ys.source[static_cast<std::size_t>(i)];
         if (sy == lastRow) {
             // A picture row shown twice (enlarged): copy the row just written.
-            std::memcpy(out, row32(dest, y - 1) + plan.xs.begin, n * 4);
+            if (mirror)
+                putRow(out, y);
+            else
+                std::memcpy(out, row32(dest, y - 1) + plan.xs.begin, n * 4);
             continue;
         }
         lastRow = sy;
@@ -843,7 +871,12 @@ void convertPictureRows(const PicturePlan& plan, int from, int to)
             gatherRows<1>(plan.lumaGather, { luma }, { gatheredY });
             luma = gatheredY;
         }
-        convertRow(luma, gatheredU, gatheredV, out, count, plan.k);
+        if (mirror) {
+            convertRow(luma, gatheredU, gatheredV, rowPixels, count, plan.k, false);
+            putRow(out, y);
+        } else {
+            convertRow(luma, gatheredU, gatheredV, out, count, plan.k, true);
+        }
     }
     storeFence();
 }
@@ -995,13 +1028,16 @@ HRESULT preparePicturePlan(PicturePlan& plan, const PixelView& dest, const YuvPi
 
 }
 
-HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+namespace {
+
+HRESULT pictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p, const PictureMirror* mirror)
 {
     thread_local PicturePlan plan;
     bool writes = false;
     const HRESULT prepared = preparePicturePlan(plan, dest, source, p, writes);
     if (FAILED(prepared) || !writes)
         return prepared;
+    plan.mirror = mirror;
     const int count = plan.xs.end - plan.xs.begin;
     const int rows = plan.ys.end - plan.ys.begin;
     RowHelper* helper = static_cast<std::int64_t>(rows) * count >= kSplitPixels ? RowHelper::Get() : nullptr;
@@ -1012,7 +1048,22 @@ HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const B
     } else {
         convertPictureRows(plan, 0, rows);
     }
+    plan.mirror = nullptr;
     return DD_OK;
+}
+
+}
+
+HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& p)
+{
+    return pictureBlit(dest, source, p, nullptr);
+}
+
+HRESULT FastPictureBlitMirrored(const PixelView& dest, const YuvPicture& source, const BlitParams& p, const PictureMirror& mirror)
+{
+    if (mirror.view.format != PixelFormat::Xrgb8888)
+        return DDERR_UNSUPPORTED;
+    return pictureBlit(dest, source, p, &mirror);
 }
 
 RECT DestPixelsReading(const RECT& destRect, const RECT& sourceRect, const RECT& box)

@@ -62,6 +62,19 @@ struct YuvPicture {
 // only the destination pixels (within kYuvTolerance of the reference).
 HRESULT ReferencePictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
 HRESULT FastPictureBlit(const PixelView& dest, const YuvPicture& source, const BlitParams& params);
+// A second destination of a picture blit: every pixel the blit writes at
+// (x, y) of its destination it also writes at (x + dx, y + dy) here. The
+// caller makes sure that the part written lies within `view`.
+struct PictureMirror {
+    PixelView view;
+    LONG dx = 0;
+    LONG dy = 0;
+};
+// As FastPictureBlit, writing `mirror` too. Each row is converted once, in
+// the caches, and goes to both places around them: a view showing its
+// picture on the screen at once writes it where it keeps it and on the
+// screen, rather than reading it back to present it.
+HRESULT FastPictureBlitMirrored(const PixelView& dest, const YuvPicture& source, const BlitParams& params, const PictureMirror& mirror);
 
 // The widest vector instructions the picture conversions use: the
 // processor's own unless lowered, as tests lower it to check the narrower

@@ -380,6 +380,38 @@ HRESULT Surface::BltPicture(const RECT& destRect, const YuvPicture& picture, con
     return hr;
 }
 
+HRESULT Surface::BltPictureMirrored(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, Surface& mirror, POINT offset, bool& mirrored)
+{
+    mirrored = false;
+    if (m_primary || m_clipper || mirror.m_format != PixelFormat::Xrgb8888 || &mirror == this)
+        return BltPicture(destRect, picture, sourceRect);
+    std::scoped_lock lock(mutex(), mirror.mutex());
+    if (m_lost)
+        return DDERR_SURFACELOST;
+    const RECT written = ui::Intersect(destRect, RECT { 0, 0, Width(), Height() });
+    const RECT target = ui::Offset(written, offset.x, offset.y);
+    const std::vector<RECT> clips = mirror.destClips();
+    const bool fits = !mirror.m_lost && !ui::IsEmpty(written)
+        && std::any_of(clips.begin(), clips.end(), [&](const RECT& clip) { return ui::Intersect(clip, target) == target; });
+    if (!fits)
+        return BltPicture(destRect, picture, sourceRect);
+    BlitParams params;
+    params.dest = destRect;
+    params.source = sourceRect;
+    params.destClip = written;
+    PictureMirror second;
+    second.view = mirror.viewLocked();
+    second.dx = offset.x;
+    second.dy = offset.y;
+    const HRESULT hr = FastPictureBlitMirrored(viewLocked(), picture, params, second);
+    if (FAILED(hr))
+        return hr;
+    markChanged(written);
+    mirror.markChanged(target);
+    mirrored = true;
+    return hr;
+}
+
 HRESULT Surface::GetDC(HDC* dc)
 {
     if (!dc)

@@ -66,6 +66,11 @@ public:
     // display-format surface at `destRect` (stretched as Blt does), writing
     // only inside `clip` when one is given.
     HRESULT BltPicture(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, const RECT* clip = nullptr);
+    // BltPicture, writing the same pixels `offset` away on `mirror` too
+    // (`mirrored` true) when every one of them lands where a blit onto
+    // `mirror` may write (within its clip list); else BltPicture alone
+    // (`mirrored` false). The surface itself must have no clip list.
+    HRESULT BltPictureMirrored(const RECT& destRect, const YuvPicture& picture, const RECT& sourceRect, Surface& mirror, POINT offset, bool& mirrored);
 
     // Counts every write to the surface (blits, fills, unlocks, drawing):
     // a caller that remembers it knows whether anyone else drew since.
