@@ -467,8 +467,7 @@ bool CPlayView::composeOntoScreen(const gfx::YuvPicture& picture, const RECT& so
     gfx::Screen& screen = gfx::Screen::Get();
     std::lock_guard screenLock(screen.Mutex());
     const RECT topLeft { 0, 0, ui::Width(windowRect), ui::Height(windowRect) };
-    if (!m_presented || window != m_presentedWindow || windowRect != m_presentedRect || !m_presentedKeepRatio
-        || screen.ChangedSince(m_presentedGeneration, windowRect) || ui::Intersect(dest, topLeft) != dest)
+    if (!screenShowsLastPresent(screen, window, windowRect, true) || ui::Intersect(dest, topLeft) != dest)
         return false;
     bool mirrored = false;
     result = composition->BltPictureMirrored(dest, picture, source, *primary, POINT { windowRect.left, windowRect.top }, mirrored);
@@ -513,6 +512,12 @@ HRESULT CPlayView::ComposeWithin(gfx::Surface* back, const RECT& source, const R
     return lastResult = hr;
 }
 
+bool CPlayView::screenShowsLastPresent(gfx::Screen& screen, HWND window, const RECT& windowRect, bool keepRatio)
+{
+    return m_presented && window == m_presentedWindow && windowRect == m_presentedRect && keepRatio == m_presentedKeepRatio
+        && !screen.ChangedSince(m_presentedGeneration, windowRect);
+}
+
 HRESULT CPlayView::Present(HWND window, bool keepRatio)
 {
     if (!primary || !composition)
@@ -527,8 +532,7 @@ HRESULT CPlayView::Present(HWND window, bool keepRatio)
     std::lock_guard account(m_accountMutex);
     std::lock_guard screenLock(screen.Mutex());
     noteForeignWrites();
-    const bool sameTarget = m_presented && window == m_presentedWindow && windowRect == m_presentedRect && keepRatio == m_presentedKeepRatio
-        && !screen.ChangedSince(m_presentedGeneration, windowRect);
+    const bool sameTarget = screenShowsLastPresent(screen, window, windowRect, keepRatio);
     if (sameTarget && ui::IsEmpty(m_changed)) {
         // The screen shows the composition already; a lost display is
         // still reported, for the watchdog to restore or remake it.

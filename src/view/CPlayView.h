@@ -23,6 +23,7 @@
 
 #include "gfx/DirectDraw.h"
 #include "gfx/Gdi.h"
+#include "gfx/Screen.h"
 #include "gfx/Surface.h"
 
 #include <atomic>
@@ -160,6 +161,10 @@ private:
     // Under the account mutex: the picture onto the composition surface at
     // `dest` and onto the screen too, when the screen shows `window`'s
     // composition as it is; false (nothing written) when it does not.
+    // Under the account mutex and the screen's lock: whether the last
+    // present went to `window` at `windowRect` the same way, and nothing
+    // else drew on the screen there since.
+    bool screenShowsLastPresent(gfx::Screen& screen, HWND window, const RECT& windowRect, bool keepRatio);
     bool composeOntoScreen(const gfx::YuvPicture& picture, const RECT& source, const RECT& dest, HWND window, HRESULT& result);
 
     std::mutex m_accountMutex;
