@@ -1532,6 +1532,20 @@ TEST_F(Areas, CellsDraggedAndMasksDrawnAndDeletedInThePageAreSavedToTheCamera)
     for (const char* gone : { "x1_1", "x2_1", "y2_1", "x2_2", "x2_3" })
         EXPECT_EQ(valueIn(masks, gone), 0) << gone << " in " << masks;
 
+    // The window shrinks with the mask editor open: the kept rectangle stays
+    // the same share of the picture, and one drawn now lands where it is drawn.
+    ASSERT_TRUE(resize(800, 600)) << page.Eval(box);
+    drag(0.1, 0.1, 0.3, 0.3);
+    page.Eval(statusText + " = '', 1");
+    click("#save");
+    ASSERT_TRUE(page.WaitFor("/saved the privacy masks/.test(" + statusText + ")", 5000)) << status();
+    page.Screenshot(outputFolder() + "/areas-masks-refitted.png");
+    const std::string refitted = lastSent("cmd=setPrivacyMaskConfig");
+    EXPECT_NEAR(valueIn(refitted, "x1_0"), 5000, 150) << refitted;
+    EXPECT_NEAR(valueIn(refitted, "y2_0"), 8000, 150) << refitted;
+    EXPECT_NEAR(valueIn(refitted, "x1_1"), 1000, 150) << refitted;
+    EXPECT_NEAR(valueIn(refitted, "y2_1"), 3000, 150) << refitted;
+
     // A camera that does not answer is said to, and the page saves again after.
     server.Camera("ignoreCgi", Json::array({ 1 }));
     click("#save");
