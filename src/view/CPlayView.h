@@ -158,13 +158,13 @@ private:
 
     // Guards the account below, and is held across the compose or present
     // that changes what it describes.
-    // Under the account mutex: the picture onto the composition surface at
-    // `dest` and onto the screen too, when the screen shows `window`'s
-    // composition as it is; false (nothing written) when it does not.
     // Under the account mutex and the screen's lock: whether the last
     // present went to `window` at `windowRect` the same way, and nothing
     // else drew on the screen there since.
     bool screenShowsLastPresent(gfx::Screen& screen, HWND window, const RECT& windowRect, bool keepRatio);
+    // Under the account mutex: the picture onto the composition surface at
+    // `dest` and onto the screen too, when the screen shows `window`'s
+    // composition as it is; false (nothing written) when it does not.
     bool composeOntoScreen(const gfx::YuvPicture& picture, const RECT& source, const RECT& dest, HWND window, HRESULT& result);
 
     std::mutex m_accountMutex;
